@@ -1,0 +1,6 @@
+if(TREVANE_SANITIZE)
+    string(REPLACE ";" "," _trevane_san "${TREVANE_SANITIZE}")
+    add_compile_options(-fsanitize=${_trevane_san} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+    add_link_options(-fsanitize=${_trevane_san})
+    message(STATUS "Sanitizers: ${_trevane_san}")
+endif()

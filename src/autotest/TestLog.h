@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+
+namespace trevane {
+
+// The log file's name as made at start-up: "logFile.txt %m%d%y-%H%M%S.txt " (30 characters, the
+// last a blank). The file on disk carries the name without that trailing blank.
+extern char g_logFileName[80];
+
+// Fills g_logFileName from the system clock's local time. Called once by the window's start-up.
+void MakeLogFileName();
+
+// The file name as opened on disk: g_logFileName without its trailing blanks.
+std::string LogFilePath();
+
+// Shows message + suffix on the status line, then appends "<%x %X stamp> <message><suffix>" to
+// the log file with every LF stored as CR LF. Never fails to its caller: an entry that cannot be
+// written is dropped. On a test thread that has been asked to stop it unwinds with TestAborted
+// and writes nothing, so no entry of the test follows the abort entry.
+void WriteLog(const std::string& message, const std::string& suffix);
+
+}  // namespace trevane

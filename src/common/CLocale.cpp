@@ -1,0 +1,141 @@
+#include "common/CLocale.h"
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace trevane {
+namespace {
+
+bool IsCSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void AppendTwoDigits(std::string& out, int value) {
+    out.push_back(static_cast<char>('0' + (value / 10) % 10));
+    out.push_back(static_cast<char>('0' + value % 10));
+}
+
+}  // namespace
+
+double ReadNumberAsDouble(std::string_view text) {
+    size_t pos = 0;
+    while (pos < text.size() && IsCSpace(text[pos])) {
+        ++pos;
+    }
+    bool negative = false;
+    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
+        negative = text[pos] == '-';
+        ++pos;
+    }
+    std::string_view rest = text.substr(pos);
+    double value = 0.0;
+    if (StartsWithNoCase(rest, "0x")) {
+        // strtod reads hexadecimal floats; "0x" without digits reads as the 0 before the x.
+        const char* first = rest.data() + 2;
+        const char* last = rest.data() + rest.size();
+        auto result = std::from_chars(first, last, value, std::chars_format::hex);
+        if (result.ec != std::errc{}) {
+            value = 0.0;
+        }
+    } else {
+        // from_chars reads "inf", "infinity" and "nan" as strtod does; it never looks at the
+        // locale, so a decimal comma in the environment cannot change the result.
+        auto result =
+            std::from_chars(rest.data(), rest.data() + rest.size(), value, std::chars_format::general);
+        if (result.ec == std::errc::result_out_of_range) {
+            // strtod gives HUGE_VAL on overflow and (next to) zero on underflow, which a negative
+            // exponent tells apart; from_chars leaves `value` untouched in both cases.
+            bool negativeExponent = false;
+            for (const char* p = rest.data(); p + 1 < result.ptr; ++p) {
+                if ((*p == 'e' || *p == 'E') && p[1] == '-') {
+                    negativeExponent = true;
+                }
+            }
+            value = negativeExponent ? 0.0 : HUGE_VAL;
+        } else if (result.ec != std::errc{}) {
+            value = 0.0;
+        }
+    }
+    return negative ? -value : value;
+}
+
+float ReadNumber(std::string_view text) { return static_cast<float>(ReadNumberAsDouble(text)); }
+
+std::string FormatFixed(double value) {
+    char buffer[512];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 6);
+    return std::string(buffer, result.ptr);
+}
+
+std::string FormatInt(long long value) {
+    char buffer[32];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+
+std::string FormatTimeC(std::string_view pattern, const std::tm& time) {
+    std::string out;
+    out.reserve(pattern.size() + 16);
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] != '%' || i + 1 == pattern.size()) {
+            out.push_back(pattern[i]);
+            continue;
+        }
+        char conversion = pattern[++i];
+        switch (conversion) {
+            case 'x':
+                AppendTwoDigits(out, time.tm_mon + 1);
+                out.push_back('/');
+                AppendTwoDigits(out, time.tm_mday);
+                out.push_back('/');
+                AppendTwoDigits(out, ((time.tm_year % 100) + 100) % 100);
+                break;
+            case 'X':
+                AppendTwoDigits(out, time.tm_hour);
+                out.push_back(':');
+                AppendTwoDigits(out, time.tm_min);
+                out.push_back(':');
+                AppendTwoDigits(out, time.tm_sec);
+                break;
+            case 'm': AppendTwoDigits(out, time.tm_mon + 1); break;
+            case 'd': AppendTwoDigits(out, time.tm_mday); break;
+            case 'y': AppendTwoDigits(out, ((time.tm_year % 100) + 100) % 100); break;
+            case 'H': AppendTwoDigits(out, time.tm_hour); break;
+            case 'M': AppendTwoDigits(out, time.tm_min); break;
+            case 'S': AppendTwoDigits(out, time.tm_sec); break;
+            case '%': out.push_back('%'); break;
+            default:
+                out.push_back('%');
+                out.push_back(conversion);
+                break;
+        }
+    }
+    return out;
+}
+
+std::tm ToLocalTime(std::chrono::system_clock::time_point time) {
+    std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &seconds);
+#else
+    localtime_r(&seconds, &local);
+#endif
+    return local;
+}
+
+}  // namespace trevane

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+
+namespace trevane {
+
+inline constexpr const char* kDumpFileName = "logProgram.txt";
+
+// The Dump Program Code button's handler: nothing while a test runs, else DumpProgram().
+void OnDumpProgram();
+
+// Uploads the stored program and writes it to "logProgram.txt" in the working directory through
+// a temporary file renamed over it, so a failed dump leaves the previous file whole. Shows
+// "Dumped to logProgram.txt" on success and "Could not write logProgram.txt" when the file could
+// not be written; nothing at all when not connected or when the upload fails.
+void DumpProgram();
+
+// Writes `text` to `path` with every LF stored as CR LF, atomically (temporary file + rename).
+// Returns false, leaving any previous file whole, when it cannot.
+bool WriteTextFileAtomically(const std::string& path, const std::string& text);
+
+// Opens the working directory in the desktop's file browser.
+void OpenLogFolder();
+
+}  // namespace trevane

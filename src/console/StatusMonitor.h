@@ -1,0 +1,32 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "common/RecordLayout.h"
+
+namespace trevane {
+
+extern std::array<std::uint8_t, record::kMinimumSize> g_record;
+extern std::array<std::array<bool, 16>, 4> g_axisStatusFlags;
+extern std::array<std::array<bool, 8>, 4> g_axisSwitchFlags;
+
+// The status table's thirteen row labels, top to bottom, and its five column headings.
+extern const std::array<const char*, 13> kStatusRowLabels;
+extern const std::array<const char*, 5> kStatusColumnHeadings;
+
+// The window's timer handler: IDT_STATUS polls, IDT_PROGRESS shows the test progress.
+void OnTimer(int id);
+
+// One poll: a record from g_recordController, decoded into the 52 cells. A failed request or a
+// record shorter than 152 bytes abandons the poll silently. Returns true when the cells were
+// written (for the window's link-health display).
+bool UpdateStatusTable();
+
+void DecodeAxisFlags();
+
+// The thirteen cell texts of one axis (0..3) of a 152-byte record, as the table shows them.
+std::array<std::string, 13> DecodeAxisColumn(const std::uint8_t* record, int axis);
+
+}  // namespace trevane

@@ -1,0 +1,88 @@
+#include "controller/Link.h"
+
+#include "common/StopControl.h"
+#include "controller/ControlIds.h"
+#include "controller/WindowOps.h"
+
+namespace trevane {
+
+SessionSlot g_controller;
+SessionSlot g_recordController;
+std::atomic<bool> g_connected{false};
+
+namespace {
+
+std::mutex g_factoryMutex;
+SessionFactory g_factory;
+
+void ReportCommandError() {
+    auto window = Window();
+    window->AppendTranscript(std::string(kCommandErrorText) + "\r\n");
+    window->ScrollTranscriptToEnd();
+}
+
+std::shared_ptr<MotionClient> OpenSession(const SessionFactory& factory, const std::string& address) {
+    std::shared_ptr<MotionClient> session = factory(address);
+    if (!session) {
+        throw MotionError("no session could be opened to '" + address + "'");
+    }
+    return session;
+}
+
+}  // namespace
+
+void SetSessionFactory(SessionFactory factory) {
+    std::lock_guard lock(g_factoryMutex);
+    g_factory = std::move(factory);
+}
+
+SessionFactory GetSessionFactory() {
+    std::lock_guard lock(g_factoryMutex);
+    return g_factory;
+}
+
+std::string SendCommand(const std::string& command) {
+    ThrowIfStopRequested();
+    std::shared_ptr<MotionClient> session = g_controller.Get();
+    if (session) {
+        try {
+            std::string reply = session->command(command, "\r", ":", true);
+            ThrowIfStopRequested();
+            return reply;
+        } catch (const TestAborted&) {
+            throw;
+        } catch (...) {
+            // Any failure of the link: the operator sees the fixed line, never the details.
+        }
+    }
+    ThrowIfStopRequested();
+    ReportCommandError();
+    return {};
+}
+
+void OnConnect() {
+    auto window = Window();
+    g_connected = false;
+    window->StopTimer(IDT_STATUS);
+    g_controller.Reset();
+    g_recordController.Reset();
+    const std::string address = window->ReadAddress();
+    try {
+        SessionFactory factory = GetSessionFactory();
+        if (!factory) {
+            throw MotionError("no session factory installed");
+        }
+        g_controller.Set(OpenSession(factory, address));
+        g_recordController.Set(OpenSession(factory, address));
+        SendCommand("HX");
+        std::shared_ptr<MotionClient> session = g_controller.Get();
+        const std::string description = session->connection();
+        window->AppendTranscript(description + "\r\n");
+        window->StartTimer(IDT_STATUS, kTimerPeriodMs);
+        g_connected = true;
+    } catch (...) {
+        window->ShowMessage(kConnectionFailedText, kMessageCaption, true);
+    }
+}
+
+}  // namespace trevane

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "controller/MotionClient.h"
+
+namespace trevane {
+
+// One controller session pointer shared between the window's thread and the test thread.
+// Readers get their own reference, so Connect never frees a session under an exchange that is
+// still running on another thread.
+class SessionSlot {
+public:
+    std::shared_ptr<MotionClient> Get() const {
+        std::lock_guard lock(mutex_);
+        return session_;
+    }
+    void Set(std::shared_ptr<MotionClient> session) {
+        std::shared_ptr<MotionClient> old;
+        {
+            std::lock_guard lock(mutex_);
+            old = std::exchange(session_, std::move(session));
+        }
+        // `old` is released outside the lock: closing a session may take a moment.
+    }
+    void Reset() { Set(nullptr); }
+    explicit operator bool() const { return Get() != nullptr; }
+
+private:
+    mutable std::mutex mutex_;
+    std::shared_ptr<MotionClient> session_;
+};
+
+extern SessionSlot g_controller;        // command session: command, connection, programUpload
+extern SessionSlot g_recordController;  // data-record session of the status monitor
+extern std::atomic<bool> g_connected;   // true only after a Connect finished every step
+
+// How Connect opens sessions. Defaults to the TCP client on the configured port; tests and
+// `trevane --simulate` point it elsewhere.
+void SetSessionFactory(SessionFactory factory);
+SessionFactory GetSessionFactory();
+
+// The one routine every text command travels through. Never fails to its caller: on failure it
+// appends "a command error occurred\r\n" to the transcript, scrolls it and returns "".
+// On a test thread whose stop has been requested it unwinds with TestAborted instead, before
+// the exchange and after it (the reply of an exchange already under way is dropped).
+std::string SendCommand(const std::string& command);
+
+// The Connect button's handler.
+void OnConnect();
+
+// Text of the link that the window shows or that callers rely on.
+inline constexpr const char* kCommandErrorText = "a command error occurred";
+inline constexpr const char* kConnectionFailedText = "Connection Failed";
+inline constexpr const char* kMessageCaption = "Diagnostics";
+
+}  // namespace trevane

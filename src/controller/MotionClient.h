@@ -1,0 +1,45 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace trevane {
+
+// What the rest of the system relies on from a controller session. Every implementation (the
+// TCP client, the in-process simulated controller, test doubles) meets this contract.
+// Failures are thrown as exceptions; callers never inspect them beyond catching.
+class MotionClient {
+public:
+    virtual ~MotionClient() = default;
+
+    // Sends `command` followed by `terminator` and returns the reply up to the acknowledgement.
+    // With `trim`, blanks, tabs, CR and LF are removed from both ends of the reply.
+    // Throws when the controller rejects the command ("?"), on timeout or a broken link.
+    virtual std::string command(const std::string& command, const std::string& terminator = "\r",
+                                const std::string& acknowledgement = ":", bool trim = true) = 0;
+
+    // One line describing the connection: address, port and the controller's identity.
+    virtual std::string connection() = 0;
+
+    // The program stored in the controller, lines ending in "\n".
+    virtual std::string programUpload() = 0;
+
+    // The controller's binary data record for `query` (for example "QR IXYZW").
+    virtual std::vector<char> record(const std::string& query) = 0;
+};
+
+// The failure every implementation of the project throws. Its text names what failed and with
+// which input, for logs of the command-line front end; the window never shows it.
+class MotionError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Opens a session to an address (a dotted IPv4 address as typed into the address field).
+// Throws MotionError when the session cannot be opened.
+using SessionFactory = std::function<std::shared_ptr<MotionClient>(const std::string& address)>;
+
+}  // namespace trevane

@@ -1,0 +1,69 @@
+#include <clocale>
+#include <cmath>
+#include <limits>
+
+#include <gtest/gtest.h>
+
+#include "common/CLocale.h"
+
+namespace trevane {
+namespace {
+
+TEST(ReadNumber, FollowsAtofRulesWhateverTheProcessLocale) {
+    // TestMain installs a decimal-comma locale when there is one: "1,5" must still read as 1.
+    EXPECT_FLOAT_EQ(ReadNumber(" 1.0000"), 1.0f);
+    EXPECT_FLOAT_EQ(ReadNumber("-3.5000"), -3.5f);
+    EXPECT_FLOAT_EQ(ReadNumber("1,5"), 1.0f);
+    EXPECT_FLOAT_EQ(ReadNumber("\t\r\n  +700.5xyz"), 700.5f);
+    EXPECT_FLOAT_EQ(ReadNumber("1e3"), 1000.0f);
+    EXPECT_FLOAT_EQ(ReadNumber(".5"), 0.5f);
+    EXPECT_FLOAT_EQ(ReadNumber("0x10"), 16.0f);
+    EXPECT_FLOAT_EQ(ReadNumber("0x"), 0.0f);
+}
+
+TEST(ReadNumber, NoNumberReadsAsZero) {
+    EXPECT_EQ(ReadNumber(""), 0.0f);
+    EXPECT_EQ(ReadNumber("   "), 0.0f);
+    EXPECT_EQ(ReadNumber("?"), 0.0f);
+    EXPECT_EQ(ReadNumber("-"), 0.0f);
+    EXPECT_EQ(ReadNumber("e5"), 0.0f);
+}
+
+TEST(ReadNumber, OutOfRangeAndSpecialValuesMatchStrtod) {
+    EXPECT_TRUE(std::isinf(ReadNumber("1e400")));
+    EXPECT_EQ(ReadNumber("1e-400"), 0.0f);
+    EXPECT_TRUE(std::isinf(ReadNumber("-inf")));
+    EXPECT_TRUE(std::isnan(ReadNumber("nan")));
+    // Kept as a float: a reading of exactly 3.1 is just below the double 3.1 of the torque limit.
+    EXPECT_EQ(ReadNumber("3.1"), 3.1f);
+    EXPECT_FALSE(static_cast<double>(ReadNumber("3.1")) > 3.1);
+    EXPECT_TRUE(static_cast<double>(ReadNumber("3.1001")) > 3.1);
+}
+
+TEST(FormatFixed, PrintsSixDecimalsWithAPoint) {
+    EXPECT_EQ(FormatFixed(0.0), "0.000000");
+    EXPECT_EQ(FormatFixed(static_cast<double>(3.1f)), "3.100000");
+    EXPECT_EQ(FormatFixed(-700.5), "-700.500000");
+    EXPECT_EQ(FormatFixed(1234567.0), "1234567.000000");
+    EXPECT_EQ(FormatInt(-32768), "-32768");
+    EXPECT_EQ(FormatInt(255), "255");
+}
+
+TEST(FormatTimeC, MatchesTheCLocaleStrftime) {
+    std::tm time{};
+    time.tm_year = 112;
+    time.tm_mon = 10;
+    time.tm_mday = 29;
+    time.tm_hour = 14;
+    time.tm_min = 5;
+    time.tm_sec = 9;
+    EXPECT_EQ(FormatTimeC("%x %X ", time), "11/29/12 14:05:09 ");
+    EXPECT_EQ(FormatTimeC("logFile.txt %m%d%y-%H%M%S.txt ", time),
+              "logFile.txt 112912-140509.txt ");
+    EXPECT_EQ(FormatTimeC("100%%", time), "100%");
+    time.tm_year = 100;
+    EXPECT_EQ(FormatTimeC("%y", time), "00");
+}
+
+}  // namespace
+}  // namespace trevane
