@@ -1,0 +1,46 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "controller/MotionClient.h"
+
+namespace trevane {
+
+struct TcpTimeouts {
+    std::chrono::milliseconds connect{2000};
+    std::chrono::milliseconds reply{1000};
+    std::chrono::milliseconds upload{10000};
+};
+
+inline constexpr std::uint16_t kDefaultControllerPort = 23;
+inline constexpr std::size_t kMaxReplyBytes = 1024 * 1024;
+
+// A controller session over TCP/IPv4 speaking the controller's text protocol. Exchanges on one
+// session are serialised. After a timeout or a broken connection the session is spent: every
+// later call throws MotionError at once.
+class TcpMotionClient final : public MotionClient {
+public:
+    // Connects to `address` (dotted IPv4 only) and `port`; throws MotionError naming the address
+    // when it cannot.
+    TcpMotionClient(const std::string& address, std::uint16_t port, TcpTimeouts timeouts = {});
+    ~TcpMotionClient() override;
+
+    std::string command(const std::string& command, const std::string& terminator = "\r",
+                        const std::string& acknowledgement = ":", bool trim = true) override;
+    std::string connection() override;
+    std::string programUpload() override;
+    std::vector<char> record(const std::string& query) override;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Sessions to the given port (port 23 unless configured otherwise).
+SessionFactory MakeTcpSessionFactory(std::uint16_t port, TcpTimeouts timeouts = {});
+
+}  // namespace trevane
