@@ -1,16 +1,21 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <thread>
 
 namespace trevane {
 
 extern std::atomic<bool> g_testRunning;
 extern std::atomic<std::int32_t> g_testProgress;
+// The most recently started test thread. Touched only by the runner's own functions.
+extern std::jthread g_testThread;
 
 // The Run Auto Test / Abort Test button's handler.
 void OnRunAutoTest();
-// Logs "Starting Test" and starts the test thread (kept as g_testThread).
+// Logs "Starting Test" and starts the test thread (kept as g_testThread). The thread holds back
+// until OnRunAutoTest has set g_testRunning, so the flag is never set after the thread cleared it.
 void StartTest();
 // Logs "Test Aborted by User" and stops the test thread cooperatively, without waiting for it.
 void AbortTest();
@@ -20,11 +25,22 @@ int TestThreadProc();
 // The progress timer's tick (IDT_PROGRESS): shows g_testProgress on the progress bar.
 void OnProgressTick();
 
+// For the test thread: sets g_testProgress, or unwinds with TestAborted when the thread has been
+// stopped, so the bar keeps the value it had at the abort.
+void ReportProgress(std::int32_t percent);
+
 // For shutdown and tests: asks every test thread still running to stop and waits for them.
 // Bounded by one controller exchange, since every wait of the test gives way to a stop.
 void StopAndJoinTestThreads();
 
 // True while any test thread (a running one, or an aborted one still unwinding) is alive.
 bool AnyTestThreadAlive();
+
+// For callers without a window (trevane-cli, tests): waits until no test thread is alive.
+// Returns false when `timeout` passed first.
+bool WaitForTestEnd(std::chrono::milliseconds timeout);
+
+// True when the most recently started test ran its closing sequence to the end.
+bool LastTestCompleted();
 
 }  // namespace trevane

@@ -15,9 +15,15 @@ void OnDumpProgram();
 // not be written; nothing at all when not connected or when the upload fails.
 void DumpProgram();
 
+// The program stored in the controller, uploaded on the command session: the text up to its
+// first zero byte. Throws what the session throws (MotionError when there is no session).
+std::string UploadProgramText();
+
 // Writes `text` to `path` with every LF stored as CR LF, atomically (temporary file + rename).
 // Returns false, leaving any previous file whole, when it cannot.
 bool WriteTextFileAtomically(const std::string& path, const std::string& text);
+// The same, with a text naming what failed and with which file in `error` when it returns false.
+bool WriteTextFileAtomically(const std::string& path, const std::string& text, std::string& error);
 
 // Opens the working directory in the desktop's file browser.
 void OpenLogFolder();

@@ -8,6 +8,9 @@
 
 namespace trevane {
 
+// The data-record request of every poll.
+inline constexpr const char* kRecordQuery = "QR IXYZW";
+
 extern std::array<std::uint8_t, record::kMinimumSize> g_record;
 extern std::array<std::array<bool, 16>, 4> g_axisStatusFlags;
 extern std::array<std::array<bool, 8>, 4> g_axisSwitchFlags;

@@ -12,6 +12,11 @@
 // clock, so tests run the automatic test in virtual time) and over TCP by trevane-sim.
 namespace trevane::sim {
 
+// The line the machine answers to the identity request.
+inline constexpr const char* kIdentityLine = "Trevane simulated controller, 4 axes, firmware 1.0";
+// trevane-sim's port unless --port says otherwise (port 23 needs root on most systems).
+inline constexpr std::uint16_t kDefaultSimulatorPort = 5023;
+
 // A fault made on purpose, as given to `--fault` (for example "stall:Y", "delay:50").
 struct Fault {
     enum class Kind { Stall, Torque, Limit, Cn, Delay, Drop, Reject, ShortRecord, Silent };
@@ -28,11 +33,42 @@ struct Fault {
 Fault ParseFault(const std::string& text);
 // The list of faults with one line of help each, for --help.
 std::string FaultHelp();
+// The stop codes, status-word bits, switch-byte bits and record header fields, for --help.
+std::string RecordHelp();
+// The power-on settings of the machine, for --help.
+std::string PowerOnHelp();
 
 // One command line as the machine received it, and on which session.
 struct ReceivedCommand {
     int session;
     std::string line;
+};
+
+// Stop codes of the data record (byte 3 of an axis block) and of "MG _SC" + axis.
+enum StopCode : int {
+    kStopNone = 0,               // moving, or no motion since power-on
+    kStopFinished = 1,           // a position move reached its target (or a jog slowed to 0)
+    kStopForwardLimit = 2,       // stopped by the forward limit switch
+    kStopReverseLimit = 3,       // stopped by the reverse limit switch
+    kStopAborted = 4,            // stopped by "AB" or "ST"
+    kStopForwardSoftLimit = 5,   // stopped at the forward software limit ("FL")
+    kStopReverseSoftLimit = 6,   // stopped at the reverse software limit ("BL")
+    kStopMotorOff = 8,           // stopped because the motor was switched off
+};
+
+// One axis as the record would show it, for tests.
+struct AxisState {
+    long long referencePosition = 0;
+    long long motorPosition = 0;
+    long long positionError = 0;  // reference - motor, as "TE" reports it
+    long long velocity = 0;       // counts per second
+    double torque = 0;            // volts, as "TT" reports it
+    bool moving = false;          // status bit 15
+    bool stopped = false;         // status bit 4
+    bool motorOff = false;        // status bit 0
+    bool forwardLimitOn = false;  // switch bit 3: the forward switch reads as on
+    bool reverseLimitOn = false;  // switch bit 2
+    int stopCode = kStopNone;
 };
 
 class Machine {
@@ -47,13 +83,22 @@ public:
     void ClearFaults();
 
     // Every request line received (data-record and identity requests included), in order.
+    // The history keeps the most recent lines only (see kReceivedHistoryLimit).
     std::vector<ReceivedCommand> Received() const;
     // The received lines without data-record ("QR ...") and identity requests.
     std::vector<std::string> ReceivedCommands() const;
     void ClearReceived();
+    static constexpr std::size_t kReceivedHistoryLimit = 100000;
 
     // The stored program returned by "UL" (lines ending "\r\n" on the wire).
     void SetStoredProgram(std::string text);
+
+    // The state of axis 0..3 (X, Y, Z, W) at the clock's present time.
+    AxisState ReadAxis(int axis);
+    // Digital output 1..16.
+    bool Output(int number);
+    // The limit-switch configuration value set by "CN" (-1 or 1).
+    int Cn();
 
     struct Impl;
     Impl& impl() { return *impl_; }
@@ -64,7 +109,10 @@ private:
 
 // An in-process session on the machine: every exchange goes straight to the model. Honours the
 // same faults as the server (a silent or dropped link throws MotionError as a timeout would).
-std::shared_ptr<MotionClient> MakeInProcessClient(std::shared_ptr<Machine> machine);
+// `address` and `port` only appear in the connection description.
+std::shared_ptr<MotionClient> MakeInProcessClient(std::shared_ptr<Machine> machine,
+                                                  const std::string& address = "127.0.0.1",
+                                                  std::uint16_t port = 23);
 SessionFactory InProcessSessionFactory(std::shared_ptr<Machine> machine);
 
 // The TCP server: many sessions at once on one machine, served from its own thread.
@@ -80,6 +128,11 @@ public:
     std::uint16_t Port() const;
     std::string Address() const;
     void Stop();
+
+    // Limits that keep one misbehaving client from growing the server's memory.
+    static constexpr std::size_t kMaxRequestBytes = 64 * 1024;      // longer lines get "?"
+    static constexpr std::size_t kMaxPendingOutputBytes = 256 * 1024;  // unread replies
+    static constexpr std::size_t kMaxConnections = 256;
 
 private:
     struct Impl;

@@ -1,0 +1,205 @@
+// The automatic test against the simulated controller over loopback TCP, in real time:
+//   - watch cadence: a 200-cycle move watch against 200 x (10 ms + the two exchanges measured
+//     just before it); goal at most 1.02;
+//   - abort latency: from the abort press to the test thread's end; goal at most 15 ms;
+//   - the whole test against the sum of the waits it asked for.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+
+#include <benchmark/benchmark.h>
+
+#include "autotest/AxisMotionTest.h"
+#include "autotest/TestLog.h"
+#include "autotest/TestRunner.h"
+#include "common/Clock.h"
+#include "common/StopControl.h"
+#include "controller/Link.h"
+#include "net/TcpMotionClient.h"
+#include "sim/Simulator.h"
+
+namespace {
+
+using namespace trevane;
+using Seconds = std::chrono::duration<double>;
+
+// The real clock, counting the waits asked of it.
+class CountingClock final : public Clock {
+  public:
+    TimePoint Now() override { return real_.Now(); }
+    std::chrono::system_clock::time_point WallNow() override { return real_.WallNow(); }
+    bool SleepFor(Duration duration, std::stop_token stop) override {
+        requested_.fetch_add(duration.count());
+        return real_.SleepFor(duration, stop);
+    }
+    Seconds Requested() const { return Duration(requested_.load()); }
+    void Reset() { requested_ = 0; }
+
+  private:
+    RealClock real_;
+    std::atomic<Duration::rep> requested_{0};
+};
+
+// One simulated controller on loopback and a connected link, in a scratch working directory.
+class Bench {
+  public:
+    Bench() {
+        // The log files go to a scratch working directory, removed at the end.
+        std::filesystem::create_directories(scratch_);
+        std::filesystem::current_path(scratch_);
+        SetSystemClock(clock_);
+        machine_ = std::make_shared<sim::Machine>(clock_);
+        server_ = std::make_unique<sim::Server>(machine_, "127.0.0.1", 0);
+        SessionFactory tcp = MakeTcpSessionFactory(server_->Port());
+        // No window reads the address here; the bench only ever talks to its own loopback server.
+        SetSessionFactory([tcp](const std::string&) { return tcp("127.0.0.1"); });
+        OnConnect();
+        MakeLogFileName();
+    }
+    ~Bench() {
+        StopAndJoinTestThreads();
+        g_connected = false;
+        g_controller.Reset();
+        g_recordController.Reset();
+        server_.reset();
+        SetSystemClock(nullptr);
+        std::error_code ignored;
+        std::filesystem::current_path(previous_, ignored);
+        std::filesystem::remove_all(scratch_, ignored);
+    }
+    bool Connected() const { return g_connected; }
+    CountingClock& Clock() { return *clock_; }
+
+  private:
+    std::filesystem::path previous_ = std::filesystem::current_path();
+    std::filesystem::path scratch_ =
+        std::filesystem::temp_directory_path() /
+        ("trevane-bench-autotest-" + std::to_string(std::random_device{}()));
+    std::shared_ptr<CountingClock> clock_ = std::make_shared<CountingClock>();
+    std::shared_ptr<sim::Machine> machine_;
+    std::unique_ptr<sim::Server> server_;
+};
+
+Bench& TheBench() {
+    static Bench bench;
+    return bench;
+}
+
+Seconds Since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::steady_clock::now() - start;
+}
+
+// Mean time of one torque and one error exchange, as the watch sends them.
+Seconds MeasureExchangePair(int pairs) {
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < pairs; ++i) {
+        benchmark::DoNotOptimize(SendCommand("TTX"));
+        benchmark::DoNotOptimize(SendCommand("TEX"));
+    }
+    return Since(start) / pairs;
+}
+
+// Baseline: the 200 waits of a watch alone, without exchanges.
+void BM_WatchWaitsAlone(benchmark::State& state) {
+    double sumRatio = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        for (int cycle = 0; cycle < 200; ++cycle) {
+            Wait(std::chrono::milliseconds(10));
+        }
+        const Seconds waits = Since(start);
+        state.SetIterationTime(waits.count());
+        sumRatio += waits / Seconds(2.0);
+    }
+    state.counters["ratio_mean"] = sumRatio / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_WatchWaitsAlone)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_WatchCadence(benchmark::State& state) {
+    if (!TheBench().Connected()) {
+        state.SkipWithError("no connection to the simulated controller");
+        return;
+    }
+    double worstRatio = 0;
+    double sumRatio = 0;
+    double pairUs = 0;
+    for (auto _ : state) {
+        const Seconds pair = MeasureExchangePair(200);
+        float maxError = 0;
+        const auto start = std::chrono::steady_clock::now();
+        WatchMove("X", maxError);
+        const Seconds watch = Since(start);
+        state.SetIterationTime(watch.count());
+        const Seconds expected = 200 * (Seconds(0.010) + 2 * pair);
+        const double ratio = watch / expected;
+        worstRatio = std::max(worstRatio, ratio);
+        sumRatio += ratio;
+        pairUs += pair.count() * 1e6;
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["exchange_pair_us"] = pairUs / n;
+    state.counters["ratio_mean"] = sumRatio / n;
+    state.counters["ratio_worst"] = worstRatio;
+}
+BENCHMARK(BM_WatchCadence)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// Aborts at different moments: in the checks' exchanges, in the checks' 2 s wait, in the
+// enable wait and in X's first move watch.
+void BM_AbortLatency(benchmark::State& state) {
+    if (!TheBench().Connected()) {
+        state.SkipWithError("no connection to the simulated controller");
+        return;
+    }
+    const std::chrono::milliseconds offsets[] = {
+        std::chrono::milliseconds(1), std::chrono::milliseconds(4), std::chrono::milliseconds(300),
+        std::chrono::milliseconds(3000), std::chrono::milliseconds(8000)};
+    std::size_t next = 0;
+    double worstMs = 0;
+    double sumMs = 0;
+    for (auto _ : state) {
+        const auto offset = offsets[next++ % std::size(offsets)];
+        OnRunAutoTest();
+        std::this_thread::sleep_for(offset);
+        const auto start = std::chrono::steady_clock::now();
+        OnRunAutoTest();
+        WaitForTestEnd(std::chrono::seconds(10));
+        const Seconds latency = Since(start);
+        state.SetIterationTime(latency.count());
+        worstMs = std::max(worstMs, latency.count() * 1e3);
+        sumMs += latency.count() * 1e3;
+    }
+    state.counters["latency_mean_ms"] = sumMs / static_cast<double>(state.iterations());
+    state.counters["latency_worst_ms"] = worstMs;
+    state.counters["goal_ms"] = 15;
+}
+BENCHMARK(BM_AbortLatency)->Iterations(5)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+void BM_WholeTest(benchmark::State& state) {
+    if (!TheBench().Connected()) {
+        state.SkipWithError("no connection to the simulated controller");
+        return;
+    }
+    for (auto _ : state) {
+        TheBench().Clock().Reset();
+        const auto start = std::chrono::steady_clock::now();
+        OnRunAutoTest();
+        WaitForTestEnd(std::chrono::seconds(120));
+        const Seconds whole = Since(start);
+        state.SetIterationTime(whole.count());
+        const Seconds waits = TheBench().Clock().Requested();
+        state.counters["waits_s"] = waits.count();
+        state.counters["whole_s"] = whole.count();
+        state.counters["ratio"] = whole / waits;
+        state.counters["completed"] = LastTestCompleted() ? 1 : 0;
+    }
+}
+BENCHMARK(BM_WholeTest)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Runs every fuzz target of a build for a bounded time each.
+# Usage: fuzz/run.sh BUILD_DIR SECONDS
+# Exits non-zero as soon as a target finds a crash (its input is kept in BUILD_DIR/fuzz/).
+set -euo pipefail
+if [ $# -lt 1 ]; then
+    echo "usage: $0 BUILD_DIR [SECONDS]" >&2
+    exit 2
+fi
+build=$(cd "$1" && pwd)
+seconds=${2:-30}
+here=$(cd "$(dirname "$0")" && pwd)
+
+shopt -s nullglob
+targets=("$build"/fuzz/fuzz_*)
+ran=0
+for target in "${targets[@]}"; do
+    [ -f "$target" ] && [ -x "$target" ] || continue
+    name=$(basename "$target")
+    # A fresh working corpus per run, seeded from the checked-in inputs.
+    corpus="$build/fuzz/corpus-$name"
+    mkdir -p "$corpus"
+    if [ -d "$here/corpus/$name" ]; then
+        cp -n "$here/corpus/$name"/* "$corpus"/ 2>/dev/null || true
+    fi
+    options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=4096
+             -artifact_prefix="$build/fuzz/$name-" -print_final_stats=1)
+    if [ -f "$here/$name.dict" ]; then
+        options+=(-dict="$here/$name.dict")
+    fi
+    echo "=== $name for ${seconds}s"
+    if ! "$target" "${options[@]}" "$corpus" >"$build/fuzz/$name.log" 2>&1; then
+        tail -n 40 "$build/fuzz/$name.log" >&2
+        echo "fuzz: $name found a failure; see $build/fuzz/$name.log" >&2
+        exit 1
+    fi
+    grep -E "^stat::number_of_executed_units|^Done" "$build/fuzz/$name.log" || true
+    ran=$((ran + 1))
+done
+if [ "$ran" -eq 0 ]; then
+    echo "fuzz: no fuzz targets in $build/fuzz" >&2
+    exit 1
+fi
+echo "fuzz: $ran targets ran ${seconds}s each without a failure"

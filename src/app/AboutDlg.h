@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QPushButton;
+
+namespace trevane {
+
+// "About Ostrel": the icon, the name and version, and OK.
+class CAboutDlg final : public QDialog {
+    Q_OBJECT
+public:
+    explicit CAboutDlg(QWidget* parent = nullptr);
+};
+
+}  // namespace trevane

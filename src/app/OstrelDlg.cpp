@@ -1,0 +1,430 @@
+#include "app/OstrelDlg.h"
+
+#include <algorithm>
+#include <vector>
+
+#include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSlider>
+#include <QTableView>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTimer>
+#include <QUrl>
+
+#include "app/AboutDlg.h"
+#include "app/AppIcon.h"
+#include "app/IpAddressField.h"
+#include "app/JogButtons.h"
+#include "app/MyEdit.h"
+#include "app/ProfileFile.h"
+#include "app/RunHandler.h"
+#include "app/StatusTableModel.h"
+#include "app/TextBridge.h"
+#include "app/WindowAdapter.h"
+#include "autotest/TestLog.h"
+#include "autotest/TestRunner.h"
+#include "console/ProgramDump.h"
+#include "console/StatusMonitor.h"
+#include "controller/ControlIds.h"
+#include "controller/Link.h"
+#include "machine/Procedures.h"
+
+namespace trevane {
+
+COstrelDlg* g_mainDlg = nullptr;
+
+namespace {
+
+constexpr int kSpeedMinimum = -10000;
+constexpr int kSpeedMaximum = 10;
+constexpr int kSpeedStart = -50;
+constexpr int kStatusColumnWidth = 100;  // pixels, whatever the font
+
+struct ClickHandler {
+    int id;
+    const char* what;
+    void (*handler)();
+};
+
+constexpr ClickHandler kClickHandlers[] = {
+    {IDC_CONNECT, "Connect", &OnConnect},
+    {IDC_TURNON, "Turn On", &OnTurnOn},
+    {IDC_TURNOFF, "Turn Off", &OnTurnOff},
+    {IDC_PREPAREMOTION, "Prepare Motion", &OnPrepareMotion},
+    {IDC_EXITMOTION, "Exit Motion", &OnExitMotion},
+    {IDC_RUNTEST, "Run Auto Test", &OnRunAutoTest},
+    {IDC_DUMPPROGRAM, "Dump Program Code", &OnDumpProgram},
+    {IDC_SETZERO, "DP0,0,0,0", &OnSetZero},
+    {IDC_OPENLOGFOLDER, "Open Log Folder", &OpenLogFolder},
+};
+
+bool IsEnterKey(const QKeyEvent& event) {
+    const Qt::KeyboardModifiers modifiers = event.modifiers() & ~Qt::KeypadModifier;
+    return (event.key() == Qt::Key_Return || event.key() == Qt::Key_Enter) &&
+           modifiers == Qt::NoModifier;
+}
+
+QTableView* CreateStatusList(StatusTableModel* model, QWidget* parent) {
+    auto* view = new QTableView(parent);
+    view->setModel(model);
+    view->verticalHeader()->hide();
+    view->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    view->horizontalHeader()->setHighlightSections(false);
+    view->horizontalHeader()->setStretchLastSection(false);
+    const int rowHeight = parent->fontMetrics().height() + 4;
+    view->verticalHeader()->setMinimumSectionSize(rowHeight);
+    view->verticalHeader()->setDefaultSectionSize(rowHeight);
+    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    for (int column = 0; column < StatusTableModel::kColumns; ++column) {
+        view->setColumnWidth(column, kStatusColumnWidth);
+    }
+    view->setShowGrid(true);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setWordWrap(false);
+    view->setCornerButtonEnabled(false);
+    view->setTabKeyNavigation(false);  // Tab leaves the list, as it does every other control
+    return view;
+}
+
+QPlainTextEdit* CreateTranscript(QWidget* parent) {
+    auto* transcript = new QPlainTextEdit(parent);
+    transcript->setLineWrapMode(QPlainTextEdit::NoWrap);
+    transcript->setWordWrapMode(QTextOption::NoWrap);
+    transcript->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    transcript->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    transcript->setTabChangesFocus(true);
+    transcript->document()->setDocumentMargin(2);
+    return transcript;
+}
+
+QSlider* CreateSpeedSlider(QWidget* parent) {
+    auto* slider = new QSlider(Qt::Vertical, parent);
+    // The minimum sits at the top, and the arrow keys and wheel move the thumb the way they
+    // point, as on the reference's trackbar.
+    slider->setInvertedAppearance(true);
+    slider->setInvertedControls(true);
+    slider->setTickPosition(QSlider::TicksBothSides);
+    slider->setTickInterval(1000);
+    slider->setSingleStep(1);
+    slider->setPageStep((kSpeedMaximum - kSpeedMinimum) / 5);
+    return slider;
+}
+
+QLabel* CreateLabel(const QString& text, Qt::Alignment alignment, bool wrap, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(alignment);
+    label->setWordWrap(wrap);
+    return label;
+}
+
+}  // namespace
+
+COstrelDlg::COstrelDlg(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("IDD_MAIN_DIALOG"));
+    setWindowTitle(QStringLiteral("Trevane"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setSizeGripEnabled(false);
+    setFont(DialogFont());
+    units_ = BaseUnitsOf(font());
+    resize(MapDialogSize(units_, kMainDialogSize));
+
+    CreateControls();
+    ConnectHandlers();
+    OnInitDialog();
+
+    windowOps_ = std::make_shared<QtWindowOps>(*this);
+    SetWindow(windowOps_);
+    g_mainDlg = this;
+}
+
+COstrelDlg::~COstrelDlg() { ShutDown(); }
+
+void COstrelDlg::CreateControls() {
+    QWidget* previousTabStop = nullptr;
+    std::vector<QWidget*> frames;
+    for (const ControlTemplate& control : kMainDialogControls) {
+        QWidget* widget = CreateControl(control);
+        widget->setObjectName(QString::fromLatin1(control.name));
+        widget->setGeometry(MapDialogRect(units_, control.rect));
+        if (control.id != kNoControlId) {
+            controls_[control.id] = widget;
+        }
+        if (control.kind == ControlKind::GroupBox) {
+            frames.push_back(widget);
+        }
+        if (IsTabStop(control.kind)) {
+            if (previousTabStop != nullptr) {
+                setTabOrder(previousTabStop, widget);
+            }
+            previousTabStop = widget;
+        } else {
+            widget->setFocusPolicy(Qt::NoFocus);
+        }
+    }
+    // A frame drawn above the controls it surrounds would swallow their clicks.
+    for (QWidget* frame : frames) {
+        frame->lower();
+    }
+}
+
+QWidget* COstrelDlg::CreateControl(const ControlTemplate& control) {
+    const QString caption = QString::fromLatin1(control.caption);
+    switch (control.kind) {
+        case ControlKind::PushButton: {
+            auto* button = new QPushButton(caption, this);
+            if (control.id == IDCANCEL) {
+                cancel_ = button;
+            } else if (control.id == IDC_RUNTEST) {
+                runTest_ = button;
+            }
+            return button;
+        }
+        case ControlKind::JogUpButton:
+            return jogUp_ = new CMyButton(caption, this);
+        case ControlKind::JogDownButton:
+            return jogDown_ = new CMyButton2(caption, this);
+        case ControlKind::StatusList:
+            statusModel_ = new StatusTableModel(this);
+            return statusList_ = CreateStatusList(statusModel_, this);
+        case ControlKind::Transcript:
+            return transcript_ = CreateTranscript(this);
+        case ControlKind::CommandEntry:
+            return command_ = new CMyEdit(this);
+        case ControlKind::IpAddress:
+            return address_ = new IpAddressField(this);
+        case ControlKind::ProgressBar:
+            progress_ = new QProgressBar(this);
+            progress_->setRange(0, 100);
+            progress_->setValue(0);
+            progress_->setTextVisible(false);
+            return progress_;
+        case ControlKind::GroupBox:
+            return new QGroupBox(caption, this);
+        case ControlKind::StatusText:
+            return testStatus_ = CreateLabel(caption, Qt::AlignLeft | Qt::AlignTop, true, this);
+        case ControlKind::CentredText:
+            return CreateLabel(caption, Qt::AlignHCenter | Qt::AlignTop, false, this);
+        case ControlKind::Slider:
+            return speed_ = CreateSpeedSlider(this);
+        case ControlKind::CheckBox: {
+            auto* box = new QCheckBox(caption, this);
+            axes_[static_cast<std::size_t>(control.id - IDC_AXIS_X)] = box;
+            return box;
+        }
+    }
+    return new QWidget(this);
+}
+
+void COstrelDlg::ConnectHandlers() {
+    for (QPushButton* button : findChildren<QPushButton*>()) {
+        // No button is a default button: Enter on any other control is the dialog's OK.
+        button->setAutoDefault(false);
+        button->setDefault(false);
+        button->installEventFilter(this);
+    }
+    connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
+    for (const ClickHandler& click : kClickHandlers) {
+        auto* button = static_cast<QPushButton*>(GetDlgItem(click.id));
+        connect(button, &QPushButton::clicked, this,
+                [click] { RunHandler(click.what, click.handler); });
+    }
+}
+
+void COstrelDlg::OnInitDialog() {
+    systemMenu_ = new QMenu(this);
+    systemMenu_->setObjectName(QStringLiteral("SystemMenu"));
+    systemMenu_->addSeparator();
+    QAction* about = systemMenu_->addAction(QString::fromLatin1(kAboutMenuText));
+    connect(about, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
+
+    setWindowIcon(AppIcon());
+    RunHandler("naming the test log", [] { MakeLogFileName(); });
+
+    address_->SetAddress(FromWire(ConfiguredAddress(ConfigFilePath())),
+                         QString::fromLatin1(kDefaultAddress));
+
+    speed_->setRange(kSpeedMinimum, kSpeedMaximum);
+    speed_->setValue(kSpeedStart);
+
+    // The first tab stop starts with the focus.
+    cancel_->setFocus();
+}
+
+QWidget* COstrelDlg::GetDlgItem(int id) const {
+    const auto found = controls_.find(id);
+    return found == controls_.end() ? nullptr : found->second;
+}
+
+QString COstrelDlg::AddressText() const { return address_->AddressText(); }
+
+void COstrelDlg::SetAddressText(const QString& address) {
+    address_->SetAddress(address, QString::fromLatin1(kDefaultAddress));
+}
+
+void COstrelDlg::AppendTranscript(const QString& text) {
+    // An insertion at the end costs the same however long the transcript is; the operator's
+    // own cursor and view stay where they are. Like a reference append it leaves nothing to
+    // undo, which also keeps a long session's undo history from growing without end.
+    QTextDocument* document = transcript_->document();
+    document->setUndoRedoEnabled(false);
+    QTextCursor end(document);
+    end.movePosition(QTextCursor::End);
+    end.insertText(text);
+    document->setUndoRedoEnabled(true);
+}
+
+void COstrelDlg::ScrollTranscriptToEnd() {
+    QTextCursor cursor = transcript_->textCursor();
+    cursor.movePosition(QTextCursor::End);
+    transcript_->setTextCursor(cursor);
+    transcript_->ensureCursorVisible();
+}
+
+QString COstrelDlg::CommandText() const { return command_->toPlainText(); }
+
+void COstrelDlg::SetCommandText(const QString& text) { command_->setPlainText(text); }
+
+void COstrelDlg::SetTestStatus(const QString& text) { testStatus_->setText(text); }
+
+void COstrelDlg::SetRunTestCaption(const QString& caption) { runTest_->setText(caption); }
+
+void COstrelDlg::SetProgress(int position) {
+    progress_->setValue(std::clamp(position, progress_->minimum(), progress_->maximum()));
+}
+
+void COstrelDlg::SetStatusCell(int row, int column, const QString& text) {
+    statusModel_->SetCell(row, column, text);
+}
+
+bool COstrelDlg::IsAxisChecked(int axis) const {
+    return axis >= 0 && axis < static_cast<int>(axes_.size()) &&
+           axes_[static_cast<std::size_t>(axis)]->isChecked();
+}
+
+int COstrelDlg::SpeedPosition() const { return speed_->value(); }
+
+void COstrelDlg::StartTimer(int id, int periodMs) {
+    QTimer*& timer = timers_[id];
+    if (timer == nullptr) {
+        timer = new QTimer(this);
+        timer->setObjectName(QStringLiteral("IDT_%1").arg(id));
+        // Precise, so that 10 ms means 10 ms; a tick that falls due during a poll waits for
+        // it to end and is merged with any other, since the poll holds this thread.
+        timer->setTimerType(Qt::PreciseTimer);
+        connect(timer, &QTimer::timeout, this, [this, id] { OnTimerTick(id); });
+    }
+    timer->start(periodMs);
+}
+
+void COstrelDlg::StopTimer(int id) {
+    const auto found = timers_.find(id);
+    if (found != timers_.end()) {
+        found->second->stop();
+    }
+}
+
+bool COstrelDlg::TimerRunning(int id) const {
+    const auto found = timers_.find(id);
+    return found != timers_.end() && found->second->isActive();
+}
+
+void COstrelDlg::OnTimerTick(int id) {
+    // The poll's 52 cell writes reach the view as one change.
+    statusModel_->BeginBatch();
+    RunHandler("the timer tick", [id] { OnTimer(id); });
+    statusModel_->EndBatch();
+}
+
+void COstrelDlg::ShowMessage(const QString& text, const QString& caption, bool ownedByWindow) {
+    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok,
+                    ownedByWindow ? this : nullptr);
+    box.setTextFormat(Qt::PlainText);
+    if (!ownedByWindow) {
+        // Modal to no window: the main window stays usable while the box is open.
+        box.setWindowModality(Qt::WindowModal);
+    }
+    box.exec();
+}
+
+void COstrelDlg::OpenFolder(const QString& path) {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+void COstrelDlg::OnSysCommand(int id) {
+    if ((id & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg about(this);
+        about.exec();
+    }
+}
+
+void COstrelDlg::done(int result) {
+    ShutDown();
+    QDialog::done(result);
+}
+
+void COstrelDlg::ShutDown() {
+    if (shutDown_) {
+        return;
+    }
+    shutDown_ = true;
+    // The jog's stop sequence still reads the axis boxes, so it goes before the window does.
+    jogUp_->EndJog();
+    jogDown_->EndJog();
+    for (auto& [id, timer] : timers_) {
+        timer->stop();
+    }
+    windowOps_->Detach();
+    if (Window() == windowOps_) {
+        SetWindow(nullptr);
+    }
+    if (g_mainDlg == this) {
+        g_mainDlg = nullptr;
+    }
+    // A test thread waiting on the window has returned by now; the test unwinds at its next
+    // command, log line or wait.
+    RunHandler("stopping the automatic test", [] { StopAndJoinTestThreads(); });
+}
+
+void COstrelDlg::keyPressEvent(QKeyEvent* event) {
+    // Enter that no control took is the dialog's OK, which ends it as Cancel does.
+    if (IsEnterKey(*event)) {
+        event->accept();
+        accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);  // Escape: Cancel
+}
+
+bool COstrelDlg::eventFilter(QObject* watched, QEvent* event) {
+    // Enter on a focused push button clicks it.
+    if (event->type() == QEvent::KeyPress && IsEnterKey(*static_cast<QKeyEvent*>(event))) {
+        if (auto* button = qobject_cast<QPushButton*>(watched); button && button->isEnabled()) {
+            button->click();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void COstrelDlg::contextMenuEvent(QContextMenuEvent* event) {
+    // There is no window menu to extend on every desktop, so the dialog's own menu holds it.
+    systemMenu_->exec(event->globalPos());
+}
+
+}  // namespace trevane

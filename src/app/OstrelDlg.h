@@ -1,0 +1,116 @@
+#pragma once
+
+#include <array>
+#include <map>
+#include <memory>
+
+#include <QDialog>
+#include <QString>
+
+#include "app/DialogTemplate.h"
+#include "app/DialogUnits.h"
+
+class QCheckBox;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QSlider;
+class QTableView;
+class QTimer;
+
+namespace trevane {
+
+class CMyButton;
+class CMyButton2;
+class CMyEdit;
+class IpAddressField;
+class QtWindowOps;
+class StatusTableModel;
+
+// The main window: every control of the diagnostics dialog, placed as its template says, the
+// dispatch of clicks and timer ticks to the logic, and the window operations that the logic
+// uses (installed with SetWindow for as long as the dialog lives).
+class COstrelDlg final : public QDialog {
+    Q_OBJECT
+public:
+    // Shown when the configuration names no address: where a controller sits on the machine's
+    // own network. Nothing but an operator's Connect ever uses it.
+    static constexpr const char* kDefaultAddress = "192.168.1.10";
+    static constexpr const char* kAboutMenuText = "&About Ostrel...";
+
+    explicit COstrelDlg(QWidget* parent = nullptr);
+    ~COstrelDlg() override;
+
+    // A control by its id (IDCANCEL, IDC_...); nullptr for any other id.
+    QWidget* GetDlgItem(int id) const;
+    DialogBaseUnits BaseUnits() const { return units_; }
+    StatusTableModel& StatusModel() const { return *statusModel_; }
+    // The entries that the window's menu offers (the About box among them).
+    QMenu* SystemMenu() const { return systemMenu_; }
+
+    // The window operations, in the widgets' own terms. Window's thread only.
+    QString AddressText() const;
+    void SetAddressText(const QString& address);
+    void AppendTranscript(const QString& text);
+    void ScrollTranscriptToEnd();
+    QString CommandText() const;
+    void SetCommandText(const QString& text);
+    void SetTestStatus(const QString& text);
+    void SetRunTestCaption(const QString& caption);
+    void SetProgress(int position);
+    void SetStatusCell(int row, int column, const QString& text);
+    bool IsAxisChecked(int axis) const;
+    int SpeedPosition() const;
+    void StartTimer(int id, int periodMs);
+    void StopTimer(int id);
+    bool TimerRunning(int id) const;
+    void ShowMessage(const QString& text, const QString& caption, bool ownedByWindow);
+    void OpenFolder(const QString& path);
+
+    // A command of the window's menu; IDM_ABOUTBOX shows the About box modally.
+    void OnSysCommand(int id);
+
+    // Ends the dialog. Before it goes, a held jog is stopped, the window operations are
+    // withdrawn (a test thread waiting on one returns) and a running test is stopped.
+    void done(int result) override;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateControls();
+    QWidget* CreateControl(const ControlTemplate& control);
+    void ConnectHandlers();
+    void OnInitDialog();
+    void OnTimerTick(int id);
+    void ShutDown();
+
+    DialogBaseUnits units_;
+    std::map<int, QWidget*> controls_;
+    QPushButton* cancel_ = nullptr;
+    QTableView* statusList_ = nullptr;
+    StatusTableModel* statusModel_ = nullptr;
+    CMyEdit* command_ = nullptr;
+    IpAddressField* address_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    QPushButton* runTest_ = nullptr;
+    CMyButton* jogUp_ = nullptr;
+    CMyButton2* jogDown_ = nullptr;
+    QSlider* speed_ = nullptr;
+    QPlainTextEdit* transcript_ = nullptr;
+    QLabel* testStatus_ = nullptr;
+    std::array<QCheckBox*, 4> axes_{};
+    QMenu* systemMenu_ = nullptr;
+    std::map<int, QTimer*> timers_;
+    std::shared_ptr<QtWindowOps> windowOps_;
+    bool shutDown_ = false;
+};
+
+// The one main dialog while its window exists, else null. Window's thread only.
+extern COstrelDlg* g_mainDlg;
+
+}  // namespace trevane

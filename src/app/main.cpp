@@ -1,0 +1,44 @@
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <vector>
+
+#include <QApplication>
+
+#include "app/DisplayCheck.h"
+#include "app/OstrelApp.h"
+
+int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(trevane::UsageText().c_str(), stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("trevane %s\n", TREVANE_VERSION);
+            return 0;
+        }
+    }
+    if (const std::string reason = trevane::MissingDisplayReason(argc, argv); !reason.empty()) {
+        std::fprintf(stderr, "trevane: %s\n", reason.c_str());
+        return 1;
+    }
+    const auto application = trevane::StartApplication(argc, argv);
+
+    const QStringList arguments = QApplication::arguments();
+    std::string error;
+    const auto options = trevane::ParseStartOptions(
+        std::vector<QString>(arguments.begin(), arguments.end()), error);
+    if (!options) {
+        std::fprintf(stderr, "trevane: %s\n", error.c_str());
+        return 2;
+    }
+    try {
+        trevane::COstrelApp theApp(*options);
+        theApp.InitInstance();
+        return theApp.ExitCode();
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "trevane: %s\n", failure.what());
+        return 1;
+    }
+}

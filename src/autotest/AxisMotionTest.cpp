@@ -1,0 +1,202 @@
+#include "autotest/AxisMotionTest.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <string>
+
+#include "autotest/ConfigurationChecks.h"
+#include "autotest/TestLog.h"
+#include "autotest/TestRunner.h"
+#include "common/CLocale.h"
+#include "common/Clock.h"
+#include "common/StopControl.h"
+#include "controller/Link.h"
+#include "machine/Procedures.h"
+
+namespace trevane {
+
+const std::array<const char*, 4> g_axisNames = {"X", "Y", "Z", "W"};
+std::atomic<bool> g_moveAborted{false};
+std::atomic<bool> g_anyMoveAborted{false};
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kMovedAxes = 3;  // X, Y and Z; W never moves
+constexpr int kWatchCycles = 200;
+constexpr auto kCycleWait = 10ms;
+constexpr double kTorqueLimit = 3.1;  // compared in double precision with the float reading
+constexpr float kErrorLimit = 700.0f;
+constexpr float kSwitchOnBelow = 1.0f;
+constexpr std::int32_t kProgressPerAxis = 10;
+
+void LogAxis(const std::string& axis, const char* text, const std::string& suffix) {
+    WriteLog(axis + text, suffix);
+}
+
+// A 10 ms wait on a busy machine often oversleeps by a good part of a millisecond. The next
+// cycle's wait is shortened by what the last one overslept, so a watch keeps its cadence of
+// 10 ms plus two exchanges per cycle. On the virtual clock nothing ever oversleeps.
+class CycleWait {
+  public:
+    CycleWait() : clock_(SystemClockShared()) {}
+
+    void operator()() {
+        ThrowIfStopRequested();
+        const Clock::Duration wanted = Clock::Duration(kCycleWait) - overslept_;
+        const Clock::TimePoint start = clock_->Now();
+        if (!clock_->SleepFor(wanted, CurrentStopToken())) {
+            throw TestAborted{};
+        }
+        overslept_ = std::clamp(clock_->Now() - start - wanted, Clock::Duration::zero(),
+                                Clock::Duration(kCycleWait));
+    }
+
+  private:
+    std::shared_ptr<Clock> clock_;
+    Clock::Duration overslept_{0};
+};
+
+float AbsoluteReading(const std::string& reply) {
+    return std::fabs(ReadNumber(reply));
+}
+
+void AbortMove(const std::string& axis, const char* entry, const std::string& reply) {
+    SendCommand("AB1");
+    SendCommand("MO" + axis);
+    LogAxis(axis, entry, reply);
+    g_moveAborted = true;
+    g_anyMoveAborted = true;
+}
+
+// A switch reading below 1 counts as on (a failed query reads as 0): flip CN. Each flip goes by
+// the CN the test set last, so flips alternate across switches and axes.
+void CheckLimitSwitch(const std::string& axis, bool forward) {
+    const std::string reply = SendCommand((forward ? "MG _LF" : "MG _LR") + axis);
+    if (!(ReadNumber(reply) < kSwitchOnBelow)) {
+        return;
+    }
+    if (g_cnCurrent > 0.0f) {
+        SendCommand("CN-1");
+        g_cnCurrent = -1.0f;
+        LogAxis(axis,
+                forward ? " Forward Limit was on, swapping CN to -1"
+                        : " Reverse Limit was on, swapping CN to -1",
+                "\n");
+    } else {
+        SendCommand("CN1");
+        g_cnCurrent = 1.0f;
+        LogAxis(axis,
+                forward ? " Forward Limit was on, swapping CN to 1"
+                        : " Reverse Limit was on, swapping CN to 1",
+                "\n");
+    }
+}
+
+void ReportMove(const std::string& axis, float maxTorque, float maxError) {
+    LogAxis(axis, " Axis move finished.  Max torque: ", FormatFixed(maxTorque) + "\n");
+    LogAxis(axis, " Axis move finished.  Max error: ", FormatFixed(maxError) + "\n");
+    LogAxis(axis, " Axis move finished.  Current Error: ", SendCommand("TE" + axis));
+    LogAxis(axis, " Axis move finished.  Current Position: ", SendCommand("TP" + axis));
+}
+
+// One watched move; true when it was not aborted (and has been reported).
+bool RunMove(const std::string& axis, const char* target, const char* entry, float& maxError) {
+    SendCommand("PT" + axis + "=1");
+    SendCommand("PA" + axis + target);
+    LogAxis(axis, entry, "\n");
+    const float maxTorque = WatchMove(axis, maxError);
+    if (g_moveAborted) {
+        return false;
+    }
+    ReportMove(axis, maxTorque, maxError);
+    Wait(1s);
+    return true;
+}
+
+void RestoreCn() {
+    if (g_cnSaved > 0.0f) {
+        SendCommand("CN1");
+        g_cnCurrent = 1.0f;
+        WriteLog("Restoring CN to 1", "\n");
+    } else {
+        SendCommand("CN-1");
+        g_cnCurrent = -1.0f;
+        WriteLog("Restoring CN to -1", "\n");
+    }
+}
+
+void LogOutputs() {
+    for (char bit = '1'; bit <= '4'; ++bit) {
+        const std::string reply = SendCommand(std::string("MG @OUT[") + bit + "]");
+        WriteLog(std::string("BIT") + bit + ": ", reply);
+    }
+}
+
+}  // namespace
+
+// The watch never ends early: every cycle runs, and a reading still above its limit aborts (and
+// logs) again, as the operator's log of the reference shows it.
+float WatchMove(const std::string& axis, float& maxError) {
+    float maxTorque = 0.0f;
+    CycleWait waitForNextCycle;
+    for (int cycle = 0; cycle < kWatchCycles; ++cycle) {
+        const std::string torqueReply = SendCommand("TT" + axis);
+        const float torque = AbsoluteReading(torqueReply);
+        if (torque > maxTorque) {
+            maxTorque = torque;
+        }
+        if (static_cast<double>(torque) > kTorqueLimit) {
+            AbortMove(axis,
+                      " Axis move aborted due to torque above threshhold.  Torque: ", torqueReply);
+        }
+        const std::string errorReply = SendCommand("TE" + axis);
+        const float error = AbsoluteReading(errorReply);
+        if (error > maxError) {
+            maxError = error;
+        }
+        if (error > kErrorLimit) {
+            AbortMove(
+                axis,
+                " Axis move aborted due to position error above threshhold.  Position error: ",
+                errorReply);
+        }
+        waitForNextCycle();
+    }
+    return maxTorque;
+}
+
+void RunAxisMotionTest() {
+    EnableMachine();
+    WriteLog("Enable Machine", "\n");
+    Wait(4s);
+    PrepareMotion();
+    WriteLog("Preparing For Motion", "\n");
+    Wait(1s);
+    LogOutputs();
+    SendCommand("DP0,0,0,0");
+    WriteLog("SetZero (DP0,0,0,0)", "\n");
+    Wait(500ms);
+
+    g_anyMoveAborted = false;
+    // Kept across moves and axes: each report shows the largest error since the first move.
+    float maxError = 0.0f;
+    for (int index = 0; index < kMovedAxes; ++index) {
+        const std::string axis = g_axisNames[index];
+        g_moveAborted = false;
+        CheckLimitSwitch(axis, false);
+        if (!RunMove(axis, "=-20000", " Axis is being moved to -20000", maxError)) {
+            continue;
+        }
+        CheckLimitSwitch(axis, true);
+        if (!RunMove(axis, "=0", " Axis is being moved to 0", maxError)) {
+            continue;
+        }
+        ReportProgress(g_testProgress + kProgressPerAxis);
+    }
+    RestoreCn();
+}
+
+}  // namespace trevane

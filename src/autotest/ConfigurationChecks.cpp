@@ -1,0 +1,91 @@
+#include "autotest/ConfigurationChecks.h"
+
+#include <array>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "autotest/TestLog.h"
+#include "autotest/TestRunner.h"
+#include "common/CLocale.h"
+#include "common/StopControl.h"
+#include "controller/Link.h"
+
+namespace trevane {
+
+std::atomic<float> g_cnSaved{0.0f};
+std::atomic<float> g_cnCurrent{0.0f};
+
+namespace {
+
+struct Check {
+    std::string_view command;
+    const char* label;
+};
+
+// The axis letters here are fixed text, not taken from g_axisNames.
+constexpr std::array<Check, 19> kChecks = {{
+    {"SP*=?", "SP: "},
+    {"AC*=?", "AC: "},
+    {"DC*=?", "DC: "},
+    {"KP*=?", "KP: "},
+    {"KI*=?", "KI: "},
+    {"KD*=?", "KD: "},
+    {"MG _CN", "_CN: "},
+    {"MG @OUT[1]", "BIT1: "},
+    {"MG @OUT[2]", "BIT2: "},
+    {"MG @OUT[3]", "BIT3: "},
+    {"MG @OUT[4]", "BIT4: "},
+    {"MG _LFX", "X Forward Limit: "},
+    {"MG _LRX", "X Reverse Limit: "},
+    {"MG _LFY", "Y Forward Limit: "},
+    {"MG _LRY", "Y Reverse Limit: "},
+    {"MG _LFZ", "Z Forward Limit: "},
+    {"MG _LRZ", "Z Reverse Limit: "},
+    {"MG _LFW", "W Forward Limit: "},
+    {"MG _LRW", "W Reverse Limit: "},
+}};
+
+constexpr std::string_view kGainCheck = "KP*=?";
+constexpr std::string_view kCnCheck = "MG _CN";
+
+// The connection query bypasses SendCommand, so it gets its own guard: a failure (or no session
+// at all) reads as an empty description and the test goes on, as after any failed command.
+std::string ConnectionDescription() {
+    ThrowIfStopRequested();
+    std::string description;
+    try {
+        if (std::shared_ptr<MotionClient> session = g_controller.Get()) {
+            description = session->connection();
+        }
+    } catch (...) {
+        description.clear();
+    }
+    ThrowIfStopRequested();
+    return description;
+}
+
+}  // namespace
+
+void RunConfigurationChecks() {
+    SendCommand("HX");
+    WriteLog("ID: ", ConnectionDescription() + "\r\n");
+    for (const Check& check : kChecks) {
+        const std::string reply = SendCommand(std::string(check.command));
+        if (check.command == kCnCheck) {
+            const float cn = ReadNumber(reply);
+            g_cnCurrent = cn;
+            g_cnSaved = cn;
+        }
+        WriteLog(check.label, reply);
+        if (check.command == kGainCheck) {
+            ReportProgress(40);
+        }
+    }
+    ReportProgress(50);
+    Wait(std::chrono::seconds(2));
+    WriteLog("Done with Checks", "\n");
+}
+
+}  // namespace trevane

@@ -1,0 +1,260 @@
+#include "autotest/TestRunner.h"
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <stop_token>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "autotest/AxisMotionTest.h"
+#include "autotest/ConfigurationChecks.h"
+#include "autotest/TestLog.h"
+#include "common/StopControl.h"
+#include "controller/ControlIds.h"
+#include "controller/Link.h"
+#include "controller/WindowOps.h"
+#include "machine/Procedures.h"
+
+namespace trevane {
+
+std::atomic<bool> g_testRunning{false};
+std::atomic<std::int32_t> g_testProgress{0};
+std::jthread g_testThread;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kRunCaption = "Run Auto Test";
+constexpr const char* kAbortCaption = "Abort Test";
+
+// What the window's thread and one test thread share about that thread.
+struct TestRun {
+    std::mutex gateMutex;
+    std::condition_variable_any gate;
+    bool gateOpen = false;
+    bool finished = false;  // under g_endMutex
+};
+
+// g_testThread, its run and the threads of earlier tests. The test threads never take it.
+std::mutex g_threadsMutex;
+std::shared_ptr<TestRun> g_currentRun;
+struct RetiredThread {
+    std::jthread thread;
+    std::shared_ptr<TestRun> run;
+};
+std::vector<RetiredThread> g_retiredThreads;
+
+// Guards the `finished` flags and the count of live test threads, so a waiter cannot miss an end.
+std::mutex g_endMutex;
+std::condition_variable g_endChanged;
+int g_liveTestThreads = 0;
+
+// A stop request and the test thread's writes of shared state (flag, progress) exclude each other,
+// so nothing the thread writes lands after the abort that stopped it.
+std::mutex g_stateMutex;
+std::atomic<bool> g_lastTestCompleted{false};
+
+bool IsFinished(const TestRun& run) {
+    std::lock_guard lock(g_endMutex);
+    return run.finished;
+}
+
+// The handler opens the gate once it has set g_testRunning; the thread may clear it only after.
+bool WaitAtGate(TestRun& run, std::stop_token stop) {
+    std::unique_lock lock(run.gateMutex);
+    return run.gate.wait(lock, stop, [&run] { return run.gateOpen; });
+}
+
+void OpenGate() {
+    std::shared_ptr<TestRun> run;
+    {
+        std::lock_guard lock(g_threadsMutex);
+        run = g_currentRun;
+    }
+    if (!run) {
+        return;
+    }
+    {
+        std::lock_guard lock(run->gateMutex);
+        run->gateOpen = true;
+    }
+    run->gate.notify_all();
+}
+
+void TestThreadMain(const std::shared_ptr<TestRun>& run, std::stop_token stop) {
+    {
+        ScopedStopToken scope(stop);
+        if (WaitAtGate(*run, stop)) {
+            TestThreadProc();
+        }
+    }
+    {
+        std::lock_guard lock(g_endMutex);
+        run->finished = true;
+        --g_liveTestThreads;
+    }
+    g_endChanged.notify_all();
+}
+
+// Threads of earlier tests have ended or are unwinding from a stop; the ones that have ended are
+// joined here (at once), the others at the next start or at shutdown. Needs g_threadsMutex.
+void RetireCurrentThreadLocked() {
+    if (g_testThread.joinable()) {
+        // A thread that cleared the flag may still be asking for its caption; that request must
+        // not land on the next test's button.
+        g_testThread.request_stop();
+        g_retiredThreads.push_back({std::move(g_testThread), std::move(g_currentRun)});
+    }
+    g_currentRun.reset();
+    std::erase_if(g_retiredThreads, [](RetiredThread& retired) {
+        if (!retired.run || !IsFinished(*retired.run)) {
+            return false;
+        }
+        retired.thread.join();
+        return true;
+    });
+}
+
+// Returns false when the thread could not be created.
+bool StartTestThread() {
+    WriteLog("Starting Test", "\n");
+    g_lastTestCompleted = false;
+    auto run = std::make_shared<TestRun>();
+    std::lock_guard lock(g_threadsMutex);
+    RetireCurrentThreadLocked();
+    {
+        std::lock_guard end(g_endMutex);
+        ++g_liveTestThreads;
+    }
+    try {
+        g_testThread = std::jthread([run](std::stop_token stop) { TestThreadMain(run, stop); });
+    } catch (const std::system_error&) {
+        std::lock_guard end(g_endMutex);
+        --g_liveTestThreads;
+        return false;
+    }
+    g_currentRun = std::move(run);
+    return true;
+}
+
+void ClearRunningFlag(bool completed) {
+    std::lock_guard lock(g_stateMutex);
+    ThrowIfStopRequested();
+    g_lastTestCompleted = completed;
+    g_testRunning = false;
+}
+
+void RunClosingSequence() {
+    ExitMotion();
+    WriteLog("Exit Motion", "\n");
+    Wait(2s);
+    DisableMachine();
+    WriteLog("Disable Machine", "\n");
+    ReportProgress(100);
+    Wait(1s);
+    ReportProgress(0);
+    ClearRunningFlag(true);
+    Window()->SetRunTestCaption(kRunCaption);
+}
+
+}  // namespace
+
+void OnRunAutoTest() {
+    auto window = Window();
+    if (!g_testRunning) {
+        window->SetRunTestCaption(kAbortCaption);
+        if (!StartTestThread()) {
+            // Without a thread there is nothing to abort: stay Idle.
+            window->SetRunTestCaption(kRunCaption);
+            return;
+        }
+        window->StartTimer(IDT_PROGRESS, kTimerPeriodMs);
+        g_testRunning = true;
+        OpenGate();
+    } else {
+        AbortTest();
+        window->SetRunTestCaption(kRunCaption);
+        g_testRunning = false;
+    }
+}
+
+void StartTest() {
+    StartTestThread();
+}
+
+void AbortTest() {
+    {
+        std::lock_guard lock(g_threadsMutex);
+        std::lock_guard state(g_stateMutex);
+        g_testThread.request_stop();
+    }
+    // The stop is requested first: from here on the test thread can neither log nor send.
+    WriteLog("Test Aborted by User", "\n");
+}
+
+int TestThreadProc() {
+    try {
+        if (!g_connected) {
+            Window()->SetRunTestCaption(kRunCaption);
+            ClearRunningFlag(false);
+            return 0;
+        }
+        RunConfigurationChecks();
+        RunAxisMotionTest();
+        RunClosingSequence();
+    } catch (const TestAborted&) {
+        // The abort has already logged its line and set the button; nothing more to do.
+    }
+    return 0;
+}
+
+void OnProgressTick() {
+    Window()->SetProgress(g_testProgress);
+}
+
+void ReportProgress(std::int32_t percent) {
+    std::lock_guard lock(g_stateMutex);
+    ThrowIfStopRequested();
+    g_testProgress = percent;
+}
+
+void StopAndJoinTestThreads() {
+    std::vector<std::jthread> threads;
+    {
+        std::lock_guard lock(g_threadsMutex);
+        std::lock_guard state(g_stateMutex);
+        if (g_testThread.joinable()) {
+            g_testThread.request_stop();
+            threads.push_back(std::move(g_testThread));
+        }
+        for (RetiredThread& retired : g_retiredThreads) {
+            retired.thread.request_stop();
+            threads.push_back(std::move(retired.thread));
+        }
+        g_retiredThreads.clear();
+        g_currentRun.reset();
+        g_testRunning = false;
+    }
+    for (std::jthread& thread : threads) {
+        thread.join();
+    }
+}
+
+bool AnyTestThreadAlive() {
+    std::lock_guard lock(g_endMutex);
+    return g_liveTestThreads > 0;
+}
+
+bool WaitForTestEnd(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(g_endMutex);
+    return g_endChanged.wait_for(lock, timeout, [] { return g_liveTestThreads == 0; });
+}
+
+bool LastTestCompleted() {
+    return g_lastTestCompleted;
+}
+
+}  // namespace trevane

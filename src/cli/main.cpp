@@ -1,0 +1,164 @@
+// trevane-cli: the diagnostics of the window, for scripts and remote sessions.
+#include <algorithm>
+#include <charconv>
+#include <exception>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/Cli.h"
+#include "cli/CliWindow.h"
+#include "cli/Verbs.h"
+#include "controller/Link.h"
+#include "net/Protocol.h"
+#include "net/TcpMotionClient.h"
+
+namespace trevane::cli {
+namespace {
+
+void PrintHelp(std::ostream& out) {
+    out << "usage: trevane-cli --address A [--port P] VERB [ARGS]\n"
+           "\n"
+           "Connects to the controller at the dotted IPv4 address A, port P (default "
+        << kDefaultControllerPort
+        << "),\n"
+           "as the window's Connect button does, then runs VERB.\n"
+           "\n"
+           "verbs:\n";
+    std::vector<Verb> verbs = Verbs();
+    std::sort(verbs.begin(), verbs.end(),
+              [](const Verb& a, const Verb& b) { return a.name < b.name; });
+    for (const Verb& verb : verbs) {
+        out << "  " << verb.usage << "\n      " << verb.summary << "\n";
+    }
+    out << "\n"
+           "exit status: 0 done, 1 an exchange or check failed, 2 bad arguments or no "
+           "connection,\n"
+           "130 interrupted\n";
+}
+
+std::optional<int> ParsePort(std::string_view text) {
+    int port = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), port);
+    if (ec != std::errc{} || end != text.data() + text.size() || port < 1 || port > 65535) {
+        return std::nullopt;
+    }
+    return port;
+}
+
+struct CommandLine {
+    bool help = false;
+    Invocation invocation;
+    std::string verb;
+};
+
+// Options come before the verb; everything after the verb is the verb's own.
+// Returns an error text, or nothing when the command line is sound.
+std::optional<std::string> Parse(int argc, char** argv, CommandLine& line) {
+    bool haveAddress = false;
+    int i = 1;
+    for (; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            line.help = true;
+            return std::nullopt;
+        }
+        if (arg == "--address" || arg == "--port") {
+            if (i + 1 == argc) {
+                return std::string(arg) + " needs a value";
+            }
+            const std::string value = argv[++i];
+            if (arg == "--address") {
+                if (!net::ParseDottedIpv4(value)) {
+                    return "--address '" + net::Printable(value) +
+                           "' is not a dotted IPv4 address (four numbers 0..255)";
+                }
+                line.invocation.address = value;
+                haveAddress = true;
+            } else if (const std::optional<int> port = ParsePort(value)) {
+                line.invocation.port = *port;
+            } else {
+                return "--port '" + net::Printable(value) + "' is not a port (1..65535)";
+            }
+            continue;
+        }
+        if (arg.starts_with("-")) {
+            return "unknown option '" + net::Printable(arg) + "' (see --help)";
+        }
+        break;
+    }
+    if (i == argc) {
+        return std::string("no verb given (see --help)");
+    }
+    line.verb = argv[i];
+    line.invocation.args.assign(argv + i + 1, argv + argc);
+    if (!haveAddress) {
+        // No built-in address: a script must never reach a real controller by accident.
+        return std::string("--address is required");
+    }
+    return std::nullopt;
+}
+
+const Verb* FindVerb(const std::string& name) {
+    for (const Verb& verb : Verbs()) {
+        if (verb.name == name) {
+            return &verb;
+        }
+    }
+    return nullptr;
+}
+
+int RunVerb(const Verb& verb, const Invocation& invocation) {
+    try {
+        return verb.run(invocation);
+    } catch (const std::exception& error) {
+        std::cerr << "trevane-cli: " << verb.name << ": " << error.what() << "\n";
+    } catch (...) {
+        std::cerr << "trevane-cli: " << verb.name << ": failed\n";
+    }
+    return kExitFailed;
+}
+
+// Sessions close before the program's own objects go away.
+void CloseEverything() {
+    StopInterruptWatcher();
+    g_connected = false;
+    g_controller.Reset();
+    g_recordController.Reset();
+    SetSessionFactory(nullptr);
+    SetWindow(nullptr);
+}
+
+int Main(int argc, char** argv) {
+    CommandLine line;
+    line.invocation.port = kDefaultControllerPort;
+    if (const std::optional<std::string> error = Parse(argc, argv, line)) {
+        return UsageError(*error);
+    }
+    if (line.help) {
+        PrintHelp(std::cout);
+        return kExitOk;
+    }
+    const Verb* verb = FindVerb(line.verb);
+    if (verb == nullptr) {
+        return UsageError("unknown verb '" + net::Printable(line.verb) + "' (see --help)");
+    }
+    InstallInterruptHandlers();
+    SetWindow(TheCliWindow());
+    UseTcpSessions(static_cast<std::uint16_t>(line.invocation.port));
+    int status = RunVerb(*verb, line.invocation);
+    CloseEverything();
+    if (InterruptRequested() && status != kExitUsage) {
+        status = kExitInterrupted;
+    }
+    return status;
+}
+
+}  // namespace
+}  // namespace trevane::cli
+
+int main(int argc, char** argv) {
+    return trevane::cli::Main(argc, argv);
+}

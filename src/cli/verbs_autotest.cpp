@@ -1,0 +1,127 @@
+// The automatic diagnostic test without a window: the same runner, log file and entries.
+#include <chrono>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "autotest/AxisMotionTest.h"
+#include "autotest/TestLog.h"
+#include "autotest/TestRunner.h"
+#include "cli/CliWindow.h"
+#include "cli/Verbs.h"
+#include "common/StopControl.h"
+#include "controller/WindowOps.h"
+
+namespace trevane::cli {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The command-line window with the one guarantee the window's thread gives: an operation from a
+// test thread that has been stopped is skipped, and the check and the operation happen under one
+// lock, so no entry of an aborted test is printed after "Test Aborted by User".
+class TestWindow final : public WindowOps {
+  public:
+    explicit TestWindow(std::shared_ptr<CliWindow> window) : window_(std::move(window)) {}
+
+    std::string ReadAddress() override { return window_->ReadAddress(); }
+    void AppendTranscript(const std::string& text) override {
+        std::lock_guard lock(mutex_);
+        if (!CurrentThreadStopRequested()) {
+            window_->AppendTranscript(text);
+        }
+    }
+    void ScrollTranscriptToEnd() override {}
+    std::string CommandText() override { return window_->CommandText(); }
+    void SetCommandText(const std::string& text) override { window_->SetCommandText(text); }
+    void SetTestStatus(const std::string& text) override {
+        std::lock_guard lock(mutex_);
+        if (!CurrentThreadStopRequested()) {
+            window_->SetTestStatus(text);
+        }
+    }
+    void SetRunTestCaption(const std::string&) override {}
+    void SetProgress(int) override {}
+    void SetStatusCell(int, int, const std::string&) override {}
+    bool IsAxisChecked(int axis) override { return window_->IsAxisChecked(axis); }
+    int SpeedPosition() override { return window_->SpeedPosition(); }
+    void StartTimer(int, int) override {}
+    void StopTimer(int) override {}
+    void ShowMessage(const std::string& text, const std::string& caption,
+                     bool ownedByWindow) override {
+        window_->ShowMessage(text, caption, ownedByWindow);
+    }
+    void OpenFolder(const std::string& path) override { window_->OpenFolder(path); }
+
+  private:
+    std::mutex mutex_;
+    std::shared_ptr<CliWindow> window_;
+};
+
+// Presses the test button, and presses it again on Ctrl-C. Returns true when the test was aborted.
+bool RunTestToItsEnd() {
+    OnRunAutoTest();
+    bool aborted = false;
+    // The interrupt flag is polled: a signal handler can wake no one.
+    while (!WaitForTestEnd(20ms)) {
+        if (!aborted && InterruptRequested() && g_testRunning) {
+            OnRunAutoTest();
+            aborted = true;
+        }
+    }
+    StopAndJoinTestThreads();
+    return aborted;
+}
+
+int RunAutoTest(const Invocation& invocation) {
+    if (!invocation.args.empty()) {
+        const std::string& arg = invocation.args.front();
+        if (arg == "--report") {
+            return UsageError("autotest --report is not available yet; run autotest without it");
+        }
+        return UsageError("autotest: unknown argument '" + arg + "' (usage: autotest [--report])");
+    }
+    if (!ConnectLikeTheWindow(invocation)) {
+        return kExitUsage;
+    }
+    const std::shared_ptr<CliWindow> cliWindow = TheCliWindow();
+    const int errorsBefore = cliWindow->CommandErrorCount();
+    MakeLogFileName();
+    SetWindow(std::make_shared<TestWindow>(cliWindow));
+    const bool aborted = RunTestToItsEnd();
+    SetWindow(cliWindow);
+
+    const std::string log = "trevane-cli: autotest: log file '" + LogFilePath() + "'";
+    if (aborted) {
+        std::cerr << log << "; the test was aborted\n";
+        return kExitInterrupted;
+    }
+    if (!LastTestCompleted()) {
+        std::cerr << log << "; the test did not run (no connection)\n";
+        return kExitUsage;
+    }
+    if (g_anyMoveAborted) {
+        std::cerr << log << "; a move was aborted\n";
+        return kExitFailed;
+    }
+    if (const int failures = cliWindow->CommandErrorCount() - errorsBefore; failures > 0) {
+        // Failed readings count as 0, so the moves "completed" without being watched.
+        std::cerr << log << "; " << failures << " command(s) failed\n";
+        return kExitFailed;
+    }
+    std::cerr << log << "\n";
+    return kExitOk;
+}
+
+const VerbRegistration kAutoTest{{
+    "autotest",
+    "autotest [--report]",
+    "runs the automatic diagnostic test and writes its log file in the working directory;\n"
+    "      exit 0 when every move of X, Y and Z completed, 1 when a move was aborted or a\n"
+    "      command failed, 2 without connection; Ctrl-C aborts the test (130)",
+    RunAutoTest,
+}};
+
+}  // namespace
+}  // namespace trevane::cli

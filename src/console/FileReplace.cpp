@@ -1,0 +1,156 @@
+#include "console/FileReplace.h"
+
+#include <atomic>
+#include <cerrno>
+#include <filesystem>
+#include <random>
+#include <system_error>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+// The one place with platform calls for files: exclusive creation, flushing to the disk and the
+// rename that replaces an existing file.
+namespace trevane {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ErrnoText(int error) {
+    return std::generic_category().message(error);
+}
+
+// A name nobody else uses, so two dumps (or two programs) never write the same temporary file.
+fs::path TemporaryPathFor(const fs::path& target) {
+    static const unsigned seed = std::random_device{}();
+    static std::atomic<unsigned> counter{0};
+    const unsigned value = seed ^ (counter.fetch_add(1) * 2654435761U);
+    static const char* const digits = "0123456789abcdef";
+    std::string suffix = ".";
+    for (int shift = 28; shift >= 0; shift -= 4) {
+        suffix += digits[(value >> shift) & 0xFU];
+    }
+    suffix += ".tmp";
+    fs::path temporary = target;
+    temporary += suffix;
+    return temporary;
+}
+
+#ifdef _WIN32
+
+int OpenExclusive(const fs::path& path) {
+    int fd = -1;
+    _wsopen_s(&fd, path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _SH_DENYRW,
+              _S_IREAD | _S_IWRITE);
+    return fd;
+}
+long WriteSome(int fd, const char* data, std::size_t size) {
+    const unsigned chunk = size > 0x40000000U ? 0x40000000U : static_cast<unsigned>(size);
+    return _write(fd, data, chunk);
+}
+int FlushToDisk(int fd) {
+    return _commit(fd);
+}
+int CloseFile(int fd) {
+    return _close(fd);
+}
+void RemoveFile(const fs::path& path) {
+    _wunlink(path.c_str());
+}
+std::optional<std::string> RenameOver(const fs::path& from, const fs::path& to) {
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return std::nullopt;
+    }
+    return std::system_category().message(static_cast<int>(GetLastError()));
+}
+
+#else
+
+int OpenExclusive(const fs::path& path) {
+    // 0666 so the umask decides the permissions, as for any file the program creates.
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+}
+long WriteSome(int fd, const char* data, std::size_t size) {
+    return ::write(fd, data, size);
+}
+int FlushToDisk(int fd) {
+    return ::fsync(fd);
+}
+int CloseFile(int fd) {
+    return ::close(fd);
+}
+void RemoveFile(const fs::path& path) {
+    ::unlink(path.c_str());
+}
+std::optional<std::string> RenameOver(const fs::path& from, const fs::path& to) {
+    if (::rename(from.c_str(), to.c_str()) == 0) {
+        return std::nullopt;
+    }
+    return ErrnoText(errno);
+}
+
+#endif
+
+std::optional<std::string> WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const long written = WriteSome(fd, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return ErrnoText(errno);
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> WriteAndClose(int fd, std::string_view bytes) {
+    std::optional<std::string> failure = WriteAll(fd, bytes);
+    if (!failure && FlushToDisk(fd) != 0) {
+        failure = ErrnoText(errno);
+    }
+    if (CloseFile(fd) != 0 && !failure) {
+        failure = ErrnoText(errno);
+    }
+    return failure;
+}
+
+}  // namespace
+
+std::optional<std::string> ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
+    const fs::path target(path);
+    const std::string failed = "cannot write '" + path + "': ";
+    constexpr int kAttempts = 16;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        const fs::path temporary = TemporaryPathFor(target);
+        const int fd = OpenExclusive(temporary);
+        if (fd < 0) {
+            if (errno == EEXIST) {
+                continue;
+            }
+            return failed + "cannot create the temporary file '" + temporary.string() +
+                   "': " + ErrnoText(errno);
+        }
+        if (std::optional<std::string> failure = WriteAndClose(fd, bytes)) {
+            RemoveFile(temporary);
+            return failed + "writing the temporary file '" + temporary.string() +
+                   "' failed: " + *failure;
+        }
+        if (std::optional<std::string> failure = RenameOver(temporary, target)) {
+            RemoveFile(temporary);
+            return failed + "it cannot be replaced: " + *failure;
+        }
+        return std::nullopt;
+    }
+    return failed + "no free temporary file name beside it";
+}
+
+}  // namespace trevane

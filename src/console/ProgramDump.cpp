@@ -1,0 +1,105 @@
+#include "console/ProgramDump.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <system_error>
+
+#include "autotest/TestRunner.h"
+#include "console/FileReplace.h"
+#include "controller/Link.h"
+#include "controller/WindowOps.h"
+
+namespace trevane {
+namespace {
+
+constexpr const char* kDumpedText = "Dumped to logProgram.txt";
+constexpr const char* kDumpFailedText = "Could not write logProgram.txt";
+
+// The reference wrote in text mode; storing CR LF explicitly gives every platform its bytes.
+std::string WithCrLf(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')));
+    for (char c : text) {
+        if (c == '\n') {
+            out.push_back('\r');
+        }
+        out.push_back(c);
+    }
+    return out;
+}
+
+}  // namespace
+
+bool WriteTextFileAtomically(const std::string& path, const std::string& text, std::string& error) {
+    try {
+        if (std::optional<std::string> failure = ReplaceFileAtomically(path, WithCrLf(text))) {
+            error = std::move(*failure);
+            return false;
+        }
+        return true;
+    } catch (const std::exception& e) {
+        error = "cannot write '" + path + "': " + e.what();
+        return false;
+    }
+}
+
+bool WriteTextFileAtomically(const std::string& path, const std::string& text) {
+    std::string error;
+    return WriteTextFileAtomically(path, text, error);
+}
+
+std::string UploadProgramText() {
+    const std::shared_ptr<MotionClient> session = g_controller.Get();
+    if (!session) {
+        throw MotionError("no command session is open for the program upload");
+    }
+    std::string program = session->programUpload();
+    // The file holds the text up to its first zero byte, as a "%s" write would.
+    program.erase(std::min(program.find('\0'), program.size()));
+    return program;
+}
+
+void OnDumpProgram() {
+    if (g_testRunning) {
+        return;
+    }
+    DumpProgram();
+}
+
+void DumpProgram() {
+    try {
+        if (!g_connected) {
+            return;
+        }
+        std::string program;
+        try {
+            program = UploadProgramText();
+        } catch (...) {
+            // A failed upload touches no file and shows nothing.
+            return;
+        }
+        const bool written = WriteTextFileAtomically(kDumpFileName, program);
+        // Owned by no window: the main window stays usable while the box is open.
+        Window()->ShowMessage(written ? kDumpedText : kDumpFailedText, kMessageCaption, false);
+    } catch (...) {
+        // Never throws into the window's event handling.
+    }
+}
+
+void OpenLogFolder() {
+    try {
+        std::error_code error;
+        const std::filesystem::path folder = std::filesystem::current_path(error);
+        if (error) {
+            return;
+        }
+        Window()->OpenFolder(folder.string());
+    } catch (...) {
+        // The outcome of opening the folder is not looked at.
+    }
+}
+
+}  // namespace trevane

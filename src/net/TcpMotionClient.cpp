@@ -1,0 +1,294 @@
+#include "net/TcpMotionClient.h"
+
+#include <algorithm>
+#include <array>
+#include <mutex>
+#include <optional>
+#include <string_view>
+
+#include <asio/connect.hpp>
+#include <asio/io_context.hpp>
+#include <asio/ip/address_v4.hpp>
+#include <asio/ip/tcp.hpp>
+
+#include "net/Protocol.h"
+#include "net/SocketWait.h"
+
+namespace trevane {
+
+using Deadline = std::chrono::steady_clock::time_point;
+
+struct TcpMotionClient::Impl {
+    Impl(const std::string& addressText, std::uint16_t portNumber, TcpTimeouts limits);
+
+    void Connect(const asio::ip::address_v4& address);
+    // One request and its reply. The caller holds `mutex`.
+    // `request` names the exchange in error texts (the command without its terminator).
+    net::ReplyParser Exchange(std::string_view bytes, std::string_view request,
+                              net::ReplyParser parser, std::chrono::milliseconds timeout);
+    std::string RejectionText(std::string_view request);
+
+    void ThrowIfSpent(std::string_view request) const;
+    [[noreturn]] void Spend(const std::string& reason);
+    void DropStaleBytes();
+    void WriteAll(std::string_view bytes, Deadline deadline, std::string_view request);
+    std::size_t ReadSome(Deadline deadline, std::string_view request);
+    // Runs the private io_context (the connect) until `done` or the deadline; false on the
+    // deadline.
+    bool RunUntil(const bool& done, Deadline deadline);
+
+    std::string Endpoint() const { return address + ":" + std::to_string(port); }
+
+    const std::string address;
+    const std::uint16_t port;
+    const TcpTimeouts timeouts;
+
+    std::mutex mutex;  // one exchange at a time; guards everything below
+    asio::io_context io;
+    asio::ip::tcp::socket socket{io};
+    std::optional<std::string> spentReason;
+    std::array<char, 64 * 1024> buffer{};
+};
+
+namespace {
+
+asio::ip::address_v4 CheckedAddress(const std::string& address) {
+    const auto bytes = net::ParseDottedIpv4(address);
+    if (!bytes) {
+        throw MotionError("'" + net::Printable(address) +
+                          "' is not a dotted IPv4 address (four numbers 0..255)");
+    }
+    return asio::ip::address_v4(*bytes);
+}
+
+Deadline DeadlineAfter(std::chrono::milliseconds timeout) {
+    return std::chrono::steady_clock::now() + timeout;
+}
+
+std::chrono::milliseconds TimeLeft(Deadline deadline) {
+    const auto left = deadline - std::chrono::steady_clock::now();
+    return std::max(std::chrono::ceil<std::chrono::milliseconds>(left),
+                    std::chrono::milliseconds(0));
+}
+
+}  // namespace
+
+TcpMotionClient::Impl::Impl(const std::string& addressText, std::uint16_t portNumber,
+                            TcpTimeouts limits)
+    : address(addressText), port(portNumber), timeouts(limits) {}
+
+bool TcpMotionClient::Impl::RunUntil(const bool& done, Deadline deadline) {
+    while (!done) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
+            return false;
+        }
+        io.restart();
+        io.run_one_for(deadline - now);
+    }
+    return true;
+}
+
+void TcpMotionClient::Impl::Spend(const std::string& reason) {
+    spentReason = reason;
+    asio::error_code ignored;
+    socket.close(ignored);
+    // Let a cancelled connect's handler run now, so nothing refers to that call's locals.
+    io.restart();
+    io.run();
+    throw MotionError(reason);
+}
+
+void TcpMotionClient::Impl::ThrowIfSpent(std::string_view request) const {
+    if (spentReason) {
+        throw MotionError("cannot send '" + net::Printable(request) + "': the session to " +
+                          Endpoint() + " is spent (" + *spentReason + ")");
+    }
+}
+
+void TcpMotionClient::Impl::Connect(const asio::ip::address_v4& ip) {
+    if (port == 0) {
+        throw MotionError("cannot connect to " + Endpoint() + ": port 0 is not a port");
+    }
+    bool done = false;
+    asio::error_code result;
+    socket.async_connect(asio::ip::tcp::endpoint(ip, port), [&](const asio::error_code& ec) {
+        result = ec;
+        done = true;
+    });
+    if (!RunUntil(done, DeadlineAfter(timeouts.connect))) {
+        Spend("connecting to " + Endpoint() + " timed out after " +
+              std::to_string(timeouts.connect.count()) + " ms");
+    }
+    if (result) {
+        throw MotionError("cannot connect to " + Endpoint() + ": " + result.message());
+    }
+    asio::error_code ignored;
+    // One request is one write; waiting for more bytes to coalesce would only add latency.
+    socket.set_option(asio::ip::tcp::no_delay(true), ignored);
+    // Reads and writes never block: each waits for readiness with what is left of its time.
+    asio::error_code ec;
+    socket.non_blocking(true, ec);
+    if (ec) {
+        throw MotionError("cannot set up the connection to " + Endpoint() + ": " + ec.message());
+    }
+}
+
+void TcpMotionClient::Impl::DropStaleBytes() {
+    asio::error_code ec;
+    // The socket does not block: this ends at the first read that finds nothing waiting.
+    while (socket.read_some(asio::buffer(buffer), ec) > 0 && !ec) {
+    }
+    // A closed or broken connection shows itself on the reply's read, with its own message.
+}
+
+void TcpMotionClient::Impl::WriteAll(std::string_view bytes, Deadline deadline,
+                                     std::string_view request) {
+    while (!bytes.empty()) {
+        asio::error_code ec;
+        const std::size_t sent = socket.write_some(asio::buffer(bytes.data(), bytes.size()), ec);
+        bytes.remove_prefix(sent);
+        if (ec == asio::error::would_block) {
+            if (net::WaitWritable(socket, TimeLeft(deadline)) == net::Readiness::TimedOut) {
+                Spend("sending '" + net::Printable(request) + "' to " + Endpoint() + " timed out");
+            }
+        } else if (ec) {
+            Spend("sending '" + net::Printable(request) + "' to " + Endpoint() +
+                  " failed: " + ec.message());
+        }
+    }
+}
+
+std::size_t TcpMotionClient::Impl::ReadSome(Deadline deadline, std::string_view request) {
+    for (;;) {
+        if (net::WaitReadable(socket, TimeLeft(deadline)) == net::Readiness::TimedOut) {
+            Spend("no reply to '" + net::Printable(request) + "' from " + Endpoint() + " in time");
+        }
+        asio::error_code ec;
+        const std::size_t received = socket.read_some(asio::buffer(buffer), ec);
+        if (!ec) {
+            return received;
+        }
+        if (ec != asio::error::would_block) {
+            const std::string what =
+                ec == asio::error::eof ? "closed the connection" : "failed: " + ec.message();
+            Spend("connection to " + Endpoint() + " " + what + " while waiting for the reply to '" +
+                  net::Printable(request) + "'");
+        }
+    }
+}
+
+net::ReplyParser TcpMotionClient::Impl::Exchange(std::string_view bytes, std::string_view request,
+                                                 net::ReplyParser parser,
+                                                 std::chrono::milliseconds timeout) {
+    ThrowIfSpent(request);
+    DropStaleBytes();
+    Deadline deadline = DeadlineAfter(timeout);
+    WriteAll(bytes, deadline, request);
+    while (!parser.Done()) {
+        const std::size_t received = ReadSome(deadline, request);
+        const std::size_t acksBefore = parser.AcknowledgementsSeen();
+        try {
+            // Whatever follows the last ack is dropped with the buffer: it answers no request.
+            parser.Feed(std::string_view(buffer.data(), received));
+        } catch (const net::ReplyFormatError& error) {
+            Spend("reply to '" + net::Printable(request) + "' from " + Endpoint() + ": " +
+                  error.what());
+        }
+        if (parser.AcknowledgementsSeen() != acksBefore) {
+            // Each line of a multi-line request gets the full time for its own reply.
+            deadline = DeadlineAfter(timeout);
+        }
+    }
+    return parser;
+}
+
+std::string TcpMotionClient::Impl::RejectionText(std::string_view request) {
+    std::string text =
+        "controller at " + Endpoint() + " rejected '" + net::Printable(request) + "'";
+    try {
+        // Asked directly, not through command(), so a rejected "TC1" cannot ask again.
+        net::ReplyParser reason =
+            Exchange("TC1\r", "TC1", net::ReplyParser(net::ReplyKind::Text), timeouts.reply);
+        if (!reason.Rejected()) {
+            const std::string trimmed = net::TrimReply(reason.Data());
+            if (!trimmed.empty()) {
+                text += ": " + trimmed;
+            }
+        }
+    } catch (const MotionError&) {
+        // The rejection is the error to report; a session spent meanwhile shows next time.
+    }
+    return text;
+}
+
+TcpMotionClient::TcpMotionClient(const std::string& address, std::uint16_t port,
+                                 TcpTimeouts timeouts)
+    : impl_(std::make_unique<Impl>(address, port, timeouts)) {
+    const asio::ip::address_v4 ip = CheckedAddress(address);
+    std::lock_guard lock(impl_->mutex);
+    impl_->Connect(ip);
+}
+
+TcpMotionClient::~TcpMotionClient() {
+    asio::error_code ignored;
+    impl_->socket.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+    impl_->socket.close(ignored);
+}
+
+std::string TcpMotionClient::command(const std::string& command, const std::string& terminator,
+                                     const std::string& acknowledgement, bool trim) {
+    const char accepted = acknowledgement.empty() ? net::kAccepted : acknowledgement.front();
+    net::ReplyParser parser(net::ReplyKind::Text, net::AcknowledgementsFor(command, terminator),
+                            accepted, kMaxReplyBytes);
+    std::lock_guard lock(impl_->mutex);
+    parser =
+        impl_->Exchange(command + terminator, command, std::move(parser), impl_->timeouts.reply);
+    if (parser.Rejected()) {
+        throw MotionError(impl_->RejectionText(command));
+    }
+    return trim ? net::TrimReply(parser.Data()) : parser.TakeData();
+}
+
+std::string TcpMotionClient::connection() {
+    const std::string request = std::string(net::kIdentityRequest) + "\r";
+    std::lock_guard lock(impl_->mutex);
+    net::ReplyParser parser =
+        impl_->Exchange(request, net::kIdentityRequest, net::ReplyParser(net::ReplyKind::Text),
+                        impl_->timeouts.reply);
+    if (parser.Rejected()) {
+        throw MotionError(impl_->RejectionText(net::kIdentityRequest));
+    }
+    const std::string identity = net::TrimReply(parser.Data());
+    return identity.empty() ? impl_->Endpoint() : impl_->Endpoint() + " " + identity;
+}
+
+std::string TcpMotionClient::programUpload() {
+    std::lock_guard lock(impl_->mutex);
+    net::ReplyParser parser = impl_->Exchange(
+        "UL\r", "UL", net::ReplyParser(net::ReplyKind::Upload, 1, net::kAccepted, kMaxReplyBytes),
+        impl_->timeouts.upload);
+    if (parser.Rejected()) {
+        throw MotionError(impl_->RejectionText("UL"));
+    }
+    return net::ToUnixLineEnds(parser.Data());
+}
+
+std::vector<char> TcpMotionClient::record(const std::string& query) {
+    std::lock_guard lock(impl_->mutex);
+    net::ReplyParser parser = impl_->Exchange(
+        query + "\r", query, net::ReplyParser(net::ReplyKind::Record), impl_->timeouts.reply);
+    if (parser.Rejected()) {
+        throw MotionError(impl_->RejectionText(query));
+    }
+    const std::string& data = parser.Data();
+    return std::vector<char>(data.begin(), data.end());
+}
+
+SessionFactory MakeTcpSessionFactory(std::uint16_t port, TcpTimeouts timeouts) {
+    return [port, timeouts](const std::string& address) -> std::shared_ptr<MotionClient> {
+        return std::make_shared<TcpMotionClient>(address, port, timeouts);
+    };
+}
+
+}  // namespace trevane

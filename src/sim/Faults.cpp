@@ -1,0 +1,121 @@
+#include <stdexcept>
+
+#include "sim/CommandSyntax.h"
+#include "sim/Simulator.h"
+
+namespace trevane::sim {
+namespace {
+
+[[noreturn]] void Unknown(const std::string& text, const std::string& why) {
+    throw std::invalid_argument("unknown fault '" + text + "': " + why);
+}
+
+int ParseAxisName(const std::string& text, std::string_view name) {
+    const int axis = name.size() == 1 ? AxisIndex(name[0]) : -1;
+    if (axis < 0) {
+        Unknown(text, "the axis must be one of X, Y, Z, W");
+    }
+    return axis;
+}
+
+int ParseCount(const std::string& text, std::string_view digits, long long low, long long high) {
+    long long value = 0;
+    bool valid = !digits.empty() && digits.size() <= 10;
+    for (char c : digits) {
+        valid = valid && c >= '0' && c <= '9';
+        value = valid ? value * 10 + (c - '0') : 0;
+    }
+    if (!valid || value < low || value > high) {
+        Unknown(text, "expected a whole number from " + std::to_string(low) + " to " +
+                          std::to_string(high));
+    }
+    return static_cast<int>(value);
+}
+
+}  // namespace
+
+Fault ParseFault(const std::string& text) {
+    const auto colon = text.find(':');
+    const std::string name = text.substr(0, colon);
+    const std::string_view rest =
+        colon == std::string::npos ? std::string_view{} : std::string_view(text).substr(colon + 1);
+    const bool hasArgument = colon != std::string::npos;
+    Fault fault{};
+    if ((name == "stall" || name == "torque") && hasArgument) {
+        fault.kind = name == "stall" ? Fault::Kind::Stall : Fault::Kind::Torque;
+        fault.axis = ParseAxisName(text, rest);
+    } else if (name == "limit" && hasArgument) {
+        const auto second = rest.find(':');
+        const std::string_view side =
+            second == std::string_view::npos ? std::string_view{} : rest.substr(second + 1);
+        if (side != "forward" && side != "reverse") {
+            Unknown(text, "expected limit:AXIS:forward or limit:AXIS:reverse");
+        }
+        fault.kind = Fault::Kind::Limit;
+        fault.axis = ParseAxisName(text, rest.substr(0, second));
+        fault.forward = side == "forward";
+    } else if (name == "cn" && hasArgument) {
+        if (rest != "1" && rest != "-1") {
+            Unknown(text, "the wiring is cn:1 or cn:-1");
+        }
+        fault.kind = Fault::Kind::Cn;
+        fault.value = rest == "1" ? 1 : -1;
+    } else if (name == "delay" && hasArgument) {
+        fault.kind = Fault::Kind::Delay;
+        fault.value = ParseCount(text, rest, 0, 60000);
+    } else if (name == "drop" && hasArgument) {
+        fault.kind = Fault::Kind::Drop;
+        fault.value = ParseCount(text, rest, 1, 1000000000);
+    } else if (name == "reject" && hasArgument && !rest.empty()) {
+        fault.kind = Fault::Kind::Reject;
+        fault.command = std::string(rest);
+    } else if (text == "short-record") {
+        fault.kind = Fault::Kind::ShortRecord;
+    } else if (text == "silent") {
+        fault.kind = Fault::Kind::Silent;
+    } else {
+        Unknown(text, "see --help for the list of faults");
+    }
+    return fault;
+}
+
+std::string FaultHelp() {
+    return "  stall:AXIS              the motor of AXIS (X, Y, Z, W) stops following its\n"
+           "                          reference: the position error grows past 700 in a move\n"
+           "  torque:AXIS             the torque of AXIS reads above 3.1 V while it moves\n"
+           "  limit:AXIS:forward      the forward limit switch of AXIS is stuck on\n"
+           "  limit:AXIS:reverse      the reverse limit switch of AXIS is stuck on\n"
+           "  cn:1                    the machine is wired for \"CN1\" (the power-on setting is\n"
+           "                          \"CN-1\", so every switch reads as on until CN is swapped)\n"
+           "  delay:MS                every reply comes MS milliseconds late (0..60000)\n"
+           "  drop:N                  each connection is closed after its N-th reply\n"
+           "  reject:COMMAND          that exact command is answered \"?\"\n"
+           "  short-record            data records are 100 bytes long instead of 152\n"
+           "  silent                  connections are accepted, nothing is ever answered\n";
+}
+
+std::string RecordHelp() {
+    return "Data record (\"QR IXYZW\"), little-endian, 152 bytes:\n"
+           "  header  byte 0 = 0x8F (I/O block and axes X..W follow), bytes 2-3 = total length,\n"
+           "          bytes 4-7 = sample time in ms; I/O block: bytes 8-9 inputs (always 0),\n"
+           "          bytes 10-11 outputs 1..16 (bit n-1), byte 12 = last error number,\n"
+           "          byte 13 = CN (-1 or 1); bytes 14-39 are 0\n"
+           "  axis blocks at 40, 68, 96, 124: status word, switch byte, stop code, reference,\n"
+           "          motor, error, auxiliary (0), velocity, torque (32767 = 10 V), analog (0)\n"
+           "Status word bits: 15 = moving, 4 = stopped by a stop condition (abort, limit switch,\n"
+           "  software limit or motor off; cleared when the next motion starts), 0 = motor off\n"
+           "Switch byte bits: 3 = forward limit reads as on, 2 = reverse limit reads as on\n"
+           "  (\"MG _LFX\" replies 1.0000 while the switch is not on, 0.0000 while it is)\n"
+           "Stop codes: 0 moving or no motion since power-on, 1 move finished,\n"
+           "  2 forward limit switch, 3 reverse limit switch, 4 aborted (AB, ST, SH),\n"
+           "  5 forward software limit (FL), 6 reverse software limit (BL), 8 motor off\n"
+           "Limit switches sit at +200000 and -200000 counts.\n";
+}
+
+std::string PowerOnHelp() {
+    return "Power-on state: motors off, positions 0, outputs clear, CN -1 (wired for -1),\n"
+           "  SP 25000, AC 256000, DC 256000, KP 6, KI 0, KD 64, TL 9.9982 V, PT 0, JG 0,\n"
+           "  BL -2147483648, FL 2147483647, a short stored program for \"UL\".\n";
+}
+
+}  // namespace trevane::sim

@@ -1,0 +1,177 @@
+#include <mutex>
+#include <optional>
+
+#include "common/StopControl.h"
+#include "net/Protocol.h"
+#include "net/TcpMotionClient.h"
+#include "sim/MachineImpl.h"
+#include "sim/RequestFramer.h"
+
+// A session that hands each request straight to the machine, yet frames and fails the way the
+// TCP client does over a real link, so tests on either path see the same behaviour.
+namespace trevane::sim {
+namespace {
+
+class InProcessClient final : public MotionClient {
+public:
+    InProcessClient(std::shared_ptr<Machine> machine, std::string address, std::uint16_t port)
+        : machine_(std::move(machine)),
+          impl_(machine_->impl()),
+          session_(impl_.OpenSession()),
+          endpoint_(address + ":" + std::to_string(port)),
+          framer_(kMaxRequestBytes) {}
+
+    ~InProcessClient() override { impl_.CloseSession(session_); }
+
+    std::string command(const std::string& command, const std::string& terminator,
+                        const std::string& acknowledgement, bool trim) override {
+        const char accepted = acknowledgement.empty() ? net::kAccepted : acknowledgement.front();
+        net::ReplyParser parser(net::ReplyKind::Text,
+                                net::AcknowledgementsFor(command, terminator), accepted,
+                                kMaxReplyBytes);
+        std::lock_guard lock(mutex_);
+        Exchange(command + terminator, command, parser, timeouts_.reply);
+        if (parser.Rejected()) {
+            throw MotionError(RejectionText(command));
+        }
+        return trim ? net::TrimReply(parser.Data()) : parser.TakeData();
+    }
+
+    std::string connection() override {
+        net::ReplyParser parser(net::ReplyKind::Text);
+        std::lock_guard lock(mutex_);
+        Exchange(std::string(net::kIdentityRequest) + "\r", net::kIdentityRequest, parser,
+                 timeouts_.reply);
+        if (parser.Rejected()) {
+            throw MotionError(RejectionText(net::kIdentityRequest));
+        }
+        const std::string identity = net::TrimReply(parser.Data());
+        return identity.empty() ? endpoint_ : endpoint_ + " " + identity;
+    }
+
+    std::string programUpload() override {
+        net::ReplyParser parser(net::ReplyKind::Upload, 1, net::kAccepted, kMaxReplyBytes);
+        std::lock_guard lock(mutex_);
+        Exchange("UL\r", "UL", parser, timeouts_.upload);
+        if (parser.Rejected()) {
+            throw MotionError(RejectionText("UL"));
+        }
+        return net::ToUnixLineEnds(parser.Data());
+    }
+
+    std::vector<char> record(const std::string& query) override {
+        net::ReplyParser parser(net::ReplyKind::Record);
+        std::lock_guard lock(mutex_);
+        Exchange(query + "\r", query, parser, timeouts_.reply);
+        if (parser.Rejected()) {
+            throw MotionError(RejectionText(query));
+        }
+        const std::string& data = parser.Data();
+        return std::vector<char>(data.begin(), data.end());
+    }
+
+private:
+    // Sends `bytes` and feeds the replies to `parser`. The caller holds `mutex_`.
+    void Exchange(std::string_view bytes, std::string_view request, net::ReplyParser& parser,
+                  std::chrono::milliseconds timeout) {
+        if (spentReason_) {
+            throw MotionError("cannot send '" + net::Printable(request) + "': the session to " +
+                              endpoint_ + " is spent (" + *spentReason_ + ")");
+        }
+        std::vector<Request> requests;
+        framer_.Feed(bytes, requests);
+        for (const Request& line : requests) {
+            const std::string wire = Answer(line, request, timeout);
+            try {
+                parser.Feed(wire);
+            } catch (const net::ReplyFormatError& error) {
+                Spend("reply to '" + net::Printable(request) + "' from " + endpoint_ + ": " +
+                      error.what());
+            }
+        }
+        if (!parser.Done()) {
+            // The controller still waits for the rest of a line, or sent a short reply.
+            WaitOut(timeout);
+            Spend("no reply to '" + net::Printable(request) + "' from " + endpoint_ + " in time");
+        }
+    }
+
+    // The machine's reply to one line, with the link's faults applied.
+    std::string Answer(const Request& line, std::string_view request,
+                       std::chrono::milliseconds timeout) {
+        const LinkFaults link = impl_.Link();
+        ++requests_;
+        if (link.dropAfter > 0 && requests_ > static_cast<unsigned long long>(link.dropAfter)) {
+            Spend("connection to " + endpoint_ + " closed the connection while waiting for the "
+                  "reply to '" + net::Printable(request) + "'");
+        }
+        if (link.silent) {
+            impl_.RecordOnly(session_, line.line);
+            WaitOut(timeout);
+            Spend("no reply to '" + net::Printable(request) + "' from " + endpoint_ + " in time");
+        }
+        Reply reply = impl_.Exchange(session_, line.line, line.tooLong);
+        if (link.delayMs > 0) {
+            const std::chrono::milliseconds delay(link.delayMs);
+            if (delay >= timeout) {
+                WaitOut(timeout);
+                Spend("no reply to '" + net::Printable(request) + "' from " + endpoint_ +
+                      " in time");
+            }
+            WaitOut(delay);
+        }
+        return reply.Wire();
+    }
+
+    std::string RejectionText(std::string_view request) {
+        std::string text = "controller at " + endpoint_ + " rejected '" + net::Printable(request) + "'";
+        try {
+            net::ReplyParser reason(net::ReplyKind::Text);
+            Exchange("TC1\r", "TC1", reason, timeouts_.reply);
+            const std::string trimmed = net::TrimReply(reason.Data());
+            if (!reason.Rejected() && !trimmed.empty()) {
+                text += ": " + trimmed;
+            }
+        } catch (const MotionError&) {
+            // The rejection is the error to report.
+        }
+        return text;
+    }
+
+    // The time a real link would have taken; on a virtual clock this only moves the clock.
+    void WaitOut(std::chrono::milliseconds duration) {
+        impl_.GetClock()->SleepFor(duration, CurrentStopToken());
+    }
+
+    [[noreturn]] void Spend(const std::string& reason) {
+        spentReason_ = reason;
+        throw MotionError(reason);
+    }
+
+    const std::shared_ptr<Machine> machine_;
+    Machine::Impl& impl_;
+    const int session_;
+    const std::string endpoint_;
+    const TcpTimeouts timeouts_{};
+
+    std::mutex mutex_;  // one exchange at a time; guards everything below
+    RequestFramer framer_;
+    unsigned long long requests_ = 0;
+    std::optional<std::string> spentReason_;
+};
+
+}  // namespace
+
+std::shared_ptr<MotionClient> MakeInProcessClient(std::shared_ptr<Machine> machine,
+                                                  const std::string& address, std::uint16_t port) {
+    if (!machine) {
+        throw MotionError("no simulated machine to open a session on at '" + address + "'");
+    }
+    return std::make_shared<InProcessClient>(std::move(machine), address, port);
+}
+
+SessionFactory InProcessSessionFactory(std::shared_ptr<Machine> machine) {
+    return [machine](const std::string& address) { return MakeInProcessClient(machine, address); };
+}
+
+}  // namespace trevane::sim

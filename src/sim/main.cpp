@@ -1,0 +1,113 @@
+// trevane-sim: the simulated four-axis controller, served over TCP until SIGINT or SIGTERM.
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <asio/io_context.hpp>
+#include <asio/signal_set.hpp>
+
+#include "sim/Simulator.h"
+
+namespace {
+
+using namespace trevane;
+
+constexpr int kExitUsage = 2;
+
+struct Options {
+    std::string bind = "127.0.0.1";
+    int port = sim::kDefaultSimulatorPort;
+    std::vector<sim::Fault> faults;
+    bool help = false;
+};
+
+void PrintHelp() {
+    std::cout << "Usage: trevane-sim [--bind ADDR] [--port N] [--fault FAULT]...\n"
+                 "Serves a simulated four-axis controller (X, Y, Z, W) on TCP until SIGINT or\n"
+                 "SIGTERM. Prints \"listening on ADDR:PORT\" once ready.\n\n"
+                 "Options:\n"
+                 "  --bind ADDR     address to listen on (default 127.0.0.1)\n"
+                 "  --port N        port to listen on, 0 for a free one (default "
+              << sim::kDefaultSimulatorPort
+              << ";\n"
+                 "                  a real controller uses 23, which needs root)\n"
+                 "  --fault FAULT   make a fault on purpose; may be given more than once\n"
+                 "  --help          show this text\n\n"
+                 "Faults:\n"
+              << sim::FaultHelp() << "\n"
+              << sim::PowerOnHelp() << "\n"
+              << sim::RecordHelp();
+}
+
+int UsageError(const std::string& message) {
+    std::cerr << "trevane-sim: " << message << "\n";
+    return kExitUsage;
+}
+
+// Fills `options`; returns an exit code when the program should stop here.
+int ParseArguments(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--help" || argument == "-h") {
+            options.help = true;
+            continue;
+        }
+        if (argument != "--bind" && argument != "--port" && argument != "--fault") {
+            return UsageError("unknown option '" + argument + "' (see --help)");
+        }
+        if (i + 1 >= argc) {
+            return UsageError(argument + " needs a value");
+        }
+        const std::string value = argv[++i];
+        if (argument == "--bind") {
+            options.bind = value;
+        } else if (argument == "--port") {
+            const bool digits = !value.empty() && value.size() <= 5 &&
+                                value.find_first_not_of("0123456789") == std::string::npos;
+            if (!digits || std::stoi(value) > 65535) {
+                return UsageError("--port '" + value + "' is not a port number 0..65535");
+            }
+            options.port = std::stoi(value);
+        } else {
+            try {
+                options.faults.push_back(sim::ParseFault(value));
+            } catch (const std::invalid_argument& error) {
+                return UsageError(error.what());
+            }
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (const int exitCode = ParseArguments(argc, argv, options); exitCode >= 0) {
+        return exitCode;
+    }
+    if (options.help) {
+        PrintHelp();
+        return 0;
+    }
+    try {
+        auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
+        for (const sim::Fault& fault : options.faults) {
+            machine->AddFault(fault);
+        }
+        // Signals first: a SIGTERM right after the "listening" line must not kill the process.
+        asio::io_context signals;
+        asio::signal_set stopSignals(signals, SIGINT, SIGTERM);
+        sim::Server server(machine, options.bind, static_cast<std::uint16_t>(options.port));
+        std::cout << "listening on " << server.Address() << ":" << server.Port() << std::endl;
+        stopSignals.async_wait([](const asio::error_code&, int) {});
+        signals.run();
+        server.Stop();
+        return 0;
+    } catch (const std::exception& error) {
+        std::cerr << "trevane-sim: " << error.what() << "\n";
+        return 1;
+    }
+}

@@ -1,0 +1,301 @@
+#include <array>
+#include <filesystem>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSlider>
+#include <QTableView>
+#include <QTest>
+
+#include "app/IpAddressField.h"
+#include "app/JogButtons.h"
+#include "app/MyEdit.h"
+#include "app/OstrelApp.h"
+#include "app/StatusTableModel.h"
+#include "app/WindowHarness.h"
+#include "controller/ControlIds.h"
+#include "controller/Link.h"
+#include "controller/WindowOps.h"
+#include "net/TcpMotionClient.h"
+
+namespace trevane::testing {
+namespace {
+
+// The dialog template, written out again here so that a slip in the window's own table shows.
+struct Expected {
+    const char* name;
+    int id;
+    const char* kind;  // the Qt class that the control must be (or derive from)
+    const char* caption;
+    int x, y, width, height;
+};
+
+constexpr std::array<Expected, 27> kTemplate = {{
+    {"IDCANCEL", 2, "QPushButton", "Cancel", 492, 334, 50, 14},
+    {"IDC_CONNECT", 1000, "QPushButton", "Connect", 93, 7, 49, 13},
+    {"IDC_STATUSLIST", 1001, "QTableView", "", 7, 178, 375, 170},
+    {"IDC_TRANSCRIPT", 1003, "QPlainTextEdit", "", 7, 31, 268, 114},
+    {"IDC_COMMAND", 1004, "trevane::CMyEdit", "", 7, 145, 267, 13},
+    {"IDC_TURNON", 1005, "QPushButton", "Turn On", 293, 21, 72, 18},
+    {"IDC_IPADDRESS", 1006, "trevane::IpAddressField", "", 7, 7, 84, 13},
+    {"IDC_TURNOFF", 1008, "QPushButton", "Turn Off", 293, 44, 72, 18},
+    {"IDC_PREPAREMOTION", 1009, "QPushButton", "Prepare Motion", 293, 69, 72, 18},
+    {"IDC_EXITMOTION", 1010, "QPushButton", "Exit Motion", 293, 95, 72, 18},
+    {"IDC_PROGRESS", 1011, "QProgressBar", "", 397, 177, 104, 13},
+    {"IDC_RUNTEST", 1012, "QPushButton", "Run Auto Test", 396, 156, 106, 17},
+    {"IDC_STATIC_DIAGNOSTICS", -1, "QGroupBox", "Diagnostics", 389, 145, 153, 166},
+    {"IDC_TESTSTATUS", 1014, "QLabel", "Not Running", 400, 196, 101, 24},
+    {"IDC_JOGUP", 1015, "trevane::CMyButton", "Up", 441, 15, 43, 23},
+    {"IDC_STATIC_JOG", -1, "QGroupBox", "Jog", 389, 7, 153, 138},
+    {"IDC_JOGDOWN", 1019, "trevane::CMyButton2", "Down", 441, 39, 43, 23},
+    {"IDC_SPEED", 1020, "QSlider", "", 503, 18, 30, 72},
+    {"IDC_STATIC_SPEED", -1, "QLabel", "Speed", 501, 90, 32, 9},
+    {"IDC_AXIS_X", 1023, "QCheckBox", "X", 395, 21, 27, 9},
+    {"IDC_AXIS_Y", 1024, "QCheckBox", "Y", 395, 31, 27, 9},
+    {"IDC_AXIS_Z", 1025, "QCheckBox", "Z", 395, 42, 27, 9},
+    {"IDC_AXIS_W", 1026, "QCheckBox", "W", 395, 53, 27, 9},
+    {"IDC_STATIC_MACROS", -1, "QGroupBox", "Macros", 279, 7, 103, 138},
+    {"IDC_DUMPPROGRAM", 1027, "QPushButton", "Dump Program Code", 397, 235, 104, 20},
+    {"IDC_SETZERO", 1028, "QPushButton", "DP0,0,0,0", 397, 118, 75, 18},
+    {"IDC_OPENLOGFOLDER", 1029, "QPushButton", "Open Log Folder", 397, 261, 103, 21},
+}};
+
+QString CaptionOf(QWidget* widget) {
+    if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+        return button->text();
+    }
+    if (auto* label = qobject_cast<QLabel*>(widget)) {
+        return label->text();
+    }
+    if (auto* group = qobject_cast<QGroupBox*>(widget)) {
+        return group->title();
+    }
+    return {};
+}
+
+// Dialog units as the reference converts them: a quarter of the 8-point dialog font's average
+// letter width (the 52 letters' width / 52, rounded) and an eighth of its height, rounded.
+struct Units {
+    int cx, cy;
+    int X(int dlu) const { return (dlu * cx + 2) / 4; }
+    int Y(int dlu) const { return (dlu * cy + 4) / 8; }
+};
+
+Units DialogFontUnits() {
+    QFont font = QApplication::font();
+    font.setPointSize(8);
+    const QFontMetrics metrics(font);
+    const int letters = metrics.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    return {(letters / 26 + 1) / 2, metrics.ascent() + metrics.descent()};
+}
+
+using StartupTest = WindowTest;
+
+TEST_F(StartupTest, OpensInItsStartState) {
+    COstrelDlg& dialog = OpenDialog();
+    EXPECT_EQ(dialog.windowTitle(), "Trevane");
+    EXPECT_FALSE(dialog.windowIcon().isNull());
+    EXPECT_EQ(g_mainDlg, &dialog);
+
+    auto* speed = Control<QSlider>(IDC_SPEED);
+    EXPECT_EQ(speed->orientation(), Qt::Vertical);
+    EXPECT_EQ(speed->minimum(), -10000);
+    EXPECT_EQ(speed->maximum(), 10);
+    EXPECT_EQ(speed->value(), -50);
+    for (int id : {IDC_AXIS_X, IDC_AXIS_Y, IDC_AXIS_Z, IDC_AXIS_W}) {
+        EXPECT_FALSE(Control<QCheckBox>(id)->isChecked()) << id;
+    }
+    EXPECT_EQ(Control<QLabel>(IDC_TESTSTATUS)->text(), "Not Running");
+    EXPECT_EQ(Control<QAbstractButton>(IDC_RUNTEST)->text(), "Run Auto Test");
+    auto* progress = Control<QProgressBar>(IDC_PROGRESS);
+    EXPECT_EQ(progress->minimum(), 0);
+    EXPECT_EQ(progress->maximum(), 100);
+    EXPECT_EQ(progress->value(), 0);
+    EXPECT_TRUE(Transcript().isEmpty());
+    EXPECT_TRUE(Control<QPlainTextEdit>(IDC_COMMAND)->toPlainText().isEmpty());
+    EXPECT_EQ(Control<IpAddressField>(IDC_IPADDRESS)->text(), "192.168.1.10");
+    EXPECT_EQ(dialog.focusWidget(), dialog.GetDlgItem(IDCANCEL)) << "focus on the first tab stop";
+    EXPECT_FALSE(g_connected.load());
+    EXPECT_FALSE(dialog.TimerRunning(IDT_STATUS));
+    EXPECT_EQ(Window()->ReadAddress(), "192.168.1.10") << "the window operations are installed";
+}
+
+TEST_F(StartupTest, TheStatusTableShowsItsLabelsAndEmptyCells) {
+    OpenDialog();
+    auto* table = Control<QTableView>(IDC_STATUSLIST);
+    const QAbstractItemModel* model = table->model();
+    ASSERT_EQ(model->rowCount(), 13);
+    ASSERT_EQ(model->columnCount(), 5);
+    const char* headings[] = {"Item", "X", "Y", "Z", "W"};
+    for (int column = 0; column < 5; ++column) {
+        EXPECT_EQ(model->headerData(column, Qt::Horizontal).toString(), headings[column]);
+        EXPECT_EQ(table->columnWidth(column), 100);
+    }
+    const char* labels[] = {"refpos",        "motorpos",      "errorpos", "auxpos",  "velocity",
+                            "torque",        "analog",        "stopcode", "forward limit",
+                            "reverse limit", "moving",        "stopped",  "motor off"};
+    for (int row = 0; row < 13; ++row) {
+        EXPECT_EQ(model->index(row, 0).data().toString(), labels[row]);
+        for (int column = 1; column < 5; ++column) {
+            EXPECT_TRUE(model->index(row, column).data().toString().isEmpty());
+        }
+    }
+    EXPECT_TRUE(table->showGrid());
+    EXPECT_EQ(table->selectionMode(), QAbstractItemView::SingleSelection);
+    EXPECT_EQ(table->selectionBehavior(), QAbstractItemView::SelectRows);
+}
+
+TEST_F(StartupTest, EveryControlHasItsNameKindCaptionAndPlace) {
+    COstrelDlg& dialog = OpenDialog();
+    const Units units = DialogFontUnits();
+    EXPECT_EQ(dialog.size(), QSize(units.X(549), units.Y(357)));
+    for (const Expected& control : kTemplate) {
+        SCOPED_TRACE(control.name);
+        auto* widget = dialog.findChild<QWidget*>(control.name);
+        ASSERT_NE(widget, nullptr);
+        EXPECT_TRUE(widget->inherits(control.kind)) << widget->metaObject()->className();
+        if (control.id != -1) {
+            EXPECT_EQ(dialog.GetDlgItem(control.id), widget);
+        }
+        EXPECT_EQ(CaptionOf(widget), control.caption);
+        EXPECT_EQ(widget->geometry(), QRect(units.X(control.x), units.Y(control.y),
+                                            units.X(control.width), units.Y(control.height)));
+        EXPECT_TRUE(widget->isVisible());
+    }
+    EXPECT_EQ(dialog.GetDlgItem(IDOK), nullptr) << "no control has the OK command's id";
+    for (auto* button : dialog.findChildren<QPushButton*>()) {
+        EXPECT_FALSE(button->isDefault() || button->autoDefault()) << button->objectName().toStdString();
+    }
+}
+
+TEST_F(StartupTest, TabVisitsTheControlsInTemplateOrder) {
+    COstrelDlg& dialog = OpenDialog();
+    const std::vector<std::string> expected = {
+        "IDCANCEL",          "IDC_CONNECT",     "IDC_STATUSLIST",  "IDC_TRANSCRIPT",
+        "IDC_COMMAND",       "IDC_TURNON",      "IDC_IPADDRESS",   "IDC_TURNOFF",
+        "IDC_PREPAREMOTION", "IDC_EXITMOTION",  "IDC_RUNTEST",     "IDC_JOGUP",
+        "IDC_JOGDOWN",       "IDC_SPEED",       "IDC_AXIS_X",      "IDC_AXIS_Y",
+        "IDC_AXIS_Z",        "IDC_AXIS_W",      "IDC_DUMPPROGRAM", "IDC_SETZERO",
+        "IDC_OPENLOGFOLDER", "IDCANCEL"};
+    std::vector<std::string> visited = {dialog.focusWidget()->objectName().toStdString()};
+    for (std::size_t i = 1; i < expected.size(); ++i) {
+        QTest::keyClick(dialog.focusWidget(), Qt::Key_Tab);
+        visited.push_back(dialog.focusWidget()->objectName().toStdString());
+    }
+    EXPECT_EQ(visited, expected);
+}
+
+TEST_F(StartupTest, TheSliderHasItsMinimumAtTheTop) {
+    OpenDialog();
+    auto* speed = Control<QSlider>(IDC_SPEED);
+    QTest::mouseClick(speed, Qt::LeftButton, {}, QPoint(speed->width() / 2, 2));
+    EXPECT_LT(speed->value(), -50) << "a click above the thumb moves it towards -10000";
+    speed->setValue(-50);
+    speed->setFocus();
+    QTest::keyClick(speed, Qt::Key_Up);
+    EXPECT_EQ(speed->value(), -51) << "Up moves the thumb up, towards the minimum";
+    QTest::keyClick(speed, Qt::Key_End);
+    EXPECT_EQ(speed->value(), 10);
+}
+
+TEST_F(StartupTest, TakesTheAddressFromTheWorkingDirectorysConfiguration) {
+    const auto elsewhere = workDir_ / "elsewhere";
+    std::filesystem::create_directory(elsewhere);
+    WriteConfig("[Main]\nGAddress=10.1.2.3\n");
+    WriteConfig("[ main ]\r\n  gaddress =  10.9.8.7  \r\n", elsewhere);
+    std::filesystem::current_path(elsewhere);
+    OpenDialog();
+    EXPECT_EQ(Control<IpAddressField>(IDC_IPADDRESS)->text(), "10.9.8.7");
+    EXPECT_EQ(Window()->ReadAddress(), "10.9.8.7");
+}
+
+TEST_F(StartupTest, ShowsTheDefaultAddressWhenTheConfigurationGivesNoIPv4Address) {
+    for (const char* value : {"", "   ", "controller.local", "10.0.0", "10.0.0.256", "1.2.3.4.5",
+                              "-1.2.3.4", "1..2.3"}) {
+        WriteConfig(std::string("[Main]\nGAddress=") + value + "\n");
+        OpenDialog();
+        EXPECT_EQ(Control<IpAddressField>(IDC_IPADDRESS)->text(), "192.168.1.10") << value;
+        CloseDialog();
+    }
+    WriteConfig("[Main]\nGAddress=\"010.000.000.001\"\n");
+    OpenDialog();
+    EXPECT_EQ(Control<IpAddressField>(IDC_IPADDRESS)->text(), "10.0.0.1");
+}
+
+TEST_F(StartupTest, TheAddressFieldHoldsFourNumbersUpTo255) {
+    OpenDialog();
+    auto* field = Control<IpAddressField>(IDC_IPADDRESS);
+    field->clear();
+    field->setFocus();
+    QTest::keyClicks(field, "1a0.2x0.300.4.5-");
+    EXPECT_EQ(field->text(), "10.20.30.45") << "letters, a fifth number and 300 are refused";
+    field->clear();
+    QTest::keyClicks(field, "127.0..1");
+    EXPECT_EQ(Window()->ReadAddress(), "127.0.0.1") << "a blank field reads as 0";
+    field->clear();
+    EXPECT_EQ(Window()->ReadAddress(), "0.0.0.0");
+}
+
+// The program's start-up, from the configuration file to a connection over loopback.
+TEST_F(StartupTest, TheApplicationConnectsToTheConfiguredPort) {
+    sim::Server server(machine_, "127.0.0.1", 0);
+    WriteConfig("[Main]\nGAddress=127.0.0.1\nPort=" + std::to_string(server.Port()) + "\n");
+    bool connected = false;
+    QTimer::singleShot(0, [&] {
+        ASSERT_NE(g_mainDlg, nullptr);
+        qobject_cast<QAbstractButton*>(g_mainDlg->GetDlgItem(IDC_CONNECT))->click();
+        connected = g_connected;
+        g_mainDlg->reject();
+    });
+    COstrelApp app(StartOptions{});
+    EXPECT_FALSE(app.InitInstance());
+    EXPECT_TRUE(connected);
+    EXPECT_EQ(g_mainDlg, nullptr);
+    EXPECT_EQ(Window()->ReadAddress(), "") << "the window operations went with the dialog";
+}
+
+TEST_F(StartupTest, SimulateServesAControllerOnLoopbackAndPointsTheWindowAtIt) {
+    SetSessionFactory(nullptr);
+    QString address;
+    QString firstCell;
+    QTimer::singleShot(0, [&] {
+        address = g_mainDlg->AddressText();
+        qobject_cast<QAbstractButton*>(g_mainDlg->GetDlgItem(IDC_CONNECT))->click();
+        (void)QTest::qWaitFor([] { return !g_mainDlg->StatusModel().Cell(0, 1).isEmpty(); }, 5000);
+        firstCell = g_mainDlg->StatusModel().Cell(0, 1);
+        g_mainDlg->reject();
+    });
+    StartOptions options;
+    options.simulate = true;
+    COstrelApp app(options);
+    app.InitInstance();
+    EXPECT_EQ(address, "127.0.0.1");
+    EXPECT_EQ(firstCell, "0");
+}
+
+TEST(StartOptions, ReadsTheProgramsOptions) {
+    std::string error;
+    auto options = ParseStartOptions({"trevane"}, error);
+    ASSERT_TRUE(options);
+    EXPECT_FALSE(options->simulate);
+    options = ParseStartOptions({"trevane", "--simulate", "--screenshot", "shot.png"}, error);
+    ASSERT_TRUE(options);
+    EXPECT_TRUE(options->simulate);
+    EXPECT_EQ(options->screenshotPath, "shot.png");
+    EXPECT_FALSE(ParseStartOptions({"trevane", "--screenshot"}, error));
+    EXPECT_NE(error.find("file name"), std::string::npos);
+    EXPECT_FALSE(ParseStartOptions({"trevane", "--bogus"}, error));
+    EXPECT_NE(error.find("--bogus"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace trevane::testing

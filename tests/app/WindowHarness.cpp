@@ -1,0 +1,138 @@
+#include "app/WindowHarness.h"
+
+#include <clocale>
+#include <fstream>
+#include <random>
+#include <string>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QPlainTextEdit>
+#include <QTest>
+
+#include "autotest/TestRunner.h"
+#include "common/Clock.h"
+#include "controller/ControlIds.h"
+#include "controller/Link.h"
+#include "controller/WindowOps.h"
+
+namespace trevane::testing {
+namespace {
+
+// One QApplication for the whole test program, made the way the window program makes it. Qt
+// sets the process locale from the environment; the decimal-comma locale that the test main
+// chose is put back afterwards so that number formatting stays under test.
+class QtEnvironment final : public ::testing::Environment {
+public:
+    void SetUp() override {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        }
+        const std::string locale = std::setlocale(LC_ALL, nullptr);
+        application_ = std::make_unique<QApplication>(argc_, argv_);
+        std::setlocale(LC_ALL, locale.c_str());
+    }
+    void TearDown() override { application_.reset(); }
+
+private:
+    int argc_ = 1;
+    char name_[24] = "trevane_window_test";
+    char* argv_[2] = {name_, nullptr};
+    std::unique_ptr<QApplication> application_;
+};
+
+[[maybe_unused]] const ::testing::Environment* const g_qtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+std::filesystem::path MakeTemporaryFolder() {
+    std::random_device seed;
+    const auto base = std::filesystem::temp_directory_path();
+    for (;;) {
+        auto folder = base / ("trevane-window-" + std::to_string(seed()));
+        if (std::filesystem::create_directory(folder)) {
+            return folder;
+        }
+    }
+}
+
+}  // namespace
+
+void WindowTest::SetUp() {
+    previousDir_ = std::filesystem::current_path();
+    workDir_ = MakeTemporaryFolder();
+    std::filesystem::current_path(workDir_);
+    SetSystemClock(nullptr);
+    g_connected = false;
+    g_testRunning = false;
+    g_testProgress = 0;
+    g_controller.Reset();
+    g_recordController.Reset();
+    machine_ = std::make_shared<sim::Machine>(SystemClockShared());
+    SetSessionFactory(sim::InProcessSessionFactory(machine_));
+}
+
+void WindowTest::TearDown() {
+    CloseDialog();
+    StopAndJoinTestThreads();
+    g_connected = false;
+    g_controller.Reset();
+    g_recordController.Reset();
+    SetSessionFactory(nullptr);
+    SetWindow(nullptr);
+    std::filesystem::current_path(previousDir_);
+    std::error_code ignored;
+    std::filesystem::remove_all(workDir_, ignored);
+}
+
+COstrelDlg& WindowTest::OpenDialog() {
+    dialog_ = std::make_unique<COstrelDlg>();
+    dialog_->show();
+    dialog_->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(dialog_.get()));
+    return *dialog_;
+}
+
+void WindowTest::CloseDialog() {
+    if (dialog_) {
+        dialog_->reject();
+        dialog_.reset();
+    }
+}
+
+void WindowTest::WriteConfig(const std::string& contents, const std::filesystem::path& folder) {
+    std::ofstream(folder / "PelornControl.ini", std::ios::binary) << contents;
+}
+
+void WindowTest::Connect() {
+    // Whatever the field shows by default, tests only ever talk to loopback.
+    dialog_->SetAddressText("127.0.0.1");
+    Control<QAbstractButton>(IDC_CONNECT)->click();
+    ASSERT_TRUE(g_connected.load());
+}
+
+QString WindowTest::Transcript() {
+    return Control<QPlainTextEdit>(IDC_TRANSCRIPT)->toPlainText();
+}
+
+MessageBoxWatcher::MessageBoxWatcher() {
+    QObject::connect(&timer_, &QTimer::timeout, [this] { Poll(); });
+    timer_.start(5);
+}
+
+void MessageBoxWatcher::Poll() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(widget);
+        if (box == nullptr || !box->isVisible()) {
+            continue;
+        }
+        seen_.push_back({box->windowTitle(), box->text(), box->icon(),
+                         static_cast<int>(box->buttons().size()),
+                         box->button(QMessageBox::Ok) != nullptr, box->parentWidget()});
+        if (whileOpen) {
+            whileOpen();
+        }
+        box->button(QMessageBox::Ok)->click();
+    }
+}
+
+}  // namespace trevane::testing

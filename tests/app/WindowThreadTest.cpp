@@ -1,0 +1,106 @@
+#include <atomic>
+#include <chrono>
+#include <stop_token>
+#include <thread>
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QTest>
+#include <QThread>
+
+#include "app/WindowHarness.h"
+#include "autotest/TestRunner.h"
+#include "common/StopControl.h"
+#include "controller/ControlIds.h"
+#include "controller/Link.h"
+#include "controller/WindowOps.h"
+
+namespace trevane::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using WindowThreadTest = WindowTest;
+
+TEST_F(WindowThreadTest, AnotherThreadsOperationRunsOnTheWindowsThreadWhileItWaits) {
+    OpenDialog();
+    Control<QCheckBox>(IDC_AXIS_Y)->setChecked(true);
+    std::atomic<bool> done{false};
+    bool checked = false;
+    int speed = 0;
+    std::thread worker([&] {
+        auto window = Window();
+        window->SetTestStatus("Exit Motion\r\n");
+        window->SetRunTestCaption("Abort Test");
+        window->SetProgress(40);
+        window->AppendTranscript("from the test\r\n");
+        checked = window->IsAxisChecked(1);
+        speed = window->SpeedPosition();
+        done = true;
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done.load(); }, 5000));
+    worker.join();
+    EXPECT_EQ(Control<QLabel>(IDC_TESTSTATUS)->text(), "Exit Motion\n");
+    EXPECT_EQ(Control<QAbstractButton>(IDC_RUNTEST)->text(), "Abort Test");
+    EXPECT_EQ(Control<QProgressBar>(IDC_PROGRESS)->value(), 40);
+    EXPECT_EQ(Transcript(), "from the test\n");
+    EXPECT_TRUE(checked);
+    EXPECT_EQ(speed, -50);
+}
+
+TEST_F(WindowThreadTest, AWaitingCallerGivesUpOnceItIsStoppedAndItsOperationIsSkipped) {
+    OpenDialog();
+    std::stop_source stop;
+    std::atomic<bool> returned{false};
+    std::string read = "unset";
+    std::thread worker([&] {
+        ScopedStopToken scope(stop.get_token());
+        Window()->SetTestStatus("too late");
+        read = Window()->CommandText();
+        returned = true;
+    });
+    // The window's thread is busy (it handles no events here), so the call cannot be served.
+    std::this_thread::sleep_for(30ms);
+    EXPECT_FALSE(returned.load());
+    stop.request_stop();
+    worker.join();
+    EXPECT_EQ(read, "");
+    QTest::qWait(20);
+    EXPECT_EQ(Control<QLabel>(IDC_TESTSTATUS)->text(), "Not Running");
+}
+
+TEST_F(WindowThreadTest, AWaitingCallerReturnsWhenTheWindowGoes) {
+    OpenDialog();
+    std::atomic<bool> returned{false};
+    bool checked = true;
+    std::thread worker([&] {
+        checked = Window()->IsAxisChecked(0);
+        Window()->SetTestStatus("after the window");
+        returned = true;
+    });
+    std::this_thread::sleep_for(30ms);
+    CloseDialog();
+    worker.join();
+    EXPECT_TRUE(returned.load());
+    EXPECT_FALSE(checked);
+    QTest::qWait(20);  // a call still queued finds no window
+}
+
+TEST_F(WindowThreadTest, ClosingTheWindowStopsARunningTest) {
+    COstrelDlg& dialog = OpenDialog();
+    Connect();
+    Control<QAbstractButton>(IDC_RUNTEST)->click();
+    ASSERT_TRUE(g_testRunning.load());
+    // Let the test get going: it reads the configuration and waits on the window now and then.
+    (void)QTest::qWaitFor(
+        [&] { return Control<QLabel>(IDC_TESTSTATUS)->text() != "Starting Test\n"; }, 2000);
+    dialog.reject();
+    EXPECT_FALSE(AnyTestThreadAlive());
+    EXPECT_FALSE(g_testRunning.load());
+    EXPECT_EQ(g_mainDlg, nullptr);
+}
+
+}  // namespace
+}  // namespace trevane::testing

@@ -1,0 +1,345 @@
+#include "AutotestHarness.h"
+
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <sstream>
+
+#include "autotest/AxisMotionTest.h"
+#include "autotest/ConfigurationChecks.h"
+#include "autotest/TestLog.h"
+#include "autotest/TestRunner.h"
+#include "common/StopControl.h"
+#include "controller/Link.h"
+#include "controller/WindowOps.h"
+
+namespace trevane::autotest_testing {
+
+using namespace std::chrono_literals;
+
+// A held thread that is not released within this bound means the main thread was stuck.
+constexpr auto kHoldBound = 20s;
+
+void PausePoint::Arm(long target) {
+    std::lock_guard lock(mutex_);
+    mainThread_ = std::this_thread::get_id();
+    target_ = target;
+    count_ = 0;
+    held_ = false;
+    released_ = false;
+}
+
+void PausePoint::Disarm() {
+    Arm(0);
+}
+
+void PausePoint::Tick() {
+    std::unique_lock lock(mutex_);
+    if (std::this_thread::get_id() == mainThread_) {
+        return;
+    }
+    if (++count_ != target_) {
+        return;
+    }
+    held_ = true;
+    changed_.notify_all();
+    // A stop lets the thread go, as a window operation gives up for a stopped caller.
+    const std::stop_token stop = CurrentStopToken();
+    if (!changed_.wait_for(lock, stop, kHoldBound, [this] { return released_; }) &&
+        !stop.stop_requested()) {
+        gaveUp_ = true;
+    }
+}
+
+bool PausePoint::WaitUntilHeld(const std::function<bool()>& runEnded) {
+    std::unique_lock lock(mutex_);
+    while (!held_) {
+        lock.unlock();
+        if (runEnded()) {
+            lock.lock();
+            return held_;
+        }
+        lock.lock();
+        changed_.wait_for(lock, 1ms, [this] { return held_; });
+    }
+    return true;
+}
+
+void PausePoint::Release() {
+    std::lock_guard lock(mutex_);
+    released_ = true;
+    changed_.notify_all();
+}
+
+long PausePoint::Count() const {
+    std::lock_guard lock(mutex_);
+    return count_;
+}
+
+bool PausePoint::GaveUp() const {
+    std::lock_guard lock(mutex_);
+    return gaveUp_;
+}
+
+PausePoint& Pause() {
+    static PausePoint pause;
+    return pause;
+}
+
+void ProgressTrace::Record() {
+    const int value = g_testProgress;
+    std::lock_guard lock(mutex_);
+    if (values_.empty() || values_.back() != value) {
+        values_.push_back(value);
+    }
+}
+
+std::vector<int> ProgressTrace::Values() const {
+    std::lock_guard lock(mutex_);
+    return values_;
+}
+
+void ProgressTrace::Clear() {
+    std::lock_guard lock(mutex_);
+    values_.clear();
+}
+
+ProgressTrace& SeenProgress() {
+    static ProgressTrace trace;
+    return trace;
+}
+
+TestClock::TestClock(std::chrono::system_clock::time_point wallStart) : clock_(wallStart) {}
+
+Clock::TimePoint TestClock::Now() {
+    return clock_.Now();
+}
+
+std::chrono::system_clock::time_point TestClock::WallNow() {
+    return clock_.WallNow();
+}
+
+bool TestClock::SleepFor(Duration duration, std::stop_token stop) {
+    Pause().Tick();
+    SeenProgress().Record();
+    return clock_.SleepFor(duration, stop);
+}
+
+bool TestWindow::Admit() {
+    return !CurrentThreadStopRequested();
+}
+
+void TestWindow::AppendTranscript(const std::string& text) {
+    Pause().Tick();
+    std::lock_guard lock(windowThread_);
+    if (Admit()) {
+        RecordingWindow::AppendTranscript(text);
+    }
+}
+
+void TestWindow::ScrollTranscriptToEnd() {
+    std::lock_guard lock(windowThread_);
+    if (Admit()) {
+        RecordingWindow::ScrollTranscriptToEnd();
+    }
+}
+
+void TestWindow::SetTestStatus(const std::string& text) {
+    Pause().Tick();
+    std::lock_guard lock(windowThread_);
+    if (Admit()) {
+        SeenProgress().Record();
+        RecordingWindow::SetTestStatus(text);
+    }
+}
+
+void TestWindow::SetRunTestCaption(const std::string& caption) {
+    Pause().Tick();
+    std::lock_guard lock(windowThread_);
+    if (Admit()) {
+        SeenProgress().Record();
+        RecordingWindow::SetRunTestCaption(caption);
+    }
+}
+
+ScriptedController::ScriptedController(Script script) : script_(std::move(script)) {}
+
+std::string ScriptedController::command(const std::string& command, const std::string&,
+                                        const std::string&, bool) {
+    int occurrence = 0;
+    std::function<void(const std::string&)> hook;
+    {
+        std::lock_guard lock(mutex_);
+        commands_.push_back(command);
+        occurrence = occurrences_[command]++;
+        hook = onExchange_;
+    }
+    if (hook) {
+        hook(command);
+    }
+    Pause().Tick();
+    if (script_) {
+        if (std::optional<std::string> reply = script_(command, occurrence)) {
+            return *reply;
+        }
+    }
+    std::lock_guard lock(mutex_);
+    return DefaultReply(command);
+}
+
+std::string ScriptedController::connection() {
+    if (connectionFails_) {
+        throw MotionError("connection description: link down");
+    }
+    return kDescription;
+}
+
+void ScriptedController::OnExchange(std::function<void(const std::string&)> hook) {
+    std::lock_guard lock(mutex_);
+    onExchange_ = std::move(hook);
+}
+
+std::vector<std::string> ScriptedController::Commands() const {
+    std::lock_guard lock(mutex_);
+    return commands_;
+}
+
+void ScriptedController::ClearCommands() {
+    std::lock_guard lock(mutex_);
+    commands_.clear();
+    occurrences_.clear();
+}
+
+std::string ScriptedController::DefaultReply(const std::string& command) {
+    static const std::map<std::string, std::string> fixed = {
+        {"SP*=?", "10000,10000,10000,10000"},
+        {"AC*=?", "300000,300000,300000,300000"},
+        {"DC*=?", "2000000,2000000,2000000,2000000"},
+        {"KP*=?", "6.00,6.00,6.00,6.00"},
+        {"KI*=?", "0.50,0.50,0.50,0.50"},
+        {"KD*=?", "64.00,64.00,64.00,64.00"},
+        {"MG _CN", "-1.0000"},
+    };
+    if (auto it = fixed.find(command); it != fixed.end()) {
+        return it->second;
+    }
+    if (command.starts_with("MG @OUT[")) {
+        return "0.0000";
+    }
+    if (command.starts_with("MG _LF") || command.starts_with("MG _LR")) {
+        return "1.0000";
+    }
+    if (command.size() == 3 && command.starts_with("TT")) {
+        return "-0.4321";
+    }
+    if (command.size() == 3 && command.starts_with("TE")) {
+        return "-12";
+    }
+    if (command.starts_with("PA") && command.size() > 3 && command[3] == '=') {
+        targets_[command[2]] = command.substr(4);
+        return {};
+    }
+    if (command.size() == 3 && command.starts_with("TP")) {
+        auto it = targets_.find(command[2]);
+        return it == targets_.end() ? "0" : it->second;
+    }
+    return {};
+}
+
+std::chrono::system_clock::time_point WallTime(int hour, int minute, int second) {
+    using namespace std::chrono;
+    return sys_days{year{2012} / November / 29} + hours{hour} + minutes{minute} + seconds{second};
+}
+
+void AutotestFixture::SetUp() {
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    previousDirectory_ = std::filesystem::current_path();
+    std::random_device entropy;
+    scratch_ = std::filesystem::temp_directory_path() /
+               ("trevane-autotest-" + std::to_string(entropy()) + std::to_string(entropy()));
+    std::filesystem::create_directories(scratch_);
+    std::filesystem::current_path(scratch_);
+
+    g_testRunning = false;
+    g_testProgress = 0;
+    g_cnSaved = 0.0f;
+    g_cnCurrent = 0.0f;
+    g_moveAborted = false;
+    g_anyMoveAborted = false;
+    Pause().Disarm();
+    SeenProgress().Clear();
+
+    window_ = std::make_shared<TestWindow>();
+    SetWindow(window_);
+    UseController(std::make_shared<ScriptedController>());
+    StartClockAt(WallTime(14, 5, 9));
+}
+
+void AutotestFixture::TearDown() {
+    Pause().Release();
+    StopAndJoinTestThreads();
+    EXPECT_FALSE(Pause().GaveUp()) << "the window's thread was stuck while the test was held";
+    SetWindow(nullptr);
+    g_controller.Reset();
+    g_recordController.Reset();
+    g_connected = false;
+    SetSessionFactory(nullptr);
+    SetSystemClock(nullptr);
+    std::filesystem::current_path(previousDirectory_);
+    std::error_code ignored;
+    std::filesystem::remove_all(scratch_, ignored);
+}
+
+void AutotestFixture::StartClockAt(std::chrono::system_clock::time_point wallStart) {
+    clock_ = std::make_shared<TestClock>(wallStart);
+    SetSystemClock(clock_);
+    MakeLogFileName();
+}
+
+void AutotestFixture::UseController(std::shared_ptr<ScriptedController> controller) {
+    controller_ = std::move(controller);
+    g_controller.Set(controller_);
+    g_connected = true;
+}
+
+void AutotestFixture::RunWholeTest() {
+    ASSERT_FALSE(g_testRunning);
+    OnRunAutoTest();
+    ASSERT_TRUE(WaitForTestEnd(60s)) << "the test thread did not end";
+}
+
+std::string AutotestFixture::LogBytes() const {
+    std::ifstream file(LogFilePath(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> AutotestFixture::Entries() const {
+    return window_->TestStatusHistory();
+}
+
+std::vector<std::string> CommandsOfWatch(const std::string& axis) {
+    std::vector<std::string> commands;
+    for (int cycle = 0; cycle < 200; ++cycle) {
+        commands.push_back("TT" + axis);
+        commands.push_back("TE" + axis);
+    }
+    return commands;
+}
+
+std::vector<std::string> CommandsOfCleanAxis(const std::string& axis) {
+    std::vector<std::string> commands;
+    auto append = [&commands](const std::vector<std::string>& more) {
+        commands.insert(commands.end(), more.begin(), more.end());
+    };
+    append({"MG _LR" + axis, "PT" + axis + "=1", "PA" + axis + "=-20000"});
+    append(CommandsOfWatch(axis));
+    append({"TE" + axis, "TP" + axis, "MG _LF" + axis, "PT" + axis + "=1", "PA" + axis + "=0"});
+    append(CommandsOfWatch(axis));
+    append({"TE" + axis, "TP" + axis});
+    return commands;
+}
+
+}  // namespace trevane::autotest_testing

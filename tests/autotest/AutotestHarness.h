@@ -1,0 +1,166 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/Clock.h"
+#include "controller/MotionClient.h"
+#include "support/RecordingWindow.h"
+
+// What the automatic test's tests share: a scripted controller for exact readings, a virtual
+// clock, a window that honours the threading contract, and points where the test thread can be
+// held while the window's thread (the test's own thread) acts.
+namespace trevane::autotest_testing {
+
+// Holds the test thread at its N-th event (an exchange, a wait or a window operation), so that the
+// main thread can abort or reconnect at exactly that point. Events on the main thread don't count.
+class PausePoint {
+  public:
+    void Arm(long target);
+    void Disarm();
+    // Called by the doubles at each event. The held thread goes on once released or stopped.
+    void Tick();
+    // Main thread: waits until the test thread is held (false when the run ended first).
+    bool WaitUntilHeld(const std::function<bool()>& runEnded);
+    void Release();
+    long Count() const;
+    // True when a held thread was never released: the main thread must have been stuck.
+    bool GaveUp() const;
+
+  private:
+    mutable std::mutex mutex_;
+    std::condition_variable_any changed_;
+    std::thread::id mainThread_;
+    long target_ = 0;
+    long count_ = 0;
+    bool held_ = false;
+    bool released_ = false;
+    bool gaveUp_ = false;
+};
+
+PausePoint& Pause();
+
+// Every distinct value g_testProgress took, seen at each wait and each window operation.
+class ProgressTrace {
+  public:
+    void Record();
+    std::vector<int> Values() const;
+    void Clear();
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<int> values_;
+};
+
+ProgressTrace& SeenProgress();
+
+// Virtual time with the pause point and the progress trace at every wait.
+class TestClock final : public Clock {
+  public:
+    explicit TestClock(std::chrono::system_clock::time_point wallStart);
+    TimePoint Now() override;
+    std::chrono::system_clock::time_point WallNow() override;
+    bool SleepFor(Duration duration, std::stop_token stop) override;
+    Duration Elapsed() const { return clock_.Elapsed(); }
+
+  private:
+    VirtualClock clock_;
+};
+
+// A window whose operations are carried out one at a time, as on the window's thread, and skipped
+// for a caller whose stop has been requested, as the window contract says.
+class TestWindow final : public testing::RecordingWindow {
+  public:
+    void AppendTranscript(const std::string& text) override;
+    void ScrollTranscriptToEnd() override;
+    void SetTestStatus(const std::string& text) override;
+    void SetRunTestCaption(const std::string& caption) override;
+
+  private:
+    bool Admit();
+    std::mutex windowThread_;
+};
+
+// A controller whose replies are scripted per command and per occurrence. Defaults answer every
+// command of the automatic test with a fixed, plausible reply.
+class ScriptedController final : public MotionClient {
+  public:
+    // Returns the reply to the `occurrence`-th sending (from 0) of `command`, or nullopt for the
+    // default reply. Throw to make the exchange fail.
+    using Script =
+        std::function<std::optional<std::string>(const std::string& command, int occurrence)>;
+
+    static constexpr const char* kDescription = "127.0.0.1:23 Scripted controller rev 1.0";
+
+    explicit ScriptedController(Script script = {});
+
+    std::string command(const std::string& command, const std::string& terminator,
+                        const std::string& acknowledgement, bool trim) override;
+    std::string connection() override;
+    std::string programUpload() override { return {}; }
+    std::vector<char> record(const std::string&) override { return {}; }
+
+    void FailConnection() { connectionFails_ = true; }
+    // Runs inside each exchange, after the command was recorded and before the reply.
+    void OnExchange(std::function<void(const std::string&)> hook);
+    std::vector<std::string> Commands() const;
+    void ClearCommands();
+
+  private:
+    std::string DefaultReply(const std::string& command);
+
+    mutable std::mutex mutex_;
+    Script script_;
+    std::function<void(const std::string&)> onExchange_;
+    std::vector<std::string> commands_;
+    std::map<std::string, int> occurrences_;
+    std::map<char, std::string> targets_;
+    bool connectionFails_ = false;
+};
+
+// 29 November 2012, 14:05:09 UTC, and the same day at 23:59:50.
+std::chrono::system_clock::time_point WallTime(int hour, int minute, int second);
+
+// Sets up a clean program state in a scratch working directory with TZ=UTC, a TestClock, a
+// TestWindow, a connected ScriptedController and the log file name; tears it all down after.
+class AutotestFixture : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Replaces the clock (and the log file name made from it).
+    void StartClockAt(std::chrono::system_clock::time_point wallStart);
+    void UseController(std::shared_ptr<ScriptedController> controller);
+
+    // Presses Run Auto Test and waits (bounded) for the test thread to end.
+    void RunWholeTest();
+    std::string LogBytes() const;
+    // Status-line texts set by the test, in order.
+    std::vector<std::string> Entries() const;
+
+    std::shared_ptr<TestClock> clock_;
+    std::shared_ptr<TestWindow> window_;
+    std::shared_ptr<ScriptedController> controller_;
+
+  private:
+    std::filesystem::path previousDirectory_;
+    std::filesystem::path scratch_;
+};
+
+// The commands a complete run sends for one axis whose switches read as off and whose moves
+// complete.
+std::vector<std::string> CommandsOfCleanAxis(const std::string& axis);
+std::vector<std::string> CommandsOfWatch(const std::string& axis);
+
+}  // namespace trevane::autotest_testing

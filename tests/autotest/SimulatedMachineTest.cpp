@@ -1,0 +1,199 @@
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "AutotestHarness.h"
+#include "autotest/AxisMotionTest.h"
+#include "autotest/ConfigurationChecks.h"
+#include "autotest/TestLog.h"
+#include "autotest/TestRunner.h"
+#include "controller/Link.h"
+#include "net/TcpMotionClient.h"
+#include "sim/Simulator.h"
+
+namespace trevane::autotest_testing {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::Not;
+
+// The whole test against the simulated machine, connected as the Connect button does.
+class SimulatedMachine : public AutotestFixture {
+  protected:
+    void SetUp() override {
+        AutotestFixture::SetUp();
+        g_controller.Reset();
+        g_connected = false;
+        controller_.reset();
+        machine_ = std::make_shared<sim::Machine>(clock_);
+    }
+
+    void Connect() {
+        SetSessionFactory(sim::InProcessSessionFactory(machine_));
+        window_->SetAddress("127.0.0.1");
+        OnConnect();
+        ASSERT_TRUE(g_connected);
+    }
+
+    std::vector<std::string> EntriesOf(const std::string& axis) const {
+        std::vector<std::string> entries;
+        for (const std::string& entry : Entries()) {
+            if (entry.starts_with(axis + " Axis")) {
+                entries.push_back(entry);
+            }
+        }
+        return entries;
+    }
+
+    std::vector<std::string> SentAfter(const std::string& first) const {
+        const std::vector<std::string> all = machine_->ReceivedCommands();
+        auto it = std::find(all.begin(), all.end(), first);
+        return it == all.end() ? std::vector<std::string>{}
+                               : std::vector<std::string>(it + 1, all.end());
+    }
+
+    std::shared_ptr<sim::Machine> machine_;
+};
+
+// The entry texts of an axis whose two moves complete, the readings left out.
+void ExpectCleanAxis(const std::vector<std::string>& entries, const std::string& axis) {
+    ASSERT_EQ(entries.size(), 10u) << axis;
+    EXPECT_EQ(entries[0], axis + " Axis is being moved to -20000\n");
+    EXPECT_EQ(entries[5], axis + " Axis is being moved to 0\n");
+    for (int report : {1, 6}) {
+        EXPECT_TRUE(entries[report].starts_with(axis + " Axis move finished.  Max torque: "));
+        EXPECT_TRUE(entries[report + 1].starts_with(axis + " Axis move finished.  Max error: "));
+        EXPECT_TRUE(
+            entries[report + 2].starts_with(axis + " Axis move finished.  Current Error: "));
+        EXPECT_TRUE(
+            entries[report + 3].starts_with(axis + " Axis move finished.  Current Position: "));
+    }
+}
+
+TEST_F(SimulatedMachine, ACompleteRunMovesXYZAndLeavesTheMachineOff) {
+    Connect();
+    RunWholeTest();
+
+    EXPECT_TRUE(LastTestCompleted());
+    EXPECT_FALSE(g_anyMoveAborted);
+    EXPECT_THAT(SeenProgress().Values(), ElementsAre(0, 40, 50, 60, 70, 80, 100, 0));
+    for (const char* axis : {"X", "Y", "Z"}) {
+        ExpectCleanAxis(EntriesOf(axis), axis);
+    }
+    EXPECT_TRUE(EntriesOf("W").empty());
+    EXPECT_EQ(window_->Transcript(), "127.0.0.1:23 " + std::string(sim::kIdentityLine) + "\r\n");
+    EXPECT_EQ(window_->TestStatus(), "Disable Machine\n");
+
+    // Back at 0, switched off, outputs cleared, CN as the checks found it.
+    for (int axis = 0; axis < 3; ++axis) {
+        const sim::AxisState state = machine_->ReadAxis(axis);
+        EXPECT_NEAR(static_cast<double>(state.motorPosition), 0.0, 50.0) << axis;
+        EXPECT_TRUE(state.motorOff) << axis;
+    }
+    for (int output : {1, 2, 3, 4, 7}) {
+        EXPECT_FALSE(machine_->Output(output)) << output;
+    }
+    EXPECT_EQ(static_cast<float>(machine_->Cn()), g_cnSaved.load());
+    EXPECT_EQ(machine_->ReceivedCommands().back(), "CB7");
+
+    const std::string log = LogBytes();
+    EXPECT_TRUE(log.starts_with("11/29/12 14:05:09  Starting Test\r\n"));
+    EXPECT_TRUE(
+        log.ends_with("11/29/12 14:05:34  Exit Motion\r\n"
+                      "11/29/12 14:05:36  Disable Machine\r\n"));
+}
+
+// The model switches the stalled motor off with "MO", which zeroes its error, so the stall
+// aborts once; the scripted readings cover a reading that stays above its limit.
+TEST_F(SimulatedMachine, AStalledAxisIsAbortedWithoutReportAndTheNextAxisIsTested) {
+    machine_->AddFault(sim::ParseFault("stall:Y"));
+    Connect();
+    RunWholeTest();
+
+    const std::vector<std::string> y = EntriesOf("Y");
+    ASSERT_GE(y.size(), 2u);
+    EXPECT_EQ(y[0], "Y Axis is being moved to -20000\n");
+    for (std::size_t i = 1; i < y.size(); ++i) {
+        EXPECT_TRUE(y[i].starts_with(
+            "Y Axis move aborted due to position error above threshhold.  Position error: "))
+            << y[i];
+    }
+    const std::vector<std::string> sent = SentAfter("PAY=-20000");
+    auto watchEnd = std::find(sent.begin(), sent.end(), "MG _LRZ");
+    ASSERT_NE(watchEnd, sent.end());
+    // All 200 cycles run; each abort entry comes with its "AB1" and "MOY".
+    EXPECT_EQ(std::count(sent.begin(), watchEnd, "TTY"), 200);
+    EXPECT_EQ(std::count(sent.begin(), watchEnd, "TEY"), 200);
+    EXPECT_EQ(std::count(sent.begin(), watchEnd, "MOY"), static_cast<long>(y.size() - 1));
+    EXPECT_THAT(sent, Not(Contains("PAY=0")));
+
+    ExpectCleanAxis(EntriesOf("Z"), "Z");
+    EXPECT_TRUE(g_anyMoveAborted);
+    EXPECT_THAT(SeenProgress().Values(), ElementsAre(0, 40, 50, 60, 70, 100, 0));
+    EXPECT_TRUE(LastTestCompleted());
+}
+
+TEST_F(SimulatedMachine, ADroppedLinkTurnsEveryLaterCommandIntoAnErrorLineAndTheTestEnds) {
+    // Dropped in X's first watch.
+    machine_->AddFault(sim::ParseFault("drop:200"));
+    Connect();
+    RunWholeTest();
+
+    EXPECT_TRUE(LastTestCompleted());
+    const std::string transcript = window_->Transcript();
+    EXPECT_GT(std::count(transcript.begin(), transcript.end(), '\n'), 1000);
+    const std::vector<std::string> entries = Entries();
+    EXPECT_THAT(entries, Contains("Y Axis move finished.  Current Position: "));
+    // Failed limit queries read as switches that are on.
+    EXPECT_THAT(entries, Contains("Z Forward Limit was on, swapping CN to 1\n"));
+    EXPECT_EQ(entries.back(), "Disable Machine\n");
+}
+
+TEST_F(SimulatedMachine, ConnectDuringATestLeavesTheTestRunningOnTheNewSessions) {
+    Connect();
+    Pause().Arm(300);  // a wait in X's second watch
+    OnRunAutoTest();
+    ASSERT_TRUE(Pause().WaitUntilHeld([] { return !AnyTestThreadAlive(); }));
+    OnConnect();
+    EXPECT_TRUE(g_connected);
+    Pause().Release();
+    ASSERT_TRUE(WaitForTestEnd(10s));
+    EXPECT_TRUE(LastTestCompleted());
+    EXPECT_EQ(window_->TestStatus(), "Disable Machine\n");
+    const std::vector<sim::ReceivedCommand> received = machine_->Received();
+    ASSERT_FALSE(received.empty());
+    EXPECT_EQ(received.back().line, "CB7");
+}
+
+// The one run in real time, over TCP on loopback, as an operator would see it (about 30 s).
+TEST_F(SimulatedMachine, ARealTimeRunOverTcpCompletes) {
+    SetSystemClock(std::make_shared<RealClock>());
+    auto machine = std::make_shared<sim::Machine>(SystemClockShared());
+    sim::Server server(machine, "127.0.0.1", 0);
+    SetSessionFactory(MakeTcpSessionFactory(server.Port()));
+    window_->SetAddress("127.0.0.1");
+    MakeLogFileName();
+    OnConnect();
+    ASSERT_TRUE(g_connected);
+
+    OnRunAutoTest();
+    ASSERT_TRUE(WaitForTestEnd(120s));
+    EXPECT_TRUE(LastTestCompleted());
+    EXPECT_FALSE(g_anyMoveAborted);
+    for (const char* axis : {"X", "Y", "Z"}) {
+        ExpectCleanAxis(EntriesOf(axis), axis);
+    }
+    EXPECT_EQ(Entries().back(), "Disable Machine\n");
+    EXPECT_EQ(machine->ReceivedCommands().back(), "CB7");
+    EXPECT_TRUE(LogBytes().ends_with("  Disable Machine\r\n"));
+    g_controller.Reset();
+    g_recordController.Reset();
+}
+
+}  // namespace
+}  // namespace trevane::autotest_testing

@@ -1,0 +1,184 @@
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "console/ProgramDump.h"
+#include "machine/FakeController.h"
+
+namespace trevane::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+std::string ReadBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteBytes(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Each test runs in a folder of its own as the working directory, put back afterwards.
+class ProgramDumpTest : public FakeLinkTest {
+  protected:
+    void SetUp() override {
+        FakeLinkTest::SetUp();
+        previous_ = fs::current_path();
+        std::random_device random;
+        do {
+            folder_ = fs::temp_directory_path() / ("trevane-dump-" + std::to_string(random()));
+        } while (!fs::create_directory(folder_));
+        fs::current_path(folder_);
+    }
+    void TearDown() override {
+        fs::current_path(previous_);
+        std::error_code ignored;
+        fs::permissions(folder_, fs::perms::owner_all, fs::perm_options::add, ignored);
+        fs::remove_all(folder_, ignored);
+        FakeLinkTest::TearDown();
+    }
+
+    std::vector<std::string> FolderEntries() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder_)) {
+            names.push_back(entry.path().filename().string());
+        }
+        return names;
+    }
+
+    static RecordingWindow::Message Dumped() {
+        return {"Dumped to logProgram.txt", "Diagnostics", false};
+    }
+    static RecordingWindow::Message CouldNotWrite() {
+        return {"Could not write logProgram.txt", "Diagnostics", false};
+    }
+
+    fs::path previous_;
+    fs::path folder_;
+};
+
+MATCHER_P(IsMessage, expected, "") {
+    return arg.text == expected.text && arg.caption == expected.caption &&
+           arg.ownedByWindow == expected.ownedByWindow;
+}
+
+TEST_F(ProgramDumpTest, WritesTheProgramWithCrLfLineEndsAndSaysSo) {
+    controller_.SetProgram("#AUTO\nJG 1000\nBG X\nEN\n");
+    Connect();
+    DumpProgram();
+    EXPECT_EQ(ReadBytes("logProgram.txt"), "#AUTO\r\nJG 1000\r\nBG X\r\nEN\r\n");
+    EXPECT_THAT(window_->Messages(), ElementsAre(IsMessage(Dumped())));
+    EXPECT_THAT(FolderEntries(), ElementsAre("logProgram.txt"));
+    EXPECT_EQ(controller_.Uploads(), 1);
+}
+
+TEST_F(ProgramDumpTest, DoesNothingBeforeAConnectOrWhileATestRuns) {
+    controller_.SetProgram("EN\n");
+    DumpProgram();
+    OnDumpProgram();
+    Connect();
+    g_testRunning = true;
+    OnDumpProgram();
+    EXPECT_EQ(controller_.Uploads(), 0);
+    EXPECT_THAT(FolderEntries(), IsEmpty());
+    EXPECT_THAT(window_->Messages(), IsEmpty());
+
+    g_testRunning = false;
+    OnDumpProgram();
+    EXPECT_EQ(ReadBytes("logProgram.txt"), "EN\r\n");
+}
+
+TEST_F(ProgramDumpTest, ASecondDumpReplacesTheWholeFile) {
+    controller_.SetProgram("#A\nJG 1,2,3,4\nEN\n");
+    Connect();
+    DumpProgram();
+    controller_.SetProgram("EN\n");
+    DumpProgram();
+    EXPECT_EQ(ReadBytes("logProgram.txt"), "EN\r\n");
+    EXPECT_EQ(window_->Messages().size(), 2U);
+}
+
+TEST_F(ProgramDumpTest, AnEmptyProgramGivesAnEmptyFileAndTheMessage) {
+    WriteBytes("logProgram.txt", "old\r\n");
+    controller_.SetProgram("");
+    Connect();
+    DumpProgram();
+    EXPECT_TRUE(fs::exists("logProgram.txt"));
+    EXPECT_EQ(fs::file_size("logProgram.txt"), 0U);
+    EXPECT_THAT(window_->Messages(), ElementsAre(IsMessage(Dumped())));
+}
+
+TEST_F(ProgramDumpTest, TheTextEndsAtItsFirstZeroByte) {
+    controller_.SetProgram(std::string("EN\n\0garbage\n", 12));
+    Connect();
+    DumpProgram();
+    EXPECT_EQ(ReadBytes("logProgram.txt"), "EN\r\n");
+}
+
+TEST_F(ProgramDumpTest, AFailedUploadTouchesNoFileAndShowsNothing) {
+    WriteBytes("logProgram.txt", "previous\r\n");
+    controller_.FailUpload();
+    Connect();
+    DumpProgram();
+    EXPECT_EQ(ReadBytes("logProgram.txt"), "previous\r\n");
+    EXPECT_THAT(FolderEntries(), ElementsAre("logProgram.txt"));
+    EXPECT_THAT(window_->Messages(), IsEmpty());
+    EXPECT_THAT(window_->Transcript(), IsEmpty());
+}
+
+TEST_F(ProgramDumpTest, AFileThatCannotBeReplacedIsReportedAndNothingIsLeftBehind) {
+    // A folder in the file's place cannot be replaced by a file, even by root.
+    fs::create_directory("logProgram.txt");
+    WriteBytes("logProgram.txt/keep", "x");
+    controller_.SetProgram("EN\n");
+    Connect();
+    DumpProgram();
+    EXPECT_THAT(window_->Messages(), ElementsAre(IsMessage(CouldNotWrite())));
+    EXPECT_TRUE(fs::is_directory("logProgram.txt"));
+    EXPECT_EQ(ReadBytes("logProgram.txt/keep"), "x");
+    EXPECT_THAT(FolderEntries(), ElementsAre("logProgram.txt")) << "temporary file left behind";
+}
+
+TEST_F(ProgramDumpTest, AReadOnlyFolderKeepsThePreviousFileWhole) {
+    WriteBytes("logProgram.txt", "previous\r\n");
+    fs::permissions(folder_, fs::perms::owner_read | fs::perms::owner_exec);
+    if (std::ofstream(folder_ / "probe").is_open()) {
+        GTEST_SKIP() << "this user writes into read-only folders (root); the replace-failure "
+                        "case is covered by a folder standing in the file's place";
+    }
+    controller_.SetProgram("EN\n");
+    Connect();
+    DumpProgram();
+    EXPECT_EQ(ReadBytes("logProgram.txt"), "previous\r\n");
+    EXPECT_THAT(window_->Messages(), ElementsAre(IsMessage(CouldNotWrite())));
+}
+
+TEST(WriteTextFileAtomically, NamesTheFileThatCouldNotBeWritten) {
+    std::string error;
+    const std::string path =
+        (fs::temp_directory_path() / "trevane-no-such-folder" / "out.txt").string();
+    EXPECT_FALSE(WriteTextFileAtomically(path, "x\n", error));
+    EXPECT_THAT(error, HasSubstr("trevane-no-such-folder"));
+}
+
+TEST_F(ProgramDumpTest, OpenLogFolderOpensTheWorkingDirectoryWhateverTheFlags) {
+    OpenLogFolder();
+    g_testRunning = true;
+    OpenLogFolder();
+    EXPECT_THAT(window_->OpenedFolders(),
+                ElementsAre(fs::current_path().string(), fs::current_path().string()));
+    EXPECT_EQ(fs::path(window_->OpenedFolders().front()), folder_);
+}
+
+}  // namespace
+}  // namespace trevane::testing

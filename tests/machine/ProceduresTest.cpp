@@ -1,0 +1,106 @@
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "machine/FakeController.h"
+#include "machine/Procedures.h"
+#include "machine/SimulatedLink.h"
+
+namespace trevane::testing {
+namespace {
+
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+
+struct ProcedureCase {
+    const char* name;
+    void (*procedure)();
+    void (*handler)();
+    std::vector<std::string> commands;
+};
+
+const std::vector<ProcedureCase>& Cases() {
+    static const std::vector<ProcedureCase> cases = {
+        {"EnableMachine",
+         EnableMachine,
+         OnTurnOn,
+         {"SB7", "TL*=5.0", "BL-214783648,-214783648,-214783648;",
+          "FL214783647,214783647,214783647;", "AB1", "CB1", "CB2", "CB3", "CB4", "MO", "HX"}},
+        {"DisableMachine",
+         DisableMachine,
+         OnTurnOff,
+         {"AB1", "CB1", "CB2", "CB3", "CB4", "MO", "CB7"}},
+        {"PrepareMotion",
+         PrepareMotion,
+         OnPrepareMotion,
+         {"TL*=5.0", "AB1", "SH", "DC*=2000000", "AC*=300000", "SP*=10000",
+          "BL-214783648,-214783648,-214783648", "FL214783647,214783647,214783647", "PT1,1,1", "SB1",
+          "SB2", "SB3"}},
+        {"ExitMotion", ExitMotion, OnExitMotion, {"AB1", "CB1", "CB2", "CB3", "CB4", "MO"}},
+        {"SetZero", SetZero, OnSetZero, {"DP0,0,0,0"}},
+    };
+    return cases;
+}
+
+class ProceduresOnTheMachineTest : public SimulatedLinkTest,
+                                   public ::testing::WithParamInterface<ProcedureCase> {};
+
+TEST_P(ProceduresOnTheMachineTest, SendsItsSequenceWhichTheMachineAcceptsAndShowsNothing) {
+    Connect();
+    GetParam().procedure();
+    EXPECT_THAT(machine_->ReceivedCommands(), ElementsAreArray(GetParam().commands));
+    EXPECT_THAT(window_->Transcript(), IsEmpty());
+    EXPECT_THAT(window_->Messages(), IsEmpty());
+}
+
+class ProceduresTest : public FakeLinkTest, public ::testing::WithParamInterface<ProcedureCase> {};
+
+TEST_P(ProceduresTest, GoesOnPastEveryFailedCommandWithOneErrorLineEach) {
+    Connect();
+    controller_.FailCommands(true);
+    GetParam().procedure();
+    const auto& expected = GetParam().commands;
+    EXPECT_THAT(controller_.Commands(), ElementsAreArray(expected));
+    EXPECT_EQ(CountErrorLines(window_->Transcript()), static_cast<int>(expected.size()));
+    EXPECT_EQ(window_->Transcript().size(),
+              expected.size() * (std::string(kCommandErrorText).size() + 2));
+}
+
+TEST_P(ProceduresTest, SendsNothingBeforeAConnect) {
+    GetParam().procedure();
+    GetParam().handler();
+    EXPECT_THAT(controller_.Commands(), IsEmpty());
+    EXPECT_THAT(window_->Transcript(), IsEmpty());
+}
+
+TEST_P(ProceduresTest, SendsNothingWhileTheFlagIsClearEvenWithSessionsOpen) {
+    // A Connect that failed after opening its sessions leaves them open but the flag clear.
+    Connect();
+    g_connected = false;
+    GetParam().procedure();
+    EXPECT_THAT(controller_.Commands(), IsEmpty());
+}
+
+TEST_P(ProceduresTest, ButtonIsIgnoredWhileATestRunsAndRunsTheProcedureOtherwise) {
+    Connect();
+    g_testRunning = true;
+    GetParam().handler();
+    EXPECT_THAT(controller_.Commands(), IsEmpty());
+
+    g_testRunning = false;
+    GetParam().handler();
+    EXPECT_THAT(controller_.Commands(), ElementsAreArray(GetParam().commands));
+}
+
+std::string CaseName(const ::testing::TestParamInfo<ProcedureCase>& info) {
+    return info.param.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(AllFive, ProceduresOnTheMachineTest, ::testing::ValuesIn(Cases()),
+                         CaseName);
+INSTANTIATE_TEST_SUITE_P(AllFive, ProceduresTest, ::testing::ValuesIn(Cases()), CaseName);
+
+}  // namespace
+}  // namespace trevane::testing

@@ -1,0 +1,174 @@
+#include <thread>
+
+#include "sim/RequestFramer.h"
+#include "sim/SimFixture.h"
+
+// Faults as written on the command line, and what each does to an in-process session.
+namespace trevane::sim::testing {
+namespace {
+
+using std::chrono::milliseconds;
+
+TEST(ParseFaultTest, ReadsEveryFaultForm) {
+    EXPECT_EQ(ParseFault("stall:Y").kind, Fault::Kind::Stall);
+    EXPECT_EQ(ParseFault("stall:Y").axis, 1);
+    EXPECT_EQ(ParseFault("torque:W").axis, 3);
+    const Fault limit = ParseFault("limit:Z:forward");
+    EXPECT_EQ(limit.kind, Fault::Kind::Limit);
+    EXPECT_EQ(limit.axis, 2);
+    EXPECT_TRUE(limit.forward);
+    EXPECT_FALSE(ParseFault("limit:X:reverse").forward);
+    EXPECT_EQ(ParseFault("cn:1").value, 1);
+    EXPECT_EQ(ParseFault("delay:250").value, 250);
+    EXPECT_EQ(ParseFault("drop:3").value, 3);
+    const Fault reject = ParseFault("reject:MG _CN");
+    EXPECT_EQ(reject.kind, Fault::Kind::Reject);
+    EXPECT_EQ(reject.command, "MG _CN");
+    EXPECT_EQ(ParseFault("reject:PAX=-20000").command, "PAX=-20000");
+    EXPECT_EQ(ParseFault("short-record").kind, Fault::Kind::ShortRecord);
+    EXPECT_EQ(ParseFault("silent").kind, Fault::Kind::Silent);
+}
+
+TEST(ParseFaultTest, RefusesUnknownFaultsNamingThem) {
+    for (const char* text : {"", "stall", "stall:", "stall:Q", "stall:XY", "limit:X", "limit:X:up",
+                             "cn:2", "delay:-1", "delay:x", "delay:60001", "drop:0", "reject:",
+                             "silent:1", "Silent", "bogus"}) {
+        try {
+            ParseFault(text);
+            ADD_FAILURE() << "accepted '" << text << "'";
+        } catch (const std::invalid_argument& error) {
+            EXPECT_NE(std::string(error.what()).find("'" + std::string(text) + "'"),
+                      std::string::npos)
+                << error.what();
+        }
+    }
+}
+
+TEST(RequestFramerTest, CutsAtCarriageReturnsAcrossReads) {
+    RequestFramer framer(16);
+    std::vector<Request> requests;
+    framer.Feed("SB1\rMG _C", requests);
+    framer.Feed("N\r\rTP", requests);
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[0].line, "SB1");
+    EXPECT_EQ(requests[1].line, "MG _CN");
+    EXPECT_EQ(requests[2].line, "");
+    EXPECT_EQ(framer.Buffered(), 2u);
+}
+
+TEST(RequestFramerTest, OverlongLineIsDiscardedUpToItsCarriageReturn) {
+    RequestFramer framer(8);
+    std::vector<Request> requests;
+    for (int i = 0; i < 1000; ++i) {
+        framer.Feed("0123456789", requests);
+        EXPECT_LE(framer.Buffered(), 8u);
+    }
+    framer.Feed("xyz\rTPX\r", requests);
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_TRUE(requests[0].tooLong);
+    EXPECT_TRUE(requests[0].line.empty());
+    EXPECT_FALSE(requests[1].tooLong);
+    EXPECT_EQ(requests[1].line, "TPX");
+    framer.Feed(std::string(8, 'a') + "\r", requests);  // exactly at the limit is fine
+    EXPECT_FALSE(requests.back().tooLong);
+}
+
+class InProcessFaultTest : public SimFixture {};
+
+TEST_F(InProcessFaultTest, SilentControllerTimesOutAndSpendsTheSession) {
+    machine->AddFault(ParseFault("silent"));
+    EXPECT_THROW(Send("SB1"), MotionError);
+    EXPECT_EQ(clock->Elapsed(), milliseconds(1000));  // the TCP client's reply timeout
+    EXPECT_FALSE(machine->Output(1));                 // nothing was carried out
+    EXPECT_EQ(machine->ReceivedCommands(), std::vector<std::string>{"SB1"});
+    // Spent: every later call throws at once, even once the controller speaks again.
+    machine->ClearFaults();
+    EXPECT_THROW(Send("SB1"), MotionError);
+    EXPECT_THROW(client->record("QR IXYZW"), MotionError);
+    EXPECT_EQ(clock->Elapsed(), milliseconds(1000));
+    // A new session works.
+    EXPECT_EQ(MakeInProcessClient(machine)->command("MG _CN", "\r", ":", true), "-1.0000");
+}
+
+TEST_F(InProcessFaultTest, DroppedConnectionAnswersNRequestsThenFails) {
+    machine->AddFault(ParseFault("drop:3"));
+    EXPECT_NO_THROW(Send("SB1"));
+    EXPECT_NO_THROW(Send("SB2"));
+    EXPECT_NO_THROW(Send("SB3"));
+    EXPECT_THROW(Send("SB4"), MotionError);
+    EXPECT_FALSE(machine->Output(4));
+    EXPECT_THROW(Send("SB5"), MotionError);
+    // Each connection counts on its own.
+    auto other = MakeInProcessClient(machine);
+    EXPECT_NO_THROW(other->command("SB6", "\r", ":", true));
+}
+
+TEST_F(InProcessFaultTest, DelayAdvancesTheVirtualClockInsteadOfSleeping) {
+    machine->AddFault(ParseFault("delay:50"));
+    const auto before = std::chrono::steady_clock::now();
+    for (int i = 0; i < 100; ++i) {
+        Send("TPX");
+    }
+    EXPECT_EQ(clock->Elapsed(), milliseconds(5000));
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));
+}
+
+TEST_F(InProcessFaultTest, DelayBeyondTheReplyTimeoutFailsLikeATimeout) {
+    machine->AddFault(ParseFault("delay:1500"));
+    EXPECT_THROW(Send("SB1"), MotionError);
+    EXPECT_TRUE(machine->Output(1));  // carried out, only the reply came too late
+    EXPECT_THROW(Send("SB2"), MotionError);
+    // An upload waits up to 10 s.
+    auto uploader = MakeInProcessClient(machine);
+    EXPECT_NO_THROW(uploader->programUpload());
+}
+
+TEST_F(InProcessFaultTest, RejectAnswersThatExactCommandWithQuestionMark) {
+    machine->AddFault(ParseFault("reject:MG _CN"));
+    EXPECT_THROW(Send("MG _CN"), MotionError);
+    EXPECT_EQ(Send("TC1"), "7 Command rejected");
+    EXPECT_THROW(Send(" MG _CN "), MotionError);  // surrounding blanks do not matter
+    EXPECT_THROW(Send("SB1;MG _CN"), MotionError);
+    EXPECT_EQ(Send("MG _LFX"), "1.0000");  // other commands are untouched
+}
+
+TEST_F(InProcessFaultTest, ShortRecordIsHundredBytesLong) {
+    machine->AddFault(ParseFault("short-record"));
+    const std::vector<char> bytes = client->record("QR IXYZW");
+    ASSERT_EQ(bytes.size(), 100u);
+    EXPECT_EQ(static_cast<unsigned char>(bytes[2]), 100);
+    EXPECT_EQ(static_cast<unsigned char>(bytes[3]), 0);
+}
+
+TEST_F(InProcessFaultTest, OverlongRequestGetsQuestionMarkAndTheSessionStaysInStep) {
+    EXPECT_THROW(Send(std::string(70 * 1024, 'A')), MotionError);
+    EXPECT_EQ(Send("TC1"), "6 Request too long");
+    EXPECT_EQ(Send("MG _CN"), "-1.0000");
+}
+
+TEST_F(InProcessFaultTest, UnterminatedRequestTimesOut) {
+    EXPECT_THROW(client->command("SB1", "", ":", true), MotionError);
+    EXPECT_EQ(clock->Elapsed(), milliseconds(1000));
+}
+
+TEST_F(InProcessFaultTest, SessionsOnManyThreadsShareOneMachine) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([this, t] {
+            auto session = MakeInProcessClient(machine);
+            for (int i = 0; i < 200; ++i) {
+                session->command("SB" + std::to_string(t + 1), "\r", ":", true);
+                session->record("QR IXYZW");
+                clock->Advance(milliseconds(1));
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(machine->ReceivedCommands().size(), 800u);
+    EXPECT_EQ(machine->Received().size(), 1600u);
+}
+
+}  // namespace
+}  // namespace trevane::sim::testing

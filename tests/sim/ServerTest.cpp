@@ -1,0 +1,210 @@
+#include <atomic>
+#include <random>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "net/TcpMotionClient.h"
+#include "sim/RawConnection.h"
+#include "sim/Simulator.h"
+
+// The simulated controller over TCP on loopback: the protocol, and clients that misbehave.
+namespace trevane::sim::testing {
+namespace {
+
+using std::chrono::milliseconds;
+
+class ServerTest : public ::testing::Test {
+protected:
+    std::shared_ptr<Machine> machine = std::make_shared<Machine>(std::make_shared<RealClock>());
+    std::unique_ptr<Server> server = std::make_unique<Server>(machine, "127.0.0.1", 0);
+
+    std::shared_ptr<MotionClient> Connect(TcpTimeouts timeouts = {}) {
+        return std::make_shared<TcpMotionClient>("127.0.0.1", server->Port(), timeouts);
+    }
+
+    // The server still answers a fresh session.
+    void ExpectServing() {
+        auto session = Connect();
+        EXPECT_EQ(session->command("MG _CN", "\r", ":", true), "-1.0000");
+    }
+};
+
+TEST_F(ServerTest, SpeaksTheProtocolToTheTcpClient) {
+    EXPECT_EQ(server->Address(), "127.0.0.1");
+    ASSERT_NE(server->Port(), 0);
+    auto session = Connect();
+    EXPECT_EQ(session->connection(), "127.0.0.1:" + std::to_string(server->Port()) +
+                                         " Trevane simulated controller, 4 axes, firmware 1.0");
+    EXPECT_EQ(session->command("SB1;MG @OUT[1]", "\r", ":", true), "1.0000");
+    EXPECT_EQ(session->command("TPX", "\r", ":", false), " 0\r\n");
+    EXPECT_THROW(session->command("FOO", "\r", ":", true), MotionError);
+    EXPECT_EQ(session->command("SP*=?", "\r", ":", true), "25000, 25000, 25000, 25000");
+    EXPECT_EQ(session->record("QR IXYZW").size(), 152u);
+    EXPECT_EQ(session->programUpload(), "#AUTO\nMG \"READY\"\nSB7\nEN\n");
+    EXPECT_EQ(machine->ReceivedCommands(),
+              (std::vector<std::string>{"SB1;MG @OUT[1]", "TPX", "FOO", "TC1", "SP*=?", "UL"}));
+}
+
+TEST_F(ServerTest, RawBytesOfRepliesAndTheIdentityRequest) {
+    RawConnection raw(server->Port());
+    ASSERT_TRUE(raw.Write("\x12\x16\r"));
+    EXPECT_EQ(raw.ReadReply(), "Trevane simulated controller, 4 axes, firmware 1.0\r\n:");
+    ASSERT_TRUE(raw.Write("MG _CN\rXX\rTC1\r"));
+    EXPECT_EQ(raw.ReadUntil([](const std::string& s) { return s.size() >= 36; }),
+              "-1.0000\r\n:?1 Unrecognized command\r\n:");
+}
+
+TEST_F(ServerTest, OverlongRequestGetsQuestionMarkAndTheConnectionGoesOn) {
+    RawConnection raw(server->Port());
+    const std::string chunk(64 * 1024, 'A');
+    for (int i = 0; i < 32; ++i) {  // 2 MiB without a CR
+        ASSERT_TRUE(raw.Write(chunk));
+    }
+    ASSERT_TRUE(raw.Write("\rMG _CN\r"));
+    EXPECT_EQ(raw.ReadUntil([](const std::string& s) { return s.size() >= 11; }),
+              "?-1.0000\r\n:");
+    EXPECT_EQ(machine->ReceivedCommands(), std::vector<std::string>{"MG _CN"});
+}
+
+TEST_F(ServerTest, BinaryGarbageGetsOneAcknowledgementPerLine) {
+    RawConnection raw(server->Port());
+    std::mt19937 random(42);
+    std::string garbage;
+    std::size_t lines = 0;
+    for (int i = 0; i < 200000; ++i) {
+        // No capital letters, so no line can turn into a real command by chance.
+        auto byte = static_cast<char>(random() % 256);
+        if (byte >= 'A' && byte <= 'Z') {
+            byte = '\0';
+        }
+        lines += byte == '\r';
+        garbage.push_back(byte);
+    }
+    garbage += "\rMG _CN\r";
+    ++lines;
+    ASSERT_TRUE(raw.Write(garbage));
+    const std::string replies =
+        raw.ReadUntil([&](const std::string& s) { return s.size() >= lines + 10; });
+    ASSERT_EQ(replies.size(), lines + 10);
+    EXPECT_EQ(replies.find_first_not_of(":?"), lines);
+    EXPECT_EQ(replies.substr(lines), "-1.0000\r\n:");
+}
+
+TEST_F(ServerTest, ClientsThatVanishMidRequestOrMidReplyHarmNothing) {
+    {
+        RawConnection raw(server->Port());
+        ASSERT_TRUE(raw.Write("MG _C"));
+    }
+    machine->SetStoredProgram(std::string(200 * 1024, 'x'));
+    for (int i = 0; i < 5; ++i) {
+        RawConnection raw(server->Port());
+        ASSERT_TRUE(raw.Write("UL\rUL\rUL\r"));
+        raw.ReadUntil([](const std::string& s) { return s.size() > 1000; });
+    }
+    ExpectServing();
+}
+
+TEST_F(ServerTest, SixtyFourSessionsAtOnce) {
+    constexpr int kSessions = 64;
+    std::vector<std::unique_ptr<RawConnection>> raws;
+    for (int i = 0; i < kSessions; ++i) {
+        raws.push_back(std::make_unique<RawConnection>(server->Port()));
+    }
+    // Every session has a request outstanding before any reply is read.
+    for (int i = 0; i < kSessions; ++i) {
+        ASSERT_TRUE(raws[static_cast<std::size_t>(i)]->Write("SB" + std::to_string(i % 16 + 1) + ";TPX\r"));
+    }
+    for (auto& raw : raws) {
+        EXPECT_EQ(raw->ReadReply(), " 0\r\n:");
+    }
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kSessions; ++t) {
+        threads.emplace_back([&] {
+            try {
+                auto session = Connect();
+                for (int i = 0; i < 20; ++i) {
+                    session->command("TPX", "\r", ":", true);
+                    session->record("QR IXYZW");
+                }
+            } catch (const MotionError&) {
+                ++failures;
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(failures.load(), 0);
+}
+
+TEST_F(ServerTest, ClientThatNeverReadsIsDisconnected) {
+    machine->SetStoredProgram(std::string(60 * 1024, 'x'));
+    RawConnection raw(server->Port());
+    raw.Socket().set_option(asio::socket_base::receive_buffer_size(4096));
+    bool failed = false;
+    // Far more replies than any socket buffers hold, so only the server's bound ends this.
+    for (int i = 0; i < 2000 && !failed; ++i) {
+        failed = !raw.Write("UL\r", milliseconds(2000));
+    }
+    EXPECT_TRUE(failed);
+    ExpectServing();
+}
+
+TEST_F(ServerTest, LinkFaultsActOnTcpSessions) {
+    machine->AddFault(ParseFault("drop:2"));
+    {
+        auto session = Connect();
+        EXPECT_NO_THROW(session->command("SB1", "\r", ":", true));
+        EXPECT_NO_THROW(session->command("SB2", "\r", ":", true));
+        EXPECT_THROW(session->command("SB3", "\r", ":", true), MotionError);
+    }
+    EXPECT_FALSE(machine->Output(3));
+    machine->ClearFaults();
+    machine->AddFault(ParseFault("silent"));
+    {
+        auto session = Connect({milliseconds(2000), milliseconds(100), milliseconds(100)});
+        EXPECT_THROW(session->command("SB4", "\r", ":", true), MotionError);
+    }
+    EXPECT_FALSE(machine->Output(4));
+    machine->ClearFaults();
+    machine->AddFault(ParseFault("delay:500"));
+    {
+        auto session = Connect({milliseconds(2000), milliseconds(50), milliseconds(50)});
+        EXPECT_THROW(session->command("SB5", "\r", ":", true), MotionError);
+        auto patient = Connect();
+        EXPECT_EQ(patient->command("MG @OUT[5]", "\r", ":", true), "1.0000");
+    }
+    machine->ClearFaults();
+    machine->AddFault(ParseFault("short-record"));
+    EXPECT_EQ(Connect()->record("QR IXYZW").size(), 100u);
+}
+
+TEST_F(ServerTest, StopClosesOpenSessions) {
+    RawConnection idle(server->Port());
+    RawConnection busy(server->Port());
+    ASSERT_TRUE(busy.Write("MG _CN\r"));
+    EXPECT_EQ(busy.ReadReply(), "-1.0000\r\n:");
+    server->Stop();
+    EXPECT_TRUE(idle.ClosedByPeer());
+    EXPECT_TRUE(busy.ClosedByPeer());
+    server->Stop();  // twice is harmless
+}
+
+TEST(ServerBindTest, RefusesAnAddressItCannotUse) {
+    auto machine = std::make_shared<Machine>(std::make_shared<RealClock>());
+    EXPECT_THROW(Server(machine, "not-an-address", 0), std::runtime_error);
+    Server first(machine, "127.0.0.1", 0);
+    try {
+        Server second(machine, "127.0.0.1", first.Port());
+        ADD_FAILURE() << "bound the same port twice";
+    } catch (const std::runtime_error& error) {
+        EXPECT_NE(std::string(error.what()).find("127.0.0.1:" + std::to_string(first.Port())),
+                  std::string::npos)
+            << error.what();
+    }
+}
+
+}  // namespace
+}  // namespace trevane::sim::testing
