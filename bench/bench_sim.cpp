@@ -7,10 +7,10 @@
 #include <thread>
 #include <vector>
 
+#include <benchmark/benchmark.h>
 #include <asio/ip/tcp.hpp>
 #include <asio/read.hpp>
 #include <asio/write.hpp>
-#include <benchmark/benchmark.h>
 
 #include "net/TcpMotionClient.h"
 #include "sim/Simulator.h"
@@ -62,9 +62,8 @@ struct Simulator {
 void BM_InProcessExchange(benchmark::State& state) {
     auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
     auto client = sim::MakeInProcessClient(machine);
-    g_inProcessSeconds = Measure(state, [&] {
-        benchmark::DoNotOptimize(client->command("TPX", "\r", ":", true));
-    });
+    g_inProcessSeconds =
+        Measure(state, [&] { benchmark::DoNotOptimize(client->command("TPX", "\r", ":", true)); });
     ReportAgainstBaselines(state, g_inProcessSeconds);
 }
 
@@ -102,18 +101,16 @@ void BM_LoopbackEchoRoundTrip(benchmark::State& state) {
 void BM_TcpExchangeOneSession(benchmark::State& state) {
     Simulator simulator;
     TcpMotionClient client("127.0.0.1", simulator.server.Port());
-    const double perOperation = Measure(state, [&] {
-        benchmark::DoNotOptimize(client.command("TPX", "\r", ":", true));
-    });
+    const double perOperation =
+        Measure(state, [&] { benchmark::DoNotOptimize(client.command("TPX", "\r", ":", true)); });
     ReportAgainstBaselines(state, perOperation);
 }
 
 void BM_TcpRecordRoundTrip(benchmark::State& state) {
     Simulator simulator;
     TcpMotionClient client("127.0.0.1", simulator.server.Port());
-    const double perOperation = Measure(state, [&] {
-        benchmark::DoNotOptimize(client.record("QR IXYZW"));
-    });
+    const double perOperation =
+        Measure(state, [&] { benchmark::DoNotOptimize(client.record("QR IXYZW")); });
     ReportAgainstBaselines(state, perOperation);
 }
 
@@ -149,8 +146,7 @@ void BM_TcpExchangeBesideEightPollers(benchmark::State& state) {
     const double perOperation = Measure(state, [&] {
         // A realistic mix: a move command now and then, otherwise the watch's readings.
         if (++target % 64 == 0) {
-            client.command("PAX=" + std::to_string((target / 64) % 2 ? -2000 : 0), "\r", ":",
-                           true);
+            client.command("PAX=" + std::to_string((target / 64) % 2 ? -2000 : 0), "\r", ":", true);
         } else {
             benchmark::DoNotOptimize(client.command(target % 2 ? "TTX" : "TEX", "\r", ":", true));
         }

@@ -4,7 +4,8 @@
 
 #include <QApplication>
 #include <QPixmap>
-#include <QPushButton>
+#include <QAbstractButton>
+#include <QKeyEvent>
 #include <QTimer>
 
 #include "app/OstrelDlg.h"
@@ -105,8 +106,26 @@ bool COstrelApp::InitInstance() {
 }
 
 void COstrelApp::ScheduleScreenshot(COstrelDlg& dialog) {
-    QTimer::singleShot(kScreenshotConnectDelayMs, &dialog, [this, &dialog] {
-        static_cast<QPushButton*>(dialog.GetDlgItem(IDC_CONNECT))->click();
+    // A short session as an operator would have it: connected, machine on, two axes ticked for
+    // jogging, a move under way and a few commands typed, so the picture shows a live table.
+    const auto click = [&dialog](int id) {
+        static_cast<QAbstractButton*>(dialog.GetDlgItem(id))->click();
+    };
+    const auto type = [&dialog](const char* command) {
+        dialog.SetCommandText(QString::fromLatin1(command));
+        auto* entry = dialog.GetDlgItem(IDC_COMMAND);
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+        QApplication::sendEvent(entry, &enter);
+    };
+    QTimer::singleShot(kScreenshotConnectDelayMs, &dialog, [this, &dialog, click, type] {
+        click(IDC_CONNECT);
+        click(IDC_TURNON);
+        click(IDC_PREPAREMOTION);
+        click(IDC_AXIS_X);
+        click(IDC_AXIS_Z);
+        type("PA24000,-16000,9000");
+        type("BG");
+        QTimer::singleShot(kScreenshotSettleMs / 2, &dialog, [type] { type("TP"); });
         QTimer::singleShot(kScreenshotSettleMs, &dialog, [this, &dialog] {
             if (!dialog.grab().save(options_.screenshotPath, "PNG")) {
                 std::fprintf(stderr, "trevane: cannot write the screenshot '%s'\n",

@@ -19,13 +19,32 @@
 
 namespace trevane {
 
+namespace {
+
+using namespace std::chrono_literals;
+
+// The locks come first so that they outlive every thread object below, whatever the order of
+// shutdown.
+
+// Guards the `finished` flags and the count of live test threads, so a waiter cannot miss an end.
+std::mutex g_endMutex;
+std::condition_variable g_endChanged;
+int g_liveTestThreads = 0;
+
+// A stop request and the test thread's writes of shared state (flag, progress) exclude each other,
+// so nothing the thread writes lands after the abort that stopped it.
+std::mutex g_stateMutex;
+
+// g_testThread, its run and the threads of earlier tests. The test threads never take it.
+std::mutex g_threadsMutex;
+
+}  // namespace
+
 std::atomic<bool> g_testRunning{false};
 std::atomic<std::int32_t> g_testProgress{0};
 std::jthread g_testThread;
 
 namespace {
-
-using namespace std::chrono_literals;
 
 constexpr const char* kRunCaption = "Run Auto Test";
 constexpr const char* kAbortCaption = "Abort Test";
@@ -38,8 +57,7 @@ struct TestRun {
     bool finished = false;  // under g_endMutex
 };
 
-// g_testThread, its run and the threads of earlier tests. The test threads never take it.
-std::mutex g_threadsMutex;
+// Under g_threadsMutex: the run of g_testThread, and the threads of earlier tests.
 std::shared_ptr<TestRun> g_currentRun;
 struct RetiredThread {
     std::jthread thread;
@@ -47,14 +65,6 @@ struct RetiredThread {
 };
 std::vector<RetiredThread> g_retiredThreads;
 
-// Guards the `finished` flags and the count of live test threads, so a waiter cannot miss an end.
-std::mutex g_endMutex;
-std::condition_variable g_endChanged;
-int g_liveTestThreads = 0;
-
-// A stop request and the test thread's writes of shared state (flag, progress) exclude each other,
-// so nothing the thread writes lands after the abort that stopped it.
-std::mutex g_stateMutex;
 std::atomic<bool> g_lastTestCompleted{false};
 
 bool IsFinished(const TestRun& run) {

@@ -8,15 +8,22 @@ namespace trevane::sim {
 
 int AxisIndex(char letter) {
     switch (letter) {
-        case 'X': return 0;
-        case 'Y': return 1;
-        case 'Z': return 2;
-        case 'W': return 3;
-        default: return -1;
+        case 'X':
+            return 0;
+        case 'Y':
+            return 1;
+        case 'Z':
+            return 2;
+        case 'W':
+            return 3;
+        default:
+            return -1;
     }
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n';
+}
 
 std::string_view TrimBlanks(std::string_view text) {
     while (!text.empty() && IsBlank(text.front())) {
@@ -161,9 +168,8 @@ std::optional<MessageOperand> ParseMessageOperand(std::string_view arguments) {
     }
     constexpr std::string_view kOutput = "@OUT[";
     if (arguments.substr(0, kOutput.size()) == kOutput && arguments.back() == ']') {
-        const auto index =
-            ParseWholeNumber(arguments.substr(kOutput.size(), arguments.size() - kOutput.size() - 1),
-                             1, 16);
+        const auto index = ParseWholeNumber(
+            arguments.substr(kOutput.size(), arguments.size() - kOutput.size() - 1), 1, 16);
         if (!index) {
             return std::nullopt;
         }

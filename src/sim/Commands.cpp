@@ -12,24 +12,38 @@ namespace {
 
 using Impl = Machine::Impl;
 
-// A per-axis setting: its range, whether it is a whole number, how to read and write it.
+SimAxis& AxisOf(Impl& machine, int axis) {
+    return machine.axes[static_cast<std::size_t>(axis)];
+}
+const SimAxis& AxisOf(const Impl& machine, int axis) {
+    return machine.axes[static_cast<std::size_t>(axis)];
+}
+
+// A per-axis setting with its range. A plain one names its field; the others bring functions
+// to read it, to check a value before anything changes (every axis of a command is checked
+// first), or to apply it with its side effects.
 struct AxisParameter {
     std::string_view mnemonic;
     double low;
     double high;
     bool whole;
-    double (*get)(const SimAxis& axis);
-    // Checks before anything changes (every axis of a command is checked first).
-    int (*check)(const Impl& machine, int axis, double value);
-    void (*set)(Impl& machine, int axis, double value);
+    double AxisSettings::*field = nullptr;
+    double (*get)(const SimAxis& axis) = nullptr;
+    int (*check)(const Impl& machine, int axis, double value) = nullptr;
+    void (*set)(Impl& machine, int axis, double value) = nullptr;
+
+    double Get(const SimAxis& axis) const { return field ? axis.settings.*field : get(axis); }
+    int Check(const Impl& machine, int axis, double value) const {
+        return check ? check(machine, axis, value) : kNoError;
+    }
+    void Set(Impl& machine, int axis, double value) const {
+        if (set) {
+            set(machine, axis, value);
+        } else {
+            AxisOf(machine, axis).settings.*field = value;
+        }
+    }
 };
-
-SimAxis& AxisOf(Impl& machine, int axis) { return machine.axes[static_cast<std::size_t>(axis)]; }
-const SimAxis& AxisOf(const Impl& machine, int axis) {
-    return machine.axes[static_cast<std::size_t>(axis)];
-}
-
-int NoCheck(const Impl&, int, double) { return kNoError; }
 
 int CheckNotMoving(const Impl& machine, int axis, double) {
     return AxisOf(machine, axis).Moving() ? kNotValidWhileMoving : kNoError;
@@ -44,57 +58,104 @@ int CheckPositionTarget(const Impl& machine, int axis, double value) {
     return kNoError;
 }
 
-#define TREVANE_SETTING(field)                                                        \
-    [](const SimAxis& a) { return a.settings.field; }, NoCheck,                       \
-        [](Impl& m, int axis, double v) { AxisOf(m, axis).settings.field = v; }
+void SetPositionTracking(Impl& machine, int axis, double value) {
+    AxisSettings& s = AxisOf(machine, axis).settings;
+    if (value != 0 && !s.positionTracking) {
+        s.positionTarget = AxisOf(machine, axis).Reference();  // holds where it is
+    }
+    s.positionTracking = value != 0;
+}
+
+void SetPositionTarget(Impl& machine, int axis, double value) {
+    SimAxis& a = AxisOf(machine, axis);
+    a.settings.positionTarget = value;
+    if (!a.settings.positionTracking) {
+        machine.beginMode[static_cast<std::size_t>(axis)] = Impl::BeginMode::Position;
+    } else if (!a.MotorIsOff()) {
+        a.StartMove(value, machine.CnMismatch());
+    }
+}
+
+void SetJogSpeed(Impl& machine, int axis, double value) {
+    // A running jog takes the new speed at once.
+    AxisOf(machine, axis).settings.jogSpeed = value;
+    machine.beginMode[static_cast<std::size_t>(axis)] = Impl::BeginMode::Jog;
+}
 
 constexpr double kInt32Low = -2147483648.0;
 constexpr double kInt32High = 2147483647.0;
+constexpr double kMaxSpeed = 12000000;
+constexpr double kMaxAcceleration = 1073740800;
 
 const AxisParameter kParameters[] = {
-    {"SP", 0, 12000000, true, TREVANE_SETTING(speed)},
-    {"AC", 1024, 1073740800, true, TREVANE_SETTING(acceleration)},
-    {"DC", 1024, 1073740800, true, TREVANE_SETTING(deceleration)},
-    {"KP", 0, 1023.875, false, TREVANE_SETTING(proportionalGain)},
-    {"KI", 0, 255.999, false, TREVANE_SETTING(integralGain)},
-    {"KD", 0, 4095.875, false, TREVANE_SETTING(derivativeGain)},
-    {"TL", 0, 9.9982, false, TREVANE_SETTING(torqueLimit)},
-    {"BL", kInt32Low, kInt32High, true, TREVANE_SETTING(reverseSoftLimit)},
-    {"FL", kInt32Low, kInt32High, true, TREVANE_SETTING(forwardSoftLimit)},
-    {"PT", 0, 1, true, [](const SimAxis& a) { return a.settings.positionTracking ? 1.0 : 0.0; },
-     NoCheck,
-     [](Impl& m, int axis, double v) {
-         AxisSettings& s = AxisOf(m, axis).settings;
-         if (v != 0 && !s.positionTracking) {
-             s.positionTarget = AxisOf(m, axis).Reference();  // holds where it is
-         }
-         s.positionTracking = v != 0;
-     }},
-    {"PA", kInt32Low, kInt32High, true, [](const SimAxis& a) { return a.settings.positionTarget; },
-     CheckPositionTarget,
-     [](Impl& m, int axis, double v) {
-         SimAxis& a = AxisOf(m, axis);
-         a.settings.positionTarget = v;
-         if (a.settings.positionTracking) {
-             if (!a.MotorIsOff()) {
-                 a.StartMove(v, m.CnMismatch());
-             }
-         } else {
-             m.beginMode[static_cast<std::size_t>(axis)] = Impl::BeginMode::Position;
-         }
-     }},
-    {"JG", -12000000, 12000000, true, [](const SimAxis& a) { return a.settings.jogSpeed; },
-     NoCheck,
-     [](Impl& m, int axis, double v) {
-         // A running jog takes the new speed at once.
-         AxisOf(m, axis).settings.jogSpeed = v;
-         m.beginMode[static_cast<std::size_t>(axis)] = Impl::BeginMode::Jog;
-     }},
-    {"DP", kInt32Low, kInt32High, true, [](const SimAxis& a) { return a.Motor(); },
-     CheckNotMoving, [](Impl& m, int axis, double v) { AxisOf(m, axis).DefinePosition(v); }},
+    {.mnemonic = "SP", .low = 0, .high = kMaxSpeed, .whole = true, .field = &AxisSettings::speed},
+    {.mnemonic = "AC",
+     .low = 1024,
+     .high = kMaxAcceleration,
+     .whole = true,
+     .field = &AxisSettings::acceleration},
+    {.mnemonic = "DC",
+     .low = 1024,
+     .high = kMaxAcceleration,
+     .whole = true,
+     .field = &AxisSettings::deceleration},
+    {.mnemonic = "KP",
+     .low = 0,
+     .high = 1023.875,
+     .whole = false,
+     .field = &AxisSettings::proportionalGain},
+    {.mnemonic = "KI",
+     .low = 0,
+     .high = 255.999,
+     .whole = false,
+     .field = &AxisSettings::integralGain},
+    {.mnemonic = "KD",
+     .low = 0,
+     .high = 4095.875,
+     .whole = false,
+     .field = &AxisSettings::derivativeGain},
+    {.mnemonic = "TL",
+     .low = 0,
+     .high = 9.9982,
+     .whole = false,
+     .field = &AxisSettings::torqueLimit},
+    {.mnemonic = "BL",
+     .low = kInt32Low,
+     .high = kInt32High,
+     .whole = true,
+     .field = &AxisSettings::reverseSoftLimit},
+    {.mnemonic = "FL",
+     .low = kInt32Low,
+     .high = kInt32High,
+     .whole = true,
+     .field = &AxisSettings::forwardSoftLimit},
+    {.mnemonic = "PT",
+     .low = 0,
+     .high = 1,
+     .whole = true,
+     .get = [](const SimAxis& a) { return a.settings.positionTracking ? 1.0 : 0.0; },
+     .set = SetPositionTracking},
+    {.mnemonic = "PA",
+     .low = kInt32Low,
+     .high = kInt32High,
+     .whole = true,
+     .get = [](const SimAxis& a) { return a.settings.positionTarget; },
+     .check = CheckPositionTarget,
+     .set = SetPositionTarget},
+    {.mnemonic = "JG",
+     .low = -kMaxSpeed,
+     .high = kMaxSpeed,
+     .whole = true,
+     .field = &AxisSettings::jogSpeed,
+     .set = SetJogSpeed},
+    {.mnemonic = "DP",
+     .low = kInt32Low,
+     .high = kInt32High,
+     .whole = true,
+     .get = [](const SimAxis& a) { return a.Motor(); },
+     .check = CheckNotMoving,
+     .set = [](Impl& m, int axis, double v) { AxisOf(m, axis).DefinePosition(v); }},
 };
-
-#undef TREVANE_SETTING
 
 const AxisParameter* FindParameter(std::string_view mnemonic) {
     for (const AxisParameter& parameter : kParameters) {
@@ -176,7 +237,7 @@ int Impl::Execute(std::string_view command, Session& session, std::string& out) 
     if (m == "HX") {
         // Halts a running program; the simulated controller never runs one.
         return IsOneOf(args, {"", "0", "1", "2", "3", "4", "5", "6", "7"}) ? kNoError
-                                                                             : kInvalidArgument;
+                                                                           : kInvalidArgument;
     }
     if (m == "CN") {
         return SetCn(args);
@@ -212,7 +273,7 @@ int Impl::AxisAssignment(std::string_view mnemonic, std::string_view arguments, 
         if (value < parameter.low || value > parameter.high) {
             return kNumberOutOfRange;
         }
-        if (const int error = parameter.check(*this, k, value); error != kNoError) {
+        if (const int error = parameter.Check(*this, k, value); error != kNoError) {
             return error;
         }
         values[static_cast<std::size_t>(k)] = value;
@@ -221,9 +282,9 @@ int Impl::AxisAssignment(std::string_view mnemonic, std::string_view arguments, 
     for (int k = 0; k < kAxes; ++k) {
         const AxisField& field = (*fields)[static_cast<std::size_t>(k)];
         if (field.kind == AxisField::Kind::Value) {
-            parameter.set(*this, k, values[static_cast<std::size_t>(k)]);
+            parameter.Set(*this, k, values[static_cast<std::size_t>(k)]);
         } else if (field.kind == AxisField::Kind::Query) {
-            queried.push_back(parameter.get(AxisOf(*this, k)));
+            queried.push_back(parameter.Get(AxisOf(*this, k)));
         }
     }
     if (!queried.empty()) {
@@ -271,7 +332,7 @@ bool Impl::AxisValue(std::string_view name, int axis, double& value) {
     } else if (name == "BG") {
         value = state.moving ? 1 : 0;
     } else if (const AxisParameter* parameter = FindParameter(name)) {
-        value = parameter->get(AxisOf(*this, axis));
+        value = parameter->Get(AxisOf(*this, axis));
         if (parameter->whole) {
             value = static_cast<double>(ToCount32(value));
         }
@@ -288,9 +349,15 @@ int Impl::Message(std::string_view arguments, std::string& out) {
     }
     double value = 0;
     switch (operand->kind) {
-        case MessageOperand::Kind::Number: value = operand->number; break;
-        case MessageOperand::Kind::Cn: value = cn; break;
-        case MessageOperand::Kind::Output: value = (outputs >> (operand->index - 1)) & 1u; break;
+        case MessageOperand::Kind::Number:
+            value = operand->number;
+            break;
+        case MessageOperand::Kind::Cn:
+            value = cn;
+            break;
+        case MessageOperand::Kind::Output:
+            value = (outputs >> (operand->index - 1)) & 1u;
+            break;
         case MessageOperand::Kind::AxisValue:
             if (!AxisValue(operand->name, operand->axis, value)) {
                 return kInvalidArgument;
@@ -314,9 +381,9 @@ int Impl::Begin(std::string_view arguments) {
         if (!((*mask >> k) & 1u) || axis.settings.positionTracking) {
             continue;
         }
-        const bool moves = (mode == BeginMode::Jog && axis.settings.jogSpeed != 0) ||
-                           (mode == BeginMode::Position &&
-                            axis.settings.positionTarget != axis.Reference());
+        const bool moves =
+            (mode == BeginMode::Jog && axis.settings.jogSpeed != 0) ||
+            (mode == BeginMode::Position && axis.settings.positionTarget != axis.Reference());
         if (!moves) {
             continue;
         }
@@ -357,8 +424,8 @@ int Impl::SetOutput(std::string_view arguments, bool on) {
         return kInvalidArgument;
     }
     const auto bit = static_cast<std::uint16_t>(1u << (*number - 1));
-    outputs = on ? static_cast<std::uint16_t>(outputs | bit)
-                 : static_cast<std::uint16_t>(outputs & ~bit);
+    outputs =
+        on ? static_cast<std::uint16_t>(outputs | bit) : static_cast<std::uint16_t>(outputs & ~bit);
     return kNoError;
 }
 

@@ -13,7 +13,7 @@ namespace trevane::sim {
 namespace {
 
 class InProcessClient final : public MotionClient {
-public:
+  public:
     InProcessClient(std::shared_ptr<Machine> machine, std::string address, std::uint16_t port)
         : machine_(std::move(machine)),
           impl_(machine_->impl()),
@@ -26,9 +26,8 @@ public:
     std::string command(const std::string& command, const std::string& terminator,
                         const std::string& acknowledgement, bool trim) override {
         const char accepted = acknowledgement.empty() ? net::kAccepted : acknowledgement.front();
-        net::ReplyParser parser(net::ReplyKind::Text,
-                                net::AcknowledgementsFor(command, terminator), accepted,
-                                kMaxReplyBytes);
+        net::ReplyParser parser(net::ReplyKind::Text, net::AcknowledgementsFor(command, terminator),
+                                accepted, kMaxReplyBytes);
         std::lock_guard lock(mutex_);
         Exchange(command + terminator, command, parser, timeouts_.reply);
         if (parser.Rejected()) {
@@ -70,7 +69,7 @@ public:
         return std::vector<char>(data.begin(), data.end());
     }
 
-private:
+  private:
     // Sends `bytes` and feeds the replies to `parser`. The caller holds `mutex_`.
     void Exchange(std::string_view bytes, std::string_view request, net::ReplyParser& parser,
                   std::chrono::milliseconds timeout) {
@@ -102,8 +101,10 @@ private:
         const LinkFaults link = impl_.Link();
         ++requests_;
         if (link.dropAfter > 0 && requests_ > static_cast<unsigned long long>(link.dropAfter)) {
-            Spend("connection to " + endpoint_ + " closed the connection while waiting for the "
-                  "reply to '" + net::Printable(request) + "'");
+            Spend("connection to " + endpoint_ +
+                  " closed the connection while waiting for the "
+                  "reply to '" +
+                  net::Printable(request) + "'");
         }
         if (link.silent) {
             impl_.RecordOnly(session_, line.line);
@@ -124,7 +125,8 @@ private:
     }
 
     std::string RejectionText(std::string_view request) {
-        std::string text = "controller at " + endpoint_ + " rejected '" + net::Printable(request) + "'";
+        std::string text =
+            "controller at " + endpoint_ + " rejected '" + net::Printable(request) + "'";
         try {
             net::ReplyParser reason(net::ReplyKind::Text);
             Exchange("TC1\r", "TC1", reason, timeouts_.reply);

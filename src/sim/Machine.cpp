@@ -22,9 +22,13 @@ constexpr std::size_t kShortRecordBytes = 100;
 // Record torque field: 32767 counts stand for 10 V.
 constexpr double kTorqueCountsPerVolt = 3276.7;
 
-bool IsIdentityRequest(std::string_view line) { return TrimBlanks(line) == "\x12\x16"; }
+bool IsIdentityRequest(std::string_view line) {
+    return TrimBlanks(line) == "\x12\x16";
+}
 
-bool IsRecordRequest(std::string_view line) { return TrimBlanks(line).substr(0, 2) == "QR"; }
+bool IsRecordRequest(std::string_view line) {
+    return TrimBlanks(line).substr(0, 2) == "QR";
+}
 
 void Put16(std::string& bytes, std::size_t offset, unsigned value) {
     bytes[offset] = static_cast<char>(value & 0xFF);
@@ -59,15 +63,24 @@ std::string NormaliseProgram(std::string_view text) {
 
 const char* ErrorText(int code) {
     switch (code) {
-        case kNoError: return "No error";
-        case kUnrecognizedCommand: return "Unrecognized command";
-        case kInvalidArgument: return "Invalid argument";
-        case kNumberOutOfRange: return "Number out of range";
-        case kNotValidMotorOff: return "Not valid while the motor is off";
-        case kNotValidWhileMoving: return "Not valid while the axis moves";
-        case kRequestTooLong: return "Request too long";
-        case kCommandRejected: return "Command rejected";
-        default: return "Unknown error";
+        case kNoError:
+            return "No error";
+        case kUnrecognizedCommand:
+            return "Unrecognized command";
+        case kInvalidArgument:
+            return "Invalid argument";
+        case kNumberOutOfRange:
+            return "Number out of range";
+        case kNotValidMotorOff:
+            return "Not valid while the motor is off";
+        case kNotValidWhileMoving:
+            return "Not valid while the axis moves";
+        case kRequestTooLong:
+            return "Request too long";
+        case kCommandRejected:
+            return "Command rejected";
+        default:
+            return "Unknown error";
     }
 }
 
@@ -91,12 +104,18 @@ LinkFaults Machine::Impl::Link() const {
     LinkFaults link;
     for (const Fault& fault : faults) {
         switch (fault.kind) {
-            case Fault::Kind::Delay: link.delayMs = fault.value; break;
-            case Fault::Kind::Drop:
-                link.dropAfter = link.dropAfter == 0 ? fault.value : std::min(link.dropAfter, fault.value);
+            case Fault::Kind::Delay:
+                link.delayMs = fault.value;
                 break;
-            case Fault::Kind::Silent: link.silent = true; break;
-            default: break;
+            case Fault::Kind::Drop:
+                link.dropAfter =
+                    link.dropAfter == 0 ? fault.value : std::min(link.dropAfter, fault.value);
+                break;
+            case Fault::Kind::Silent:
+                link.silent = true;
+                break;
+            default:
+                break;
         }
     }
     return link;
@@ -145,13 +164,20 @@ void Machine::Impl::ApplyAxisFaults() {
     for (const Fault& fault : faults) {
         const auto index = static_cast<std::size_t>(std::clamp(fault.axis, 0, kAxes - 1));
         switch (fault.kind) {
-            case Fault::Kind::Stall: axes[index].stall = true; break;
-            case Fault::Kind::Torque: axes[index].torqueSpike = true; break;
+            case Fault::Kind::Stall:
+                axes[index].stall = true;
+                break;
+            case Fault::Kind::Torque:
+                axes[index].torqueSpike = true;
+                break;
             case Fault::Kind::Limit:
                 (fault.forward ? axes[index].forwardStuck : axes[index].reverseStuck) = true;
                 break;
-            case Fault::Kind::Cn: wiring = fault.value; break;
-            default: break;
+            case Fault::Kind::Cn:
+                wiring = fault.value;
+                break;
+            default:
+                break;
         }
     }
 }
@@ -224,8 +250,10 @@ std::string Machine::Impl::BuildRecord(const Session& session) const {
         Put32(bytes, base + r::kPositionError, state.positionError);
         Put32(bytes, base + r::kAuxPosition, 0);
         Put32(bytes, base + r::kVelocity, state.velocity);
-        const double torqueCounts = std::clamp(state.torque * kTorqueCountsPerVolt, -32768.0, 32767.0);
-        Put16(bytes, base + r::kTorque, static_cast<unsigned>(static_cast<int>(std::lround(torqueCounts))));
+        const double torqueCounts =
+            std::clamp(state.torque * kTorqueCountsPerVolt, -32768.0, 32767.0);
+        Put16(bytes, base + r::kTorque,
+              static_cast<unsigned>(static_cast<int>(std::lround(torqueCounts))));
         Put16(bytes, base + r::kAnalog, 0);
     }
     const bool shortRecord = std::any_of(faults.begin(), faults.end(), [](const Fault& f) {

@@ -14,9 +14,6 @@
 
 namespace trevane::sim {
 
-// Requests longer than this are answered "?" without being kept.
-inline constexpr std::size_t kMaxRequestBytes = 64 * 1024;
-
 // Error numbers that "TC1" reports with their texts.
 enum ErrorCode : int {
     kNoError = 0,

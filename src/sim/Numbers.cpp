@@ -10,8 +10,8 @@ namespace {
 
 std::string ToFixed4(double value) {
     char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value,
-                                       std::chars_format::fixed, 4);
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 4);
     if (result.ec != std::errc{}) {
         return "0.0000";  // only a value beyond 1e59 gets here, and no setting allows one
     }
@@ -35,10 +35,18 @@ std::string WithSignColumn(std::string text) {
 
 }  // namespace
 
-std::string FormatReal(double value) { return WithSignColumn(ToFixed4(value)); }
-std::string FormatCount(long long value) { return WithSignColumn(ToDecimal(value)); }
-std::string FormatRealUnsigned(double value) { return ToFixed4(value); }
-std::string FormatCountUnsigned(long long value) { return ToDecimal(value); }
+std::string FormatReal(double value) {
+    return WithSignColumn(ToFixed4(value));
+}
+std::string FormatCount(long long value) {
+    return WithSignColumn(ToDecimal(value));
+}
+std::string FormatRealUnsigned(double value) {
+    return ToFixed4(value);
+}
+std::string FormatCountUnsigned(long long value) {
+    return ToDecimal(value);
+}
 
 std::optional<double> ParseDecimal(std::string_view text) {
     bool negative = false;
@@ -61,8 +69,8 @@ std::optional<double> ParseDecimal(std::string_view text) {
         return std::nullopt;
     }
     double value = 0;
-    const auto result = std::from_chars(text.data(), text.data() + text.size(), value,
-                                        std::chars_format::fixed);
+    const auto result =
+        std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
     if (result.ec != std::errc{} || result.ptr != text.data() + text.size() ||
         !std::isfinite(value)) {
         return std::nullopt;

@@ -17,14 +17,14 @@ struct Request {
 // Cuts a connection's byte stream into requests at each CR. Holds at most `maxLine` bytes of
 // an unfinished line, whatever the peer sends.
 class RequestFramer {
-public:
+  public:
     explicit RequestFramer(std::size_t maxLine);
 
     // Appends the complete requests found in `bytes` to `requests`.
     void Feed(std::string_view bytes, std::vector<Request>& requests);
     std::size_t Buffered() const { return partial_.size(); }
 
-private:
+  private:
     std::size_t maxLine_;
     std::string partial_;
     bool discarding_ = false;

@@ -32,7 +32,7 @@ struct ServerState {
 };
 
 class Connection : public std::enable_shared_from_this<Connection> {
-public:
+  public:
     Connection(tcp::socket socket, ServerState& server)
         : socket_(std::move(socket)),
           timer_(socket_.get_executor()),
@@ -64,17 +64,17 @@ public:
         server_.connections.erase(self);
     }
 
-private:
+  private:
     void Read() {
         if (closed_ || reading_ || peerDone_ || queue_.size() >= kMaxQueuedRequests) {
             return;
         }
         reading_ = true;
-        socket_.async_read_some(asio::buffer(readBuffer_),
-                                [self = shared_from_this()](const asio::error_code& ec,
-                                                            std::size_t count) {
-                                    self->OnRead(ec, count);
-                                });
+        socket_.async_read_some(
+            asio::buffer(readBuffer_),
+            [self = shared_from_this()](const asio::error_code& ec, std::size_t count) {
+                self->OnRead(ec, count);
+            });
     }
 
     void OnRead(const asio::error_code& ec, std::size_t count) {
@@ -197,14 +197,13 @@ struct Server::Impl {
         asio::error_code ec;
         const auto address = asio::ip::make_address(bindAddress, ec);
         if (ec) {
-            throw std::runtime_error("cannot serve on '" + bindAddress +
-                                     "': not an IP address");
+            throw std::runtime_error("cannot serve on '" + bindAddress + "': not an IP address");
         }
         const tcp::endpoint endpoint(address, port);
         const std::string where = bindAddress + ":" + std::to_string(port);
         const auto fail = [&](const char* step) {
-            throw std::runtime_error("cannot serve on " + where + ": " + step + " failed: " +
-                                     ec.message());
+            throw std::runtime_error("cannot serve on " + where + ": " + step +
+                                     " failed: " + ec.message());
         };
         if (acceptor.open(endpoint.protocol(), ec); ec) {
             fail("open");
@@ -291,10 +290,18 @@ Server::Server(std::shared_ptr<Machine> machine, const std::string& bindAddress,
     impl_ = std::make_unique<Impl>(std::move(machine), bindAddress, port);
 }
 
-Server::~Server() { Stop(); }
+Server::~Server() {
+    Stop();
+}
 
-std::uint16_t Server::Port() const { return impl_->boundPort; }
-std::string Server::Address() const { return impl_->boundAddress; }
-void Server::Stop() { impl_->Stop(); }
+std::uint16_t Server::Port() const {
+    return impl_->boundPort;
+}
+std::string Server::Address() const {
+    return impl_->boundAddress;
+}
+void Server::Stop() {
+    impl_->Stop();
+}
 
 }  // namespace trevane::sim

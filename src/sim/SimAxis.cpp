@@ -24,7 +24,9 @@ constexpr double kTorqueSpikeVolts = 3.6;
 constexpr double kSettledError = 0.01;
 constexpr double kSettledSpeed = 0.1;
 
-double Sign(double value) { return value > 0 ? 1.0 : (value < 0 ? -1.0 : 0.0); }
+double Sign(double value) {
+    return value > 0 ? 1.0 : (value < 0 ? -1.0 : 0.0);
+}
 
 double MoveToward(double value, double goal, double maxChange) {
     if (value < goal) {
@@ -186,7 +188,8 @@ void SimAxis::StepProfile(double dt, bool cnMismatch) {
     double wanted = 0;
     if (hasGoal) {
         const double distance = goal - reference_;
-        wanted = Sign(distance) * std::min(speed, std::sqrt(2 * s.deceleration * std::abs(distance)));
+        wanted =
+            Sign(distance) * std::min(speed, std::sqrt(2 * s.deceleration * std::abs(distance)));
     }
     if ((wanted > 0 || referenceVelocity_ > 0) && ForwardLimitOn(cnMismatch)) {
         motion_ = Motion::Stopping;

@@ -7,18 +7,18 @@ namespace trevane::sim {
 // The settings of one axis as the commands set them, with the values of a freshly powered
 // controller.
 struct AxisSettings {
-    double speed = 25000;           // SP, counts/s
-    double acceleration = 256000;   // AC, counts/s^2
-    double deceleration = 256000;   // DC, counts/s^2
-    double proportionalGain = 6;    // KP
-    double integralGain = 0;        // KI
-    double derivativeGain = 64;     // KD
-    double torqueLimit = 9.9982;    // TL, volts
+    double speed = 25000;                     // SP, counts/s
+    double acceleration = 256000;             // AC, counts/s^2
+    double deceleration = 256000;             // DC, counts/s^2
+    double proportionalGain = 6;              // KP
+    double integralGain = 0;                  // KI
+    double derivativeGain = 64;               // KD
+    double torqueLimit = 9.9982;              // TL, volts
     double reverseSoftLimit = -2147483648.0;  // BL
     double forwardSoftLimit = 2147483647.0;   // FL
-    double jogSpeed = 0;            // JG, counts/s
-    bool positionTracking = false;  // PT
-    double positionTarget = 0;      // PA
+    double jogSpeed = 0;                      // JG, counts/s
+    bool positionTracking = false;            // PT
+    double positionTarget = 0;                // PA
 };
 
 // Where the machine's limit switches sit: outside any travel the automatic test asks for.
@@ -29,13 +29,13 @@ inline constexpr double kReverseSwitchPosition = -200000;
 // motor that follows it through a critically damped servo loop, so the following error and the
 // torque grow with speed and acceleration the way a tuned real axis does.
 class SimAxis {
-public:
+  public:
     AxisSettings settings;
 
     // Faults of this axis.
-    bool stall = false;          // the motor no longer follows its reference
-    bool torqueSpike = false;    // the torque reads high while the axis moves
-    bool forwardStuck = false;   // the forward switch is on wherever the axis is
+    bool stall = false;         // the motor no longer follows its reference
+    bool torqueSpike = false;   // the torque reads high while the axis moves
+    bool forwardStuck = false;  // the forward switch is on wherever the axis is
     bool reverseStuck = false;
 
     // Whether a switch reads as on: the physical state, flipped when the "CN" setting does not
@@ -69,7 +69,7 @@ public:
     double Torque() const;  // volts, clamped by the torque limit
     AxisState State(bool cnMismatch) const;
 
-private:
+  private:
     enum class Motion { Idle, Position, Jog, Stopping };
 
     void StepProfile(double dt, bool cnMismatch);

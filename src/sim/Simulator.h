@@ -14,6 +14,8 @@ namespace trevane::sim {
 
 // The line the machine answers to the identity request.
 inline constexpr const char* kIdentityLine = "Trevane simulated controller, 4 axes, firmware 1.0";
+// Requests longer than this are answered "?" without being kept, on every path.
+inline constexpr std::size_t kMaxRequestBytes = 64 * 1024;
 // trevane-sim's port unless --port says otherwise (port 23 needs root on most systems).
 inline constexpr std::uint16_t kDefaultSimulatorPort = 5023;
 
@@ -21,10 +23,10 @@ inline constexpr std::uint16_t kDefaultSimulatorPort = 5023;
 struct Fault {
     enum class Kind { Stall, Torque, Limit, Cn, Delay, Drop, Reject, ShortRecord, Silent };
     Kind kind;
-    int axis = 0;             // Stall, Torque, Limit: 0..3 for X, Y, Z, W
-    bool forward = false;     // Limit: forward (true) or reverse (false) switch stuck on
-    int value = 0;            // Cn: 1 or -1; Delay: milliseconds; Drop: N-th request
-    std::string command;      // Reject: the exact command line answered with "?"
+    int axis = 0;          // Stall, Torque, Limit: 0..3 for X, Y, Z, W
+    bool forward = false;  // Limit: forward (true) or reverse (false) switch stuck on
+    int value = 0;         // Cn: 1 or -1; Delay: milliseconds; Drop: N-th request
+    std::string command;   // Reject: the exact command line answered with "?"
 };
 
 // Parses "stall:AXIS", "torque:AXIS", "limit:AXIS:forward|reverse", "cn:1", "delay:MS",
@@ -46,14 +48,14 @@ struct ReceivedCommand {
 
 // Stop codes of the data record (byte 3 of an axis block) and of "MG _SC" + axis.
 enum StopCode : int {
-    kStopNone = 0,               // moving, or no motion since power-on
-    kStopFinished = 1,           // a position move reached its target (or a jog slowed to 0)
-    kStopForwardLimit = 2,       // stopped by the forward limit switch
-    kStopReverseLimit = 3,       // stopped by the reverse limit switch
-    kStopAborted = 4,            // stopped by "AB" or "ST"
-    kStopForwardSoftLimit = 5,   // stopped at the forward software limit ("FL")
-    kStopReverseSoftLimit = 6,   // stopped at the reverse software limit ("BL")
-    kStopMotorOff = 8,           // stopped because the motor was switched off
+    kStopNone = 0,              // moving, or no motion since power-on
+    kStopFinished = 1,          // a position move reached its target (or a jog slowed to 0)
+    kStopForwardLimit = 2,      // stopped by the forward limit switch
+    kStopReverseLimit = 3,      // stopped by the reverse limit switch
+    kStopAborted = 4,           // stopped by "AB" or "ST"
+    kStopForwardSoftLimit = 5,  // stopped at the forward software limit ("FL")
+    kStopReverseSoftLimit = 6,  // stopped at the reverse software limit ("BL")
+    kStopMotorOff = 8,          // stopped because the motor was switched off
 };
 
 // One axis as the record would show it, for tests.
@@ -72,7 +74,7 @@ struct AxisState {
 };
 
 class Machine {
-public:
+  public:
     // The model steps on `clock` (a VirtualClock in tests, the real clock when served).
     explicit Machine(std::shared_ptr<Clock> clock);
     ~Machine();
@@ -103,7 +105,7 @@ public:
     struct Impl;
     Impl& impl() { return *impl_; }
 
-private:
+  private:
     std::unique_ptr<Impl> impl_;
 };
 
@@ -117,7 +119,7 @@ SessionFactory InProcessSessionFactory(std::shared_ptr<Machine> machine);
 
 // The TCP server: many sessions at once on one machine, served from its own thread.
 class Server {
-public:
+  public:
     // Binds `bindAddress`:`port` (port 0 takes a free port); throws std::runtime_error naming
     // the address when it cannot.
     Server(std::shared_ptr<Machine> machine, const std::string& bindAddress, std::uint16_t port);
@@ -130,11 +132,10 @@ public:
     void Stop();
 
     // Limits that keep one misbehaving client from growing the server's memory.
-    static constexpr std::size_t kMaxRequestBytes = 64 * 1024;      // longer lines get "?"
     static constexpr std::size_t kMaxPendingOutputBytes = 256 * 1024;  // unread replies
     static constexpr std::size_t kMaxConnections = 256;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include "app/JogButtons.h"
+#include "app/StatusTableModel.h"
 #include "app/WindowHarness.h"
 #include "controller/ControlIds.h"
 
@@ -35,6 +36,16 @@ protected:
         machine_->ClearReceived();
     }
 
+    // The controller refuses a new jog while an axis still slows down from the last one.
+    void WaitUntilStopped() {
+        ASSERT_TRUE(QTest::qWaitFor(
+            [this] {
+                return Dialog().StatusModel().Cell(10, 1) == "0" &&
+                       Dialog().StatusModel().Cell(10, 3) == "0";
+            },
+            5000));
+    }
+
     Commands Sent() {
         Commands sent = machine_->ReceivedCommands();
         machine_->ClearReceived();
@@ -53,6 +64,7 @@ TEST_F(JogButtonTest, PressJogsTheTickedAxesAndReleaseStopsThem) {
     EXPECT_EQ(Sent(), kStop);
     EXPECT_FALSE(up_->isDown());
 
+    WaitUntilStopped();
     Control<QSlider>(IDC_SPEED)->setValue(-10000);
     QTest::mousePress(down_, Qt::LeftButton);
     EXPECT_EQ(Sent(), (Commands{"PT0,0,0,0", "JG10000,0,10000,0", "BG"}));
@@ -123,6 +135,7 @@ TEST_P(LostMouseTest, EndsTheJogExactlyOnce) {
     }
     up_->setEnabled(true);
     up_->show();
+    WaitUntilStopped();
     QTest::mousePress(up_, Qt::LeftButton);
     EXPECT_EQ(Sent().size(), 3u);
     QTest::mouseRelease(up_, Qt::LeftButton);

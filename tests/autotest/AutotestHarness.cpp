@@ -206,6 +206,11 @@ std::vector<std::string> ScriptedController::Commands() const {
     return commands_;
 }
 
+std::size_t ScriptedController::CommandCount() const {
+    std::lock_guard lock(mutex_);
+    return commands_.size();
+}
+
 void ScriptedController::ClearCommands() {
     std::lock_guard lock(mutex_);
     commands_.clear();

@@ -115,6 +115,7 @@ class ScriptedController final : public MotionClient {
     // Runs inside each exchange, after the command was recorded and before the reply.
     void OnExchange(std::function<void(const std::string&)> hook);
     std::vector<std::string> Commands() const;
+    std::size_t CommandCount() const;
     void ClearCommands();
 
   private:

@@ -6,6 +6,7 @@
 
 #include "console/CommandEntry.h"
 #include "machine/FakeController.h"
+#include "machine/SimulatedLink.h"
 
 namespace trevane::testing {
 namespace {
@@ -86,6 +87,19 @@ TEST_F(CommandEntryTest, AFailureOutsideTheExchangeEndsTheSubmissionWithTheError
     EXPECT_EQ(window->Transcript(), "a command error occurred\r\n");
     EXPECT_EQ(window->CommandEntry(), "TP");
     EXPECT_EQ(window->ScrollCount(), scrollsBefore + 1);
+}
+
+class CommandEntryOnTheMachineTest : public SimulatedLinkTest {};
+
+TEST_F(CommandEntryOnTheMachineTest, ShowsTheMachinesRepliesAndItsRejections) {
+    Connect();
+    window_->TypeCommand("DP 1234");
+    SubmitCommand();
+    window_->TypeCommand("TPX");
+    SubmitCommand();
+    window_->TypeCommand("NOT A COMMAND");
+    SubmitCommand();
+    EXPECT_EQ(window_->Transcript(), "\r\n1234\r\na command error occurred\r\n\r\n");
 }
 
 }  // namespace

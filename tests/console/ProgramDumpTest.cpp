@@ -10,6 +10,7 @@
 
 #include "console/ProgramDump.h"
 #include "machine/FakeController.h"
+#include "machine/SimulatedLink.h"
 
 namespace trevane::testing {
 namespace {
@@ -28,27 +29,27 @@ void WriteBytes(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-// Each test runs in a folder of its own as the working directory, put back afterwards.
-class ProgramDumpTest : public FakeLinkTest {
-  protected:
-    void SetUp() override {
-        FakeLinkTest::SetUp();
-        previous_ = fs::current_path();
+// A folder of its own as the working directory for one test, put back afterwards.
+class ScopedWorkingFolder {
+  public:
+    ScopedWorkingFolder() : previous_(fs::current_path()) {
         std::random_device random;
         do {
             folder_ = fs::temp_directory_path() / ("trevane-dump-" + std::to_string(random()));
         } while (!fs::create_directory(folder_));
         fs::current_path(folder_);
     }
-    void TearDown() override {
+    ~ScopedWorkingFolder() {
         fs::current_path(previous_);
         std::error_code ignored;
         fs::permissions(folder_, fs::perms::owner_all, fs::perm_options::add, ignored);
         fs::remove_all(folder_, ignored);
-        FakeLinkTest::TearDown();
     }
+    ScopedWorkingFolder(const ScopedWorkingFolder&) = delete;
+    ScopedWorkingFolder& operator=(const ScopedWorkingFolder&) = delete;
 
-    std::vector<std::string> FolderEntries() const {
+    const fs::path& Path() const { return folder_; }
+    std::vector<std::string> Entries() const {
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(folder_)) {
             names.push_back(entry.path().filename().string());
@@ -56,15 +57,23 @@ class ProgramDumpTest : public FakeLinkTest {
         return names;
     }
 
-    static RecordingWindow::Message Dumped() {
-        return {"Dumped to logProgram.txt", "Diagnostics", false};
-    }
-    static RecordingWindow::Message CouldNotWrite() {
-        return {"Could not write logProgram.txt", "Diagnostics", false};
-    }
-
+  private:
     fs::path previous_;
     fs::path folder_;
+};
+
+RecordingWindow::Message Dumped() {
+    return {"Dumped to logProgram.txt", "Diagnostics", false};
+}
+RecordingWindow::Message CouldNotWrite() {
+    return {"Could not write logProgram.txt", "Diagnostics", false};
+}
+
+class ProgramDumpTest : public FakeLinkTest {
+  protected:
+    std::vector<std::string> FolderEntries() const { return folder_.Entries(); }
+
+    ScopedWorkingFolder folder_;
 };
 
 MATCHER_P(IsMessage, expected, "") {
@@ -151,8 +160,8 @@ TEST_F(ProgramDumpTest, AFileThatCannotBeReplacedIsReportedAndNothingIsLeftBehin
 
 TEST_F(ProgramDumpTest, AReadOnlyFolderKeepsThePreviousFileWhole) {
     WriteBytes("logProgram.txt", "previous\r\n");
-    fs::permissions(folder_, fs::perms::owner_read | fs::perms::owner_exec);
-    if (std::ofstream(folder_ / "probe").is_open()) {
+    fs::permissions(folder_.Path(), fs::perms::owner_read | fs::perms::owner_exec);
+    if (std::ofstream(folder_.Path() / "probe").is_open()) {
         GTEST_SKIP() << "this user writes into read-only folders (root); the replace-failure "
                         "case is covered by a folder standing in the file's place";
     }
@@ -177,7 +186,20 @@ TEST_F(ProgramDumpTest, OpenLogFolderOpensTheWorkingDirectoryWhateverTheFlags) {
     OpenLogFolder();
     EXPECT_THAT(window_->OpenedFolders(),
                 ElementsAre(fs::current_path().string(), fs::current_path().string()));
-    EXPECT_EQ(fs::path(window_->OpenedFolders().front()), folder_);
+    EXPECT_EQ(fs::path(window_->OpenedFolders().front()), folder_.Path());
+}
+
+class ProgramDumpOfTheMachineTest : public SimulatedLinkTest {
+  protected:
+    ScopedWorkingFolder folder_;
+};
+
+TEST_F(ProgramDumpOfTheMachineTest, StoresTheUploadedProgramWithCrLfLineEnds) {
+    machine_->SetStoredProgram("#MOVE\r\nPA 1000\r\nBG X\r\nEN\r\n");
+    Connect();
+    OnDumpProgram();
+    EXPECT_EQ(ReadBytes("logProgram.txt"), "#MOVE\r\nPA 1000\r\nBG X\r\nEN\r\n");
+    EXPECT_THAT(window_->Messages(), ElementsAre(IsMessage(Dumped())));
 }
 
 }  // namespace

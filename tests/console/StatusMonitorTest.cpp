@@ -11,6 +11,9 @@
 #include "console/StatusMonitor.h"
 #include "controller/ControlIds.h"
 #include "machine/FakeController.h"
+#include "machine/Jog.h"
+#include "machine/Procedures.h"
+#include "machine/SimulatedLink.h"
 
 namespace trevane::testing {
 namespace {

@@ -49,8 +49,11 @@ std::string ReadFile(const std::string& path) {
 
 // Runs the built trevane-cli with `args`, its output caught in files.
 CliResult RunCli(const std::vector<std::string>& args) {
+    // ctest runs each test as a process of its own, several at once: name files by the test.
     static int run = 0;
-    const std::string base = ::testing::TempDir() + "trevane_cli_" + std::to_string(++run);
+    const std::string base = ::testing::TempDir() + "trevane_cli_" +
+                             ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
+                             std::to_string(++run);
     std::string command = ShellQuoted(TREVANE_CLI_PATH);
     for (const std::string& arg : args) {
         command += " " + ShellQuoted(arg);

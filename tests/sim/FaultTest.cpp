@@ -30,9 +30,9 @@ TEST(ParseFaultTest, ReadsEveryFaultForm) {
 }
 
 TEST(ParseFaultTest, RefusesUnknownFaultsNamingThem) {
-    for (const char* text : {"", "stall", "stall:", "stall:Q", "stall:XY", "limit:X", "limit:X:up",
-                             "cn:2", "delay:-1", "delay:x", "delay:60001", "drop:0", "reject:",
-                             "silent:1", "Silent", "bogus"}) {
+    for (const char* text :
+         {"", "stall", "stall:", "stall:Q", "stall:XY", "limit:X", "limit:X:up", "cn:2", "delay:-1",
+          "delay:x", "delay:60001", "drop:0", "reject:", "silent:1", "Silent", "bogus"}) {
         try {
             ParseFault(text);
             ADD_FAILURE() << "accepted '" << text << "'";

@@ -16,7 +16,7 @@ namespace trevane::sim::testing {
 // A bare loopback connection for sending what no well-behaved client would, with every wait
 // bounded.
 class RawConnection {
-public:
+  public:
     explicit RawConnection(std::uint16_t port) {
         socket_.connect({asio::ip::make_address_v4("127.0.0.1"), port});
         socket_.set_option(asio::ip::tcp::no_delay(true));
@@ -56,7 +56,8 @@ public:
                                         count = n;
                                         done = true;
                                     });
-            if (!RunUntil(done, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now))) {
+            if (!RunUntil(done,
+                          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now))) {
                 break;
             }
             received_.append(buffer, count);
@@ -92,7 +93,7 @@ public:
         socket_.close(ignored);
     }
 
-private:
+  private:
     bool RunUntil(const bool& done, std::chrono::milliseconds timeout) {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (!done) {

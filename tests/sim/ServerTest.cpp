@@ -15,7 +15,7 @@ namespace {
 using std::chrono::milliseconds;
 
 class ServerTest : public ::testing::Test {
-protected:
+  protected:
     std::shared_ptr<Machine> machine = std::make_shared<Machine>(std::make_shared<RealClock>());
     std::unique_ptr<Server> server = std::make_unique<Server>(machine, "127.0.0.1", 0);
 
@@ -62,8 +62,7 @@ TEST_F(ServerTest, OverlongRequestGetsQuestionMarkAndTheConnectionGoesOn) {
         ASSERT_TRUE(raw.Write(chunk));
     }
     ASSERT_TRUE(raw.Write("\rMG _CN\r"));
-    EXPECT_EQ(raw.ReadUntil([](const std::string& s) { return s.size() >= 11; }),
-              "?-1.0000\r\n:");
+    EXPECT_EQ(raw.ReadUntil([](const std::string& s) { return s.size() >= 11; }), "?-1.0000\r\n:");
     EXPECT_EQ(machine->ReceivedCommands(), std::vector<std::string>{"MG _CN"});
 }
 
@@ -113,7 +112,8 @@ TEST_F(ServerTest, SixtyFourSessionsAtOnce) {
     }
     // Every session has a request outstanding before any reply is read.
     for (int i = 0; i < kSessions; ++i) {
-        ASSERT_TRUE(raws[static_cast<std::size_t>(i)]->Write("SB" + std::to_string(i % 16 + 1) + ";TPX\r"));
+        ASSERT_TRUE(
+            raws[static_cast<std::size_t>(i)]->Write("SB" + std::to_string(i % 16 + 1) + ";TPX\r"));
     }
     for (auto& raw : raws) {
         EXPECT_EQ(raw->ReadReply(), " 0\r\n:");

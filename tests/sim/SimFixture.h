@@ -16,12 +16,14 @@ namespace trevane::sim::testing {
 // A machine on a virtual clock with one in-process session, as the unit tests of the rest of
 // the system use it.
 class SimFixture : public ::testing::Test {
-protected:
+  protected:
     std::shared_ptr<VirtualClock> clock = std::make_shared<VirtualClock>();
     std::shared_ptr<Machine> machine = std::make_shared<Machine>(clock);
     std::shared_ptr<MotionClient> client = MakeInProcessClient(machine);
 
-    std::string Send(const std::string& command) { return client->command(command, "\r", ":", true); }
+    std::string Send(const std::string& command) {
+        return client->command(command, "\r", ":", true);
+    }
     std::string SendRaw(const std::string& command) {
         return client->command(command, "\r", ":", false);
     }

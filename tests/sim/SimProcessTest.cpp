@@ -25,7 +25,7 @@ using std::chrono::milliseconds;
 
 // One child process with its standard output and error read through pipes.
 class SimProcess {
-public:
+  public:
     explicit SimProcess(std::vector<std::string> arguments) {
         arguments.insert(arguments.begin(), TREVANE_SIM_PATH);
         std::vector<char*> argv;
@@ -91,7 +91,7 @@ public:
         return -1;
     }
 
-private:
+  private:
     static std::string ReadFrom(int fd, milliseconds timeout, bool oneLine) {
         std::string text;
         const auto deadline = std::chrono::steady_clock::now() + timeout;

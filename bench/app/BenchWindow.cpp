@@ -1,0 +1,79 @@
+#include "BenchWindow.h"
+
+#include <fstream>
+#include <stdexcept>
+#include <string>
+
+#include <QAbstractButton>
+#include <QtGlobal>
+
+#include "app/StatusTableModel.h"
+#include "common/Clock.h"
+#include "console/StatusMonitor.h"
+#include "controller/ControlIds.h"
+#include "controller/Link.h"
+#include "net/TcpMotionClient.h"
+
+namespace trevane::bench {
+
+void UseOffscreenPlatformByDefault() {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+}
+
+ConnectedWindow::ConnectedWindow(Link link)
+    : machine_(std::make_shared<sim::Machine>(SystemClockShared())) {
+    if (link == Link::Loopback) {
+        server_ = std::make_unique<sim::Server>(machine_, "127.0.0.1", 0);
+        SetSessionFactory(MakeTcpSessionFactory(server_->Port()));
+    } else {
+        SetSessionFactory(sim::InProcessSessionFactory(machine_));
+    }
+    dialog_ = std::make_unique<COstrelDlg>();
+    dialog_->SetAddressText(QStringLiteral("127.0.0.1"));
+    dialog_->show();
+    static_cast<QAbstractButton*>(dialog_->GetDlgItem(IDC_CONNECT))->click();
+    if (!g_connected) {
+        throw std::runtime_error("the benchmark's window could not connect to its simulator");
+    }
+}
+
+ConnectedWindow::~ConnectedWindow() {
+    dialog_.reset();
+    g_connected = false;
+    g_controller.Reset();
+    g_recordController.Reset();
+    SetSessionFactory(nullptr);
+    server_.reset();
+}
+
+void ConnectedWindow::StartMoving() {
+    for (const char* command :
+         {"SH", "PT0,0,0,0", "AC*=300000", "DC*=300000", "JG5000,-5000,3000,-3000", "BG"}) {
+        SendCommand(command);
+    }
+}
+
+void ConnectedWindow::StopPolling() { dialog_->StopTimer(IDT_STATUS); }
+
+void ConnectedWindow::Poll() {
+    StatusTableModel& model = dialog_->StatusModel();
+    model.BeginBatch();
+    UpdateStatusTable();
+    model.EndBatch();
+}
+
+long ResidentKiB() {
+    // Linux keeps the figure in /proc; elsewhere it is simply not reported.
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return -1;
+}
+
+}  // namespace trevane::bench
