@@ -55,7 +55,9 @@ void ConnectedWindow::StartMoving() {
     }
 }
 
-void ConnectedWindow::StopPolling() { dialog_->StopTimer(IDT_STATUS); }
+void ConnectedWindow::StopPolling() {
+    dialog_->StopTimer(IDT_STATUS);
+}
 
 void ConnectedWindow::Poll() {
     StatusTableModel& model = dialog_->StatusModel();

@@ -16,7 +16,7 @@ void UseOffscreenPlatformByDefault();
 enum class Link { InProcess, Loopback };
 
 class ConnectedWindow {
-public:
+  public:
     explicit ConnectedWindow(Link link);
     ~ConnectedWindow();
 
@@ -29,7 +29,7 @@ public:
     // One status poll as the window's timer tick makes it: one record, 52 cells, one update.
     void Poll();
 
-private:
+  private:
     std::shared_ptr<sim::Machine> machine_;
     std::unique_ptr<sim::Server> server_;
     std::unique_ptr<COstrelDlg> dialog_;

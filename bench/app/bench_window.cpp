@@ -4,9 +4,9 @@
 #include <memory>
 #include <string>
 
+#include <benchmark/benchmark.h>
 #include <QApplication>
 #include <QPlainTextEdit>
-#include <benchmark/benchmark.h>
 
 #include "BenchWindow.h"
 #include "controller/ControlIds.h"
@@ -65,7 +65,8 @@ void TranscriptAppend(benchmark::State& state) {
     state.counters["lines"] = static_cast<double>(transcript->blockCount());
 }
 
-BENCHMARK_CAPTURE(RecordRequest, in_process_baseline, Link::InProcess)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(RecordRequest, in_process_baseline, Link::InProcess)
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(StatusPoll, in_process, Link::InProcess, false)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(StatusPoll, in_process_repainted, Link::InProcess, true)
     ->Unit(benchmark::kMicrosecond);

@@ -94,12 +94,14 @@ int main(int argc, char** argv) {
     const double warmMs = MillisecondsSince(start);
     dialog.reset();
 
-    std::printf("start to window shown (cold, from main): %8.1f ms"
-                "  (QApplication %.1f ms, dialog built %.1f ms)\n",
-                coldShownMs, applicationMs, constructMs);
-    std::printf("window built and shown again (warm):      %8.1f ms  vs bare dialog %.1f ms"
-                "  ratio %.1fx\n",
-                warmMs, bareMs, warmMs / bareMs);
+    std::printf(
+        "start to window shown (cold, from main): %8.1f ms"
+        "  (QApplication %.1f ms, dialog built %.1f ms)\n",
+        coldShownMs, applicationMs, constructMs);
+    std::printf(
+        "window built and shown again (warm):      %8.1f ms  vs bare dialog %.1f ms"
+        "  ratio %.1fx\n",
+        warmMs, bareMs, warmMs / bareMs);
     std::printf("resident memory: %ld KiB after QApplication, %ld KiB with the window shown\n",
                 baseKiB, shownKiB);
 
@@ -118,11 +120,11 @@ int main(int argc, char** argv) {
         window.Machine().ClearReceived();
         RunEventsFor(seconds);
         const int polls = CountRecordRequests(window.Machine());
-        std::printf("polls per second over %.0f s, %s, axes moving: %6.1f  (bare 10 ms timer %.1f/s;"
-                    " ratio %.3f; goal >= 99)\n",
-                    seconds, link == Link::InProcess ? "in process" : "loopback  ",
-                    polls / seconds, bareTicks / seconds,
-                    static_cast<double>(polls) / bareTicks);
+        std::printf(
+            "polls per second over %.0f s, %s, axes moving: %6.1f  (bare 10 ms timer %.1f/s;"
+            " ratio %.3f; goal >= 99)\n",
+            seconds, link == Link::InProcess ? "in process" : "loopback  ", polls / seconds,
+            bareTicks / seconds, static_cast<double>(polls) / bareTicks);
     }
     std::printf("resident memory after polling: %ld KiB\n", ResidentKiB());
     return 0;

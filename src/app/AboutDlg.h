@@ -10,7 +10,7 @@ namespace trevane {
 // "About Ostrel": the icon, the name and version, and OK.
 class CAboutDlg final : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit CAboutDlg(QWidget* parent = nullptr);
 };
 

@@ -35,8 +35,12 @@ QPixmap DrawAppIcon(int size) {
         const qreal outer = radius + stroke * 2.0;
         painter.setPen(QPen(QColor(0xf2, 0xf6, 0xfa), stroke * 0.8, Qt::SolidLine, Qt::RoundCap));
         for (int quarter = 0; quarter < 4; ++quarter) {
-            const QPointF direction(quarter == 1 ? 1 : quarter == 3 ? -1 : 0,
-                                    quarter == 0 ? -1 : quarter == 2 ? 1 : 0);
+            const QPointF direction(quarter == 1   ? 1
+                                    : quarter == 3 ? -1
+                                                   : 0,
+                                    quarter == 0   ? -1
+                                    : quarter == 2 ? 1
+                                                   : 0);
             painter.drawLine(centre + direction * inner, centre + direction * outer);
         }
     }

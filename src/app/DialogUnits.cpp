@@ -24,8 +24,8 @@ QFont DialogFont() {
 
 DialogBaseUnits BaseUnitsOf(const QFont& font) {
     const QFontMetrics metrics(font);
-    const int letters =
-        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int letters = metrics.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     return {(letters / 26 + 1) / 2, metrics.height()};
 }
 

@@ -21,8 +21,10 @@ QStringList g_startMessages;
 void ExitOnPlatformFailure(QtMsgType type, const QMessageLogContext& context,
                            const QString& message) {
     if (type != QtFatalMsg) {
-        const bool named = context.category != nullptr && std::strcmp(context.category, "default") != 0;
-        g_startMessages.append(named ? QString::fromLatin1(context.category) + QStringLiteral(": ") + message
+        const bool named =
+            context.category != nullptr && std::strcmp(context.category, "default") != 0;
+        g_startMessages.append(named ? QString::fromLatin1(context.category) +
+                                           QStringLiteral(": ") + message
                                      : message);
         return;
     }
@@ -44,7 +46,8 @@ void ExitOnPlatformFailure(QtMsgType type, const QMessageLogContext& context,
 std::string MissingDisplayReason(int argc, char** argv) {
 #if defined(__unix__) && !defined(__APPLE__)
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-platform") == 0 || std::strncmp(argv[i], "-platform=", 10) == 0) {
+        if (std::strcmp(argv[i], "-platform") == 0 ||
+            std::strncmp(argv[i], "-platform=", 10) == 0) {
             return {};
         }
     }

@@ -9,7 +9,7 @@ namespace {
 // Accepts what can still become four numbers 0..255: digits and at most three dots, no field
 // longer than three digits or above 255.
 class DottedQuadValidator final : public QValidator {
-public:
+  public:
     using QValidator::QValidator;
 
     State validate(QString& input, int&) const override {

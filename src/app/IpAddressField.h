@@ -12,7 +12,7 @@ namespace trevane {
 // else, so Connect always gets an IPv4 address in dotted form.
 class IpAddressField final : public QLineEdit {
     Q_OBJECT
-public:
+  public:
     explicit IpAddressField(QWidget* parent = nullptr);
 
     // Four numbers 0..255 separated by dots, each of one to three digits; nothing else.

@@ -13,12 +13,12 @@ namespace trevane {
 // button. The release that follows such an end sends nothing, so each jog ends exactly once.
 class JogButton : public QPushButton {
     Q_OBJECT
-public:
+  public:
     bool JogHeld() const { return jogHeld_; }
     // Sends the stop sequence if the left button is held on this button, once.
     void EndJog();
 
-protected:
+  protected:
     JogButton(int direction, const QString& caption, QWidget* parent);
 
     void mousePressEvent(QMouseEvent* event) override;
@@ -28,7 +28,7 @@ protected:
     void changeEvent(QEvent* event) override;
     bool event(QEvent* event) override;
 
-private:
+  private:
     const int direction_;
     bool jogHeld_ = false;
 };
@@ -36,14 +36,14 @@ private:
 // "Up": jogs at the slider's position.
 class CMyButton final : public JogButton {
     Q_OBJECT
-public:
+  public:
     explicit CMyButton(const QString& caption, QWidget* parent = nullptr);
 };
 
 // "Down": jogs at the slider's position negated.
 class CMyButton2 final : public JogButton {
     Q_OBJECT
-public:
+  public:
     explicit CMyButton2(const QString& caption, QWidget* parent = nullptr);
 };
 

@@ -9,13 +9,13 @@ namespace trevane {
 // line breaks that an operator pastes into a command, and those are sent as they are.
 class CMyEdit final : public QPlainTextEdit {
     Q_OBJECT
-public:
+  public:
     explicit CMyEdit(QWidget* parent = nullptr);
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* event) override;
 
-private:
+  private:
     // A typed character; 13 (carriage return, from Enter) submits the command.
     bool OnChar(int character);
 };

@@ -2,10 +2,10 @@
 
 #include <cstdio>
 
-#include <QApplication>
-#include <QPixmap>
 #include <QAbstractButton>
+#include <QApplication>
 #include <QKeyEvent>
+#include <QPixmap>
 #include <QTimer>
 
 #include "app/OstrelDlg.h"

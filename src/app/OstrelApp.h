@@ -32,7 +32,7 @@ std::string UsageText();
 // The application object: links the controller sessions to the configured port (or to the
 // embedded simulated controller), shows the main dialog until it ends, and tidies up after it.
 class COstrelApp {
-public:
+  public:
     explicit COstrelApp(StartOptions options);
     ~COstrelApp();
     COstrelApp(const COstrelApp&) = delete;
@@ -42,7 +42,7 @@ public:
     bool InitInstance();
     int ExitCode() const { return exitCode_; }
 
-private:
+  private:
     void ConfigureLink();
     void ScheduleScreenshot(COstrelDlg& dialog);
 

@@ -153,7 +153,9 @@ COstrelDlg::COstrelDlg(QWidget* parent) : QDialog(parent) {
     g_mainDlg = this;
 }
 
-COstrelDlg::~COstrelDlg() { ShutDown(); }
+COstrelDlg::~COstrelDlg() {
+    ShutDown();
+}
 
 void COstrelDlg::CreateControls() {
     QWidget* previousTabStop = nullptr;
@@ -271,7 +273,9 @@ QWidget* COstrelDlg::GetDlgItem(int id) const {
     return found == controls_.end() ? nullptr : found->second;
 }
 
-QString COstrelDlg::AddressText() const { return address_->AddressText(); }
+QString COstrelDlg::AddressText() const {
+    return address_->AddressText();
+}
 
 void COstrelDlg::SetAddressText(const QString& address) {
     address_->SetAddress(address, QString::fromLatin1(kDefaultAddress));
@@ -296,13 +300,21 @@ void COstrelDlg::ScrollTranscriptToEnd() {
     transcript_->ensureCursorVisible();
 }
 
-QString COstrelDlg::CommandText() const { return command_->toPlainText(); }
+QString COstrelDlg::CommandText() const {
+    return command_->toPlainText();
+}
 
-void COstrelDlg::SetCommandText(const QString& text) { command_->setPlainText(text); }
+void COstrelDlg::SetCommandText(const QString& text) {
+    command_->setPlainText(text);
+}
 
-void COstrelDlg::SetTestStatus(const QString& text) { testStatus_->setText(text); }
+void COstrelDlg::SetTestStatus(const QString& text) {
+    testStatus_->setText(text);
+}
 
-void COstrelDlg::SetRunTestCaption(const QString& caption) { runTest_->setText(caption); }
+void COstrelDlg::SetRunTestCaption(const QString& caption) {
+    runTest_->setText(caption);
+}
 
 void COstrelDlg::SetProgress(int position) {
     progress_->setValue(std::clamp(position, progress_->minimum(), progress_->maximum()));
@@ -317,7 +329,9 @@ bool COstrelDlg::IsAxisChecked(int axis) const {
            axes_[static_cast<std::size_t>(axis)]->isChecked();
 }
 
-int COstrelDlg::SpeedPosition() const { return speed_->value(); }
+int COstrelDlg::SpeedPosition() const {
+    return speed_->value();
+}
 
 void COstrelDlg::StartTimer(int id, int periodMs) {
     QTimer*& timer = timers_[id];

@@ -34,7 +34,7 @@ class StatusTableModel;
 // uses (installed with SetWindow for as long as the dialog lives).
 class COstrelDlg final : public QDialog {
     Q_OBJECT
-public:
+  public:
     // Shown when the configuration names no address: where a controller sits on the machine's
     // own network. Nothing but an operator's Connect ever uses it.
     static constexpr const char* kDefaultAddress = "192.168.1.10";
@@ -76,12 +76,12 @@ public:
     // withdrawn (a test thread waiting on one returns) and a running test is stopped.
     void done(int result) override;
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void CreateControls();
     QWidget* CreateControl(const ControlTemplate& control);
     void ConnectHandlers();

@@ -7,7 +7,9 @@
 namespace trevane {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
+}
 
 std::string_view Trim(std::string_view text) {
     while (!text.empty() && IsBlank(text.front())) {
@@ -20,7 +22,9 @@ std::string_view Trim(std::string_view text) {
 }
 
 // ASCII only: the process locale must not change which key matches.
-char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char FoldCase(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool SameName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
@@ -59,8 +63,8 @@ std::string ReadProfileString(std::string_view contents, std::string_view sectio
 
         if (!line.empty() && line.front() == '[') {
             const std::size_t close = line.find(']');
-            const std::string_view name =
-                line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1);
+            const std::string_view name = line.substr(
+                1, close == std::string_view::npos ? std::string_view::npos : close - 1);
             inSection = SameName(Trim(name), section);
             continue;
         }

@@ -26,7 +26,8 @@ QVariant StatusTableModel::data(const QModelIndex& index, int role) const {
         return {};
     }
     if (role == Qt::DisplayRole) {
-        return cells_[static_cast<std::size_t>(index.row())][static_cast<std::size_t>(index.column())];
+        return cells_[static_cast<std::size_t>(index.row())]
+                     [static_cast<std::size_t>(index.column())];
     }
     if (role == Qt::TextAlignmentRole) {
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
@@ -66,7 +67,9 @@ QString StatusTableModel::Cell(int row, int column) const {
     return cells_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
 }
 
-void StatusTableModel::BeginBatch() { ++batchDepth_; }
+void StatusTableModel::BeginBatch() {
+    ++batchDepth_;
+}
 
 void StatusTableModel::EndBatch() {
     if (batchDepth_ > 0 && --batchDepth_ > 0) {

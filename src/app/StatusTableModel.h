@@ -12,7 +12,7 @@ namespace trevane {
 // them once, so a poll costs one update of the view, not 52.
 class StatusTableModel final : public QAbstractTableModel {
     Q_OBJECT
-public:
+  public:
     static constexpr int kRows = 13;
     static constexpr int kColumns = 5;
 
@@ -30,7 +30,7 @@ public:
     void BeginBatch();
     void EndBatch();
 
-private:
+  private:
     void MarkChanged(int row, int column);
 
     std::array<std::array<QString, kColumns>, kRows> cells_;

@@ -82,9 +82,8 @@ Result QtWindowOps::Run(Result fallback, Operation operation) {
 }
 
 std::string QtWindowOps::ReadAddress() {
-    return Run(std::string(), [](COstrelDlg& dialog) {
-        return ToWire(dialog.AddressText()).substr(0, 254);
-    });
+    return Run(std::string(),
+               [](COstrelDlg& dialog) { return ToWire(dialog.AddressText()).substr(0, 254); });
 }
 
 void QtWindowOps::AppendTranscript(const std::string& text) {

@@ -22,7 +22,7 @@ class COstrelDlg;
 // queued operation whose caller gave up, or whose window is gone, is skipped when it comes up.
 // Queueing to one's own thread and waiting would deadlock, hence the thread check.
 class QtWindowOps final : public WindowOps {
-public:
+  public:
     // On the window's thread, with the dialog's controls in place.
     explicit QtWindowOps(COstrelDlg& dialog);
 
@@ -48,7 +48,7 @@ public:
                      bool ownedByWindow) override;
     void OpenFolder(const std::string& path) override;
 
-private:
+  private:
     struct Shared {
         std::mutex mutex;
         std::condition_variable_any wake;
@@ -60,7 +60,7 @@ private:
     Result Run(Result fallback, Operation operation);
 
     std::shared_ptr<Shared> shared_;
-    COstrelDlg* const dialog_;      // used only on the window's thread, and only while attached
+    COstrelDlg* const dialog_;  // used only on the window's thread, and only while attached
     QThread* const windowThread_;
 };
 

@@ -27,8 +27,8 @@ int main(int argc, char** argv) {
 
     const QStringList arguments = QApplication::arguments();
     std::string error;
-    const auto options = trevane::ParseStartOptions(
-        std::vector<QString>(arguments.begin(), arguments.end()), error);
+    const auto options =
+        trevane::ParseStartOptions(std::vector<QString>(arguments.begin(), arguments.end()), error);
     if (!options) {
         std::fprintf(stderr, "trevane: %s\n", error.c_str());
         return 2;

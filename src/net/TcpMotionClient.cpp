@@ -6,7 +6,6 @@
 #include <optional>
 #include <string_view>
 
-#include <asio/connect.hpp>
 #include <asio/io_context.hpp>
 #include <asio/ip/address_v4.hpp>
 #include <asio/ip/tcp.hpp>

@@ -21,7 +21,7 @@ using Commands = std::vector<std::string>;
 const Commands kStop = {"AB1", "PT1,1,1,1", "SP*=10000"};
 
 class JogButtonTest : public WindowTest {
-protected:
+  protected:
     void SetUp() override {
         WindowTest::SetUp();
         OpenDialog();
@@ -93,9 +93,8 @@ TEST_F(JogButtonTest, OnlyTheLeftMouseButtonJogs) {
 
 // Each way of losing the mouse without a release ends the jog once; the release that may follow
 // sends nothing more, and the next press jogs again.
-class LostMouseTest : public JogButtonTest,
-                      public ::testing::WithParamInterface<const char*> {
-protected:
+class LostMouseTest : public JogButtonTest, public ::testing::WithParamInterface<const char*> {
+  protected:
     void LoseTheMouse(const std::string& how) {
         if (how == "deactivated") {
             other_.show();
@@ -104,8 +103,8 @@ protected:
         } else if (how == "focus") {
             Control<QPlainTextEdit>(IDC_TRANSCRIPT)->setFocus();
         } else if (how == "modal") {
-            box_ = new QMessageBox(QMessageBox::NoIcon, "Modal", "over the window",
-                                   QMessageBox::Ok, &Dialog());
+            box_ = new QMessageBox(QMessageBox::NoIcon, "Modal", "over the window", QMessageBox::Ok,
+                                   &Dialog());
             box_->setAttribute(Qt::WA_DeleteOnClose);
             box_->open();
             QApplication::processEvents();

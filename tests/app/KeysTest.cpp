@@ -26,11 +26,11 @@ using KeysTest = WindowTest;
 // Stands in for the desktop's file browser.
 class FolderOpener : public QObject {
     Q_OBJECT
-public:
+  public:
     FolderOpener() { QDesktopServices::setUrlHandler("file", this, "Open"); }
     ~FolderOpener() override { QDesktopServices::unsetUrlHandler("file"); }
     QList<QUrl> opened;
-public slots:
+  public slots:
     void Open(const QUrl& url) { opened.append(url); }
 };
 
@@ -123,7 +123,8 @@ TEST_F(KeysTest, TheWindowMenuEndsWithASeparatorAndTheAboutEntry) {
         shown = dialog.SystemMenu()->isVisible();
         dialog.SystemMenu()->close();
     });
-    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5), dialog.mapToGlobal(QPoint(5, 5)));
+    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5),
+                            dialog.mapToGlobal(QPoint(5, 5)));
     QApplication::sendEvent(&dialog, &click);
     EXPECT_TRUE(shown);
 }

@@ -60,11 +60,11 @@ TEST(ProfileFile, KeepsAtMost254CharactersOfAValue) {
 }
 
 class ProfileFileOnDisk : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::random_device seed;
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("trevane-profile-" + std::to_string(seed()));
+        folder_ =
+            std::filesystem::temp_directory_path() / ("trevane-profile-" + std::to_string(seed()));
         std::filesystem::create_directories(folder_);
     }
     void TearDown() override { std::filesystem::remove_all(folder_); }

@@ -140,9 +140,9 @@ TEST_F(StartupTest, TheStatusTableShowsItsLabelsAndEmptyCells) {
         EXPECT_EQ(model->headerData(column, Qt::Horizontal).toString(), headings[column]);
         EXPECT_EQ(table->columnWidth(column), 100);
     }
-    const char* labels[] = {"refpos",        "motorpos",      "errorpos", "auxpos",  "velocity",
-                            "torque",        "analog",        "stopcode", "forward limit",
-                            "reverse limit", "moving",        "stopped",  "motor off"};
+    const char* labels[] = {"refpos", "motorpos", "errorpos", "auxpos",        "velocity",
+                            "torque", "analog",   "stopcode", "forward limit", "reverse limit",
+                            "moving", "stopped",  "motor off"};
     for (int row = 0; row < 13; ++row) {
         EXPECT_EQ(model->index(row, 0).data().toString(), labels[row]);
         for (int column = 1; column < 5; ++column) {
@@ -173,18 +173,19 @@ TEST_F(StartupTest, EveryControlHasItsNameKindCaptionAndPlace) {
     }
     EXPECT_EQ(dialog.GetDlgItem(IDOK), nullptr) << "no control has the OK command's id";
     for (auto* button : dialog.findChildren<QPushButton*>()) {
-        EXPECT_FALSE(button->isDefault() || button->autoDefault()) << button->objectName().toStdString();
+        EXPECT_FALSE(button->isDefault() || button->autoDefault())
+            << button->objectName().toStdString();
     }
 }
 
 TEST_F(StartupTest, TabVisitsTheControlsInTemplateOrder) {
     COstrelDlg& dialog = OpenDialog();
     const std::vector<std::string> expected = {
-        "IDCANCEL",          "IDC_CONNECT",     "IDC_STATUSLIST",  "IDC_TRANSCRIPT",
-        "IDC_COMMAND",       "IDC_TURNON",      "IDC_IPADDRESS",   "IDC_TURNOFF",
-        "IDC_PREPAREMOTION", "IDC_EXITMOTION",  "IDC_RUNTEST",     "IDC_JOGUP",
-        "IDC_JOGDOWN",       "IDC_SPEED",       "IDC_AXIS_X",      "IDC_AXIS_Y",
-        "IDC_AXIS_Z",        "IDC_AXIS_W",      "IDC_DUMPPROGRAM", "IDC_SETZERO",
+        "IDCANCEL",          "IDC_CONNECT",    "IDC_STATUSLIST",  "IDC_TRANSCRIPT",
+        "IDC_COMMAND",       "IDC_TURNON",     "IDC_IPADDRESS",   "IDC_TURNOFF",
+        "IDC_PREPAREMOTION", "IDC_EXITMOTION", "IDC_RUNTEST",     "IDC_JOGUP",
+        "IDC_JOGDOWN",       "IDC_SPEED",      "IDC_AXIS_X",      "IDC_AXIS_Y",
+        "IDC_AXIS_Z",        "IDC_AXIS_W",     "IDC_DUMPPROGRAM", "IDC_SETZERO",
         "IDC_OPENLOGFOLDER", "IDCANCEL"};
     std::vector<std::string> visited = {dialog.focusWidget()->objectName().toStdString()};
     for (std::size_t i = 1; i < expected.size(); ++i) {

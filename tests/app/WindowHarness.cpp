@@ -23,7 +23,7 @@ namespace {
 // sets the process locale from the environment; the decimal-comma locale that the test main
 // chose is put back afterwards so that number formatting stays under test.
 class QtEnvironment final : public ::testing::Environment {
-public:
+  public:
     void SetUp() override {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
             qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -34,7 +34,7 @@ public:
     }
     void TearDown() override { application_.reset(); }
 
-private:
+  private:
     int argc_ = 1;
     char name_[24] = "trevane_window_test";
     char* argv_[2] = {name_, nullptr};

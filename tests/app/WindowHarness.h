@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <QMessageBox>
 #include <QString>
 #include <QTimer>
-#include <gtest/gtest.h>
 
 #include "app/OstrelDlg.h"
 #include "sim/Simulator.h"
@@ -19,7 +19,7 @@ namespace trevane::testing {
 // Every window test runs in a fresh temporary working directory (the test log, the dump and the
 // configuration file live there) with the link pointed at an in-process simulated controller.
 class WindowTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 
@@ -42,7 +42,7 @@ protected:
     std::filesystem::path workDir_;
     std::shared_ptr<sim::Machine> machine_;
 
-private:
+  private:
     std::filesystem::path previousDir_;
     std::unique_ptr<COstrelDlg> dialog_;
 };
@@ -59,13 +59,13 @@ struct SeenMessageBox {
 
 // Closes every message box that opens while it lives, and remembers what each showed.
 class MessageBoxWatcher {
-public:
+  public:
     MessageBoxWatcher();
     const std::vector<SeenMessageBox>& Seen() const { return seen_; }
     // Called while the box is open, before it is closed.
     std::function<void()> whileOpen;
 
-private:
+  private:
     void Poll();
     QTimer timer_;
     std::vector<SeenMessageBox> seen_;

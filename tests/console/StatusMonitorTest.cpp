@@ -1,6 +1,5 @@
 #include <cstdint>
 #include <string>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -8,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "autotest/TestRunner.h"
+#include "common/CLocale.h"
 #include "console/StatusMonitor.h"
 #include "controller/ControlIds.h"
 #include "machine/FakeController.h"
@@ -69,6 +69,17 @@ class OrderedCellWindow : public RecordingWindow {
     std::vector<std::pair<int, int>> writes_;
 };
 
+// Columns 1..4 of the table, axis by axis.
+std::vector<std::string> TableOf(const RecordingWindow& window) {
+    std::vector<std::string> texts;
+    for (int column = 1; column <= 4; ++column) {
+        for (int row = 0; row < 13; ++row) {
+            texts.push_back(window.Cell(row, column));
+        }
+    }
+    return texts;
+}
+
 class StatusMonitorTest : public FakeLinkTest {
   protected:
     StatusMonitorTest() { window_ = orderedWindow_; }
@@ -84,15 +95,7 @@ class StatusMonitorTest : public FakeLinkTest {
         const std::vector<std::string> texts = Column(column);
         return {texts.begin() + 8, texts.end()};
     }
-    std::vector<std::string> Table() const {
-        std::vector<std::string> texts;
-        for (int column = 1; column <= 4; ++column) {
-            for (const std::string& text : Column(column)) {
-                texts.push_back(text);
-            }
-        }
-        return texts;
-    }
+    std::vector<std::string> Table() const { return TableOf(*window_); }
 
     std::shared_ptr<OrderedCellWindow> orderedWindow_ = std::make_shared<OrderedCellWindow>();
 };
@@ -243,14 +246,34 @@ TEST_F(StatusMonitorTest, TimerIdsChooseThePollOrTheProgress) {
     g_testProgress = 0;
 }
 
-TEST(StatusTableTexts, LabelsAndHeadings) {
-    EXPECT_THAT(std::vector<std::string>(kStatusRowLabels.begin(), kStatusRowLabels.end()),
-                ElementsAre("refpos", "motorpos", "errorpos", "auxpos", "velocity", "torque",
-                            "analog", "stopcode", "forward limit", "reverse limit", "moving",
-                            "stopped", "motor off"));
-    EXPECT_THAT(
-        std::vector<std::string>(kStatusColumnHeadings.begin(), kStatusColumnHeadings.end()),
-        ElementsAre("Item", "X", "Y", "Z", "W"));
+class StatusOfTheMachineTest : public SimulatedLinkTest {
+  protected:
+    std::vector<std::string> Table() const { return TableOf(*window_); }
+};
+
+TEST_F(StatusOfTheMachineTest, TheTableShowsTheMachineAsItJogsAndKeepsItOnAShortRecord) {
+    Connect();
+    EnableMachine();
+    PrepareMotion();
+    Jog({1, 0, 0, 0}, -500);
+    Advance(std::chrono::milliseconds(500));
+    ASSERT_TRUE(UpdateStatusTable());
+
+    const sim::AxisState x = machine_->ReadAxis(0);
+    EXPECT_LT(x.velocity, 0);
+    EXPECT_EQ(window_->Cell(0, 1), FormatInt(x.referencePosition));
+    EXPECT_EQ(window_->Cell(1, 1), FormatInt(x.motorPosition));
+    EXPECT_EQ(window_->Cell(2, 1), FormatInt(x.positionError));
+    EXPECT_EQ(window_->Cell(4, 1), FormatInt(x.velocity));
+    EXPECT_EQ(window_->Cell(10, 1), "1") << "X moving";
+    EXPECT_EQ(window_->Cell(10, 2), "0") << "Y still";
+    EXPECT_EQ(window_->Cell(12, 2), "0") << "servo on after Prepare Motion";
+
+    const std::vector<std::string> shown = Table();
+    machine_->AddFault(sim::ParseFault("short-record"));
+    Advance(std::chrono::milliseconds(500));
+    EXPECT_FALSE(UpdateStatusTable());
+    EXPECT_EQ(Table(), shown);
 }
 
 }  // namespace

@@ -143,10 +143,15 @@ TEST_F(ServerTest, ClientThatNeverReadsIsDisconnected) {
     machine->SetStoredProgram(std::string(60 * 1024, 'x'));
     RawConnection raw(server->Port());
     raw.Socket().set_option(asio::socket_base::receive_buffer_size(4096));
+    // Keep asking: the server reads on while the replies pile up, until its bound closes the
+    // connection and the writes fail. Without the bound this would run into the deadline.
     bool failed = false;
-    // Far more replies than any socket buffers hold, so only the server's bound ends this.
-    for (int i = 0; i < 2000 && !failed; ++i) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (int i = 0; !failed && std::chrono::steady_clock::now() < deadline; ++i) {
         failed = !raw.Write("UL\r", milliseconds(2000));
+        if (i % 64 == 0) {
+            std::this_thread::sleep_for(milliseconds(1));  // let the server catch up
+        }
     }
     EXPECT_TRUE(failed);
     ExpectServing();
