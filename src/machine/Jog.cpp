@@ -49,7 +49,7 @@ void Jog(const AxisSelection& axes, int speed) {
         SendCommand("SP*=10000");
         return;
     }
-    // Position tracking would turn the jog into a move; it is switched back on by the stop.
+    // A jog needs position tracking off; the stop sequence turns it back on.
     SendCommand("PT0,0,0,0");
     SendCommand(JogCommand(axes, speed));
     SendCommand("BG");

@@ -154,22 +154,6 @@ TEST_F(SimulatedMachine, ADroppedLinkTurnsEveryLaterCommandIntoAnErrorLineAndThe
     EXPECT_EQ(entries.back(), "Disable Machine\n");
 }
 
-TEST_F(SimulatedMachine, ConnectDuringATestLeavesTheTestRunningOnTheNewSessions) {
-    Connect();
-    Pause().Arm(300);  // a wait in X's second watch
-    OnRunAutoTest();
-    ASSERT_TRUE(Pause().WaitUntilHeld([] { return !AnyTestThreadAlive(); }));
-    OnConnect();
-    EXPECT_TRUE(g_connected);
-    Pause().Release();
-    ASSERT_TRUE(WaitForTestEnd(10s));
-    EXPECT_TRUE(LastTestCompleted());
-    EXPECT_EQ(window_->TestStatus(), "Disable Machine\n");
-    const std::vector<sim::ReceivedCommand> received = machine_->Received();
-    ASSERT_FALSE(received.empty());
-    EXPECT_EQ(received.back().line, "CB7");
-}
-
 // The one run in real time, over TCP on loopback, as an operator would see it (about 30 s).
 TEST_F(SimulatedMachine, ARealTimeRunOverTcpCompletes) {
     SetSystemClock(std::make_shared<RealClock>());

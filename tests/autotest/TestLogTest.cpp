@@ -47,18 +47,6 @@ TEST_F(TestLog, StatusLineShowsTheWholeTextWithoutStamp) {
     EXPECT_EQ(Entries(), (std::vector<std::string>{"Starting Test\n", "KP: 6.00,6.00,6.00,6.00"}));
 }
 
-TEST_F(TestLog, ARunPastMidnightKeepsItsFileNameWhileStampsShowTheNewDay) {
-    StartClockAt(WallTime(23, 59, 50));
-    WriteLog("Starting Test", "\n");
-    clock_->SleepFor(15s, {});
-    WriteLog("Done with Checks", "\n");
-
-    EXPECT_EQ(LogFilePath(), "logFile.txt 112912-235950.txt");
-    EXPECT_EQ(LogBytes(),
-              "11/29/12 23:59:50  Starting Test\r\n"
-              "11/30/12 00:00:05  Done with Checks\r\n");
-}
-
 TEST_F(TestLog, AnUnwritableFileDropsTheEntryButTheStatusLineStillChanges) {
     // A folder in the file's place makes every open fail, whoever runs the test.
     std::filesystem::create_directory(LogFilePath());

@@ -207,15 +207,6 @@ TEST_F(StatusMonitorTest, AFailedOrShortRecordLeavesTheTableAndTheRecordAsTheyWe
     EXPECT_EQ(controller_.RecordRequests().size(), 3U);
 }
 
-TEST_F(StatusMonitorTest, ReadsOnlyTheFirst152BytesOfALongerRecord) {
-    std::vector<char> longer = RecordBuilder(200).Build();
-    std::fill(longer.begin() + record::kMinimumSize, longer.end(), '\x7F');
-    controller_.SetRecord(longer);
-    Connect();
-    ASSERT_TRUE(UpdateStatusTable());
-    EXPECT_EQ(window_->Cell(6, 4), "0");
-}
-
 TEST_F(StatusMonitorTest, MakesNoRequestWithoutAConnection) {
     controller_.SetRecord(RecordBuilder().Build());
     EXPECT_FALSE(UpdateStatusTable());

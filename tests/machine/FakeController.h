@@ -43,10 +43,6 @@ class FakeController {
         }
         return lines;
     }
-    std::vector<Exchange> CommandExchanges() const {
-        std::lock_guard lock(mutex_);
-        return commands_;
-    }
     std::vector<Exchange> RecordRequests() const {
         std::lock_guard lock(mutex_);
         return records_;
