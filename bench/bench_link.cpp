@@ -26,7 +26,7 @@ using asio::ip::tcp;
 
 constexpr const char* kCommand = "MG _TPX";
 constexpr std::string_view kReply = " 1234.0000\r\n:";
-constexpr int kRounds = 5;
+constexpr int kRounds = 7;
 
 // Answers every CR-terminated request with kReply, on any number of connections.
 class LoopbackPeer {
