@@ -21,7 +21,10 @@ inline constexpr std::size_t kMaxReplyBytes = 1024 * 1024;
 
 // A controller session over TCP/IPv4 speaking the controller's text protocol. Exchanges on one
 // session are serialised. After a timeout or a broken connection the session is spent: every
-// later call throws MotionError at once.
+// later call throws MotionError at once. So is a session whose reply passed 1 MiB or did not
+// frame, since the rest of it may still be on its way and would answer the next request.
+// A rejected request ("?") throws too, with the controller's reason ("TC1") in the text; the
+// session goes on.
 class TcpMotionClient final : public MotionClient {
 public:
     // Connects to `address` (dotted IPv4 only) and `port`; throws MotionError naming the address

@@ -82,6 +82,7 @@ Fault ParseFault(const std::string& text) {
 std::string FaultHelp() {
     return "  stall:AXIS              the motor of AXIS (X, Y, Z, W) stops following its\n"
            "                          reference: the position error grows past 700 in a move\n"
+           "                          and stays latched after \"MO\" until \"SH\"\n"
            "  torque:AXIS             the torque of AXIS reads above 3.1 V while it moves\n"
            "  limit:AXIS:forward      the forward limit switch of AXIS is stuck on\n"
            "  limit:AXIS:reverse      the reverse limit switch of AXIS is stuck on\n"

@@ -53,9 +53,12 @@ void SimAxis::MotorOff() {
     }
     motion_ = Motion::Idle;
     motorOff_ = true;
-    // With the loop open the reference follows the encoder, so the error reads 0.
-    reference_ = motor_;
     referenceVelocity_ = 0;
+    // With the loop open the reference follows the encoder, so the error reads 0; a stalled
+    // drive latches its following error instead, so the fault stays visible until "SH".
+    if (!stall) {
+        reference_ = motor_;
+    }
     motorVelocity_ = 0;
     motorAcceleration_ = 0;
     settings.positionTarget = motor_;
