@@ -6,6 +6,7 @@
 #include <string>
 
 #include "autotest/ConfigurationChecks.h"
+#include "autotest/MoveTraces.h"
 #include "autotest/TestLog.h"
 #include "autotest/TestRunner.h"
 #include "common/CLocale.h"
@@ -25,10 +26,9 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr int kMovedAxes = 3;  // X, Y and Z; W never moves
-constexpr int kWatchCycles = 200;
 constexpr auto kCycleWait = 10ms;
-constexpr double kTorqueLimit = 3.1;  // compared in double precision with the float reading
-constexpr float kErrorLimit = 700.0f;
+// kTorqueLimit (3.1, compared in double precision with the float reading) and kErrorLimit (700)
+// come with the traces, which draw them.
 constexpr float kSwitchOnBelow = 1.0f;
 constexpr std::int32_t kProgressPerAxis = 10;
 
@@ -42,6 +42,8 @@ void LogAxis(const std::string& axis, const char* text, const std::string& suffi
 class CycleWait {
   public:
     CycleWait() : clock_(SystemClockShared()) {}
+
+    Clock::TimePoint Now() const { return clock_->Now(); }
 
     void operator()() {
         ThrowIfStopRequested();
@@ -59,16 +61,14 @@ class CycleWait {
     Clock::Duration overslept_{0};
 };
 
-float AbsoluteReading(const std::string& reply) {
-    return std::fabs(ReadNumber(reply));
-}
-
-void AbortMove(const std::string& axis, const char* entry, const std::string& reply) {
+void AbortMove(const std::string& axis, AbortReason reason, const char* entry,
+               const std::string& reply) {
     SendCommand("AB1");
     SendCommand("MO" + axis);
     LogAxis(axis, entry, reply);
     g_moveAborted = true;
     g_anyMoveAborted = true;
+    Recorder().MarkMoveAbort(reason, reply);
 }
 
 // A switch reading below 1 counts as on (a failed query reads as 0): flip CN. Each flip goes by
@@ -85,6 +85,7 @@ void CheckLimitSwitch(const std::string& axis, bool forward) {
                 forward ? " Forward Limit was on, swapping CN to -1"
                         : " Reverse Limit was on, swapping CN to -1",
                 "\n");
+        Recorder().AddCnSwap(axis[0], forward, -1);
     } else {
         SendCommand("CN1");
         g_cnCurrent = 1.0f;
@@ -92,21 +93,36 @@ void CheckLimitSwitch(const std::string& axis, bool forward) {
                 forward ? " Forward Limit was on, swapping CN to 1"
                         : " Reverse Limit was on, swapping CN to 1",
                 "\n");
+        Recorder().AddCnSwap(axis[0], forward, 1);
     }
 }
 
 void ReportMove(const std::string& axis, float maxTorque, float maxError) {
     LogAxis(axis, " Axis move finished.  Max torque: ", FormatFixed(maxTorque) + "\n");
     LogAxis(axis, " Axis move finished.  Max error: ", FormatFixed(maxError) + "\n");
-    LogAxis(axis, " Axis move finished.  Current Error: ", SendCommand("TE" + axis));
-    LogAxis(axis, " Axis move finished.  Current Position: ", SendCommand("TP" + axis));
+    const std::string currentError = SendCommand("TE" + axis);
+    LogAxis(axis, " Axis move finished.  Current Error: ", currentError);
+    Recorder().SetCurrentError(currentError);
+    const std::string currentPosition = SendCommand("TP" + axis);
+    LogAxis(axis, " Axis move finished.  Current Position: ", currentPosition);
+    Recorder().SetCurrentPosition(currentPosition);
 }
 
+struct Move {
+    const char* command;  // appended to "PA" + axis
+    const char* entry;
+    int target;
+};
+constexpr Move kMoveOut{"=-20000", " Axis is being moved to -20000", -20000};
+constexpr Move kMoveBack{"=0", " Axis is being moved to 0", 0};
+
 // One watched move; true when it was not aborted (and has been reported).
-bool RunMove(const std::string& axis, const char* target, const char* entry, float& maxError) {
+bool RunMove(int axisIndex, const Move& move, float& maxError) {
+    const std::string axis = g_axisNames[axisIndex];
     SendCommand("PT" + axis + "=1");
-    SendCommand("PA" + axis + target);
-    LogAxis(axis, entry, "\n");
+    SendCommand("PA" + axis + move.command);
+    LogAxis(axis, move.entry, "\n");
+    Recorder().BeginMove(2 * axisIndex + (move.target == 0 ? 1 : 0), axis[0], move.target);
     const float maxTorque = WatchMove(axis, maxError);
     if (g_moveAborted) {
         return false;
@@ -121,17 +137,21 @@ void RestoreCn() {
         SendCommand("CN1");
         g_cnCurrent = 1.0f;
         WriteLog("Restoring CN to 1", "\n");
+        Recorder().SetCnRestored(1);
     } else {
         SendCommand("CN-1");
         g_cnCurrent = -1.0f;
         WriteLog("Restoring CN to -1", "\n");
+        Recorder().SetCnRestored(-1);
     }
 }
 
 void LogOutputs() {
     for (char bit = '1'; bit <= '4'; ++bit) {
         const std::string reply = SendCommand(std::string("MG @OUT[") + bit + "]");
-        WriteLog(std::string("BIT") + bit + ": ", reply);
+        const std::string label = std::string("BIT") + bit + ": ";
+        WriteLog(label, reply);
+        Recorder().AddMotionOutput(label, reply);
     }
 }
 
@@ -142,29 +162,38 @@ void LogOutputs() {
 float WatchMove(const std::string& axis, float& maxError) {
     float maxTorque = 0.0f;
     CycleWait waitForNextCycle;
-    for (int cycle = 0; cycle < kWatchCycles; ++cycle) {
+    TestRecorder& recorder = Recorder();
+    const Clock::TimePoint watchStart = waitForNextCycle.Now();
+    for (int cycle = 0; cycle < kCyclesPerMove; ++cycle) {
+        const Clock::TimePoint cycleStart = waitForNextCycle.Now();
         const std::string torqueReply = SendCommand("TT" + axis);
-        const float torque = AbsoluteReading(torqueReply);
+        const float torqueReading = ReadNumber(torqueReply);
+        const float torque = std::fabs(torqueReading);
         if (torque > maxTorque) {
             maxTorque = torque;
         }
         if (static_cast<double>(torque) > kTorqueLimit) {
-            AbortMove(axis,
+            AbortMove(axis, AbortReason::Torque,
                       " Axis move aborted due to torque above threshhold.  Torque: ", torqueReply);
         }
         const std::string errorReply = SendCommand("TE" + axis);
-        const float error = AbsoluteReading(errorReply);
+        const float errorReading = ReadNumber(errorReply);
+        const float error = std::fabs(errorReading);
         if (error > maxError) {
             maxError = error;
         }
         if (error > kErrorLimit) {
             AbortMove(
-                axis,
+                axis, AbortReason::PositionError,
                 " Axis move aborted due to position error above threshhold.  Position error: ",
                 errorReply);
         }
+        recorder.AddSample(
+            std::chrono::duration<double, std::milli>(cycleStart - watchStart).count(),
+            torqueReading, errorReading, maxTorque, maxError);
         waitForNextCycle();
     }
+    recorder.EndMoveWatch();
     return maxTorque;
 }
 
@@ -187,11 +216,11 @@ void RunAxisMotionTest() {
         const std::string axis = g_axisNames[index];
         g_moveAborted = false;
         CheckLimitSwitch(axis, false);
-        if (!RunMove(axis, "=-20000", " Axis is being moved to -20000", maxError)) {
+        if (!RunMove(index, kMoveOut, maxError)) {
             continue;
         }
         CheckLimitSwitch(axis, true);
-        if (!RunMove(axis, "=0", " Axis is being moved to 0", maxError)) {
+        if (!RunMove(index, kMoveBack, maxError)) {
             continue;
         }
         ReportProgress(g_testProgress + kProgressPerAxis);

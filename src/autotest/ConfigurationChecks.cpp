@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "autotest/MoveTraces.h"
 #include "autotest/TestLog.h"
 #include "autotest/TestRunner.h"
 #include "common/CLocale.h"
@@ -70,7 +71,9 @@ std::string ConnectionDescription() {
 
 void RunConfigurationChecks() {
     SendCommand("HX");
-    WriteLog("ID: ", ConnectionDescription() + "\r\n");
+    const std::string description = ConnectionDescription();
+    WriteLog("ID: ", description + "\r\n");
+    Recorder().SetIdentity(description);
     for (const Check& check : kChecks) {
         const std::string reply = SendCommand(std::string(check.command));
         if (check.command == kCnCheck) {
@@ -79,6 +82,11 @@ void RunConfigurationChecks() {
             g_cnSaved = cn;
         }
         WriteLog(check.label, reply);
+        // Recorded behind its log entry, so the record never holds more than the log.
+        Recorder().AddCheck(check.label, reply);
+        if (check.command == kCnCheck) {
+            Recorder().SetCnSaved(g_cnSaved);
+        }
         if (check.command == kGainCheck) {
             ReportProgress(40);
         }
