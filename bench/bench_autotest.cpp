@@ -2,12 +2,16 @@
 //   - watch cadence: a 200-cycle move watch against 200 x (10 ms + the two exchanges measured
 //     just before it); goal at most 1.02;
 //   - abort latency: from the abort press to the test thread's end; goal at most 15 ms;
-//   - the whole test against the sum of the waits it asked for.
+//   - the whole test against the sum of the waits it asked for;
+//   - move traces: a watch that records its samples against one that does not, in the same run
+//     (goal: no measurable difference), the recorder's cost per cycle against the 10 ms cycle,
+//     and the time to write the report of a whole test (1,200 samples).
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -15,7 +19,9 @@
 #include <benchmark/benchmark.h>
 
 #include "autotest/AxisMotionTest.h"
+#include "autotest/MoveTraces.h"
 #include "autotest/TestLog.h"
+#include "autotest/TestReport.h"
 #include "autotest/TestRunner.h"
 #include "common/Clock.h"
 #include "common/StopControl.h"
@@ -147,6 +153,116 @@ void BM_WatchCadence(benchmark::State& state) {
     state.counters["ratio_worst"] = worstRatio;
 }
 BENCHMARK(BM_WatchCadence)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// Watches with and without samples, alternating so that drifts of the link hit both alike.
+Seconds TimedWatch(bool recordSamples, int moveIndex) {
+    Recorder().SetSamplesEnabled(recordSamples);
+    Recorder().BeginMove(moveIndex, 'X', moveIndex % 2 == 0 ? -20000 : 0);
+    float maxError = 0;
+    const auto start = std::chrono::steady_clock::now();
+    WatchMove("X", maxError);
+    return Since(start);
+}
+
+void BM_WatchCadenceWithTraces(benchmark::State& state) {
+    if (!TheBench().Connected()) {
+        state.SkipWithError("no connection to the simulated controller");
+        return;
+    }
+    Recorder().BeginTest(1);
+    double sumRatio = 0;
+    double worstRatio = 0;
+    double withMs = 0;
+    double withoutMs = 0;
+    int pair = 0;
+    for (auto _ : state) {
+        // Which of the two goes first alternates too.
+        const bool recordFirst = pair % 2 == 1;
+        const Seconds first = TimedWatch(recordFirst, (2 * pair) % kMovesPerTest);
+        const Seconds second = TimedWatch(!recordFirst, (2 * pair + 1) % kMovesPerTest);
+        const Seconds with = recordFirst ? first : second;
+        const Seconds without = recordFirst ? second : first;
+        state.SetIterationTime(with.count());
+        const double ratio = with / without;
+        sumRatio += ratio;
+        worstRatio = std::max(worstRatio, ratio);
+        withMs += with.count() * 1e3;
+        withoutMs += without.count() * 1e3;
+        ++pair;
+    }
+    Recorder().SetSamplesEnabled(true);
+    const std::optional<TestRecord> record = Recorder().FinishOwnRecord(TestOutcome::Stopped);
+    const double n = static_cast<double>(state.iterations());
+    state.counters["watch_with_traces_ms"] = withMs / n;
+    state.counters["watch_without_ms"] = withoutMs / n;
+    state.counters["ratio_mean"] = sumRatio / n;
+    state.counters["ratio_worst"] = worstRatio;
+    std::size_t samplesKept = 0;
+    if (record) {
+        for (const MoveTrace& move : record->moves) {
+            samplesKept += move.samples.size();
+        }
+    }
+    state.counters["samples_kept"] = static_cast<double>(samplesKept);
+}
+BENCHMARK(BM_WatchCadenceWithTraces)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// What recording adds to one polling cycle, alone: one short lock and a store into reserved room.
+void BM_RecordOneCycle(benchmark::State& state) {
+    TestRecorder recorder;
+    recorder.BeginTest(1);
+    std::size_t cycle = 0;
+    const auto start = std::chrono::steady_clock::now();
+    for (auto _ : state) {
+        if (cycle % kCyclesPerMove == 0) {
+            state.PauseTiming();
+            recorder.BeginMove(static_cast<int>(cycle / kCyclesPerMove) % kMovesPerTest, 'X', 0);
+            state.ResumeTiming();
+        }
+        recorder.AddSample(static_cast<double>(cycle % kCyclesPerMove) * 10.0, -0.4321f, -12.0f,
+                           0.4321f, 12.0f);
+        ++cycle;
+    }
+    const Seconds perCycle = Since(start) / static_cast<double>(state.iterations());
+    recorder.FinishOwnRecord(TestOutcome::Stopped);
+    state.counters["ns_per_cycle"] = perCycle.count() * 1e9;
+    state.counters["ratio_to_10ms_wait"] = perCycle / Seconds(0.010);
+}
+BENCHMARK(BM_RecordOneCycle);
+
+// The report of a whole test: 6 moves of 200 samples, rendered and written as two files.
+void BM_WriteReport(benchmark::State& state) {
+    TheBench();  // works in the scratch folder
+    TestRecord record;
+    record.testNumber = 1;
+    record.outcome = TestOutcome::Completed;
+    record.identity = "127.0.0.1:23 Trevane simulated controller";
+    for (int index = 0; index < kMovesPerTest; ++index) {
+        MoveTrace move;
+        move.moveIndex = index;
+        move.axis = "XYZ"[index / 2];
+        move.target = index % 2 == 0 ? -20000 : 0;
+        for (int cycle = 0; cycle < kCyclesPerMove; ++cycle) {
+            move.samples.push_back({cycle * 10.0, -0.001f * static_cast<float>(cycle),
+                                    static_cast<float>(cycle % 140 - 70)});
+        }
+        move.sampleCount = move.samples.size();
+        move.watchEnded = true;
+        move.currentError = "-12";
+        move.currentPosition = "-20000";
+        record.moves.push_back(std::move(move));
+    }
+    for (auto _ : state) {
+        const TestReportResult result = WriteTestReport(record, "bench-report.txt");
+        if (result.failure) {
+            state.SkipWithError(result.failure->c_str());
+            return;
+        }
+    }
+    state.counters["bytes_written"] = static_cast<double>(
+        RenderReportHtml(record, "bench-report.txt").size() + RenderSamplesCsv(record).size());
+}
+BENCHMARK(BM_WriteReport)->Unit(benchmark::kMillisecond);
 
 // Aborts at different moments: in the checks' exchanges, in the checks' 2 s wait, in the
 // enable wait and in X's first move watch.

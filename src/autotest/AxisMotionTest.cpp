@@ -27,8 +27,7 @@ using namespace std::chrono_literals;
 
 constexpr int kMovedAxes = 3;  // X, Y and Z; W never moves
 constexpr auto kCycleWait = 10ms;
-// kTorqueLimit (3.1, compared in double precision with the float reading) and kErrorLimit (700)
-// come with the traces, which draw them.
+// kTorqueLimit and kErrorLimit live with the traces, which draw them.
 constexpr float kSwitchOnBelow = 1.0f;
 constexpr std::int32_t kProgressPerAxis = 10;
 

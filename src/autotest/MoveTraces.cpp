@@ -47,28 +47,28 @@ TestRecord WithoutSamples(const TestRecord& record) {
 
 const char* AbortReasonText(AbortReason reason) {
     switch (reason) {
-    case AbortReason::Torque:
-        return "torque";
-    case AbortReason::PositionError:
-        return "position error";
-    case AbortReason::None:
-        break;
+        case AbortReason::Torque:
+            return "torque";
+        case AbortReason::PositionError:
+            return "position error";
+        case AbortReason::None:
+            break;
     }
     return "";
 }
 
 const char* TestOutcomeText(TestOutcome outcome) {
     switch (outcome) {
-    case TestOutcome::Running:
-        return "running";
-    case TestOutcome::Completed:
-        return "completed";
-    case TestOutcome::AbortedByUser:
-        return "aborted by user";
-    case TestOutcome::NoConnection:
-        return "no connection";
-    case TestOutcome::Stopped:
-        return "stopped";
+        case TestOutcome::Running:
+            return "running";
+        case TestOutcome::Completed:
+            return "completed";
+        case TestOutcome::AbortedByUser:
+            return "aborted by user";
+        case TestOutcome::NoConnection:
+            return "no connection";
+        case TestOutcome::Stopped:
+            return "stopped";
     }
     return "";
 }
@@ -80,6 +80,13 @@ const MoveTrace* TestRecord::FindMove(int moveIndex) const {
         }
     }
     return nullptr;
+}
+
+TestRecorder::~TestRecorder() {
+    // A recorder made later at the same address must not take this one's record for its own.
+    if (t_own.recorder == this) {
+        t_own = {};
+    }
 }
 
 TestRecord TestRecorder::Snapshot() const {
@@ -133,7 +140,7 @@ void TestRecorder::EndTest(TestOutcome outcome) {
 
 void TestRecorder::MarkAbortedByUser(int testNumber) {
     std::lock_guard lock(mutex_);
-    if (current_ && current_->record.testNumber == testNumber) {
+    if (current_ && !current_->finished && current_->record.testNumber == testNumber) {
         current_->record.outcome = TestOutcome::AbortedByUser;
         ChangedLocked();
     }

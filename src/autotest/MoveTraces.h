@@ -20,10 +20,12 @@
 // it plots; Snapshot() copies everything (about 15 KB for a whole test).
 namespace trevane {
 
-inline constexpr int kMovesPerTest = 6;      // X, Y and Z, each to -20000 and back to 0
-inline constexpr int kCyclesPerMove = 200;   // polling cycles of every move watch
-inline constexpr double kTorqueLimit = 3.1;  // volts; above it a move is aborted
-inline constexpr float kErrorLimit = 700.0f; // counts; above it a move is aborted
+inline constexpr int kMovesPerTest = 6;     // X, Y and Z, each to -20000 and back to 0
+inline constexpr int kCyclesPerMove = 200;  // polling cycles of every move watch
+// A move is aborted when the absolute torque reading (a float, compared in double precision) is
+// above 3.1 V, or the absolute position error reading is above 700 counts.
+inline constexpr double kTorqueLimit = 3.1;
+inline constexpr float kErrorLimit = 700.0f;
 
 enum class AbortReason { None, Torque, PositionError };
 
@@ -35,6 +37,8 @@ struct TraceSample {
     double timeMs = 0;  // since the move's watch began, when the cycle began (system clock)
     float torque = 0;   // the "TT" reply read as a number, sign included
     float error = 0;    // the "TE" reply read as a number, sign included
+
+    bool operator==(const TraceSample&) const = default;
 };
 
 // Everything known about one move but its samples.
@@ -45,7 +49,7 @@ struct MoveSummary {
     int target = 0;  // -20000 or 0
 
     std::size_t sampleCount = 0;  // cycles recorded so far
-    bool watchEnded = false;           // all 200 cycles ran
+    bool watchEnded = false;      // all 200 cycles ran
 
     bool aborted = false;
     AbortReason abortReason = AbortReason::None;  // of the first abort of the move
@@ -93,9 +97,9 @@ struct CnSwap {
 };
 
 struct TestRecord {
-    int testNumber = 0;  // 1 for the first test started in this run of the program; 0: none yet
+    int testNumber = 0;  // n for the log's n-th "Starting Test"; 0: no test yet
     std::chrono::system_clock::time_point startTime;
-    std::optional<std::string> identity;  // the connection text ("" when the query failed)
+    std::optional<std::string> identity;       // the connection text ("" when the query failed)
     std::vector<LoggedReading> checks;         // the 19 checks, in the order logged
     std::vector<LoggedReading> motionOutputs;  // BIT1..BIT4, read again before the moves
     std::optional<float> cnSaved;              // "MG _CN" read as a number
@@ -111,6 +115,7 @@ struct TestRecord {
 class TestRecorder {
   public:
     TestRecorder() = default;
+    ~TestRecorder();
     TestRecorder(const TestRecorder&) = delete;
     TestRecorder& operator=(const TestRecorder&) = delete;
 

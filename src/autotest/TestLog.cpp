@@ -1,6 +1,7 @@
 #include "autotest/TestLog.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -13,6 +14,10 @@
 namespace trevane {
 
 char g_logFileName[80] = {};
+
+namespace {
+std::atomic<int> g_testsStartedInLog{0};
+}  // namespace
 
 namespace {
 
@@ -66,6 +71,11 @@ void MakeLogFileName() {
     const std::size_t length = std::min(name.size(), sizeof g_logFileName - 1);
     std::memcpy(g_logFileName, name.data(), length);
     g_logFileName[length] = '\0';
+    g_testsStartedInLog = 0;
+}
+
+int CountTestStartInLog() {
+    return ++g_testsStartedInLog;
 }
 
 std::string LogFilePath() {

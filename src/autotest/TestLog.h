@@ -11,6 +11,10 @@ extern char g_logFileName[80];
 // Fills g_logFileName from the system clock's local time. Called once by the window's start-up.
 void MakeLogFileName();
 
+// Counts a test started with the current log name and returns its number: 1 for the first test
+// since MakeLogFileName, 2 for the second, and so on (the n-th "Starting Test" of the log).
+int CountTestStartInLog();
+
 // The file name as opened on disk: g_logFileName without its trailing blanks.
 std::string LogFilePath();
 

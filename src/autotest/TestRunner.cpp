@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stop_token>
 #include <system_error>
 #include <utility>
@@ -10,7 +11,9 @@
 
 #include "autotest/AxisMotionTest.h"
 #include "autotest/ConfigurationChecks.h"
+#include "autotest/MoveTraces.h"
 #include "autotest/TestLog.h"
+#include "autotest/TestReport.h"
 #include "common/StopControl.h"
 #include "controller/ControlIds.h"
 #include "controller/Link.h"
@@ -54,7 +57,9 @@ struct TestRun {
     std::mutex gateMutex;
     std::condition_variable_any gate;
     bool gateOpen = false;
-    bool finished = false;  // under g_endMutex
+    bool finished = false;       // under g_endMutex
+    int testNumber = 0;          // the n-th "Starting Test" of the log
+    bool abortedByUser = false;  // under g_stateMutex
 };
 
 // Under g_threadsMutex: the run of g_testThread, and the threads of earlier tests.
@@ -94,11 +99,28 @@ void OpenGate() {
     run->gate.notify_all();
 }
 
+// The report goes out here, on the test thread after its last log entry. After an abort that is
+// behind "Test Aborted by User", which is fine: the report is a file of its own.
+void EndTestRecord(const TestRun& run) {
+    bool abortedByUser = false;
+    {
+        std::lock_guard lock(g_stateMutex);
+        abortedByUser = run.abortedByUser;
+    }
+    const std::optional<TestRecord> record = Recorder().FinishOwnRecord(
+        abortedByUser ? TestOutcome::AbortedByUser : TestOutcome::Stopped);
+    if (record) {
+        OnTestEnded(*record);
+    }
+}
+
 void TestThreadMain(const std::shared_ptr<TestRun>& run, std::stop_token stop) {
     {
         ScopedStopToken scope(stop);
         if (WaitAtGate(*run, stop)) {
+            Recorder().BeginTest(run->testNumber);
             TestThreadProc();
+            EndTestRecord(*run);
         }
     }
     {
@@ -134,6 +156,7 @@ bool StartTestThread() {
     g_lastTestCompleted = false;
     auto run = std::make_shared<TestRun>();
     std::lock_guard lock(g_threadsMutex);
+    run->testNumber = CountTestStartInLog();
     RetireCurrentThreadLocked();
     {
         std::lock_guard end(g_endMutex);
@@ -166,6 +189,7 @@ void RunClosingSequence() {
     ReportProgress(100);
     Wait(1s);
     ReportProgress(0);
+    Recorder().EndTest(TestOutcome::Completed);
     ClearRunningFlag(true);
     Window()->SetRunTestCaption(kRunCaption);
 }
@@ -196,18 +220,28 @@ void StartTest() {
 }
 
 void AbortTest() {
+    int testNumber = 0;
     {
         std::lock_guard lock(g_threadsMutex);
         std::lock_guard state(g_stateMutex);
+        if (g_currentRun) {
+            g_currentRun->abortedByUser = true;
+            testNumber = g_currentRun->testNumber;
+        }
         g_testThread.request_stop();
     }
-    // The stop is requested first: from here on the test thread can neither log nor send.
+    // The stop is requested first: from here on the test thread can neither log, send nor
+    // record.
+    if (testNumber > 0) {
+        Recorder().MarkAbortedByUser(testNumber);
+    }
     WriteLog("Test Aborted by User", "\n");
 }
 
 int TestThreadProc() {
     try {
         if (!g_connected) {
+            Recorder().EndTest(TestOutcome::NoConnection);
             Window()->SetRunTestCaption(kRunCaption);
             ClearRunningFlag(false);
             return 0;

@@ -3,6 +3,7 @@
 #include <iostream>
 #include <utility>
 
+#include "common/StopControl.h"
 #include "controller/Link.h"
 
 namespace trevane::cli {
@@ -54,6 +55,9 @@ std::string CliWindow::ReadAddress() {
 void CliWindow::AppendTranscript(const std::string& text) {
     static const std::string errorLine = std::string(kCommandErrorText) + "\r\n";
     std::lock_guard lock(mutex_);
+    if (CurrentThreadStopRequested()) {
+        return;  // a stopped test shows nothing more
+    }
     if (text == errorLine) {
         ++commandErrors_;
         err_ << kCommandErrorText << '\n' << std::flush;
@@ -73,7 +77,12 @@ void CliWindow::SetCommandText(const std::string& text) {
 }
 
 void CliWindow::SetTestStatus(const std::string& text) {
+    // Checked under the lock: an abort stops the test before it prints its own line, so no line
+    // of the test can follow "Test Aborted by User".
     std::lock_guard lock(mutex_);
+    if (CurrentThreadStopRequested()) {
+        return;
+    }
     out_ << text;
     if (text.empty() || text.back() != '\n') {
         out_ << '\n';

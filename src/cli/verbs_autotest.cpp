@@ -3,10 +3,12 @@
 #include <iostream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "autotest/AxisMotionTest.h"
 #include "autotest/TestLog.h"
+#include "autotest/TestReport.h"
 #include "autotest/TestRunner.h"
 #include "cli/CliWindow.h"
 #include "cli/Verbs.h"
@@ -74,13 +76,30 @@ bool RunTestToItsEnd() {
     return aborted;
 }
 
+// One line naming the report's files, or what could not be written. False on a failure.
+bool PrintReport() {
+    const std::optional<TestReportResult> report = LastTestReport();
+    if (!report) {
+        return true;
+    }
+    if (report->failure) {
+        std::cerr << "trevane-cli: autotest: " << *report->failure << "\n";
+        return false;
+    }
+    std::cerr << "trevane-cli: autotest: report '" << report->files.html << "', samples '"
+              << report->files.csv << "'\n";
+    return true;
+}
+
 int RunAutoTest(const Invocation& invocation) {
-    if (!invocation.args.empty()) {
-        const std::string& arg = invocation.args.front();
+    bool report = false;
+    for (const std::string& arg : invocation.args) {
         if (arg == "--report") {
-            return UsageError("autotest --report is not available yet; run autotest without it");
+            report = true;
+        } else {
+            return UsageError("autotest: unknown argument '" + arg +
+                              "' (usage: autotest [--report])");
         }
-        return UsageError("autotest: unknown argument '" + arg + "' (usage: autotest [--report])");
     }
     if (!ConnectLikeTheWindow(invocation)) {
         return kExitUsage;
@@ -88,10 +107,12 @@ int RunAutoTest(const Invocation& invocation) {
     const std::shared_ptr<CliWindow> cliWindow = TheCliWindow();
     const int errorsBefore = cliWindow->CommandErrorCount();
     MakeLogFileName();
+    SetTestReportEnabled(report);
     SetWindow(std::make_shared<TestWindow>(cliWindow));
     const bool aborted = RunTestToItsEnd();
     SetWindow(cliWindow);
 
+    const bool reportWritten = PrintReport();
     const std::string log = "trevane-cli: autotest: log file '" + LogFilePath() + "'";
     if (aborted) {
         std::cerr << log << "; the test was aborted\n";
@@ -111,15 +132,18 @@ int RunAutoTest(const Invocation& invocation) {
         return kExitFailed;
     }
     std::cerr << log << "\n";
-    return kExitOk;
+    return reportWritten ? kExitOk : kExitFailed;
 }
 
 const VerbRegistration kAutoTest{{
     "autotest",
     "autotest [--report]",
     "runs the automatic diagnostic test and writes its log file in the working directory;\n"
-    "      exit 0 when every move of X, Y and Z completed, 1 when a move was aborted or a\n"
-    "      command failed, 2 without connection; Ctrl-C aborts the test (130)",
+    "      --report also writes the test report beside it (the log's name with .html, and\n"
+    "      .csv for every torque and error sample), also after Ctrl-C;\n"
+    "      exit 0 when every move of X, Y and Z completed, 1 when a move was aborted, a\n"
+    "      command failed or the report could not be written, 2 without connection;\n"
+    "      Ctrl-C aborts the test (130)",
     RunAutoTest,
 }};
 

@@ -39,8 +39,9 @@ extern SessionSlot g_controller;        // command session: command, connection,
 extern SessionSlot g_recordController;  // data-record session of the status monitor
 extern std::atomic<bool> g_connected;   // true only after a Connect finished every step
 
-// How Connect opens sessions. Defaults to the TCP client on the configured port; tests and
-// `trevane --simulate` point it elsewhere.
+// How Connect opens sessions. The programs install the TCP client on the configured port (the
+// core cannot link the network code); tests and `trevane --simulate` point it elsewhere. Until a
+// factory is installed, Connect fails with "Connection Failed".
 void SetSessionFactory(SessionFactory factory);
 SessionFactory GetSessionFactory();
 

@@ -1,5 +1,7 @@
 #include "AutotestHarness.h"
 
+#include <cctype>
+#include <charconv>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
@@ -10,6 +12,7 @@
 #include "autotest/AxisMotionTest.h"
 #include "autotest/ConfigurationChecks.h"
 #include "autotest/TestLog.h"
+#include "autotest/TestReport.h"
 #include "autotest/TestRunner.h"
 #include "common/StopControl.h"
 #include "controller/Link.h"
@@ -193,7 +196,13 @@ std::string ScriptedController::connection() {
     if (connectionFails_) {
         throw MotionError("connection description: link down");
     }
-    return kDescription;
+    std::lock_guard lock(mutex_);
+    return description_;
+}
+
+void ScriptedController::SetDescription(std::string description) {
+    std::lock_guard lock(mutex_);
+    description_ = std::move(description);
 }
 
 void ScriptedController::OnExchange(std::function<void(const std::string&)> hook) {
@@ -287,6 +296,7 @@ void AutotestFixture::TearDown() {
     Pause().Release();
     StopAndJoinTestThreads();
     EXPECT_FALSE(Pause().GaveUp()) << "the window's thread was stuck while the test was held";
+    SetTestReportEnabled(false);
     SetWindow(nullptr);
     g_controller.Reset();
     g_recordController.Reset();
@@ -323,6 +333,59 @@ std::string AutotestFixture::LogBytes() const {
 
 std::vector<std::string> AutotestFixture::Entries() const {
     return window_->TestStatusHistory();
+}
+
+namespace {
+
+// "mm/dd/yy HH:MM:SS" and the two blanks before the text.
+constexpr std::size_t kStampLength = 19;
+
+bool IsStampAt(const std::string& log, std::size_t at) {
+    static constexpr const char* kShape = "00/00/00 00:00:00  ";
+    for (std::size_t i = 0; i < kStampLength; ++i) {
+        const char c = log[at + i];
+        if (kShape[i] == '0' ? !std::isdigit(static_cast<unsigned char>(c)) : c != kShape[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+ScriptedController::Script VaryingReadings() {
+    return [](const std::string& command, int n) -> std::optional<std::string> {
+        if (command.size() != 3 || command[2] == 'W') {
+            return std::nullopt;
+        }
+        if (command.starts_with("TT")) {
+            char text[32];
+            const auto end = std::to_chars(text, text + sizeof text, -(0.1 + 0.005 * n),
+                                           std::chars_format::fixed, 4);
+            return std::string(text, end.ptr);
+        }
+        if (command.starts_with("TE")) {
+            return std::to_string(n % 97 - 48);
+        }
+        return std::nullopt;
+    };
+}
+
+std::vector<std::string> SplitLogEntries(const std::string& log) {
+    std::vector<std::size_t> starts;
+    for (std::size_t at = 0; at + kStampLength <= log.size(); ++at) {
+        if (IsStampAt(log, at)) {
+            starts.push_back(at);
+            at += kStampLength - 1;
+        }
+    }
+    std::vector<std::string> entries;
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+        const std::size_t from = starts[i] + kStampLength;
+        const std::size_t to = i + 1 < starts.size() ? starts[i + 1] : log.size();
+        entries.push_back(log.substr(from, to - from));
+    }
+    return entries;
 }
 
 std::vector<std::string> CommandsOfWatch(const std::string& axis) {

@@ -112,6 +112,7 @@ class ScriptedController final : public MotionClient {
     std::vector<char> record(const std::string&) override { return {}; }
 
     void FailConnection() { connectionFails_ = true; }
+    void SetDescription(std::string description);
     // Runs inside each exchange, after the command was recorded and before the reply.
     void OnExchange(std::function<void(const std::string&)> hook);
     std::vector<std::string> Commands() const;
@@ -128,6 +129,7 @@ class ScriptedController final : public MotionClient {
     std::map<std::string, int> occurrences_;
     std::map<char, std::string> targets_;
     bool connectionFails_ = false;
+    std::string description_ = kDescription;
 };
 
 // 29 November 2012, 14:05:09 UTC, and the same day at 23:59:50.
@@ -158,6 +160,13 @@ class AutotestFixture : public ::testing::Test {
     std::filesystem::path previousDirectory_;
     std::filesystem::path scratch_;
 };
+
+// Torque and error readings that differ from cycle to cycle and stay inside their limits: the
+// n-th "TT" of an axis reads -(0.1 + 0.005 n) with four decimals, the n-th "TE" reads n % 97 - 48.
+ScriptedController::Script VaryingReadings();
+
+// The log's entry texts in order: stamps removed, stored line ends (CR LF) kept as they are.
+std::vector<std::string> SplitLogEntries(const std::string& log);
 
 // The commands a complete run sends for one axis whose switches read as off and whose moves
 // complete.

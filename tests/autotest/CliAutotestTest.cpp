@@ -76,7 +76,8 @@ class CliAutotest : public ::testing::Test {
     std::vector<std::filesystem::path> LogFiles() const {
         std::vector<std::filesystem::path> logs;
         for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
-            if (entry.path().filename().string().starts_with("logFile.txt ")) {
+            const std::string name = entry.path().filename().string();
+            if (name.starts_with("logFile.txt ") && name.ends_with(".txt")) {
                 logs.push_back(entry.path());
             }
         }
@@ -86,11 +87,8 @@ class CliAutotest : public ::testing::Test {
     std::filesystem::path dir_;
 };
 
-TEST_F(CliAutotest, RefusesArgumentsItDoesNotKnowYet) {
-    CliRun run = Run("--address 127.0.0.1 autotest --report");
-    EXPECT_EQ(run.exitCode, 2);
-    EXPECT_THAT(run.err, HasSubstr("--report is not available yet"));
-    run = Run("--address 127.0.0.1 autotest --fast");
+TEST_F(CliAutotest, RefusesArgumentsItDoesNotKnow) {
+    const CliRun run = Run("--address 127.0.0.1 autotest --report --fast");
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_THAT(run.err, HasSubstr("unknown argument '--fast'"));
     EXPECT_TRUE(LogFiles().empty());
@@ -130,6 +128,27 @@ TEST_F(CliAutotest, CtrlCAbortsTheTestAsTheButtonDoes) {
     // The name as the window makes it, without its trailing blank.
     EXPECT_EQ(logs[0].filename().string().size(), 29u);
     EXPECT_THAT(run.err, HasSubstr(logs[0].filename().string()));
+}
+
+TEST_F(CliAutotest, ReportIsWrittenBesideTheLogAlsoAfterCtrlC) {
+    auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
+    sim::Server server(machine, "127.0.0.1", 0);
+    const CliRun run =
+        Run("--address 127.0.0.1 --port " + std::to_string(server.Port()) + " autotest --report",
+            "timeout --preserve-status -s INT 1.5 ");
+    EXPECT_EQ(run.exitCode, 130) << run.err;
+    const auto logs = LogFiles();
+    ASSERT_EQ(logs.size(), 1u);
+    const std::string log = ReadFile(logs[0]);
+    EXPECT_THAT(log, EndsWith("  Test Aborted by User\r\n"));
+
+    std::string base = logs[0].filename().string();
+    base.resize(base.size() - 4);  // ".txt"
+    EXPECT_THAT(run.err, HasSubstr("report '" + base + ".html', samples '" + base + ".csv'"));
+    const std::string html = ReadFile(dir_ / (base + ".html"));
+    EXPECT_THAT(html, HasSubstr("<tr><th>Outcome</th><td>aborted by user</td></tr>"));
+    EXPECT_THAT(html, HasSubstr(sim::kIdentityLine));
+    EXPECT_EQ(ReadFile(dir_ / (base + ".csv")), "move,axis,target,cycle,time_ms,torque,error\r\n");
 }
 #endif
 

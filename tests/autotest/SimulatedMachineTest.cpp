@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -8,8 +9,11 @@
 #include "AutotestHarness.h"
 #include "autotest/AxisMotionTest.h"
 #include "autotest/ConfigurationChecks.h"
+#include "autotest/MoveTraces.h"
 #include "autotest/TestLog.h"
+#include "autotest/TestReport.h"
 #include "autotest/TestRunner.h"
+#include "common/CLocale.h"
 #include "controller/Link.h"
 #include "net/TcpMotionClient.h"
 #include "sim/Simulator.h"
@@ -101,6 +105,21 @@ TEST_F(SimulatedMachine, ACompleteRunMovesXYZAndLeavesTheMachineOff) {
     EXPECT_EQ(static_cast<float>(machine_->Cn()), g_cnSaved.load());
     EXPECT_EQ(machine_->ReceivedCommands().back(), "CB7");
 
+    // The traces follow the model: every cycle recorded, and each move's largest torque reading
+    // is the one its report logged.
+    const TestRecord record = Recorder().Snapshot();
+    ASSERT_EQ(record.moves.size(), 6u);
+    for (const MoveTrace& move : record.moves) {
+        ASSERT_EQ(move.samples.size(), 200u);
+        float largest = 0;
+        for (const TraceSample& sample : move.samples) {
+            largest = std::max(largest, std::fabs(sample.torque));
+        }
+        EXPECT_GT(largest, 0.0f) << move.moveIndex;
+        EXPECT_EQ(largest, move.maxTorque) << move.moveIndex;
+        EXPECT_GE(move.samples.back().timeMs, 1990.0) << move.moveIndex;
+    }
+
     const std::string log = LogBytes();
     EXPECT_TRUE(log.starts_with("11/29/12 14:05:09  Starting Test\r\n"));
     EXPECT_TRUE(
@@ -133,6 +152,10 @@ TEST_F(SimulatedMachine, AStalledAxisIsAbortedWithoutReportAndTheNextAxisIsTeste
     EXPECT_THAT(sent, Not(Contains("PAY=0")));
 
     ExpectCleanAxis(EntriesOf("Z"), "Z");
+    const AxisVerdict verdict = VerdictOf(Recorder().Snapshot(), 'Y');
+    EXPECT_EQ(verdict.kind, AxisVerdict::Kind::Aborted);
+    EXPECT_EQ(verdict.reason, AbortReason::PositionError);
+    EXPECT_GT(ReadNumber(verdict.reading), 700.0f);
     EXPECT_TRUE(g_anyMoveAborted);
     EXPECT_THAT(SeenProgress().Values(), ElementsAre(0, 40, 50, 60, 70, 100, 0));
     EXPECT_TRUE(LastTestCompleted());

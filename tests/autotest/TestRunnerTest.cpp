@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <cctype>
 #include <future>
 #include <random>
 #include <string>
@@ -29,42 +28,11 @@ constexpr int kAbortRounds = 250;
 constexpr int kAbortRounds = 1000;
 #endif
 
-// "mm/dd/yy HH:MM:SS" and the two blanks before the text.
-constexpr std::size_t kStampLength = 19;
-
-bool IsStampAt(const std::string& log, std::size_t at) {
-    static constexpr const char* kShape = "00/00/00 00:00:00  ";
-    for (std::size_t i = 0; i < kStampLength; ++i) {
-        const char c = log[at + i];
-        if (kShape[i] == '0' ? !std::isdigit(static_cast<unsigned char>(c)) : c != kShape[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // The test's own thread plays the window's thread: it presses the button, the runner's thread
 // runs the test.
 class Runner : public AutotestFixture {
   protected:
-    // The log split into entry texts (stamps removed, stored line ends as they are).
-    std::vector<std::string> LogEntries() const {
-        const std::string log = LogBytes();
-        std::vector<std::size_t> starts;
-        for (std::size_t at = 0; at + kStampLength <= log.size(); ++at) {
-            if (IsStampAt(log, at)) {
-                starts.push_back(at);
-                at += kStampLength - 1;
-            }
-        }
-        std::vector<std::string> entries;
-        for (std::size_t i = 0; i < starts.size(); ++i) {
-            const std::size_t from = starts[i] + kStampLength;
-            const std::size_t to = i + 1 < starts.size() ? starts[i + 1] : log.size();
-            entries.push_back(log.substr(from, to - from));
-        }
-        return entries;
-    }
+    std::vector<std::string> LogEntries() const { return SplitLogEntries(LogBytes()); }
 
     // Events (exchanges, waits, window operations) of the test thread in one complete run.
     long CountEventsOfACompleteRun() {
