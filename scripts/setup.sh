@@ -9,6 +9,7 @@ packages=(
     libasio-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
     clang libclang-rt-14-dev
     locales xvfb xauth
+    dpkg-dev file desktop-file-utils
 )
 
 missing=()

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds everything and passes every test: the main build (window included, offscreen), then the
-# core and its tests under AddressSanitizer + UndefinedBehaviorSanitizer and under
+# Builds everything and passes every test: the main build (window included, offscreen) and its
+# Debian package, then the core and its tests under AddressSanitizer + UndefinedBehaviorSanitizer and under
 # ThreadSanitizer, then each fuzz target for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,6 +19,7 @@ configure_and_test() {
 }
 
 configure_and_test build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+bash scripts/check-package.sh build
 
 sanitizer_args=(-DCMAKE_BUILD_TYPE=Debug -DTREVANE_BUILD_GUI=OFF -DTREVANE_BUILD_BENCH=OFF)
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1

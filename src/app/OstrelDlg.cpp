@@ -16,6 +16,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QSlider>
 #include <QTableView>
 #include <QTextCursor>
@@ -28,12 +29,15 @@
 #include "app/IpAddressField.h"
 #include "app/JogButtons.h"
 #include "app/MyEdit.h"
+#include "app/PlotsWindow.h"
 #include "app/ProfileFile.h"
 #include "app/RunHandler.h"
 #include "app/StatusTableModel.h"
 #include "app/TextBridge.h"
 #include "app/WindowAdapter.h"
+#include "autotest/MoveTraces.h"
 #include "autotest/TestLog.h"
+#include "autotest/TestReport.h"
 #include "autotest/TestRunner.h"
 #include "console/ProgramDump.h"
 #include "console/StatusMonitor.h"
@@ -243,20 +247,62 @@ void COstrelDlg::ConnectHandlers() {
     connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
     for (const ClickHandler& click : kClickHandlers) {
         auto* button = static_cast<QPushButton*>(GetDlgItem(click.id));
+        if (click.id == IDC_CONNECT) {
+            connect(button, &QPushButton::clicked, this, &COstrelDlg::OnConnectClicked);
+            continue;
+        }
         connect(button, &QPushButton::clicked, this,
                 [click] { RunHandler(click.what, click.handler); });
+    }
+}
+
+void COstrelDlg::OnConnectClicked() {
+    health_.ConnectPressed();
+    if (healthTimer_ == nullptr) {
+        healthTimer_ = new QTimer(this);
+        healthTimer_->setObjectName(QStringLiteral("LinkHealth"));
+        connect(healthTimer_, &QTimer::timeout, this, [this] { RefreshHealth(false); });
+        healthTimer_->start(kHealthCheck);
+    }
+    // Connect holds this thread until it ends, so the grey goes on the screen first.
+    RefreshHealth(true);
+    statusList_->viewport()->repaint();
+    RunHandler("Connect", &OnConnect);
+    health_.ConnectEnded();
+    RefreshHealth(true);
+}
+
+void COstrelDlg::RefreshHealth(bool titleNow) {
+    const auto now = LinkHealth::Clock::now();
+    const bool connected = g_connected.load();
+    const bool stale = health_.Stale(now, connected);
+    const bool staleChanged = stale != statusModel_->Stale();
+    statusModel_->SetStale(stale);
+    if (titleNow || staleChanged || now - titleSetAt_ >= kTitleRefresh) {
+        titleSetAt_ = now;
+        const QString title = health_.Title(now, connected);
+        if (title != windowTitle()) {
+            setWindowTitle(title);
+        }
     }
 }
 
 void COstrelDlg::OnInitDialog() {
     systemMenu_ = new QMenu(this);
     systemMenu_->setObjectName(QStringLiteral("SystemMenu"));
+    QAction* plots = systemMenu_->addAction(QString::fromLatin1(kPlotsMenuText));
+    plots->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+    connect(plots, &QAction::triggered, this, [this] { OpenPlots(); });
+    plotsShortcut_ = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_P), this);
+    connect(plotsShortcut_, &QShortcut::activated, this, [this] { OpenPlots(); });
     systemMenu_->addSeparator();
     QAction* about = systemMenu_->addAction(QString::fromLatin1(kAboutMenuText));
     connect(about, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
 
     setWindowIcon(AppIcon());
     RunHandler("naming the test log", [] { MakeLogFileName(); });
+    // Every test of the window leaves its report (plots and samples) beside the log.
+    SetTestReportEnabled(true);
 
     address_->SetAddress(FromWire(ConfiguredAddress(ConfigFilePath())),
                          QString::fromLatin1(kDefaultAddress));
@@ -361,8 +407,27 @@ bool COstrelDlg::TimerRunning(int id) const {
 void COstrelDlg::OnTimerTick(int id) {
     // The poll's 52 cell writes reach the view as one change.
     statusModel_->BeginBatch();
-    RunHandler("the timer tick", [id] { OnTimer(id); });
+    if (id == IDT_STATUS) {
+        // OnTimer's status branch, timed for the link's health.
+        const auto sent = LinkHealth::Clock::now();
+        bool written = false;
+        RunHandler("the timer tick", [&written] { written = UpdateStatusTable(); });
+        health_.PollDone(sent, LinkHealth::Clock::now(), written);
+        RefreshHealth(false);
+    } else {
+        RunHandler("the timer tick", [id] { OnTimer(id); });
+    }
     statusModel_->EndBatch();
+}
+
+PlotsWindow* COstrelDlg::OpenPlots() {
+    if (plots_ == nullptr) {
+        plots_ = new PlotsWindow(Recorder(), this);
+    }
+    plots_->show();
+    plots_->raise();
+    plots_->activateWindow();
+    return plots_;
 }
 
 void COstrelDlg::ShowMessage(const QString& text, const QString& caption, bool ownedByWindow) {
@@ -402,6 +467,12 @@ void COstrelDlg::ShutDown() {
     jogDown_->EndJog();
     for (auto& [id, timer] : timers_) {
         timer->stop();
+    }
+    if (healthTimer_ != nullptr) {
+        healthTimer_->stop();
+    }
+    if (plots_ != nullptr) {
+        plots_->hide();
     }
     windowOps_->Detach();
     if (Window() == windowOps_) {

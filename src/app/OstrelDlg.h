@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <map>
 #include <memory>
 
@@ -9,6 +10,7 @@
 
 #include "app/DialogTemplate.h"
 #include "app/DialogUnits.h"
+#include "app/LinkHealth.h"
 
 class QCheckBox;
 class QLabel;
@@ -16,6 +18,7 @@ class QMenu;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
+class QShortcut;
 class QSlider;
 class QTableView;
 class QTimer;
@@ -26,6 +29,7 @@ class CMyButton;
 class CMyButton2;
 class CMyEdit;
 class IpAddressField;
+class PlotsWindow;
 class QtWindowOps;
 class StatusTableModel;
 
@@ -39,6 +43,11 @@ class COstrelDlg final : public QDialog {
     // own network. Nothing but an operator's Connect ever uses it.
     static constexpr const char* kDefaultAddress = "192.168.1.10";
     static constexpr const char* kAboutMenuText = "&About Ostrel...";
+    static constexpr const char* kPlotsMenuText = "Plots...";
+    // How often the link's figures in the title change: often enough to follow, slow enough
+    // to read.
+    static constexpr std::chrono::milliseconds kTitleRefresh{250};
+    static constexpr std::chrono::milliseconds kHealthCheck{50};
 
     explicit COstrelDlg(QWidget* parent = nullptr);
     ~COstrelDlg() override;
@@ -49,6 +58,13 @@ class COstrelDlg final : public QDialog {
     StatusTableModel& StatusModel() const { return *statusModel_; }
     // The entries that the window's menu offers (the About box among them).
     QMenu* SystemMenu() const { return systemMenu_; }
+
+    // The Plots window, made on first use and then shown and raised again each time; null
+    // until then.
+    PlotsWindow* OpenPlots();
+    PlotsWindow* Plots() const { return plots_; }
+    QShortcut* PlotsShortcut() const { return plotsShortcut_; }
+    const LinkHealth& Health() const { return health_; }
 
     // The window operations, in the widgets' own terms. Window's thread only.
     QString AddressText() const;
@@ -87,6 +103,9 @@ class COstrelDlg final : public QDialog {
     void ConnectHandlers();
     void OnInitDialog();
     void OnTimerTick(int id);
+    void OnConnectClicked();
+    // Greys the table while its values are stale and puts the link's figures in the title.
+    void RefreshHealth(bool titleNow);
     void ShutDown();
 
     DialogBaseUnits units_;
@@ -107,6 +126,11 @@ class COstrelDlg final : public QDialog {
     QMenu* systemMenu_ = nullptr;
     std::map<int, QTimer*> timers_;
     std::shared_ptr<QtWindowOps> windowOps_;
+    PlotsWindow* plots_ = nullptr;
+    QShortcut* plotsShortcut_ = nullptr;
+    LinkHealth health_;
+    QTimer* healthTimer_ = nullptr;
+    LinkHealth::Clock::time_point titleSetAt_{};
     bool shutDown_ = false;
 };
 

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include <QGuiApplication>
+#include <QPalette>
+
 #include "console/StatusMonitor.h"
 
 namespace trevane {
@@ -31,6 +34,9 @@ QVariant StatusTableModel::data(const QModelIndex& index, int role) const {
     }
     if (role == Qt::TextAlignmentRole) {
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+    }
+    if (role == Qt::ForegroundRole && stale_ && index.column() > 0) {
+        return QGuiApplication::palette().brush(QPalette::Disabled, QPalette::Text);
     }
     return {};
 }
@@ -80,6 +86,14 @@ void StatusTableModel::EndBatch() {
         emit dataChanged(index(firstRow_, firstColumn_), index(lastRow_, lastColumn_),
                          {Qt::DisplayRole});
     }
+}
+
+void StatusTableModel::SetStale(bool stale) {
+    if (stale == stale_) {
+        return;
+    }
+    stale_ = stale;
+    emit dataChanged(index(0, 1), index(kRows - 1, kColumns - 1), {Qt::ForegroundRole});
 }
 
 void StatusTableModel::MarkChanged(int row, int column) {

@@ -30,11 +30,16 @@ class StatusTableModel final : public QAbstractTableModel {
     void BeginBatch();
     void EndBatch();
 
+    // Stale values stay readable but greyed, so nobody takes them for the machine's state now.
+    void SetStale(bool stale);
+    bool Stale() const { return stale_; }
+
   private:
     void MarkChanged(int row, int column);
 
     std::array<std::array<QString, kColumns>, kRows> cells_;
     int batchDepth_ = 0;
+    bool stale_ = false;
     bool dirty_ = false;
     int firstRow_ = 0, lastRow_ = 0, firstColumn_ = 0, lastColumn_ = 0;
 };

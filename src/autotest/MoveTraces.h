@@ -17,7 +17,7 @@
 // request (an abort) is dropped, so the record ends where the log ends.
 // Readers: any thread. A window polling at 10-30 Hz compares Version() with the last one it drew,
 // and on a change takes Summary() for the texts and SamplesSince() for the new points of the move
-// it plots; Snapshot() copies everything (about 15 KB for a whole test).
+// it plots; Snapshot() copies everything (about 20 KB of samples for a whole test).
 namespace trevane {
 
 inline constexpr int kMovesPerTest = 6;     // X, Y and Z, each to -20000 and back to 0

@@ -16,10 +16,10 @@ namespace trevane {
 char g_logFileName[80] = {};
 
 namespace {
-std::atomic<int> g_testsStartedInLog{0};
-}  // namespace
 
-namespace {
+// Tests started since the log file's name was made; from the second on, the n-th test's report
+// carries "-n" in its name.
+std::atomic<int> g_testsStartedInLog{0};
 
 constexpr const char* kLogFileNamePattern = "logFile.txt %m%d%y-%H%M%S.txt ";
 constexpr const char* kStampPattern = "%x %X ";

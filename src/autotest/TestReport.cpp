@@ -72,8 +72,9 @@ std::size_t Utf8SequenceLength(std::string_view text) {
     return length;
 }
 
-// Text from the controller goes into the page as characters only: markup is escaped, and bytes
-// that are not UTF-8 or are control characters show as U+FFFD.
+// Text from the controller goes into the page as characters only: markup is escaped, a byte that
+// is not part of UTF-8 is read as Latin-1 (what an 8-bit code page most likely meant), and
+// control characters show as U+FFFD.
 void AppendEscaped(std::string& out, std::string_view text) {
     static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
     std::size_t i = 0;
@@ -109,7 +110,15 @@ void AppendEscaped(std::string& out, std::string_view text) {
         }
         const std::size_t length = Utf8SequenceLength(text.substr(i));
         if (length == 0) {
-            out += kReplacement;
+            if (byte < 0xA0) {
+                out += kReplacement;
+            } else {
+                static constexpr const char* kHex = "0123456789ABCDEF";
+                out += "&#x";
+                out += kHex[byte >> 4];
+                out += kHex[byte & 0xF];
+                out += ';';
+            }
             ++i;
         } else {
             out.append(text.substr(i, length));
@@ -425,6 +434,7 @@ std::string RenderSamplesCsv(const TestRecord& record) {
 
 TestReportResult WriteTestReport(const TestRecord& record, const std::string& logPath) {
     TestReportResult result;
+    result.testNumber = record.testNumber;
     result.files = ReportFileNames(logPath, record.testNumber);
     std::string failures;
     auto note = [&failures](const std::string& failure) {

@@ -51,6 +51,7 @@ std::string RenderReportHtml(const TestRecord& record, const std::string& logPat
 std::string RenderSamplesCsv(const TestRecord& record);
 
 struct TestReportResult {
+    int testNumber = 0;  // the record's, so a window can tell an earlier test's report apart
     TestReportFiles files;
     std::optional<std::string> failure;  // what could not be written; nothing when both were
 };

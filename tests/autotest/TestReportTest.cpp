@@ -319,6 +319,7 @@ TEST_F(Report, AUserAbortStillWritesItAndTheLogEndsWithTheAbort) {
     const TestReportFiles files = FilesOf(record);
     EXPECT_EQ(files.html, "logFile.txt 112912-140509-2.html");
     EXPECT_EQ(LastTestReport().value().files.html, files.html);
+    EXPECT_EQ(LastTestReport()->testNumber, 2);
     const std::string html = ReadFile(files.html);
     EXPECT_THAT(html, HasSubstr(Cell("Outcome", "aborted by user")));
     EXPECT_THAT(html, HasSubstr("<td class=\"other\">not tested</td>"));
@@ -418,13 +419,14 @@ TEST(ReportRendering, NamesReplaceTheLogsFinalTxt) {
               "logFile.txt 112912-140509-12.csv");
 }
 
-TEST(ReportRendering, ControllerBytesThatAreNotTextShowAsReplacementCharacters) {
+TEST(ReportRendering, ControllerBytesThatAreNotUtf8ShowAsLatin1AndControlsAsReplacements) {
     TestRecord record = RecordWithOneMove({});
-    // Valid UTF-8 stays; a stray byte, an overlong form and control characters do not.
-    record.identity = "r\xC3\xA9v \xFF \xC0\xAF \x01\x1B[0m";
+    // Valid UTF-8 stays; a stray byte and an overlong form read as Latin-1; controls and C1
+    // bytes do not show.
+    record.identity = "r\xC3\xA9v \xE9 \xC0\xAF \x01\x1B[0m\x85";
     const std::string html = RenderReportHtml(record, "log.txt");
-    EXPECT_THAT(html, HasSubstr("r\xC3\xA9v \xEF\xBF\xBD \xEF\xBF\xBD\xEF\xBF\xBD "
-                                "\xEF\xBF\xBD\xEF\xBF\xBD[0m"));
+    EXPECT_THAT(html, HasSubstr("r\xC3\xA9v &#xE9; &#xC0;&#xAF; "
+                                "\xEF\xBF\xBD\xEF\xBF\xBD[0m\xEF\xBF\xBD"));
 }
 
 TEST(ReportRendering, ReadingsThatAreNotFiniteLeaveGapsAndReadBack) {

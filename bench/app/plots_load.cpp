@@ -1,0 +1,139 @@
+// The load that the live plot puts on the window's thread during an automatic test: the thread's
+// own CPU time over a stretch of real time (2 s by default) while a feeder thread records
+// samples at the move watch's pace (two exchanges with the simulated controller and a 10 ms wait
+// per sample) and the status table polls as it does during a test, first with the Plots window
+// closed (the baseline), then open. Offscreen; a figure, never a pass or fail.
+//
+//   bench_plots_load [SECONDS]
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <thread>
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#if defined(__linux__)
+#include <sys/resource.h>
+#endif
+
+#include "BenchWindow.h"
+#include "app/PlotsWindow.h"
+#include "autotest/MoveTraces.h"
+#include "sim/Simulator.h"
+
+namespace trevane::bench {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// CPU seconds of the calling thread. Linux counts per thread; elsewhere the process's time
+// stands in, which also counts the feeder and so overstates the load.
+double ThreadCpuSeconds() {
+#if defined(__linux__)
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+#else
+    return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+#endif
+}
+
+// Records moves into Recorder() as the test thread does, each cycle after two exchanges and a
+// 10 ms wait, until stopped.
+class SampleFeeder {
+  public:
+    SampleFeeder(std::shared_ptr<sim::Machine> machine, int testNumber)
+        : session_(sim::MakeInProcessClient(std::move(machine))),
+          thread_([this, testNumber](std::stop_token stop) { Run(stop, testNumber); }) {}
+    ~SampleFeeder() {
+        thread_.request_stop();
+        thread_.join();
+    }
+    long Samples() const { return samples_.load(); }
+
+  private:
+    void Run(std::stop_token stop, int testNumber) {
+        TestRecorder& recorder = Recorder();
+        recorder.BeginTest(testNumber);
+        for (int move = 0; !stop.stop_requested(); move = (move + 1) % kMovesPerTest) {
+            recorder.BeginMove(move, "XYZ"[move / 2], move % 2 == 0 ? -20000 : 0);
+            const auto start = Clock::now();
+            for (int cycle = 0; cycle < kCyclesPerMove && !stop.stop_requested(); ++cycle) {
+                const double timeMs =
+                    std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+                const float torque =
+                    static_cast<float>(std::atof(session_->command("TTX").c_str()));
+                const float error = static_cast<float>(std::atof(session_->command("TEX").c_str()));
+                const float shape = static_cast<float>(cycle % 50) / 50.0f;
+                recorder.AddSample(timeMs, torque + 2.0f * shape, error + 500.0f * shape, 2.0f,
+                                   500.0f);
+                ++samples_;
+                std::this_thread::sleep_for(10ms);
+            }
+            recorder.EndMoveWatch();
+        }
+        recorder.FinishOwnRecord(TestOutcome::Stopped);
+    }
+
+    std::shared_ptr<MotionClient> session_;
+    std::atomic<long> samples_{0};
+    std::jthread thread_;
+};
+
+struct Load {
+    double cpuPercent;
+    double samplesPerSecond;
+};
+
+Load MeasureLoad(ConnectedWindow& window, int testNumber, double seconds) {
+    SampleFeeder feeder(std::shared_ptr<sim::Machine>(&window.Machine(), [](sim::Machine*) {}),
+                        testNumber);
+    QEventLoop settle;
+    QTimer::singleShot(200, &settle, &QEventLoop::quit);
+    settle.exec();
+
+    const long samplesBefore = feeder.Samples();
+    const double cpuBefore = ThreadCpuSeconds();
+    const auto start = Clock::now();
+    QEventLoop loop;
+    QTimer::singleShot(static_cast<int>(seconds * 1000), &loop, &QEventLoop::quit);
+    loop.exec();
+    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+    const double cpu = ThreadCpuSeconds() - cpuBefore;
+    return {100.0 * cpu / wall, static_cast<double>(feeder.Samples() - samplesBefore) / wall};
+}
+
+}  // namespace
+}  // namespace trevane::bench
+
+int main(int argc, char** argv) {
+    using namespace trevane::bench;
+    UseOffscreenPlatformByDefault();
+    QApplication application(argc, argv);
+    const double seconds = argc > 1 ? std::atof(argv[1]) : 2.0;
+
+    ConnectedWindow window(Link::InProcess);  // polls every 10 ms, as during a test
+    window.StartMoving();
+    const Load baseline = MeasureLoad(window, 1, seconds);
+    window.Dialog().OpenPlots();
+    const Load plotting = MeasureLoad(window, 2, seconds);
+
+    std::printf(
+        "window thread CPU over %.1f s, status polls running, samples at the watch's pace\n",
+        seconds);
+    std::printf("  baseline, Plots closed : %6.2f %% of one core (%.0f samples/s recorded)\n",
+                baseline.cpuPercent, baseline.samplesPerSecond);
+    std::printf("  Plots open, live       : %6.2f %% of one core (%.0f samples/s recorded)\n",
+                plotting.cpuPercent, plotting.samplesPerSecond);
+    std::printf("  added by the live plot : %6.2f percentage points (%.2fx the baseline)\n",
+                plotting.cpuPercent - baseline.cpuPercent,
+                baseline.cpuPercent > 0 ? plotting.cpuPercent / baseline.cpuPercent : 0.0);
+    return 0;
+}

@@ -1,0 +1,286 @@
+#include "app/PlotsWindow.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include <QChart>
+#include <QChartView>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineSeries>
+#include <QPen>
+#include <QVBoxLayout>
+#include <QValueAxis>
+
+#include "autotest/TestLog.h"
+#include "autotest/TestReport.h"
+
+namespace trevane {
+namespace {
+
+// A clean move's watch lasts 200 cycles of 10 ms plus two exchanges; the axes start there and
+// only grow, so that the limits stay in view and the charts of one test compare directly.
+constexpr double kTimeSpanMs = 2200;
+constexpr double kTorqueSpan = 4.0;  // volts, above the 3.1 V limit
+constexpr double kErrorSpan = 1000;  // counts, above the 700-count limit
+constexpr double kGrowth = 1.2;
+
+const QColor kTorqueColour(0x1f, 0x77, 0xb4);
+const QColor kErrorColour(0xd6, 0x5f, 0x00);
+
+QString MoveName(int moveIndex) {
+    const char axis = "XYZ"[moveIndex / 2];
+    return QStringLiteral("%1 to %2")
+        .arg(QChar::fromLatin1(axis))
+        .arg(moveIndex % 2 == 0 ? -20000 : 0);
+}
+
+QValueAxis* MakeAxis(const QString& title, double low, double high, const QColor& colour) {
+    auto* axis = new QValueAxis;
+    axis->setTitleText(title);
+    axis->setRange(low, high);
+    axis->setTickCount(5);
+    axis->setLabelFormat(QStringLiteral("%g"));
+    if (colour.isValid()) {
+        axis->setTitleBrush(colour);
+        axis->setLabelsBrush(colour);
+    }
+    return axis;
+}
+
+QLineSeries* MakeSeries(QChart* chart, const QColor& colour, Qt::PenStyle style, QValueAxis* x,
+                        QValueAxis* y) {
+    auto* series = new QLineSeries;
+    QPen pen(colour);
+    pen.setWidthF(style == Qt::SolidLine ? 1.5 : 1.0);
+    pen.setStyle(style);
+    series->setPen(pen);
+    chart->addSeries(series);
+    series->attachAxis(x);
+    series->attachAxis(y);
+    return series;
+}
+
+void SetLimitLine(QLineSeries* line, double value, double endMs) {
+    line->replace(QList<QPointF>{{0, value}, {endMs, value}});
+}
+
+QString MoveStatus(const MoveSummary& move) {
+    if (move.aborted) {
+        return QStringLiteral("aborted: %1 %2")
+            .arg(QString::fromLatin1(AbortReasonText(move.abortReason)),
+                 QString::fromLocal8Bit(move.abortReading));
+    }
+    if (move.Reported()) {
+        return QStringLiteral("max %1 V, %2 counts")
+            .arg(QString::number(move.maxTorque, 'f', 2))
+            .arg(QString::number(move.moveMaxError, 'f', 0));
+    }
+    return move.watchEnded ? QStringLiteral("watch ended") : QStringLiteral("running");
+}
+
+}  // namespace
+
+PlotsWindow::PlotsWindow(TestRecorder& recorder, QWidget* parent)
+    : QWidget(parent, Qt::Window), recorder_(recorder) {
+    setObjectName(QStringLiteral("PlotsWindow"));
+    setWindowTitle(QStringLiteral("Trevane \u2014 Plots"));
+    setAttribute(Qt::WA_DeleteOnClose, false);  // closing hides it; reopening shows the same
+
+    auto* layout = new QVBoxLayout(this);
+    summary_ = new QLabel(this);
+    summary_->setObjectName(QStringLiteral("PlotsSummary"));
+    summary_->setTextFormat(Qt::PlainText);
+    summary_->setWordWrap(true);
+    summary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(summary_);
+
+    auto* grid = new QGridLayout;
+    for (int move = 0; move < kMovesPerTest; ++move) {
+        plots_[static_cast<std::size_t>(move)] = MakePlot(move);
+        grid->addWidget(plots_[static_cast<std::size_t>(move)].view, move / 2, move % 2);
+    }
+    layout->addLayout(grid, 1);
+    resize(960, 760);
+
+    refresh_.setInterval(kRefreshMs);
+    connect(&refresh_, &QTimer::timeout, this, &PlotsWindow::Refresh);
+    summary_->setText(QStringLiteral("No automatic test has run yet."));
+}
+
+PlotsWindow::~PlotsWindow() = default;
+
+PlotsWindow::MovePlot PlotsWindow::MakePlot(int moveIndex) {
+    MovePlot plot;
+    plot.chart = new QChart;
+    plot.chart->setAnimationOptions(QChart::NoAnimation);
+    plot.chart->legend()->hide();
+    plot.chart->setMargins(QMargins(4, 4, 4, 4));
+    plot.title = MoveName(moveIndex);
+    plot.chart->setTitle(plot.title);
+
+    plot.time = MakeAxis(QStringLiteral("time (ms)"), 0, kTimeSpanMs, QColor());
+    plot.torqueAxis =
+        MakeAxis(QStringLiteral("torque (V)"), -kTorqueSpan, kTorqueSpan, kTorqueColour);
+    plot.errorAxis =
+        MakeAxis(QStringLiteral("error (counts)"), -kErrorSpan, kErrorSpan, kErrorColour);
+    plot.chart->addAxis(plot.time, Qt::AlignBottom);
+    plot.chart->addAxis(plot.torqueAxis, Qt::AlignLeft);
+    plot.chart->addAxis(plot.errorAxis, Qt::AlignRight);
+
+    plot.limits[0] =
+        MakeSeries(plot.chart, kTorqueColour, Qt::DashLine, plot.time, plot.torqueAxis);
+    plot.limits[1] =
+        MakeSeries(plot.chart, kTorqueColour, Qt::DashLine, plot.time, plot.torqueAxis);
+    plot.limits[2] = MakeSeries(plot.chart, kErrorColour, Qt::DashLine, plot.time, plot.errorAxis);
+    plot.limits[3] = MakeSeries(plot.chart, kErrorColour, Qt::DashLine, plot.time, plot.errorAxis);
+    plot.torque = MakeSeries(plot.chart, kTorqueColour, Qt::SolidLine, plot.time, plot.torqueAxis);
+    plot.error = MakeSeries(plot.chart, kErrorColour, Qt::SolidLine, plot.time, plot.errorAxis);
+    plot.torque->setName(QStringLiteral("torque"));
+    plot.error->setName(QStringLiteral("error"));
+    SetLimitLine(plot.limits[0], kTorqueLimit, kTimeSpanMs);
+    SetLimitLine(plot.limits[1], -kTorqueLimit, kTimeSpanMs);
+    SetLimitLine(plot.limits[2], kErrorLimit, kTimeSpanMs);
+    SetLimitLine(plot.limits[3], -kErrorLimit, kTimeSpanMs);
+
+    plot.view = new QChartView(plot.chart, this);
+    plot.view->setObjectName(QStringLiteral("Move%1").arg(moveIndex));
+    plot.view->setRenderHint(QPainter::Antialiasing, false);
+    plot.view->setMinimumSize(300, 200);
+    return plot;
+}
+
+void PlotsWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    Refresh();
+    refresh_.start();
+}
+
+void PlotsWindow::hideEvent(QHideEvent* event) {
+    // A hidden window costs the test nothing; showing it again catches up in one step.
+    refresh_.stop();
+    QWidget::hideEvent(event);
+}
+
+void PlotsWindow::Refresh() {
+    const std::uint64_t version = recorder_.Version();
+    // The report is written after the record's last change, so its name is looked for until
+    // it is there.
+    if (version == shownVersion_ && !awaitingReport_) {
+        return;
+    }
+    shownVersion_ = version;
+    const TestRecord summary = recorder_.Summary();
+    if (summary.testNumber != shownTest_ || summary.startTime != shownStart_) {
+        StartTest(summary);
+    }
+    for (const MoveTrace& move : summary.moves) {
+        UpdateMove(move);
+    }
+    UpdateSummary(summary);
+}
+
+void PlotsWindow::StartTest(const TestRecord& summary) {
+    shownTest_ = summary.testNumber;
+    shownStart_ = summary.startTime;
+    for (int move = 0; move < kMovesPerTest; ++move) {
+        MovePlot& plot = plots_[static_cast<std::size_t>(move)];
+        plot.torque->clear();
+        plot.error->clear();
+        plot.drawn = 0;
+        plot.time->setRange(0, kTimeSpanMs);
+        plot.torqueAxis->setRange(-kTorqueSpan, kTorqueSpan);
+        plot.errorAxis->setRange(-kErrorSpan, kErrorSpan);
+        for (QLineSeries* limit : plot.limits) {
+            SetLimitLine(limit, limit->at(0).y(), kTimeSpanMs);
+        }
+        plot.title = MoveName(move);
+        plot.chart->setTitle(plot.title);
+    }
+}
+
+void PlotsWindow::UpdateMove(const MoveSummary& move) {
+    if (move.moveIndex < 0 || move.moveIndex >= kMovesPerTest) {
+        return;
+    }
+    MovePlot& plot = plots_[static_cast<std::size_t>(move.moveIndex)];
+    if (move.sampleCount > plot.drawn) {
+        const std::vector<TraceSample> samples = recorder_.SamplesSince(move.moveIndex, plot.drawn);
+        QList<QPointF> torque;
+        QList<QPointF> error;
+        torque.reserve(static_cast<qsizetype>(samples.size()));
+        error.reserve(static_cast<qsizetype>(samples.size()));
+        for (const TraceSample& sample : samples) {
+            torque.append({sample.timeMs, sample.torque});
+            error.append({sample.timeMs, sample.error});
+            FitAxes(plot, sample.torque, sample.error, sample.timeMs);
+        }
+        // One append per series and tick: one repaint, however many samples arrived.
+        plot.torque->append(torque);
+        plot.error->append(error);
+        plot.drawn += samples.size();
+    }
+    const QString title = MoveName(move.moveIndex) + QStringLiteral(" \u2014 ") + MoveStatus(move);
+    if (title != plot.title) {
+        plot.title = title;
+        plot.chart->setTitle(title);
+    }
+}
+
+void PlotsWindow::FitAxes(MovePlot& plot, float torque, float error, double timeMs) {
+    if (timeMs > plot.time->max()) {
+        const double end = timeMs * kGrowth;
+        plot.time->setMax(end);
+        for (QLineSeries* limit : plot.limits) {
+            SetLimitLine(limit, limit->at(0).y(), end);
+        }
+    }
+    const double torqueSpan = std::abs(static_cast<double>(torque));
+    if (std::isfinite(torqueSpan) && torqueSpan > plot.torqueAxis->max()) {
+        plot.torqueAxis->setRange(-torqueSpan * kGrowth, torqueSpan * kGrowth);
+    }
+    const double errorSpan = std::abs(static_cast<double>(error));
+    if (std::isfinite(errorSpan) && errorSpan > plot.errorAxis->max()) {
+        plot.errorAxis->setRange(-errorSpan * kGrowth, errorSpan * kGrowth);
+    }
+}
+
+void PlotsWindow::UpdateSummary(const TestRecord& summary) {
+    QString text;
+    if (summary.testNumber == 0) {
+        text = QStringLiteral("No automatic test has run yet.");
+    } else {
+        text = QStringLiteral("Test %1: %2.")
+                   .arg(summary.testNumber)
+                   .arg(QString::fromLatin1(TestOutcomeText(summary.outcome)));
+        for (const char axis : {'X', 'Y', 'Z'}) {
+            text += QStringLiteral("  %1: %2.")
+                        .arg(QChar::fromLatin1(axis))
+                        .arg(QString::fromLocal8Bit(VerdictOf(summary, axis).Text()));
+        }
+        const bool ended =
+            summary.outcome != TestOutcome::Running && summary.outcome != TestOutcome::NoConnection;
+        const std::optional<TestReportResult> report =
+            ended && TestReportEnabled() ? LastTestReport() : std::nullopt;
+        const bool reportShown =
+            report && report->files.html == ReportFileNames(LogFilePath(), summary.testNumber).html;
+        awaitingReport_ = ended && TestReportEnabled() && !reportShown;
+        if (reportShown) {
+            text += QStringLiteral("\nReport: ") + QString::fromLocal8Bit(report->files.html);
+            if (report->failure) {
+                text += QStringLiteral(" (") + QString::fromLocal8Bit(*report->failure) +
+                        QStringLiteral(")");
+            }
+        }
+    }
+    if (text != summary_->text()) {
+        summary_->setText(text);
+    }
+}
+
+QString PlotsWindow::SummaryText() const {
+    return summary_->text();
+}
+
+}  // namespace trevane

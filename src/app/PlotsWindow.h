@@ -1,0 +1,78 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+
+#include "autotest/MoveTraces.h"
+
+class QChart;
+class QChartView;
+class QLabel;
+class QLineSeries;
+class QValueAxis;
+
+namespace trevane {
+
+// Torque and position error of every move of the current (or last) automatic test, one small
+// chart per move in the order X, Y, Z by rows and "to -20000", "to 0" by columns, so that a
+// technician compares the axes at a glance. While a test runs the move under watch grows live.
+// A top-level window of its own: closing it changes nothing for the test.
+class PlotsWindow final : public QWidget {
+    Q_OBJECT
+  public:
+    // 20 Hz: smooth for the eye, a few percent of a core on the window's thread.
+    static constexpr int kRefreshMs = 50;
+
+    explicit PlotsWindow(TestRecorder& recorder, QWidget* parent = nullptr);
+    ~PlotsWindow() override;
+
+    struct MovePlot {
+        QChartView* view = nullptr;
+        QChart* chart = nullptr;
+        QLineSeries* torque = nullptr;
+        QLineSeries* error = nullptr;
+        std::array<QLineSeries*, 4> limits{};  // +torque, -torque, +error, -error; dashed
+        QValueAxis* time = nullptr;
+        QValueAxis* torqueAxis = nullptr;
+        QValueAxis* errorAxis = nullptr;
+        std::size_t drawn = 0;  // samples already in the series
+        QString title;
+    };
+    const MovePlot& Plot(int moveIndex) const {
+        return plots_[static_cast<std::size_t>(moveIndex)];
+    }
+    QString SummaryText() const;
+    int ShownTestNumber() const { return shownTest_; }
+
+    // One look at the recorder: draws what is new since the last look. The timer calls it while
+    // the window is shown.
+    void Refresh();
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+  private:
+    MovePlot MakePlot(int moveIndex);
+    void StartTest(const TestRecord& summary);
+    void UpdateMove(const MoveSummary& move);
+    void FitAxes(MovePlot& plot, float torque, float error, double timeMs);
+    void UpdateSummary(const TestRecord& summary);
+
+    TestRecorder& recorder_;
+    QTimer refresh_;
+    QLabel* summary_ = nullptr;
+    std::array<MovePlot, kMovesPerTest> plots_;
+    std::uint64_t shownVersion_ = 0;
+    int shownTest_ = -1;
+    bool awaitingReport_ = false;
+    std::chrono::system_clock::time_point shownStart_{};
+};
+
+}  // namespace trevane

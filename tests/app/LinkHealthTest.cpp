@@ -1,0 +1,150 @@
+#include <chrono>
+
+#include <QAbstractButton>
+#include <QBrush>
+#include <QPalette>
+#include <QTableView>
+#include <QTest>
+
+#include "app/LinkHealth.h"
+#include "app/StatusTableModel.h"
+#include "app/WindowHarness.h"
+#include "controller/ControlIds.h"
+#include "controller/Link.h"
+#include "net/TcpMotionClient.h"
+#include "sim/Simulator.h"
+
+namespace trevane::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = LinkHealth::Clock;
+
+TEST(LinkHealthFigures, TitleFollowsTheLinkInTheCLocale) {
+    LinkHealth health;
+    const Clock::time_point start{};
+    EXPECT_EQ(health.Title(start, false), "Trevane") << "nothing before the first Connect";
+    EXPECT_FALSE(health.Stale(start, false)) << "empty cells are not stale";
+
+    health.ConnectPressed();
+    EXPECT_EQ(health.Title(start, false), "Trevane \u2014 connecting");
+    health.ConnectEnded();
+    EXPECT_EQ(health.Title(start, true), "Trevane \u2014 waiting for the first status");
+
+    // 100 polls 10 ms apart, each answered in 0.25 ms; the process runs under a decimal-comma
+    // locale, and the figures still use a point.
+    Clock::time_point sent = start;
+    for (int poll = 0; poll < 100; ++poll) {
+        sent = start + poll * 10ms;
+        health.PollDone(sent, sent + 250us, true);
+    }
+    const Clock::time_point now = sent + 5ms;
+    EXPECT_FALSE(health.Stale(now, true));
+    EXPECT_EQ(health.PollsPerSecond(now), 100);
+    EXPECT_EQ(health.Title(now, true), "Trevane \u2014 100 polls/s, 0.3 ms");
+
+    // Failed polls leave the age running; past 100 ms the values are stale.
+    health.PollDone(sent + 10ms, sent + 11ms, false);
+    EXPECT_FALSE(health.Stale(sent + 100ms, true));
+    EXPECT_TRUE(health.Stale(sent + 101ms, true));
+    EXPECT_EQ(health.Title(sent + 1500ms, true), "Trevane \u2014 values 1.5 s old (no reply)");
+
+    // A Connect makes them stale at once, and a failed one keeps them so.
+    health.ConnectPressed();
+    EXPECT_TRUE(health.Stale(sent + 1ms, true));
+    health.ConnectEnded();
+    EXPECT_TRUE(health.Stale(sent + 1ms, false));
+    EXPECT_EQ(health.Title(sent + 2s, false), "Trevane \u2014 not connected, values 2.0 s old");
+}
+
+TEST(LinkHealthFigures, ASlowReplyIsStaleEvenRightAfterItArrives) {
+    LinkHealth health;
+    health.ConnectPressed();
+    health.ConnectEnded();
+    const Clock::time_point sent{};
+    health.PollDone(sent, sent + 160ms, true);
+    EXPECT_TRUE(health.Stale(sent + 160ms, true));
+    EXPECT_EQ(health.Title(sent + 160ms, true),
+              "Trevane \u2014 values 0.2 s old (1 polls/s, 160.0 ms)");
+}
+
+class LinkHealthWindowTest : public WindowTest {
+  protected:
+    StatusTableModel& Model() { return Dialog().StatusModel(); }
+    bool Greyed() {
+        const QVariant foreground = Model().data(Model().index(0, 1), Qt::ForegroundRole);
+        return foreground.isValid() &&
+               foreground.value<QBrush>().color() ==
+                   QGuiApplication::palette().color(QPalette::Disabled, QPalette::Text);
+    }
+    bool Live() { return !Model().Stale() && !Greyed() && Dialog().windowTitle().endsWith(" ms"); }
+    bool StaleShown() {
+        return Model().Stale() && Greyed() && Dialog().windowTitle().contains(" s old");
+    }
+};
+
+TEST_F(LinkHealthWindowTest, TheTitleIsTrevaneUntilConnectIsPressed) {
+    COstrelDlg& dialog = OpenDialog();
+    QTest::qWait(120);
+    EXPECT_EQ(dialog.windowTitle(), "Trevane");
+    EXPECT_FALSE(Model().Stale());
+    EXPECT_FALSE(Greyed());
+}
+
+TEST_F(LinkHealthWindowTest, ASlowControllerGreysTheTableUntilItAnswersInTimeAgain) {
+    // Over loopback: a 150 ms reply delay keeps the session alive, and clearing it brings the
+    // polls back without a new Connect.
+    sim::Server server(machine_, "127.0.0.1", 0);
+    SetSessionFactory(MakeTcpSessionFactory(server.Port()));
+    COstrelDlg& dialog = OpenDialog();
+    Connect();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Live(); }, 5000))
+        << dialog.windowTitle().toStdString();
+    EXPECT_TRUE(dialog.windowTitle().contains(" polls/s, ")) << dialog.windowTitle().toStdString();
+
+    machine_->AddFault(sim::ParseFault("delay:150"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return StaleShown(); }, 5000))
+        << dialog.windowTitle().toStdString();
+
+    machine_->ClearFaults();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Live(); }, 5000))
+        << dialog.windowTitle().toStdString();
+    EXPECT_TRUE(g_connected.load());
+}
+
+TEST_F(LinkHealthWindowTest, ASilentControllerLeavesTheValuesGreyAndAgeing) {
+    COstrelDlg& dialog = OpenDialog();
+    Connect();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Live(); }, 5000));
+    const QString before = Model().Cell(1, 1);
+
+    machine_->AddFault(sim::ParseFault("silent"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return StaleShown(); }, 5000))
+        << dialog.windowTitle().toStdString();
+    EXPECT_EQ(Model().Cell(1, 1), before) << "the last values stay readable";
+
+    // The silent link spent the session; a Connect brings the table back to life.
+    machine_->ClearFaults();
+    Connect();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Live(); }, 5000))
+        << dialog.windowTitle().toStdString();
+}
+
+TEST_F(LinkHealthWindowTest, AFailedConnectGreysTheLastValues) {
+    COstrelDlg& dialog = OpenDialog();
+    Connect();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Live(); }, 5000));
+    SetSessionFactory(nullptr);  // Connect now fails at once
+    MessageBoxWatcher boxes;
+    bool greyWhileFailing = false;
+    boxes.whileOpen = [&] { greyWhileFailing = Model().Stale(); };
+    Control<QAbstractButton>(IDC_CONNECT)->click();
+    EXPECT_EQ(boxes.Seen().size(), 1u);
+    EXPECT_TRUE(greyWhileFailing);
+    EXPECT_TRUE(Model().Stale());
+    EXPECT_TRUE(dialog.windowTitle().startsWith("Trevane \u2014 not connected, values "))
+        << dialog.windowTitle().toStdString();
+}
+
+}  // namespace
+}  // namespace trevane::testing

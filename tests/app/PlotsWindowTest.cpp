@@ -1,0 +1,179 @@
+#include <filesystem>
+#include <memory>
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QChart>
+#include <QLineSeries>
+#include <QMenu>
+#include <QPen>
+#include <QTest>
+#include <QValueAxis>
+
+#include "app/PlotsWindow.h"
+#include "app/WindowHarness.h"
+#include "autotest/MoveTraces.h"
+#include "autotest/TestLog.h"
+#include "autotest/TestReport.h"
+#include "autotest/TestRunner.h"
+#include "common/Clock.h"
+#include "controller/ControlIds.h"
+#include "controller/Link.h"
+
+namespace trevane::testing {
+namespace {
+
+int PlotsWindowsOpen() {
+    int open = 0;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        open += qobject_cast<PlotsWindow*>(widget) != nullptr && widget->isVisible() ? 1 : 0;
+    }
+    return open;
+}
+
+// A test of `moves` moves with `samples` cycles each, written on this thread as the test
+// thread would; move m's cycle c reads torque m + c / 1000 and error -(100 m + c).
+void RecordSyntheticTest(TestRecorder& recorder, int testNumber, int moves, int samples,
+                         bool finish) {
+    recorder.BeginTest(testNumber);
+    for (int move = 0; move < moves; ++move) {
+        recorder.BeginMove(move, "XYZ"[move / 2], move % 2 == 0 ? -20000 : 0);
+        for (int cycle = 0; cycle < samples; ++cycle) {
+            const float torque = static_cast<float>(move) + static_cast<float>(cycle) / 1000;
+            const float error = -static_cast<float>(100 * move + cycle);
+            recorder.AddSample(12.0 * cycle, torque, error, torque, -error);
+        }
+        recorder.EndMoveWatch();
+        recorder.SetCurrentError("3");
+        recorder.SetCurrentPosition(move % 2 == 0 ? "-20000" : "0");
+    }
+    if (finish) {
+        recorder.EndTest(TestOutcome::Completed);
+        recorder.FinishOwnRecord(TestOutcome::Completed);
+    }
+}
+
+using PlotsWindowTest = WindowTest;
+
+TEST_F(PlotsWindowTest, CtrlPAndTheMenuOpenOneModelessWindow) {
+    COstrelDlg& dialog = OpenDialog();
+    EXPECT_EQ(dialog.Plots(), nullptr) << "made on first use only";
+
+    QTest::keyClick(&dialog, Qt::Key_P, Qt::ControlModifier);
+    PlotsWindow* plots = dialog.Plots();
+    ASSERT_NE(plots, nullptr);
+    EXPECT_TRUE(plots->isVisible());
+    EXPECT_TRUE(plots->isWindow());
+    EXPECT_FALSE(plots->isModal());
+
+    // The menu offers it just before the About entry's separator.
+    const QList<QAction*> actions = dialog.SystemMenu()->actions();
+    ASSERT_EQ(actions.size(), 3);
+    EXPECT_EQ(actions[0]->text(), "Plots...");
+    EXPECT_TRUE(actions[1]->isSeparator());
+    EXPECT_EQ(actions[2]->text(), "&About Ostrel...");
+
+    plots->close();
+    EXPECT_FALSE(plots->isVisible());
+    actions[0]->trigger();
+    EXPECT_EQ(dialog.Plots(), plots) << "opening again reuses the window";
+    EXPECT_TRUE(plots->isVisible());
+    QTest::keyClick(&dialog, Qt::Key_P, Qt::ControlModifier);
+    EXPECT_EQ(PlotsWindowsOpen(), 1);
+
+    // The main window stays usable beside it, and its title is untouched.
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(dialog.windowTitle(), "Trevane");
+}
+
+TEST_F(PlotsWindowTest, EveryMoveGetsATorqueAndAnErrorSeriesBetweenDashedLimits) {
+    TestRecorder recorder;
+    PlotsWindow plots(recorder);
+    RecordSyntheticTest(recorder, 1, kMovesPerTest, 200, true);
+    plots.Refresh();
+
+    for (int move = 0; move < kMovesPerTest; ++move) {
+        const PlotsWindow::MovePlot& plot = plots.Plot(move);
+        ASSERT_EQ(plot.torque->count(), 200) << move;
+        ASSERT_EQ(plot.error->count(), 200) << move;
+        EXPECT_DOUBLE_EQ(plot.torque->at(199).x(), 12.0 * 199);
+        EXPECT_FLOAT_EQ(static_cast<float>(plot.torque->at(7).y()), move + 0.007f);
+        EXPECT_DOUBLE_EQ(plot.error->at(7).y(), -(100.0 * move + 7));
+        EXPECT_TRUE(plot.chart->title().startsWith(
+            QString("%1 to %2").arg("XYZ"[move / 2]).arg(move % 2 == 0 ? -20000 : 0)))
+            << plot.chart->title().toStdString();
+
+        // Both limits on both signs, dashed, on the axis of their quantity, across the plot.
+        const double limits[] = {3.1, -3.1, 700, -700};
+        for (int i = 0; i < 4; ++i) {
+            QLineSeries* line = plot.limits[static_cast<std::size_t>(i)];
+            ASSERT_EQ(line->count(), 2);
+            EXPECT_DOUBLE_EQ(line->at(0).y(), limits[i]);
+            EXPECT_DOUBLE_EQ(line->at(1).y(), limits[i]);
+            EXPECT_GE(line->at(1).x(), 12.0 * 199) << "the line spans the samples";
+            EXPECT_EQ(line->pen().style(), Qt::DashLine);
+            QAbstractAxis* axis = i < 2 ? plot.torqueAxis : plot.errorAxis;
+            EXPECT_TRUE(line->attachedAxes().contains(axis));
+        }
+        // Move 5's torque reaches 5.2 V: the axis grows to show it.
+        EXPECT_GE(plot.torqueAxis->max(), move + 0.199);
+    }
+    EXPECT_TRUE(plots.SummaryText().startsWith("Test 1: completed."))
+        << plots.SummaryText().toStdString();
+}
+
+TEST_F(PlotsWindowTest, LiveRefreshAppendsOnlyTheNewSamplesAndANewTestStartsAfresh) {
+    TestRecorder recorder;
+    PlotsWindow plots(recorder);
+    RecordSyntheticTest(recorder, 1, 1, 10, false);
+    plots.Refresh();
+    EXPECT_EQ(plots.Plot(0).torque->count(), 10);
+
+    recorder.BeginMove(1, 'X', 0);
+    recorder.AddSample(0, 0.5f, 20, 0.5f, 20);
+    plots.Refresh();
+    plots.Refresh();  // nothing new: nothing drawn twice
+    EXPECT_EQ(plots.Plot(0).torque->count(), 10);
+    EXPECT_EQ(plots.Plot(1).torque->count(), 1);
+    EXPECT_EQ(plots.Plot(1).error->count(), 1);
+    EXPECT_TRUE(plots.Plot(1).chart->title().endsWith("running"));
+    recorder.EndTest(TestOutcome::Completed);
+    recorder.FinishOwnRecord(TestOutcome::Completed);
+
+    RecordSyntheticTest(recorder, 2, 1, 3, false);
+    plots.Refresh();
+    EXPECT_EQ(plots.ShownTestNumber(), 2);
+    EXPECT_EQ(plots.Plot(0).torque->count(), 3);
+    EXPECT_EQ(plots.Plot(1).torque->count(), 0);
+    recorder.FinishOwnRecord(TestOutcome::Stopped);
+}
+
+TEST_F(PlotsWindowTest, AWholeTestInVirtualTimeIsPlottedAndReportedBesideTheLog) {
+    auto clock = std::make_shared<VirtualClock>();
+    SetSystemClock(clock);
+    machine_ = std::make_shared<sim::Machine>(clock);
+    SetSessionFactory(sim::InProcessSessionFactory(machine_));
+    COstrelDlg& dialog = OpenDialog();
+    EXPECT_TRUE(TestReportEnabled()) << "the window turns the report on";
+    PlotsWindow* plots = dialog.OpenPlots();
+    Connect();
+    Control<QAbstractButton>(IDC_RUNTEST)->click();
+    ASSERT_TRUE(QTest::qWaitFor([] { return !g_testRunning.load(); }, 60000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return plots->SummaryText().contains("Report: "); }, 5000))
+        << plots->SummaryText().toStdString();
+
+    const int testNumber = plots->ShownTestNumber();
+    for (int move = 0; move < kMovesPerTest; ++move) {
+        EXPECT_EQ(plots->Plot(move).torque->count(), kCyclesPerMove) << move;
+        EXPECT_EQ(plots->Plot(move).error->count(), kCyclesPerMove) << move;
+    }
+    const TestReportFiles files = ReportFileNames(LogFilePath(), testNumber);
+    EXPECT_TRUE(std::filesystem::exists(files.html)) << files.html;
+    EXPECT_TRUE(std::filesystem::exists(files.csv)) << files.csv;
+    EXPECT_TRUE(plots->SummaryText().contains("X: passed."));
+    SetSystemClock(nullptr);
+}
+
+}  // namespace
+}  // namespace trevane::testing
