@@ -10,12 +10,28 @@ jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
 export CTEST_OUTPUT_ON_FAILURE=1
 
+passed=0
+skipped=0
+# Runs ctest in a build directory (with an optional command prefix) and adds its counts to the
+# totals printed at the end.
+run_ctest() {
+    local dir=$1; shift
+    local log="$dir/ctest-summary.log"
+    (cd "$dir" && "$@" ctest -j "$jobs" --timeout 300) | tee "$log"
+    local total
+    total=$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$log")
+    local notRun
+    notRun=$(grep -c '(Skipped)' "$log" || true)
+    passed=$((passed + total - notRun))
+    skipped=$((skipped + notRun))
+}
+
 configure_and_test() {
     local dir=$1; shift
     echo "=== $dir: $*"
     cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
     cmake --build "$dir" -j "$jobs"
-    (cd "$dir" && ctest -j "$jobs" --timeout 300)
+    run_ctest "$dir"
 }
 
 configure_and_test build -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -36,7 +52,7 @@ fi
 echo "=== build-tsan"
 cmake -S . -B build-tsan -G Ninja "${sanitizer_args[@]}" -DTREVANE_SANITIZE=thread >/dev/null
 cmake --build build-tsan -j "$jobs"
-(cd build-tsan && "${tsan_prefix[@]}" ctest -j "$jobs" --timeout 300)
+run_ctest build-tsan "${tsan_prefix[@]}"
 
 if [ -f fuzz/CMakeLists.txt ]; then
     echo "=== build-fuzz"
@@ -46,4 +62,4 @@ if [ -f fuzz/CMakeLists.txt ]; then
     cmake --build build-fuzz -j "$jobs"
     bash fuzz/run.sh build-fuzz 30
 fi
-echo "all tests passed"
+echo "tests: $passed passed, 0 failed, $skipped skipped"

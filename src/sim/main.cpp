@@ -5,8 +5,12 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
 #include <asio/io_context.hpp>
 #include <asio/signal_set.hpp>
+#else
+#include <signal.h>
+#endif
 
 #include "sim/Simulator.h"
 
@@ -15,6 +19,38 @@ namespace {
 using namespace trevane;
 
 constexpr int kExitUsage = 2;
+
+// Waits for SIGINT or SIGTERM. On POSIX both are blocked before any thread starts and taken with
+// sigwait on the main thread, so no thread can be picked to run a handler and the stop never
+// depends on which thread the kernel delivers to (sanitizer runtimes defer handlers).
+class StopSignals {
+public:
+    StopSignals() {
+#ifndef _WIN32
+        sigemptyset(&set_);
+        sigaddset(&set_, SIGINT);
+        sigaddset(&set_, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &set_, nullptr);
+#endif
+    }
+    void Wait() {
+#ifdef _WIN32
+        asio::io_context context;
+        asio::signal_set signals(context, SIGINT, SIGTERM);
+        signals.async_wait([](const asio::error_code&, int) {});
+        context.run();
+#else
+        int signal = 0;
+        while (sigwait(&set_, &signal) != 0) {
+        }
+#endif
+    }
+
+private:
+#ifndef _WIN32
+    sigset_t set_;
+#endif
+};
 
 struct Options {
     std::string bind = "127.0.0.1";
@@ -97,13 +133,12 @@ int main(int argc, char** argv) {
         for (const sim::Fault& fault : options.faults) {
             machine->AddFault(fault);
         }
-        // Signals first: a SIGTERM right after the "listening" line must not kill the process.
-        asio::io_context signals;
-        asio::signal_set stopSignals(signals, SIGINT, SIGTERM);
+        // Signals first: a SIGTERM right after the "listening" line must not kill the process,
+        // and the server's threads must inherit the blocked mask.
+        StopSignals stopSignals;
         sim::Server server(machine, options.bind, static_cast<std::uint16_t>(options.port));
         std::cout << "listening on " << server.Address() << ":" << server.Port() << std::endl;
-        stopSignals.async_wait([](const asio::error_code&, int) {});
-        signals.run();
+        stopSignals.Wait();
         server.Stop();
         return 0;
     } catch (const std::exception& error) {
