@@ -31,7 +31,7 @@ constexpr int kRounds = 7;
 
 // Answers every CR-terminated request with kReply, on any number of connections.
 class LoopbackPeer {
-public:
+  public:
     LoopbackPeer() : acceptor_(io_, tcp::endpoint(asio::ip::address_v4::loopback(), 0)) {
         port_ = acceptor_.local_endpoint().port();
         Accept();
@@ -43,7 +43,7 @@ public:
     }
     std::uint16_t Port() const { return port_; }
 
-private:
+  private:
     struct Connection : std::enable_shared_from_this<Connection> {
         explicit Connection(tcp::socket s) : socket(std::move(s)) {}
         void Read() {
@@ -103,7 +103,7 @@ LoopbackPeer& Peer() {
 
 // The least a client can do: one blocking write, blocking reads until the whole reply is in.
 class RawClient {
-public:
+  public:
     RawClient() : socket_(io_) {
         socket_.connect(tcp::endpoint(asio::ip::address_v4::loopback(), Peer().Port()));
         socket_.set_option(tcp::no_delay(true));
@@ -114,7 +114,7 @@ public:
         benchmark::DoNotOptimize(reply_);
     }
 
-private:
+  private:
     asio::io_context io_;
     tcp::socket socket_;
     const std::string request_ = std::string(kCommand) + "\r";
@@ -123,7 +123,7 @@ private:
 
 // The command session as Connect would leave it, for the length of one benchmark.
 class LinkSession {
-public:
+  public:
     LinkSession() {
         trevane::g_controller.Set(
             std::make_shared<trevane::TcpMotionClient>("127.0.0.1", Peer().Port()));
@@ -181,7 +181,7 @@ void PairedExchanges(benchmark::State& state) {
 
 // Prints the usual table, then each side's median rate and their ratio.
 class RatioReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
@@ -213,7 +213,7 @@ public:
                     Median("paired_ratio"));
     }
 
-private:
+  private:
     double Median(const std::string& name) {
         std::vector<double>& rates = rates_[name];
         if (rates.empty()) {

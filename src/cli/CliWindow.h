@@ -16,7 +16,7 @@ namespace trevane::cli {
 // test status lines go to the output stream. Timers do nothing: the CLI does not poll.
 // Operations run on the calling thread and may come from any thread.
 class CliWindow final : public WindowOps {
-public:
+  public:
     CliWindow(std::ostream& out, std::ostream& err);
 
     void SetAddress(std::string address);
@@ -49,7 +49,7 @@ public:
                      bool ownedByWindow) override;
     void OpenFolder(const std::string& path) override;
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::ostream& out_;
     std::ostream& err_;

@@ -15,9 +15,9 @@ struct Invocation {
 
 // Exit codes shared by every verb.
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailed = 1;        // the verb ran, but an exchange or check failed
-inline constexpr int kExitUsage = 2;         // bad arguments or no connection
-inline constexpr int kExitInterrupted = 130; // Ctrl-C
+inline constexpr int kExitFailed = 1;         // the verb ran, but an exchange or check failed
+inline constexpr int kExitUsage = 2;          // bad arguments or no connection
+inline constexpr int kExitInterrupted = 130;  // Ctrl-C
 
 struct Verb {
     std::string name;

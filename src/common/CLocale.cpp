@@ -54,8 +54,8 @@ double ReadNumberAsDouble(std::string_view text) {
     } else {
         // from_chars reads "inf", "infinity" and "nan" as strtod does; it never looks at the
         // locale, so a decimal comma in the environment cannot change the result.
-        auto result =
-            std::from_chars(rest.data(), rest.data() + rest.size(), value, std::chars_format::general);
+        auto result = std::from_chars(rest.data(), rest.data() + rest.size(), value,
+                                      std::chars_format::general);
         if (result.ec == std::errc::result_out_of_range) {
             // strtod gives HUGE_VAL on overflow and (next to) zero on underflow, which a negative
             // exponent tells apart; from_chars leaves `value` untouched in both cases.
@@ -73,7 +73,9 @@ double ReadNumberAsDouble(std::string_view text) {
     return negative ? -value : value;
 }
 
-float ReadNumber(std::string_view text) { return static_cast<float>(ReadNumberAsDouble(text)); }
+float ReadNumber(std::string_view text) {
+    return static_cast<float>(ReadNumberAsDouble(text));
+}
 
 std::string FormatFixed(double value) {
     char buffer[512];
@@ -111,13 +113,27 @@ std::string FormatTimeC(std::string_view pattern, const std::tm& time) {
                 out.push_back(':');
                 AppendTwoDigits(out, time.tm_sec);
                 break;
-            case 'm': AppendTwoDigits(out, time.tm_mon + 1); break;
-            case 'd': AppendTwoDigits(out, time.tm_mday); break;
-            case 'y': AppendTwoDigits(out, ((time.tm_year % 100) + 100) % 100); break;
-            case 'H': AppendTwoDigits(out, time.tm_hour); break;
-            case 'M': AppendTwoDigits(out, time.tm_min); break;
-            case 'S': AppendTwoDigits(out, time.tm_sec); break;
-            case '%': out.push_back('%'); break;
+            case 'm':
+                AppendTwoDigits(out, time.tm_mon + 1);
+                break;
+            case 'd':
+                AppendTwoDigits(out, time.tm_mday);
+                break;
+            case 'y':
+                AppendTwoDigits(out, ((time.tm_year % 100) + 100) % 100);
+                break;
+            case 'H':
+                AppendTwoDigits(out, time.tm_hour);
+                break;
+            case 'M':
+                AppendTwoDigits(out, time.tm_min);
+                break;
+            case 'S':
+                AppendTwoDigits(out, time.tm_sec);
+                break;
+            case '%':
+                out.push_back('%');
+                break;
             default:
                 out.push_back('%');
                 out.push_back(conversion);

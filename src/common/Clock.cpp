@@ -15,11 +15,13 @@ bool RealClock::SleepFor(Duration duration, std::stop_token stop) {
 VirtualClock::VirtualClock(std::chrono::system_clock::time_point wallStart)
     : wallStart_(wallStart) {}
 
-Clock::TimePoint VirtualClock::Now() { return TimePoint{} + Duration(elapsedNs_.load()); }
+Clock::TimePoint VirtualClock::Now() {
+    return TimePoint{} + Duration(elapsedNs_.load());
+}
 
 std::chrono::system_clock::time_point VirtualClock::WallNow() {
-    return wallStart_ +
-           std::chrono::duration_cast<std::chrono::system_clock::duration>(Duration(elapsedNs_.load()));
+    return wallStart_ + std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                            Duration(elapsedNs_.load()));
 }
 
 bool VirtualClock::SleepFor(Duration duration, std::stop_token stop) {
@@ -30,7 +32,9 @@ bool VirtualClock::SleepFor(Duration duration, std::stop_token stop) {
     return !stop.stop_requested();
 }
 
-void VirtualClock::Advance(Duration duration) { elapsedNs_.fetch_add(duration.count()); }
+void VirtualClock::Advance(Duration duration) {
+    elapsedNs_.fetch_add(duration.count());
+}
 
 namespace {
 std::mutex g_clockMutex;

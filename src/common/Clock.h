@@ -12,7 +12,7 @@ namespace trevane {
 // the whole automatic test (about 30 s of waits) in virtual time against the in-process
 // simulated controller.
 class Clock {
-public:
+  public:
     using Duration = std::chrono::nanoseconds;
     using TimePoint = std::chrono::steady_clock::time_point;
 
@@ -28,7 +28,7 @@ public:
 };
 
 class RealClock final : public Clock {
-public:
+  public:
     TimePoint Now() override { return std::chrono::steady_clock::now(); }
     std::chrono::system_clock::time_point WallNow() override {
         return std::chrono::system_clock::now();
@@ -39,9 +39,9 @@ public:
 // Time that moves only when someone sleeps or advances it. Waits return at once after moving
 // the clock forward, so a test's 30 s of waits cost nothing. Safe to use from several threads.
 class VirtualClock final : public Clock {
-public:
-    explicit VirtualClock(std::chrono::system_clock::time_point wallStart =
-                              std::chrono::system_clock::time_point{});
+  public:
+    explicit VirtualClock(
+        std::chrono::system_clock::time_point wallStart = std::chrono::system_clock::time_point{});
 
     TimePoint Now() override;
     std::chrono::system_clock::time_point WallNow() override;
@@ -50,7 +50,7 @@ public:
     void Advance(Duration duration);
     Duration Elapsed() const { return Duration(elapsedNs_.load()); }
 
-private:
+  private:
     std::chrono::system_clock::time_point wallStart_;
     std::atomic<std::int64_t> elapsedNs_{0};
 };

@@ -6,18 +6,20 @@
 // controller writes it. All fields are little-endian.
 namespace trevane::record {
 
-inline constexpr std::size_t kHeaderSize = 40;       // header and I/O block
-inline constexpr std::size_t kLengthOffset = 2;      // header bytes 2 and 3: total length
+inline constexpr std::size_t kHeaderSize = 40;   // header and I/O block
+inline constexpr std::size_t kLengthOffset = 2;  // header bytes 2 and 3: total length
 inline constexpr std::size_t kAxisBlockSize = 28;
-inline constexpr std::size_t kAxisCount = 4;         // X, Y, Z, W
+inline constexpr std::size_t kAxisCount = 4;  // X, Y, Z, W
 inline constexpr std::size_t kMinimumSize = kHeaderSize + kAxisCount * kAxisBlockSize;  // 152
 
-constexpr std::size_t AxisBlockOffset(std::size_t axis) { return kHeaderSize + kAxisBlockSize * axis; }
+constexpr std::size_t AxisBlockOffset(std::size_t axis) {
+    return kHeaderSize + kAxisBlockSize * axis;
+}
 
 // Offsets inside one axis block.
-inline constexpr std::size_t kStatusWord = 0;    // uint16
-inline constexpr std::size_t kSwitches = 2;      // uint8
-inline constexpr std::size_t kStopCode = 3;      // uint8
+inline constexpr std::size_t kStatusWord = 0;         // uint16
+inline constexpr std::size_t kSwitches = 2;           // uint8
+inline constexpr std::size_t kStopCode = 3;           // uint8
 inline constexpr std::size_t kReferencePosition = 4;  // int32
 inline constexpr std::size_t kMotorPosition = 8;      // int32
 inline constexpr std::size_t kPositionError = 12;     // int32

@@ -7,9 +7,13 @@ namespace {
 thread_local std::stop_token t_stopToken;
 }
 
-std::stop_token CurrentStopToken() { return t_stopToken; }
+std::stop_token CurrentStopToken() {
+    return t_stopToken;
+}
 
-bool CurrentThreadStopRequested() { return t_stopToken.stop_requested(); }
+bool CurrentThreadStopRequested() {
+    return t_stopToken.stop_requested();
+}
 
 void ThrowIfStopRequested() {
     if (t_stopToken.stop_requested()) {
@@ -28,6 +32,8 @@ ScopedStopToken::ScopedStopToken(std::stop_token token) : previous_(t_stopToken)
     t_stopToken = std::move(token);
 }
 
-ScopedStopToken::~ScopedStopToken() { t_stopToken = std::move(previous_); }
+ScopedStopToken::~ScopedStopToken() {
+    t_stopToken = std::move(previous_);
+}
 
 }  // namespace trevane

@@ -22,13 +22,13 @@ void Wait(std::chrono::milliseconds duration);
 
 // Installs `token` as the calling thread's stop token for the scope's lifetime.
 class ScopedStopToken {
-public:
+  public:
     explicit ScopedStopToken(std::stop_token token);
     ~ScopedStopToken();
     ScopedStopToken(const ScopedStopToken&) = delete;
     ScopedStopToken& operator=(const ScopedStopToken&) = delete;
 
-private:
+  private:
     std::stop_token previous_;
 };
 

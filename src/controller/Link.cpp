@@ -21,7 +21,8 @@ void ReportCommandError() {
     window->ScrollTranscriptToEnd();
 }
 
-std::shared_ptr<MotionClient> OpenSession(const SessionFactory& factory, const std::string& address) {
+std::shared_ptr<MotionClient> OpenSession(const SessionFactory& factory,
+                                          const std::string& address) {
     std::shared_ptr<MotionClient> session = factory(address);
     if (!session) {
         throw MotionError("no session could be opened to '" + address + "'");

@@ -14,7 +14,7 @@ namespace trevane {
 // Readers get their own reference, so Connect never frees a session under an exchange that is
 // still running on another thread.
 class SessionSlot {
-public:
+  public:
     std::shared_ptr<MotionClient> Get() const {
         std::lock_guard lock(mutex_);
         return session_;
@@ -30,7 +30,7 @@ public:
     void Reset() { Set(nullptr); }
     explicit operator bool() const { return Get() != nullptr; }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::shared_ptr<MotionClient> session_;
 };

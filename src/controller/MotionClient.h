@@ -12,7 +12,7 @@ namespace trevane {
 // TCP client, the in-process simulated controller, test doubles) meets this contract.
 // Failures are thrown as exceptions; callers never inspect them beyond catching.
 class MotionClient {
-public:
+  public:
     virtual ~MotionClient() = default;
 
     // Sends `command` followed by `terminator` and returns the reply up to the acknowledgement.
@@ -34,7 +34,7 @@ public:
 // The failure every implementation of the project throws. Its text names what failed and with
 // which input, for logs of the command-line front end; the window never shows it.
 class MotionError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

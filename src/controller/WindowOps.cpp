@@ -6,7 +6,7 @@ namespace trevane {
 namespace {
 
 class NoWindow final : public WindowOps {
-public:
+  public:
     std::string ReadAddress() override { return {}; }
     void AppendTranscript(const std::string&) override {}
     void ScrollTranscriptToEnd() override {}

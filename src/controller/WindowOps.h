@@ -16,7 +16,7 @@ namespace trevane {
 // and an operation queued by such a caller that reaches the window's thread after the stop is
 // skipped too.
 class WindowOps {
-public:
+  public:
     virtual ~WindowOps() = default;
 
     // IDC_IPADDRESS: at most 254 characters.

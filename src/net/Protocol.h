@@ -19,7 +19,7 @@ inline constexpr std::string_view kIdentityRequest = "\x12\x16";
 
 // Bytes that do not frame as a reply (or a reply past its bound): the stream is out of step.
 class ReplyFormatError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -31,7 +31,7 @@ enum class ReplyKind {
 
 // Reads one reply incrementally: feed it bytes as they arrive until Done().
 class ReplyParser {
-public:
+  public:
     // `acknowledgements`: how many acks end the reply (one per CR sent, Text only).
     // `accepted`: the ack byte that means success; "?" always means rejection.
     explicit ReplyParser(ReplyKind kind, std::size_t acknowledgements = 1,
@@ -49,7 +49,7 @@ public:
     const std::string& Data() const { return data_; }
     std::string TakeData() { return std::move(data_); }
 
-private:
+  private:
     bool IsAck(char byte) const { return byte == accepted_ || byte == kRejected; }
     void Acknowledge(char byte);
     void Append(char byte);

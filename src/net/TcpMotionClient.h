@@ -26,7 +26,7 @@ inline constexpr std::size_t kMaxReplyBytes = 1024 * 1024;
 // A rejected request ("?") throws too, with the controller's reason ("TC1") in the text; the
 // session goes on.
 class TcpMotionClient final : public MotionClient {
-public:
+  public:
     // Connects to `address` (dotted IPv4 only) and `port`; throws MotionError naming the address
     // when it cannot.
     TcpMotionClient(const std::string& address, std::uint16_t port, TcpTimeouts timeouts = {});
@@ -38,7 +38,7 @@ public:
     std::string programUpload() override;
     std::vector<char> record(const std::string& query) override;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -24,7 +24,7 @@ constexpr int kExitUsage = 2;
 // sigwait on the main thread, so no thread can be picked to run a handler and the stop never
 // depends on which thread the kernel delivers to (sanitizer runtimes defer handlers).
 class StopSignals {
-public:
+  public:
     StopSignals() {
 #ifndef _WIN32
         sigemptyset(&set_);
@@ -46,7 +46,7 @@ public:
 #endif
     }
 
-private:
+  private:
 #ifndef _WIN32
     sigset_t set_;
 #endif

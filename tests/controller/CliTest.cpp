@@ -85,7 +85,7 @@ std::optional<PeerReply> Answers(const std::string& request) {
 }
 
 class CliTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
 #ifdef _WIN32
         GTEST_SKIP() << "runs the program through a POSIX shell";

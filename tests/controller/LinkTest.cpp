@@ -49,7 +49,7 @@ std::optional<PeerReply> Answers(const std::string& request) {
 
 // Logs when each session opens and closes, to check the order Connect keeps.
 class TracedSession final : public MotionClient {
-public:
+  public:
     TracedSession(std::shared_ptr<MotionClient> inner, std::vector<std::string>& log, int id)
         : inner_(std::move(inner)), log_(log), id_(id) {
         log_.push_back("open " + std::to_string(id_));
@@ -63,14 +63,14 @@ public:
     std::string programUpload() override { return inner_->programUpload(); }
     std::vector<char> record(const std::string& q) override { return inner_->record(q); }
 
-private:
+  private:
     std::shared_ptr<MotionClient> inner_;
     std::vector<std::string>& log_;
     int id_;
 };
 
 class LinkTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         SetWindow(window);
         SetSessionFactory(MakeTcpSessionFactory(peer.Port(), kQuick));

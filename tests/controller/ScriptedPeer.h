@@ -20,7 +20,7 @@ using PeerScript = std::function<std::optional<PeerReply>(const std::string& req
 // A controller stand-in on 127.0.0.1 that answers each CR-terminated request by a script.
 // Serves any number of connections from one thread of its own.
 class ScriptedPeer {
-public:
+  public:
     explicit ScriptedPeer(PeerScript script);
     ~ScriptedPeer();
     ScriptedPeer(const ScriptedPeer&) = delete;
@@ -35,7 +35,7 @@ public:
 
     struct Impl;
 
-private:
+  private:
     std::unique_ptr<Impl> impl_;
 };
 

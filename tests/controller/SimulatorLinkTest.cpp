@@ -19,7 +19,7 @@ using ::testing::HasSubstr;
 
 // The link end to end: Connect and SendCommand over TCP to the simulated controller's server.
 class SimulatorLinkTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         SetWindow(window);
         SetSessionFactory(MakeTcpSessionFactory(server.Port()));

@@ -66,7 +66,7 @@ std::optional<PeerReply> Answers(const std::string& request) {
 }
 
 class TcpMotionClientTest : public ::testing::Test {
-protected:
+  protected:
     std::unique_ptr<TcpMotionClient> Open() {
         return std::make_unique<TcpMotionClient>("127.0.0.1", peer.Port(), kQuick);
     }

@@ -12,7 +12,7 @@ namespace trevane::testing {
 // A headless window that records what the logic did to it. Thread-safe; operations run on the
 // calling thread.
 class RecordingWindow : public WindowOps {
-public:
+  public:
     struct Message {
         std::string text;
         std::string caption;
@@ -58,7 +58,7 @@ public:
                      bool ownedByWindow) override;
     void OpenFolder(const std::string& path) override;
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::string address_ = "127.0.0.1";
     bool axes_[4] = {false, false, false, false};
