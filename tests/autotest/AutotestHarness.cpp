@@ -1,5 +1,6 @@
 #include "AutotestHarness.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cstdlib>
@@ -333,6 +334,22 @@ std::string AutotestFixture::LogBytes() const {
 
 std::vector<std::string> AutotestFixture::Entries() const {
     return window_->TestStatusHistory();
+}
+
+std::vector<std::string> AutotestFixture::EntriesOf(const std::string& axis) const {
+    std::vector<std::string> entries;
+    for (const std::string& entry : Entries()) {
+        if (entry.starts_with(axis + " Axis")) {
+            entries.push_back(entry);
+        }
+    }
+    return entries;
+}
+
+std::vector<std::string> After(const std::vector<std::string>& all, const std::string& first) {
+    auto it = std::find(all.begin(), all.end(), first);
+    return it == all.end() ? std::vector<std::string>{}
+                           : std::vector<std::string>(it + 1, all.end());
 }
 
 namespace {

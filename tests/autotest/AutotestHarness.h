@@ -151,6 +151,8 @@ class AutotestFixture : public ::testing::Test {
     std::string LogBytes() const;
     // Status-line texts set by the test, in order.
     std::vector<std::string> Entries() const;
+    // The entries that begin with `axis` followed by " Axis".
+    std::vector<std::string> EntriesOf(const std::string& axis) const;
 
     std::shared_ptr<TestClock> clock_;
     std::shared_ptr<TestWindow> window_;
@@ -164,6 +166,9 @@ class AutotestFixture : public ::testing::Test {
 // Torque and error readings that differ from cycle to cycle and stay inside their limits: the
 // n-th "TT" of an axis reads -(0.1 + 0.005 n) with four decimals, the n-th "TE" reads n % 97 - 48.
 ScriptedController::Script VaryingReadings();
+
+// What follows the first `first` in `all` (nothing when it is not there).
+std::vector<std::string> After(const std::vector<std::string>& all, const std::string& first);
 
 // The log's entry texts in order: stamps removed, stored line ends (CR LF) kept as they are.
 std::vector<std::string> SplitLogEntries(const std::string& log);

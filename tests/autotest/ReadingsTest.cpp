@@ -28,20 +28,8 @@ class Readings : public AutotestFixture {
         RunConfigurationChecks();
         RunAxisMotionTest();
     }
-    std::vector<std::string> EntriesOf(const std::string& axis) const {
-        std::vector<std::string> entries;
-        for (const std::string& entry : Entries()) {
-            if (entry.starts_with(axis + " Axis")) {
-                entries.push_back(entry);
-            }
-        }
-        return entries;
-    }
     std::vector<std::string> CommandsAfter(const std::string& first) const {
-        const std::vector<std::string> all = controller_->Commands();
-        auto it = std::find(all.begin(), all.end(), first);
-        return it == all.end() ? std::vector<std::string>{}
-                               : std::vector<std::string>(it + 1, all.end());
+        return After(controller_->Commands(), first);
     }
 };
 

@@ -44,21 +44,8 @@ class SimulatedMachine : public AutotestFixture {
         ASSERT_TRUE(g_connected);
     }
 
-    std::vector<std::string> EntriesOf(const std::string& axis) const {
-        std::vector<std::string> entries;
-        for (const std::string& entry : Entries()) {
-            if (entry.starts_with(axis + " Axis")) {
-                entries.push_back(entry);
-            }
-        }
-        return entries;
-    }
-
     std::vector<std::string> SentAfter(const std::string& first) const {
-        const std::vector<std::string> all = machine_->ReceivedCommands();
-        auto it = std::find(all.begin(), all.end(), first);
-        return it == all.end() ? std::vector<std::string>{}
-                               : std::vector<std::string>(it + 1, all.end());
+        return After(machine_->ReceivedCommands(), first);
     }
 
     std::shared_ptr<sim::Machine> machine_;
