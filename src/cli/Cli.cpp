@@ -1,8 +1,10 @@
 #include "cli/Cli.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstdlib>
 #include <functional>
 #include <iostream>
 #include <mutex>
@@ -36,14 +38,21 @@ std::string SessionError() {
     return g_sessionError;
 }
 
-// Set from the signal handler: a lock-free atomic is the one thing a handler may touch.
-std::atomic<bool> g_interrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
+// Counted in the signal handler: a lock-free atomic is the one thing a handler may touch.
+std::atomic<int> g_interrupts{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 extern "C" void HandleInterruptSignal(int signal) {
-    g_interrupted.store(true);
-    std::signal(signal, SIG_DFL);  // a second Ctrl-C ends a verb that does not stop
+    g_interrupts.fetch_add(1);
+    // Where the platform resets the handler on delivery, arm it again for the next Ctrl-C.
+    std::signal(signal, HandleInterruptSignal);
 }
+
+// Tools such as timeout(1) signal the process and then its group: the copies of one request
+// land within microseconds of each other. Only a signal this long after the first that the
+// watcher saw is the operator asking a second time.
+constexpr auto kRepeatedInterrupt = std::chrono::milliseconds(300);
+constexpr auto kInterruptPoll = std::chrono::milliseconds(20);
 
 struct InterruptWatcher {
     std::mutex mutex;
@@ -56,23 +65,43 @@ InterruptWatcher& Watcher() {
     return watcher;
 }
 
-// A signal handler can wake no one, so the watcher looks at the flag every 20 ms.
+void RunInterruptCallbacks() {
+    std::vector<std::function<void()>> callbacks;
+    {
+        std::lock_guard lock(Watcher().mutex);
+        callbacks = Watcher().callbacks;
+    }
+    for (auto& callback : callbacks) {
+        callback();
+    }
+}
+
+// A signal handler can wake no one, so the watcher looks at the count every 20 ms. The first
+// interrupt runs the callbacks (a jog stops its axes, a test aborts); a second one asked for
+// later ends the program at once, for a verb that does not stop.
 void WatchForInterrupt(std::stop_token stop) {
     std::mutex mutex;
     std::condition_variable_any never;
     std::unique_lock lock(mutex);
-    while (!stop.stop_requested()) {
-        if (never.wait_for(lock, stop, std::chrono::milliseconds(20),
-                           [] { return g_interrupted.load(); })) {
-            std::vector<std::function<void()>> callbacks;
-            {
-                std::lock_guard watcherLock(Watcher().mutex);
-                callbacks = Watcher().callbacks;
-            }
-            for (auto& callback : callbacks) {
-                callback();
-            }
+    while (!never.wait_for(lock, stop, kInterruptPoll, [] { return g_interrupts.load() > 0; })) {
+        if (stop.stop_requested()) {
             return;
+        }
+    }
+    const auto firstSeen = std::chrono::steady_clock::now();
+    int seen = g_interrupts.load();
+    RunInterruptCallbacks();
+    while (!never.wait_for(lock, stop, kInterruptPoll, [] { return false; })) {
+        if (stop.stop_requested()) {
+            return;
+        }
+        const int count = g_interrupts.load();
+        if (std::chrono::steady_clock::now() - firstSeen < kRepeatedInterrupt) {
+            seen = count;
+        } else if (count > seen) {
+            std::cerr << "trevane-cli: interrupted again; ending at once without stopping"
+                      << std::endl;
+            std::_Exit(kExitInterrupted);
         }
     }
 }
@@ -128,19 +157,21 @@ bool ConnectLikeTheWindow(const Invocation& invocation) {
 }
 
 bool InterruptRequested() {
-    return g_interrupted.load();
+    return g_interrupts.load() > 0;
 }
 
 void OnInterrupt(std::function<void()> onInterrupt) {
-    InterruptWatcher& watcher = Watcher();
-    std::lock_guard lock(watcher.mutex);
-    watcher.callbacks.push_back(std::move(onInterrupt));
-    if (!watcher.thread.joinable()) {
-        watcher.thread = std::jthread(WatchForInterrupt);
-    }
+    std::lock_guard lock(Watcher().mutex);
+    Watcher().callbacks.push_back(std::move(onInterrupt));
 }
 
 void InstallInterruptHandlers() {
+    {
+        std::lock_guard lock(Watcher().mutex);
+        if (!Watcher().thread.joinable()) {
+            Watcher().thread = std::jthread(WatchForInterrupt);
+        }
+    }
     std::signal(SIGINT, HandleInterruptSignal);
     std::signal(SIGTERM, HandleInterruptSignal);
 }

@@ -6,7 +6,8 @@
 // What main() sets up and takes down around a verb; the verbs themselves use Verbs.h.
 namespace trevane::cli {
 
-// SIGINT and SIGTERM set the interrupt flag; a second signal ends the program at once.
+// SIGINT and SIGTERM set the interrupt flag and start the watcher that runs OnInterrupt
+// callbacks; a second interrupt asked for later ends the program at once.
 void InstallInterruptHandlers();
 // Stops and joins the thread that runs OnInterrupt callbacks.
 void StopInterruptWatcher();

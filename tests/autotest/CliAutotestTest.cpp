@@ -1,20 +1,22 @@
-#include <cstdlib>
+#include <signal.h>
+
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#ifndef _WIN32
-#include <sys/wait.h>
-#endif
-
 #include "common/Clock.h"
 #include "sim/Simulator.h"
+#include "support/ChildProcess.h"
 
 // trevane-cli's autotest verb run as a program, against the simulated controller on loopback.
 namespace trevane {
@@ -23,19 +25,8 @@ namespace {
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
 
-struct CliRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Quoted(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return quoted + "'";
-}
+using testing::ChildProcess;
+using testing::ProgramRun;
 
 std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -54,22 +45,27 @@ class CliAutotest : public ::testing::Test {
         std::filesystem::remove_all(dir_, ignored);
     }
 
-    // Runs trevane-cli in the scratch folder; `prefix` goes before it (for example a timeout).
-    CliRun Run(const std::string& arguments, const std::string& prefix = "") {
-        const std::string out = (dir_ / "out.txt").string();
-        const std::string err = (dir_ / "err.txt").string();
-        const std::string command = "cd " + Quoted(dir_.string()) + " && " + prefix +
-                                    Quoted(TREVANE_CLI_PATH) + " " + arguments + " </dev/null >" +
-                                    Quoted(out) + " 2>" + Quoted(err);
-        CliRun run;
-        const int status = std::system(command.c_str());
-#ifndef _WIN32
-        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-#else
-        run.exitCode = status;
-#endif
-        run.out = ReadFile(out);
-        run.err = ReadFile(err);
+    static std::vector<std::string> Words(const std::string& arguments) {
+        std::istringstream in(arguments);
+        std::vector<std::string> words;
+        for (std::string word; in >> word;) {
+            words.push_back(word);
+        }
+        return words;
+    }
+
+    // Runs trevane-cli in the scratch folder; with `interruptAfter`, Ctrl-C reaches it then.
+    ProgramRun Run(const std::string& arguments,
+                   std::chrono::milliseconds interruptAfter = std::chrono::milliseconds(0)) {
+        ChildProcess cli(TREVANE_CLI_PATH, Words(arguments), dir_);
+        if (interruptAfter.count() > 0) {
+            std::this_thread::sleep_for(interruptAfter);
+            cli.Signal(SIGINT);
+        }
+        ProgramRun run;
+        run.exitCode = cli.WaitForExit(std::chrono::seconds(120));
+        run.out = cli.Output();
+        run.err = cli.Errors();
         return run;
     }
 
@@ -88,7 +84,7 @@ class CliAutotest : public ::testing::Test {
 };
 
 TEST_F(CliAutotest, RefusesArgumentsItDoesNotKnow) {
-    const CliRun run = Run("--address 127.0.0.1 autotest --report --fast");
+    const ProgramRun run = Run("--address 127.0.0.1 autotest --report --fast");
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_THAT(run.err, HasSubstr("unknown argument '--fast'"));
     EXPECT_TRUE(LogFiles().empty());
@@ -102,29 +98,28 @@ TEST_F(CliAutotest, WithoutAControllerItExitsTwoAndRunsNoTest) {
         sim::Server server(machine, "127.0.0.1", 0);
         port = server.Port();
     }
-    const CliRun run = Run("--address 127.0.0.1 --port " + std::to_string(port) + " autotest");
+    const ProgramRun run = Run("--address 127.0.0.1 --port " + std::to_string(port) + " autotest");
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_THAT(run.err, HasSubstr("Connection Failed"));
     EXPECT_EQ(run.out, "");
     EXPECT_TRUE(LogFiles().empty());
 }
 
-#ifndef _WIN32
 TEST_F(CliAutotest, CtrlCAbortsTheTestAsTheButtonDoes) {
     auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
     sim::Server server(machine, "127.0.0.1", 0);
     // SIGINT 1.5 s in: inside the checks' 2 s wait, or earlier on a slow machine.
-    const CliRun run =
+    const ProgramRun run =
         Run("--address 127.0.0.1 --port " + std::to_string(server.Port()) + " autotest",
-            "timeout --preserve-status -s INT 1.5 ");
+            std::chrono::milliseconds(1500));
     EXPECT_EQ(run.exitCode, 130) << run.err;
-    EXPECT_THAT(run.out, testing::StartsWith("Starting Test\n"));
+    EXPECT_THAT(run.out, ::testing::StartsWith("Starting Test\n"));
     EXPECT_THAT(run.out, EndsWith("\nTest Aborted by User\n"));
     const auto logs = LogFiles();
     ASSERT_EQ(logs.size(), 1u);
     const std::string log = ReadFile(logs[0]);
     EXPECT_THAT(log, EndsWith("  Test Aborted by User\r\n"));
-    EXPECT_THAT(log, testing::Not(HasSubstr("Exit Motion")));
+    EXPECT_THAT(log, ::testing::Not(HasSubstr("Exit Motion")));
     // The name as the window makes it, without its trailing blank.
     EXPECT_EQ(logs[0].filename().string().size(), 29u);
     EXPECT_THAT(run.err, HasSubstr(logs[0].filename().string()));
@@ -133,9 +128,9 @@ TEST_F(CliAutotest, CtrlCAbortsTheTestAsTheButtonDoes) {
 TEST_F(CliAutotest, ReportIsWrittenBesideTheLogAlsoAfterCtrlC) {
     auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
     sim::Server server(machine, "127.0.0.1", 0);
-    const CliRun run =
+    const ProgramRun run =
         Run("--address 127.0.0.1 --port " + std::to_string(server.Port()) + " autotest --report",
-            "timeout --preserve-status -s INT 1.5 ");
+            std::chrono::milliseconds(1500));
     EXPECT_EQ(run.exitCode, 130) << run.err;
     const auto logs = LogFiles();
     ASSERT_EQ(logs.size(), 1u);
@@ -150,7 +145,6 @@ TEST_F(CliAutotest, ReportIsWrittenBesideTheLogAlsoAfterCtrlC) {
     EXPECT_THAT(html, HasSubstr(sim::kIdentityLine));
     EXPECT_EQ(ReadFile(dir_ / (base + ".csv")), "move,axis,target,cycle,time_ms,torque,error\r\n");
 }
-#endif
 
 }  // namespace
 }  // namespace trevane

@@ -1,12 +1,14 @@
-#include <sys/wait.h>
+#include <signal.h>
 
-#include <cstdlib>
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -14,6 +16,7 @@
 
 #include "common/Clock.h"
 #include "sim/Simulator.h"
+#include "support/ChildProcess.h"
 
 // trevane-cli's machine and console verbs as a program, against the simulated controller's TCP
 // server on loopback, judged by exit codes, output and what the machine received.
@@ -24,23 +27,9 @@ namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-struct CliResult {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
 std::string ReadBytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-std::string Quoted(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return quoted + "'";
 }
 
 class CliVerbsTest : public ::testing::Test {
@@ -54,23 +43,28 @@ class CliVerbsTest : public ::testing::Test {
     }
     void TearDown() override { fs::remove_all(folder_); }
 
-    // `prefix` runs in front of the program (for example a timeout that sends Ctrl-C).
-    CliResult Run(const std::vector<std::string>& args, const std::string& prefix = "") {
-        std::string command = "cd " + Quoted(folder_.string()) + " && " + prefix + " " +
-                              Quoted(TREVANE_CLI_PATH) + " --address 127.0.0.1 --port " +
-                              std::to_string(server_->Port());
-        for (const std::string& arg : args) {
-            command += " " + Quoted(arg);
+    std::vector<std::string> At(const std::vector<std::string>& args) const {
+        std::vector<std::string> all = {"--address", "127.0.0.1", "--port",
+                                        std::to_string(server_->Port())};
+        all.insert(all.end(), args.begin(), args.end());
+        return all;
+    }
+
+    ProgramRun Run(const std::vector<std::string>& args) {
+        return RunProgram(TREVANE_CLI_PATH, At(args), folder_);
+    }
+
+    // True once the machine received `command`, within a bound.
+    bool Received(const std::string& command) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < deadline) {
+            const std::vector<std::string> lines = machine_->ReceivedCommands();
+            if (std::find(lines.begin(), lines.end(), command) != lines.end()) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        command += " </dev/null >out.txt 2>err.txt";
-        const int status = std::system(command.c_str());
-        CliResult result;
-        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result.out = ReadBytes(folder_ / "out.txt");
-        result.err = ReadBytes(folder_ / "err.txt");
-        fs::remove(folder_ / "out.txt");
-        fs::remove(folder_ / "err.txt");
-        return result;
+        return false;
     }
 
     std::vector<std::string> ReceivedAfterConnect() {
@@ -93,7 +87,7 @@ TEST_F(CliVerbsTest, RunExitsWithOneWhenACommandOfTheProcedureFailed) {
     EXPECT_THAT(ReceivedAfterConnect(), ElementsAre("AB1", "CB1", "CB2", "CB3", "CB4", "MO"));
 
     machine_->AddFault(sim::ParseFault("reject:CB3"));
-    const CliResult failed = Run({"run", "disable"});
+    const ProgramRun failed = Run({"run", "disable"});
     EXPECT_EQ(failed.exitCode, 1);
     EXPECT_THAT(failed.err, HasSubstr("1 command(s) failed"));
 
@@ -107,10 +101,14 @@ TEST_F(CliVerbsTest, JogStopsTheAxesAfterItsTimeAndWhenInterrupted) {
     EXPECT_THAT(ReceivedAfterConnect(),
                 ElementsAre("PT0,0,0,0", "JG-500,0,-500,0", "BG", "AB1", "PT1,1,1,1", "SP*=10000"));
 
+    // One Ctrl-C delivered twice, as timeout(1) sends it to the program and then its group.
     machine_->ClearReceived();
-    const CliResult interrupted =
-        Run({"jog", "Y", "700", "60"}, "timeout --preserve-status -s INT 0.5");
-    EXPECT_EQ(interrupted.exitCode, 130) << interrupted.err;
+    ChildProcess jog(TREVANE_CLI_PATH, At({"jog", "Y", "700", "60"}), folder_);
+    ASSERT_TRUE(Received("BG"));
+    jog.Signal(SIGINT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    jog.Signal(SIGINT);
+    EXPECT_EQ(jog.WaitForExit(), 130) << jog.Errors();
     const std::vector<std::string> received = ReceivedAfterConnect();
     ASSERT_GE(received.size(), 3U);
     EXPECT_THAT(std::vector(received.end() - 3, received.end()),
@@ -121,8 +119,21 @@ TEST_F(CliVerbsTest, JogStopsTheAxesAfterItsTimeAndWhenInterrupted) {
     EXPECT_EQ(Run({"jog", "X", "5", "-1"}).exitCode, 2);
 }
 
+TEST_F(CliVerbsTest, ASecondCtrlCLaterEndsAVerbThatIsStillWaiting) {
+    // A silent controller holds the connection in its one-second reply wait.
+    machine_->AddFault(sim::ParseFault("silent"));
+    ChildProcess connect(TREVANE_CLI_PATH, At({"connect"}), folder_);
+    ASSERT_TRUE(Received("HX"));
+    connect.Signal(SIGINT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    connect.Signal(SIGINT);
+    EXPECT_EQ(connect.WaitForExit(), 130);
+    EXPECT_THAT(connect.Errors(), HasSubstr("interrupted again; ending at once"));
+    EXPECT_THAT(connect.Errors(), ::testing::Not(HasSubstr("Connection Failed")));
+}
+
 TEST_F(CliVerbsTest, RecordPrintsTheThirteenRowsAligned) {
-    const CliResult result = Run({"record"});
+    const ProgramRun result = Run({"record"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     std::istringstream lines(result.out);
     std::vector<std::string> rows;
@@ -137,7 +148,7 @@ TEST_F(CliVerbsTest, RecordPrintsTheThirteenRowsAligned) {
     }
 
     machine_->AddFault(sim::ParseFault("short-record"));
-    const CliResult shortRecord = Run({"record"});
+    const ProgramRun shortRecord = Run({"record"});
     EXPECT_EQ(shortRecord.exitCode, 1);
     EXPECT_THAT(shortRecord.err, HasSubstr("152"));
 }
@@ -150,13 +161,13 @@ TEST_F(CliVerbsTest, DumpWritesTheProgramOrSaysWhyItDidNot) {
     EXPECT_EQ(ReadBytes(folder_ / "other.txt"), "#A\r\nEN\r\n");
 
     fs::create_directory(folder_ / "taken");
-    const CliResult unwritable = Run({"dump", "taken"});
+    const ProgramRun unwritable = Run({"dump", "taken"});
     EXPECT_EQ(unwritable.exitCode, 1);
     EXPECT_THAT(unwritable.err, HasSubstr("'taken'"));
 
     machine_->AddFault(sim::ParseFault("reject:UL"));
     machine_->SetStoredProgram("#B\r\nEN\r\n");
-    const CliResult failedUpload = Run({"dump"});
+    const ProgramRun failedUpload = Run({"dump"});
     EXPECT_EQ(failedUpload.exitCode, 1);
     EXPECT_THAT(failedUpload.err, HasSubstr("upload"));
     EXPECT_EQ(ReadBytes(folder_ / "logProgram.txt"), "#A\r\nEN\r\n");

@@ -2,19 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#ifndef _WIN32
-#include <sys/wait.h>
-#endif
-
 #include "controller/ScriptedPeer.h"
+#include "support/ChildProcess.h"
 
 namespace trevane {
 namespace {
@@ -23,52 +16,14 @@ using testing::ControllerScript;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using testing::PeerReply;
+using testing::ProgramRun;
+using testing::RunProgram;
 using testing::ScriptedPeer;
 using ::testing::StartsWith;
 
-struct CliResult {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ShellQuoted(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return quoted + "'";
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Runs the built trevane-cli with `args`, its output caught in files.
-CliResult RunCli(const std::vector<std::string>& args) {
-    // ctest runs each test as a process of its own, several at once: name files by the test.
-    static int run = 0;
-    const std::string base = ::testing::TempDir() + "trevane_cli_" +
-                             ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
-                             std::to_string(++run);
-    std::string command = ShellQuoted(TREVANE_CLI_PATH);
-    for (const std::string& arg : args) {
-        command += " " + ShellQuoted(arg);
-    }
-    command += " </dev/null >" + ShellQuoted(base + ".out") + " 2>" + ShellQuoted(base + ".err");
-    CliResult result;
-    const int status = std::system(command.c_str());
-#ifndef _WIN32
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-#endif
-    result.out = ReadFile(base + ".out");
-    result.err = ReadFile(base + ".err");
-    std::remove((base + ".out").c_str());
-    std::remove((base + ".err").c_str());
-    return result;
+// Runs the built trevane-cli with `args`.
+ProgramRun RunCli(const std::vector<std::string>& args) {
+    return RunProgram(TREVANE_CLI_PATH, args);
 }
 
 std::optional<PeerReply> Answers(const std::string& request) {
@@ -86,12 +41,6 @@ std::optional<PeerReply> Answers(const std::string& request) {
 
 class CliTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-#ifdef _WIN32
-        GTEST_SKIP() << "runs the program through a POSIX shell";
-#endif
-    }
-
     std::vector<std::string> At(std::vector<std::string> rest) const {
         std::vector<std::string> args = {"--address", "127.0.0.1", "--port",
                                          std::to_string(peer.Port())};
@@ -103,7 +52,7 @@ class CliTest : public ::testing::Test {
 };
 
 TEST_F(CliTest, HelpListsEveryLinkVerb) {
-    const CliResult result = RunCli({"--help"});
+    const ProgramRun result = RunCli({"--help"});
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_THAT(result.out, HasSubstr("  connect\n"));
     EXPECT_THAT(result.out, HasSubstr("  send [--repeat N] CMD [CMD ...]\n"));
@@ -120,7 +69,7 @@ TEST_F(CliTest, BadArgumentsGiveOneLineAndExitTwo) {
         {"--address", "127.0.0.1", "connect", "extra"},
     };
     for (const auto& args : cases) {
-        const CliResult result = RunCli(args);
+        const ProgramRun result = RunCli(args);
         SCOPED_TRACE(args.back());
         EXPECT_EQ(result.exitCode, 2);
         EXPECT_THAT(result.err, StartsWith("trevane-cli: "));
@@ -131,7 +80,7 @@ TEST_F(CliTest, BadArgumentsGiveOneLineAndExitTwo) {
 }
 
 TEST_F(CliTest, ConnectPrintsTheDescription) {
-    const CliResult result = RunCli(At({"connect"}));
+    const ProgramRun result = RunCli(At({"connect"}));
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.out,
               "127.0.0.1:" + std::to_string(peer.Port()) + " " + testing::kPeerIdentity + "\n");
@@ -140,8 +89,9 @@ TEST_F(CliTest, ConnectPrintsTheDescription) {
 }
 
 TEST_F(CliTest, RefusedConnectionExitsTwoWithConnectionFailed) {
-    const CliResult result = RunCli({"--address", "127.0.0.1", "--port",
-                                     std::to_string(testing::UnusedLoopbackPort()), "send", "TPX"});
+    const ProgramRun result =
+        RunCli({"--address", "127.0.0.1", "--port", std::to_string(testing::UnusedLoopbackPort()),
+                "send", "TPX"});
     EXPECT_EQ(result.exitCode, 2);
     EXPECT_THAT(result.err, StartsWith("trevane-cli: Connection Failed: "));
     EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1);
@@ -149,21 +99,21 @@ TEST_F(CliTest, RefusedConnectionExitsTwoWithConnectionFailed) {
 }
 
 TEST_F(CliTest, SendPrintsEachReplyOnItsOwnLine) {
-    const CliResult result = RunCli(At({"send", "TPX", "LS", "SH"}));
+    const ProgramRun result = RunCli(At({"send", "TPX", "LS", "SH"}));
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.out, "1234\na\nb\n\n");
     EXPECT_EQ(result.err, "");
 }
 
 TEST_F(CliTest, FailedExchangeExitsOneWithTheErrorLine) {
-    const CliResult result = RunCli(At({"send", "XQ", "TPX"}));
+    const ProgramRun result = RunCli(At({"send", "XQ", "TPX"}));
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.out, "\n1234\n");
     EXPECT_EQ(result.err, "a command error occurred\n");
 }
 
 TEST_F(CliTest, RepeatSendsNTimesAndPrintsTheLastReply) {
-    const CliResult result = RunCli(At({"send", "--repeat", "3", "TPX"}));
+    const ProgramRun result = RunCli(At({"send", "--repeat", "3", "TPX"}));
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.out, "1234\n");
     EXPECT_THAT(peer.Requests(), ElementsAre("HX", "\x12\x16", "TPX", "TPX", "TPX"));

@@ -1,12 +1,9 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -14,108 +11,26 @@
 
 #include "net/TcpMotionClient.h"
 #include "sim/RawConnection.h"
-
-extern char** environ;
+#include "support/ChildProcess.h"
 
 // trevane-sim as a process: start-up line, exit codes, and shutdown on SIGTERM.
 namespace trevane::sim::testing {
 namespace {
 
-using std::chrono::milliseconds;
+using trevane::testing::ChildProcess;
 
-// One child process with its standard output and error read through pipes.
-class SimProcess {
+// trevane-sim started with `arguments`.
+class SimProcess : public ChildProcess {
   public:
-    explicit SimProcess(std::vector<std::string> arguments) {
-        arguments.insert(arguments.begin(), TREVANE_SIM_PATH);
-        std::vector<char*> argv;
-        for (std::string& argument : arguments) {
-            argv.push_back(argument.data());
-        }
-        argv.push_back(nullptr);
-        int out[2];
-        int err[2];
-        if (pipe(out) != 0 || pipe(err) != 0) {
-            throw std::runtime_error("pipe failed");
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        posix_spawn_file_actions_addclose(&actions, err[0]);
-        const int result = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        close(err[1]);
-        out_ = out[0];
-        err_ = err[0];
-        if (result != 0) {
-            throw std::runtime_error(std::string("cannot start ") + TREVANE_SIM_PATH);
-        }
-    }
+    explicit SimProcess(const std::vector<std::string>& arguments)
+        : ChildProcess(TREVANE_SIM_PATH, arguments) {}
 
-    ~SimProcess() {
-        if (pid_ > 0 && !exited_) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        close(out_);
-        close(err_);
+    // Standard output up to its first line end.
+    std::string ReadOutputLine() {
+        WaitForOutput("\n", std::chrono::seconds(10));
+        const std::string out = Output();
+        return out.substr(0, out.find('\n') + 1);
     }
-
-    // Standard output up to the first line end (or all of it once the child closed it).
-    std::string ReadOutputLine(milliseconds timeout = milliseconds(10000)) {
-        return ReadFrom(out_, timeout, true);
-    }
-    std::string ReadAllOutput(milliseconds timeout = milliseconds(10000)) {
-        return ReadFrom(out_, timeout, false);
-    }
-    std::string ReadAllErrors(milliseconds timeout = milliseconds(10000)) {
-        return ReadFrom(err_, timeout, false);
-    }
-
-    void Signal(int signal) { kill(pid_, signal); }
-
-    // The exit code, or -1 when the child did not exit normally within the timeout.
-    int WaitForExit(milliseconds timeout = milliseconds(10000)) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < deadline) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                exited_ = true;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            }
-            std::this_thread::sleep_for(milliseconds(10));
-        }
-        return -1;
-    }
-
-  private:
-    static std::string ReadFrom(int fd, milliseconds timeout, bool oneLine) {
-        std::string text;
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (!(oneLine && text.find('\n') != std::string::npos)) {
-            const auto left = std::chrono::duration_cast<milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            pollfd entry{fd, POLLIN, 0};
-            if (left.count() <= 0 || poll(&entry, 1, static_cast<int>(left.count())) <= 0) {
-                break;
-            }
-            char buffer[4096];
-            const ssize_t count = read(fd, buffer, sizeof buffer);
-            if (count <= 0) {
-                break;
-            }
-            text.append(buffer, static_cast<std::size_t>(count));
-        }
-        return text;
-    }
-
-    pid_t pid_ = -1;
-    int out_ = -1;
-    int err_ = -1;
-    bool exited_ = false;
 };
 
 std::uint16_t PortOf(const std::string& line) {
@@ -147,10 +62,10 @@ TEST(SimProcessTest, SigintStopsItToo) {
 TEST(SimProcessTest, UnknownFaultIsNamedOnOneLineWithExitCode2) {
     SimProcess sim({"--port", "0", "--fault", "wobble:X"});
     EXPECT_EQ(sim.WaitForExit(), 2);
-    const std::string errors = sim.ReadAllErrors();
+    const std::string errors = sim.Errors();
     EXPECT_NE(errors.find("'wobble:X'"), std::string::npos) << errors;
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
-    EXPECT_EQ(sim.ReadAllOutput(), "");
+    EXPECT_EQ(sim.Output(), "");
 }
 
 TEST(SimProcessTest, BadOptionsExitWithCode2) {
@@ -164,7 +79,7 @@ TEST(SimProcessTest, BadOptionsExitWithCode2) {
 TEST(SimProcessTest, HelpListsOptionsFaultsStopCodesAndStatusBits) {
     SimProcess sim({"--help"});
     EXPECT_EQ(sim.WaitForExit(), 0);
-    const std::string help = sim.ReadAllOutput();
+    const std::string help = sim.Output();
     for (const char* text : {"--bind", "--port", "--fault", "stall:AXIS", "torque:AXIS",
                              "limit:AXIS:forward", "cn:1", "delay:MS", "drop:N", "reject:COMMAND",
                              "short-record", "silent", "Stop codes", "Status word bits", "5023"}) {
