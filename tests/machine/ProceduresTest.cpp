@@ -1,3 +1,4 @@
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,11 @@ struct ProcedureCase {
     void (*handler)();
     std::vector<std::string> commands;
 };
+
+// Keeps test names free of the case's bytes (function addresses differ from run to run).
+void PrintTo(const ProcedureCase& procedureCase, std::ostream* out) {
+    *out << procedureCase.name;
+}
 
 const std::vector<ProcedureCase>& Cases() {
     static const std::vector<ProcedureCase> cases = {
