@@ -55,6 +55,9 @@ QLineSeries* MakeSeries(QChart* chart, const QColor& colour, Qt::PenStyle style,
     QPen pen(colour);
     pen.setWidthF(style == Qt::SolidLine ? 1.5 : 1.0);
     pen.setStyle(style);
+    // Cosmetic pens take the raster engine's fast line path; a scaled dashed pen goes through
+    // the general stroker on every repaint, which was most of what the live plot cost.
+    pen.setCosmetic(true);
     series->setPen(pen);
     chart->addSeries(series);
     series->attachAxis(x);
