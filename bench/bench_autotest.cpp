@@ -69,9 +69,7 @@ class Bench {
     }
     ~Bench() {
         StopAndJoinTestThreads();
-        g_connected = false;
-        g_controller.Reset();
-        g_recordController.Reset();
+        CloseLink();
         server_.reset();
         SetSystemClock(nullptr);
         std::error_code ignored;

@@ -41,9 +41,7 @@ ConnectedWindow::ConnectedWindow(Link link)
 
 ConnectedWindow::~ConnectedWindow() {
     dialog_.reset();
-    g_connected = false;
-    g_controller.Reset();
-    g_recordController.Reset();
+    CloseLink();
     SetSessionFactory(nullptr);
     server_.reset();
 }

@@ -66,8 +66,7 @@ COstrelApp::COstrelApp(StartOptions options) : options_(std::move(options)) {}
 COstrelApp::~COstrelApp() {
     // The reference left its sessions to the end of the process; closing them here, before the
     // embedded controller stops, ends them in order instead.
-    g_controller.Reset();
-    g_recordController.Reset();
+    CloseLink();
     server_.reset();
     machine_.reset();
 }

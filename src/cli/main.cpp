@@ -124,9 +124,7 @@ int RunVerb(const Verb& verb, const Invocation& invocation) {
 // Sessions close before the program's own objects go away.
 void CloseEverything() {
     StopInterruptWatcher();
-    g_connected = false;
-    g_controller.Reset();
-    g_recordController.Reset();
+    CloseLink();
     SetSessionFactory(nullptr);
     SetWindow(nullptr);
 }

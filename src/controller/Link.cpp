@@ -61,6 +61,12 @@ std::string SendCommand(const std::string& command) {
     return {};
 }
 
+void CloseLink() {
+    g_connected = false;
+    g_controller.Reset();
+    g_recordController.Reset();
+}
+
 void OnConnect() {
     auto window = Window();
     g_connected = false;

@@ -54,6 +54,10 @@ std::string SendCommand(const std::string& command);
 // The Connect button's handler.
 void OnConnect();
 
+// Clears the connected flag and closes both sessions: at shutdown, so that sessions end before
+// what they talk to, and between tests.
+void CloseLink();
+
 // Text of the link that the window shows or that callers rely on.
 inline constexpr const char* kCommandErrorText = "a command error occurred";
 inline constexpr const char* kConnectionFailedText = "Connection Failed";

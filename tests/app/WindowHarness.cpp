@@ -62,11 +62,9 @@ void WindowTest::SetUp() {
     workDir_ = MakeTemporaryFolder();
     std::filesystem::current_path(workDir_);
     SetSystemClock(nullptr);
-    g_connected = false;
     g_testRunning = false;
     g_testProgress = 0;
-    g_controller.Reset();
-    g_recordController.Reset();
+    CloseLink();
     machine_ = std::make_shared<sim::Machine>(SystemClockShared());
     SetSessionFactory(sim::InProcessSessionFactory(machine_));
 }
@@ -74,9 +72,7 @@ void WindowTest::SetUp() {
 void WindowTest::TearDown() {
     CloseDialog();
     StopAndJoinTestThreads();
-    g_connected = false;
-    g_controller.Reset();
-    g_recordController.Reset();
+    CloseLink();
     SetSessionFactory(nullptr);
     SetWindow(nullptr);
     std::filesystem::current_path(previousDir_);

@@ -299,9 +299,7 @@ void AutotestFixture::TearDown() {
     EXPECT_FALSE(Pause().GaveUp()) << "the window's thread was stuck while the test was held";
     SetTestReportEnabled(false);
     SetWindow(nullptr);
-    g_controller.Reset();
-    g_recordController.Reset();
-    g_connected = false;
+    CloseLink();
     SetSessionFactory(nullptr);
     SetSystemClock(nullptr);
     std::filesystem::current_path(previousDirectory_);

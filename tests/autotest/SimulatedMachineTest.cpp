@@ -185,8 +185,7 @@ TEST_F(SimulatedMachine, ARealTimeRunOverTcpCompletes) {
     EXPECT_EQ(Entries().back(), "Disable Machine\n");
     EXPECT_EQ(machine->ReceivedCommands().back(), "CB7");
     EXPECT_TRUE(LogBytes().ends_with("  Disable Machine\r\n"));
-    g_controller.Reset();
-    g_recordController.Reset();
+    CloseLink();
 }
 
 }  // namespace

@@ -76,9 +76,7 @@ class LinkTest : public ::testing::Test {
         SetSessionFactory(MakeTcpSessionFactory(peer.Port(), kQuick));
     }
     void TearDown() override {
-        g_connected = false;
-        g_controller.Reset();
-        g_recordController.Reset();
+        CloseLink();
         SetSessionFactory(nullptr);
         SetWindow(nullptr);
     }
@@ -200,8 +198,7 @@ TEST_F(LinkTest, SecondConnectClosesBothSessionsBeforeOpeningNewOnes) {
     EXPECT_THAT(log, ElementsAre("open 1", "open 2", "close 1", "close 2", "open 3", "open 4"));
     EXPECT_EQ(window->Transcript(), Description() + "\r\n" + Description() + "\r\n");
     EXPECT_EQ(peer.ConnectionsAccepted(), 4);
-    g_controller.Reset();  // `log` dies with this test
-    g_recordController.Reset();
+    CloseLink();  // `log` dies with this test
 }
 
 TEST_F(LinkTest, SecondSessionFailingLeavesTheLinkHalfConnected) {

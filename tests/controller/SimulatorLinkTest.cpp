@@ -25,9 +25,7 @@ class SimulatorLinkTest : public ::testing::Test {
         SetSessionFactory(MakeTcpSessionFactory(server.Port()));
     }
     void TearDown() override {
-        g_connected = false;
-        g_controller.Reset();
-        g_recordController.Reset();
+        CloseLink();
         SetSessionFactory(nullptr);
         SetWindow(nullptr);
     }

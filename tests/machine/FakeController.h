@@ -143,10 +143,8 @@ class LinkTestBase : public ::testing::Test {
   protected:
     void SetUp() override { SetWindow(window_); }
     void TearDown() override {
-        g_connected = false;
         g_testRunning = false;
-        g_controller.Reset();
-        g_recordController.Reset();
+        CloseLink();
         SetSessionFactory(nullptr);
         SetWindow(nullptr);
     }
