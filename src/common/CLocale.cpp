@@ -29,6 +29,17 @@ void AppendTwoDigits(std::string& out, int value) {
     out.push_back(static_cast<char>('0' + value % 10));
 }
 
+// from_chars leaves `value` untouched when the result is out of range; strtod gives HUGE_VAL on
+// overflow and (next to) zero on underflow, which a negative exponent tells apart.
+double OutOfRange(const char* first, const char* last, char exponentMark) {
+    for (const char* p = first; p + 1 < last; ++p) {
+        if (std::tolower(static_cast<unsigned char>(*p)) == exponentMark && p[1] == '-') {
+            return 0.0;
+        }
+    }
+    return HUGE_VAL;
+}
+
 }  // namespace
 
 double ReadNumberAsDouble(std::string_view text) {
@@ -42,13 +53,22 @@ double ReadNumberAsDouble(std::string_view text) {
         ++pos;
     }
     std::string_view rest = text.substr(pos);
+    // One sign only: from_chars would take a second '-' as the number's own.
+    if (!rest.empty() && (rest[0] == '+' || rest[0] == '-')) {
+        return 0.0;
+    }
     double value = 0.0;
     if (StartsWithNoCase(rest, "0x")) {
         // strtod reads hexadecimal floats; "0x" without digits reads as the 0 before the x.
         const char* first = rest.data() + 2;
         const char* last = rest.data() + rest.size();
+        if (first != last && (*first == '+' || *first == '-')) {
+            return negative ? -0.0 : 0.0;
+        }
         auto result = std::from_chars(first, last, value, std::chars_format::hex);
-        if (result.ec != std::errc{}) {
+        if (result.ec == std::errc::result_out_of_range) {
+            value = OutOfRange(first, result.ptr, 'p');
+        } else if (result.ec != std::errc{}) {
             value = 0.0;
         }
     } else {
@@ -57,17 +77,9 @@ double ReadNumberAsDouble(std::string_view text) {
         auto result = std::from_chars(rest.data(), rest.data() + rest.size(), value,
                                       std::chars_format::general);
         if (result.ec == std::errc::result_out_of_range) {
-            // strtod gives HUGE_VAL on overflow and (next to) zero on underflow, which a negative
-            // exponent tells apart; from_chars leaves `value` untouched in both cases.
-            bool negativeExponent = false;
-            for (const char* p = rest.data(); p + 1 < result.ptr; ++p) {
-                if ((*p == 'e' || *p == 'E') && p[1] == '-') {
-                    negativeExponent = true;
-                }
-            }
-            value = negativeExponent ? 0.0 : HUGE_VAL;
+            value = OutOfRange(rest.data(), result.ptr, 'e');
         } else if (result.ec != std::errc{}) {
-            value = 0.0;
+            return 0.0;  // no number at all, so no sign either
         }
     }
     return negative ? -value : value;

@@ -1,6 +1,11 @@
 #include <clocale>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
+#include <string>
+
+#include <locale.h>
 
 #include <gtest/gtest.h>
 
@@ -38,6 +43,98 @@ TEST(ReadNumber, OutOfRangeAndSpecialValuesMatchStrtod) {
     EXPECT_EQ(ReadNumber("3.1"), 3.1f);
     EXPECT_FALSE(static_cast<double>(ReadNumber("3.1")) > 3.1);
     EXPECT_TRUE(static_cast<double>(ReadNumber("3.1001")) > 3.1);
+}
+
+TEST(ReadNumber, AgreesWithStrtodInTheCLocaleOnOddInputs) {
+    const char* const inputs[] = {
+        "--5",
+        "+-800",
+        "-+900",
+        "++1",
+        "- 5",
+        "+",
+        "-",
+        "0x-1",
+        "0x+1",
+        "-0x-1",
+        " \t\n\v\f\r42",
+        "\v-7",
+        "\f+.25",
+        "\n\n1e2",
+        "0x1A",
+        "0X1a",
+        "-0x1A",
+        "0x1p3",
+        "0x1P-2",
+        "0x.8",
+        "0x",
+        "0xg",
+        "0x1p",
+        "0x1p99999",
+        "0x1p-99999",
+        "inf",
+        "-inf",
+        "INF",
+        "infinity",
+        "-Infinity",
+        "infin",
+        "nan",
+        "-nan",
+        "NaN",
+        "nan(1)",
+        "na",
+        "in",
+        "1e",
+        "1e+",
+        "1e-",
+        "1E",
+        "1e+x",
+        "2.5e",
+        "1e999",
+        "-1e999",
+        "1e-999",
+        "1e-40",
+        "-1e-40",
+        "1e-45",
+        "1e-46",
+        "3.4028236e38",
+        "1e39",
+        ".5",
+        "5.",
+        ".",
+        "-.",
+        "-.5",
+        ".e1",
+        "0005",
+        "-000.125",
+        "00x1",
+        "0.000001",
+        "1,5",
+        "12abc",
+        "7 8",
+        "",
+        " ",
+        "e5",
+        "x",
+        "3.1",
+        "700",
+        "-3.40282347e+38",
+    };
+    locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+    ASSERT_NE(cLocale, static_cast<locale_t>(0));
+    for (const char* input : inputs) {
+        SCOPED_TRACE(std::string("input \"") + input + "\"");
+        float expected = static_cast<float>(strtod_l(input, nullptr, cLocale));
+        float actual = ReadNumber(input);
+        if (std::isnan(expected)) {
+            EXPECT_TRUE(std::isnan(actual));
+        } else {
+            // Bitwise, so that -0 against 0 and a denormal's last bit count as well.
+            EXPECT_EQ(std::memcmp(&expected, &actual, sizeof expected), 0)
+                << "expected " << expected << ", read " << actual;
+        }
+    }
+    freelocale(cLocale);
 }
 
 TEST(FormatFixed, PrintsSixDecimalsWithAPoint) {
