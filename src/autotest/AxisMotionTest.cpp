@@ -1,6 +1,5 @@
 #include "autotest/AxisMotionTest.h"
 
-#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <string>
@@ -11,6 +10,7 @@
 #include "autotest/TestRunner.h"
 #include "common/CLocale.h"
 #include "common/Clock.h"
+#include "common/Platform.h"
 #include "common/StopControl.h"
 #include "controller/Link.h"
 #include "machine/Procedures.h"
@@ -35,9 +35,9 @@ void LogAxis(const std::string& axis, const char* text, const std::string& suffi
     WriteLog(axis + text, suffix);
 }
 
-// A 10 ms wait on a busy machine often oversleeps by a good part of a millisecond. The next
-// cycle's wait is shortened by what the last one overslept, so a watch keeps its cadence of
-// 10 ms plus two exchanges per cycle. On the virtual clock nothing ever oversleeps.
+// Each cycle waits a full 10 ms after its last exchange ended. A wait is never shortened to
+// make up for an earlier oversleep: the controller gets at least 10 ms between cycles, and the
+// cadence is held by precise timers instead.
 class CycleWait {
   public:
     CycleWait() : clock_(SystemClockShared()) {}
@@ -46,18 +46,15 @@ class CycleWait {
 
     void operator()() {
         ThrowIfStopRequested();
-        const Clock::Duration wanted = Clock::Duration(kCycleWait) - overslept_;
-        const Clock::TimePoint start = clock_->Now();
-        if (!clock_->SleepFor(wanted, CurrentStopToken())) {
+        const Clock::TimePoint deadline = clock_->Now() + Clock::Duration(kCycleWait);
+        if (!clock_->SleepUntil(deadline, CurrentStopToken())) {
             throw TestAborted{};
         }
-        overslept_ = std::clamp(clock_->Now() - start - wanted, Clock::Duration::zero(),
-                                Clock::Duration(kCycleWait));
     }
 
   private:
     std::shared_ptr<Clock> clock_;
-    Clock::Duration overslept_{0};
+    PreciseTimersScope preciseTimers_;
 };
 
 void AbortMove(const std::string& axis, AbortReason reason, const char* entry,

@@ -12,6 +12,14 @@ bool RealClock::SleepFor(Duration duration, std::stop_token stop) {
     return !wake.wait_for(lock, stop, duration, [] { return false; }) && !stop.stop_requested();
 }
 
+bool RealClock::SleepUntil(TimePoint deadline, std::stop_token stop) {
+    // An absolute deadline: a spurious wake-up re-arms for what is left, never for the whole.
+    std::mutex mutex;
+    std::condition_variable_any wake;
+    std::unique_lock lock(mutex);
+    return !wake.wait_until(lock, stop, deadline, [] { return false; }) && !stop.stop_requested();
+}
+
 VirtualClock::VirtualClock(std::chrono::system_clock::time_point wallStart)
     : wallStart_(wallStart) {}
 
@@ -29,6 +37,17 @@ bool VirtualClock::SleepFor(Duration duration, std::stop_token stop) {
         return false;
     }
     Advance(duration);
+    return !stop.stop_requested();
+}
+
+bool VirtualClock::SleepUntil(TimePoint deadline, std::stop_token stop) {
+    if (stop.stop_requested()) {
+        return false;
+    }
+    const TimePoint now = Now();
+    if (deadline > now) {
+        Advance(deadline - now);
+    }
     return !stop.stop_requested();
 }
 

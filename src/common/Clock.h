@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <stop_token>
+#include <utility>
 
 namespace trevane {
 
@@ -25,6 +26,11 @@ class Clock {
     // Waits for `duration` or until `stop` is requested, whichever comes first.
     // Returns false when the wait ended because of the stop request.
     virtual bool SleepFor(Duration duration, std::stop_token stop) = 0;
+    // Waits until `deadline` (never returning before it) or until `stop` is requested.
+    virtual bool SleepUntil(TimePoint deadline, std::stop_token stop) {
+        const TimePoint now = Now();
+        return SleepFor(deadline > now ? deadline - now : Duration::zero(), std::move(stop));
+    }
 };
 
 class RealClock final : public Clock {
@@ -34,6 +40,7 @@ class RealClock final : public Clock {
         return std::chrono::system_clock::now();
     }
     bool SleepFor(Duration duration, std::stop_token stop) override;
+    bool SleepUntil(TimePoint deadline, std::stop_token stop) override;
 };
 
 // Time that moves only when someone sleeps or advances it. Waits return at once after moving
@@ -46,6 +53,7 @@ class VirtualClock final : public Clock {
     TimePoint Now() override;
     std::chrono::system_clock::time_point WallNow() override;
     bool SleepFor(Duration duration, std::stop_token stop) override;
+    bool SleepUntil(TimePoint deadline, std::stop_token stop) override;
 
     void Advance(Duration duration);
     Duration Elapsed() const { return Duration(elapsedNs_.load()); }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "common/Clock.h"
+#include "common/Platform.h"
 #include "common/StopControl.h"
 
 namespace trevane {
@@ -30,6 +31,28 @@ TEST(RealClock, AStopRequestCutsAWaitShort) {
     EXPECT_FALSE(clock.SleepFor(std::chrono::seconds(10), stop.get_token()));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     stopper.join();
+}
+
+TEST(Clock, SleepUntilReachesItsDeadlineAndNeverGoesBack) {
+    VirtualClock clock;
+    std::stop_source stop;
+    const auto start = clock.Now();
+    EXPECT_TRUE(clock.SleepUntil(start + std::chrono::milliseconds(10), stop.get_token()));
+    EXPECT_EQ(clock.Now() - start, std::chrono::milliseconds(10));
+    // A deadline already past returns at once and leaves the time as it is.
+    EXPECT_TRUE(clock.SleepUntil(start, stop.get_token()));
+    EXPECT_EQ(clock.Now() - start, std::chrono::milliseconds(10));
+
+    // The real clock, with precise timers, never wakes before the deadline.
+    RealClock real;
+    PreciseTimersScope precise;
+    for (int i = 0; i < 5; ++i) {
+        const auto deadline = real.Now() + std::chrono::milliseconds(2);
+        EXPECT_TRUE(real.SleepUntil(deadline, stop.get_token()));
+        EXPECT_GE(real.Now(), deadline);
+    }
+    stop.request_stop();
+    EXPECT_FALSE(real.SleepUntil(real.Now() + std::chrono::seconds(10), stop.get_token()));
 }
 
 TEST(Wait, ThrowsTestAbortedOnAStoppedThread) {
