@@ -29,11 +29,14 @@ DialogBaseUnits BaseUnitsOf(const QFont& font) {
     return {(letters / 26 + 1) / 2, metrics.height()};
 }
 
+// Each edge is mapped and rounded on its own, as the dialog framework does, so neighbouring
+// controls that share an edge in dialog units share it in pixels too.
 QRect MapDialogRect(const DialogBaseUnits& units, const QRect& dialogUnits) {
-    return QRect(MulDiv(dialogUnits.x(), units.averageCharWidth, 4),
-                 MulDiv(dialogUnits.y(), units.charHeight, 8),
-                 MulDiv(dialogUnits.width(), units.averageCharWidth, 4),
-                 MulDiv(dialogUnits.height(), units.charHeight, 8));
+    const int left = MulDiv(dialogUnits.x(), units.averageCharWidth, 4);
+    const int top = MulDiv(dialogUnits.y(), units.charHeight, 8);
+    const int right = MulDiv(dialogUnits.x() + dialogUnits.width(), units.averageCharWidth, 4);
+    const int bottom = MulDiv(dialogUnits.y() + dialogUnits.height(), units.charHeight, 8);
+    return QRect(left, top, right - left, bottom - top);
 }
 
 QSize MapDialogSize(const DialogBaseUnits& units, const QSize& dialogUnits) {

@@ -167,8 +167,11 @@ TEST_F(StartupTest, EveryControlHasItsNameKindCaptionAndPlace) {
             EXPECT_EQ(dialog.GetDlgItem(control.id), widget);
         }
         EXPECT_EQ(CaptionOf(widget), control.caption);
-        EXPECT_EQ(widget->geometry(), QRect(units.X(control.x), units.Y(control.y),
-                                            units.X(control.width), units.Y(control.height)));
+        // Edges mapped one by one; the size follows from them.
+        const int left = units.X(control.x);
+        const int top = units.Y(control.y);
+        EXPECT_EQ(widget->geometry(), QRect(left, top, units.X(control.x + control.width) - left,
+                                            units.Y(control.y + control.height) - top));
         EXPECT_TRUE(widget->isVisible());
     }
     EXPECT_EQ(dialog.GetDlgItem(IDOK), nullptr) << "no control has the OK command's id";
