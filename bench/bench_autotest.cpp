@@ -1,6 +1,8 @@
 // The automatic test against the simulated controller over loopback TCP, in real time:
+//   - wait overshoot: how late a 10 ms wait to an absolute deadline wakes (p50, p99, max), with
+//     the default timer slack and with precise timers, interleaved in one run;
 //   - watch cadence: a 200-cycle move watch against 200 x (10 ms + the two exchanges measured
-//     just before it); goal at most 1.02;
+//     just before it), and how late the watch's own waits woke; goal at most 1.02;
 //   - abort latency: from the abort press to the test thread's end; goal at most 15 ms;
 //   - the whole test against the sum of the waits it asked for;
 //   - move traces: a watch that records its samples against one that does not, in the same run
@@ -11,10 +13,13 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include <benchmark/benchmark.h>
 
@@ -24,6 +29,7 @@
 #include "autotest/TestReport.h"
 #include "autotest/TestRunner.h"
 #include "common/Clock.h"
+#include "common/Platform.h"
 #include "common/StopControl.h"
 #include "controller/Link.h"
 #include "net/TcpMotionClient.h"
@@ -43,13 +49,50 @@ class CountingClock final : public Clock {
         requested_.fetch_add(duration.count());
         return real_.SleepFor(duration, stop);
     }
+    bool SleepUntil(TimePoint deadline, std::stop_token stop) override {
+        const TimePoint now = real_.Now();
+        requested_.fetch_add((deadline > now ? deadline - now : Duration::zero()).count());
+        const bool completed = real_.SleepUntil(deadline, stop);
+        std::lock_guard lock(mutex_);
+        overshoots_.push_back(real_.Now() - deadline);
+        return completed;
+    }
     Seconds Requested() const { return Duration(requested_.load()); }
     void Reset() { requested_ = 0; }
+    std::vector<Duration> TakeOvershoots() {
+        std::lock_guard lock(mutex_);
+        return std::exchange(overshoots_, {});
+    }
 
   private:
     RealClock real_;
     std::atomic<Duration::rep> requested_{0};
+    std::mutex mutex_;
+    std::vector<Duration> overshoots_;
 };
+
+struct Spread {
+    double p50Us = 0;
+    double p99Us = 0;
+    double maxUs = 0;
+};
+
+Spread SpreadOf(std::vector<Clock::Duration> values) {
+    Spread spread;
+    if (values.empty()) {
+        return spread;
+    }
+    std::sort(values.begin(), values.end());
+    auto at = [&](double fraction) {
+        const auto index =
+            static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1));
+        return std::chrono::duration<double, std::micro>(values[index]).count();
+    };
+    spread.p50Us = at(0.50);
+    spread.p99Us = at(0.99);
+    spread.maxUs = at(1.0);
+    return spread;
+}
 
 // One simulated controller on loopback and a connected link, in a scratch working directory.
 class Bench {
@@ -124,6 +167,38 @@ void BM_WatchWaitsAlone(benchmark::State& state) {
 }
 BENCHMARK(BM_WatchWaitsAlone)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
+// 10 ms waits to an absolute deadline, in blocks of 20 that alternate between the default timer
+// slack and precise timers, so that the machine's load hits both alike.
+void BM_WaitOvershoot(benchmark::State& state) {
+    RealClock clock;
+    std::stop_source never;
+    std::vector<Clock::Duration> slack;
+    std::vector<Clock::Duration> precise;
+    auto block = [&](std::vector<Clock::Duration>& into) {
+        for (int i = 0; i < 20; ++i) {
+            const Clock::TimePoint deadline = clock.Now() + std::chrono::milliseconds(10);
+            clock.SleepUntil(deadline, never.get_token());
+            into.push_back(clock.Now() - deadline);
+        }
+    };
+    for (auto _ : state) {
+        block(slack);
+        {
+            PreciseTimersScope scope;
+            block(precise);
+        }
+    }
+    const Spread withSlack = SpreadOf(slack);
+    const Spread withPrecise = SpreadOf(precise);
+    state.counters["default_p50_us"] = withSlack.p50Us;
+    state.counters["default_p99_us"] = withSlack.p99Us;
+    state.counters["default_max_us"] = withSlack.maxUs;
+    state.counters["precise_p50_us"] = withPrecise.p50Us;
+    state.counters["precise_p99_us"] = withPrecise.p99Us;
+    state.counters["precise_max_us"] = withPrecise.maxUs;
+}
+BENCHMARK(BM_WaitOvershoot)->Iterations(15)->Unit(benchmark::kMillisecond);
+
 void BM_WatchCadence(benchmark::State& state) {
     if (!TheBench().Connected()) {
         state.SkipWithError("no connection to the simulated controller");
@@ -132,12 +207,17 @@ void BM_WatchCadence(benchmark::State& state) {
     double worstRatio = 0;
     double sumRatio = 0;
     double pairUs = 0;
+    std::vector<Clock::Duration> overshoots;
     for (auto _ : state) {
         const Seconds pair = MeasureExchangePair(200);
         float maxError = 0;
+        TheBench().Clock().TakeOvershoots();
         const auto start = std::chrono::steady_clock::now();
         WatchMove("X", maxError);
         const Seconds watch = Since(start);
+        for (Clock::Duration overshoot : TheBench().Clock().TakeOvershoots()) {
+            overshoots.push_back(overshoot);
+        }
         state.SetIterationTime(watch.count());
         const Seconds expected = 200 * (Seconds(0.010) + 2 * pair);
         const double ratio = watch / expected;
@@ -149,6 +229,10 @@ void BM_WatchCadence(benchmark::State& state) {
     state.counters["exchange_pair_us"] = pairUs / n;
     state.counters["ratio_mean"] = sumRatio / n;
     state.counters["ratio_worst"] = worstRatio;
+    const Spread late = SpreadOf(std::move(overshoots));
+    state.counters["wait_late_p50_us"] = late.p50Us;
+    state.counters["wait_late_p99_us"] = late.p99Us;
+    state.counters["wait_late_max_us"] = late.maxUs;
 }
 BENCHMARK(BM_WatchCadence)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 
