@@ -18,7 +18,14 @@ CMyEdit::CMyEdit(QWidget* parent) : QPlainTextEdit(parent) {
 }
 
 void CMyEdit::keyPressEvent(QKeyEvent* event) {
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && OnChar('\r')) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && event->modifiers().testFlag(Qt::ControlModifier)) {
+        // Ctrl+Enter types a line feed, which a multi-line edit takes as a line break.
+        OnChar('\n');
+        event->accept();
+        return;
+    }
+    if (enter && OnChar('\r')) {
         event->accept();
         return;
     }
@@ -26,6 +33,10 @@ void CMyEdit::keyPressEvent(QKeyEvent* event) {
 }
 
 bool CMyEdit::OnChar(int character) {
+    if (character == '\n') {
+        insertPlainText(QStringLiteral("\n"));
+        return true;
+    }
     if (character != '\r') {
         return false;
     }

@@ -16,7 +16,8 @@ class CMyEdit final : public QPlainTextEdit {
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
-    // A typed character; 13 (carriage return, from Enter) submits the command.
+    // A typed character; 13 (carriage return, from Enter) submits the command, 10 (line feed,
+    // from Ctrl+Enter) breaks the line.
     bool OnChar(int character);
 };
 

@@ -128,6 +128,26 @@ TEST_F(LinkTest, EnterInTheEntrySendsTheCommandAndShowsTheReply) {
     EXPECT_EQ(machine_->ReceivedCommands().back(), "");
 }
 
+TEST_F(LinkTest, CtrlEnterInTheEntryBreaksTheLineAndSendsNothing) {
+    OpenDialog();
+    Connect();
+    machine_->ClearReceived();
+    auto* entry = Control<QPlainTextEdit>(IDC_COMMAND);
+    entry->setFocus();
+    QTest::keyClicks(entry, "TPX");
+    QTest::keyClick(entry, Qt::Key_Return, Qt::ControlModifier);
+    QTest::keyClick(entry, Qt::Key_Enter, Qt::ControlModifier | Qt::KeypadModifier);
+    QTest::keyClicks(entry, "TPY");
+    EXPECT_TRUE(machine_->ReceivedCommands().empty()) << "Ctrl+Enter does not send";
+    EXPECT_EQ(Window()->CommandText(), "TPX\r\n\r\nTPY");
+
+    // Plain Enter still sends, line breaks and all, and clears the entry.
+    QTest::keyClick(entry, Qt::Key_Return);
+    ASSERT_FALSE(machine_->ReceivedCommands().empty());
+    EXPECT_EQ(machine_->ReceivedCommands().front(), "TPX");
+    EXPECT_TRUE(entry->toPlainText().isEmpty());
+}
+
 TEST_F(LinkTest, APastedLineBreakStaysInTheCommand) {
     OpenDialog();
     Connect();
