@@ -46,11 +46,73 @@ std::string_view Unquote(std::string_view value) {
     return value;
 }
 
+void AppendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+}
+
+// Notepad's "Unicode" files: UTF-16 little-endian after the mark FF FE. Read as UTF-8; a lone
+// surrogate becomes U+FFFD and an odd last byte is dropped.
+std::string Utf16LeToUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size() / 2);
+    auto unit = [&](std::size_t i) {
+        return static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                     (static_cast<unsigned char>(bytes[i + 1]) << 8));
+    };
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        const char16_t first = unit(i);
+        if (first >= 0xD800 && first <= 0xDBFF && i + 3 < bytes.size()) {
+            const char16_t second = unit(i + 2);
+            if (second >= 0xDC00 && second <= 0xDFFF) {
+                AppendUtf8(out, 0x10000 + ((static_cast<char32_t>(first) - 0xD800) << 10) +
+                                    (static_cast<char32_t>(second) - 0xDC00));
+                i += 2;
+                continue;
+            }
+        }
+        AppendUtf8(out, (first >= 0xD800 && first <= 0xDFFF) ? U'\uFFFD' : first);
+    }
+    return out;
+}
+
+// Cuts at `limit` bytes without leaving half a UTF-8 sequence behind.
+std::string CutUtf8(std::string_view text, std::size_t limit) {
+    if (text.size() <= limit) {
+        return std::string(text);
+    }
+    std::size_t end = limit;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+        --end;
+    }
+    return std::string(text.substr(0, end));
+}
+
 }  // namespace
 
 std::string ReadProfileString(std::string_view contents, std::string_view section,
                               std::string_view key, std::string_view defaultValue,
                               std::size_t limit) {
+    constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
+    if (contents.substr(0, kUtf16LeBom.size()) == kUtf16LeBom) {
+        const std::string decoded = Utf16LeToUtf8(contents.substr(kUtf16LeBom.size()));
+        const std::string value =
+            ReadProfileString(decoded, section, key, defaultValue, std::string_view::npos);
+        return CutUtf8(value, limit);
+    }
     constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
     if (contents.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
         contents.remove_prefix(kUtf8Bom.size());

@@ -24,7 +24,8 @@ inline constexpr std::size_t kProfileValueLimit = 254;
 // - section and key names match without regard to (ASCII) case, the first match wins;
 // - blanks and tabs around lines, names and values are dropped, then one pair of matching
 //   quotes around the value;
-// - at most `limit` characters of the value are returned.
+// - at most `limit` characters of the value are returned;
+// - text with a UTF-8 mark, or UTF-16 little-endian with its mark FF FE, is read as UTF-8.
 // Returns `defaultValue` when there is no such key; a key with an empty value reads as "".
 std::string ReadProfileString(std::string_view contents, std::string_view section,
                               std::string_view key, std::string_view defaultValue,

@@ -59,6 +59,38 @@ TEST(ProfileFile, KeepsAtMost254CharactersOfAValue) {
     EXPECT_EQ(Read("[Main]\nGAddress=" + std::string(254, 'b')), std::string(254, 'b'));
 }
 
+// Notepad's "Unicode": the mark FF FE, then UTF-16 little-endian (of ASCII text and U+00F6).
+std::string Utf16Le(const std::string& ascii) {
+    std::string out = "\xFF\xFE";
+    for (char c : ascii) {
+        if (c == '~') {
+            out += std::string("\xF6\x00", 2);  // o with diaeresis
+        } else {
+            out.push_back(c);
+            out.push_back('\0');
+        }
+    }
+    return out;
+}
+
+TEST(ProfileFile, ReadsUtf16LittleEndianWithTheSameRules) {
+    const std::string text =
+        "[Gr~sse]\r\nGAddress=10.9.9.9\r\n[ main ]\r\n  gaddress =  \"127.0.0.1\"  \r\n"
+        "Port=5023\r\nEmpty=\r\nName=K~ln\r\n[Main]\r\nGAddress=127.0.0.2\r\n";
+    EXPECT_EQ(Read(Utf16Le(text)), "127.0.0.1");
+    EXPECT_EQ(ReadProfileString(Utf16Le(text), "Main", "Port", "23"), "5023");
+    EXPECT_EQ(ReadProfileString(Utf16Le(text), "Main", "Empty", "d"), "");
+    EXPECT_EQ(ReadProfileString(Utf16Le(text), "Main", "Absent", "d"), "d");
+    EXPECT_EQ(ReadProfileString(Utf16Le(text), "Main", "Name", ""), "K\xC3\xB6ln");
+    EXPECT_EQ(ReadProfileString(Utf16Le(text), "Gr\xC3\xB6sse", "GAddress", ""), "10.9.9.9");
+    // The limit counts characters; a cut never leaves half a character.
+    EXPECT_EQ(Read(Utf16Le("[Main]\nGAddress=" + std::string(300, 'a'))), std::string(254, 'a'));
+    EXPECT_EQ(Read(Utf16Le("[Main]\nGAddress=" + std::string(253, 'a') + "~~")),
+              std::string(253, 'a'));
+    // Without its mark the same bytes are no profile text at all.
+    EXPECT_EQ(Read(Utf16Le(text).substr(2)), "<default>");
+}
+
 class ProfileFileOnDisk : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -86,6 +118,13 @@ TEST_F(ProfileFileOnDisk, AMissingFileReadsAsNothingConfigured) {
 
 TEST_F(ProfileFileOnDisk, ReadsTheAddress) {
     EXPECT_EQ(ConfiguredAddress(Write("[Main]\r\nGAddress = 127.0.0.1\r\n")), "127.0.0.1");
+}
+
+TEST_F(ProfileFileOnDisk, ReadsAddressAndPortFromAUtf16File) {
+    const auto file = Write(Utf16Le("[Main]\r\nGAddress=127.0.0.1\r\nPort=5023\r\n"));
+    EXPECT_EQ(ConfiguredAddress(file), "127.0.0.1");
+    EXPECT_EQ(ConfiguredPort(file, 23), 5023);
+    EXPECT_EQ(ConfiguredPort(Write(Utf16Le("[Main]\r\nPort=65536\r\n")), 23), 23);
 }
 
 TEST_F(ProfileFileOnDisk, UsesAPortFrom1To65535AndIgnoresAnythingElse) {
