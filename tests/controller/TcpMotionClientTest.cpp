@@ -118,6 +118,17 @@ TEST_F(TcpMotionClientTest, SilentPeerTimesOutAndSpendsTheSession) {
     EXPECT_THAT(peer.Requests(), ElementsAre("WT"));
 }
 
+TEST_F(TcpMotionClientTest, ACommandGivesUpAfterTheReplyTimeNotTheUploadTime) {
+    // The shipped limits: 1 s for a reply, 10 s for a program upload.
+    const TcpTimeouts shipped{};
+    ASSERT_LT(shipped.reply * 5, shipped.upload);
+    TcpMotionClient client("127.0.0.1", peer.Port(), shipped);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(client.command("WT"), MotionError);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5))
+        << "a silent peer held a command for the upload's time";
+}
+
 TEST_F(TcpMotionClientTest, PeerClosingMidReplySpendsTheSession) {
     auto client = Open();
     try {
