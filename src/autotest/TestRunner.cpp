@@ -43,8 +43,6 @@ std::mutex g_threadsMutex;
 
 }  // namespace
 
-std::atomic<bool> g_testRunning{false};
-std::atomic<std::int32_t> g_testProgress{0};
 std::jthread g_testThread;
 
 namespace {

@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <thread>
 
+#include "controller/TestState.h"
+
 namespace trevane {
 
-extern std::atomic<bool> g_testRunning;
-extern std::atomic<std::int32_t> g_testProgress;
 // The most recently started test thread. Touched only by the runner's own functions.
 extern std::jthread g_testThread;
 
