@@ -43,8 +43,6 @@ std::mutex g_threadsMutex;
 
 }  // namespace
 
-std::atomic<bool> g_testRunning{false};
-std::atomic<std::int32_t> g_testProgress{0};
 std::jthread g_testThread;
 
 namespace {
@@ -71,6 +69,10 @@ struct RetiredThread {
 std::vector<RetiredThread> g_retiredThreads;
 
 std::atomic<bool> g_lastTestCompleted{false};
+
+// On a test thread: set once the connection check has passed, cleared when the closing sequence
+// has ended. Still set when the thread unwinds means the axes may be moving.
+thread_local bool t_machineMayMove = false;
 
 bool IsFinished(const TestRun& run) {
     std::lock_guard lock(g_endMutex);
@@ -115,13 +117,26 @@ void EndTestRecord(const TestRun& run) {
 }
 
 void TestThreadMain(const std::shared_ptr<TestRun>& run, std::stop_token stop) {
+    bool started = false;
     {
         ScopedStopToken scope(stop);
-        if (WaitAtGate(*run, stop)) {
+        started = WaitAtGate(*run, stop);
+        if (started) {
             Recorder().BeginTest(run->testNumber);
             TestThreadProc();
-            EndTestRecord(*run);
         }
+    }
+    if (started && t_machineMayMove) {
+        // The test was stopped between its connection check and the end of its closing
+        // sequence: its last command has gone out, so nothing can start the axes again. Sent
+        // outside the stop token's scope, as the stop has already been requested; a failure
+        // shows as any other command's. The motors stay as they are.
+        t_machineMayMove = false;
+        SendCommand("AB1");
+    }
+    if (started) {
+        ScopedStopToken scope(stop);
+        EndTestRecord(*run);
     }
     {
         std::lock_guard lock(g_endMutex);
@@ -178,6 +193,7 @@ void ClearRunningFlag(bool completed) {
     ThrowIfStopRequested();
     g_lastTestCompleted = completed;
     g_testRunning = false;
+    t_machineMayMove = false;
 }
 
 void RunClosingSequence() {
@@ -246,6 +262,7 @@ int TestThreadProc() {
             ClearRunningFlag(false);
             return 0;
         }
+        t_machineMayMove = true;
         RunConfigurationChecks();
         RunAxisMotionTest();
         RunClosingSequence();

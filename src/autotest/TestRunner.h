@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <thread>
 
+#include "controller/TestState.h"
+
 namespace trevane {
 
-extern std::atomic<bool> g_testRunning;
-extern std::atomic<std::int32_t> g_testProgress;
 // The most recently started test thread. Touched only by the runner's own functions.
 extern std::jthread g_testThread;
 
@@ -18,6 +18,7 @@ void OnRunAutoTest();
 // until OnRunAutoTest has set g_testRunning, so the flag is never set after the thread cleared it.
 void StartTest();
 // Logs "Test Aborted by User" and stops the test thread cooperatively, without waiting for it.
+// A thread stopped while the machine may move sends "AB1" after its last command, on its way out.
 void AbortTest();
 // The test thread's routine: connection check, both phases, the closing sequence.
 int TestThreadProc();
@@ -30,7 +31,8 @@ void OnProgressTick();
 void ReportProgress(std::int32_t percent);
 
 // For shutdown and tests: asks every test thread still running to stop and waits for them.
-// Bounded by one controller exchange, since every wait of the test gives way to a stop.
+// Bounded by two controller exchanges, since every wait of the test gives way to a stop: the one
+// under way and the "AB1" that stops the axes. Call it before the sessions are closed.
 void StopAndJoinTestThreads();
 
 // True while any test thread (a running one, or an aborted one still unwinding) is alive.

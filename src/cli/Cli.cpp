@@ -42,7 +42,14 @@ std::string SessionError() {
 std::atomic<int> g_interrupts{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 
+// The first signal names the exit code (128 + its number), as a shell reports a killed program.
+std::atomic<int> g_firstSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+std::atomic<bool> g_outputBroken{false};
+
 extern "C" void HandleInterruptSignal(int signal) {
+    int none = 0;
+    g_firstSignal.compare_exchange_strong(none, signal);
     g_interrupts.fetch_add(1);
     // Where the platform resets the handler on delivery, arm it again for the next Ctrl-C.
     std::signal(signal, HandleInterruptSignal);
@@ -101,7 +108,7 @@ void WatchForInterrupt(std::stop_token stop) {
         } else if (count > seen) {
             std::cerr << "trevane-cli: interrupted again; ending at once without stopping"
                       << std::endl;
-            std::_Exit(kExitInterrupted);
+            std::_Exit(InterruptExitCode());
         }
     }
 }
@@ -165,6 +172,21 @@ void OnInterrupt(std::function<void()> onInterrupt) {
     Watcher().callbacks.push_back(std::move(onInterrupt));
 }
 
+int InterruptExitCode() {
+    const int signal = g_firstSignal.load();
+    return signal > 0 ? 128 + signal : kExitInterrupted;
+}
+
+void ReportBrokenOutput() {
+    // Counted once: later failed writes are the same break, not a second request to end.
+    if (g_outputBroken.exchange(true)) {
+        return;
+    }
+    int none = 0;
+    g_firstSignal.compare_exchange_strong(none, SIGPIPE);
+    g_interrupts.fetch_add(1);
+}
+
 void InstallInterruptHandlers() {
     {
         std::lock_guard lock(Watcher().mutex);
@@ -174,6 +196,10 @@ void InstallInterruptHandlers() {
     }
     std::signal(SIGINT, HandleInterruptSignal);
     std::signal(SIGTERM, HandleInterruptSignal);
+    std::signal(SIGHUP, HandleInterruptSignal);
+    // A reader that went away is reported by the failed write, which ends the verb as an
+    // interrupt does; the signal would kill the program with the axes still moving.
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 void StopInterruptWatcher() {

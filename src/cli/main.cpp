@@ -149,7 +149,7 @@ int Main(int argc, char** argv) {
     int status = RunVerb(*verb, line.invocation);
     CloseEverything();
     if (InterruptRequested() && status != kExitUsage) {
-        status = kExitInterrupted;
+        status = InterruptExitCode();
     }
     return status;
 }

@@ -10,6 +10,7 @@
 #include "autotest/TestLog.h"
 #include "autotest/TestReport.h"
 #include "autotest/TestRunner.h"
+#include "cli/Cli.h"
 #include "cli/CliWindow.h"
 #include "cli/Verbs.h"
 #include "common/StopControl.h"
@@ -41,6 +42,11 @@ class TestWindow final : public WindowOps {
         std::lock_guard lock(mutex_);
         if (!CurrentThreadStopRequested()) {
             window_->SetTestStatus(text);
+            // Flushed per line, so a reader that went away is seen at the next line and the test
+            // is aborted then, not at the end of the run.
+            if (!std::cout.flush()) {
+                ReportBrokenOutput();
+            }
         }
     }
     void SetRunTestCaption(const std::string&) override {}
@@ -116,7 +122,7 @@ int RunAutoTest(const Invocation& invocation) {
     const std::string log = "trevane-cli: autotest: log file '" + LogFilePath() + "'";
     if (aborted) {
         std::cerr << log << "; the test was aborted\n";
-        return kExitInterrupted;
+        return InterruptExitCode();
     }
     if (!LastTestCompleted()) {
         std::cerr << log << "; the test did not run (no connection)\n";
@@ -143,7 +149,8 @@ const VerbRegistration kAutoTest{{
     "      .csv for every torque and error sample), also after Ctrl-C;\n"
     "      exit 0 when every move of X, Y and Z completed, 1 when a move was aborted, a\n"
     "      command failed or the report could not be written, 2 without connection;\n"
-    "      Ctrl-C aborts the test (130)",
+    "      Ctrl-C, SIGTERM or SIGHUP abort the test and stop the axes (130, 143, 129), so does\n"
+    "      a closed standard output (141)",
     RunAutoTest,
 }};
 

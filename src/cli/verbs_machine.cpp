@@ -8,6 +8,7 @@
 #include <stop_token>
 #include <string>
 
+#include "cli/Cli.h"
 #include "cli/CliWindow.h"
 #include "cli/Verbs.h"
 #include "common/Clock.h"
@@ -135,7 +136,7 @@ int RunJog(const Invocation& invocation) {
         std::cerr << "trevane-cli: jog: the stop sequence failed; the axes may still be moving\n";
     }
     if (interrupted.stop_requested() || InterruptRequested()) {
-        return kExitInterrupted;
+        return InterruptExitCode();
     }
     if (count.Failures() > 0) {
         std::cerr << "trevane-cli: jog: " << count.Failures() << " command(s) failed\n";

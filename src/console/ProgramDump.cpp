@@ -7,9 +7,9 @@
 #include <string_view>
 #include <system_error>
 
-#include "autotest/TestRunner.h"
 #include "console/FileReplace.h"
 #include "controller/Link.h"
+#include "controller/TestState.h"
 #include "controller/WindowOps.h"
 
 namespace trevane {

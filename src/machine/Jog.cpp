@@ -4,9 +4,9 @@
 #include <climits>
 #include <string>
 
-#include "autotest/TestRunner.h"
 #include "common/CLocale.h"
 #include "controller/Link.h"
+#include "controller/TestState.h"
 #include "controller/WindowOps.h"
 
 namespace trevane {

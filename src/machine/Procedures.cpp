@@ -3,8 +3,8 @@
 #include <initializer_list>
 #include <string>
 
-#include "autotest/TestRunner.h"
 #include "controller/Link.h"
+#include "controller/TestState.h"
 
 namespace trevane {
 namespace {

@@ -1,8 +1,13 @@
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <random>
@@ -144,6 +149,130 @@ TEST_F(CliAutotest, ReportIsWrittenBesideTheLogAlsoAfterCtrlC) {
     EXPECT_THAT(html, HasSubstr("<tr><th>Outcome</th><td>aborted by user</td></tr>"));
     EXPECT_THAT(html, HasSubstr(sim::kIdentityLine));
     EXPECT_EQ(ReadFile(dir_ / (base + ".csv")), "move,axis,target,cycle,time_ms,torque,error\r\n");
+}
+
+// The axis as it stands once its deceleration is over, within a bound.
+sim::AxisState StandingAxis(sim::Machine& machine, int axis) {
+    sim::AxisState state = machine.ReadAxis(axis);
+    for (int poll = 0; poll < 1000 && state.moving; ++poll) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        state = machine.ReadAxis(axis);
+    }
+    return state;
+}
+
+// Waits, within a bound, until the simulated X axis is under way.
+bool WaitUntilXMoves(sim::Machine& machine, const std::function<bool()>& ended) {
+    for (int poll = 0; poll < 6000; ++poll) {
+        if (machine.ReadAxis(0).moving) {
+            return true;
+        }
+        if (ended()) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+// INT, TERM and HUP in the middle of a move: the test is aborted as by the button, the axis is
+// stopped with "AB1" after the test's last command, and the exit code names the signal.
+TEST_F(CliAutotest, ASignalDuringAMoveAbortsTheTestAndStopsTheAxis) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
+        sim::Server server(machine, "127.0.0.1", 0);
+        ChildProcess cli(
+            TREVANE_CLI_PATH,
+            Words("--address 127.0.0.1 --port " + std::to_string(server.Port()) + " autotest"),
+            dir_);
+        ASSERT_TRUE(WaitUntilXMoves(*machine, [&cli] { return cli.Exited(); })) << signal;
+        cli.Signal(signal);
+        EXPECT_EQ(cli.WaitForExit(std::chrono::seconds(60)), 128 + signal) << cli.Errors();
+        EXPECT_THAT(cli.Output(), EndsWith("\nTest Aborted by User\n")) << signal;
+
+        const sim::AxisState x = StandingAxis(*machine, 0);
+        EXPECT_FALSE(x.moving) << signal;
+        EXPECT_EQ(x.stopCode, sim::kStopAborted) << signal;
+        EXPECT_FALSE(x.motorOff) << signal;
+        EXPECT_EQ(machine->ReceivedCommands().back(), "AB1") << signal;
+        const auto logs = LogFiles();
+        ASSERT_EQ(logs.size(), 1u) << signal;
+        EXPECT_THAT(ReadFile(logs[0]), EndsWith("  Test Aborted by User\r\n")) << signal;
+        std::filesystem::remove(logs[0]);
+    }
+}
+
+// The reader of standard output goes away mid-move: the failed write aborts the test, the axis
+// is stopped, and the program ends with 141 instead of being killed by SIGPIPE.
+TEST_F(CliAutotest, AClosedOutputPipeAbortsTheTestAndStopsTheAxis) {
+    auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
+    sim::Server server(machine, "127.0.0.1", 0);
+    const std::string port = std::to_string(server.Port());
+    const std::string errPath = (dir_ / "stderr.txt").string();
+    const std::string folder = dir_.string();
+
+    int out[2];
+    ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        // Only async-signal-safe calls between fork and exec.
+        const int null = ::open("/dev/null", O_RDONLY);
+        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (null < 0 || err < 0 || ::chdir(folder.c_str()) != 0 || ::dup2(null, 0) < 0 ||
+            ::dup2(out[1], 1) < 0 || ::dup2(err, 2) < 0) {
+            ::_exit(127);
+        }
+        const char* argv[] = {TREVANE_CLI_PATH, "--address", "127.0.0.1", "--port",
+                              port.c_str(),     "autotest",  nullptr};
+        ::execv(TREVANE_CLI_PATH, const_cast<char* const*>(argv));
+        ::_exit(127);
+    }
+    ::close(out[1]);
+
+    std::string output;
+    int status = 0;
+    bool exited = false;
+    const auto drain = [&] {
+        pollfd ready{out[0], POLLIN, 0};
+        char buffer[4096];
+        while (::poll(&ready, 1, 0) > 0) {
+            const ssize_t got = ::read(out[0], buffer, sizeof buffer);
+            if (got <= 0) {
+                break;
+            }
+            output.append(buffer, static_cast<std::size_t>(got));
+        }
+    };
+    const bool moved = WaitUntilXMoves(*machine, [&] {
+        drain();
+        exited = ::waitpid(pid, &status, WNOHANG) == pid;
+        return exited;
+    });
+    ::close(out[0]);
+    for (int poll = 0; poll < 6000 && !exited; ++poll) {
+        exited = ::waitpid(pid, &status, WNOHANG) == pid;
+        if (!exited) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    if (!exited) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    }
+    ASSERT_TRUE(moved) << output;
+    ASSERT_TRUE(exited) << "trevane-cli did not end after its output closed";
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 141) << ReadFile(errPath);
+    EXPECT_THAT(output, ::testing::StartsWith("Starting Test\n"));
+
+    // The break shows at the next line, which may be the end of the move: whatever moved by
+    // then stands.
+    EXPECT_FALSE(StandingAxis(*machine, 0).moving);
+    EXPECT_EQ(machine->ReceivedCommands().back(), "AB1");
+    const auto logs = LogFiles();
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_THAT(ReadFile(logs[0]), EndsWith("  Test Aborted by User\r\n"));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -162,6 +163,43 @@ TEST_F(SimulatedMachine, ADroppedLinkTurnsEveryLaterCommandIntoAnErrorLineAndThe
     // Failed limit queries read as switches that are on.
     EXPECT_THAT(entries, Contains("Z Forward Limit was on, swapping CN to 1\n"));
     EXPECT_EQ(entries.back(), "Disable Machine\n");
+}
+
+// The axis as it stands once its deceleration is over, within a bound.
+sim::AxisState StandingAxis(sim::Machine& machine, int axis) {
+    sim::AxisState state = machine.ReadAxis(axis);
+    for (int poll = 0; poll < 1000 && state.moving; ++poll) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        state = machine.ReadAxis(axis);
+    }
+    return state;
+}
+
+// Abort Test in the middle of X's first move, in real time: the axis stands afterwards.
+TEST_F(SimulatedMachine, AnAbortDuringAMoveStopsTheAxis) {
+    SetSystemClock(std::make_shared<RealClock>());
+    machine_ = std::make_shared<sim::Machine>(SystemClockShared());
+    MakeLogFileName();
+    Connect();
+
+    OnRunAutoTest();
+    bool moving = false;
+    for (int poll = 0; poll < 6000 && !moving && AnyTestThreadAlive(); ++poll) {
+        moving = machine_->ReadAxis(0).moving;
+        std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_TRUE(moving) << "X never moved";
+    OnRunAutoTest();
+    ASSERT_TRUE(WaitForTestEnd(30s));
+
+    const sim::AxisState x = StandingAxis(*machine_, 0);
+    EXPECT_FALSE(x.moving);
+    EXPECT_EQ(x.stopCode, sim::kStopAborted);
+    EXPECT_FALSE(x.motorOff) << "the motors stay as they are";
+    EXPECT_EQ(machine_->ReceivedCommands().back(), "AB1");
+    EXPECT_THAT(SentAfter("PAX=-20000"), Not(Contains("PAX=0")));
+    EXPECT_TRUE(LogBytes().ends_with("  Test Aborted by User\r\n"));
+    EXPECT_FALSE(LastTestCompleted());
 }
 
 // The one run in real time, over TCP on loopback, as an operator would see it (about 30 s).

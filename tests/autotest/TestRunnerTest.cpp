@@ -94,7 +94,9 @@ TEST_F(Runner, AnAbortAtAnyPointEndsTheTestCleanly) {
         ASSERT_FALSE(entries.empty());
         ASSERT_EQ(entries.back(), "Test Aborted by User\r\n") << "event " << target;
         ASSERT_EQ(std::count(entries.begin(), entries.end(), "Test Aborted by User\r\n"), 1);
-        ASSERT_EQ(controller_->CommandCount(), commandsAtAbort) << "event " << target;
+        // Only the stop of the axes follows, after the test's last command.
+        ASSERT_EQ(controller_->CommandCount(), commandsAtAbort + 1) << "event " << target;
+        ASSERT_EQ(controller_->Commands().back(), "AB1") << "event " << target;
         ASSERT_EQ(g_testProgress, progressAtAbort) << "event " << target;
         ASSERT_EQ(window_->TestStatus(), "Test Aborted by User\n") << "event " << target;
         ASSERT_FALSE(g_testRunning);
@@ -210,7 +212,9 @@ TEST_F(Runner, ShutdownStopsARunningTestWithoutItsClosingSequence) {
     StopAndJoinTestThreads();
     EXPECT_FALSE(AnyTestThreadAlive());
     EXPECT_FALSE(g_testRunning);
-    EXPECT_EQ(controller_->CommandCount(), commandsAtClose);
+    // The axes are stopped before the join returns, so before the sessions can be closed.
+    EXPECT_EQ(controller_->CommandCount(), commandsAtClose + 1);
+    EXPECT_EQ(controller_->Commands().back(), "AB1");
     EXPECT_EQ(LogBytes(), logAtClose);
 }
 

@@ -119,6 +119,28 @@ TEST_F(CliVerbsTest, JogStopsTheAxesAfterItsTimeAndWhenInterrupted) {
     EXPECT_EQ(Run({"jog", "X", "5", "-1"}).exitCode, 2);
 }
 
+// A hang-up or termination stops a jog as Ctrl-C does, and names its signal in the exit code.
+TEST_F(CliVerbsTest, JogStopsTheAxesOnHangUpAndTermination) {
+    for (const int signal : {SIGHUP, SIGTERM}) {
+        machine_->ClearReceived();
+        ChildProcess jog(TREVANE_CLI_PATH, At({"jog", "Y", "700", "60"}), folder_);
+        ASSERT_TRUE(Received("BG")) << signal;
+        jog.Signal(signal);
+        EXPECT_EQ(jog.WaitForExit(), 128 + signal) << jog.Errors();
+        const std::vector<std::string> received = ReceivedAfterConnect();
+        ASSERT_GE(received.size(), 3U) << signal;
+        EXPECT_THAT(std::vector(received.end() - 3, received.end()),
+                    ElementsAre("AB1", "PT1,1,1,1", "SP*=10000"))
+            << signal;
+        sim::AxisState y = machine_->ReadAxis(1);
+        for (int poll = 0; poll < 1000 && y.moving; ++poll) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            y = machine_->ReadAxis(1);
+        }
+        EXPECT_FALSE(y.moving) << signal;
+    }
+}
+
 TEST_F(CliVerbsTest, ASecondCtrlCLaterEndsAStopThatIsStillWaiting) {
     ChildProcess jog(TREVANE_CLI_PATH, At({"jog", "X", "300", "60"}), folder_);
     ASSERT_TRUE(Received("BG"));
