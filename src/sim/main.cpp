@@ -56,25 +56,29 @@ struct Options {
     std::string bind = "127.0.0.1";
     int port = sim::kDefaultSimulatorPort;
     std::vector<sim::Fault> faults;
+    sim::Server::Options server;
     bool help = false;
 };
 
 void PrintHelp() {
-    std::cout << "Usage: trevane-sim [--bind ADDR] [--port N] [--fault FAULT]...\n"
-                 "Serves a simulated four-axis controller (X, Y, Z, W) on TCP until SIGINT or\n"
-                 "SIGTERM. Prints \"listening on ADDR:PORT\" once ready.\n\n"
-                 "Options:\n"
-                 "  --bind ADDR     address to listen on (default 127.0.0.1)\n"
-                 "  --port N        port to listen on, 0 for a free one (default "
-              << sim::kDefaultSimulatorPort
-              << ";\n"
-                 "                  a real controller uses 23, which needs root)\n"
-                 "  --fault FAULT   make a fault on purpose; may be given more than once\n"
-                 "  --help          show this text\n\n"
-                 "Faults:\n"
-              << sim::FaultHelp() << "\n"
-              << sim::PowerOnHelp() << "\n"
-              << sim::RecordHelp();
+    std::cout
+        << "Usage: trevane-sim [--bind ADDR] [--port N] [--fault FAULT]... [--idle-timeout S]\n"
+           "Serves a simulated four-axis controller (X, Y, Z, W) on TCP until SIGINT or\n"
+           "SIGTERM. Prints \"listening on ADDR:PORT\" once ready.\n\n"
+           "Options:\n"
+           "  --bind ADDR     address to listen on (default 127.0.0.1)\n"
+           "  --port N        port to listen on, 0 for a free one (default "
+        << sim::kDefaultSimulatorPort
+        << ";\n"
+           "                  a real controller uses 23, which needs root)\n"
+           "  --fault FAULT   make a fault on purpose; may be given more than once\n"
+           "  --idle-timeout S  close a connection after S seconds without a request\n"
+           "                  (default 60)\n"
+           "  --help          show this text\n\n"
+           "Faults:\n"
+        << sim::FaultHelp() << "\n"
+        << sim::PowerOnHelp() << "\n"
+        << sim::RecordHelp();
 }
 
 int UsageError(const std::string& message) {
@@ -90,7 +94,8 @@ int ParseArguments(int argc, char** argv, Options& options) {
             options.help = true;
             continue;
         }
-        if (argument != "--bind" && argument != "--port" && argument != "--fault") {
+        if (argument != "--bind" && argument != "--port" && argument != "--fault" &&
+            argument != "--idle-timeout") {
             return UsageError("unknown option '" + argument + "' (see --help)");
         }
         if (i + 1 >= argc) {
@@ -106,6 +111,14 @@ int ParseArguments(int argc, char** argv, Options& options) {
                 return UsageError("--port '" + value + "' is not a port number 0..65535");
             }
             options.port = std::stoi(value);
+        } else if (argument == "--idle-timeout") {
+            const bool digits = !value.empty() && value.size() <= 6 &&
+                                value.find_first_not_of("0123456789") == std::string::npos;
+            if (!digits || std::stoi(value) < 1) {
+                return UsageError("--idle-timeout '" + value +
+                                  "' is not a number of seconds 1..999999");
+            }
+            options.server.idleTimeout = std::chrono::seconds(std::stoi(value));
         } else {
             try {
                 options.faults.push_back(sim::ParseFault(value));
@@ -136,7 +149,8 @@ int main(int argc, char** argv) {
         // Signals first: a SIGTERM right after the "listening" line must not kill the process,
         // and the server's threads must inherit the blocked mask.
         StopSignals stopSignals;
-        sim::Server server(machine, options.bind, static_cast<std::uint16_t>(options.port));
+        sim::Server server(machine, options.bind, static_cast<std::uint16_t>(options.port),
+                           options.server);
         std::cout << "listening on " << server.Address() << ":" << server.Port() << std::endl;
         stopSignals.Wait();
         server.Stop();
