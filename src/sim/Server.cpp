@@ -351,12 +351,11 @@ struct Server::Impl {
     std::thread thread;
 };
 
-Server::Server(std::shared_ptr<Machine> machine, const std::string& bindAddress,
-               std::uint16_t port)
+Server::Server(std::shared_ptr<Machine> machine, const std::string& bindAddress, std::uint16_t port)
     : Server(std::move(machine), bindAddress, port, Options{}) {}
 
-Server::Server(std::shared_ptr<Machine> machine, const std::string& bindAddress,
-               std::uint16_t port, Options options) {
+Server::Server(std::shared_ptr<Machine> machine, const std::string& bindAddress, std::uint16_t port,
+               Options options) {
     if (!machine) {
         throw std::runtime_error("cannot serve on '" + bindAddress + "': no machine");
     }
