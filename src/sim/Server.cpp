@@ -28,6 +28,7 @@ class Connection;
 // What connections share with the server, all used on the io thread only.
 struct ServerState {
     std::shared_ptr<Machine> machine;
+    Server::Options options;
     std::set<std::shared_ptr<Connection>> connections;
 };
 
@@ -36,6 +37,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     Connection(tcp::socket socket, ServerState& server)
         : socket_(std::move(socket)),
           timer_(socket_.get_executor()),
+          idleTimer_(socket_.get_executor()),
           server_(server),
           machineOwner_(server.machine),
           machine_(machineOwner_->impl()),
@@ -47,8 +49,15 @@ class Connection : public std::enable_shared_from_this<Connection> {
     void Start() {
         asio::error_code ignored;
         socket_.set_option(tcp::no_delay(true), ignored);
+        lastActivity_ = std::chrono::steady_clock::now();
+        WatchIdle(lastActivity_ + server_.options.idleTimeout);
         Read();
     }
+
+    // Neither half-way through a request nor owing a reply: safe to close without cutting
+    // anything off.
+    bool Idle() const { return !AnswerUnderWay() && framer_.Buffered() == 0 && !peerDone_; }
+    std::chrono::steady_clock::time_point LastActivity() const { return lastActivity_; }
 
     void Close() {
         if (closed_) {
@@ -57,6 +66,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
         closed_ = true;
         asio::error_code ignored;
         timer_.cancel();
+        idleTimer_.cancel();
         socket_.shutdown(tcp::socket::shutdown_both, ignored);
         socket_.close(ignored);
         // The last reference may be this set's: erase from a copy so `this` outlives the call.
@@ -65,6 +75,31 @@ class Connection : public std::enable_shared_from_this<Connection> {
     }
 
   private:
+    bool AnswerUnderWay() const {
+        return !queue_.empty() || delaying_ || !writing_.empty() || !pending_.empty();
+    }
+
+    // One timer for the connection's life: it wakes at the earliest moment the connection could
+    // have been idle long enough and looks again, so a request costs no timer operation.
+    void WatchIdle(std::chrono::steady_clock::time_point when) {
+        idleTimer_.expires_at(when);
+        idleTimer_.async_wait([self = shared_from_this()](const asio::error_code& ec) {
+            if (ec || self->closed_) {
+                return;
+            }
+            const auto now = std::chrono::steady_clock::now();
+            const auto due = self->lastActivity_ + self->server_.options.idleTimeout;
+            if (self->AnswerUnderWay()) {
+                // The client is waiting on us, not idle; its time starts when we are done.
+                self->WatchIdle(now + self->server_.options.idleTimeout);
+            } else if (now < due) {
+                self->WatchIdle(due);
+            } else {
+                self->Close();
+            }
+        });
+    }
+
     void Read() {
         if (closed_ || reading_ || peerDone_ || queue_.size() >= kMaxQueuedRequests) {
             return;
@@ -92,7 +127,16 @@ class Connection : public std::enable_shared_from_this<Connection> {
         std::vector<Request> requests;
         framer_.Feed(std::string_view(readBuffer_.data(), count), requests);
         for (Request& request : requests) {
+            queuedBytes_ += request.line.size() + 1;
             queue_.push_back(std::move(request));
+        }
+        if (!requests.empty()) {
+            lastActivity_ = std::chrono::steady_clock::now();
+        }
+        if (queuedBytes_ > Server::kMaxQueuedRequestBytes) {
+            // Flooding a delayed controller: drop the client rather than hold what it sends.
+            Close();
+            return;
         }
         Answer();
         Read();
@@ -103,6 +147,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
         while (!closed_ && !delaying_ && !closeAfterWrite_ && !queue_.empty()) {
             Request request = std::move(queue_.front());
             queue_.pop_front();
+            queuedBytes_ -= request.line.size() + 1;
             ++requests_;
             const LinkFaults link = machine_.Link();
             if (link.silent) {
@@ -155,6 +200,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
                                   self->Close();
                                   return;
                               }
+                              self->lastActivity_ = std::chrono::steady_clock::now();
                               self->Write();
                               self->FinishIfDone();
                           });
@@ -171,6 +217,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
     tcp::socket socket_;
     asio::steady_timer timer_;
+    asio::steady_timer idleTimer_;
     ServerState& server_;
     const std::shared_ptr<Machine> machineOwner_;
     Machine::Impl& machine_;
@@ -178,6 +225,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
     RequestFramer framer_;
     std::array<char, 16 * 1024> readBuffer_{};
     std::deque<Request> queue_;
+    std::size_t queuedBytes_ = 0;  // the lines in queue_, counted with their CRs
+    // The last request received or reply sent.
+    std::chrono::steady_clock::time_point lastActivity_;
     std::string pending_;  // replies not yet handed to the socket
     std::string writing_;  // the replies of the write under way
     unsigned long long requests_ = 0;
@@ -191,9 +241,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
 }  // namespace
 
 struct Server::Impl {
-    Impl(std::shared_ptr<Machine> machine, const std::string& bindAddress, std::uint16_t port)
+    Impl(std::shared_ptr<Machine> machine, const std::string& bindAddress, std::uint16_t port,
+         Server::Options options)
         : acceptor(io), retryTimer(io) {
         state.machine = std::move(machine);
+        state.options = options;
         asio::error_code ec;
         const auto address = asio::ip::make_address(bindAddress, ec);
         if (ec) {
@@ -238,13 +290,30 @@ struct Server::Impl {
                 });
                 return;
             }
-            if (state.connections.size() < kMaxConnections) {
+            if (state.connections.size() >= state.options.maxConnections) {
+                MakeRoom();
+            }
+            if (state.connections.size() < state.options.maxConnections) {
                 auto connection = std::make_shared<Connection>(std::move(socket), state);
                 state.connections.insert(connection);
                 connection->Start();
             }
             Accept();
         });
+    }
+
+    // Closes the connection idle the longest; when every one is busy, closes none.
+    void MakeRoom() {
+        std::shared_ptr<Connection> oldest;
+        for (const auto& connection : state.connections) {
+            if (connection->Idle() &&
+                (!oldest || connection->LastActivity() < oldest->LastActivity())) {
+                oldest = connection;
+            }
+        }
+        if (oldest) {
+            oldest->Close();
+        }
     }
 
     void Stop() {
@@ -282,12 +351,23 @@ struct Server::Impl {
     std::thread thread;
 };
 
-Server::Server(std::shared_ptr<Machine> machine, const std::string& bindAddress,
-               std::uint16_t port) {
+Server::Server(std::shared_ptr<Machine> machine, const std::string& bindAddress, std::uint16_t port)
+    : Server(std::move(machine), bindAddress, port, Options{}) {}
+
+Server::Server(std::shared_ptr<Machine> machine, const std::string& bindAddress, std::uint16_t port,
+               Options options) {
     if (!machine) {
         throw std::runtime_error("cannot serve on '" + bindAddress + "': no machine");
     }
-    impl_ = std::make_unique<Impl>(std::move(machine), bindAddress, port);
+    if (options.idleTimeout <= std::chrono::milliseconds::zero()) {
+        throw std::runtime_error("cannot serve on '" + bindAddress +
+                                 "': the idle time must be positive");
+    }
+    if (options.maxConnections == 0) {
+        throw std::runtime_error("cannot serve on '" + bindAddress +
+                                 "': the connection limit must be at least 1");
+    }
+    impl_ = std::make_unique<Impl>(std::move(machine), bindAddress, port, options);
 }
 
 Server::~Server() {

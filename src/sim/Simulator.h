@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -120,9 +122,18 @@ SessionFactory InProcessSessionFactory(std::shared_ptr<Machine> machine);
 // The TCP server: many sessions at once on one machine, served from its own thread.
 class Server {
   public:
+    struct Options {
+        // A connection that sends no request for this long is closed.
+        std::chrono::milliseconds idleTimeout{std::chrono::seconds(60)};
+        // Past this, the longest-idle connection makes room for a new one.
+        std::size_t maxConnections = 256;
+    };
+
     // Binds `bindAddress`:`port` (port 0 takes a free port); throws std::runtime_error naming
-    // the address when it cannot.
+    // the address when it cannot, or on options out of range.
     Server(std::shared_ptr<Machine> machine, const std::string& bindAddress, std::uint16_t port);
+    Server(std::shared_ptr<Machine> machine, const std::string& bindAddress, std::uint16_t port,
+           Options options);
     ~Server();  // stops and joins
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
@@ -133,6 +144,8 @@ class Server {
 
     // Limits that keep one misbehaving client from growing the server's memory.
     static constexpr std::size_t kMaxPendingOutputBytes = 256 * 1024;  // unread replies
+    // Requests framed but not yet answered (a delayed controller), counted in bytes.
+    static constexpr std::size_t kMaxQueuedRequestBytes = 1024 * 1024;
     static constexpr std::size_t kMaxConnections = 256;
 
   private:

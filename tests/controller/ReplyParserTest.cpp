@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "net/Protocol.h"
 
@@ -153,6 +154,53 @@ TEST(ReplyBoundTest, DataBeyondTheBoundThrows) {
     const std::string mebibyte = std::string(1024 * 1024 - 2, 'x') + "\r\n";
     EXPECT_TRUE(ParseWhole(ReplyParser(ReplyKind::Text), mebibyte + ":").done);
     EXPECT_THROW(ParseWhole(ReplyParser(ReplyKind::Text), mebibyte + "\n:"), ReplyFormatError);
+}
+
+// Inputs a hostile controller could send, each fed whole and one byte at a time.
+TEST(ReplyBoundTest, HostileBytesFailOrFrameTheSameHoweverTheyArrive) {
+    struct Case {
+        ReplyKind kind;
+        char accepted;
+        std::size_t bound;
+        std::string bytes;
+        bool fails;
+        bool done;
+        std::string data;
+    };
+    const std::vector<Case> cases = {
+        // With another ack byte, ":" is data; running into the bound then fails.
+        {ReplyKind::Text, '\x01', 2, "\0:x\r\n5\r\n:"s, true, false, "\0:"s},
+        {ReplyKind::Text, '\x01', 64, ":x\n\x01"s, false, true, ":x\n"},
+        // A header that gives exactly its own length is a whole record.
+        {ReplyKind::Record, ':', 64, "\0\0\x04\0:"s, false, true, "\0\0\x04\0"s},
+        {ReplyKind::Record, ':', 64, "\0\0\x03\0:"s, true, false, "\0\0\x03\0"s},
+        {ReplyKind::Record, ':', 8, "\0\0\xFF\xFF"s + std::string(8, 'r'), true, false,
+         "\0\0\xFF\xFF"s + std::string(4, 'r')},
+        // Without its end mark an upload never completes and stops at the bound.
+        {ReplyKind::Upload, ':', 64, "EN\r\n:", false, false, "EN\r\n:"},
+        {ReplyKind::Upload, ':', 4, "EN\r\n:", true, false, "EN\r\n"},
+    };
+    for (const Case& c : cases) {
+        for (const bool bytewise : {false, true}) {
+            ReplyParser parser(c.kind, 1, c.accepted, c.bound);
+            bool failed = false;
+            try {
+                if (bytewise) {
+                    for (std::size_t i = 0; i < c.bytes.size() && !parser.Done(); ++i) {
+                        parser.Feed(std::string_view(c.bytes).substr(i, 1));
+                    }
+                } else {
+                    parser.Feed(c.bytes);
+                }
+            } catch (const ReplyFormatError&) {
+                failed = true;
+            }
+            const std::string what = Printable(c.bytes) + (bytewise ? " bytewise" : " whole");
+            EXPECT_EQ(failed, c.fails) << what;
+            EXPECT_EQ(parser.Done(), c.done) << what;
+            EXPECT_EQ(parser.Data(), c.data) << what;
+        }
+    }
 }
 
 TEST(ReplyTextTest, TrimRemovesBlanksTabsAndLineEndsAtBothEnds) {

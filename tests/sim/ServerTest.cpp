@@ -1,4 +1,5 @@
 #include <atomic>
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -195,6 +196,105 @@ TEST_F(ServerTest, StopClosesOpenSessions) {
     EXPECT_TRUE(idle.ClosedByPeer());
     EXPECT_TRUE(busy.ClosedByPeer());
     server->Stop();  // twice is harmless
+}
+
+// Polls `condition` for up to `timeout`; true once it holds.
+bool WaitFor(const std::function<bool()>& condition, milliseconds timeout = milliseconds(5000)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(milliseconds(5));
+    }
+    return true;
+}
+
+class ServerLimitTest : public ::testing::Test {
+  protected:
+    std::shared_ptr<Machine> machine = std::make_shared<Machine>(std::make_shared<RealClock>());
+
+    std::unique_ptr<Server> Serve(milliseconds idle, std::size_t maxConnections = 256) {
+        Server::Options options;
+        options.idleTimeout = idle;
+        options.maxConnections = maxConnections;
+        return std::make_unique<Server>(machine, "127.0.0.1", 0, options);
+    }
+};
+
+TEST_F(ServerLimitTest, IdleConnectionsAreClosedButNotWhileOwedAReply) {
+    auto server = Serve(milliseconds(200));
+    RawConnection silent(server->Port());
+    EXPECT_TRUE(silent.ClosedByPeer(milliseconds(10000)));
+    // Half a request does not count as a request.
+    RawConnection partial(server->Port());
+    ASSERT_TRUE(partial.Write("MG _C"));
+    EXPECT_TRUE(partial.ClosedByPeer(milliseconds(10000)));
+    // A client waiting on a slow controller is not idle: it gets its reply, then its idle time.
+    machine->AddFault(ParseFault("delay:800"));
+    RawConnection waiting(server->Port());
+    ASSERT_TRUE(waiting.Write("MG _CN\r"));
+    EXPECT_EQ(waiting.ReadReply(milliseconds(10000)), "-1.0000\r\n:");
+    EXPECT_TRUE(waiting.ClosedByPeer(milliseconds(10000)));
+}
+
+TEST_F(ServerLimitTest, BadOptionsAreRefused) {
+    EXPECT_THROW(Serve(milliseconds(0)), std::runtime_error);
+    EXPECT_THROW(Serve(milliseconds(1000), 0), std::runtime_error);
+}
+
+TEST_F(ServerLimitTest, PastTheLimitTheLongestIdleConnectionMakesRoom) {
+    auto server = Serve(milliseconds(60000), 3);
+    std::vector<std::unique_ptr<RawConnection>> clients;
+    for (int i = 0; i < 3; ++i) {
+        // One at a time, each answered, so that the first is the longest idle.
+        clients.push_back(std::make_unique<RawConnection>(server->Port()));
+        ASSERT_TRUE(clients.back()->Write("MG _CN\r"));
+        ASSERT_EQ(clients.back()->ReadReply(), "-1.0000\r\n:");
+    }
+    ASSERT_TRUE(clients[0]->Write("MG _CN\r"));  // now the first is the most recent
+    ASSERT_EQ(clients[0]->ReadReply(), "-1.0000\r\n:");
+    RawConnection newest(server->Port());
+    ASSERT_TRUE(newest.Write("MG _CN\r"));
+    EXPECT_EQ(newest.ReadReply(), "-1.0000\r\n:");
+    EXPECT_TRUE(clients[1]->ClosedByPeer());
+    for (const std::size_t kept : {std::size_t{0}, std::size_t{2}}) {
+        ASSERT_TRUE(clients[kept]->Write("MG _CN\r"));
+        EXPECT_EQ(clients[kept]->ReadReply(), "-1.0000\r\n:") << "client " << kept;
+    }
+}
+
+TEST_F(ServerLimitTest, WhenEveryConnectionIsBusyTheNewOneIsRefused) {
+    auto server = Serve(milliseconds(60000), 2);
+    machine->AddFault(ParseFault("delay:4000"));
+    RawConnection first(server->Port());
+    RawConnection second(server->Port());
+    // The outputs show that the server has the requests and is holding back their replies.
+    ASSERT_TRUE(first.Write("SB1\r"));
+    ASSERT_TRUE(second.Write("SB2\r"));
+    ASSERT_TRUE(WaitFor([&] { return machine->Output(1) && machine->Output(2); }));
+    RawConnection refused(server->Port());
+    EXPECT_TRUE(refused.ClosedByPeer());
+    EXPECT_EQ(first.ReadReply(milliseconds(10000)), ":");
+    EXPECT_EQ(second.ReadReply(milliseconds(10000)), ":");
+}
+
+TEST_F(ServerLimitTest, FloodingADelayedControllerClosesOnlyTheFlooder) {
+    auto server = Serve(milliseconds(60000));
+    machine->AddFault(ParseFault("delay:300"));
+    RawConnection flooder(server->Port());
+    const std::string request = std::string(8 * 1024, 'x') + "\r";
+    // Four times the bound: without it the server would queue all of it (or stop reading, and
+    // the writes would stall instead of failing).
+    bool failed = false;
+    for (std::size_t sent = 0; !failed && sent < 4 * Server::kMaxQueuedRequestBytes;
+         sent += request.size()) {
+        failed = !flooder.Write(request, milliseconds(5000));
+    }
+    EXPECT_TRUE(failed);
+    EXPECT_TRUE(flooder.ClosedByPeer());
+    auto patient = std::make_shared<TcpMotionClient>("127.0.0.1", server->Port(), TcpTimeouts{});
+    EXPECT_EQ(patient->command("MG _CN", "\r", ":", true), "-1.0000");
 }
 
 TEST(ServerBindTest, RefusesAnAddressItCannotUse) {

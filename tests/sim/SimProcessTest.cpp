@@ -70,19 +70,35 @@ TEST(SimProcessTest, UnknownFaultIsNamedOnOneLineWithExitCode2) {
 
 TEST(SimProcessTest, BadOptionsExitWithCode2) {
     for (const std::vector<std::string>& arguments :
-         std::vector<std::vector<std::string>>{{"--port", "70000"}, {"--port"}, {"--frobnicate"}}) {
+         std::vector<std::vector<std::string>>{{"--port", "70000"},
+                                               {"--port"},
+                                               {"--frobnicate"},
+                                               {"--idle-timeout", "0"},
+                                               {"--idle-timeout", "1.5"},
+                                               {"--idle-timeout", "-3"}}) {
         SimProcess sim(arguments);
         EXPECT_EQ(sim.WaitForExit(), 2) << arguments.front();
     }
+}
+
+TEST(SimProcessTest, IdleTimeoutFromTheCommandLineClosesASilentClient) {
+    SimProcess sim({"--port", "0", "--idle-timeout", "1"});
+    const std::string line = sim.ReadOutputLine();
+    ASSERT_EQ(line.rfind("listening on 127.0.0.1:", 0), 0u) << line;
+    RawConnection silent(PortOf(line));
+    EXPECT_TRUE(silent.ClosedByPeer(std::chrono::milliseconds(10000)));
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.WaitForExit(), 0);
 }
 
 TEST(SimProcessTest, HelpListsOptionsFaultsStopCodesAndStatusBits) {
     SimProcess sim({"--help"});
     EXPECT_EQ(sim.WaitForExit(), 0);
     const std::string help = sim.Output();
-    for (const char* text : {"--bind", "--port", "--fault", "stall:AXIS", "torque:AXIS",
-                             "limit:AXIS:forward", "cn:1", "delay:MS", "drop:N", "reject:COMMAND",
-                             "short-record", "silent", "Stop codes", "Status word bits", "5023"}) {
+    for (const char* text :
+         {"--bind", "--port", "--fault", "--idle-timeout", "stall:AXIS", "torque:AXIS",
+          "limit:AXIS:forward", "cn:1", "delay:MS", "drop:N", "reject:COMMAND", "short-record",
+          "silent", "Stop codes", "Status word bits", "5023"}) {
         EXPECT_NE(help.find(text), std::string::npos) << text;
     }
 }
