@@ -8,7 +8,7 @@
 #include <system_error>
 
 #include "autotest/TestRunner.h"
-#include "console/FileReplace.h"
+#include "common/FileReplace.h"
 #include "controller/Link.h"
 #include "controller/WindowOps.h"
 
