@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 
 #include "common/CLocale.h"
 #include "common/Clock.h"
+#include "common/FileAppend.h"
 #include "common/StopControl.h"
 #include "controller/WindowOps.h"
 
@@ -29,6 +31,11 @@ constexpr const char* kStampPattern = "%x %X ";
 // may be waiting for the window's thread while that thread is inside AbortTest.
 std::mutex g_logFileMutex;
 
+// Entries lost since the log's name was made, and why the last one was; the reason is guarded by
+// g_logFileMutex.
+std::atomic<int> g_lostLogEntries{0};
+std::string g_lastLogFailure;
+
 std::string CurrentStamp() {
     return FormatTimeC(kStampPattern, ToLocalTime(SystemClockShared()->WallNow()));
 }
@@ -49,18 +56,16 @@ std::string StoredBytes(const std::string& stamp, const std::string& text) {
     return bytes;
 }
 
-// One entry, opened and closed on its own so it is complete in the file on return. A file that
-// cannot be opened or written loses the entry and nothing else.
+// One entry, appended with one write and closed, so it is complete in the file on return. An
+// entry that cannot be written whole is taken out again and counted, and nothing else is lost.
 void AppendEntry(const std::string& text) {
     std::lock_guard lock(g_logFileMutex);
     ThrowIfStopRequested();
     const std::string bytes = StoredBytes(CurrentStamp(), text);
-    std::FILE* file = std::fopen(LogFilePath().c_str(), "ab");
-    if (file == nullptr) {
-        return;
+    if (std::optional<std::string> failure = AppendWhole(LogFilePath(), bytes)) {
+        g_lastLogFailure = std::move(*failure);
+        ++g_lostLogEntries;
     }
-    std::fwrite(bytes.data(), 1, bytes.size(), file);
-    std::fclose(file);
 }
 
 }  // namespace
@@ -72,6 +77,9 @@ void MakeLogFileName() {
     std::memcpy(g_logFileName, name.data(), length);
     g_logFileName[length] = '\0';
     g_testsStartedInLog = 0;
+    std::lock_guard lock(g_logFileMutex);
+    g_lostLogEntries = 0;
+    g_lastLogFailure.clear();
 }
 
 int CountTestStartInLog() {
@@ -84,6 +92,15 @@ std::string LogFilePath() {
         path.pop_back();
     }
     return path;
+}
+
+int LostLogEntries() {
+    return g_lostLogEntries;
+}
+
+std::string LastLogWriteFailure() {
+    std::lock_guard lock(g_logFileMutex);
+    return g_lastLogFailure;
 }
 
 void WriteLog(const std::string& message, const std::string& suffix) {

@@ -20,8 +20,15 @@ std::string LogFilePath();
 
 // Shows message + suffix on the status line, then appends "<%x %X stamp> <message><suffix>" to
 // the log file with every LF stored as CR LF. Never fails to its caller: an entry that cannot be
-// written is dropped. On a test thread that has been asked to stop it unwinds with TestAborted
-// and writes nothing, so no entry of the test follows the abort entry.
+// written whole is dropped whole and counted in LostLogEntries(). On a test thread that has been
+// asked to stop it unwinds with TestAborted and writes nothing, so no entry of the test follows the
+// abort entry.
 void WriteLog(const std::string& message, const std::string& suffix);
+
+// Entries that could not be written whole since the log's name was made; any thread may read it.
+int LostLogEntries();
+// Why the last of those was lost ("writing it failed: No space left on device"), without the
+// file's name; empty when none was.
+std::string LastLogWriteFailure();
 
 }  // namespace trevane

@@ -12,7 +12,7 @@
 #include "autotest/ReportPlot.h"
 #include "autotest/TestLog.h"
 #include "common/CLocale.h"
-#include "console/FileReplace.h"
+#include "common/FileReplace.h"
 
 namespace trevane {
 namespace {
@@ -394,6 +394,11 @@ AxisVerdict VerdictOf(const TestRecord& record, char axis) {
 }
 
 std::string RenderReportHtml(const TestRecord& record, const std::string& logPath) {
+    return RenderReportHtml(record, logPath, LostLogEntries());
+}
+
+std::string RenderReportHtml(const TestRecord& record, const std::string& logPath,
+                             int lostLogEntries) {
     std::string out;
     out.reserve(96 * 1024);
     out += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>";
@@ -403,6 +408,13 @@ std::string RenderReportHtml(const TestRecord& record, const std::string& logPat
     out += kStyle;
     out += "</style>\n</head>\n<body>\n";
     AppendHeader(out, record, logPath);
+    if (lostLogEntries > 0) {
+        out += "<p class=\"aborted\">" +
+               (lostLogEntries == 1 ? std::string("1 entry")
+                                    : FormatInt(lostLogEntries) + " entries") +
+               " of the log file could not be written and " + (lostLogEntries == 1 ? "is" : "are") +
+               " missing from it.</p>\n";
+    }
     AppendAxes(out, record);
     AppendConfiguration(out, record);
     AppendMoves(out, record);

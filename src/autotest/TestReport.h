@@ -45,7 +45,10 @@ struct AxisVerdict {
 
 AxisVerdict VerdictOf(const TestRecord& record, char axis);
 
+// Says how many log entries were lost when any were: LostLogEntries() unless given.
 std::string RenderReportHtml(const TestRecord& record, const std::string& logPath);
+std::string RenderReportHtml(const TestRecord& record, const std::string& logPath,
+                             int lostLogEntries);
 // "move,axis,target,cycle,time_ms,torque,error", then one line per sample; lines end in CR LF
 // and numbers read back exactly, in the "C" locale whatever the process locale is.
 std::string RenderSamplesCsv(const TestRecord& record);

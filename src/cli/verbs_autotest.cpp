@@ -1,10 +1,12 @@
 // The automatic diagnostic test without a window: the same runner, log file and entries.
 #include <chrono>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <system_error>
 
 #include "autotest/AxisMotionTest.h"
 #include "autotest/TestLog.h"
@@ -119,7 +121,21 @@ int RunAutoTest(const Invocation& invocation) {
     SetWindow(cliWindow);
 
     const bool reportWritten = PrintReport();
-    const std::string log = "trevane-cli: autotest: log file '" + LogFilePath() + "'";
+    // Names the log only when there is one to look at.
+    std::error_code noFile;
+    const bool logExists = std::filesystem::is_regular_file(LogFilePath(), noFile);
+    const bool logLost = LostLogEntries() > 0;
+    if (logLost) {
+        std::cerr << "trevane-cli: autotest: log file could not be written: "
+                  << LastLogWriteFailure() << " (" << LostLogEntries() << " entries lost)";
+        if (logExists) {
+            std::cerr << "; what was written is in '" << LogFilePath() << "'";
+        }
+        std::cerr << "\n";
+    }
+    const std::string log = logExists
+                                ? "trevane-cli: autotest: log file '" + LogFilePath() + "'"
+                                : std::string("trevane-cli: autotest: no log file was written");
     if (aborted) {
         std::cerr << log << "; the test was aborted\n";
         return InterruptExitCode();
@@ -138,7 +154,7 @@ int RunAutoTest(const Invocation& invocation) {
         return kExitFailed;
     }
     std::cerr << log << "\n";
-    return reportWritten ? kExitOk : kExitFailed;
+    return reportWritten && !logLost ? kExitOk : kExitFailed;
 }
 
 const VerbRegistration kAutoTest{{
@@ -148,9 +164,11 @@ const VerbRegistration kAutoTest{{
     "      --report also writes the test report beside it (the log's name with .html, and\n"
     "      .csv for every torque and error sample), also after Ctrl-C;\n"
     "      exit 0 when every move of X, Y and Z completed, 1 when a move was aborted, a\n"
-    "      command failed or the report could not be written, 2 without connection;\n"
-    "      Ctrl-C, SIGTERM or SIGHUP abort the test and stop the axes (130, 143, 129), so does\n"
-    "      a closed standard output (141)",
+    "      command failed, the report or an entry of the log could not be written, 2
+"
+    "      without connection; Ctrl-C, SIGTERM or SIGHUP abort the test and stop the axes
+"
+    "      (130, 143, 129), so does a closed standard output (141)",
     RunAutoTest,
 }};
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "console/FileReplace.h"
+#include "common/FileReplace.h"
 #include "controller/Link.h"
 #include "controller/TestState.h"
 #include "controller/WindowOps.h"

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -273,6 +274,37 @@ TEST_F(CliAutotest, AClosedOutputPipeAbortsTheTestAndStopsTheAxis) {
     const auto logs = LogFiles();
     ASSERT_EQ(logs.size(), 1u);
     EXPECT_THAT(ReadFile(logs[0]), EndsWith("  Test Aborted by User\r\n"));
+}
+
+TEST_F(CliAutotest, ALogThatCannotBeWrittenFailsTheRunAndIsNotNamed) {
+    // Folders stand where the log would go, under every name the next two minutes can give it;
+    // they cannot be opened as files, not even by root.
+    const std::time_t now = std::time(nullptr);
+    std::vector<std::string> names;
+    for (std::time_t t = now - 2; t <= now + 120; ++t) {
+        std::tm local{};
+        ::localtime_r(&t, &local);
+        char name[64];
+        std::strftime(name, sizeof name, "logFile.txt %m%d%y-%H%M%S.txt", &local);
+        std::filesystem::create_directory(dir_ / name);
+        names.push_back(name);
+    }
+    auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
+    sim::Server server(machine, "127.0.0.1", 0);
+    // The whole test, so nothing but the lost entries can fail the run.
+    const ProgramRun run =
+        Run("--address 127.0.0.1 --port " + std::to_string(server.Port()) + " autotest");
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_THAT(run.out, ::testing::StartsWith("Starting Test\n"));
+    EXPECT_THAT(run.out, EndsWith("\nDisable Machine\n"));
+    EXPECT_THAT(run.err, HasSubstr("log file could not be written: opening it failed: "));
+    for (const std::string& name : names) {
+        ASSERT_THAT(run.err, ::testing::Not(HasSubstr(name)));
+        EXPECT_TRUE(std::filesystem::is_empty(dir_ / name));
+    }
+    for (int axis = 0; axis < 4; ++axis) {
+        EXPECT_FALSE(machine->ReadAxis(axis).moving) << "axis " << axis;
+    }
 }
 
 }  // namespace

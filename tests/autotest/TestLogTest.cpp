@@ -1,7 +1,15 @@
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <stop_token>
+#include <system_error>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "AutotestHarness.h"
@@ -13,6 +21,44 @@ namespace {
 
 using namespace std::chrono_literals;
 using TestLog = AutotestFixture;
+using ::testing::HasSubstr;
+
+// 50 bytes in the file: the 19-byte stamp and 31 of text.
+constexpr const char* kEntryText = "entry of thirty-one bytes .....";
+constexpr std::size_t kEntrySize = 50;
+
+std::string Repeated(const std::string& bytes, std::size_t count) {
+    std::string out;
+    for (std::size_t i = 0; i < count; ++i) {
+        out += bytes;
+    }
+    return out;
+}
+
+// Files of this process may not grow past `bytes` while it lives; SIGXFSZ is ignored meanwhile so
+// a write past the limit fails instead of ending the process.
+class ScopedFileSizeLimit {
+  public:
+    explicit ScopedFileSizeLimit(rlim_t bytes) {
+        previousHandler_ = ::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &previous_);
+        rlimit limited = previous_;
+        limited.rlim_cur = bytes;
+        ok_ = ::setrlimit(RLIMIT_FSIZE, &limited) == 0;
+    }
+    ~ScopedFileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &previous_);
+        ::signal(SIGXFSZ, previousHandler_);
+    }
+    ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
+    ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
+    bool Ok() const { return ok_; }
+
+  private:
+    rlimit previous_{};
+    void (*previousHandler_)(int) = SIG_DFL;
+    bool ok_ = false;
+};
 
 TEST_F(TestLog, NameIsMadeFromTheStartUpTimeAndOpenedWithoutItsTrailingBlank) {
     EXPECT_STREQ(g_logFileName, "logFile.txt 112912-140509.txt ");
@@ -53,6 +99,59 @@ TEST_F(TestLog, AnUnwritableFileDropsTheEntryButTheStatusLineStillChanges) {
     EXPECT_NO_THROW(WriteLog("Starting Test", "\n"));
     EXPECT_EQ(window_->TestStatus(), "Starting Test\n");
     EXPECT_TRUE(std::filesystem::is_directory(LogFilePath()));
+    EXPECT_EQ(LostLogEntries(), 1);
+    EXPECT_THAT(LastLogWriteFailure(), HasSubstr("opening it failed"));
+    EXPECT_THAT(LastLogWriteFailure(), ::testing::Not(HasSubstr("logFile")));
+
+    MakeLogFileName();
+    EXPECT_EQ(LostLogEntries(), 0) << "a new log starts without losses";
+    EXPECT_EQ(LastLogWriteFailure(), "");
+}
+
+TEST_F(TestLog, AnEntryCutShortIsTakenOutAgainSoTheFileHoldsOnlyWholeEntries) {
+    const std::string entry = "11/29/12 14:05:09  " + std::string(kEntryText);
+    ASSERT_EQ(entry.size(), kEntrySize);
+    {
+        // Room for two entries and 20 bytes of a third.
+        ScopedFileSizeLimit limit(2 * kEntrySize + 20);
+        ASSERT_TRUE(limit.Ok());
+        for (int i = 0; i < 4; ++i) {
+            WriteLog(kEntryText, "");
+        }
+    }
+    EXPECT_EQ(LogBytes(), Repeated(entry, 2));
+    EXPECT_EQ(LostLogEntries(), 2);
+    EXPECT_THAT(LastLogWriteFailure(), HasSubstr(std::generic_category().message(EFBIG)));
+
+    // Room again: the next entry follows the last whole one.
+    WriteLog(kEntryText, "");
+    EXPECT_EQ(LogBytes(), Repeated(entry, 3));
+    EXPECT_EQ(LostLogEntries(), 2);
+}
+
+TEST_F(TestLog, AFullFileSystemKeepsOnlyWholeEntries) {
+    const std::filesystem::path full = std::filesystem::current_path() / "full";
+    std::filesystem::create_directory(full);
+    if (::mount("tmpfs", full.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        GTEST_SKIP() << "cannot mount a small file system here (" << std::strerror(errno)
+                     << "); the file-size-limit test covers the short write";
+    }
+    std::filesystem::current_path(full);
+    // Entries of 1000 bytes do not divide the file system's pages, so the last one is cut.
+    const std::string text(981, 'x');
+    const std::string entry = "11/29/12 14:05:09  " + text;
+    for (int i = 0; i < 200 && LostLogEntries() == 0; ++i) {
+        WriteLog(text, "");
+    }
+    const std::string bytes = LogBytes();
+    std::filesystem::current_path(full.parent_path());
+    ::umount2(full.c_str(), MNT_DETACH);
+
+    EXPECT_GT(LostLogEntries(), 0) << "the file system never filled";
+    EXPECT_THAT(LastLogWriteFailure(), HasSubstr(std::generic_category().message(ENOSPC)));
+    ASSERT_EQ(bytes.size() % entry.size(), 0u) << bytes.size() << " bytes";
+    EXPECT_GT(bytes.size(), 0u);
+    EXPECT_EQ(bytes, Repeated(entry, bytes.size() / entry.size()));
 }
 
 TEST_F(TestLog, AStoppedTestThreadWritesNothingAndUnwinds) {

@@ -429,6 +429,16 @@ TEST(ReportRendering, ControllerBytesThatAreNotUtf8ShowAsLatin1AndControlsAsRepl
                                 "\xEF\xBF\xBD\xEF\xBF\xBD[0m\xEF\xBF\xBD"));
 }
 
+TEST(ReportRendering, SaysHowManyLogEntriesWereLostOnlyWhenAnyWere) {
+    const TestRecord record = RecordWithOneMove({});
+    EXPECT_THAT(RenderReportHtml(record, "log.txt", 0), Not(HasSubstr("could not be written")));
+    EXPECT_THAT(RenderReportHtml(record, "log.txt", 1),
+                HasSubstr("1 entry of the log file could not be written and is missing from it."));
+    EXPECT_THAT(RenderReportHtml(record, "log.txt", 3),
+                HasSubstr("3 entries of the log file could not be written and are missing from "
+                          "it."));
+}
+
 TEST(ReportRendering, ReadingsThatAreNotFiniteLeaveGapsAndReadBack) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();

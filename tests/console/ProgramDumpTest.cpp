@@ -172,6 +172,63 @@ TEST_F(ProgramDumpTest, AReadOnlyFolderKeepsThePreviousFileWhole) {
     EXPECT_THAT(window_->Messages(), ElementsAre(IsMessage(CouldNotWrite())));
 }
 
+TEST_F(ProgramDumpTest, ReplacesTheFileInsteadOfWritingIntoIt) {
+    // A hard link shares the old file's bytes: writing in place would change them too.
+    WriteBytes("logProgram.txt", "previous\r\n");
+    fs::create_hard_link("logProgram.txt", "kept.txt");
+    controller_.SetProgram("EN\n");
+    Connect();
+    DumpProgram();
+    EXPECT_EQ(ReadBytes("logProgram.txt"), "EN\r\n");
+    EXPECT_EQ(ReadBytes("kept.txt"), "previous\r\n");
+    EXPECT_EQ(fs::hard_link_count("logProgram.txt"), 1U);
+}
+
+TEST_F(ProgramDumpTest, TheNewFileKeepsTheModeOfTheOneItReplaces) {
+    WriteBytes("logProgram.txt", "previous\r\n");
+    fs::permissions("logProgram.txt", fs::perms::owner_read | fs::perms::owner_write);
+    controller_.SetProgram("EN\n");
+    Connect();
+    DumpProgram();
+    EXPECT_EQ(ReadBytes("logProgram.txt"), "EN\r\n");
+    EXPECT_EQ(fs::status("logProgram.txt").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+
+    // A file the group may write stays so: the umask does not narrow it.
+    fs::permissions("logProgram.txt", fs::perms::owner_read | fs::perms::owner_write |
+                                          fs::perms::group_read | fs::perms::group_write |
+                                          fs::perms::others_read);
+    DumpProgram();
+    EXPECT_EQ(fs::status("logProgram.txt").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                  fs::perms::group_write | fs::perms::others_read);
+    EXPECT_THAT(window_->Messages(), ElementsAre(IsMessage(Dumped()), IsMessage(Dumped())));
+}
+
+TEST_F(ProgramDumpTest, ASymbolicLinkIsWrittenThroughToItsTarget) {
+    fs::create_directory("elsewhere");
+    WriteBytes("elsewhere/program.txt", "previous\r\n");
+    fs::create_symlink("elsewhere/program.txt", "logProgram.txt");
+    fs::create_symlink("missing.txt", "dangling.txt");
+    controller_.SetProgram("EN\n");
+    Connect();
+    DumpProgram();
+    EXPECT_TRUE(fs::is_symlink("logProgram.txt"));
+    EXPECT_EQ(fs::read_symlink("logProgram.txt"), "elsewhere/program.txt");
+    EXPECT_EQ(ReadBytes("elsewhere/program.txt"), "EN\r\n");
+    std::vector<std::string> besideTarget;
+    for (const auto& entry : fs::directory_iterator("elsewhere")) {
+        besideTarget.push_back(entry.path().filename().string());
+    }
+    EXPECT_THAT(besideTarget, ElementsAre("program.txt")) << "temporary file left behind";
+
+    // A link to a file not there yet creates it.
+    std::string error;
+    EXPECT_TRUE(WriteTextFileAtomically("dangling.txt", "x\n", error)) << error;
+    EXPECT_TRUE(fs::is_symlink("dangling.txt"));
+    EXPECT_EQ(ReadBytes("missing.txt"), "x\r\n");
+}
+
 TEST(WriteTextFileAtomically, NamesTheFileThatCouldNotBeWritten) {
     std::string error;
     const std::string path =

@@ -1,4 +1,4 @@
-#include "console/FileReplace.h"
+#include "common/FileReplace.h"
 
 #include <atomic>
 #include <cerrno>
@@ -13,6 +13,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -64,6 +65,10 @@ int CloseFile(int fd) {
 void RemoveFile(const fs::path& path) {
     _wunlink(path.c_str());
 }
+// Permissions and owners of the replaced file are not carried over here.
+std::optional<std::string> KeepModeAndOwner(int, const fs::path&) {
+    return std::nullopt;
+}
 std::optional<std::string> RenameOver(const fs::path& from, const fs::path& to) {
     if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         return std::nullopt;
@@ -88,6 +93,22 @@ int CloseFile(int fd) {
 }
 void RemoveFile(const fs::path& path) {
     ::unlink(path.c_str());
+}
+// Gives the new file the mode of the one it replaces, and as root its owner too (before the mode:
+// a change of owner may clear set-id bits). Done before any byte is written, so the new file's
+// content is never readable by more users than the old file's.
+std::optional<std::string> KeepModeAndOwner(int fd, const fs::path& replaced) {
+    struct stat old {};
+    if (::stat(replaced.c_str(), &old) != 0) {
+        return std::nullopt;  // nothing replaced: the umask decides
+    }
+    if (::geteuid() == 0 && ::fchown(fd, old.st_uid, old.st_gid) != 0) {
+        return "its owner cannot be kept: " + ErrnoText(errno);
+    }
+    if (::fchmod(fd, old.st_mode & 07777) != 0) {
+        return "its mode cannot be kept: " + ErrnoText(errno);
+    }
+    return std::nullopt;
 }
 std::optional<std::string> RenameOver(const fs::path& from, const fs::path& to) {
     if (::rename(from.c_str(), to.c_str()) == 0) {
@@ -123,10 +144,28 @@ std::optional<std::string> WriteAndClose(int fd, std::string_view bytes) {
     return failure;
 }
 
+// The file a symbolic link at `path` leads to, so the link stays and its target is replaced; a
+// link to a missing file leads to the file it would create.
+fs::path ThroughLinks(const fs::path& path) {
+    fs::path current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        std::error_code error;
+        if (!fs::is_symlink(fs::symlink_status(current, error))) {
+            return current;
+        }
+        const fs::path link = fs::read_symlink(current, error);
+        if (error) {
+            return current;
+        }
+        current = link.is_absolute() ? link : current.parent_path() / link;
+    }
+    return current;  // a loop: the rename reports it
+}
+
 }  // namespace
 
 std::optional<std::string> ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
-    const fs::path target(path);
+    const fs::path target = ThroughLinks(fs::path(path));
     const std::string failed = "cannot write '" + path + "': ";
     constexpr int kAttempts = 16;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
@@ -138,6 +177,11 @@ std::optional<std::string> ReplaceFileAtomically(const std::string& path, std::s
             }
             return failed + "cannot create the temporary file '" + temporary.string() +
                    "': " + ErrnoText(errno);
+        }
+        if (std::optional<std::string> failure = KeepModeAndOwner(fd, target)) {
+            CloseFile(fd);
+            RemoveFile(temporary);
+            return failed + *failure;
         }
         if (std::optional<std::string> failure = WriteAndClose(fd, bytes)) {
             RemoveFile(temporary);

@@ -1,0 +1,112 @@
+#include "common/FileAppend.h"
+
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+#else
+#include <fcntl.h>
+#include <sys/types.h>
+#include <unistd.h>
+#endif
+
+// The platform calls for appending: one write per append, so a reader or a second writer never
+// sees half of one, and a short write is taken back.
+namespace trevane {
+namespace {
+
+std::string ErrnoText(int error) {
+    return std::generic_category().message(error);
+}
+
+#ifdef _WIN32
+
+using Offset = long long;
+
+int OpenForAppend(const std::string& path) {
+    int fd = -1;
+    _wsopen_s(&fd, std::filesystem::path(path).c_str(),
+              _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY, _SH_DENYNO, _S_IREAD | _S_IWRITE);
+    return fd;
+}
+Offset EndOf(int fd) {
+    return _lseeki64(fd, 0, SEEK_END);
+}
+long WriteOnce(int fd, const char* data, std::size_t size) {
+    const unsigned chunk = size > 0x40000000U ? 0x40000000U : static_cast<unsigned>(size);
+    return _write(fd, data, chunk);
+}
+int TruncateTo(int fd, Offset size) {
+    return _chsize_s(fd, size) == 0 ? 0 : -1;
+}
+int CloseFile(int fd) {
+    return _close(fd);
+}
+
+#else
+
+using Offset = off_t;
+
+int OpenForAppend(const std::string& path) {
+    // 0666 so the umask decides the permissions, as for any file the program creates.
+    return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+}
+Offset EndOf(int fd) {
+    return ::lseek(fd, 0, SEEK_END);
+}
+long WriteOnce(int fd, const char* data, std::size_t size) {
+    long written = 0;
+    do {
+        written = ::write(fd, data, size);
+    } while (written < 0 && errno == EINTR);
+    return written;
+}
+int TruncateTo(int fd, Offset size) {
+    return ::ftruncate(fd, size);
+}
+int CloseFile(int fd) {
+    return ::close(fd);
+}
+
+#endif
+
+std::optional<std::string> WriteWhole(int fd, std::string_view bytes) {
+    const Offset before = EndOf(fd);
+    const long written = WriteOnce(fd, bytes.data(), bytes.size());
+    if (written >= 0 && static_cast<std::size_t>(written) == bytes.size()) {
+        return std::nullopt;
+    }
+    if (written < 0) {
+        return "writing it failed: " + ErrnoText(errno);
+    }
+    // A short write says no why; a second write of the rest does (a full disk, a size limit).
+    const long rest = WriteOnce(fd, bytes.data() + written, bytes.size() - written);
+    std::string reason = rest < 0 ? "writing it failed: " + ErrnoText(errno)
+                                  : "only " + std::to_string(written) + " of " +
+                                        std::to_string(bytes.size()) + " bytes were written";
+    if (before < 0 || TruncateTo(fd, before) != 0) {
+        reason += "; the part written could not be removed: " + ErrnoText(errno);
+    }
+    return reason;
+}
+
+}  // namespace
+
+std::optional<std::string> AppendWhole(const std::string& path, std::string_view bytes) {
+    const int fd = OpenForAppend(path);
+    if (fd < 0) {
+        return "opening it failed: " + ErrnoText(errno);
+    }
+    std::optional<std::string> failure = WriteWhole(fd, bytes);
+    if (CloseFile(fd) != 0 && !failure) {
+        failure = "closing it failed: " + ErrnoText(errno);
+    }
+    return failure;
+}
+
+}  // namespace trevane
