@@ -1,10 +1,13 @@
 #include "app/OstrelApp.h"
 
 #include <cstdio>
+#include <memory>
+#include <string>
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QTimer>
 
@@ -23,6 +26,21 @@ namespace {
 constexpr const char* kLoopbackAddress = "127.0.0.1";
 constexpr int kScreenshotConnectDelayMs = 300;
 constexpr int kScreenshotSettleMs = 1000;
+constexpr int kMessageBoxPollMs = 50;
+
+// Closes every message box open now and returns the text of the last one: nobody is there to
+// press OK during a screenshot run.
+QString CloseMessageBoxes() {
+    QString text;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(widget);
+        if (box != nullptr && box->isVisible()) {
+            text = box->text();
+            box->done(QMessageBox::Ok);
+        }
+    }
+    return text;
+}
 
 }  // namespace
 
@@ -31,8 +49,9 @@ std::string UsageText() {
            "The diagnostics console of the four-axis motion controller.\n"
            "  --simulate         serve a simulated controller on a free loopback port and\n"
            "                     connect the window to it instead of the configured address\n"
-           "  --screenshot FILE  connect, wait for the status table to fill, save a picture\n"
-           "                     of the window as FILE (PNG) and end\n"
+           "  --screenshot FILE  with --simulate only: connect to the embedded simulated\n"
+           "                     controller, let the status table fill, save a picture of\n"
+           "                     the window as FILE (PNG) and end (within 30 s)\n"
            "  --help, --version  this text, the version\n"
            "The controller address comes from PelornControl.ini in the working directory\n"
            "(section Main, key GAddress; optional key Port, else 23).\n";
@@ -57,6 +76,12 @@ std::optional<StartOptions> ParseStartOptions(const std::vector<QString>& argume
             error = "unknown option '" + argument.toStdString() + "' (see --help)";
             return std::nullopt;
         }
+    }
+    // The screenshot run jogs and moves axes on its own; it may only do so on a machine it
+    // started itself.
+    if (!options.screenshotPath.isEmpty() && !options.simulate) {
+        error = "--screenshot works only together with --simulate (it moves axes on its own)";
+        return std::nullopt;
     }
     return options;
 }
@@ -95,7 +120,7 @@ bool COstrelApp::InitInstance() {
             dialog.SetAddressText(QString::fromLatin1(kLoopbackAddress));
         }
         if (!options_.screenshotPath.isEmpty()) {
-            ScheduleScreenshot(dialog);
+            ScheduleScreenshot(dialog, options_.screenshotPath, exitCode_);
         }
         dialog.exec();
     }
@@ -104,7 +129,8 @@ bool COstrelApp::InitInstance() {
     return false;
 }
 
-void COstrelApp::ScheduleScreenshot(COstrelDlg& dialog) {
+void ScheduleScreenshot(COstrelDlg& dialog, const QString& path, int& exitCode,
+                        std::chrono::milliseconds bound) {
     // A short session as an operator would have it: connected, machine on, two axes ticked for
     // jogging, a move under way and a few commands typed, so the picture shows a live table.
     const auto click = [&dialog](int id) {
@@ -116,24 +142,68 @@ void COstrelApp::ScheduleScreenshot(COstrelDlg& dialog) {
         QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
         QApplication::sendEvent(entry, &enter);
     };
-    QTimer::singleShot(kScreenshotConnectDelayMs, &dialog, [this, &dialog, click, type] {
-        click(IDC_CONNECT);
-        click(IDC_TURNON);
-        click(IDC_PREPAREMOTION);
-        click(IDC_AXIS_X);
-        click(IDC_AXIS_Z);
-        type("PA24000,-16000,9000");
-        type("BG");
-        QTimer::singleShot(kScreenshotSettleMs / 2, &dialog, [type] { type("TP"); });
-        QTimer::singleShot(kScreenshotSettleMs, &dialog, [this, &dialog] {
-            if (!dialog.grab().save(options_.screenshotPath, "PNG")) {
-                std::fprintf(stderr, "trevane: cannot write the screenshot '%s'\n",
-                             options_.screenshotPath.toLocal8Bit().constData());
-                exitCode_ = 1;
-            }
-            dialog.reject();
-        });
+    auto ended = std::make_shared<bool>(false);
+    const auto fail = [&dialog, &exitCode, ended](const std::string& why) {
+        if (*ended) {
+            return;
+        }
+        *ended = true;
+        std::fprintf(stderr, "trevane: %s\n", why.c_str());
+        exitCode = 1;
+        CloseMessageBoxes();
+        dialog.reject();
+    };
+
+    // A box would wait for an OK nobody presses; it runs its own loop, so these timers still
+    // fire while it is open.
+    auto* boxes = new QTimer(&dialog);
+    auto lastBox = std::make_shared<QString>();
+    QObject::connect(boxes, &QTimer::timeout, &dialog, [lastBox] {
+        if (QString text = CloseMessageBoxes(); !text.isEmpty()) {
+            *lastBox = text;
+        }
     });
+    boxes->start(kMessageBoxPollMs);
+
+    auto* watchdog = new QTimer(&dialog);
+    watchdog->setSingleShot(true);
+    QObject::connect(watchdog, &QTimer::timeout, &dialog, [fail, bound] {
+        fail("the screenshot run did not end within " + std::to_string(bound.count()) + " ms");
+    });
+    watchdog->start(bound);
+
+    QTimer::singleShot(
+        kScreenshotConnectDelayMs, &dialog,
+        [&dialog, &exitCode, &path, click, type, fail, lastBox, ended] {
+            if (*ended) {
+                return;
+            }
+            click(IDC_CONNECT);
+            if (*ended) {
+                return;  // the watchdog ended the run while Connect was under way
+            }
+            if (!g_connected.load()) {
+                const QString reason =
+                    lastBox->isEmpty() ? QStringLiteral("no connection") : *lastBox;
+                fail("the screenshot run could not connect: " + reason.toStdString());
+                return;
+            }
+            click(IDC_TURNON);
+            click(IDC_PREPAREMOTION);
+            click(IDC_AXIS_X);
+            click(IDC_AXIS_Z);
+            type("PA24000,-16000,9000");
+            type("BG");
+            QTimer::singleShot(kScreenshotSettleMs / 2, &dialog, [type] { type("TP"); });
+            QTimer::singleShot(kScreenshotSettleMs, &dialog, [&dialog, &exitCode, &path] {
+                if (!dialog.grab().save(path, "PNG")) {
+                    std::fprintf(stderr, "trevane: cannot write the screenshot '%s'\n",
+                                 path.toLocal8Bit().constData());
+                    exitCode = 1;
+                }
+                dialog.reject();
+            });
+        });
 }
 
 }  // namespace trevane

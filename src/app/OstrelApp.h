@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,6 +30,12 @@ std::optional<StartOptions> ParseStartOptions(const std::vector<QString>& argume
                                               std::string& error);
 std::string UsageText();
 
+// Drives `dialog` through a short session once its loop runs, saves a picture of it to `path`
+// and ends it. Ends it within `bound` whatever happens, closing any message box left open, and
+// sets `exitCode` to 1 when the session could not be made or the picture not written.
+void ScheduleScreenshot(COstrelDlg& dialog, const QString& path, int& exitCode,
+                        std::chrono::milliseconds bound = std::chrono::seconds(30));
+
 // The application object: links the controller sessions to the configured port (or to the
 // embedded simulated controller), shows the main dialog until it ends, and tidies up after it.
 class COstrelApp {
@@ -44,7 +51,6 @@ class COstrelApp {
 
   private:
     void ConfigureLink();
-    void ScheduleScreenshot(COstrelDlg& dialog);
 
     StartOptions options_;
     std::shared_ptr<sim::Machine> machine_;

@@ -9,7 +9,12 @@
 #include "app/OstrelApp.h"
 
 int main(int argc, char** argv) {
+    bool screenshot = false;
+    bool simulate = false;
     for (int i = 1; i < argc; ++i) {
+        screenshot = screenshot || std::strcmp(argv[i], "--screenshot") == 0 ||
+                     std::strncmp(argv[i], "--screenshot=", 13) == 0;
+        simulate = simulate || std::strcmp(argv[i], "--simulate") == 0;
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(trevane::UsageText().c_str(), stdout);
             return 0;
@@ -18,6 +23,15 @@ int main(int argc, char** argv) {
             std::printf("trevane %s\n", TREVANE_VERSION);
             return 0;
         }
+    }
+    // Refused before Qt or the link start: the screenshot run moves axes on its own, so it
+    // never goes near a controller it did not start itself.
+    if (screenshot && !simulate) {
+        std::fputs(
+            "trevane: --screenshot works only together with --simulate (it moves axes on "
+            "its own)\n",
+            stderr);
+        return 2;
     }
     if (const std::string reason = trevane::MissingDisplayReason(argc, argv); !reason.empty()) {
         std::fprintf(stderr, "trevane: %s\n", reason.c_str());
