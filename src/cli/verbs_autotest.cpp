@@ -164,10 +164,8 @@ const VerbRegistration kAutoTest{{
     "      --report also writes the test report beside it (the log's name with .html, and\n"
     "      .csv for every torque and error sample), also after Ctrl-C;\n"
     "      exit 0 when every move of X, Y and Z completed, 1 when a move was aborted, a\n"
-    "      command failed, the report or an entry of the log could not be written, 2
-"
-    "      without connection; Ctrl-C, SIGTERM or SIGHUP abort the test and stop the axes
-"
+    "      command failed, the report or an entry of the log could not be written, 2\n"
+    "      without connection; Ctrl-C, SIGTERM or SIGHUP abort the test and stop the axes\n"
     "      (130, 143, 129), so does a closed standard output (141)",
     RunAutoTest,
 }};
