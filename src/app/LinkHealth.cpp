@@ -3,9 +3,6 @@
 namespace trevane {
 namespace {
 
-const QString kTitle = QStringLiteral("Trevane");
-const QString kSeparator = QStringLiteral(" \u2014 ");
-
 double Milliseconds(LinkHealth::Clock::duration duration) {
     return std::chrono::duration<double, std::milli>(duration).count();
 }
@@ -60,21 +57,21 @@ void LinkHealth::DropOldPolls(Clock::time_point now) const {
     }
 }
 
-QString LinkHealth::Title(Clock::time_point now, bool connected) const {
+QString LinkHealth::LinkText(Clock::time_point now, bool connected) const {
     if (!connectPressed_) {
-        return kTitle;
+        return QStringLiteral("not connected");
     }
     const auto age = Age(now);
     const QString values =
         age ? QStringLiteral(", values ") + Seconds(*age) + QStringLiteral(" old") : QString();
     if (connecting_) {
-        return kTitle + kSeparator + QStringLiteral("connecting") + values;
+        return QStringLiteral("connecting") + values;
     }
     if (!connected) {
-        return kTitle + kSeparator + QStringLiteral("not connected") + values;
+        return QStringLiteral("not connected") + values;
     }
     if (!age) {
-        return kTitle + kSeparator + QStringLiteral("waiting for the first status");
+        return QStringLiteral("waiting for the first status");
     }
     const int rate = PollsPerSecond(now);
     const QString link = rate == 0 ? QStringLiteral("no reply")
@@ -82,10 +79,10 @@ QString LinkHealth::Title(Clock::time_point now, bool connected) const {
                                          QString::number(Milliseconds(lastRoundTrip_), 'f', 1) +
                                          QStringLiteral(" ms");
     if (*age > kStaleAfter) {
-        return kTitle + kSeparator + QStringLiteral("values ") + Seconds(*age) +
-               QStringLiteral(" old (") + link + QStringLiteral(")");
+        return QStringLiteral("values ") + Seconds(*age) + QStringLiteral(" old (") + link +
+               QStringLiteral(")");
     }
-    return kTitle + kSeparator + link;
+    return link;
 }
 
 }  // namespace trevane

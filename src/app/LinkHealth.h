@@ -31,8 +31,8 @@ class LinkHealth {
     bool Stale(Clock::time_point now, bool connected) const;
     int PollsPerSecond(Clock::time_point now) const;
 
-    // "Trevane" until the first Connect; then the link's state after an em dash.
-    QString Title(Clock::time_point now, bool connected) const;
+    // The link's state in one line: "not connected" until the first Connect.
+    QString LinkText(Clock::time_point now, bool connected) const;
 
   private:
     void DropOldPolls(Clock::time_point now) const;

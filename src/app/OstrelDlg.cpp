@@ -146,7 +146,11 @@ COstrelDlg::COstrelDlg(QWidget* parent) : QDialog(parent) {
     setSizeGripEnabled(false);
     setFont(DialogFont());
     units_ = BaseUnitsOf(font());
-    resize(MapDialogSize(units_, kMainDialogSize));
+    const QSize templateSize = MapDialogSize(units_, kMainDialogSize);
+    // Below the template's area, so that no control moves; the window grows by its height.
+    strip_ = new LinkStrip(this);
+    strip_->setGeometry(0, templateSize.height(), templateSize.width(), strip_->StripHeight());
+    resize(templateSize.width(), templateSize.height() + strip_->StripHeight());
 
     CreateControls();
     ConnectHandlers();
@@ -272,18 +276,15 @@ void COstrelDlg::OnConnectClicked() {
     RefreshHealth(true);
 }
 
-void COstrelDlg::RefreshHealth(bool titleNow) {
+void COstrelDlg::RefreshHealth(bool stripNow) {
     const auto now = LinkHealth::Clock::now();
     const bool connected = g_connected.load();
     const bool stale = health_.Stale(now, connected);
     const bool staleChanged = stale != statusModel_->Stale();
     statusModel_->SetStale(stale);
-    if (titleNow || staleChanged || now - titleSetAt_ >= kTitleRefresh) {
-        titleSetAt_ = now;
-        const QString title = health_.Title(now, connected);
-        if (title != windowTitle()) {
-            setWindowTitle(title);
-        }
+    if (stripNow || staleChanged || now - stripSetAt_ >= kStripRefresh) {
+        stripSetAt_ = now;
+        strip_->SetLinkText(health_.LinkText(now, connected));
     }
 }
 

@@ -11,6 +11,7 @@
 #include "app/DialogTemplate.h"
 #include "app/DialogUnits.h"
 #include "app/LinkHealth.h"
+#include "app/LinkStrip.h"
 
 class QCheckBox;
 class QLabel;
@@ -44,9 +45,9 @@ class COstrelDlg final : public QDialog {
     static constexpr const char* kDefaultAddress = "192.168.1.10";
     static constexpr const char* kAboutMenuText = "&About Ostrel...";
     static constexpr const char* kPlotsMenuText = "Plots...";
-    // How often the link's figures in the title change: often enough to follow, slow enough
+    // How often the link's figures in the strip change: often enough to follow, slow enough
     // to read.
-    static constexpr std::chrono::milliseconds kTitleRefresh{250};
+    static constexpr std::chrono::milliseconds kStripRefresh{250};
     static constexpr std::chrono::milliseconds kHealthCheck{50};
 
     explicit COstrelDlg(QWidget* parent = nullptr);
@@ -65,6 +66,8 @@ class COstrelDlg final : public QDialog {
     PlotsWindow* Plots() const { return plots_; }
     QShortcut* PlotsShortcut() const { return plotsShortcut_; }
     const LinkHealth& Health() const { return health_; }
+    // The line under the controls that shows the link's state.
+    LinkStrip* Strip() const { return strip_; }
 
     // The window operations, in the widgets' own terms. Window's thread only.
     QString AddressText() const;
@@ -105,7 +108,7 @@ class COstrelDlg final : public QDialog {
     void OnTimerTick(int id);
     void OnConnectClicked();
     // Greys the table while its values are stale and puts the link's figures in the title.
-    void RefreshHealth(bool titleNow);
+    void RefreshHealth(bool stripNow);
     void ShutDown();
 
     DialogBaseUnits units_;
@@ -130,7 +133,8 @@ class COstrelDlg final : public QDialog {
     QShortcut* plotsShortcut_ = nullptr;
     LinkHealth health_;
     QTimer* healthTimer_ = nullptr;
-    LinkHealth::Clock::time_point titleSetAt_{};
+    LinkHealth::Clock::time_point stripSetAt_{};
+    LinkStrip* strip_ = nullptr;
     bool shutDown_ = false;
 };
 

@@ -6,7 +6,10 @@
 #include <QTableView>
 #include <QTest>
 
+#include "app/DialogTemplate.h"
+#include "app/DialogUnits.h"
 #include "app/LinkHealth.h"
+#include "app/LinkStrip.h"
 #include "app/StatusTableModel.h"
 #include "app/WindowHarness.h"
 #include "controller/ControlIds.h"
@@ -20,16 +23,16 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = LinkHealth::Clock;
 
-TEST(LinkHealthFigures, TitleFollowsTheLinkInTheCLocale) {
+TEST(LinkHealthFigures, TheLineFollowsTheLinkInTheCLocale) {
     LinkHealth health;
     const Clock::time_point start{};
-    EXPECT_EQ(health.Title(start, false), "Trevane") << "nothing before the first Connect";
+    EXPECT_EQ(health.LinkText(start, false), "not connected");
     EXPECT_FALSE(health.Stale(start, false)) << "empty cells are not stale";
 
     health.ConnectPressed();
-    EXPECT_EQ(health.Title(start, false), "Trevane \u2014 connecting");
+    EXPECT_EQ(health.LinkText(start, false), "connecting");
     health.ConnectEnded();
-    EXPECT_EQ(health.Title(start, true), "Trevane \u2014 waiting for the first status");
+    EXPECT_EQ(health.LinkText(start, true), "waiting for the first status");
 
     // 100 polls 10 ms apart, each answered in 0.25 ms; the process runs under a decimal-comma
     // locale, and the figures still use a point.
@@ -41,20 +44,20 @@ TEST(LinkHealthFigures, TitleFollowsTheLinkInTheCLocale) {
     const Clock::time_point now = sent + 5ms;
     EXPECT_FALSE(health.Stale(now, true));
     EXPECT_EQ(health.PollsPerSecond(now), 100);
-    EXPECT_EQ(health.Title(now, true), "Trevane \u2014 100 polls/s, 0.3 ms");
+    EXPECT_EQ(health.LinkText(now, true), "100 polls/s, 0.3 ms");
 
     // Failed polls leave the age running; past 100 ms the values are stale.
     health.PollDone(sent + 10ms, sent + 11ms, false);
     EXPECT_FALSE(health.Stale(sent + 100ms, true));
     EXPECT_TRUE(health.Stale(sent + 101ms, true));
-    EXPECT_EQ(health.Title(sent + 1500ms, true), "Trevane \u2014 values 1.5 s old (no reply)");
+    EXPECT_EQ(health.LinkText(sent + 1500ms, true), "values 1.5 s old (no reply)");
 
     // A Connect makes them stale at once, and a failed one keeps them so.
     health.ConnectPressed();
     EXPECT_TRUE(health.Stale(sent + 1ms, true));
     health.ConnectEnded();
     EXPECT_TRUE(health.Stale(sent + 1ms, false));
-    EXPECT_EQ(health.Title(sent + 2s, false), "Trevane \u2014 not connected, values 2.0 s old");
+    EXPECT_EQ(health.LinkText(sent + 2s, false), "not connected, values 2.0 s old");
 }
 
 TEST(LinkHealthFigures, ASlowReplyIsStaleEvenRightAfterItArrives) {
@@ -64,8 +67,7 @@ TEST(LinkHealthFigures, ASlowReplyIsStaleEvenRightAfterItArrives) {
     const Clock::time_point sent{};
     health.PollDone(sent, sent + 160ms, true);
     EXPECT_TRUE(health.Stale(sent + 160ms, true));
-    EXPECT_EQ(health.Title(sent + 160ms, true),
-              "Trevane \u2014 values 0.2 s old (1 polls/s, 160.0 ms)");
+    EXPECT_EQ(health.LinkText(sent + 160ms, true), "values 0.2 s old (1 polls/s, 160.0 ms)");
 }
 
 class LinkHealthWindowTest : public WindowTest {
@@ -77,18 +79,42 @@ class LinkHealthWindowTest : public WindowTest {
                foreground.value<QBrush>().color() ==
                    QGuiApplication::palette().color(QPalette::Disabled, QPalette::Text);
     }
-    bool Live() { return !Model().Stale() && !Greyed() && Dialog().windowTitle().endsWith(" ms"); }
-    bool StaleShown() {
-        return Model().Stale() && Greyed() && Dialog().windowTitle().contains(" s old");
-    }
+    QString StripText() { return Dialog().Strip()->LinkText(); }
+    bool TitleKept() { return Dialog().windowTitle() == "Trevane"; }
+    bool Live() { return !Model().Stale() && !Greyed() && StripText().endsWith(" ms"); }
+    bool StaleShown() { return Model().Stale() && Greyed() && StripText().contains(" s old"); }
 };
 
-TEST_F(LinkHealthWindowTest, TheTitleIsTrevaneUntilConnectIsPressed) {
+TEST_F(LinkHealthWindowTest, TheStripSaysNotConnectedUntilConnectIsPressed) {
     COstrelDlg& dialog = OpenDialog();
     QTest::qWait(120);
     EXPECT_EQ(dialog.windowTitle(), "Trevane");
+    EXPECT_EQ(StripText(), "not connected");
     EXPECT_FALSE(Model().Stale());
     EXPECT_FALSE(Greyed());
+}
+
+TEST_F(LinkHealthWindowTest, TheStripSitsUnderTheControlsAndOnlyAddsItsHeight) {
+    COstrelDlg& dialog = OpenDialog();
+    const QSize area = MapDialogSize(dialog.BaseUnits(), kMainDialogSize);
+    LinkStrip* strip = dialog.Strip();
+    ASSERT_NE(strip, nullptr);
+    EXPECT_TRUE(strip->isVisible());
+    EXPECT_GT(strip->height(), 0);
+    EXPECT_EQ(strip->geometry(), QRect(0, area.height(), area.width(), strip->height()));
+    EXPECT_EQ(dialog.size(), QSize(area.width(), area.height() + strip->height()));
+    for (QWidget* child : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (child != strip && child->isVisible()) {
+            EXPECT_LE(child->geometry().bottom(), area.height())
+                << child->objectName().toStdString();
+        }
+    }
+    // The strip's height is fixed: a longer text never resizes the window.
+    const int height = strip->height();
+    strip->SetLinkText(QStringLiteral("values 12.3 s old (no reply)"));
+    QApplication::processEvents();
+    EXPECT_EQ(strip->height(), height);
+    EXPECT_EQ(dialog.size(), QSize(area.width(), area.height() + height));
 }
 
 TEST_F(LinkHealthWindowTest, ASlowControllerGreysTheTableUntilItAnswersInTimeAgain) {
@@ -98,17 +124,18 @@ TEST_F(LinkHealthWindowTest, ASlowControllerGreysTheTableUntilItAnswersInTimeAga
     SetSessionFactory(MakeTcpSessionFactory(server.Port()));
     COstrelDlg& dialog = OpenDialog();
     Connect();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Live(); }, 5000))
-        << dialog.windowTitle().toStdString();
-    EXPECT_TRUE(dialog.windowTitle().contains(" polls/s, ")) << dialog.windowTitle().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Live(); }, 5000)) << StripText().toStdString();
+    EXPECT_TRUE(StripText().contains(" polls/s, ")) << StripText().toStdString();
+    EXPECT_TRUE(TitleKept()) << dialog.windowTitle().toStdString();
 
     machine_->AddFault(sim::ParseFault("delay:150"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return StaleShown(); }, 5000))
-        << dialog.windowTitle().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return StaleShown(); }, 5000)) << StripText().toStdString();
+
+    EXPECT_TRUE(TitleKept()) << dialog.windowTitle().toStdString();
 
     machine_->ClearFaults();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Live(); }, 5000))
-        << dialog.windowTitle().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Live(); }, 5000)) << StripText().toStdString();
+    EXPECT_TRUE(TitleKept()) << dialog.windowTitle().toStdString();
     EXPECT_TRUE(g_connected.load());
 }
 
@@ -119,31 +146,39 @@ TEST_F(LinkHealthWindowTest, ASilentControllerLeavesTheValuesGreyAndAgeing) {
     const QString before = Model().Cell(1, 1);
 
     machine_->AddFault(sim::ParseFault("silent"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return StaleShown(); }, 5000))
-        << dialog.windowTitle().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return StaleShown(); }, 5000)) << StripText().toStdString();
     EXPECT_EQ(Model().Cell(1, 1), before) << "the last values stay readable";
+    EXPECT_TRUE(TitleKept()) << dialog.windowTitle().toStdString();
 
     // The silent link spent the session; a Connect brings the table back to life.
     machine_->ClearFaults();
     Connect();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Live(); }, 5000))
-        << dialog.windowTitle().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Live(); }, 5000)) << StripText().toStdString();
 }
 
 TEST_F(LinkHealthWindowTest, AFailedConnectGreysTheLastValues) {
     COstrelDlg& dialog = OpenDialog();
     Connect();
     ASSERT_TRUE(QTest::qWaitFor([&] { return Live(); }, 5000));
+    EXPECT_TRUE(TitleKept()) << dialog.windowTitle().toStdString();
     SetSessionFactory(nullptr);  // Connect now fails at once
     MessageBoxWatcher boxes;
     bool greyWhileFailing = false;
-    boxes.whileOpen = [&] { greyWhileFailing = Model().Stale(); };
+    QString stripWhileFailing;
+    QString titleWhileFailing;
+    boxes.whileOpen = [&] {
+        greyWhileFailing = Model().Stale();
+        stripWhileFailing = StripText();
+        titleWhileFailing = dialog.windowTitle();
+    };
     Control<QAbstractButton>(IDC_CONNECT)->click();
     EXPECT_EQ(boxes.Seen().size(), 1u);
     EXPECT_TRUE(greyWhileFailing);
     EXPECT_TRUE(Model().Stale());
-    EXPECT_TRUE(dialog.windowTitle().startsWith("Trevane \u2014 not connected, values "))
-        << dialog.windowTitle().toStdString();
+    EXPECT_TRUE(stripWhileFailing.startsWith("connecting")) << stripWhileFailing.toStdString();
+    EXPECT_EQ(titleWhileFailing, "Trevane");
+    EXPECT_TRUE(StripText().startsWith("not connected, values ")) << StripText().toStdString();
+    EXPECT_TRUE(TitleKept()) << dialog.windowTitle().toStdString();
 }
 
 }  // namespace
