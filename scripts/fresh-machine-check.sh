@@ -114,6 +114,22 @@ in_root() { # in_root SECONDS command...
         DEBIAN_FRONTEND=noninteractive "$@"
 }
 
+# step LABEL SECONDS command...: runs one step inside the root with its output in a log, which is
+# shown (its end) only when the step fails or runs out of time.
+step() {
+    local label=$1 seconds=$2 status=0
+    shift 2
+    local log="$work/step-$(date +%s%N).log"
+    in_root "$seconds" "$@" >"$log" 2>&1 || status=$?
+    if [ "$status" -ne 0 ]; then
+        tail -n 60 "$log" >&2
+        if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
+            fail "$label: ran out of its $seconds s"
+        fi
+        fail "$label (exit status $status; the end of its output is above)"
+    fi
+}
+
 # 1. The bare root, from the cache or fresh from the archive.
 mkdir -p "$root" "$cache_dir" "$apt_cache"
 if [ -s "$base_tarball" ] && [ "$(cat "$base_tarball.mirror" 2>/dev/null)" = "$mirror" ]; then
@@ -171,28 +187,28 @@ stage_done
 
 # 3. The README's steps, inside the root.
 stage "scripts/setup.sh"
-in_root 1200 bash /src/trevane/scripts/setup.sh || fail "scripts/setup.sh inside the fresh root"
+step "scripts/setup.sh inside the fresh root" 1200 bash /src/trevane/scripts/setup.sh
 stage_done
 
 stage "configuring"
-in_root 300 cmake -S /src/trevane -B /src/trevane/build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DTREVANE_BUILD_TESTS=OFF -DTREVANE_BUILD_BENCH=OFF || fail "cmake configure inside the fresh root"
+step "configuring (cmake) inside the fresh root" 300 cmake -S /src/trevane -B /src/trevane/build \
+    -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTREVANE_BUILD_TESTS=OFF -DTREVANE_BUILD_BENCH=OFF
 stage_done
 
 stage "building trevane, trevane-cli and trevane-sim"
-in_root 1500 cmake --build /src/trevane/build -j2 --target trevane trevane-cli trevane-sim ||
-    fail "building inside the fresh root"
+step "building inside the fresh root" 1500 \
+    cmake --build /src/trevane/build -j2 --target trevane trevane-cli trevane-sim
 stage_done
 
 stage "starting the programs"
-in_root 120 bash -c 'mkdir -p /tmp/run && cd /tmp/run &&
-    xvfb-run -a -s "-screen 0 1280x1024x24" /src/trevane/build/src/app/trevane --simulate \
-        --screenshot /tmp/run/window.png' || fail "starting trevane --simulate --screenshot"
+step "starting trevane --simulate --screenshot under xvfb-run" 120 bash -c 'mkdir -p /tmp/run &&
+    cd /tmp/run && xvfb-run -a -s "-screen 0 1280x1024x24" /src/trevane/build/src/app/trevane \
+        --simulate --screenshot /tmp/run/window.png'
 [ -s "$root/tmp/run/window.png" ] || fail "trevane wrote no screenshot (or an empty one)"
 file "$root/tmp/run/window.png" 2>/dev/null | grep -q 'PNG image' ||
     head -c 8 "$root/tmp/run/window.png" | grep -q 'PNG' || fail "the screenshot is not a PNG"
-in_root 30 /src/trevane/build/src/cli/trevane-cli --help >/dev/null || fail "trevane-cli --help"
-in_root 30 /src/trevane/build/src/sim/trevane-sim --help >/dev/null || fail "trevane-sim --help"
+step "trevane-cli --help" 30 /src/trevane/build/src/cli/trevane-cli --help
+step "trevane-sim --help" 30 /src/trevane/build/src/sim/trevane-sim --help
 stage_done
 
 echo "fresh-machine-check: passed"
