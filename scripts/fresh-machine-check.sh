@@ -24,7 +24,7 @@ fail() {
 if [ "$(id -u)" -ne 0 ]; then
     fail "needs root (debootstrap and chroot)"
 fi
-for tool in debootstrap chroot git tar timeout mount umount; do
+for tool in debootstrap chroot git tar timeout mount umount flock; do
     command -v "$tool" >/dev/null || fail "'$tool' is missing (scripts/setup.sh installs debootstrap)"
 done
 
@@ -66,6 +66,7 @@ mirror=$(host_mirror main)
 security_mirror=$(host_mirror security)
 [ -n "$mirror" ] || fail "found no $suite source in /etc/apt/sources.list(.d) to take the mirror from"
 
+check_start=$(date +%s)
 stage_start=0
 stage() {
     stage_name=$1
@@ -151,8 +152,8 @@ else
     stage_done
     stage "caching the bare root"
     rm -rf "$root/var/cache/apt/archives/"*.deb
-    timeout 300 tar -cpf "$base_tarball.part" -C "$root" . || fail "writing $base_tarball"
-    mv "$base_tarball.part" "$base_tarball"
+    timeout 300 tar -cpf "$base_tarball.part.$$" -C "$root" . || fail "writing $base_tarball"
+    mv "$base_tarball.part.$$" "$base_tarball"
     echo "$mirror" >"$base_tarball.mirror"
     stage_done
 fi
@@ -165,12 +166,22 @@ stage "preparing the root"
     [ -z "$security_mirror" ] || echo "deb $security_mirror $suite-security main"
 } >"$root/etc/apt/sources.list"
 rm -f "$root/etc/apt/sources.list.d/"*
+# debootstrap leaves its package lists behind; without them the probe below sees only what the
+# archive answers now.
+find "$root/var/lib/apt/lists" -maxdepth 1 -type f -delete
 cp -L /etc/resolv.conf "$root/etc/resolv.conf"
 mount_into /proc -t proc proc
 mount_into /sys -t sysfs sysfs
 mount_into /dev --bind /dev
 mount_into /dev/pts --bind /dev/pts
-mount_into /var/cache/apt/archives --bind "$apt_cache"
+# The .deb files are shared only with one check at a time; a second one running alongside
+# downloads its own rather than wait for or fight over apt's lock.
+exec 9>"$cache_dir/apt-archives.lock"
+if flock -n 9; then
+    mount_into /var/cache/apt/archives --bind "$apt_cache"
+else
+    echo "fresh-machine-check: another check holds the package cache; downloading afresh"
+fi
 mkdir -p "$root/src/trevane"
 git -C "$checkout" archive --format=tar HEAD | tar -xf - -C "$root/src/trevane" ||
     fail "copying the committed tree into the root"
@@ -211,4 +222,4 @@ step "trevane-cli --help" 30 /src/trevane/build/src/cli/trevane-cli --help
 step "trevane-sim --help" 30 /src/trevane/build/src/sim/trevane-sim --help
 stage_done
 
-echo "fresh-machine-check: passed"
+echo "fresh-machine-check: passed in $(($(date +%s) - check_start)) s"
