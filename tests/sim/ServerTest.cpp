@@ -284,10 +284,11 @@ TEST_F(ServerLimitTest, FloodingADelayedControllerClosesOnlyTheFlooder) {
     machine->AddFault(ParseFault("delay:300"));
     RawConnection flooder(server->Port());
     const std::string request = std::string(8 * 1024, 'x') + "\r";
-    // Four times the bound: without it the server would queue all of it (or stop reading, and
+    // Until a write fails, far past the bound: loopback buffers can take megabytes before the
+    // server reads, and without the bound the server would queue all of it (or stop reading, and
     // the writes would stall instead of failing).
     bool failed = false;
-    for (std::size_t sent = 0; !failed && sent < 4 * Server::kMaxQueuedRequestBytes;
+    for (std::size_t sent = 0; !failed && sent < 64 * Server::kMaxQueuedRequestBytes;
          sent += request.size()) {
         failed = !flooder.Write(request, milliseconds(5000));
     }
