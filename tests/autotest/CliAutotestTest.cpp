@@ -23,6 +23,7 @@
 #include "common/Clock.h"
 #include "sim/Simulator.h"
 #include "support/ChildProcess.h"
+#include "support/StandingAxis.h"
 
 // trevane-cli's autotest verb run as a program, against the simulated controller on loopback.
 namespace trevane {
@@ -150,16 +151,6 @@ TEST_F(CliAutotest, ReportIsWrittenBesideTheLogAlsoAfterCtrlC) {
     EXPECT_THAT(html, HasSubstr("<tr><th>Outcome</th><td>aborted by user</td></tr>"));
     EXPECT_THAT(html, HasSubstr(sim::kIdentityLine));
     EXPECT_EQ(ReadFile(dir_ / (base + ".csv")), "move,axis,target,cycle,time_ms,torque,error\r\n");
-}
-
-// The axis as it stands once its deceleration is over, within a bound.
-sim::AxisState StandingAxis(sim::Machine& machine, int axis) {
-    sim::AxisState state = machine.ReadAxis(axis);
-    for (int poll = 0; poll < 1000 && state.moving; ++poll) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        state = machine.ReadAxis(axis);
-    }
-    return state;
 }
 
 // Waits, within a bound, until the simulated X axis is under way.

@@ -18,6 +18,7 @@
 #include "controller/Link.h"
 #include "net/TcpMotionClient.h"
 #include "sim/Simulator.h"
+#include "support/StandingAxis.h"
 
 namespace trevane::autotest_testing {
 namespace {
@@ -163,16 +164,6 @@ TEST_F(SimulatedMachine, ADroppedLinkTurnsEveryLaterCommandIntoAnErrorLineAndThe
     // Failed limit queries read as switches that are on.
     EXPECT_THAT(entries, Contains("Z Forward Limit was on, swapping CN to 1\n"));
     EXPECT_EQ(entries.back(), "Disable Machine\n");
-}
-
-// The axis as it stands once its deceleration is over, within a bound.
-sim::AxisState StandingAxis(sim::Machine& machine, int axis) {
-    sim::AxisState state = machine.ReadAxis(axis);
-    for (int poll = 0; poll < 1000 && state.moving; ++poll) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        state = machine.ReadAxis(axis);
-    }
-    return state;
 }
 
 // Abort Test in the middle of X's first move, in real time: the axis stands afterwards.
