@@ -36,7 +36,20 @@ void PrintHelp(std::ostream& out) {
     out << "\n"
            "exit status: 0 done, 1 an exchange or check failed, 2 bad arguments or no "
            "connection,\n"
-           "130 interrupted\n";
+           "130 interrupted\n"
+           "\n"
+           "trevane-cli help [VERB] and trevane-cli VERB --help show help without connecting;\n"
+           "trevane-cli --version prints the version.\n";
+}
+
+void PrintVerbHelp(std::ostream& out, const Verb& verb) {
+    out << "usage: trevane-cli --address A [--port P] " << verb.usage << "\n"
+        << "      " << verb.summary << "\n";
+}
+
+bool AsksForHelp(const std::vector<std::string>& args) {
+    return std::any_of(args.begin(), args.end(),
+                       [](const std::string& arg) { return arg == "--help" || arg == "-h"; });
 }
 
 std::optional<int> ParsePort(std::string_view text) {
@@ -50,6 +63,7 @@ std::optional<int> ParsePort(std::string_view text) {
 
 struct CommandLine {
     bool help = false;
+    bool version = false;
     Invocation invocation;
     std::string verb;
 };
@@ -63,6 +77,10 @@ std::optional<std::string> Parse(int argc, char** argv, CommandLine& line) {
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             line.help = true;
+            return std::nullopt;
+        }
+        if (arg == "--version") {
+            line.version = true;
             return std::nullopt;
         }
         if (arg == "--address" || arg == "--port") {
@@ -94,6 +112,11 @@ std::optional<std::string> Parse(int argc, char** argv, CommandLine& line) {
     }
     line.verb = argv[i];
     line.invocation.args.assign(argv + i + 1, argv + argc);
+    // Help never connects, so it needs no address.
+    if (line.verb == "help" || AsksForHelp(line.invocation.args)) {
+        line.help = true;
+        return std::nullopt;
+    }
     if (!haveAddress) {
         // No built-in address: a script must never reach a real controller by accident.
         return std::string("--address is required");
@@ -135,13 +158,34 @@ int Main(int argc, char** argv) {
     if (const std::optional<std::string> error = Parse(argc, argv, line)) {
         return UsageError(*error);
     }
-    if (line.help) {
+    if (line.version) {
+        std::cout << "trevane-cli " << TREVANE_VERSION << "\n";
+        return kExitOk;
+    }
+    if (line.help && line.verb.empty()) {
         PrintHelp(std::cout);
         return kExitOk;
     }
-    const Verb* verb = FindVerb(line.verb);
+    std::string verbName = line.verb;
+    if (line.help && line.verb == "help") {
+        std::erase_if(line.invocation.args,
+                      [](const std::string& arg) { return arg == "--help" || arg == "-h"; });
+        if (line.invocation.args.empty()) {
+            PrintHelp(std::cout);
+            return kExitOk;
+        }
+        if (line.invocation.args.size() > 1) {
+            return UsageError("help takes at most one verb (see --help)");
+        }
+        verbName = line.invocation.args.front();
+    }
+    const Verb* verb = FindVerb(verbName);
     if (verb == nullptr) {
-        return UsageError("unknown verb '" + net::Printable(line.verb) + "' (see --help)");
+        return UsageError("unknown verb '" + net::Printable(verbName) + "' (see --help)");
+    }
+    if (line.help) {
+        PrintVerbHelp(std::cout, *verb);
+        return kExitOk;
     }
     InstallInterruptHandlers();
     SetWindow(TheCliWindow());

@@ -58,6 +58,7 @@ struct Options {
     std::vector<sim::Fault> faults;
     sim::Server::Options server;
     bool help = false;
+    bool version = false;
 };
 
 void PrintHelp() {
@@ -74,7 +75,8 @@ void PrintHelp() {
            "  --fault FAULT   make a fault on purpose; may be given more than once\n"
            "  --idle-timeout S  close a connection after S seconds without a request\n"
            "                  (default 60)\n"
-           "  --help          show this text\n\n"
+           "  --help          show this text\n"
+           "  --version       print the version\n\n"
            "Faults:\n"
         << sim::FaultHelp() << "\n"
         << sim::PowerOnHelp() << "\n"
@@ -92,6 +94,10 @@ int ParseArguments(int argc, char** argv, Options& options) {
         const std::string argument = argv[i];
         if (argument == "--help" || argument == "-h") {
             options.help = true;
+            continue;
+        }
+        if (argument == "--version") {
+            options.version = true;
             continue;
         }
         if (argument != "--bind" && argument != "--port" && argument != "--fault" &&
@@ -139,6 +145,10 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         PrintHelp();
+        return 0;
+    }
+    if (options.version) {
+        std::cout << "trevane-sim " << TREVANE_VERSION << "\n";
         return 0;
     }
     try {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "controller/ScriptedPeer.h"
@@ -117,6 +118,73 @@ TEST_F(CliTest, RepeatSendsNTimesAndPrintsTheLastReply) {
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.out, "1234\n");
     EXPECT_THAT(peer.Requests(), ElementsAre("HX", "\x12\x16", "TPX", "TPX", "TPX"));
+}
+
+TEST_F(CliTest, VersionPrintsOneLineWithoutConnecting) {
+    for (const auto& args : {std::vector<std::string>{"--version"}, At({"--version"})}) {
+        const ProgramRun result = RunCli(args);
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.out, std::string("trevane-cli ") + TREVANE_VERSION + "\n");
+        EXPECT_EQ(result.err, "");
+    }
+    EXPECT_EQ(peer.ConnectionsAccepted(), 0);
+#ifdef TREVANE_SIM_PATH
+    const ProgramRun sim = RunProgram(TREVANE_SIM_PATH, {"--version"});
+    EXPECT_EQ(sim.exitCode, 0);
+    EXPECT_EQ(sim.out, std::string("trevane-sim ") + TREVANE_VERSION + "\n");
+    EXPECT_EQ(sim.err, "");
+#endif
+}
+
+// Help must never reach the controller: "send --help" once went out as a command.
+TEST_F(CliTest, HelpOfAVerbSendsNothing) {
+    const std::vector<std::pair<std::string, std::string>> verbs = {
+        {"send", "send [--repeat N] CMD [CMD ...]"},
+        {"jog", "jog AXES SPEED SECONDS"},
+        {"autotest", "autotest [--report]"},
+    };
+    for (const auto& [verb, usage] : verbs) {
+        const std::vector<std::vector<std::string>> forms = {
+            {"help", verb},       {verb, "--help"},  // no address needed
+            At({verb, "--help"}), At({verb, "-h"}), At({"help", verb}),
+        };
+        for (const auto& args : forms) {
+            SCOPED_TRACE(verb + " " + args.back());
+            const ProgramRun result = RunCli(args);
+            EXPECT_EQ(result.exitCode, 0);
+            EXPECT_THAT(result.out, HasSubstr(usage + "\n"));
+            EXPECT_EQ(result.err, "");
+        }
+    }
+    // Help after the verb's own arguments, too.
+    const ProgramRun late = RunCli(At({"send", "--repeat", "2", "TPX", "--help"}));
+    EXPECT_EQ(late.exitCode, 0);
+    EXPECT_THAT(late.out, HasSubstr("send [--repeat N]"));
+    // Bare "help" lists every verb, as --help does.
+    const ProgramRun all = RunCli({"help"});
+    EXPECT_EQ(all.exitCode, 0);
+    EXPECT_EQ(all.out, RunCli({"--help"}).out);
+    EXPECT_THAT(all.out, HasSubstr("  jog AXES SPEED SECONDS\n"));
+    EXPECT_EQ(peer.ConnectionsAccepted(), 0);
+    EXPECT_THAT(peer.Requests(), ElementsAre());
+}
+
+TEST_F(CliTest, HelpOfAnUnknownVerbExitsTwo) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"help", "frobnicate"},
+        At({"help", "frobnicate"}),
+        At({"frobnicate", "--help"}),
+        {"help", "send", "jog"},
+    };
+    for (const auto& args : cases) {
+        SCOPED_TRACE(args.back());
+        const ProgramRun result = RunCli(args);
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_THAT(result.err, StartsWith("trevane-cli: "));
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1);
+        EXPECT_EQ(result.out, "");
+    }
+    EXPECT_EQ(peer.ConnectionsAccepted(), 0);
 }
 
 }  // namespace
