@@ -126,15 +126,15 @@ void TestThreadMain(const std::shared_ptr<TestRun>& run, std::stop_token stop) {
             TestThreadProc();
         }
     }
-    if (started && t_machineMayMove) {
-        // The test was stopped between its connection check and the end of its closing
-        // sequence: its last command has gone out, so nothing can start the axes again. Sent
-        // outside the stop token's scope, as the stop has already been requested; a failure
-        // shows as any other command's. The motors stay as they are.
-        t_machineMayMove = false;
-        SendCommand("AB1");
-    }
     if (started) {
+        if (t_machineMayMove) {
+            // The test was stopped between its connection check and the end of its closing
+            // sequence: its last command has gone out, so nothing can start the axes again.
+            // Sent outside the stop token's scope, as the stop has already been requested; a
+            // failure shows as any other command's. The motors stay as they are.
+            t_machineMayMove = false;
+            SendCommand("AB1");
+        }
         ScopedStopToken scope(stop);
         EndTestRecord(*run);
     }

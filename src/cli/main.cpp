@@ -47,9 +47,12 @@ void PrintVerbHelp(std::ostream& out, const Verb& verb) {
         << "      " << verb.summary << "\n";
 }
 
+bool IsHelpFlag(const std::string& arg) {
+    return arg == "--help" || arg == "-h";
+}
+
 bool AsksForHelp(const std::vector<std::string>& args) {
-    return std::any_of(args.begin(), args.end(),
-                       [](const std::string& arg) { return arg == "--help" || arg == "-h"; });
+    return std::any_of(args.begin(), args.end(), IsHelpFlag);
 }
 
 std::optional<int> ParsePort(std::string_view text) {
@@ -168,8 +171,7 @@ int Main(int argc, char** argv) {
     }
     std::string verbName = line.verb;
     if (line.help && line.verb == "help") {
-        std::erase_if(line.invocation.args,
-                      [](const std::string& arg) { return arg == "--help" || arg == "-h"; });
+        std::erase_if(line.invocation.args, IsHelpFlag);
         if (line.invocation.args.empty()) {
             PrintHelp(std::cout);
             return kExitOk;
