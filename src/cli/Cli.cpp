@@ -16,6 +16,10 @@
 #include "controller/Link.h"
 #include "net/TcpMotionClient.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace trevane::cli {
 namespace {
 
@@ -47,13 +51,38 @@ std::atomic<int> g_firstSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 std::atomic<bool> g_outputBroken{false};
 
+#ifdef _WIN32
+// Windows has neither signal; the exit codes stay those of a Linux shell.
+constexpr int kSignalHangUp = 1;
+constexpr int kSignalBrokenPipe = 13;
+#else
+constexpr int kSignalHangUp = SIGHUP;
+constexpr int kSignalBrokenPipe = SIGPIPE;
+#endif
+
 extern "C" void HandleInterruptSignal(int signal) {
     int none = 0;
     g_firstSignal.compare_exchange_strong(none, signal);
     g_interrupts.fetch_add(1);
+#ifndef _WIN32
     // Where the platform resets the handler on delivery, arm it again for the next Ctrl-C.
     std::signal(signal, HandleInterruptSignal);
+#endif
 }
+
+#ifdef _WIN32
+// Runs on a thread of its own. Ctrl-C and Ctrl-Break count as SIGINT. Closing the console (or
+// logging off) counts as a hang-up; Windows ends the process once this returns, so it waits
+// here, bounded below the system's 5 s grace, while the watcher stops the axes and main returns.
+BOOL WINAPI HandleConsoleEvent(DWORD event) {
+    const bool closing = event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT;
+    HandleInterruptSignal(closing ? kSignalHangUp : SIGINT);
+    if (closing) {
+        Sleep(4000);
+    }
+    return TRUE;
+}
+#endif
 
 // Tools such as timeout(1) signal the process and then its group: the copies of one request
 // land within microseconds of each other. Only a signal this long after the first that the
@@ -183,7 +212,7 @@ void ReportBrokenOutput() {
         return;
     }
     int none = 0;
-    g_firstSignal.compare_exchange_strong(none, SIGPIPE);
+    g_firstSignal.compare_exchange_strong(none, kSignalBrokenPipe);
     g_interrupts.fetch_add(1);
 }
 
@@ -194,12 +223,16 @@ void InstallInterruptHandlers() {
             Watcher().thread = std::jthread(WatchForInterrupt);
         }
     }
+#ifdef _WIN32
+    SetConsoleCtrlHandler(HandleConsoleEvent, TRUE);
+#else
     std::signal(SIGINT, HandleInterruptSignal);
     std::signal(SIGTERM, HandleInterruptSignal);
-    std::signal(SIGHUP, HandleInterruptSignal);
+    std::signal(kSignalHangUp, HandleInterruptSignal);
     // A reader that went away is reported by the failed write, which ends the verb as an
     // interrupt does; the signal would kill the program with the axes still moving.
-    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(kSignalBrokenPipe, SIG_IGN);
+#endif
 }
 
 void StopInterruptWatcher() {

@@ -2,6 +2,8 @@
 
 #ifdef __linux__
 #include <sys/prctl.h>
+#elif defined(_WIN32)
+#include <windows.h>
 #endif
 
 namespace trevane {
@@ -21,9 +23,24 @@ PreciseTimersScope::~PreciseTimersScope() {
     }
 }
 
+#elif defined(_WIN32)
+
+// Windows wakes sleepers on a 15.6 ms tick by default, longer than the 10 ms waits themselves.
+PreciseTimersScope::PreciseTimersScope() {
+    if (timeBeginPeriod(1) == TIMERR_NOERROR) {
+        previousSlackNs_ = 1;
+    }
+}
+
+PreciseTimersScope::~PreciseTimersScope() {
+    if (previousSlackNs_ > 0) {
+        timeEndPeriod(1);
+    }
+}
+
 #else
 
-// Windows and the rest: the waits keep the platform's own timer resolution.
+// The rest: the waits keep the platform's own timer resolution.
 PreciseTimersScope::PreciseTimersScope() = default;
 PreciseTimersScope::~PreciseTimersScope() = default;
 

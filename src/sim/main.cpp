@@ -6,8 +6,7 @@
 #include <vector>
 
 #ifdef _WIN32
-#include <asio/io_context.hpp>
-#include <asio/signal_set.hpp>
+#include <windows.h>
 #else
 #include <signal.h>
 #endif
@@ -20,13 +19,30 @@ using namespace trevane;
 
 constexpr int kExitUsage = 2;
 
+#ifdef _WIN32
+// Ctrl-C, Ctrl-Break and closing the console. The handler runs on a thread of its own; for a
+// close Windows ends the process once it returns, so it waits (bounded) for the server to stop.
+HANDLE g_stopAsked = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+HANDLE g_stopped = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+
+BOOL WINAPI HandleConsoleEvent(DWORD event) {
+    SetEvent(g_stopAsked);
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
+        WaitForSingleObject(g_stopped, 4000);
+    }
+    return TRUE;
+}
+#endif
+
 // Waits for SIGINT or SIGTERM. On POSIX both are blocked before any thread starts and taken with
 // sigwait on the main thread, so no thread can be picked to run a handler and the stop never
 // depends on which thread the kernel delivers to (sanitizer runtimes defer handlers).
 class StopSignals {
   public:
     StopSignals() {
-#ifndef _WIN32
+#ifdef _WIN32
+        SetConsoleCtrlHandler(HandleConsoleEvent, TRUE);
+#else
         sigemptyset(&set_);
         sigaddset(&set_, SIGINT);
         sigaddset(&set_, SIGTERM);
@@ -35,10 +51,7 @@ class StopSignals {
     }
     void Wait() {
 #ifdef _WIN32
-        asio::io_context context;
-        asio::signal_set signals(context, SIGINT, SIGTERM);
-        signals.async_wait([](const asio::error_code&, int) {});
-        context.run();
+        WaitForSingleObject(g_stopAsked, INFINITE);
 #else
         int signal = 0;
         while (sigwait(&set_, &signal) != 0) {
@@ -164,6 +177,9 @@ int main(int argc, char** argv) {
         std::cout << "listening on " << server.Address() << ":" << server.Port() << std::endl;
         stopSignals.Wait();
         server.Stop();
+#ifdef _WIN32
+        SetEvent(g_stopped);
+#endif
         return 0;
     } catch (const std::exception& error) {
         std::cerr << "trevane-sim: " << error.what() << "\n";

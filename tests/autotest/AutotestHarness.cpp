@@ -269,8 +269,13 @@ std::chrono::system_clock::time_point WallTime(int hour, int minute, int second)
 }
 
 void AutotestFixture::SetUp() {
+#ifdef _WIN32
+    _putenv_s("TZ", "UTC");
+    _tzset();
+#else
     ::setenv("TZ", "UTC", 1);
     ::tzset();
+#endif
     previousDirectory_ = std::filesystem::current_path();
     std::random_device entropy;
     scratch_ = std::filesystem::temp_directory_path() /

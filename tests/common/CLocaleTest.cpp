@@ -46,6 +46,9 @@ TEST(ReadNumber, OutOfRangeAndSpecialValuesMatchStrtod) {
 }
 
 TEST(ReadNumber, AgreesWithStrtodInTheCLocaleOnOddInputs) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the Windows C runtime's strtod is no C99 reference (hex floats, inf, nan)";
+#else
     const char* const inputs[] = {
         "--5",
         "+-800",
@@ -135,6 +138,7 @@ TEST(ReadNumber, AgreesWithStrtodInTheCLocaleOnOddInputs) {
         }
     }
     freelocale(cLocale);
+#endif
 }
 
 TEST(FormatFixed, PrintsSixDecimalsWithAPoint) {

@@ -1,0 +1,25 @@
+# Third-party pieces for the Windows cross build, taken from the build machine's Debian packages
+# without letting its whole /usr/include into the compile.
+
+# Standalone Asio is header-only: a folder holding only asio.hpp and asio/.
+set(TREVANE_ASIO_SOURCE /usr/include CACHE PATH "Folder with the Asio headers for the cross build")
+set(ASIO_INCLUDE_DIR ${CMAKE_BINARY_DIR}/asio-include)
+file(MAKE_DIRECTORY ${ASIO_INCLUDE_DIR})
+foreach(entry asio.hpp asio)
+    if(NOT EXISTS ${TREVANE_ASIO_SOURCE}/${entry})
+        message(FATAL_ERROR "Asio header '${TREVANE_ASIO_SOURCE}/${entry}' missing (libasio-dev)")
+    endif()
+    file(CREATE_LINK ${TREVANE_ASIO_SOURCE}/${entry} ${ASIO_INCLUDE_DIR}/${entry} SYMBOLIC)
+endforeach()
+
+# GoogleTest from its sources, built with the cross compiler.
+if(TREVANE_BUILD_TESTS)
+    set(TREVANE_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources for the cross build")
+    if(NOT EXISTS ${TREVANE_GTEST_SOURCE}/CMakeLists.txt)
+        message(FATAL_ERROR "GoogleTest sources '${TREVANE_GTEST_SOURCE}' missing (googletest)")
+    endif()
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+    add_subdirectory(${TREVANE_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+    # GoogleTest's own build names its targets GTest::gtest and GTest::gmock.
+endif()
