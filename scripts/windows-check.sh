@@ -1,0 +1,172 @@
+#!/usr/bin/env bash
+# The Windows build: cross-compiles the core, the link, the simulator and trevane-cli with
+# mingw-w64 into build-windows/, runs their tests under Wine, runs the Windows trevane-cli's
+# automatic test against the Linux simulator on loopback and compares its log with the Linux
+# CLI's, checks that Ctrl-C of a Windows jog leaves the axis standing, and packs the ZIP.
+# Exits non-zero naming the step that failed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+out=$root/build-windows
+# The Linux simulator and CLI come from the main build when there is one.
+linux=${TREVANE_LINUX_BUILD:-$root/build}
+
+step="start"
+fail() {
+    echo "windows-check: FAILED at step '$step': $*" >&2
+    exit 1
+}
+trap 'echo "windows-check: FAILED at step '"'"'$step'"'"' (line $LINENO)" >&2' ERR
+begin() {
+    step=$1
+    echo "=== windows-check: $step"
+}
+
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do
+        kill -INT "$pid" 2>/dev/null || true
+    done
+}
+trap cleanup EXIT
+
+begin "install the cross compiler and Wine"
+packages=(g++-mingw-w64-x86-64-posix wine wine64 googletest libasio-dev cmake ninja-build ccache)
+missing=()
+for package in "${packages[@]}"; do
+    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
+done
+if ((${#missing[@]})); then
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq && apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+begin "cross-build into build-windows/"
+cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" \
+    -DTREVANE_BUILD_GUI=OFF -DTREVANE_BUILD_BENCH=OFF -DTREVANE_BUILD_FUZZ=OFF >/dev/null
+nice cmake --build "$out" -j "$(nproc)"
+for program in trevane-cli trevane-sim; do
+    exe=$(find "$out/src" -name "$program.exe" | head -1)
+    [[ -n $exe ]] || fail "$program.exe was not built"
+    if x86_64-w64-mingw32-objdump -p "$exe" | grep -iE 'DLL Name: (libstdc|libgcc|libwinpthread)'; then
+        fail "$program.exe needs the compiler's DLLs"
+    fi
+done
+cli_exe=$(find "$out/src" -name trevane-cli.exe | head -1)
+
+begin "prepare a headless Wine prefix"
+export WINEPREFIX=$out/wine
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+if [[ ! -f $WINEPREFIX/system.reg ]]; then
+    timeout 300 wineboot --init >/dev/null 2>&1 || fail "wineboot could not make $WINEPREFIX"
+    timeout 120 wineserver -w || true
+    timeout 60 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 ||
+        fail "could not select Wine's null graphics driver"
+fi
+
+begin "run the Windows tests under Wine"
+(cd "$out" && CTEST_OUTPUT_ON_FAILURE=1 ctest -j "$(nproc)" --timeout 300) ||
+    fail "a Windows test failed (see above)"
+
+begin "build the Linux simulator and CLI"
+if [[ ! -f $linux/CMakeCache.txt ]]; then
+    linux=$out/linux
+    cmake -S . -B "$linux" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTREVANE_BUILD_GUI=OFF \
+        -DTREVANE_BUILD_TESTS=OFF -DTREVANE_BUILD_BENCH=OFF >/dev/null
+fi
+if [[ $linux == "$root"/* ]]; then
+    nice cmake --build "$linux" -j "$(nproc)" --target trevane-sim trevane-cli
+fi
+sim=$linux/src/sim/trevane-sim
+cli=$linux/src/cli/trevane-cli
+[[ -x $sim && -x $cli ]] || fail "no Linux trevane-sim and trevane-cli in $linux"
+
+work=$out/check
+rm -rf "$work"
+mkdir -p "$work"
+
+# Starts a fresh simulator on a free loopback port; sets sim_port.
+start_sim() {
+    local name=$1
+    "$sim" --bind 127.0.0.1 --port 0 >"$work/$name.sim" 2>&1 &
+    pids+=($!)
+    sim_pid=$!
+    sim_port=
+    for _ in $(seq 100); do
+        sim_port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/$name.sim")
+        [[ -n $sim_port ]] && return 0
+        sleep 0.1
+    done
+    fail "the simulator did not start: $(cat "$work/$name.sim")"
+}
+stop_sim() {
+    kill -INT "$sim_pid"
+    wait "$sim_pid" || fail "the simulator did not stop cleanly"
+}
+
+# The log's entries with the time stamps ("MM/DD/YY HH:MM:SS ") and the readings' digits left out.
+log_form() {
+    sed -E 's#[0-9]{2}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} #<stamp> #g; s/-?[0-9]+(\.[0-9]+)?/<n>/g' "$1"
+}
+
+run_autotest() {
+    local name=$1
+    shift
+    mkdir -p "$work/$name"
+    start_sim "$name"
+    (cd "$work/$name" && timeout 300 "$@" --address 127.0.0.1 --port "$sim_port" autotest \
+        >../"$name".out 2>../"$name".err) ||
+        fail "$name autotest exited $?: $(cat "$work/$name.err")"
+    stop_sim
+    local logs=("$work/$name"/logFile.txt*)
+    [[ ${#logs[@]} == 1 && -f ${logs[0]} ]] || fail "$name autotest left no single log file"
+    log_form "${logs[0]}" >"$work/$name.form"
+}
+
+begin "autotest of the Windows CLI against the Linux simulator"
+run_autotest linux "$cli"
+run_autotest windows wine "$cli_exe"
+if ! diff -u "$work/linux.form" "$work/windows.form"; then
+    fail "the Windows CLI's log differs in form from the Linux CLI's"
+fi
+# Byte for byte apart from the numbers: the same line ends on both.
+cmp -s <(tr -cd '\r' <"$work"/linux/logFile.txt*) <(tr -cd '\r' <"$work"/windows/logFile.txt*) ||
+    fail "the Windows CLI's log has other line ends than the Linux CLI's"
+
+begin "Ctrl-C of a Windows jog leaves the axis standing"
+start_sim jog
+wine "$cli_exe" --address 127.0.0.1 --port "$sim_port" jog Y 700 60 >"$work/jog.out" 2>"$work/jog.err" &
+jog_pid=$!
+sleep 3
+# Wine turns SIGINT into the console's CTRL_C_EVENT for the program: only that ends the 60 s jog
+# within the bound, with the exit code of Ctrl-C.
+kill -INT "$jog_pid"
+timeout 30 tail --pid="$jog_pid" -f /dev/null || fail "the Windows jog did not end after Ctrl-C"
+jog_exit=0
+wait "$jog_pid" || jog_exit=$?
+[[ $jog_exit == 130 ]] || fail "the Windows jog exited $jog_exit after Ctrl-C, not 130: $(cat "$work/jog.err")"
+standing=
+for _ in $(seq 50); do
+    speed=$("$cli" --address 127.0.0.1 --port "$sim_port" send "MG _TVY" 2>/dev/null | tr -d ' \r') || true
+    if [[ $speed == 0.0000 ]]; then
+        standing=1
+        break
+    fi
+    sleep 0.2
+done
+[[ -n $standing ]] || fail "Y still moves (speed '$speed') after Ctrl-C of the Windows jog"
+stop_sim
+
+begin "pack the Windows programs into a ZIP"
+(cd "$out" && cpack -G ZIP >/dev/null) || fail "cpack could not make the ZIP"
+zip=$(ls "$out"/trevane-*-windows-x64.zip 2>/dev/null | head -1)
+[[ -n $zip ]] || fail "no ZIP in $out"
+listing=$(unzip -l "$zip" 2>/dev/null || python3 -m zipfile -l "$zip")
+for entry in bin/trevane-cli.exe bin/trevane-sim.exe README.txt; do
+    grep -q "$entry" <<<"$listing" || fail "$zip lacks $entry"
+done
+
+echo "windows-check: passed; package $zip"
