@@ -58,7 +58,8 @@ cli_exe=$(find "$out/src" -name trevane-cli.exe | head -1)
 begin "prepare a headless Wine prefix"
 export WINEPREFIX=$out/wine
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko prompts, and no debugger that would hold a crashed test until its timeout.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 unset DISPLAY WAYLAND_DISPLAY
 if [[ ! -f $WINEPREFIX/system.reg ]]; then
     timeout 300 wineboot --init >/dev/null 2>&1 || fail "wineboot could not make $WINEPREFIX"
