@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/CliWindow.h"
+#include "cli/Json.h"
 #include "cli/Verbs.h"
 #include "controller/Link.h"
 #include "net/TcpMotionClient.h"
@@ -132,7 +133,7 @@ void UseTcpSessions(std::uint16_t port) {
     SessionFactory tcp = MakeTcpSessionFactory(port);
     SetSessionFactory([tcp](const std::string& address) {
         try {
-            return tcp(address);
+            return WatchedSession(tcp(address));
         } catch (const std::exception& error) {
             SetSessionError(error.what());
             throw;
@@ -160,7 +161,14 @@ bool ConnectLikeTheWindow(const Invocation& invocation) {
                  " did not describe the connection";
     }
     std::cerr << "trevane-cli: " << kConnectionFailedText << ": " << reason << "\n";
+    ReportFailure(invocation, std::string(kConnectionFailedText) + ": " + reason);
     return false;
+}
+
+void ReportFailure(const Invocation& invocation, const std::string& error) {
+    if (invocation.json) {
+        json::WriteLine(std::cout, json::Object().Text("error", error));
+    }
 }
 
 bool InterruptRequested() {

@@ -10,7 +10,16 @@ namespace trevane::cli {
 struct Invocation {
     std::string address;
     int port = 23;
+    bool json = false;              // --json: JSON Lines on standard output
     std::vector<std::string> args;  // after the verb's name
+};
+
+// A text command on the command session and how its exchange ended.
+struct CommandOutcome {
+    std::string command;
+    std::string reply;
+    bool ok = false;
+    std::string reason;  // when not ok: the controller's "TC1" reason, or the link's error
 };
 
 // Exit codes shared by every verb.
@@ -40,6 +49,18 @@ int UsageError(const std::string& message);
 // Connects as the Connect button does (both sessions, "HX", the description). Returns false after
 // printing one line on standard error when the connection failed.
 bool ConnectLikeTheWindow(const Invocation& invocation);
+
+// While set, `watcher` hears of every text command sent on the command session, after its
+// exchange; pass nothing to stop. The watcher runs on the thread that sent the command.
+void WatchCommands(std::function<void(const CommandOutcome&)> watcher);
+// With `print`, each command's outcome as one {"command", "reply", "ok", "reason"} line.
+void PrintCommandsAsJson(bool print);
+// The reason in a session's error text for `command`: what the controller gave for "TC1" after
+// rejecting it, or the whole text when there is none.
+std::string FailureReason(const std::string& error, const std::string& command);
+
+// With --json, one {"error": ...} line on standard output for a failure already on standard error.
+void ReportFailure(const Invocation& invocation, const std::string& error);
 
 // Set once Ctrl-C (SIGINT) or SIGTERM arrived; verbs that run long poll it.
 bool InterruptRequested();

@@ -19,12 +19,13 @@ namespace trevane::cli {
 namespace {
 
 void PrintHelp(std::ostream& out) {
-    out << "usage: trevane-cli --address A [--port P] VERB [ARGS]\n"
+    out << "usage: trevane-cli --address A [--port P] [--json] VERB [ARGS]\n"
            "\n"
            "Connects to the controller at the dotted IPv4 address A, port P (default "
         << kDefaultControllerPort
         << "),\n"
-           "as the window's Connect button does, then runs VERB.\n"
+           "as the window's Connect button does, then runs VERB. With --json every result\n"
+           "is one JSON object per line on standard output.\n"
            "\n"
            "verbs:\n";
     std::vector<Verb> verbs = Verbs();
@@ -85,6 +86,10 @@ std::optional<std::string> Parse(int argc, char** argv, CommandLine& line) {
         if (arg == "--version") {
             line.version = true;
             return std::nullopt;
+        }
+        if (arg == "--json") {
+            line.invocation.json = true;
+            continue;
         }
         if (arg == "--address" || arg == "--port") {
             if (i + 1 == argc) {
