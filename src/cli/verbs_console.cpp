@@ -4,14 +4,15 @@
 #include <charconv>
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <sstream>
 #include <stop_token>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "cli/Cli.h"
@@ -102,10 +103,12 @@ std::string FieldName(const char* label) {
     return name;
 }
 
+// Microseconds, with a point whatever the locale.
 std::string SecondsText(double seconds) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.6f", seconds);
-    return text;
+    char text[48];
+    const auto [end, ec] =
+        std::to_chars(text, text + sizeof text, seconds, std::chars_format::fixed, 6);
+    return ec == std::errc{} ? std::string(text, end) : std::string("null");
 }
 
 std::string RecordJson(const StatusColumns& columns, double seconds) {
@@ -313,9 +316,17 @@ int RunDump(const Invocation& invocation) {
         return kExitFailed;
     }
     if (invocation.json) {
-        json::WriteLine(std::cout, json::Object()
-                                       .Text("file", file)
-                                       .Number("bytes", static_cast<long long>(program.size())));
+        // What is on disk, line ends included.
+        std::error_code unknown;
+        const std::uintmax_t bytes = std::filesystem::file_size(file, unknown);
+        json::Object line;
+        line.Text("file", file);
+        if (unknown) {
+            line.Null("bytes");
+        } else {
+            line.Number("bytes", static_cast<long long>(bytes));
+        }
+        json::WriteLine(std::cout, line);
     } else {
         std::cout << "Dumped to " << file << "\n";
     }

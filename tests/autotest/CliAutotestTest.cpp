@@ -23,6 +23,7 @@
 #include "common/Clock.h"
 #include "sim/Simulator.h"
 #include "support/ChildProcess.h"
+#include "support/JsonValue.h"
 #include "support/StandingAxis.h"
 
 // trevane-cli's autotest verb run as a program, against the simulated controller on loopback.
@@ -130,6 +131,30 @@ TEST_F(CliAutotest, CtrlCAbortsTheTestAsTheButtonDoes) {
     // The name as the window makes it, without its trailing blank.
     EXPECT_EQ(logs[0].filename().string().size(), 29u);
     EXPECT_THAT(run.err, HasSubstr(logs[0].filename().string()));
+}
+
+TEST_F(CliAutotest, JsonGivesEachEntryAndTheVerdictLast) {
+    auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
+    sim::Server server(machine, "127.0.0.1", 0);
+    const ProgramRun run =
+        Run("--address 127.0.0.1 --port " + std::to_string(server.Port()) + " --json autotest",
+            std::chrono::milliseconds(1500));
+    EXPECT_EQ(run.exitCode, 130) << run.err;
+    const std::vector<testing::JsonValue> lines = testing::ParseJsonLines(run.out);
+    ASSERT_GE(lines.size(), 3U) << run.out;
+    EXPECT_EQ(lines.front()["text"].text, "Starting Test");
+    for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+        EXPECT_EQ(lines[i]["time"].kind, testing::JsonValue::Kind::Number) << i;
+        EXPECT_EQ(lines[i]["text"].kind, testing::JsonValue::Kind::String) << i;
+    }
+    EXPECT_EQ(lines[lines.size() - 2]["text"].text, "Test Aborted by User");
+    const testing::JsonValue& verdict = lines.back();
+    EXPECT_EQ(verdict["verdict"].text, "aborted");
+    EXPECT_EQ(verdict["moves"].kind, testing::JsonValue::Kind::Array);
+    const auto logs = LogFiles();
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_EQ(dir_ / verdict["log"].text, logs[0]);
+    EXPECT_TRUE(verdict.Has("report"));
 }
 
 TEST_F(CliAutotest, ReportIsWrittenBesideTheLogAlsoAfterCtrlC) {

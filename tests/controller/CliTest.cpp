@@ -9,6 +9,7 @@
 
 #include "controller/ScriptedPeer.h"
 #include "support/ChildProcess.h"
+#include "support/JsonValue.h"
 
 namespace trevane {
 namespace {
@@ -16,6 +17,8 @@ namespace {
 using testing::ControllerScript;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using testing::JsonValue;
+using testing::ParseJsonLines;
 using testing::PeerReply;
 using testing::ProgramRun;
 using testing::RunProgram;
@@ -36,6 +39,13 @@ std::optional<PeerReply> Answers(const std::string& request) {
     }
     if (request == "XQ") {
         return PeerReply{"?"};
+    }
+    if (request == "TC1") {
+        return PeerReply{"1 Unrecognized command\r\n:"};
+    }
+    if (request == "MG") {
+        // Latin-1 text with a terminal control sequence in it.
+        return PeerReply{"caf\xe9 \x1b[2J\r\n:"};
     }
     return PeerReply{":"};
 }
@@ -118,6 +128,46 @@ TEST_F(CliTest, RepeatSendsNTimesAndPrintsTheLastReply) {
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.out, "1234\n");
     EXPECT_THAT(peer.Requests(), ElementsAre("HX", "\x12\x16", "TPX", "TPX", "TPX"));
+}
+
+TEST_F(CliTest, JsonGivesOneObjectPerCommandWithTheRejectionReason) {
+    const ProgramRun connect = RunCli(At({"--json", "connect"}));
+    EXPECT_EQ(connect.exitCode, 0);
+    const std::vector<JsonValue> described = ParseJsonLines(connect.out);
+    ASSERT_EQ(described.size(), 1U);
+    EXPECT_EQ(described[0]["connection"].text,
+              "127.0.0.1:" + std::to_string(peer.Port()) + " " + testing::kPeerIdentity);
+
+    const ProgramRun send = RunCli(At({"--json", "send", "TPX", "XQ", "MG"}));
+    EXPECT_EQ(send.exitCode, 1);
+    const std::vector<JsonValue> lines = ParseJsonLines(send.out);
+    ASSERT_EQ(lines.size(), 3U) << send.out;
+    EXPECT_EQ(lines[0]["command"].text, "TPX");
+    EXPECT_EQ(lines[0]["reply"].text, "1234");
+    EXPECT_TRUE(lines[0]["ok"].flag);
+    EXPECT_TRUE(lines[0].Has("reason"));
+    EXPECT_EQ(lines[0]["reason"].kind, JsonValue::Kind::Null);
+    EXPECT_EQ(lines[1]["command"].text, "XQ");
+    EXPECT_EQ(lines[1]["ok"].kind, JsonValue::Kind::Bool);
+    EXPECT_FALSE(lines[1]["ok"].flag);
+    EXPECT_EQ(lines[1]["reason"].text, "1 Unrecognized command");
+    // Every byte comes back as it was sent, in pure ASCII output.
+    EXPECT_EQ(lines[2]["reply"].text, "caf\xe9 \x1b[2J");
+    EXPECT_TRUE(std::all_of(send.out.begin(), send.out.end(),
+                            [](char c) { return c == '\n' || (c >= 0x20 && c < 0x7f); }));
+    EXPECT_EQ(send.err, "a command error occurred\n");
+
+    // Only the last round, as the text output.
+    const ProgramRun repeat = RunCli(At({"--json", "send", "--repeat", "2", "TPX"}));
+    EXPECT_EQ(ParseJsonLines(repeat.out).size(), 1U);
+
+    const ProgramRun refused =
+        RunCli({"--address", "127.0.0.1", "--port", std::to_string(testing::UnusedLoopbackPort()),
+                "--json", "send", "TPX"});
+    EXPECT_EQ(refused.exitCode, 2);
+    const std::vector<JsonValue> failure = ParseJsonLines(refused.out);
+    ASSERT_EQ(failure.size(), 1U);
+    EXPECT_THAT(failure[0]["error"].text, StartsWith("Connection Failed: "));
 }
 
 TEST_F(CliTest, VersionPrintsOneLineWithoutConnecting) {
