@@ -1,5 +1,6 @@
 // The automatic diagnostic test without a window: the same runner, log file and entries.
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <filesystem>
 #include <iostream>
@@ -45,11 +46,17 @@ class MoveTracker {
         Settle(testAborted ? "interrupted" : "completed");
         std::vector<std::string> moves;
         for (const Move& move : moves_) {
-            moves.push_back(json::Object()
-                                .Text("axis", move.axis)
-                                .Text("target", move.target)
-                                .Text("result", move.result)
-                                .Str());
+            json::Object line;
+            line.Text("axis", move.axis);
+            long long target = 0;
+            const char* end = move.target.data() + move.target.size();
+            if (const auto [at, ec] = std::from_chars(move.target.data(), end, target);
+                ec == std::errc{} && at == end && !move.target.empty()) {
+                line.Number("target", target);
+            } else {
+                line.Text("target", move.target);
+            }
+            moves.push_back(line.Text("result", move.result).Str());
         }
         return json::Array(moves);
     }

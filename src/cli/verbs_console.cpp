@@ -19,6 +19,7 @@
 #include "cli/Json.h"
 #include "cli/Verbs.h"
 #include "common/Clock.h"
+#include "common/Platform.h"
 #include "common/RecordLayout.h"
 #include "console/ProgramDump.h"
 #include "console/StatusMonitor.h"
@@ -229,6 +230,7 @@ int WatchRecords(const Invocation& invocation, const RecordArguments& parsed,
                  RecordPrinter& printer) {
     std::stop_source interrupted;
     OnInterrupt([interrupted]() mutable { interrupted.request_stop(); });
+    const PreciseTimersScope onTime;
     Clock& clock = SystemClock();
     const Clock::TimePoint start = clock.Now();
     const Clock::Duration interval = std::chrono::milliseconds(parsed.intervalMs);

@@ -6,6 +6,7 @@
 
 #include "cli/CliWindow.h"
 #include "cli/Json.h"
+#include "cli/TerminalText.h"
 #include "cli/Verbs.h"
 #include "controller/Link.h"
 #include "net/Protocol.h"
@@ -24,7 +25,7 @@ int RunConnect(const Invocation& invocation) {
     if (invocation.json) {
         json::WriteLine(std::cout, json::Object().Text("connection", net::TrimReply(description)));
     } else {
-        std::cout << description << std::flush;
+        std::cout << ForStandardOutput(description) << std::flush;
     }
     return kExitOk;
 }
@@ -96,7 +97,7 @@ int RunSend(const Invocation& invocation) {
             const std::string reply = SendCommand(command);
             if (round == send.repeat && !invocation.json) {
                 // A failed exchange prints an empty line, so line N still answers command N.
-                std::cout << net::ToUnixLineEnds(reply) << '\n' << std::flush;
+                std::cout << ForStandardOutput(net::ToUnixLineEnds(reply)) << '\n' << std::flush;
             }
         }
     }

@@ -3,6 +3,12 @@
 #ifdef __linux__
 #include <sys/prctl.h>
 #endif
+#ifdef _WIN32
+#include <io.h>
+#include <stdio.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace trevane {
 
@@ -28,5 +34,13 @@ PreciseTimersScope::PreciseTimersScope() = default;
 PreciseTimersScope::~PreciseTimersScope() = default;
 
 #endif
+
+bool StandardOutputIsTerminal() {
+#ifdef _WIN32
+    return _isatty(_fileno(stdout)) != 0;
+#else
+    return isatty(STDOUT_FILENO) == 1;
+#endif
+}
 
 }  // namespace trevane

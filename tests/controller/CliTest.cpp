@@ -1,7 +1,17 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <utility>
@@ -28,6 +38,59 @@ using ::testing::StartsWith;
 // Runs the built trevane-cli with `args`.
 ProgramRun RunCli(const std::vector<std::string>& args) {
     return RunProgram(TREVANE_CLI_PATH, args);
+}
+
+extern "C" char** environ;
+
+// Runs trevane-cli with standard output on a pseudo-terminal and returns what reached it. The
+// terminal is raw, so the bytes arrive as the program wrote them.
+std::string RunOnTerminal(const std::vector<std::string>& args) {
+    int master = -1;
+    int slave = -1;
+    termios raw{};
+    cfmakeraw(&raw);
+    if (openpty(&master, &slave, nullptr, &raw, nullptr) != 0) {
+        ADD_FAILURE() << "openpty: " << std::strerror(errno);
+        return {};
+    }
+    std::vector<std::string> words = {TREVANE_CLI_PATH};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, slave, 1);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addclose(&actions, master);
+    posix_spawn_file_actions_addclose(&actions, slave);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(slave);
+    std::string out;
+    if (spawned != 0) {
+        ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(spawned);
+        close(master);
+        return out;
+    }
+    // Read until the child's end closes the terminal (EIO), within a bound.
+    pollfd ready{master, POLLIN, 0};
+    char buffer[4096];
+    while (poll(&ready, 1, 10'000) > 0) {
+        const ssize_t got = read(master, buffer, sizeof buffer);
+        if (got <= 0) {
+            break;
+        }
+        out.append(buffer, static_cast<std::size_t>(got));
+    }
+    close(master);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return out;
 }
 
 std::optional<PeerReply> Answers(const std::string& request) {
@@ -168,6 +231,13 @@ TEST_F(CliTest, JsonGivesOneObjectPerCommandWithTheRejectionReason) {
     const std::vector<JsonValue> failure = ParseJsonLines(refused.out);
     ASSERT_EQ(failure.size(), 1U);
     EXPECT_THAT(failure[0]["error"].text, StartsWith("Connection Failed: "));
+}
+
+// A controller's reply must not be able to clear the operator's screen; a script reading a pipe
+// still gets every byte.
+TEST_F(CliTest, ControlBytesAreEscapedOnATerminalOnly) {
+    EXPECT_EQ(RunOnTerminal(At({"send", "MG", "TPX"})), "caf\xe9 \\x1b[2J\n1234\n");
+    EXPECT_EQ(RunCli(At({"send", "MG"})).out, "caf\xe9 \x1b[2J\n");
 }
 
 TEST_F(CliTest, VersionPrintsOneLineWithoutConnecting) {
