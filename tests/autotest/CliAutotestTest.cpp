@@ -121,7 +121,8 @@ TEST_F(CliAutotest, CtrlCAbortsTheTestAsTheButtonDoes) {
             std::chrono::milliseconds(1500));
     EXPECT_EQ(run.exitCode, 130) << run.err;
     EXPECT_THAT(run.out, ::testing::StartsWith("Starting Test\n"));
-    EXPECT_THAT(run.out, EndsWith("\nTest Aborted by User\n"));
+    EXPECT_THAT(run.out, EndsWith("\nTest Aborted by User\nTest result: stopped by the operator: "
+                                  "X not tested, Y not tested, Z not tested. Report: none\n"));
     const auto logs = LogFiles();
     ASSERT_EQ(logs.size(), 1u);
     const std::string log = ReadFile(logs[0]);
@@ -180,7 +181,9 @@ TEST_F(CliAutotest, ASignalDuringAMoveAbortsTheTestAndStopsTheAxis) {
         ASSERT_TRUE(WaitUntilXMoves(*machine, [&cli] { return cli.Exited(); })) << signal;
         cli.Signal(signal);
         EXPECT_EQ(cli.WaitForExit(std::chrono::seconds(60)), 128 + signal) << cli.Errors();
-        EXPECT_THAT(cli.Output(), EndsWith("\nTest Aborted by User\n")) << signal;
+        EXPECT_THAT(cli.Output(), HasSubstr("\nTest Aborted by User\nTest result: stopped by the "
+                                            "operator: X not finished (in the move to -20000), "))
+            << signal;
 
         const sim::AxisState x = StandingAxis(*machine, 0);
         EXPECT_FALSE(x.moving) << signal;
@@ -287,7 +290,8 @@ TEST_F(CliAutotest, ALogThatCannotBeWrittenFailsTheRunAndIsNotNamed) {
         Run("--address 127.0.0.1 --port " + std::to_string(server.Port()) + " autotest");
     EXPECT_EQ(run.exitCode, 1) << run.err;
     EXPECT_THAT(run.out, ::testing::StartsWith("Starting Test\n"));
-    EXPECT_THAT(run.out, EndsWith("\nDisable Machine\n"));
+    EXPECT_THAT(run.out, EndsWith("\nDisable Machine\nTest result: X passed, Y passed, Z passed. "
+                                  "Report: none\n"));
     EXPECT_THAT(run.err, HasSubstr("log file could not be written: opening it failed: "));
     for (const std::string& name : names) {
         ASSERT_THAT(run.err, ::testing::Not(HasSubstr(name)));
