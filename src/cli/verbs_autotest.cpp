@@ -15,6 +15,7 @@
 #include "autotest/TestLog.h"
 #include "autotest/TestReport.h"
 #include "autotest/TestRunner.h"
+#include "autotest/TestVerdict.h"
 #include "cli/Cli.h"
 #include "cli/CliWindow.h"
 #include "cli/Json.h"
@@ -200,7 +201,11 @@ const char* Verdict(int status, bool aborted) {
 
 void PrintVerdict(JsonStatus& json, int status, bool aborted) {
     json::Object line;
-    line.Text("verdict", Verdict(status, aborted)).Raw("moves", json.moves.Json(aborted));
+    line.Text("verdict", Verdict(status, aborted));
+    if (const std::optional<TestVerdict> verdict = LastTestVerdict()) {
+        line.Text("result", VerdictLine(*verdict));
+    }
+    line.Raw("moves", json.moves.Json(aborted));
     std::error_code noFile;
     if (std::filesystem::is_regular_file(LogFilePath(), noFile)) {
         line.Text("log", LogFilePath());
@@ -243,6 +248,9 @@ int RunAutoTest(const Invocation& invocation) {
         JudgeTest(cliWindow->CommandErrorCount() - errorsBefore, aborted, reportWritten);
     if (json.Enabled()) {
         PrintVerdict(json, status, aborted);
+    } else if (const std::optional<TestVerdict> verdict = LastTestVerdict()) {
+        // The verdict closes the output, after every other line.
+        std::cout << VerdictLine(*verdict) << "\n" << std::flush;
     }
     return status;
 }
