@@ -8,8 +8,10 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QPlainTextEdit>
+#include <QStandardPaths>
 #include <QTest>
 
+#include "app/MyEdit.h"
 #include "autotest/TestRunner.h"
 #include "common/Clock.h"
 #include "controller/ControlIds.h"
@@ -30,6 +32,8 @@ class QtEnvironment final : public ::testing::Environment {
         }
         const std::string locale = std::setlocale(LC_ALL, nullptr);
         application_ = std::make_unique<QApplication>(argc_, argv_);
+        // Nothing a test does reaches the user's own data folder.
+        QStandardPaths::setTestModeEnabled(true);
         std::setlocale(LC_ALL, locale.c_str());
     }
     void TearDown() override { application_.reset(); }
@@ -61,6 +65,7 @@ void WindowTest::SetUp() {
     previousDir_ = std::filesystem::current_path();
     workDir_ = MakeTemporaryFolder();
     std::filesystem::current_path(workDir_);
+    SetCommandHistoryFile(HistoryFile());
     SetSystemClock(nullptr);
     g_testRunning = false;
     g_testProgress = 0;
@@ -75,6 +80,7 @@ void WindowTest::TearDown() {
     CloseLink();
     SetSessionFactory(nullptr);
     SetWindow(nullptr);
+    SetCommandHistoryFile(std::nullopt);
     std::filesystem::current_path(previousDir_);
     std::error_code ignored;
     std::filesystem::remove_all(workDir_, ignored);
@@ -104,6 +110,10 @@ void WindowTest::Connect() {
     dialog_->SetAddressText("127.0.0.1");
     Control<QAbstractButton>(IDC_CONNECT)->click();
     ASSERT_TRUE(g_connected.load());
+}
+
+QString WindowTest::HistoryFile() const {
+    return QString::fromStdString((workDir_ / "data" / "command-history.txt").string());
 }
 
 QString WindowTest::Transcript() {
