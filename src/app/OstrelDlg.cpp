@@ -18,10 +18,13 @@
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTableView>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTimer>
+#include <QToolTip>
 #include <QUrl>
 
 #include "app/AboutDlg.h"
@@ -151,6 +154,9 @@ COstrelDlg::COstrelDlg(QWidget* parent) : QDialog(parent) {
     strip_ = new LinkStrip(this);
     strip_->setGeometry(0, templateSize.height(), templateSize.width(), strip_->StripHeight());
     resize(templateSize.width(), templateSize.height() + strip_->StripHeight());
+    // The controls keep their places when the frame changes size, so a smaller frame would
+    // only cut some of them off.
+    setMinimumSize(size());
 
     CreateControls();
     ConnectHandlers();
@@ -310,9 +316,32 @@ void COstrelDlg::OnInitDialog() {
 
     speed_->setRange(kSpeedMinimum, kSpeedMaximum);
     speed_->setValue(kSpeedStart);
+    ShowSpeed(false);
+    // The template's "Speed" label has no room for the number, so it floats beside the thumb.
+    connect(speed_, &QSlider::valueChanged, this, [this] { ShowSpeed(true); });
 
     // The first tab stop starts with the focus.
     cancel_->setFocus();
+}
+
+void COstrelDlg::ShowSpeed(bool whileMoving) {
+    const int speed = speed_->value();
+    const QString text = QStringLiteral("Jog speed: %1 counts/s with Up, %2 counts/s with Down")
+                             .arg(speed)
+                             .arg(-speed);
+    speed_->setToolTip(text);
+    if (whileMoving && speed_->isVisible()) {
+        QStyleOptionSlider option;
+        option.initFrom(speed_);
+        option.orientation = speed_->orientation();
+        option.minimum = speed_->minimum();
+        option.maximum = speed_->maximum();
+        option.sliderPosition = speed_->sliderPosition();
+        option.upsideDown = !speed_->invertedAppearance();
+        const QRect handle = speed_->style()->subControlRect(QStyle::CC_Slider, &option,
+                                                             QStyle::SC_SliderHandle, speed_);
+        QToolTip::showText(speed_->mapToGlobal(handle.topRight()), text, speed_);
+    }
 }
 
 QWidget* COstrelDlg::GetDlgItem(int id) const {

@@ -107,6 +107,8 @@ class COstrelDlg final : public QDialog {
     void OnInitDialog();
     void OnTimerTick(int id);
     void OnConnectClicked();
+    // The slider's speed as its tooltip and, while it moves, beside the thumb.
+    void ShowSpeed(bool whileMoving);
     // Greys the table while its values are stale and puts the link's figures in the title.
     void RefreshHealth(bool stripNow);
     void ShutDown();
