@@ -149,6 +149,32 @@ TEST_F(PlotsWindowTest, LiveRefreshAppendsOnlyTheNewSamplesAndANewTestStartsAfre
     recorder.FinishOwnRecord(TestOutcome::Stopped);
 }
 
+TEST_F(PlotsWindowTest, WhileATestRunsTheHeadlineSaysWhatRunsNotWhatIsUnfinished) {
+    TestRecorder recorder;
+    PlotsWindow plots(recorder);
+    recorder.BeginTest(1);
+    plots.Refresh();
+    EXPECT_EQ(plots.SummaryText(), "Test 1 running: configuration checks.");
+
+    RecordSyntheticTest(recorder, 1, 2, kCyclesPerMove, false);  // X there and back
+    recorder.BeginMove(2, 'Y', -20000);
+    for (int cycle = 0; cycle < 120; ++cycle) {
+        recorder.AddSample(10.0 * cycle, 0.1f, 5, 0.1f, 5);
+    }
+    plots.Refresh();
+    EXPECT_EQ(plots.SummaryText(),
+              "Test 1 running: Y moving to -20000 (cycle 120 of 200).  X: passed.");
+
+    recorder.MarkMoveAbort(AbortReason::PositionError, "-753");
+    plots.Refresh();
+    EXPECT_TRUE(
+        plots.SummaryText().startsWith("Test 1 running: after Y's move to -20000.  X: "
+                                       "passed.  Y: aborted"))
+        << plots.SummaryText().toStdString();
+    EXPECT_FALSE(plots.SummaryText().contains("not finished"));
+    recorder.FinishOwnRecord(TestOutcome::Stopped);
+}
+
 TEST_F(PlotsWindowTest, AWholeTestInVirtualTimeIsPlottedAndReportedBesideTheLog) {
     auto clock = std::make_shared<VirtualClock>();
     SetSystemClock(clock);
