@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "autotest/TestLog.h"
 #include "autotest/TestReport.h"
 #include "autotest/TestRunner.h"
+#include "autotest/TestVerdict.h"
 #include "common/CLocale.h"
 #include "controller/Link.h"
 #include "net/TcpMotionClient.h"
@@ -79,7 +81,11 @@ TEST_F(SimulatedMachine, ACompleteRunMovesXYZAndLeavesTheMachineOff) {
         ExpectCleanAxis(EntriesOf(axis), axis);
     }
     EXPECT_TRUE(EntriesOf("W").empty());
-    EXPECT_EQ(window_->Transcript(), "127.0.0.1:23 " + std::string(sim::kIdentityLine) + "\r\n");
+    EXPECT_EQ(window_->Transcript(), "127.0.0.1:23 " + std::string(sim::kIdentityLine) +
+                                         "\r\nTest result: X passed, Y passed, Z passed. "
+                                         "Report: none\r\n");
+    ASSERT_TRUE(LastTestVerdict());
+    EXPECT_EQ(LastTestVerdict()->kind, TestVerdict::Kind::Passed);
     EXPECT_EQ(window_->TestStatus(), "Disable Machine\n");
 
     // Back at 0, switched off, outputs cleared, CN as the checks found it.
@@ -148,6 +154,27 @@ TEST_F(SimulatedMachine, AStalledAxisIsAbortedWithoutReportAndTheNextAxisIsTeste
     EXPECT_TRUE(g_anyMoveAborted);
     EXPECT_THAT(SeenProgress().Values(), ElementsAre(0, 40, 50, 60, 70, 100, 0));
     EXPECT_TRUE(LastTestCompleted());
+}
+
+TEST_F(SimulatedMachine, AFailingTestEndsWithAVerdictNamingEachAbortedAxisAndItsReport) {
+    machine_->AddFault(sim::ParseFault("stall:Y"));
+    machine_->AddFault(sim::ParseFault("torque:Z"));
+    SetTestReportEnabled(true);
+    Connect();
+    RunWholeTest();
+    SetTestReportEnabled(false);
+
+    const std::string transcript = window_->Transcript();
+    const std::size_t start = transcript.rfind("Test result: ");
+    ASSERT_NE(start, std::string::npos) << transcript;
+    const std::string line = transcript.substr(start);
+    EXPECT_TRUE(line.starts_with("Test result: X passed, Y aborted (position error -")) << line;
+    EXPECT_NE(line.find(" above 700), Z aborted (torque "), std::string::npos) << line;
+    const std::string report =
+        std::filesystem::path(ReportFileNames(LogFilePath(), 1).html).filename().string();
+    EXPECT_TRUE(line.ends_with(" above 3.1). Report: " + report + "\r\n")) << line;
+    ASSERT_TRUE(LastTestVerdict());
+    EXPECT_EQ(LastTestVerdict()->kind, TestVerdict::Kind::Aborted);
 }
 
 TEST_F(SimulatedMachine, ADroppedLinkTurnsEveryLaterCommandIntoAnErrorLineAndTheTestEnds) {
