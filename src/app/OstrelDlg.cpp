@@ -7,6 +7,7 @@
 #include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -42,6 +43,7 @@
 #include "autotest/TestLog.h"
 #include "autotest/TestReport.h"
 #include "autotest/TestRunner.h"
+#include "autotest/TestVerdict.h"
 #include "console/ProgramDump.h"
 #include "console/StatusMonitor.h"
 #include "controller/ControlIds.h"
@@ -261,8 +263,12 @@ void COstrelDlg::ConnectHandlers() {
             connect(button, &QPushButton::clicked, this, &COstrelDlg::OnConnectClicked);
             continue;
         }
-        connect(button, &QPushButton::clicked, this,
-                [click] { RunHandler(click.what, click.handler); });
+        connect(button, &QPushButton::clicked, this, [this, click] {
+            RunHandler(click.what, click.handler);
+            if (click.id == IDC_RUNTEST) {
+                ShowVerdict();  // a test that starts clears the last one's verdict at once
+            }
+        });
     }
 }
 
@@ -446,8 +452,52 @@ void COstrelDlg::OnTimerTick(int id) {
         RefreshHealth(false);
     } else {
         RunHandler("the timer tick", [id] { OnTimer(id); });
+        if (id == IDT_PROGRESS) {
+            ShowVerdict();
+        }
     }
     statusModel_->EndBatch();
+}
+
+namespace {
+
+QColor VerdictColour(TestVerdict::Kind kind) {
+    switch (kind) {
+        case TestVerdict::Kind::Passed:
+            return {0x1b, 0x7f, 0x2a};
+        case TestVerdict::Kind::Aborted:
+            return {0xc6, 0x28, 0x28};
+        case TestVerdict::Kind::Stopped:
+        case TestVerdict::Kind::NoConnection:
+            break;
+    }
+    return {0x75, 0x75, 0x75};
+}
+
+}  // namespace
+
+void COstrelDlg::ShowVerdict() {
+    // The progress timer runs from the first test on, so it carries the check.
+    const std::optional<TestVerdict> verdict = LastTestVerdict();
+    const int shown = verdict ? verdict->testNumber : 0;
+    const int kind = verdict ? static_cast<int>(verdict->kind) : -1;
+    if (shown == shownVerdictTest_ && kind == shownVerdictKind_) {
+        return;
+    }
+    shownVerdictTest_ = shown;
+    shownVerdictKind_ = kind;
+    QPalette palette = QGuiApplication::palette();
+    if (!verdict) {
+        strip_->SetVerdict(QString(), QColor());
+    } else {
+        const QColor colour = VerdictColour(verdict->kind);
+        strip_->SetVerdict(QString::fromLocal8Bit(VerdictLine(*verdict)), colour);
+        // The bar is empty once a test has ended, so its groove takes the colour too.
+        palette.setColor(QPalette::Highlight, colour);
+        palette.setColor(QPalette::Base, colour.lighter(170));
+        palette.setColor(QPalette::Window, colour.lighter(170));
+    }
+    progress_->setPalette(palette);
 }
 
 PlotsWindow* COstrelDlg::OpenPlots() {

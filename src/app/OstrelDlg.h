@@ -109,6 +109,8 @@ class COstrelDlg final : public QDialog {
     void OnConnectClicked();
     // The slider's speed as its tooltip and, while it moves, beside the thumb.
     void ShowSpeed(bool whileMoving);
+    // The last test's verdict in the strip and on the progress bar, in its colour.
+    void ShowVerdict();
     // Greys the table while its values are stale and puts the link's figures in the title.
     void RefreshHealth(bool stripNow);
     void ShutDown();
@@ -137,6 +139,8 @@ class COstrelDlg final : public QDialog {
     QTimer* healthTimer_ = nullptr;
     LinkHealth::Clock::time_point stripSetAt_{};
     LinkStrip* strip_ = nullptr;
+    int shownVerdictTest_ = 0;
+    int shownVerdictKind_ = -1;
     bool shutDown_ = false;
 };
 

@@ -8,6 +8,7 @@
 #include <QLineSeries>
 #include <QMenu>
 #include <QPen>
+#include <QProgressBar>
 #include <QTest>
 #include <QValueAxis>
 
@@ -198,6 +199,40 @@ TEST_F(PlotsWindowTest, AWholeTestInVirtualTimeIsPlottedAndReportedBesideTheLog)
     EXPECT_TRUE(std::filesystem::exists(files.html)) << files.html;
     EXPECT_TRUE(std::filesystem::exists(files.csv)) << files.csv;
     EXPECT_TRUE(plots->SummaryText().contains("X: passed."));
+    SetSystemClock(nullptr);
+}
+
+// The verdict stays in the strip and on the progress bar, in its colour, until the next test.
+TEST_F(PlotsWindowTest, TheStripAndTheBarShowTheVerdictInColourUntilTheNextTest) {
+    auto clock = std::make_shared<VirtualClock>();
+    SetSystemClock(clock);
+    machine_ = std::make_shared<sim::Machine>(clock);
+    SetSessionFactory(sim::InProcessSessionFactory(machine_));
+    COstrelDlg& dialog = OpenDialog();
+    Connect();
+    auto* progress = Control<QProgressBar>(IDC_PROGRESS);
+    const auto runTest = [&] {
+        Control<QAbstractButton>(IDC_RUNTEST)->click();
+        EXPECT_TRUE(dialog.Strip()->VerdictText().isEmpty()) << "a new test clears the last";
+        EXPECT_TRUE(QTest::qWaitFor([] { return !g_testRunning.load(); }, 60000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog.Strip()->VerdictText().isEmpty(); }));
+    };
+    runTest();
+    const QString passed = dialog.Strip()->VerdictText();
+    EXPECT_TRUE(passed.startsWith("Test result: X passed, Y passed, Z passed."))
+        << passed.toStdString();
+    EXPECT_TRUE(Transcript().endsWith(passed + "\n"));
+    const QColor green = dialog.Strip()->VerdictColour();
+    EXPECT_GT(green.green(), 2 * green.red());
+    EXPECT_EQ(progress->palette().color(QPalette::Highlight), green);
+
+    machine_->AddFault(sim::ParseFault("stall:Y"));
+    runTest();
+    const QString aborted = dialog.Strip()->VerdictText();
+    EXPECT_TRUE(aborted.contains("Y aborted")) << aborted.toStdString();
+    const QColor red = dialog.Strip()->VerdictColour();
+    EXPECT_GT(red.red(), 2 * red.green());
+    EXPECT_EQ(progress->palette().color(QPalette::Highlight), red);
     SetSystemClock(nullptr);
 }
 
