@@ -123,6 +123,7 @@ bool COstrelApp::InitInstance() {
         COstrelDlg dialog;  // sets g_mainDlg and installs the window operations
         if (options_.simulate) {
             dialog.SetAddressText(QString::fromLatin1(kLoopbackAddress));
+            dialog.SetControllerPort(server_->Port());
         }
         if (!options_.screenshotPath.isEmpty()) {
             ScheduleScreenshot(dialog, options_.screenshotPath, exitCode_);

@@ -49,6 +49,7 @@
 #include "controller/ControlIds.h"
 #include "controller/Link.h"
 #include "machine/Procedures.h"
+#include "net/TcpMotionClient.h"
 
 namespace trevane {
 
@@ -283,7 +284,9 @@ void COstrelDlg::OnConnectClicked() {
     // Connect holds this thread until it ends, so the grey goes on the screen first.
     RefreshHealth(true);
     statusList_->viewport()->repaint();
+    const QString endpoint = AddressText() + QLatin1Char(':') + QString::number(controllerPort_);
     RunHandler("Connect", &OnConnect);
+    connectedEndpoint_ = g_connected.load() ? endpoint : QString();
     health_.ConnectEnded();
     RefreshHealth(true);
 }
@@ -297,6 +300,7 @@ void COstrelDlg::RefreshHealth(bool stripNow) {
     if (stripNow || staleChanged || now - stripSetAt_ >= kStripRefresh) {
         stripSetAt_ = now;
         strip_->SetLinkText(health_.LinkText(now, connected));
+        strip_->SetEndpoint(connected ? connectedEndpoint_ : QString());
     }
 }
 
@@ -319,6 +323,7 @@ void COstrelDlg::OnInitDialog() {
 
     address_->SetAddress(FromWire(ConfiguredAddress(ConfigFilePath())),
                          QString::fromLatin1(kDefaultAddress));
+    controllerPort_ = ConfiguredPort(ConfigFilePath(), kDefaultControllerPort);
 
     speed_->setRange(kSpeedMinimum, kSpeedMaximum);
     speed_->setValue(kSpeedStart);

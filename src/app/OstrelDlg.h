@@ -68,6 +68,9 @@ class COstrelDlg final : public QDialog {
     const LinkHealth& Health() const { return health_; }
     // The line under the controls that shows the link's state.
     LinkStrip* Strip() const { return strip_; }
+    // The port the link's sessions use, for the strip: the configured one unless the program
+    // chose another (the embedded simulated controller's).
+    void SetControllerPort(int port) { controllerPort_ = port; }
 
     // The window operations, in the widgets' own terms. Window's thread only.
     QString AddressText() const;
@@ -139,6 +142,8 @@ class COstrelDlg final : public QDialog {
     QTimer* healthTimer_ = nullptr;
     LinkHealth::Clock::time_point stripSetAt_{};
     LinkStrip* strip_ = nullptr;
+    int controllerPort_ = 0;
+    QString connectedEndpoint_;
     int shownVerdictTest_ = 0;
     int shownVerdictKind_ = -1;
     bool shutDown_ = false;

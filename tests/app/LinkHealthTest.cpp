@@ -85,13 +85,19 @@ class LinkHealthWindowTest : public WindowTest {
     bool StaleShown() { return Model().Stale() && Greyed() && StripText().contains(" s old"); }
 };
 
-TEST_F(LinkHealthWindowTest, TheStripSaysNotConnectedUntilConnectIsPressed) {
+TEST_F(LinkHealthWindowTest, TheStripSaysNotConnectedOrWhereTheLinkLeads) {
     COstrelDlg& dialog = OpenDialog();
     QTest::qWait(120);
     EXPECT_EQ(dialog.windowTitle(), "Trevane");
     EXPECT_EQ(StripText(), "not connected");
     EXPECT_FALSE(Model().Stale());
-    EXPECT_FALSE(Greyed());
+    EXPECT_TRUE(dialog.Strip()->EndpointText().isEmpty());
+    dialog.SetControllerPort(5023);
+    Connect();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog.Strip()->EndpointText().isEmpty(); }));
+    EXPECT_EQ(dialog.Strip()->EndpointText(), "at 127.0.0.1:5023");
+    CloseLink();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.Strip()->EndpointText().isEmpty(); }));
 }
 
 TEST_F(LinkHealthWindowTest, TheStripSitsUnderTheControlsAndOnlyAddsItsHeight) {
