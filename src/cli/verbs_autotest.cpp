@@ -12,6 +12,7 @@
 #include "autotest/TestLog.h"
 #include "autotest/TestReport.h"
 #include "autotest/TestRunner.h"
+#include "autotest/TestVerdict.h"
 #include "cli/Cli.h"
 #include "cli/CliWindow.h"
 #include "cli/Verbs.h"
@@ -99,27 +100,16 @@ bool PrintReport() {
     return true;
 }
 
-int RunAutoTest(const Invocation& invocation) {
-    bool report = false;
-    for (const std::string& arg : invocation.args) {
-        if (arg == "--report") {
-            report = true;
-        } else {
-            return UsageError("autotest: unknown argument '" + arg +
-                              "' (usage: autotest [--report])");
-        }
+// The test's verdict closes the output, after every other line; a broken output has been
+// reported by then.
+int WithVerdict(int exitCode) {
+    if (const std::optional<TestVerdict> verdict = LastTestVerdict()) {
+        std::cout << VerdictLine(*verdict) << "\n" << std::flush;
     }
-    if (!ConnectLikeTheWindow(invocation)) {
-        return kExitUsage;
-    }
-    const std::shared_ptr<CliWindow> cliWindow = TheCliWindow();
-    const int errorsBefore = cliWindow->CommandErrorCount();
-    MakeLogFileName();
-    SetTestReportEnabled(report);
-    SetWindow(std::make_shared<TestWindow>(cliWindow));
-    const bool aborted = RunTestToItsEnd();
-    SetWindow(cliWindow);
+    return exitCode;
+}
 
+int Summarise(const std::shared_ptr<CliWindow>& cliWindow, int errorsBefore, bool aborted) {
     const bool reportWritten = PrintReport();
     // Names the log only when there is one to look at.
     std::error_code noFile;
@@ -155,6 +145,29 @@ int RunAutoTest(const Invocation& invocation) {
     }
     std::cerr << log << "\n";
     return reportWritten && !logLost ? kExitOk : kExitFailed;
+}
+
+int RunAutoTest(const Invocation& invocation) {
+    bool report = false;
+    for (const std::string& arg : invocation.args) {
+        if (arg == "--report") {
+            report = true;
+        } else {
+            return UsageError("autotest: unknown argument '" + arg +
+                              "' (usage: autotest [--report])");
+        }
+    }
+    if (!ConnectLikeTheWindow(invocation)) {
+        return kExitUsage;
+    }
+    const std::shared_ptr<CliWindow> cliWindow = TheCliWindow();
+    const int errorsBefore = cliWindow->CommandErrorCount();
+    MakeLogFileName();
+    SetTestReportEnabled(report);
+    SetWindow(std::make_shared<TestWindow>(cliWindow));
+    const bool aborted = RunTestToItsEnd();
+    SetWindow(cliWindow);
+    return WithVerdict(Summarise(cliWindow, errorsBefore, aborted));
 }
 
 const VerbRegistration kAutoTest{{

@@ -3,6 +3,7 @@
 #include "common/StopControl.h"
 #include "controller/ControlIds.h"
 #include "controller/WindowOps.h"
+#include "traffic/TrafficRecorder.h"
 
 namespace trevane {
 
@@ -21,13 +22,13 @@ void ReportCommandError() {
     window->ScrollTranscriptToEnd();
 }
 
-std::shared_ptr<MotionClient> OpenSession(const SessionFactory& factory,
-                                          const std::string& address) {
+std::shared_ptr<MotionClient> OpenSession(const SessionFactory& factory, const std::string& address,
+                                          const char* name) {
     std::shared_ptr<MotionClient> session = factory(address);
     if (!session) {
         throw MotionError("no session could be opened to '" + address + "'");
     }
-    return session;
+    return RecordTraffic(std::move(session), name, Traffic());
 }
 
 }  // namespace
@@ -79,8 +80,8 @@ void OnConnect() {
         if (!factory) {
             throw MotionError("no session factory installed");
         }
-        g_controller.Set(OpenSession(factory, address));
-        g_recordController.Set(OpenSession(factory, address));
+        g_controller.Set(OpenSession(factory, address, "command"));
+        g_recordController.Set(OpenSession(factory, address, "record"));
         SendCommand("HX");
         std::shared_ptr<MotionClient> session = g_controller.Get();
         const std::string description = session->connection();

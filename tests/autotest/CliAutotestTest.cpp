@@ -121,7 +121,8 @@ TEST_F(CliAutotest, CtrlCAbortsTheTestAsTheButtonDoes) {
             std::chrono::milliseconds(1500));
     EXPECT_EQ(run.exitCode, 130) << run.err;
     EXPECT_THAT(run.out, ::testing::StartsWith("Starting Test\n"));
-    EXPECT_THAT(run.out, EndsWith("\nTest Aborted by User\n"));
+    EXPECT_THAT(run.out, EndsWith("\nTest Aborted by User\nTest result: stopped by the operator: "
+                                  "X not tested, Y not tested, Z not tested. Report: none\n"));
     const auto logs = LogFiles();
     ASSERT_EQ(logs.size(), 1u);
     const std::string log = ReadFile(logs[0]);
@@ -180,7 +181,9 @@ TEST_F(CliAutotest, ASignalDuringAMoveAbortsTheTestAndStopsTheAxis) {
         ASSERT_TRUE(WaitUntilXMoves(*machine, [&cli] { return cli.Exited(); })) << signal;
         cli.Signal(signal);
         EXPECT_EQ(cli.WaitForExit(std::chrono::seconds(60)), 128 + signal) << cli.Errors();
-        EXPECT_THAT(cli.Output(), EndsWith("\nTest Aborted by User\n")) << signal;
+        EXPECT_THAT(cli.Output(), HasSubstr("\nTest Aborted by User\nTest result: stopped by the "
+                                            "operator: X not finished (in the move to -20000), "))
+            << signal;
 
         const sim::AxisState x = StandingAxis(*machine, 0);
         EXPECT_FALSE(x.moving) << signal;
@@ -267,6 +270,68 @@ TEST_F(CliAutotest, AClosedOutputPipeAbortsTheTestAndStopsTheAxis) {
     EXPECT_THAT(ReadFile(logs[0]), EndsWith("  Test Aborted by User\r\n"));
 }
 
+std::vector<std::vector<std::string>> TraceLines(const std::string& trace) {
+    std::vector<std::vector<std::string>> lines;
+    std::istringstream in(trace);
+    for (std::string line; std::getline(in, line);) {
+        std::vector<std::string> fields(1);
+        for (const char c : line) {
+            if (c == '\t') {
+                fields.emplace_back();
+            } else {
+                fields.back() += c;
+            }
+        }
+        lines.push_back(std::move(fields));
+    }
+    return lines;
+}
+
+// --trace goes anywhere among the options; each exchange is one line of seven fields, a
+// rejection with the controller's reason.
+TEST_F(CliAutotest, TraceWritesEveryExchangeAndAFailedTraceFileFailsTheRun) {
+    auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
+    sim::Server server(machine, "127.0.0.1", 0);
+    const std::string port = std::to_string(server.Port());
+    const ProgramRun run =
+        Run("--address 127.0.0.1 --trace trace.txt --port " + port + " send SH XQ");
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    const auto lines = TraceLines(ReadFile(dir_ / "trace.txt"));
+    ASSERT_EQ(lines.size(), 4u) << ReadFile(dir_ / "trace.txt");
+    for (const auto& fields : lines) {
+        ASSERT_EQ(fields.size(), 7u);
+        EXPECT_EQ(fields[1], "command");
+    }
+    EXPECT_EQ(lines[0][2], "HX\\r");
+    EXPECT_EQ(lines[1][3], "127.0.0.1:" + port + " " + sim::kIdentityLine);
+    EXPECT_EQ(lines[2][4], ":");
+    EXPECT_EQ(lines[3][2], "XQ\\r");
+    EXPECT_EQ(lines[3][4], "?");
+    EXPECT_EQ(lines[3][6], "1 Unrecognized command");
+
+    const ProgramRun unwritable =
+        Run("--trace no-such-folder/trace.txt --address 127.0.0.1 --port " + port + " send SH");
+    EXPECT_EQ(unwritable.exitCode, 1);
+    EXPECT_THAT(unwritable.err, HasSubstr("--trace 'no-such-folder/trace.txt': "));
+}
+
+// A failing test ends its output with the verdict, each aborted axis named with its reason.
+TEST_F(CliAutotest, AFailingTestEndsWithItsVerdict) {
+    auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
+    machine->AddFault(sim::ParseFault("stall:Y"));
+    machine->AddFault(sim::ParseFault("torque:Z"));
+    sim::Server server(machine, "127.0.0.1", 0);
+    const ProgramRun run =
+        Run("--address 127.0.0.1 --port " + std::to_string(server.Port()) + " autotest");
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    const std::size_t last = run.out.rfind('\n', run.out.size() - 2);
+    ASSERT_NE(last, std::string::npos);
+    const std::string verdict = run.out.substr(last + 1);
+    EXPECT_THAT(verdict, ::testing::StartsWith("Test result: X passed, Y aborted (position error"));
+    EXPECT_THAT(verdict, HasSubstr("above 700), Z aborted (torque "));
+    EXPECT_THAT(verdict, EndsWith(" above 3.1). Report: none\n"));
+}
+
 TEST_F(CliAutotest, ALogThatCannotBeWrittenFailsTheRunAndIsNotNamed) {
     // Folders stand where the log would go, under every name the next two minutes can give it;
     // they cannot be opened as files, not even by root.
@@ -287,7 +352,8 @@ TEST_F(CliAutotest, ALogThatCannotBeWrittenFailsTheRunAndIsNotNamed) {
         Run("--address 127.0.0.1 --port " + std::to_string(server.Port()) + " autotest");
     EXPECT_EQ(run.exitCode, 1) << run.err;
     EXPECT_THAT(run.out, ::testing::StartsWith("Starting Test\n"));
-    EXPECT_THAT(run.out, EndsWith("\nDisable Machine\n"));
+    EXPECT_THAT(run.out, EndsWith("\nDisable Machine\nTest result: X passed, Y passed, Z passed. "
+                                  "Report: none\n"));
     EXPECT_THAT(run.err, HasSubstr("log file could not be written: opening it failed: "));
     for (const std::string& name : names) {
         ASSERT_THAT(run.err, ::testing::Not(HasSubstr(name)));
