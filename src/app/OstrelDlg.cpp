@@ -38,6 +38,7 @@
 #include "app/RunHandler.h"
 #include "app/StatusTableModel.h"
 #include "app/TextBridge.h"
+#include "app/TrafficWindow.h"
 #include "app/WindowAdapter.h"
 #include "autotest/MoveTraces.h"
 #include "autotest/TestLog.h"
@@ -50,6 +51,7 @@
 #include "controller/Link.h"
 #include "machine/Procedures.h"
 #include "net/TcpMotionClient.h"
+#include "traffic/TrafficRecorder.h"
 
 namespace trevane {
 
@@ -301,12 +303,21 @@ void COstrelDlg::RefreshHealth(bool stripNow) {
         stripSetAt_ = now;
         strip_->SetLinkText(health_.LinkText(now, connected));
         strip_->SetEndpoint(connected ? connectedEndpoint_ : QString());
+        const std::string error = Traffic().LastError();
+        strip_->SetLastError(error.empty()
+                                 ? QString()
+                                 : QStringLiteral("last error: ") + QString::fromLocal8Bit(error));
     }
 }
 
 void COstrelDlg::OnInitDialog() {
     systemMenu_ = new QMenu(this);
     systemMenu_->setObjectName(QStringLiteral("SystemMenu"));
+    QAction* traffic = systemMenu_->addAction(QString::fromLatin1(kTrafficMenuText));
+    traffic->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    connect(traffic, &QAction::triggered, this, [this] { OpenTraffic(); });
+    trafficShortcut_ = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
+    connect(trafficShortcut_, &QShortcut::activated, this, [this] { OpenTraffic(); });
     QAction* plots = systemMenu_->addAction(QString::fromLatin1(kPlotsMenuText));
     plots->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
     connect(plots, &QAction::triggered, this, [this] { OpenPlots(); });
@@ -505,6 +516,16 @@ void COstrelDlg::ShowVerdict() {
     progress_->setPalette(palette);
 }
 
+TrafficWindow* COstrelDlg::OpenTraffic() {
+    if (traffic_ == nullptr) {
+        traffic_ = new TrafficWindow(Traffic(), this);
+    }
+    traffic_->show();
+    traffic_->raise();
+    traffic_->activateWindow();
+    return traffic_;
+}
+
 PlotsWindow* COstrelDlg::OpenPlots() {
     if (plots_ == nullptr) {
         plots_ = new PlotsWindow(Recorder(), this);
@@ -558,6 +579,9 @@ void COstrelDlg::ShutDown() {
     }
     if (plots_ != nullptr) {
         plots_->hide();
+    }
+    if (traffic_ != nullptr) {
+        traffic_->hide();
     }
     windowOps_->Detach();
     if (Window() == windowOps_) {

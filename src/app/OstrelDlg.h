@@ -32,6 +32,7 @@ class CMyEdit;
 class IpAddressField;
 class PlotsWindow;
 class QtWindowOps;
+class TrafficWindow;
 class StatusTableModel;
 
 // The main window: every control of the diagnostics dialog, placed as its template says, the
@@ -45,6 +46,7 @@ class COstrelDlg final : public QDialog {
     static constexpr const char* kDefaultAddress = "192.168.1.10";
     static constexpr const char* kAboutMenuText = "&About Ostrel...";
     static constexpr const char* kPlotsMenuText = "Plots...";
+    static constexpr const char* kTrafficMenuText = "Traffic...";
     // How often the link's figures in the strip change: often enough to follow, slow enough
     // to read.
     static constexpr std::chrono::milliseconds kStripRefresh{250};
@@ -63,6 +65,9 @@ class COstrelDlg final : public QDialog {
     // The Plots window, made on first use and then shown and raised again each time; null
     // until then.
     PlotsWindow* OpenPlots();
+    // The Traffic window, the same way.
+    TrafficWindow* OpenTraffic();
+    TrafficWindow* TrafficView() const { return traffic_; }
     PlotsWindow* Plots() const { return plots_; }
     QShortcut* PlotsShortcut() const { return plotsShortcut_; }
     const LinkHealth& Health() const { return health_; }
@@ -138,6 +143,8 @@ class COstrelDlg final : public QDialog {
     std::shared_ptr<QtWindowOps> windowOps_;
     PlotsWindow* plots_ = nullptr;
     QShortcut* plotsShortcut_ = nullptr;
+    TrafficWindow* traffic_ = nullptr;
+    QShortcut* trafficShortcut_ = nullptr;
     LinkHealth health_;
     QTimer* healthTimer_ = nullptr;
     LinkHealth::Clock::time_point stripSetAt_{};

@@ -68,12 +68,13 @@ TEST_F(PlotsWindowTest, CtrlPAndTheMenuOpenOneModelessWindow) {
     EXPECT_TRUE(plots->isWindow());
     EXPECT_FALSE(plots->isModal());
 
-    // The menu offers it just before the About entry's separator.
-    const QList<QAction*> actions = dialog.SystemMenu()->actions();
-    ASSERT_EQ(actions.size(), 3);
-    EXPECT_EQ(actions[0]->text(), "Plots...");
-    EXPECT_TRUE(actions[1]->isSeparator());
-    EXPECT_EQ(actions[2]->text(), "&About Ostrel...");
+    // The menu offers it after "Traffic..." and before the About entry's separator.
+    QList<QAction*> actions = dialog.SystemMenu()->actions();
+    ASSERT_EQ(actions.size(), 4);
+    EXPECT_EQ(actions[0]->text(), "Traffic...");
+    EXPECT_TRUE(actions[2]->isSeparator());
+    EXPECT_EQ(actions[3]->text(), "&About Ostrel...");
+    actions.removeFirst();
 
     plots->close();
     EXPECT_FALSE(plots->isVisible());
