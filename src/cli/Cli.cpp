@@ -156,6 +156,9 @@ bool ConnectLikeTheWindow(const Invocation& invocation) {
     }
     std::string reason = SessionError();
     if (reason.empty()) {
+        reason = LastConnectFailure();
+    }
+    if (reason.empty()) {
         reason = "the controller at " + invocation.address + ":" + std::to_string(invocation.port) +
                  " did not describe the connection";
     }

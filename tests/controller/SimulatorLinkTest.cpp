@@ -118,6 +118,38 @@ TEST_F(SimulatorLinkTest, TrafficHoldsEachExchangeWithItsReasonAndEveryFailure) 
     EXPECT_EQ(Traffic().LastFailure()->sequence, timeout.sequence);
 }
 
+// The box keeps its fixed text; the core keeps the step, the address and port and what failed.
+TEST_F(SimulatorLinkTest, AFailedConnectKeepsItsReasonUntilTheNextConnectSucceeds) {
+    std::uint16_t freePort = 0;
+    {
+        sim::Server closed{machine, "127.0.0.1", 0};
+        freePort = closed.Port();
+    }
+    SetSessionFactory(MakeTcpSessionFactory(freePort));
+    OnConnect();
+    ASSERT_FALSE(g_connected);
+    ASSERT_EQ(window->Messages().size(), 1u);
+    EXPECT_EQ(window->Messages()[0].text, "Connection Failed");
+    EXPECT_THAT(LastConnectFailure(),
+                ::testing::StartsWith("opening the command session: cannot connect to 127.0.0.1:" +
+                                      std::to_string(freePort) + ": "));
+
+    machine->AddFault(sim::ParseFault("silent"));
+    SetSessionFactory(
+        MakeTcpSessionFactory(server.Port(), {.reply = std::chrono::milliseconds(200)}));
+    OnConnect();
+    ASSERT_FALSE(g_connected);
+    EXPECT_THAT(LastConnectFailure(),
+                ::testing::StartsWith("asking the controller for its identity: "));
+    EXPECT_THAT(LastConnectFailure(), HasSubstr(std::to_string(server.Port())));
+
+    machine->ClearFaults();
+    SetSessionFactory(MakeTcpSessionFactory(server.Port()));
+    OnConnect();
+    ASSERT_TRUE(g_connected);
+    EXPECT_EQ(LastConnectFailure(), "");
+}
+
 TEST(TrafficRecorder, KeepsTheNewestTenThousandAndOneRecordPollASecondPlusEveryFailedOne) {
     TrafficRecorder recorder;
     const auto start = std::chrono::system_clock::time_point{} + std::chrono::hours(24);
