@@ -540,6 +540,10 @@ void COstrelDlg::ShowMessage(const QString& text, const QString& caption, bool o
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok,
                     ownedByWindow ? this : nullptr);
     box.setTextFormat(Qt::PlainText);
+    if (text == QLatin1String(kConnectionFailedText)) {
+        // The box's own text stays fixed; why it failed goes behind "Show Details...".
+        box.setDetailedText(QString::fromLocal8Bit(LastConnectFailure()));
+    }
     if (!ownedByWindow) {
         // Modal to no window: the main window stays usable while the box is open.
         box.setWindowModality(Qt::WindowModal);

@@ -88,7 +88,8 @@ TEST_F(LinkTest, AFailedConnectSaysSoAndLeavesTheTableFrozen) {
     const QString transcriptBefore = Transcript();
     const QString cellBefore = Cell(dialog, 12, 2);
 
-    SetSessionFactory(MakeTcpSessionFactory(DeadPort(machine_)));
+    const std::uint16_t deadPort = DeadPort(machine_);
+    SetSessionFactory(MakeTcpSessionFactory(deadPort));
     Window()->SetStatusCell(12, 2, "frozen");
     MessageBoxWatcher boxes;
     Control<QAbstractButton>(IDC_CONNECT)->click();
@@ -101,6 +102,11 @@ TEST_F(LinkTest, AFailedConnectSaysSoAndLeavesTheTableFrozen) {
     EXPECT_EQ(box.buttonCount, 1);
     EXPECT_TRUE(box.hasOkButton);
     EXPECT_EQ(box.owner, &dialog) << "owned by the main window";
+    // Why, behind the box's fixed text: the step, the address and port, and what failed.
+    EXPECT_TRUE(box.detailedText.contains("127.0.0.1:" + QString::number(deadPort)))
+        << box.detailedText.toStdString();
+    EXPECT_TRUE(box.detailedText.startsWith("opening the command session"))
+        << box.detailedText.toStdString();
 
     EXPECT_FALSE(g_connected.load());
     EXPECT_FALSE(dialog.TimerRunning(IDT_STATUS));

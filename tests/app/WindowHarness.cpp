@@ -1,5 +1,6 @@
 #include "app/WindowHarness.h"
 
+#include <bit>
 #include <clocale>
 #include <fstream>
 #include <random>
@@ -57,6 +58,11 @@ std::filesystem::path MakeTemporaryFolder() {
             return folder;
         }
     }
+}
+
+// "Show Details..." is the box's own, not a button of its caller.
+int StandardButtons(const QMessageBox& box) {
+    return std::popcount(static_cast<unsigned>(box.standardButtons().toInt()));
 }
 
 }  // namespace
@@ -131,9 +137,9 @@ void MessageBoxWatcher::Poll() {
         if (box == nullptr || !box->isVisible()) {
             continue;
         }
-        seen_.push_back({box->windowTitle(), box->text(), box->icon(),
-                         static_cast<int>(box->buttons().size()),
-                         box->button(QMessageBox::Ok) != nullptr, box->parentWidget()});
+        seen_.push_back({box->windowTitle(), box->text(), box->detailedText(), box->icon(),
+                         StandardButtons(*box), box->button(QMessageBox::Ok) != nullptr,
+                         box->parentWidget()});
         if (whileOpen) {
             whileOpen();
         }

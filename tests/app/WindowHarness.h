@@ -53,6 +53,7 @@ class WindowTest : public ::testing::Test {
 struct SeenMessageBox {
     QString caption;
     QString text;
+    QString detailedText;
     QMessageBox::Icon icon;
     int buttonCount;
     bool hasOkButton;
