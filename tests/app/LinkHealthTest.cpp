@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QBrush>
+#include <QLabel>
 #include <QPalette>
 #include <QTableView>
 #include <QTest>
@@ -118,8 +119,25 @@ TEST_F(LinkHealthWindowTest, TheStripSitsUnderTheControlsAndOnlyAddsItsHeight) {
     // The strip's height is fixed: a longer text never resizes the window.
     const int height = strip->height();
     strip->SetLinkText(QStringLiteral("values 12.3 s old (no reply)"));
+    strip->SetEndpoint(QStringLiteral("127.0.0.1:5023"));
+    const QString verdict = QStringLiteral(
+        "Test result: X passed, Y aborted (position error -753 "
+        "above 700), Z aborted (torque 3.4 above 3.1). Report: "
+        "logFile.txt 120726-120433.html");
+    strip->SetVerdict(verdict, Qt::red);
+    strip->SetLastError(QStringLiteral("last error: 1 Unrecognized command, and more to say"));
     QApplication::processEvents();
     EXPECT_EQ(strip->height(), height);
+    // Long fields are cut to fit, never wider than the strip, and keep their whole text.
+    for (QLabel* field : strip->findChildren<QLabel*>()) {
+        if (field->isVisible()) {
+            EXPECT_TRUE(strip->rect().contains(field->geometry()))
+                << field->objectName().toStdString();
+        }
+    }
+    auto* shown = strip->findChild<QLabel*>("LinkStripVerdict");
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(shown->toolTip(), verdict);
     EXPECT_EQ(dialog.size(), QSize(area.width(), area.height() + height));
 }
 
