@@ -68,9 +68,14 @@ bool TrafficRecorder::KeepLocked(const TrafficEntry& entry) {
 
 void TrafficRecorder::Add(TrafficEntry entry) {
     std::shared_ptr<Sink> sink;
+    std::optional<TrafficEntry> forSink;
     {
         std::lock_guard lock(mutex_);
         entry.sequence = ++sequence_;
+        sink = sink_;
+        if (sink) {
+            forSink = entry;
+        }
         if (entry.Failed()) {
             lastFailure_ = entry;
         }
@@ -78,13 +83,13 @@ void TrafficRecorder::Add(TrafficEntry entry) {
             if (entries_.size() == kCapacity) {
                 entries_.pop_front();
             }
-            entries_.push_back(entry);
+            // Moved, not copied: the recorder sits in every exchange's path.
+            entries_.push_back(std::move(entry));
         }
-        sink = sink_;
     }
     if (sink) {
         std::lock_guard lock(sinkMutex_);
-        (*sink)(entry);
+        (*sink)(*forSink);
     }
 }
 
