@@ -83,6 +83,36 @@ QString MoveStatus(const MoveSummary& move) {
     return move.watchEnded ? QStringLiteral("watch ended") : QStringLiteral("running");
 }
 
+// What a running test is doing now: "Test 1 running: X moving to -20000 (cycle 120 of 200)",
+// then the verdicts of the axes it is done with.
+QString RunningText(const TestRecord& summary) {
+    QString text = QStringLiteral("Test %1 running: ").arg(summary.testNumber);
+    if (summary.moves.empty()) {
+        text += QStringLiteral("configuration checks");
+    } else if (const MoveSummary& move = summary.moves.back(); !move.watchEnded && !move.aborted) {
+        text += QStringLiteral("%1 moving to %2 (cycle %3 of %4)")
+                    .arg(QChar::fromLatin1(move.axis))
+                    .arg(move.target)
+                    .arg(move.sampleCount)
+                    .arg(kCyclesPerMove);
+    } else {
+        text += QStringLiteral("after %1's move to %2")
+                    .arg(QChar::fromLatin1(move.axis))
+                    .arg(move.target);
+    }
+    text += QLatin1Char('.');
+    for (const char axis : {'X', 'Y', 'Z'}) {
+        const AxisVerdict verdict = VerdictOf(summary, axis);
+        if (verdict.kind == AxisVerdict::Kind::Passed ||
+            verdict.kind == AxisVerdict::Kind::Aborted) {
+            text += QStringLiteral("  %1: %2.")
+                        .arg(QChar::fromLatin1(axis))
+                        .arg(QString::fromLocal8Bit(verdict.Text()));
+        }
+    }
+    return text;
+}
+
 }  // namespace
 
 PlotsWindow::PlotsWindow(TestRecorder& recorder, QWidget* parent)
@@ -253,6 +283,9 @@ void PlotsWindow::UpdateSummary(const TestRecord& summary) {
     QString text;
     if (summary.testNumber == 0) {
         text = QStringLiteral("No automatic test has run yet.");
+    } else if (summary.outcome == TestOutcome::Running) {
+        awaitingReport_ = false;
+        text = RunningText(summary);
     } else {
         text = QStringLiteral("Test %1: %2.")
                    .arg(summary.testNumber)
