@@ -120,7 +120,7 @@ std::optional<std::string> Parse(int argc, char** argv, CommandLine& line) {
         line.help = true;
         return std::nullopt;
     }
-    if (!haveAddress) {
+    if (!haveAddress && !IsOfflineVerb(line.verb)) {
         // No built-in address: a script must never reach a real controller by accident.
         return std::string("--address is required");
     }
@@ -188,6 +188,9 @@ int Main(int argc, char** argv) {
     if (line.help) {
         PrintVerbHelp(std::cout, *verb);
         return kExitOk;
+    }
+    if (IsOfflineVerb(verb->name)) {
+        return RunVerb(*verb, line.invocation);
     }
     InstallInterruptHandlers();
     SetWindow(TheCliWindow());
