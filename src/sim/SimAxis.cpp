@@ -236,8 +236,10 @@ void SimAxis::StepMotor(double dt) {
         return;
     }
     const double error = reference_ - motor_;
+    // A load weakens the position term only: the lag behind a ramp or a parabola, and so the
+    // following error of a move, grows by exactly `load`, and the loop stays stable (overdamped).
     const double w = kLoopBandwidth;
-    motorAcceleration_ = w * w * error - 2 * w * motorVelocity_;
+    motorAcceleration_ = w * w * error / load - 2 * w * motorVelocity_;
     motorVelocity_ += motorAcceleration_ * dt;
     motor_ += motorVelocity_ * dt;
     if (!Moving() && std::abs(reference_ - motor_) < kSettledError &&
@@ -275,6 +277,7 @@ double SimAxis::Torque() const {
     }
     double volts = kVoltsPerAcceleration * motorAcceleration_ + kVoltsPerSpeed * motorVelocity_;
     volts += kFrictionVolts * std::clamp(motorVelocity_ / kFrictionFullSpeed, -1.0, 1.0);
+    volts *= load;
     if (torqueSpike && Moving()) {
         double direction = Sign(referenceVelocity_);
         if (direction == 0) {

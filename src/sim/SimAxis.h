@@ -35,6 +35,7 @@ class SimAxis {
     // Faults of this axis.
     bool stall = false;         // the motor no longer follows its reference
     bool torqueSpike = false;   // the torque reads high while the axis moves
+    double load = 1.0;          // friction or wear: error and torque this many times higher
     bool forwardStuck = false;  // the forward switch is on wherever the axis is
     bool reverseStuck = false;
 
