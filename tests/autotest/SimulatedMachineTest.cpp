@@ -16,6 +16,7 @@
 #include "autotest/TestRunner.h"
 #include "common/CLocale.h"
 #include "controller/Link.h"
+#include "history/Recording.h"
 #include "net/TcpMotionClient.h"
 #include "sim/Simulator.h"
 #include "support/StandingAxis.h"
@@ -148,6 +149,28 @@ TEST_F(SimulatedMachine, AStalledAxisIsAbortedWithoutReportAndTheNextAxisIsTeste
     EXPECT_TRUE(g_anyMoveAborted);
     EXPECT_THAT(SeenProgress().Values(), ElementsAre(0, 40, 50, 60, 70, 100, 0));
     EXPECT_TRUE(LastTestCompleted());
+}
+
+// Wear on Y between two tests of the same machine shows as drift of Y and of nothing else.
+TEST_F(SimulatedMachine, ALoadOnYBetweenTwoTestsIsFlaggedOnYAlone) {
+    Connect();
+    RunWholeTest();
+    ASSERT_TRUE(history::LastRecording().has_value());
+    EXPECT_TRUE(history::LastRecording()->flags.empty());
+
+    machine_->AddFault(sim::ParseFault("load:Y:1.6"));
+    RunWholeTest();
+    const std::optional<history::RecordingResult> second = history::LastRecording();
+    ASSERT_TRUE(second.has_value());
+    ASSERT_FALSE(second->failure.has_value()) << *second->failure;
+    ASSERT_FALSE(second->comparison->drift.empty());
+    for (const history::Drift& drift : second->comparison->drift) {
+        EXPECT_EQ(drift.axis, 'Y') << drift.quantity;
+        // The fault multiplies both quantities by 1.6, and the model stays close to that.
+        EXPECT_NEAR(drift.value / drift.baseline, 1.6, 0.1) << drift.quantity;
+    }
+    EXPECT_THAT(second->flags, ElementsAre("Y: torque 60 % above earlier tests",
+                                           "Y: error 60 % above earlier tests"));
 }
 
 TEST_F(SimulatedMachine, ADroppedLinkTurnsEveryLaterCommandIntoAnErrorLineAndTheTestEnds) {
