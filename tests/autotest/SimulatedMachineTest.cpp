@@ -153,6 +153,7 @@ TEST_F(SimulatedMachine, AStalledAxisIsAbortedWithoutReportAndTheNextAxisIsTeste
 
 // Wear on Y between two tests of the same machine shows as drift of Y and of nothing else.
 TEST_F(SimulatedMachine, ALoadOnYBetweenTwoTestsIsFlaggedOnYAlone) {
+    history::SetHistoryEnabled(true);
     Connect();
     RunWholeTest();
     ASSERT_TRUE(history::LastRecording().has_value());
