@@ -413,4 +413,26 @@ std::vector<StoredTest> History::RecentTests(const StoredTest& test, int count) 
     return tests;
 }
 
+std::vector<TraceSample> History::PreviousTrace(const std::string& connectionText, int moveIndex) {
+    std::vector<TraceSample> samples;
+    if (!db_) {
+        return samples;
+    }
+    std::string address;
+    std::string identity;
+    int port = 0;
+    SplitConnectionText(connectionText, address, port, identity);
+    sqlite::Statement query = db_->Prepare(
+        "SELECT s.time_ms, s.torque, s.error FROM samples s WHERE s.move_id = ("
+        "SELECT m.id FROM tests t JOIN moves m ON m.test_id = t.id WHERE t.address = ? AND "
+        "t.identity = ? AND m.move_index = ? AND m.verdict = 'completed' "
+        "ORDER BY t.id DESC LIMIT 1) ORDER BY s.cycle");
+    query.Bind(1, address).Bind(2, identity).Bind(3, std::int64_t{moveIndex});
+    while (query.Step()) {
+        samples.push_back(
+            {query.Real(0), static_cast<float>(query.Real(1)), static_cast<float>(query.Real(2))});
+    }
+    return samples;
+}
+
 }  // namespace trevane::history

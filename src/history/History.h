@@ -84,6 +84,10 @@ class History {
     // The same controller's last `count` tests up to and including `id`, oldest first.
     std::vector<StoredTest> RecentTests(const StoredTest& test, int count);
 
+    // The samples of the latest kept test of this controller (its connection text) that
+    // completed the move; empty when there is none.
+    std::vector<TraceSample> PreviousTrace(const std::string& connectionText, int moveIndex);
+
     sqlite::Database& Db() { return *db_; }
 
   private:

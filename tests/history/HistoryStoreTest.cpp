@@ -108,6 +108,18 @@ TEST_F(HistoryStore, TheBaselineIsTheMedianOfTheLastFiveEarlierTestsThatComplete
     EXPECT_EQ(comparison.trends.at('Y').size(), 8u);
 }
 
+TEST_F(HistoryStore, ThePreviousTraceIsTheLatestCompletedMoveOfTheSameController) {
+    History history(path_);
+    TestRecord older = MakeRecord(100);
+    older.moves[2].samples[0].torque = 0.75f;
+    history.Add(older, {"log.txt", "", ""});
+    history.Add(MakeRecord(100, kMachine, false), {"log.txt", "", ""});
+    history.Add(MakeRecord(100, "127.0.0.2:23 Other controller"), {"log.txt", "", ""});
+    const std::vector<TraceSample> y = history.PreviousTrace(kMachine, 2);
+    EXPECT_EQ(y, older.moves[2].samples);
+    EXPECT_TRUE(history.PreviousTrace("127.0.0.3:23 Unknown", 2).empty());
+}
+
 TEST(DriftThresholds, BothTheRatioAndTheAbsoluteRiseMustBeReached) {
     EXPECT_TRUE(IsDrift(1.25, 1.0, kDriftTorqueVolts));
     EXPECT_FALSE(IsDrift(1.24, 1.0, kDriftTorqueVolts));
