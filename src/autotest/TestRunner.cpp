@@ -19,6 +19,7 @@
 #include "controller/ControlIds.h"
 #include "controller/Link.h"
 #include "controller/WindowOps.h"
+#include "history/Recording.h"
 #include "machine/Procedures.h"
 
 namespace trevane {
@@ -123,6 +124,10 @@ std::optional<TestRecord> EndTestRecord(const TestRun& run) {
 // line closes the transcript and starts nothing.
 void WriteVerdict(const TestRun& run, const TestRecord& record) {
     TestVerdict verdict = VerdictOfTest(record, LastTestReport());
+    if (const std::optional<history::RecordingResult> stored = history::LastRecording();
+        stored && stored->testNumber == record.testNumber) {
+        verdict.notes.insert(verdict.notes.end(), stored->flags.begin(), stored->flags.end());
+    }
     const std::string line = VerdictLine(verdict);
     if (!SetLastTestVerdict(run.verdictTicket, std::move(verdict))) {
         return;

@@ -1,5 +1,6 @@
 #include "cli/Cli.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -8,6 +9,7 @@
 #include <functional>
 #include <iostream>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -23,6 +25,11 @@ namespace {
 std::vector<Verb>& Registry() {
     static std::vector<Verb> verbs;
     return verbs;
+}
+
+std::vector<std::string>& OfflineNames() {
+    static std::vector<std::string> names;
+    return names;
 }
 
 // The text of the last session that could not be opened; Connect itself never shows it.
@@ -118,6 +125,16 @@ void WatchForInterrupt(std::stop_token stop) {
 
 void RegisterVerb(Verb verb) {
     Registry().push_back(std::move(verb));
+}
+
+void RegisterOfflineVerb(Verb verb) {
+    OfflineNames().push_back(verb.name);
+    RegisterVerb(std::move(verb));
+}
+
+bool IsOfflineVerb(const std::string& name) {
+    const std::vector<std::string>& names = OfflineNames();
+    return std::find(names.begin(), names.end(), name) != names.end();
 }
 
 const std::vector<Verb>& Verbs() {

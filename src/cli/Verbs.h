@@ -39,8 +39,15 @@ struct Verb {
 void RegisterVerb(Verb verb);
 const std::vector<Verb>& Verbs();
 
+// Verbs that never talk to a controller (reading local files) run without --address.
+void RegisterOfflineVerb(Verb verb);
+bool IsOfflineVerb(const std::string& name);
+
+struct OfflineVerb {};
+
 struct VerbRegistration {
     explicit VerbRegistration(Verb verb) { RegisterVerb(std::move(verb)); }
+    VerbRegistration(Verb verb, OfflineVerb) { RegisterOfflineVerb(std::move(verb)); }
 };
 
 // Prints "trevane-cli: <message>" on standard error and returns kExitUsage.

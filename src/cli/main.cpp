@@ -136,7 +136,7 @@ std::optional<std::string> Parse(int argc, char** argv, CommandLine& line) {
         line.help = true;
         return std::nullopt;
     }
-    if (!haveAddress) {
+    if (!haveAddress && !IsOfflineVerb(line.verb)) {
         // No built-in address: a script must never reach a real controller by accident.
         return std::string("--address is required");
     }
@@ -204,6 +204,9 @@ int Main(int argc, char** argv) {
     if (line.help) {
         PrintVerbHelp(std::cout, *verb);
         return kExitOk;
+    }
+    if (IsOfflineVerb(verb->name)) {
+        return RunVerb(*verb, line.invocation);
     }
     if (line.tracePath) {
         if (const std::optional<std::string> failure = StartTrace(*line.tracePath)) {

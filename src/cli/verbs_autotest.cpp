@@ -23,6 +23,7 @@
 #include "common/Clock.h"
 #include "common/StopControl.h"
 #include "controller/WindowOps.h"
+#include "history/Recording.h"
 
 namespace trevane::cli {
 namespace {
@@ -221,6 +222,26 @@ void PrintVerdict(JsonStatus& json, int status, bool aborted) {
     json::WriteLine(std::cout, line);
 }
 
+// The history's notice (an old file set aside) and the drift it found, or why it could not be
+// written. False on a failure.
+bool PrintHistory() {
+    const std::optional<history::RecordingResult> stored = history::LastRecording();
+    if (!stored) {
+        return true;
+    }
+    if (stored->notice) {
+        std::cerr << "trevane-cli: autotest: " << *stored->notice << "\n";
+    }
+    if (const std::optional<std::string> failure = history::LastHistoryFailureText()) {
+        std::cerr << *failure << "\n";
+        return false;
+    }
+    for (const std::string& flag : stored->flags) {
+        std::cerr << "trevane-cli: autotest: " << flag << "\n";
+    }
+    return true;
+}
+
 int RunAutoTest(const Invocation& invocation) {
     bool report = false;
     for (const std::string& arg : invocation.args) {
@@ -257,6 +278,7 @@ int RunAutoTest(const Invocation& invocation) {
 
 // The exit status of a finished test, with one line on standard error saying why.
 int JudgeTest(int commandFailures, bool aborted, bool reportWritten) {
+    const bool historyWritten = PrintHistory();
     // Names the log only when there is one to look at.
     std::error_code noFile;
     const bool logExists = std::filesystem::is_regular_file(LogFilePath(), noFile);
@@ -290,7 +312,7 @@ int JudgeTest(int commandFailures, bool aborted, bool reportWritten) {
         return kExitFailed;
     }
     std::cerr << log << "\n";
-    return reportWritten && !logLost ? kExitOk : kExitFailed;
+    return reportWritten && historyWritten && !logLost ? kExitOk : kExitFailed;
 }
 
 const VerbRegistration kAutoTest{{
@@ -300,9 +322,10 @@ const VerbRegistration kAutoTest{{
     "      --report also writes the test report beside it (the log's name with .html, and\n"
     "      .csv for every torque and error sample), also after Ctrl-C;\n"
     "      exit 0 when every move of X, Y and Z completed, 1 when a move was aborted, a\n"
-    "      command failed, the report or an entry of the log could not be written, 2\n"
-    "      without connection; Ctrl-C, SIGTERM or SIGHUP abort the test and stop the axes\n"
-    "      (130, 143, 129), so does a closed standard output (141)",
+    "      command failed, the report, the history or an entry of the log could not be\n"
+    "      written, 2 without connection; Ctrl-C, SIGTERM or SIGHUP abort the test and stop\n"
+    "      the axes (130, 143, 129), so does a closed standard output (141); every test that\n"
+    "      reached the controller is kept in trevane-history.sqlite",
     RunAutoTest,
 }};
 

@@ -1,5 +1,7 @@
 #include <filesystem>
 #include <memory>
+#include <random>
+#include <string>
 
 #include <QAbstractButton>
 #include <QAction>
@@ -21,6 +23,7 @@
 #include "common/Clock.h"
 #include "controller/ControlIds.h"
 #include "controller/Link.h"
+#include "history/History.h"
 
 namespace trevane::testing {
 namespace {
@@ -175,6 +178,37 @@ TEST_F(PlotsWindowTest, WhileATestRunsTheHeadlineSaysWhatRunsNotWhatIsUnfinished
         << plots.SummaryText().toStdString();
     EXPECT_FALSE(plots.SummaryText().contains("not finished"));
     recorder.FinishOwnRecord(TestOutcome::Stopped);
+}
+
+TEST_F(PlotsWindowTest, ThePreviousCompletedTraceOfTheSameControllerIsDrawnUnderTheMove) {
+    const std::filesystem::path before = std::filesystem::current_path();
+    const std::filesystem::path scratch =
+        std::filesystem::temp_directory_path() /
+        ("trevane-plots-history-" + std::to_string(std::random_device{}()));
+    std::filesystem::create_directories(scratch);
+    std::filesystem::current_path(scratch);
+    {
+        TestRecorder earlier;
+        RecordSyntheticTest(earlier, 1, 2, 7, false);
+        earlier.SetIdentity("127.0.0.1:23 Scripted controller");
+        earlier.EndTest(TestOutcome::Completed);
+        history::History(history::kHistoryFileName)
+            .Add(*earlier.FinishOwnRecord(TestOutcome::Completed), {"log.txt", "", ""});
+    }
+    TestRecorder recorder;
+    PlotsWindow plots(recorder);
+    recorder.BeginTest(1);
+    recorder.SetIdentity("127.0.0.1:23 Scripted controller");
+    recorder.BeginMove(0, 'X', -20000);
+    recorder.AddSample(0, 0.5f, 20, 0.5f, 20);
+    plots.Refresh();
+    EXPECT_EQ(plots.Plot(0).previousTorque->count(), 7);
+    EXPECT_EQ(plots.Plot(1).previousError->count(), 7);
+    EXPECT_EQ(plots.Plot(2).previousTorque->count(), 0);
+    EXPECT_EQ(plots.Plot(0).previousTorque->pen().style(), Qt::DashLine);
+    recorder.FinishOwnRecord(TestOutcome::Stopped);
+    std::filesystem::current_path(before);
+    std::filesystem::remove_all(scratch);
 }
 
 TEST_F(PlotsWindowTest, AWholeTestInVirtualTimeIsPlottedAndReportedBesideTheLog) {

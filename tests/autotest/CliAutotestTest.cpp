@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -20,7 +21,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "autotest/MoveTraces.h"
 #include "common/Clock.h"
+#include "history/History.h"
 #include "sim/Simulator.h"
 #include "support/ChildProcess.h"
 #include "support/JsonValue.h"
@@ -387,6 +390,76 @@ TEST_F(CliAutotest, ALogThatCannotBeWrittenFailsTheRunAndIsNotNamed) {
     for (int axis = 0; axis < 4; ++axis) {
         EXPECT_FALSE(machine->ReadAxis(axis).moving) << "axis " << axis;
     }
+}
+
+// One move of X reaching `maxError` counts, as a kept test holds it.
+TestRecord OneMoveTest(float maxError) {
+    TestRecord record;
+    record.testNumber = 1;
+    record.startTime = std::chrono::system_clock::time_point(std::chrono::seconds(1354197909));
+    record.identity = "127.0.0.1:23 Scripted \"rev\" 1.0";
+    record.outcome = TestOutcome::Completed;
+    MoveTrace move;
+    move.axis = 'X';
+    move.target = -20000;
+    move.maxTorque = 0.5f;
+    move.moveMaxError = maxError;
+    move.currentPosition = "-20000";
+    move.samples = {{0.0, 0.25f, 3.0f}};
+    record.moves.push_back(move);
+    return record;
+}
+
+TEST_F(CliAutotest, HistoryListsTheKeptTestsWithoutConnecting) {
+    {
+        history::History store((dir_ / history::kHistoryFileName).string());
+        store.Add(OneMoveTest(100), {"a.txt", "", ""});
+        store.Add(OneMoveTest(200), {"b.txt", "", ""});
+    }
+    const ProgramRun json = Run("history --json");
+    EXPECT_EQ(json.exitCode, 0) << json.err;
+    const std::string test =
+        R"({"id": N, "started": "2012-11-29T14:05:09Z", "controller": "127.0.0.1:23 Scripted )"
+        R"(\"rev\" 1.0", "outcome": "completed", "moves": [{"axis": "X", "target": -20000, )"
+        R"("verdict": "completed", "max_torque": 0.5, "max_error": E}], "drift": [D]})";
+    auto filled = [&](const char* id, const char* error, const std::string& drift) {
+        std::string text = test;
+        text.replace(text.find('N'), 1, id);
+        text.replace(text.find('E'), 1, error);
+        return text.replace(text.find('D'), 1, drift);
+    };
+    EXPECT_EQ(json.out, "{\"tests\": [" + filled("1", "100", "") + ", " +
+                            filled("2", "200",
+                                   R"({"axis": "X", "target": -20000, "quantity": "error", )"
+                                   R"("value": 200, "baseline": 100, "change": 100})") +
+                            "]}\n");
+
+    const ProgramRun table = Run("history --limit 1");
+    EXPECT_EQ(table.exitCode, 0) << table.err;
+    EXPECT_THAT(table.out, HasSubstr("X: error 100 % above earlier tests"));
+    EXPECT_EQ(std::count(table.out.begin(), table.out.end(), '\n'), 2) << table.out;
+    EXPECT_EQ(Run("history --limit 0").exitCode, 2);
+}
+
+// The test and its log stand; only the run's exit code tells of the history.
+TEST_F(CliAutotest, AHistoryThatCannotBeWrittenFailsTheRunAndIsLeftAsItWas) {
+    const std::string path = (dir_ / history::kHistoryFileName).string();
+    {
+        history::History store(path);
+        store.Db().Execute("PRAGMA user_version=99");
+    }
+    const auto before = ReadFile(path);
+    auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
+    sim::Server server(machine, "127.0.0.1", 0);
+    const ProgramRun run =
+        Run("--address 127.0.0.1 --port " + std::to_string(server.Port()) + " autotest --report");
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("\nhistory could not be written: '" +
+                                   std::string(history::kHistoryFileName) +
+                                   "' was written by a newer Trevane"));
+    EXPECT_THAT(run.out, EndsWith("\nDisable Machine\n"));
+    EXPECT_EQ(LogFiles().size(), 1u);
+    EXPECT_EQ(ReadFile(path), before);
 }
 
 }  // namespace

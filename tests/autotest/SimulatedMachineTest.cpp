@@ -18,6 +18,7 @@
 #include "autotest/TestVerdict.h"
 #include "common/CLocale.h"
 #include "controller/Link.h"
+#include "history/Recording.h"
 #include "net/TcpMotionClient.h"
 #include "sim/Simulator.h"
 #include "support/StandingAxis.h"
@@ -175,6 +176,32 @@ TEST_F(SimulatedMachine, AFailingTestEndsWithAVerdictNamingEachAbortedAxisAndIts
     EXPECT_TRUE(line.ends_with(" above 3.1). Report: " + report + "\r\n")) << line;
     ASSERT_TRUE(LastTestVerdict());
     EXPECT_EQ(LastTestVerdict()->kind, TestVerdict::Kind::Aborted);
+}
+
+// Wear on Y between two tests of the same machine shows as drift of Y and of nothing else.
+TEST_F(SimulatedMachine, ALoadOnYBetweenTwoTestsIsFlaggedOnYAlone) {
+    history::SetHistoryEnabled(true);
+    Connect();
+    RunWholeTest();
+    ASSERT_TRUE(history::LastRecording().has_value());
+    EXPECT_TRUE(history::LastRecording()->flags.empty());
+
+    machine_->AddFault(sim::ParseFault("load:Y:1.6"));
+    RunWholeTest();
+    const std::optional<history::RecordingResult> second = history::LastRecording();
+    ASSERT_TRUE(second.has_value());
+    ASSERT_FALSE(second->failure.has_value()) << *second->failure;
+    ASSERT_FALSE(second->comparison->drift.empty());
+    for (const history::Drift& drift : second->comparison->drift) {
+        EXPECT_EQ(drift.axis, 'Y') << drift.quantity;
+        // The fault multiplies both quantities by 1.6, and the model stays close to that.
+        EXPECT_NEAR(drift.value / drift.baseline, 1.6, 0.1) << drift.quantity;
+    }
+    EXPECT_THAT(second->flags, ElementsAre("Y: torque 60 % above earlier tests",
+                                           "Y: error 60 % above earlier tests"));
+    const std::string transcript = window_->Transcript();
+    const std::string verdict = transcript.substr(transcript.rfind("Test result: "));
+    EXPECT_NE(verdict.find(". Y: error 60 % above earlier tests."), std::string::npos) << verdict;
 }
 
 TEST_F(SimulatedMachine, ADroppedLinkTurnsEveryLaterCommandIntoAnErrorLineAndTheTestEnds) {
