@@ -126,7 +126,9 @@ void WriteVerdict(const TestRun& run, const TestRecord& record) {
     TestVerdict verdict = VerdictOfTest(record, LastTestReport());
     if (const std::optional<history::RecordingResult> stored = history::LastRecording();
         stored && stored->testNumber == record.testNumber) {
-        verdict.notes.insert(verdict.notes.end(), stored->flags.begin(), stored->flags.end());
+        for (const std::string& flag : stored->flags) {
+            verdict.notes.push_back(flag + ".");
+        }
     }
     const std::string line = VerdictLine(verdict);
     if (!SetLastTestVerdict(run.verdictTicket, std::move(verdict))) {
