@@ -9,17 +9,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <memory>
 #include <thread>
 
 #include <QApplication>
-#include <QEventLoop>
-#include <QTimer>
-
-#if defined(__linux__)
-#include <sys/resource.h>
-#endif
 
 #include "BenchWindow.h"
 #include "app/TrafficWindow.h"
@@ -31,18 +24,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-// CPU seconds of the calling thread; elsewhere than Linux the process's time stands in.
-double ThreadCpuSeconds() {
-#if defined(__linux__)
-    rusage usage{};
-    getrusage(RUSAGE_THREAD, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-#else
-    return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
-#endif
-}
 
 // Sends "TPX" every 10 ms on a recorded command session of its own, until stopped.
 class CommandFeeder {
@@ -75,20 +56,14 @@ struct Load {
     double pollsPerSecond;
 };
 
-void Wait(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 Load MeasureLoad(ConnectedWindow& window, double seconds) {
     CommandFeeder feeder(std::shared_ptr<sim::Machine>(&window.Machine(), [](sim::Machine*) {}));
-    Wait(200);
+    RunEventLoopFor(200);
     const long sentBefore = feeder.Sent();
     const auto pollsBefore = Traffic().RecordPolls();
     const double cpuBefore = ThreadCpuSeconds();
     const auto start = Clock::now();
-    Wait(static_cast<int>(seconds * 1000));
+    RunEventLoopFor(static_cast<int>(seconds * 1000));
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
     const double cpu = ThreadCpuSeconds() - cpuBefore;
     return {100.0 * cpu / wall, static_cast<double>(feeder.Sent() - sentBefore) / wall,

@@ -8,7 +8,6 @@
 
 #include "cli/Cli.h"
 #include "cli/Verbs.h"
-#include "net/Protocol.h"
 
 namespace trevane::cli {
 namespace {
@@ -37,8 +36,13 @@ class WatchedClient final : public MotionClient {
             std::string reply = inner_->command(command, terminator, acknowledgement, trim);
             Tell({command, reply, true, {}});
             return reply;
+        } catch (const MotionError& error) {
+            // The controller's own reason when it gave one, else what failed on the link.
+            const bool haveReason = error.Rejected() && !error.ControllerReason().empty();
+            Tell({command, {}, false, haveReason ? error.ControllerReason() : error.what()});
+            throw;
         } catch (const std::exception& error) {
-            Tell({command, {}, false, FailureReason(error.what(), command)});
+            Tell({command, {}, false, error.what()});
             throw;
         }
     }
@@ -55,15 +59,6 @@ class WatchedClient final : public MotionClient {
 void WatchCommands(std::function<void(const CommandOutcome&)> watcher) {
     std::lock_guard lock(g_watcherMutex);
     g_watcher = std::move(watcher);
-}
-
-std::string FailureReason(const std::string& error, const std::string& command) {
-    const std::string rejected = "rejected '" + net::Printable(command) + "': ";
-    const std::size_t at = error.find(rejected);
-    if (at == std::string::npos || at + rejected.size() == error.size()) {
-        return error;
-    }
-    return error.substr(at + rejected.size());
 }
 
 std::shared_ptr<MotionClient> WatchedSession(std::shared_ptr<MotionClient> session) {

@@ -62,9 +62,6 @@ bool ConnectLikeTheWindow(const Invocation& invocation);
 void WatchCommands(std::function<void(const CommandOutcome&)> watcher);
 // With `print`, each command's outcome as one {"command", "reply", "ok", "reason"} line.
 void PrintCommandsAsJson(bool print);
-// The reason in a session's error text for `command`: what the controller gave for "TC1" after
-// rejecting it, or the whole text when there is none.
-std::string FailureReason(const std::string& error, const std::string& command);
 
 // With --json, one {"error": ...} line on standard output for a failure already on standard error.
 void ReportFailure(const Invocation& invocation, const std::string& error);

@@ -1,12 +1,12 @@
 // The test history of the working directory, read without a controller.
 #include <algorithm>
 #include <charconv>
-#include <cmath>
 #include <cstdio>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "cli/Json.h"
 #include "cli/Verbs.h"
 #include "common/CLocale.h"
 #include "history/History.h"
@@ -27,65 +27,50 @@ std::string Controller(const history::StoredTest& test) {
     return test.identity.empty() ? text : text + " " + test.identity;
 }
 
-// JSON string with the escapes the format requires; bytes above 0x7F go through unchanged.
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-            out += escape;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
+std::string MoveJson(const history::StoredMove& move) {
+    json::Object object;
+    object.Text("axis", std::string(1, move.axis))
+        .Number("target", static_cast<long long>(move.target))
+        .Text("verdict", move.verdict)
+        .Number("max_torque", move.maxTorque)
+        .Number("max_error", move.maxError);
+    return object.Str();
 }
 
-std::string JsonNumber(double value) {
-    if (!std::isfinite(value)) {
-        return "null";
-    }
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return std::string(buffer, result.ptr);
+std::string DriftJson(const history::Drift& drift) {
+    json::Object object;
+    object.Text("axis", std::string(1, drift.axis))
+        .Number("target", static_cast<long long>(drift.target))
+        .Text("quantity", drift.quantity)
+        .Number("value", drift.value)
+        .Number("baseline", drift.baseline)
+        .Number("change", drift.change);
+    return object.Str();
 }
 
 void PrintJson(const std::vector<Listed>& tests) {
-    std::string out = "{\"tests\": [";
-    for (std::size_t t = 0; t < tests.size(); ++t) {
-        const history::StoredTest& test = tests[t].test;
-        out += t == 0 ? "" : ", ";
-        out += "{\"id\": " + FormatInt(test.id) + ", \"started\": " + JsonString(test.startedUtc) +
-               ", \"controller\": " + JsonString(Controller(test)) +
-               ", \"outcome\": " + JsonString(test.outcome) + ", \"moves\": [";
-        for (std::size_t m = 0; m < test.moves.size(); ++m) {
-            const history::StoredMove& move = test.moves[m];
-            out += m == 0 ? "" : ", ";
-            out += "{\"axis\": " + JsonString(std::string(1, move.axis)) +
-                   ", \"target\": " + FormatInt(move.target) +
-                   ", \"verdict\": " + JsonString(move.verdict) +
-                   ", \"max_torque\": " + JsonNumber(move.maxTorque) +
-                   ", \"max_error\": " + JsonNumber(move.maxError) + "}";
+    std::vector<std::string> listed;
+    for (const Listed& entry : tests) {
+        std::vector<std::string> moves;
+        for (const history::StoredMove& move : entry.test.moves) {
+            moves.push_back(MoveJson(move));
         }
-        out += "], \"drift\": [";
-        for (std::size_t d = 0; d < tests[t].drift.size(); ++d) {
-            const history::Drift& drift = tests[t].drift[d];
-            out += d == 0 ? "" : ", ";
-            out += "{\"axis\": " + JsonString(std::string(1, drift.axis)) +
-                   ", \"target\": " + FormatInt(drift.target) +
-                   ", \"quantity\": " + JsonString(drift.quantity) +
-                   ", \"value\": " + JsonNumber(drift.value) +
-                   ", \"baseline\": " + JsonNumber(drift.baseline) +
-                   ", \"change\": " + JsonNumber(drift.change) + "}";
+        std::vector<std::string> drift;
+        for (const history::Drift& found : entry.drift) {
+            drift.push_back(DriftJson(found));
         }
-        out += "]}";
+        json::Object test;
+        test.Number("id", static_cast<long long>(entry.test.id))
+            .Text("started", entry.test.startedUtc)
+            .Text("controller", Controller(entry.test))
+            .Text("outcome", entry.test.outcome)
+            .Raw("moves", json::Array(moves))
+            .Raw("drift", json::Array(drift));
+        listed.push_back(test.Str());
     }
-    std::cout << out << "]}\n";
+    json::Object all;
+    all.Raw("tests", json::Array(listed));
+    json::WriteLine(std::cout, all);
 }
 
 std::string AxisMaxima(const history::StoredTest& test, char axis) {
