@@ -1,6 +1,7 @@
 // One command exchange through SendCommand over loopback, next to a raw request/reply ping-pong
 // of the same bytes against the same peer: each on its own in rounds, and both alternating
-// exchange by exchange, whose ratio stands up best to other load on the machine.
+// exchange by exchange, whose ratio stands up best to other load on the machine. Then the same
+// exchange with and without the traffic recorder, alternating.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -20,6 +21,7 @@
 
 #include "controller/Link.h"
 #include "net/TcpMotionClient.h"
+#include "traffic/TrafficRecorder.h"
 
 namespace {
 
@@ -179,6 +181,32 @@ void PairedExchanges(benchmark::State& state) {
     state.counters["ratio"] = linkRate / rawRate;
 }
 
+// The same exchange on two sessions, one of them seen by the traffic recorder, alternately.
+void PairedTraffic(benchmark::State& state) {
+    using Clock = std::chrono::steady_clock;
+    auto plain = std::make_shared<trevane::TcpMotionClient>("127.0.0.1", Peer().Port());
+    trevane::TrafficRecorder recorder;
+    const std::shared_ptr<trevane::MotionClient> recorded = trevane::RecordTraffic(
+        std::make_shared<trevane::TcpMotionClient>("127.0.0.1", Peer().Port()), "command",
+        recorder);
+    Clock::duration plainTime{};
+    Clock::duration recordedTime{};
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        benchmark::DoNotOptimize(plain->command(kCommand));
+        const auto middle = Clock::now();
+        benchmark::DoNotOptimize(recorded->command(kCommand));
+        plainTime += middle - start;
+        recordedTime += Clock::now() - middle;
+    }
+    const double exchanges = static_cast<double>(state.iterations());
+    const double plainRate = exchanges / std::chrono::duration<double>(plainTime).count();
+    const double recordedRate = exchanges / std::chrono::duration<double>(recordedTime).count();
+    state.counters["raw_per_s"] = plainRate;
+    state.counters["link_per_s"] = recordedRate;
+    state.counters["ratio"] = recordedRate / plainRate;
+}
+
 // Prints the usual table, then each side's median rate and their ratio.
 class RatioReporter : public benchmark::ConsoleReporter {
   public:
@@ -189,10 +217,10 @@ class RatioReporter : public benchmark::ConsoleReporter {
                 continue;
             }
             const std::string name = run.run_name.function_name;
-            if (name == "paired") {
-                rates_["paired_raw"].push_back(run.counters.at("raw_per_s"));
-                rates_["paired_link"].push_back(run.counters.at("link_per_s"));
-                rates_["paired_ratio"].push_back(run.counters.at("ratio"));
+            if (name == "paired" || name == "paired_traffic") {
+                rates_[name + "_raw"].push_back(run.counters.at("raw_per_s"));
+                rates_[name + "_link"].push_back(run.counters.at("link_per_s"));
+                rates_[name + "_ratio"].push_back(run.counters.at("ratio"));
             } else {
                 rates_[name].push_back(static_cast<double>(run.iterations) /
                                        run.real_accumulated_time);
@@ -211,6 +239,10 @@ class RatioReporter : public benchmark::ConsoleReporter {
                     Median("paired_raw"), Median("paired_link"), Median("paired_ratio"));
         std::printf("ratio SendCommand / raw (alternating): %.3f (goal >= 0.9)\n",
                     Median("paired_ratio"));
+        std::printf(
+            "with the traffic recorder: without %8.0f, with %8.0f, ratio %.3f (goal >= 0.98)\n",
+            Median("paired_traffic_raw"), Median("paired_traffic_link"),
+            Median("paired_traffic_ratio"));
     }
 
   private:
@@ -235,6 +267,7 @@ int main(int argc, char** argv) {
             ->MinTime(0.5)
             ->UseRealTime();
         benchmark::RegisterBenchmark("paired", PairedExchanges)->MinTime(0.5)->UseRealTime();
+        benchmark::RegisterBenchmark("paired_traffic", PairedTraffic)->MinTime(0.5)->UseRealTime();
     }
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;

@@ -23,3 +23,16 @@ if(TREVANE_BUILD_TESTS)
     add_subdirectory(${TREVANE_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
     # GoogleTest's own build names its targets GTest::gtest and GTest::gmock.
 endif()
+
+# SQLite from its one-file form (sqlite3.c and sqlite3.h), which scripts/windows-check.sh makes
+# from Debian's sqlite3 sources; Debian ships no SQLite built for Windows.
+set(TREVANE_SQLITE_SOURCE "" CACHE PATH "Folder with sqlite3.c and sqlite3.h for the cross build")
+if(NOT EXISTS "${TREVANE_SQLITE_SOURCE}/sqlite3.c" OR NOT EXISTS "${TREVANE_SQLITE_SOURCE}/sqlite3.h")
+    message(FATAL_ERROR "sqlite3.c or sqlite3.h missing in TREVANE_SQLITE_SOURCE "
+                        "'${TREVANE_SQLITE_SOURCE}' (scripts/windows-check.sh makes them)")
+endif()
+add_library(trevane_sqlite3 STATIC ${TREVANE_SQLITE_SOURCE}/sqlite3.c)
+target_include_directories(trevane_sqlite3 SYSTEM PUBLIC ${TREVANE_SQLITE_SOURCE})
+# Threads serialised as on Debian's build; no extension loading (no dlopen on this target).
+target_compile_definitions(trevane_sqlite3 PRIVATE SQLITE_THREADSAFE=1 SQLITE_OMIT_LOAD_EXTENSION)
+add_library(SQLite::SQLite3 ALIAS trevane_sqlite3)

@@ -17,6 +17,13 @@ expected=(
     ./usr/bin/trevane-cli
     ./usr/share/applications/trevane.desktop
     ./usr/share/icons/hicolor/scalable/apps/trevane.svg
+    ./usr/share/metainfo/org.trevane.trevane.metainfo.xml
+    ./usr/share/bash-completion/completions/trevane-cli
+    ./usr/share/man/man1/trevane.1.gz
+    ./usr/share/man/man1/trevane-cli.1.gz
+    ./usr/share/man/man1/trevane-sim.1.gz
+    ./usr/share/doc/trevane/copyright
+    ./usr/share/doc/trevane/changelog.gz
 )
 missing=0
 for file in "${expected[@]}"; do
@@ -27,6 +34,14 @@ for file in "${expected[@]}"; do
 done
 [ $missing -eq 0 ] || exit 1
 dpkg-deb -f "$package" Package Version Depends
+
+# Debian's own check: no error and no warning (overrides, each with its reason, are in
+# packaging/debian/lintian-overrides). Run as root it warns about that on standard error only.
+command -v lintian >/dev/null || { echo "package check: lintian is missing (scripts/setup.sh)" >&2; exit 1; }
+if ! lintian --fail-on error,warning "$package"; then
+    echo "package check: lintian found errors or warnings in $package" >&2
+    exit 1
+fi
 
 # The unpacked programs run from any working directory.
 unpacked=$(mktemp -d)
@@ -40,4 +55,8 @@ cd "$elsewhere"
 if command -v desktop-file-validate >/dev/null; then
     desktop-file-validate "$root/packaging/trevane.desktop"
 fi
+if command -v appstreamcli >/dev/null; then
+    appstreamcli validate --no-net "$root/packaging/org.trevane.trevane.metainfo.xml"
+fi
+bash -n "$unpacked/usr/share/bash-completion/completions/trevane-cli"
 echo "package check: ok (${#expected[@]} files, programs run from $elsewhere)"

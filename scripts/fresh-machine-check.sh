@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Proves that the README's commands work on a bare Debian 12: makes a minimal bookworm root,
 # copies the committed tree into it, runs scripts/setup.sh there, builds the three programs and
-# starts each once. A package that setup.sh forgets to install fails this check.
+# starts each once, then builds the Debian package, installs it with apt and runs the installed
+# programs. A package that setup.sh forgets to install fails this check.
 #
 # Only the bare debootstrap result is cached (FRESH_CACHE_DIR, default
 # ${TMPDIR:-/tmp}/trevane-fresh-root-cache), never a root on which setup.sh has run. Downloaded
@@ -220,6 +221,18 @@ file "$root/tmp/run/window.png" 2>/dev/null | grep -q 'PNG image' ||
     head -c 8 "$root/tmp/run/window.png" | grep -q 'PNG' || fail "the screenshot is not a PNG"
 step "trevane-cli --help" 30 /src/trevane/build/src/cli/trevane-cli --help
 step "trevane-sim --help" 30 /src/trevane/build/src/sim/trevane-sim --help
+stage_done
+
+# 4. The package: built from the same tree, installed with apt, its programs run where it put them.
+stage "building and installing the Debian package"
+step "building the rest of the tree (manual pages, changelog)" 600 \
+    cmake --build /src/trevane/build -j2
+step "cpack -G DEB" 300 bash -c 'cd /src/trevane/build && cpack -G DEB'
+step "apt-get install of the built package" 600 bash -c \
+    'apt-get install -y --no-install-recommends /src/trevane/build/trevane_*.deb'
+step "installed trevane-cli --version" 30 /usr/bin/trevane-cli --version
+step "installed trevane-sim --help" 30 /usr/bin/trevane-sim --help
+step "installed manual page" 30 test -s /usr/share/man/man1/trevane-cli.1.gz
 stage_done
 
 echo "fresh-machine-check: passed in $(($(date +%s) - check_start)) s"

@@ -11,6 +11,7 @@ packages=(
     clang libclang-rt-14-dev
     locales xvfb xauth
     dpkg-dev file desktop-file-utils debootstrap
+    scdoc lintian appstream
 )
 
 missing=()

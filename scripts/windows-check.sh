@@ -31,7 +31,7 @@ cleanup() {
 trap cleanup EXIT
 
 begin "install the cross compiler and Wine"
-packages=(g++-mingw-w64-x86-64-posix wine wine64 googletest libasio-dev cmake ninja-build ccache)
+packages=(g++-mingw-w64-x86-64-posix wine wine64 googletest libasio-dev cmake ninja-build ccache tcl xz-utils)
 missing=()
 for package in "${packages[@]}"; do
     dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
@@ -41,10 +41,40 @@ if ((${#missing[@]})); then
     apt-get update -qq && apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
+begin "make SQLite's one-file source from Debian's sqlite3 sources"
+# Debian has no SQLite built for Windows. Its source package is fetched through the machine's own
+# package sources (as deb-src, in a private apt state) and turned into sqlite3.c by its makefile.
+sqlite=$out/sqlite
+if [[ ! -f $sqlite/sqlite3.c || ! -f $sqlite/sqlite3.h ]]; then
+    apt_state=$out/sqlite-apt
+    rm -rf "$apt_state" "$sqlite"
+    mkdir -p "$apt_state/parts" "$apt_state/lists/partial" "$sqlite/build"
+    for sources in /etc/apt/sources.list.d/*.sources; do
+        [[ -f $sources ]] && sed 's/^Types: deb$/Types: deb-src/' "$sources" >"$apt_state/parts/$(basename "$sources")"
+    done
+    if [[ -f /etc/apt/sources.list ]]; then
+        sed -n 's/^deb /deb-src /p' /etc/apt/sources.list >"$apt_state/parts/main.list"
+    fi
+    apt_options=(-o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$apt_state/parts"
+        -o "Dir::State::Lists=$apt_state/lists")
+    apt-get "${apt_options[@]}" update -qq || fail "could not read the package sources' source lists"
+    (cd "$apt_state" && apt-get "${apt_options[@]}" source --download-only -qq sqlite3 2>/dev/null) ||
+        fail "could not fetch the sqlite3 source package"
+    orig=$(find "$apt_state" -maxdepth 1 -name 'sqlite3_*.orig.tar.*' ! -name '*-www*' | head -1)
+    [[ -n $orig ]] || fail "the sqlite3 source package has no original tarball"
+    tar -xf "$orig" -C "$sqlite/build"
+    tree=$(find "$sqlite/build" -maxdepth 1 -mindepth 1 -type d | head -1)
+    (cd "$sqlite/build" && "$tree/configure" >configure.log 2>&1 && make sqlite3.c >make.log 2>&1) ||
+        fail "could not make sqlite3.c (see $sqlite/build/*.log)"
+    mv "$sqlite/build/sqlite3.c" "$sqlite/build/sqlite3.h" "$sqlite/"
+    rm -rf "$sqlite/build" "$apt_state"
+fi
+
 begin "cross-build into build-windows/"
 cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" \
-    -DTREVANE_BUILD_GUI=OFF -DTREVANE_BUILD_BENCH=OFF -DTREVANE_BUILD_FUZZ=OFF >/dev/null
+    -DTREVANE_BUILD_GUI=OFF -DTREVANE_BUILD_BENCH=OFF -DTREVANE_BUILD_FUZZ=OFF \
+    -DTREVANE_SQLITE_SOURCE="$sqlite" >/dev/null
 nice cmake --build "$out" -j "$(nproc)"
 for program in trevane-cli trevane-sim; do
     exe=$(find "$out/src" -name "$program.exe" | head -1)

@@ -1,11 +1,18 @@
 #include "BenchWindow.h"
 
+#include <ctime>
 #include <fstream>
 #include <stdexcept>
 #include <string>
 
 #include <QAbstractButton>
+#include <QEventLoop>
+#include <QTimer>
 #include <QtGlobal>
+
+#if defined(__linux__)
+#include <sys/resource.h>
+#endif
 
 #include "app/StatusTableModel.h"
 #include "common/Clock.h"
@@ -62,6 +69,23 @@ void ConnectedWindow::Poll() {
     model.BeginBatch();
     UpdateStatusTable();
     model.EndBatch();
+}
+
+double ThreadCpuSeconds() {
+#if defined(__linux__)
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+#else
+    return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+#endif
+}
+
+void RunEventLoopFor(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 long ResidentKiB() {

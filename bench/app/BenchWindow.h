@@ -35,6 +35,13 @@ class ConnectedWindow {
     std::unique_ptr<COstrelDlg> dialog_;
 };
 
+// CPU seconds of the calling thread. Linux counts per thread; elsewhere the process's time
+// stands in, which also counts other threads and so overstates the load.
+double ThreadCpuSeconds();
+
+// Runs the calling thread's event loop for `ms` milliseconds.
+void RunEventLoopFor(int ms);
+
 // Resident memory of this process in KiB, or -1 where it cannot be read.
 long ResidentKiB();
 

@@ -9,17 +9,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <memory>
 #include <thread>
 
 #include <QApplication>
-#include <QEventLoop>
-#include <QTimer>
-
-#if defined(__linux__)
-#include <sys/resource.h>
-#endif
 
 #include "BenchWindow.h"
 #include "app/PlotsWindow.h"
@@ -31,19 +24,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-// CPU seconds of the calling thread. Linux counts per thread; elsewhere the process's time
-// stands in, which also counts the feeder and so overstates the load.
-double ThreadCpuSeconds() {
-#if defined(__linux__)
-    rusage usage{};
-    getrusage(RUSAGE_THREAD, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-#else
-    return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
-#endif
-}
 
 // Records moves into Recorder() as the test thread does, each cycle after two exchanges and a
 // 10 ms wait, until stopped.
@@ -95,16 +75,12 @@ struct Load {
 Load MeasureLoad(ConnectedWindow& window, int testNumber, double seconds) {
     SampleFeeder feeder(std::shared_ptr<sim::Machine>(&window.Machine(), [](sim::Machine*) {}),
                         testNumber);
-    QEventLoop settle;
-    QTimer::singleShot(200, &settle, &QEventLoop::quit);
-    settle.exec();
+    RunEventLoopFor(200);
 
     const long samplesBefore = feeder.Samples();
     const double cpuBefore = ThreadCpuSeconds();
     const auto start = Clock::now();
-    QEventLoop loop;
-    QTimer::singleShot(static_cast<int>(seconds * 1000), &loop, &QEventLoop::quit);
-    loop.exec();
+    RunEventLoopFor(static_cast<int>(seconds * 1000));
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
     const double cpu = ThreadCpuSeconds() - cpuBefore;
     return {100.0 * cpu / wall, static_cast<double>(feeder.Samples() - samplesBefore) / wall};

@@ -1,25 +1,68 @@
 #include "app/LinkStrip.h"
 
 #include <QHBoxLayout>
-#include <QLabel>
+#include <QPalette>
 
 namespace trevane {
 namespace {
 
 constexpr int kMargin = 2;
 
+QLabel* AddField(QLabel* label, const char* name, QHBoxLayout* layout, int stretch) {
+    label->setObjectName(QString::fromLatin1(name));
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    label->setVisible(false);
+    layout->addWidget(label, stretch);
+    return label;
+}
+
 }  // namespace
+
+ElidedLabel::ElidedLabel(QWidget* parent) : QLabel(parent) {
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+}
+
+void ElidedLabel::SetFullText(const QString& text) {
+    if (text == full_) {
+        return;
+    }
+    full_ = text;
+    setToolTip(text);
+    Elide();
+}
+
+QSize ElidedLabel::minimumSizeHint() const {
+    return {0, QLabel::minimumSizeHint().height()};
+}
+
+QSize ElidedLabel::sizeHint() const {
+    return {fontMetrics().horizontalAdvance(full_), QLabel::sizeHint().height()};
+}
+
+void ElidedLabel::resizeEvent(QResizeEvent* event) {
+    QLabel::resizeEvent(event);
+    Elide();
+}
+
+void ElidedLabel::Elide() {
+    setText(fontMetrics().elidedText(full_, Qt::ElideRight, width()));
+}
 
 LinkStrip::LinkStrip(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("LinkStrip"));
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(kMargin + 2, kMargin, kMargin + 2, kMargin);
     layout->setSpacing(12);
-    link_ = new QLabel(QStringLiteral("not connected"), this);
-    link_->setObjectName(QStringLiteral("LinkStripLink"));
-    link_->setTextFormat(Qt::PlainText);
-    link_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    layout->addWidget(link_, 1);
+    link_ = AddField(new QLabel(this), "LinkStripLink", layout, 0);
+    link_->setText(QStringLiteral("not connected"));
+    link_->setVisible(true);
+    endpoint_ = AddField(new QLabel(this), "LinkStripEndpoint", layout, 0);
+    verdict_ =
+        static_cast<ElidedLabel*>(AddField(new ElidedLabel(this), "LinkStripVerdict", layout, 3));
+    error_ =
+        static_cast<ElidedLabel*>(AddField(new ElidedLabel(this), "LinkStripError", layout, 2));
+    layout->addStretch(0);
     setFixedHeight(StripHeight());
 }
 
@@ -31,6 +74,44 @@ void LinkStrip::SetLinkText(const QString& text) {
 
 QString LinkStrip::LinkText() const {
     return link_->text();
+}
+
+void LinkStrip::SetEndpoint(const QString& endpoint) {
+    const QString text = endpoint.isEmpty() ? QString() : QStringLiteral("at ") + endpoint;
+    if (text != endpoint_->text()) {
+        endpoint_->setText(text);
+        endpoint_->setVisible(!text.isEmpty());
+    }
+}
+
+QString LinkStrip::EndpointText() const {
+    return endpoint_->text();
+}
+
+void LinkStrip::SetVerdict(const QString& text, const QColor& colour) {
+    verdict_->SetFullText(text);
+    QPalette palette = verdict_->palette();
+    palette.setColor(QPalette::WindowText,
+                     colour.isValid() ? colour : this->palette().color(QPalette::WindowText));
+    verdict_->setPalette(palette);
+    verdict_->setVisible(!text.isEmpty());
+}
+
+QString LinkStrip::VerdictText() const {
+    return verdict_->FullText();
+}
+
+QColor LinkStrip::VerdictColour() const {
+    return verdict_->palette().color(QPalette::WindowText);
+}
+
+void LinkStrip::SetLastError(const QString& text) {
+    error_->SetFullText(text);
+    error_->setVisible(!text.isEmpty());
+}
+
+QString LinkStrip::LastErrorText() const {
+    return error_->FullText();
 }
 
 int LinkStrip::StripHeight() const {

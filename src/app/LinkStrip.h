@@ -1,14 +1,33 @@
 #pragma once
 
+#include <QColor>
+#include <QLabel>
 #include <QWidget>
-
-class QLabel;
 
 namespace trevane {
 
-// One line under the dialog's controls that tells the operator about the link, so that the
-// window's title can stay the program's name. Each field has its own setter; fields not yet
-// set take no room.
+// A label that shows what fits of its text, ending in "...", and the whole text as its tooltip;
+// it never asks for more room than the strip gives it.
+class ElidedLabel final : public QLabel {
+    Q_OBJECT
+  public:
+    explicit ElidedLabel(QWidget* parent = nullptr);
+    void SetFullText(const QString& text);
+    QString FullText() const { return full_; }
+    QSize minimumSizeHint() const override;
+    QSize sizeHint() const override;
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    void Elide();
+    QString full_;
+};
+
+// One line under the dialog's controls that tells the operator about the link, the last test and
+// the last failure, so that the window's title can stay the program's name. Each field has its
+// own setter; fields not yet set take no room.
 class LinkStrip : public QWidget {
     Q_OBJECT
   public:
@@ -18,11 +37,27 @@ class LinkStrip : public QWidget {
     void SetLinkText(const QString& text);
     QString LinkText() const;
 
+    // Where the connected sessions lead ("127.0.0.1:5023"); empty while there is no connection.
+    void SetEndpoint(const QString& endpoint);
+    QString EndpointText() const;
+
+    // The last test's verdict in its colour, until the next test starts (empty text clears it).
+    void SetVerdict(const QString& text, const QColor& colour);
+    QString VerdictText() const;
+    QColor VerdictColour() const;
+
+    // Why the last command failed: "last error: 1 Unrecognized command".
+    void SetLastError(const QString& text);
+    QString LastErrorText() const;
+
     // The height the window grows by to make room for the strip.
     int StripHeight() const;
 
   private:
     QLabel* link_ = nullptr;
+    QLabel* endpoint_ = nullptr;
+    ElidedLabel* verdict_ = nullptr;
+    ElidedLabel* error_ = nullptr;
 };
 
 }  // namespace trevane

@@ -11,6 +11,7 @@
 #include <QPixmap>
 #include <QTimer>
 
+#include "app/MyEdit.h"
 #include "app/OstrelDlg.h"
 #include "app/ProfileFile.h"
 #include "autotest/TestRunner.h"
@@ -109,15 +110,20 @@ void COstrelApp::ConfigureLink() {
 
 bool COstrelApp::InitInstance() {
     // The reference's common-control set-up, restart support and settings store have nothing to
-    // map to here: Qt draws its own controls, and nothing is stored between runs.
+    // map to here: Qt draws its own controls. The command entry's history is all that is kept
+    // between runs; what the screenshot run types is no operator's, so it keeps none.
     QApplication::setApplicationName(QStringLiteral("Trevane"));
     QApplication::setApplicationVersion(QStringLiteral(TREVANE_VERSION));
     ConfigureLink();
+    if (!options_.screenshotPath.isEmpty()) {
+        SetCommandHistoryFile(QString());
+    }
 
     {
         COstrelDlg dialog;  // sets g_mainDlg and installs the window operations
         if (options_.simulate) {
             dialog.SetAddressText(QString::fromLatin1(kLoopbackAddress));
+            dialog.SetControllerPort(server_->Port());
         }
         if (!options_.screenshotPath.isEmpty()) {
             ScheduleScreenshot(dialog, options_.screenshotPath, exitCode_);

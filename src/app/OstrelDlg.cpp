@@ -7,6 +7,7 @@
 #include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -18,10 +19,13 @@
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTableView>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTimer>
+#include <QToolTip>
 #include <QUrl>
 
 #include "app/AboutDlg.h"
@@ -34,16 +38,20 @@
 #include "app/RunHandler.h"
 #include "app/StatusTableModel.h"
 #include "app/TextBridge.h"
+#include "app/TrafficWindow.h"
 #include "app/WindowAdapter.h"
 #include "autotest/MoveTraces.h"
 #include "autotest/TestLog.h"
 #include "autotest/TestReport.h"
 #include "autotest/TestRunner.h"
+#include "autotest/TestVerdict.h"
 #include "console/ProgramDump.h"
 #include "console/StatusMonitor.h"
 #include "controller/ControlIds.h"
 #include "controller/Link.h"
 #include "machine/Procedures.h"
+#include "net/TcpMotionClient.h"
+#include "traffic/TrafficRecorder.h"
 
 namespace trevane {
 
@@ -151,6 +159,9 @@ COstrelDlg::COstrelDlg(QWidget* parent) : QDialog(parent) {
     strip_ = new LinkStrip(this);
     strip_->setGeometry(0, templateSize.height(), templateSize.width(), strip_->StripHeight());
     resize(templateSize.width(), templateSize.height() + strip_->StripHeight());
+    // The controls keep their places when the frame changes size, so a smaller frame would
+    // only cut some of them off.
+    setMinimumSize(size());
 
     CreateControls();
     ConnectHandlers();
@@ -255,8 +266,12 @@ void COstrelDlg::ConnectHandlers() {
             connect(button, &QPushButton::clicked, this, &COstrelDlg::OnConnectClicked);
             continue;
         }
-        connect(button, &QPushButton::clicked, this,
-                [click] { RunHandler(click.what, click.handler); });
+        connect(button, &QPushButton::clicked, this, [this, click] {
+            RunHandler(click.what, click.handler);
+            if (click.id == IDC_RUNTEST) {
+                ShowVerdict();  // a test that starts clears the last one's verdict at once
+            }
+        });
     }
 }
 
@@ -271,7 +286,9 @@ void COstrelDlg::OnConnectClicked() {
     // Connect holds this thread until it ends, so the grey goes on the screen first.
     RefreshHealth(true);
     statusList_->viewport()->repaint();
+    const QString endpoint = AddressText() + QLatin1Char(':') + QString::number(controllerPort_);
     RunHandler("Connect", &OnConnect);
+    connectedEndpoint_ = g_connected.load() ? endpoint : QString();
     health_.ConnectEnded();
     RefreshHealth(true);
 }
@@ -285,12 +302,22 @@ void COstrelDlg::RefreshHealth(bool stripNow) {
     if (stripNow || staleChanged || now - stripSetAt_ >= kStripRefresh) {
         stripSetAt_ = now;
         strip_->SetLinkText(health_.LinkText(now, connected));
+        strip_->SetEndpoint(connected ? connectedEndpoint_ : QString());
+        const std::string error = Traffic().LastError();
+        strip_->SetLastError(error.empty()
+                                 ? QString()
+                                 : QStringLiteral("last error: ") + QString::fromLocal8Bit(error));
     }
 }
 
 void COstrelDlg::OnInitDialog() {
     systemMenu_ = new QMenu(this);
     systemMenu_->setObjectName(QStringLiteral("SystemMenu"));
+    QAction* traffic = systemMenu_->addAction(QString::fromLatin1(kTrafficMenuText));
+    traffic->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    connect(traffic, &QAction::triggered, this, [this] { OpenTraffic(); });
+    trafficShortcut_ = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
+    connect(trafficShortcut_, &QShortcut::activated, this, [this] { OpenTraffic(); });
     QAction* plots = systemMenu_->addAction(QString::fromLatin1(kPlotsMenuText));
     plots->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
     connect(plots, &QAction::triggered, this, [this] { OpenPlots(); });
@@ -307,12 +334,36 @@ void COstrelDlg::OnInitDialog() {
 
     address_->SetAddress(FromWire(ConfiguredAddress(ConfigFilePath())),
                          QString::fromLatin1(kDefaultAddress));
+    controllerPort_ = ConfiguredPort(ConfigFilePath(), kDefaultControllerPort);
 
     speed_->setRange(kSpeedMinimum, kSpeedMaximum);
     speed_->setValue(kSpeedStart);
+    ShowSpeed(false);
+    // The template's "Speed" label has no room for the number, so it floats beside the thumb.
+    connect(speed_, &QSlider::valueChanged, this, [this] { ShowSpeed(true); });
 
     // The first tab stop starts with the focus.
     cancel_->setFocus();
+}
+
+void COstrelDlg::ShowSpeed(bool whileMoving) {
+    const int speed = speed_->value();
+    const QString text = QStringLiteral("Jog speed: %1 counts/s with Up, %2 counts/s with Down")
+                             .arg(speed)
+                             .arg(-speed);
+    speed_->setToolTip(text);
+    if (whileMoving && speed_->isVisible()) {
+        QStyleOptionSlider option;
+        option.initFrom(speed_);
+        option.orientation = speed_->orientation();
+        option.minimum = speed_->minimum();
+        option.maximum = speed_->maximum();
+        option.sliderPosition = speed_->sliderPosition();
+        option.upsideDown = !speed_->invertedAppearance();
+        const QRect handle = speed_->style()->subControlRect(QStyle::CC_Slider, &option,
+                                                             QStyle::SC_SliderHandle, speed_);
+        QToolTip::showText(speed_->mapToGlobal(handle.topRight()), text, speed_);
+    }
 }
 
 QWidget* COstrelDlg::GetDlgItem(int id) const {
@@ -417,8 +468,62 @@ void COstrelDlg::OnTimerTick(int id) {
         RefreshHealth(false);
     } else {
         RunHandler("the timer tick", [id] { OnTimer(id); });
+        if (id == IDT_PROGRESS) {
+            ShowVerdict();
+        }
     }
     statusModel_->EndBatch();
+}
+
+namespace {
+
+QColor VerdictColour(TestVerdict::Kind kind) {
+    switch (kind) {
+        case TestVerdict::Kind::Passed:
+            return {0x1b, 0x7f, 0x2a};
+        case TestVerdict::Kind::Aborted:
+            return {0xc6, 0x28, 0x28};
+        case TestVerdict::Kind::Stopped:
+        case TestVerdict::Kind::NoConnection:
+            break;
+    }
+    return {0x75, 0x75, 0x75};
+}
+
+}  // namespace
+
+void COstrelDlg::ShowVerdict() {
+    // The progress timer runs from the first test on, so it carries the check.
+    const std::optional<TestVerdict> verdict = LastTestVerdict();
+    const int shown = verdict ? verdict->testNumber : 0;
+    const int kind = verdict ? static_cast<int>(verdict->kind) : -1;
+    if (shown == shownVerdictTest_ && kind == shownVerdictKind_) {
+        return;
+    }
+    shownVerdictTest_ = shown;
+    shownVerdictKind_ = kind;
+    QPalette palette = QGuiApplication::palette();
+    if (!verdict) {
+        strip_->SetVerdict(QString(), QColor());
+    } else {
+        const QColor colour = VerdictColour(verdict->kind);
+        strip_->SetVerdict(QString::fromLocal8Bit(VerdictLine(*verdict)), colour);
+        // The bar is empty once a test has ended, so its groove takes the colour too.
+        palette.setColor(QPalette::Highlight, colour);
+        palette.setColor(QPalette::Base, colour.lighter(170));
+        palette.setColor(QPalette::Window, colour.lighter(170));
+    }
+    progress_->setPalette(palette);
+}
+
+TrafficWindow* COstrelDlg::OpenTraffic() {
+    if (traffic_ == nullptr) {
+        traffic_ = new TrafficWindow(Traffic(), this);
+    }
+    traffic_->show();
+    traffic_->raise();
+    traffic_->activateWindow();
+    return traffic_;
 }
 
 PlotsWindow* COstrelDlg::OpenPlots() {
@@ -435,6 +540,10 @@ void COstrelDlg::ShowMessage(const QString& text, const QString& caption, bool o
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok,
                     ownedByWindow ? this : nullptr);
     box.setTextFormat(Qt::PlainText);
+    if (text == QLatin1String(kConnectionFailedText)) {
+        // The box's own text stays fixed; why it failed goes behind "Show Details...".
+        box.setDetailedText(QString::fromLocal8Bit(LastConnectFailure()));
+    }
     if (!ownedByWindow) {
         // Modal to no window: the main window stays usable while the box is open.
         box.setWindowModality(Qt::WindowModal);
@@ -474,6 +583,9 @@ void COstrelDlg::ShutDown() {
     }
     if (plots_ != nullptr) {
         plots_->hide();
+    }
+    if (traffic_ != nullptr) {
+        traffic_->hide();
     }
     windowOps_->Detach();
     if (Window() == windowOps_) {

@@ -32,6 +32,7 @@ class CMyEdit;
 class IpAddressField;
 class PlotsWindow;
 class QtWindowOps;
+class TrafficWindow;
 class StatusTableModel;
 
 // The main window: every control of the diagnostics dialog, placed as its template says, the
@@ -45,6 +46,7 @@ class COstrelDlg final : public QDialog {
     static constexpr const char* kDefaultAddress = "192.168.1.10";
     static constexpr const char* kAboutMenuText = "&About Ostrel...";
     static constexpr const char* kPlotsMenuText = "Plots...";
+    static constexpr const char* kTrafficMenuText = "Traffic...";
     // How often the link's figures in the strip change: often enough to follow, slow enough
     // to read.
     static constexpr std::chrono::milliseconds kStripRefresh{250};
@@ -63,11 +65,17 @@ class COstrelDlg final : public QDialog {
     // The Plots window, made on first use and then shown and raised again each time; null
     // until then.
     PlotsWindow* OpenPlots();
+    // The Traffic window, the same way.
+    TrafficWindow* OpenTraffic();
+    TrafficWindow* TrafficView() const { return traffic_; }
     PlotsWindow* Plots() const { return plots_; }
     QShortcut* PlotsShortcut() const { return plotsShortcut_; }
     const LinkHealth& Health() const { return health_; }
     // The line under the controls that shows the link's state.
     LinkStrip* Strip() const { return strip_; }
+    // The port the link's sessions use, for the strip: the configured one unless the program
+    // chose another (the embedded simulated controller's).
+    void SetControllerPort(int port) { controllerPort_ = port; }
 
     // The window operations, in the widgets' own terms. Window's thread only.
     QString AddressText() const;
@@ -107,6 +115,10 @@ class COstrelDlg final : public QDialog {
     void OnInitDialog();
     void OnTimerTick(int id);
     void OnConnectClicked();
+    // The slider's speed as its tooltip and, while it moves, beside the thumb.
+    void ShowSpeed(bool whileMoving);
+    // The last test's verdict in the strip and on the progress bar, in its colour.
+    void ShowVerdict();
     // Greys the table while its values are stale and puts the link's figures in the title.
     void RefreshHealth(bool stripNow);
     void ShutDown();
@@ -131,10 +143,16 @@ class COstrelDlg final : public QDialog {
     std::shared_ptr<QtWindowOps> windowOps_;
     PlotsWindow* plots_ = nullptr;
     QShortcut* plotsShortcut_ = nullptr;
+    TrafficWindow* traffic_ = nullptr;
+    QShortcut* trafficShortcut_ = nullptr;
     LinkHealth health_;
     QTimer* healthTimer_ = nullptr;
     LinkHealth::Clock::time_point stripSetAt_{};
     LinkStrip* strip_ = nullptr;
+    int controllerPort_ = 0;
+    QString connectedEndpoint_;
+    int shownVerdictTest_ = 0;
+    int shownVerdictKind_ = -1;
     bool shutDown_ = false;
 };
 

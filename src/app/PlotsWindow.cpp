@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
+#include <string>
 #include <vector>
 
 #include <QChart>
@@ -15,6 +17,7 @@
 
 #include "autotest/TestLog.h"
 #include "autotest/TestReport.h"
+#include "history/History.h"
 
 namespace trevane {
 namespace {
@@ -83,6 +86,36 @@ QString MoveStatus(const MoveSummary& move) {
     return move.watchEnded ? QStringLiteral("watch ended") : QStringLiteral("running");
 }
 
+// What a running test is doing now: "Test 1 running: X moving to -20000 (cycle 120 of 200)",
+// then the verdicts of the axes it is done with.
+QString RunningText(const TestRecord& summary) {
+    QString text = QStringLiteral("Test %1 running: ").arg(summary.testNumber);
+    if (summary.moves.empty()) {
+        text += QStringLiteral("configuration checks");
+    } else if (const MoveSummary& move = summary.moves.back(); !move.watchEnded && !move.aborted) {
+        text += QStringLiteral("%1 moving to %2 (cycle %3 of %4)")
+                    .arg(QChar::fromLatin1(move.axis))
+                    .arg(move.target)
+                    .arg(move.sampleCount)
+                    .arg(kCyclesPerMove);
+    } else {
+        text += QStringLiteral("after %1's move to %2")
+                    .arg(QChar::fromLatin1(move.axis))
+                    .arg(move.target);
+    }
+    text += QLatin1Char('.');
+    for (const char axis : {'X', 'Y', 'Z'}) {
+        const AxisVerdict verdict = VerdictOf(summary, axis);
+        if (verdict.kind == AxisVerdict::Kind::Passed ||
+            verdict.kind == AxisVerdict::Kind::Aborted) {
+            text += QStringLiteral("  %1: %2.")
+                        .arg(QChar::fromLatin1(axis))
+                        .arg(QString::fromLocal8Bit(verdict.Text()));
+        }
+    }
+    return text;
+}
+
 }  // namespace
 
 PlotsWindow::PlotsWindow(TestRecorder& recorder, QWidget* parent)
@@ -138,6 +171,10 @@ PlotsWindow::MovePlot PlotsWindow::MakePlot(int moveIndex) {
         MakeSeries(plot.chart, kTorqueColour, Qt::DashLine, plot.time, plot.torqueAxis);
     plot.limits[2] = MakeSeries(plot.chart, kErrorColour, Qt::DashLine, plot.time, plot.errorAxis);
     plot.limits[3] = MakeSeries(plot.chart, kErrorColour, Qt::DashLine, plot.time, plot.errorAxis);
+    plot.previousTorque = MakeSeries(plot.chart, kTorqueColour.lighter(170), Qt::DashLine,
+                                     plot.time, plot.torqueAxis);
+    plot.previousError =
+        MakeSeries(plot.chart, kErrorColour.lighter(170), Qt::DashLine, plot.time, plot.errorAxis);
     plot.torque = MakeSeries(plot.chart, kTorqueColour, Qt::SolidLine, plot.time, plot.torqueAxis);
     plot.error = MakeSeries(plot.chart, kErrorColour, Qt::SolidLine, plot.time, plot.errorAxis);
     plot.torque->setName(QStringLiteral("torque"));
@@ -178,19 +215,47 @@ void PlotsWindow::Refresh() {
     if (summary.testNumber != shownTest_ || summary.startTime != shownStart_) {
         StartTest(summary);
     }
+    // Only while the test runs: once it ended, the history's latest test is this one.
+    if (!previousShown_ && summary.identity && summary.outcome == TestOutcome::Running) {
+        ShowPreviousTraces(*summary.identity);
+    }
     for (const MoveTrace& move : summary.moves) {
         UpdateMove(move);
     }
     UpdateSummary(summary);
 }
 
+void PlotsWindow::ShowPreviousTraces(const std::string& connectionText) {
+    previousShown_ = true;
+    try {
+        history::History store(history::kHistoryFileName, history::History::Access::Read);
+        for (int move = 0; move < kMovesPerTest; ++move) {
+            MovePlot& plot = plots_[static_cast<std::size_t>(move)];
+            QList<QPointF> torque;
+            QList<QPointF> error;
+            for (const TraceSample& sample : store.PreviousTrace(connectionText, move)) {
+                torque.append({sample.timeMs, sample.torque});
+                error.append({sample.timeMs, sample.error});
+                FitAxes(plot, sample.torque, sample.error, sample.timeMs);
+            }
+            plot.previousTorque->replace(torque);
+            plot.previousError->replace(error);
+        }
+    } catch (const std::exception&) {
+        // No history to compare with is no fault of the plots; the test's own strip says why.
+    }
+}
+
 void PlotsWindow::StartTest(const TestRecord& summary) {
+    previousShown_ = false;
     shownTest_ = summary.testNumber;
     shownStart_ = summary.startTime;
     for (int move = 0; move < kMovesPerTest; ++move) {
         MovePlot& plot = plots_[static_cast<std::size_t>(move)];
         plot.torque->clear();
         plot.error->clear();
+        plot.previousTorque->clear();
+        plot.previousError->clear();
         plot.drawn = 0;
         plot.time->setRange(0, kTimeSpanMs);
         plot.torqueAxis->setRange(-kTorqueSpan, kTorqueSpan);
@@ -253,6 +318,9 @@ void PlotsWindow::UpdateSummary(const TestRecord& summary) {
     QString text;
     if (summary.testNumber == 0) {
         text = QStringLiteral("No automatic test has run yet.");
+    } else if (summary.outcome == TestOutcome::Running) {
+        awaitingReport_ = false;
+        text = RunningText(summary);
     } else {
         text = QStringLiteral("Test %1: %2.")
                    .arg(summary.testNumber)

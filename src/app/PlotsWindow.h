@@ -37,6 +37,9 @@ class PlotsWindow final : public QWidget {
         QChart* chart = nullptr;
         QLineSeries* torque = nullptr;
         QLineSeries* error = nullptr;
+        // The previous completed test's trace of the move on this controller, under the current.
+        QLineSeries* previousTorque = nullptr;
+        QLineSeries* previousError = nullptr;
         std::array<QLineSeries*, 4> limits{};  // +torque, -torque, +error, -error; dashed
         QValueAxis* time = nullptr;
         QValueAxis* torqueAxis = nullptr;
@@ -64,6 +67,7 @@ class PlotsWindow final : public QWidget {
     void UpdateMove(const MoveSummary& move);
     void FitAxes(MovePlot& plot, float torque, float error, double timeMs);
     void UpdateSummary(const TestRecord& summary);
+    void ShowPreviousTraces(const std::string& connectionText);
 
     TestRecorder& recorder_;
     QTimer refresh_;
@@ -72,6 +76,7 @@ class PlotsWindow final : public QWidget {
     std::uint64_t shownVersion_ = 0;
     int shownTest_ = -1;
     bool awaitingReport_ = false;
+    bool previousShown_ = false;
     std::chrono::system_clock::time_point shownStart_{};
 };
 

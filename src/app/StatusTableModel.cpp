@@ -8,6 +8,41 @@
 #include "console/StatusMonitor.h"
 
 namespace trevane {
+namespace {
+
+// What each row's number means, for the operator who does not know the record by heart.
+constexpr const char* kRowUnits[StatusTableModel::kRows] = {
+    "reference position, in counts",
+    "motor (encoder) position, in counts",
+    "position error, in counts (the test aborts a move above 700)",
+    "auxiliary encoder position, in counts",
+    "velocity, in counts per second",
+    "torque command, in volts = value x 10 / 32767 (the test aborts a move above 3.1 V)",
+    "analog input, in volts = value x 10 / 32767",
+    "stop code: why the axis last stopped, as the controller numbers it (0 to 255)",
+    "forward limit switch: bit 3 of the switch byte, shown as read (1 = set)",
+    "reverse limit switch: bit 2 of the switch byte, shown as read (1 = set)",
+    "1 while the axis is in motion (bit 15 of the status word)",
+    "bit 4 of the status word, shown as read",
+    "1 while the motor is off (bit 0 of the status word)",
+};
+constexpr int kTorqueRow = 5;
+constexpr int kAnalogRow = 6;
+constexpr double kVoltsFullScale = 10.0;
+constexpr double kCountsFullScale = 32767.0;
+
+QString ToolTipOf(int row, const QString& cell) {
+    QString tip = QString::fromLatin1(kRowUnits[row]);
+    bool isNumber = false;
+    const int value = cell.toInt(&isNumber);
+    if (isNumber && (row == kTorqueRow || row == kAnalogRow)) {
+        tip += QStringLiteral("\n%1 = %2 V")
+                   .arg(cell, QString::number(value * kVoltsFullScale / kCountsFullScale, 'f', 3));
+    }
+    return tip;
+}
+
+}  // namespace
 
 StatusTableModel::StatusTableModel(QObject* parent) : QAbstractTableModel(parent) {
     for (int row = 0; row < kRows; ++row) {
@@ -34,6 +69,10 @@ QVariant StatusTableModel::data(const QModelIndex& index, int role) const {
     }
     if (role == Qt::TextAlignmentRole) {
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+    }
+    if (role == Qt::ToolTipRole) {
+        return ToolTipOf(index.row(),
+                         index.column() > 0 ? Cell(index.row(), index.column()) : QString());
     }
     if (role == Qt::ForegroundRole && stale_ && index.column() > 0) {
         return QGuiApplication::palette().brush(QPalette::Disabled, QPalette::Text);

@@ -13,6 +13,7 @@
 #include "autotest/TestLog.h"
 #include "common/CLocale.h"
 #include "common/FileReplace.h"
+#include "history/Recording.h"
 
 namespace trevane {
 namespace {
@@ -399,6 +400,11 @@ std::string RenderReportHtml(const TestRecord& record, const std::string& logPat
 
 std::string RenderReportHtml(const TestRecord& record, const std::string& logPath,
                              int lostLogEntries) {
+    return RenderReportHtml(record, logPath, lostLogEntries, {});
+}
+
+std::string RenderReportHtml(const TestRecord& record, const std::string& logPath,
+                             int lostLogEntries, const std::string& historyHtml) {
     std::string out;
     out.reserve(96 * 1024);
     out += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>";
@@ -416,6 +422,7 @@ std::string RenderReportHtml(const TestRecord& record, const std::string& logPat
                " missing from it.</p>\n";
     }
     AppendAxes(out, record);
+    out += historyHtml;
     AppendConfiguration(out, record);
     AppendMoves(out, record);
     out += "</body>\n</html>\n";
@@ -444,7 +451,8 @@ std::string RenderSamplesCsv(const TestRecord& record) {
     return csv;
 }
 
-TestReportResult WriteTestReport(const TestRecord& record, const std::string& logPath) {
+TestReportResult WriteTestReport(const TestRecord& record, const std::string& logPath,
+                                 const std::string& historyHtml) {
     TestReportResult result;
     result.testNumber = record.testNumber;
     result.files = ReportFileNames(logPath, record.testNumber);
@@ -456,8 +464,9 @@ TestReportResult WriteTestReport(const TestRecord& record, const std::string& lo
         if (auto failure = ReplaceFileAtomically(result.files.csv, RenderSamplesCsv(record))) {
             note(*failure);
         }
-        if (auto failure =
-                ReplaceFileAtomically(result.files.html, RenderReportHtml(record, logPath))) {
+        if (auto failure = ReplaceFileAtomically(
+                result.files.html,
+                RenderReportHtml(record, logPath, LostLogEntries(), historyHtml))) {
             note(*failure);
         }
     } catch (const std::exception& e) {
@@ -478,11 +487,25 @@ bool TestReportEnabled() {
 }
 
 void OnTestEnded(const TestRecord& record) {
-    if (!g_reportEnabled || record.outcome == TestOutcome::NoConnection ||
-        record.outcome == TestOutcome::Running) {
+    if (record.outcome == TestOutcome::NoConnection || record.outcome == TestOutcome::Running) {
         return;
     }
-    TestReportResult result = WriteTestReport(record, LogFilePath());
+    const bool report = g_reportEnabled;
+    const TestReportFiles files =
+        report ? ReportFileNames(LogFilePath(), record.testNumber) : TestReportFiles{};
+    std::string historyHtml;
+    if (history::HistoryEnabled()) {
+        history::RecordingResult stored =
+            history::RecordTest(record, {LogFilePath(), files.html, files.csv});
+        if (stored.comparison) {
+            historyHtml = history::RenderComparisonHtml(*stored.comparison);
+        }
+        history::SetLastRecording(std::move(stored));
+    }
+    if (!report) {
+        return;
+    }
+    TestReportResult result = WriteTestReport(record, LogFilePath(), historyHtml);
     std::lock_guard lock(g_lastReportMutex);
     g_lastReport = std::move(result);
 }

@@ -49,6 +49,9 @@ AxisVerdict VerdictOf(const TestRecord& record, char axis);
 std::string RenderReportHtml(const TestRecord& record, const std::string& logPath);
 std::string RenderReportHtml(const TestRecord& record, const std::string& logPath,
                              int lostLogEntries);
+// With a section of the test history's making after the axes (already HTML).
+std::string RenderReportHtml(const TestRecord& record, const std::string& logPath,
+                             int lostLogEntries, const std::string& historyHtml);
 // "move,axis,target,cycle,time_ms,torque,error", then one line per sample; lines end in CR LF
 // and numbers read back exactly, in the "C" locale whatever the process locale is.
 std::string RenderSamplesCsv(const TestRecord& record);
@@ -60,7 +63,8 @@ struct TestReportResult {
 };
 
 // Writes both files, each replacing any earlier file of that name as one step.
-TestReportResult WriteTestReport(const TestRecord& record, const std::string& logPath);
+TestReportResult WriteTestReport(const TestRecord& record, const std::string& logPath,
+                                 const std::string& historyHtml = {});
 
 // Off by default: the reference writes no files besides the log. The window and
 // `trevane-cli autotest --report` turn it on.
@@ -68,7 +72,8 @@ void SetTestReportEnabled(bool enabled);
 bool TestReportEnabled();
 
 // The test runner's hook, on the test thread once a test has ended (after its last log entry):
-// writes the report when enabled, unless the test found no connection.
+// stores the test in the history and writes the report when enabled, unless the test found no
+// connection.
 void OnTestEnded(const TestRecord& record);
 
 // The report written most recently in this run of the program.

@@ -14,10 +14,12 @@
 #include "autotest/MoveTraces.h"
 #include "autotest/TestLog.h"
 #include "autotest/TestReport.h"
+#include "autotest/TestVerdict.h"
 #include "common/StopControl.h"
 #include "controller/ControlIds.h"
 #include "controller/Link.h"
 #include "controller/WindowOps.h"
+#include "history/Recording.h"
 #include "machine/Procedures.h"
 
 namespace trevane {
@@ -58,6 +60,7 @@ struct TestRun {
     bool finished = false;       // under g_endMutex
     int testNumber = 0;          // the n-th "Starting Test" of the log
     bool abortedByUser = false;  // under g_stateMutex
+    std::uint64_t verdictTicket = 0;
 };
 
 // Under g_threadsMutex: the run of g_testThread, and the threads of earlier tests.
@@ -103,7 +106,7 @@ void OpenGate() {
 
 // The report goes out here, on the test thread after its last log entry. After an abort that is
 // behind "Test Aborted by User", which is fine: the report is a file of its own.
-void EndTestRecord(const TestRun& run) {
+std::optional<TestRecord> EndTestRecord(const TestRun& run) {
     bool abortedByUser = false;
     {
         std::lock_guard lock(g_stateMutex);
@@ -114,6 +117,26 @@ void EndTestRecord(const TestRun& run) {
     if (record) {
         OnTestEnded(*record);
     }
+    return record;
+}
+
+// Written outside the stop token's scope, so an aborted test still ends with its verdict: the
+// line closes the transcript and starts nothing.
+void WriteVerdict(const TestRun& run, const TestRecord& record) {
+    TestVerdict verdict = VerdictOfTest(record, LastTestReport());
+    if (const std::optional<history::RecordingResult> stored = history::LastRecording();
+        stored && stored->testNumber == record.testNumber) {
+        for (const std::string& flag : stored->flags) {
+            verdict.notes.push_back(flag + ".");
+        }
+    }
+    const std::string line = VerdictLine(verdict);
+    if (!SetLastTestVerdict(run.verdictTicket, std::move(verdict))) {
+        return;
+    }
+    auto window = Window();
+    window->AppendTranscript(line + "\r\n");
+    window->ScrollTranscriptToEnd();
 }
 
 void TestThreadMain(const std::shared_ptr<TestRun>& run, std::stop_token stop) {
@@ -135,8 +158,14 @@ void TestThreadMain(const std::shared_ptr<TestRun>& run, std::stop_token stop) {
             t_machineMayMove = false;
             SendCommand("AB1");
         }
-        ScopedStopToken scope(stop);
-        EndTestRecord(*run);
+        std::optional<TestRecord> record;
+        {
+            ScopedStopToken scope(stop);
+            record = EndTestRecord(*run);
+        }
+        if (record) {
+            WriteVerdict(*run, *record);
+        }
     }
     {
         std::lock_guard lock(g_endMutex);
@@ -170,6 +199,7 @@ bool StartTestThread() {
     WriteLog("Starting Test", "\n");
     g_lastTestCompleted = false;
     auto run = std::make_shared<TestRun>();
+    run->verdictTicket = ClearLastTestVerdict();
     std::lock_guard lock(g_threadsMutex);
     run->testNumber = CountTestStartInLog();
     RetireCurrentThreadLocked();

@@ -1,5 +1,6 @@
 #include "cli/Cli.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -8,10 +9,12 @@
 #include <functional>
 #include <iostream>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "cli/CliWindow.h"
+#include "cli/Json.h"
 #include "cli/Verbs.h"
 #include "controller/Link.h"
 #include "net/TcpMotionClient.h"
@@ -26,6 +29,11 @@ namespace {
 std::vector<Verb>& Registry() {
     static std::vector<Verb> verbs;
     return verbs;
+}
+
+std::vector<std::string>& OfflineNames() {
+    static std::vector<std::string> names;
+    return names;
 }
 
 // The text of the last session that could not be opened; Connect itself never shows it.
@@ -148,6 +156,16 @@ void RegisterVerb(Verb verb) {
     Registry().push_back(std::move(verb));
 }
 
+void RegisterOfflineVerb(Verb verb) {
+    OfflineNames().push_back(verb.name);
+    RegisterVerb(std::move(verb));
+}
+
+bool IsOfflineVerb(const std::string& name) {
+    const std::vector<std::string>& names = OfflineNames();
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
 const std::vector<Verb>& Verbs() {
     return Registry();
 }
@@ -161,7 +179,7 @@ void UseTcpSessions(std::uint16_t port) {
     SessionFactory tcp = MakeTcpSessionFactory(port);
     SetSessionFactory([tcp](const std::string& address) {
         try {
-            return tcp(address);
+            return WatchedSession(tcp(address));
         } catch (const std::exception& error) {
             SetSessionError(error.what());
             throw;
@@ -185,11 +203,21 @@ bool ConnectLikeTheWindow(const Invocation& invocation) {
     }
     std::string reason = SessionError();
     if (reason.empty()) {
+        reason = LastConnectFailure();
+    }
+    if (reason.empty()) {
         reason = "the controller at " + invocation.address + ":" + std::to_string(invocation.port) +
                  " did not describe the connection";
     }
     std::cerr << "trevane-cli: " << kConnectionFailedText << ": " << reason << "\n";
+    ReportFailure(invocation, std::string(kConnectionFailedText) + ": " + reason);
     return false;
+}
+
+void ReportFailure(const Invocation& invocation, const std::string& error) {
+    if (invocation.json) {
+        json::WriteLine(std::cout, json::Object().Text("error", error));
+    }
 }
 
 bool InterruptRequested() {

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "controller/MotionClient.h"
 
 // What main() sets up and takes down around a verb; the verbs themselves use Verbs.h.
 namespace trevane::cli {
@@ -20,5 +23,8 @@ void StopInterruptWatcher();
 // Points Connect at the TCP client on `port`, keeping each failure's text for the one line
 // that ConnectLikeTheWindow prints.
 void UseTcpSessions(std::uint16_t port);
+
+// `session` with every text command told to the WatchCommands watcher.
+std::shared_ptr<MotionClient> WatchedSession(std::shared_ptr<MotionClient> session);
 
 }  // namespace trevane::cli

@@ -3,6 +3,7 @@
 #include <iostream>
 #include <utility>
 
+#include "cli/TerminalText.h"
 #include "common/StopControl.h"
 #include "controller/Link.h"
 
@@ -83,7 +84,7 @@ void CliWindow::SetTestStatus(const std::string& text) {
     if (CurrentThreadStopRequested()) {
         return;
     }
-    out_ << text;
+    out_ << ForStandardOutput(text);
     if (text.empty() || text.back() != '\n') {
         out_ << '\n';
     }

@@ -10,7 +10,16 @@ namespace trevane::cli {
 struct Invocation {
     std::string address;
     int port = 23;
+    bool json = false;              // --json: JSON Lines on standard output
     std::vector<std::string> args;  // after the verb's name
+};
+
+// A text command on the command session and how its exchange ended.
+struct CommandOutcome {
+    std::string command;
+    std::string reply;
+    bool ok = false;
+    std::string reason;  // when not ok: the controller's "TC1" reason, or the link's error
 };
 
 // Exit codes shared by every verb.
@@ -30,8 +39,15 @@ struct Verb {
 void RegisterVerb(Verb verb);
 const std::vector<Verb>& Verbs();
 
+// Verbs that never talk to a controller (reading local files) run without --address.
+void RegisterOfflineVerb(Verb verb);
+bool IsOfflineVerb(const std::string& name);
+
+struct OfflineVerb {};
+
 struct VerbRegistration {
     explicit VerbRegistration(Verb verb) { RegisterVerb(std::move(verb)); }
+    VerbRegistration(Verb verb, OfflineVerb) { RegisterOfflineVerb(std::move(verb)); }
 };
 
 // Prints "trevane-cli: <message>" on standard error and returns kExitUsage.
@@ -40,6 +56,15 @@ int UsageError(const std::string& message);
 // Connects as the Connect button does (both sessions, "HX", the description). Returns false after
 // printing one line on standard error when the connection failed.
 bool ConnectLikeTheWindow(const Invocation& invocation);
+
+// While set, `watcher` hears of every text command sent on the command session, after its
+// exchange; pass nothing to stop. The watcher runs on the thread that sent the command.
+void WatchCommands(std::function<void(const CommandOutcome&)> watcher);
+// With `print`, each command's outcome as one {"command", "reply", "ok", "reason"} line.
+void PrintCommandsAsJson(bool print);
+
+// With --json, one {"error": ...} line on standard output for a failure already on standard error.
+void ReportFailure(const Invocation& invocation, const std::string& error);
 
 // Set once Ctrl-C (SIGINT) or SIGTERM arrived; verbs that run long poll it.
 bool InterruptRequested();

@@ -10,6 +10,7 @@
 
 #include "cli/Cli.h"
 #include "cli/CliWindow.h"
+#include "cli/TraceFile.h"
 #include "cli/Verbs.h"
 #include "controller/Link.h"
 #include "net/Protocol.h"
@@ -19,12 +20,15 @@ namespace trevane::cli {
 namespace {
 
 void PrintHelp(std::ostream& out) {
-    out << "usage: trevane-cli --address A [--port P] VERB [ARGS]\n"
+    out << "usage: trevane-cli --address A [--port P] [--json] [--trace FILE] VERB [ARGS]\n"
            "\n"
            "Connects to the controller at the dotted IPv4 address A, port P (default "
         << kDefaultControllerPort
         << "),\n"
-           "as the window's Connect button does, then runs VERB.\n"
+           "as the window's Connect button does, then runs VERB. With --json every result\n"
+           "is one JSON object per line on standard output.\n"
+           "--trace FILE writes every exchange to FILE, one a line, tab-separated: time,\n"
+           "session, request, reply, acknowledgement, microseconds, reason.\n"
            "\n"
            "verbs:\n";
     std::vector<Verb> verbs = Verbs();
@@ -69,6 +73,7 @@ struct CommandLine {
     bool version = false;
     Invocation invocation;
     std::string verb;
+    std::optional<std::string> tracePath;
 };
 
 // Options come before the verb; everything after the verb is the verb's own.
@@ -85,6 +90,17 @@ std::optional<std::string> Parse(int argc, char** argv, CommandLine& line) {
         if (arg == "--version") {
             line.version = true;
             return std::nullopt;
+        }
+        if (arg == "--json") {
+            line.invocation.json = true;
+            continue;
+        }
+        if (arg == "--trace") {
+            if (i + 1 == argc || std::string_view(argv[i + 1]).empty()) {
+                return std::string("--trace needs a file name");
+            }
+            line.tracePath = argv[++i];
+            continue;
         }
         if (arg == "--address" || arg == "--port") {
             if (i + 1 == argc) {
@@ -120,7 +136,7 @@ std::optional<std::string> Parse(int argc, char** argv, CommandLine& line) {
         line.help = true;
         return std::nullopt;
     }
-    if (!haveAddress) {
+    if (!haveAddress && !IsOfflineVerb(line.verb)) {
         // No built-in address: a script must never reach a real controller by accident.
         return std::string("--address is required");
     }
@@ -189,11 +205,27 @@ int Main(int argc, char** argv) {
         PrintVerbHelp(std::cout, *verb);
         return kExitOk;
     }
+    if (IsOfflineVerb(verb->name)) {
+        return RunVerb(*verb, line.invocation);
+    }
+    if (line.tracePath) {
+        if (const std::optional<std::string> failure = StartTrace(*line.tracePath)) {
+            std::cerr << "trevane-cli: " << *failure << "\n";
+            return kExitFailed;
+        }
+    }
     InstallInterruptHandlers();
     SetWindow(TheCliWindow());
     UseTcpSessions(static_cast<std::uint16_t>(line.invocation.port));
     int status = RunVerb(*verb, line.invocation);
     CloseEverything();
+    // After the sessions have closed: no exchange can come any more.
+    if (const std::optional<std::string> failure = StopTrace()) {
+        std::cerr << "trevane-cli: " << *failure << "\n";
+        if (status == kExitOk) {
+            status = kExitFailed;
+        }
+    }
     if (InterruptRequested() && status != kExitUsage) {
         status = InterruptExitCode();
     }

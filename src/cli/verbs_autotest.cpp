@@ -1,4 +1,6 @@
 // The automatic diagnostic test without a window: the same runner, log file and entries.
+#include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <filesystem>
 #include <iostream>
@@ -7,28 +9,109 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "autotest/AxisMotionTest.h"
 #include "autotest/TestLog.h"
 #include "autotest/TestReport.h"
 #include "autotest/TestRunner.h"
+#include "autotest/TestVerdict.h"
 #include "cli/Cli.h"
 #include "cli/CliWindow.h"
+#include "cli/Json.h"
 #include "cli/Verbs.h"
+#include "common/Clock.h"
 #include "common/StopControl.h"
 #include "controller/WindowOps.h"
+#include "history/Recording.h"
 
 namespace trevane::cli {
 namespace {
 
 using namespace std::chrono_literals;
 
+// The moves of a test as its log entries tell them, for the last --json line.
+class MoveTracker {
+  public:
+    void See(const std::string& entry) {
+        static const std::string kMoving = " Axis is being moved to ";
+        static const std::string kAborted = " Axis move aborted";
+        if (const std::size_t at = entry.find(kMoving); at != std::string::npos) {
+            Settle("completed");
+            moves_.push_back({entry.substr(0, at), TrimmedTail(entry, at + kMoving.size()), {}});
+        } else if (entry.find(kAborted) != std::string::npos) {
+            Settle("aborted");
+        }
+    }
+    // The move under way when the test ended: done unless the operator stopped the test.
+    std::string Json(bool testAborted) {
+        Settle(testAborted ? "interrupted" : "completed");
+        std::vector<std::string> moves;
+        for (const Move& move : moves_) {
+            json::Object line;
+            line.Text("axis", move.axis);
+            long long target = 0;
+            const char* end = move.target.data() + move.target.size();
+            if (const auto [at, ec] = std::from_chars(move.target.data(), end, target);
+                ec == std::errc{} && at == end && !move.target.empty()) {
+                line.Number("target", target);
+            } else {
+                line.Text("target", move.target);
+            }
+            moves.push_back(line.Text("result", move.result).Str());
+        }
+        return json::Array(moves);
+    }
+
+  private:
+    struct Move {
+        std::string axis;
+        std::string target;
+        std::string result;
+    };
+    static std::string TrimmedTail(const std::string& entry, std::size_t from) {
+        std::string tail = entry.substr(from);
+        tail.erase(
+            std::find_if(tail.begin(), tail.end(), [](char c) { return c == '\r' || c == '\n'; }),
+            tail.end());
+        return tail;
+    }
+    void Settle(const char* result) {
+        if (!moves_.empty() && moves_.back().result.empty()) {
+            moves_.back().result = result;
+        }
+    }
+    std::vector<Move> moves_;
+};
+
+// With --json each status line becomes {"time", "text"}, seconds since the verb started.
+class JsonStatus {
+  public:
+    explicit JsonStatus(bool enabled) : enabled_(enabled), start_(SystemClock().Now()) {}
+    bool Enabled() const { return enabled_; }
+    void Print(const std::string& text) {
+        std::string entry = text;
+        if (!entry.empty() && entry.back() == '\n') {
+            entry.pop_back();
+        }
+        moves.See(entry);
+        const double seconds = std::chrono::duration<double>(SystemClock().Now() - start_).count();
+        json::WriteLine(std::cout, json::Object().Number("time", seconds).Text("text", entry));
+    }
+    MoveTracker moves;
+
+  private:
+    bool enabled_;
+    Clock::TimePoint start_;
+};
+
 // The command-line window with the one guarantee the window's thread gives: an operation from a
 // test thread that has been stopped is skipped, and the check and the operation happen under one
 // lock, so no entry of an aborted test is printed after "Test Aborted by User".
 class TestWindow final : public WindowOps {
   public:
-    explicit TestWindow(std::shared_ptr<CliWindow> window) : window_(std::move(window)) {}
+    TestWindow(std::shared_ptr<CliWindow> window, JsonStatus& json)
+        : window_(std::move(window)), json_(json) {}
 
     std::string ReadAddress() override { return window_->ReadAddress(); }
     void AppendTranscript(const std::string& text) override {
@@ -43,7 +126,11 @@ class TestWindow final : public WindowOps {
     void SetTestStatus(const std::string& text) override {
         std::lock_guard lock(mutex_);
         if (!CurrentThreadStopRequested()) {
-            window_->SetTestStatus(text);
+            if (json_.Enabled()) {
+                json_.Print(text);
+            } else {
+                window_->SetTestStatus(text);
+            }
             // Flushed per line, so a reader that went away is seen at the next line and the test
             // is aborted then, not at the end of the run.
             if (!std::cout.flush()) {
@@ -67,6 +154,7 @@ class TestWindow final : public WindowOps {
   private:
     std::mutex mutex_;
     std::shared_ptr<CliWindow> window_;
+    JsonStatus& json_;
 };
 
 // Presses the test button, and presses it again on Ctrl-C. Returns true when the test was aborted.
@@ -99,6 +187,61 @@ bool PrintReport() {
     return true;
 }
 
+int JudgeTest(int commandFailures, bool aborted, bool reportWritten);
+
+// The test's outcome in one word, from the exit status the test earned.
+const char* Verdict(int status, bool aborted) {
+    if (aborted) {
+        return "aborted";
+    }
+    if (status == kExitOk) {
+        return "passed";
+    }
+    return status == kExitUsage ? "not run" : "failed";
+}
+
+void PrintVerdict(JsonStatus& json, int status, bool aborted) {
+    json::Object line;
+    line.Text("verdict", Verdict(status, aborted));
+    if (const std::optional<TestVerdict> verdict = LastTestVerdict()) {
+        line.Text("result", VerdictLine(*verdict));
+    }
+    line.Raw("moves", json.moves.Json(aborted));
+    std::error_code noFile;
+    if (std::filesystem::is_regular_file(LogFilePath(), noFile)) {
+        line.Text("log", LogFilePath());
+    } else {
+        line.Null("log");
+    }
+    const std::optional<TestReportResult> report = LastTestReport();
+    if (report && !report->failure) {
+        line.Text("report", report->files.html);
+    } else {
+        line.Null("report");
+    }
+    json::WriteLine(std::cout, line);
+}
+
+// The history's notice (an old file set aside) and the drift it found, or why it could not be
+// written. False on a failure.
+bool PrintHistory() {
+    const std::optional<history::RecordingResult> stored = history::LastRecording();
+    if (!stored) {
+        return true;
+    }
+    if (stored->notice) {
+        std::cerr << "trevane-cli: autotest: " << *stored->notice << "\n";
+    }
+    if (const std::optional<std::string> failure = history::LastHistoryFailureText()) {
+        std::cerr << *failure << "\n";
+        return false;
+    }
+    for (const std::string& flag : stored->flags) {
+        std::cerr << "trevane-cli: autotest: " << flag << "\n";
+    }
+    return true;
+}
+
 int RunAutoTest(const Invocation& invocation) {
     bool report = false;
     for (const std::string& arg : invocation.args) {
@@ -116,11 +259,26 @@ int RunAutoTest(const Invocation& invocation) {
     const int errorsBefore = cliWindow->CommandErrorCount();
     MakeLogFileName();
     SetTestReportEnabled(report);
-    SetWindow(std::make_shared<TestWindow>(cliWindow));
+    JsonStatus json(invocation.json);
+    SetWindow(std::make_shared<TestWindow>(cliWindow, json));
     const bool aborted = RunTestToItsEnd();
     SetWindow(cliWindow);
 
     const bool reportWritten = PrintReport();
+    const int status =
+        JudgeTest(cliWindow->CommandErrorCount() - errorsBefore, aborted, reportWritten);
+    if (json.Enabled()) {
+        PrintVerdict(json, status, aborted);
+    } else if (const std::optional<TestVerdict> verdict = LastTestVerdict()) {
+        // The verdict closes the output, after every other line.
+        std::cout << VerdictLine(*verdict) << "\n" << std::flush;
+    }
+    return status;
+}
+
+// The exit status of a finished test, with one line on standard error saying why.
+int JudgeTest(int commandFailures, bool aborted, bool reportWritten) {
+    const bool historyWritten = PrintHistory();
     // Names the log only when there is one to look at.
     std::error_code noFile;
     const bool logExists = std::filesystem::is_regular_file(LogFilePath(), noFile);
@@ -148,13 +306,13 @@ int RunAutoTest(const Invocation& invocation) {
         std::cerr << log << "; a move was aborted\n";
         return kExitFailed;
     }
-    if (const int failures = cliWindow->CommandErrorCount() - errorsBefore; failures > 0) {
+    if (commandFailures > 0) {
         // Failed readings count as 0, so the moves "completed" without being watched.
-        std::cerr << log << "; " << failures << " command(s) failed\n";
+        std::cerr << log << "; " << commandFailures << " command(s) failed\n";
         return kExitFailed;
     }
     std::cerr << log << "\n";
-    return reportWritten && !logLost ? kExitOk : kExitFailed;
+    return reportWritten && historyWritten && !logLost ? kExitOk : kExitFailed;
 }
 
 const VerbRegistration kAutoTest{{
@@ -164,9 +322,10 @@ const VerbRegistration kAutoTest{{
     "      --report also writes the test report beside it (the log's name with .html, and\n"
     "      .csv for every torque and error sample), also after Ctrl-C;\n"
     "      exit 0 when every move of X, Y and Z completed, 1 when a move was aborted, a\n"
-    "      command failed, the report or an entry of the log could not be written, 2\n"
-    "      without connection; Ctrl-C, SIGTERM or SIGHUP abort the test and stop the axes\n"
-    "      (130, 143, 129), so does a closed standard output (141)",
+    "      command failed, the report, the history or an entry of the log could not be\n"
+    "      written, 2 without connection; Ctrl-C, SIGTERM or SIGHUP abort the test and stop\n"
+    "      the axes (130, 143, 129), so does a closed standard output (141); every test that\n"
+    "      reached the controller is kept in trevane-history.sqlite",
     RunAutoTest,
 }};
 

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "cli/CliWindow.h"
+#include "cli/Json.h"
+#include "cli/TerminalText.h"
 #include "cli/Verbs.h"
 #include "controller/Link.h"
 #include "net/Protocol.h"
@@ -19,7 +21,12 @@ int RunConnect(const Invocation& invocation) {
     if (!ConnectLikeTheWindow(invocation)) {
         return kExitUsage;
     }
-    std::cout << net::ToUnixLineEnds(TheCliWindow()->TakeTranscript()) << std::flush;
+    const std::string description = net::ToUnixLineEnds(TheCliWindow()->TakeTranscript());
+    if (invocation.json) {
+        json::WriteLine(std::cout, json::Object().Text("connection", net::TrimReply(description)));
+    } else {
+        std::cout << ForStandardOutput(description) << std::flush;
+    }
     return kExitOk;
 }
 
@@ -50,6 +57,25 @@ bool ParseSend(const std::vector<std::string>& args, SendArguments& parsed, std:
     return true;
 }
 
+void PrintOutcome(const CommandOutcome& outcome) {
+    json::Object line;
+    line.Text("command", outcome.command).Text("reply", outcome.reply).Flag("ok", outcome.ok);
+    if (outcome.ok) {
+        line.Null("reason");
+    } else {
+        line.Text("reason", outcome.reason);
+    }
+    json::WriteLine(std::cout, line);
+}
+
+}  // namespace
+
+void PrintCommandsAsJson(bool print) {
+    WatchCommands(print ? std::function<void(const CommandOutcome&)>(PrintOutcome) : nullptr);
+}
+
+namespace {
+
 int RunSend(const Invocation& invocation) {
     SendArguments send;
     std::string error;
@@ -62,17 +88,20 @@ int RunSend(const Invocation& invocation) {
     TheCliWindow()->TakeTranscript();  // the description belongs to `connect`
     const int errorsBefore = TheCliWindow()->CommandErrorCount();
     for (long long round = 1; round <= send.repeat; ++round) {
+        PrintCommandsAsJson(invocation.json && round == send.repeat);
         for (const std::string& command : send.commands) {
             if (InterruptRequested()) {
+                PrintCommandsAsJson(false);
                 return kExitInterrupted;
             }
             const std::string reply = SendCommand(command);
-            if (round == send.repeat) {
+            if (round == send.repeat && !invocation.json) {
                 // A failed exchange prints an empty line, so line N still answers command N.
-                std::cout << net::ToUnixLineEnds(reply) << '\n' << std::flush;
+                std::cout << ForStandardOutput(net::ToUnixLineEnds(reply)) << '\n' << std::flush;
             }
         }
     }
+    PrintCommandsAsJson(false);
     return TheCliWindow()->CommandErrorCount() == errorsBefore ? kExitOk : kExitFailed;
 }
 

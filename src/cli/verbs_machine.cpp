@@ -59,7 +59,9 @@ int RunProcedure(const Invocation& invocation) {
         return kExitUsage;
     }
     FailureCount count;
+    PrintCommandsAsJson(invocation.json);
     chosen->run();
+    PrintCommandsAsJson(false);
     if (count.Failures() > 0) {
         std::cerr << "trevane-cli: run " << name << ": " << count.Failures()
                   << " command(s) failed\n";
@@ -123,6 +125,7 @@ int RunJog(const Invocation& invocation) {
     }
 
     FailureCount count;
+    PrintCommandsAsJson(invocation.json);
     if (!interrupted.stop_requested()) {
         Jog(axes, speed);
         const auto duration =
@@ -132,6 +135,7 @@ int RunJog(const Invocation& invocation) {
     const int failuresBeforeStop = count.Failures();
     // The stop goes out whatever happened before: an interrupted jog must not keep moving.
     Jog(axes, 0);
+    PrintCommandsAsJson(false);
     if (count.Failures() > failuresBeforeStop) {
         std::cerr << "trevane-cli: jog: the stop sequence failed; the axes may still be moving\n";
     }

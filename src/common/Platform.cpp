@@ -5,6 +5,12 @@
 #elif defined(_WIN32)
 #include <windows.h>
 #endif
+#ifdef _WIN32
+#include <io.h>
+#include <stdio.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace trevane {
 
@@ -45,5 +51,13 @@ PreciseTimersScope::PreciseTimersScope() = default;
 PreciseTimersScope::~PreciseTimersScope() = default;
 
 #endif
+
+bool StandardOutputIsTerminal() {
+#ifdef _WIN32
+    return _isatty(_fileno(stdout)) != 0;
+#else
+    return isatty(STDOUT_FILENO) == 1;
+#endif
+}
 
 }  // namespace trevane

@@ -16,4 +16,7 @@ class PreciseTimersScope {
     long previousSlackNs_ = -1;
 };
 
+// True when the process's standard output is a terminal (not a pipe or a file).
+bool StandardOutputIsTerminal();
+
 }  // namespace trevane

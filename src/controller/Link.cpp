@@ -3,6 +3,7 @@
 #include "common/StopControl.h"
 #include "controller/ControlIds.h"
 #include "controller/WindowOps.h"
+#include "traffic/TrafficRecorder.h"
 
 namespace trevane {
 
@@ -15,19 +16,27 @@ namespace {
 std::mutex g_factoryMutex;
 SessionFactory g_factory;
 
+std::mutex g_connectFailureMutex;
+std::string g_connectFailure;
+
+void SetConnectFailure(std::string text) {
+    std::lock_guard lock(g_connectFailureMutex);
+    g_connectFailure = std::move(text);
+}
+
 void ReportCommandError() {
     auto window = Window();
     window->AppendTranscript(std::string(kCommandErrorText) + "\r\n");
     window->ScrollTranscriptToEnd();
 }
 
-std::shared_ptr<MotionClient> OpenSession(const SessionFactory& factory,
-                                          const std::string& address) {
+std::shared_ptr<MotionClient> OpenSession(const SessionFactory& factory, const std::string& address,
+                                          const char* name) {
     std::shared_ptr<MotionClient> session = factory(address);
     if (!session) {
         throw MotionError("no session could be opened to '" + address + "'");
     }
-    return session;
+    return RecordTraffic(std::move(session), name, Traffic());
 }
 
 }  // namespace
@@ -40,6 +49,11 @@ void SetSessionFactory(SessionFactory factory) {
 SessionFactory GetSessionFactory() {
     std::lock_guard lock(g_factoryMutex);
     return g_factory;
+}
+
+std::string LastConnectFailure() {
+    std::lock_guard lock(g_connectFailureMutex);
+    return g_connectFailure;
 }
 
 std::string SendCommand(const std::string& command) {
@@ -74,20 +88,28 @@ void OnConnect() {
     g_controller.Reset();
     g_recordController.Reset();
     const std::string address = window->ReadAddress();
+    const char* step = "opening the command session";
     try {
         SessionFactory factory = GetSessionFactory();
         if (!factory) {
-            throw MotionError("no session factory installed");
+            throw MotionError("no controller link is set up for '" + address + "'");
         }
-        g_controller.Set(OpenSession(factory, address));
-        g_recordController.Set(OpenSession(factory, address));
+        g_controller.Set(OpenSession(factory, address, "command"));
+        step = "opening the record session";
+        g_recordController.Set(OpenSession(factory, address, "record"));
         SendCommand("HX");
+        step = "asking the controller for its identity";
         std::shared_ptr<MotionClient> session = g_controller.Get();
         const std::string description = session->connection();
         window->AppendTranscript(description + "\r\n");
         window->StartTimer(IDT_STATUS, kTimerPeriodMs);
+        SetConnectFailure({});
         g_connected = true;
+    } catch (const std::exception& error) {
+        SetConnectFailure(std::string(step) + ": " + error.what());
+        window->ShowMessage(kConnectionFailedText, kMessageCaption, true);
     } catch (...) {
+        SetConnectFailure(std::string(step) + " failed");
         window->ShowMessage(kConnectionFailedText, kMessageCaption, true);
     }
 }

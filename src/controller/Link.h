@@ -54,6 +54,11 @@ std::string SendCommand(const std::string& command);
 // The Connect button's handler.
 void OnConnect();
 
+// Why the most recent Connect failed, naming the step, the address and port and what failed
+// ("opening the command session: cannot connect to 127.0.0.1:23: Connection refused"); "" after
+// a Connect that succeeded. The box keeps its fixed text; this is for its details. Any thread.
+std::string LastConnectFailure();
+
 // Clears the connected flag and closes both sessions: at shutdown, so that sessions end before
 // what they talk to, and between tests.
 void CloseLink();

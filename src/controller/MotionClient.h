@@ -4,6 +4,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace trevane {
@@ -36,6 +37,20 @@ class MotionClient {
 class MotionError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
+
+    // The controller answered "?"; `reason` is its answer to "TC1" ("" when it gave none).
+    static MotionError Rejection(const std::string& text, std::string reason) {
+        MotionError error(text);
+        error.rejected_ = true;
+        error.reason_ = std::move(reason);
+        return error;
+    }
+    bool Rejected() const { return rejected_; }
+    const std::string& ControllerReason() const { return reason_; }
+
+  private:
+    bool rejected_ = false;
+    std::string reason_;
 };
 
 // Opens a session to an address (a dotted IPv4 address as typed into the address field).

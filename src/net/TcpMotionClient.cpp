@@ -25,7 +25,7 @@ struct TcpMotionClient::Impl {
     // `request` names the exchange in error texts (the command without its terminator).
     net::ReplyParser Exchange(std::string_view bytes, std::string_view request,
                               net::ReplyParser parser, std::chrono::milliseconds timeout);
-    std::string RejectionText(std::string_view request);
+    MotionError Rejection(std::string_view request);
 
     void ThrowIfSpent(std::string_view request) const;
     [[noreturn]] void Spend(const std::string& reason);
@@ -202,9 +202,10 @@ net::ReplyParser TcpMotionClient::Impl::Exchange(std::string_view bytes, std::st
     return parser;
 }
 
-std::string TcpMotionClient::Impl::RejectionText(std::string_view request) {
+MotionError TcpMotionClient::Impl::Rejection(std::string_view request) {
     std::string text =
         "controller at " + Endpoint() + " rejected '" + net::Printable(request) + "'";
+    std::string controllerReason;
     try {
         // Asked directly, not through command(), so a rejected "TC1" cannot ask again.
         net::ReplyParser reason =
@@ -212,13 +213,14 @@ std::string TcpMotionClient::Impl::RejectionText(std::string_view request) {
         if (!reason.Rejected()) {
             const std::string trimmed = net::TrimReply(reason.Data());
             if (!trimmed.empty()) {
+                controllerReason = trimmed;
                 text += ": " + trimmed;
             }
         }
     } catch (const MotionError&) {
         // The rejection is the error to report; a session spent meanwhile shows next time.
     }
-    return text;
+    return MotionError::Rejection(text, controllerReason);
 }
 
 TcpMotionClient::TcpMotionClient(const std::string& address, std::uint16_t port,
@@ -244,7 +246,7 @@ std::string TcpMotionClient::command(const std::string& command, const std::stri
     parser =
         impl_->Exchange(command + terminator, command, std::move(parser), impl_->timeouts.reply);
     if (parser.Rejected()) {
-        throw MotionError(impl_->RejectionText(command));
+        throw impl_->Rejection(command);
     }
     return trim ? net::TrimReply(parser.Data()) : parser.TakeData();
 }
@@ -256,7 +258,7 @@ std::string TcpMotionClient::connection() {
         impl_->Exchange(request, net::kIdentityRequest, net::ReplyParser(net::ReplyKind::Text),
                         impl_->timeouts.reply);
     if (parser.Rejected()) {
-        throw MotionError(impl_->RejectionText(net::kIdentityRequest));
+        throw impl_->Rejection(net::kIdentityRequest);
     }
     const std::string identity = net::TrimReply(parser.Data());
     return identity.empty() ? impl_->Endpoint() : impl_->Endpoint() + " " + identity;
@@ -268,7 +270,7 @@ std::string TcpMotionClient::programUpload() {
         "UL\r", "UL", net::ReplyParser(net::ReplyKind::Upload, 1, net::kAccepted, kMaxReplyBytes),
         impl_->timeouts.upload);
     if (parser.Rejected()) {
-        throw MotionError(impl_->RejectionText("UL"));
+        throw impl_->Rejection("UL");
     }
     return net::ToUnixLineEnds(parser.Data());
 }
@@ -278,7 +280,7 @@ std::vector<char> TcpMotionClient::record(const std::string& query) {
     net::ReplyParser parser = impl_->Exchange(
         query + "\r", query, net::ReplyParser(net::ReplyKind::Record), impl_->timeouts.reply);
     if (parser.Rejected()) {
-        throw MotionError(impl_->RejectionText(query));
+        throw impl_->Rejection(query);
     }
     const std::string& data = parser.Data();
     return std::vector<char>(data.begin(), data.end());

@@ -1,3 +1,4 @@
+#include <charconv>
 #include <stdexcept>
 
 #include "sim/CommandSyntax.h"
@@ -32,6 +33,18 @@ int ParseCount(const std::string& text, std::string_view digits, long long low, 
     return static_cast<int>(value);
 }
 
+// A plain decimal from 1.0 to 10.0, read the same in every locale.
+double ParseFactor(const std::string& text, std::string_view digits) {
+    double value = 0;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value,
+                                           std::chars_format::fixed);
+    if (digits.empty() || ec != std::errc{} || end != digits.data() + digits.size() ||
+        !(value >= 1.0 && value <= 10.0)) {
+        Unknown(text, "expected load:AXIS:FACTOR with FACTOR a number from 1.0 to 10.0");
+    }
+    return value;
+}
+
 }  // namespace
 
 Fault ParseFault(const std::string& text) {
@@ -44,6 +57,12 @@ Fault ParseFault(const std::string& text) {
     if ((name == "stall" || name == "torque") && hasArgument) {
         fault.kind = name == "stall" ? Fault::Kind::Stall : Fault::Kind::Torque;
         fault.axis = ParseAxisName(text, rest);
+    } else if (name == "load" && hasArgument) {
+        const auto second = rest.find(':');
+        fault.kind = Fault::Kind::Load;
+        fault.axis = ParseAxisName(text, rest.substr(0, second));
+        fault.factor = ParseFactor(
+            text, second == std::string_view::npos ? std::string_view{} : rest.substr(second + 1));
     } else if (name == "limit" && hasArgument) {
         const auto second = rest.find(':');
         const std::string_view side =
@@ -84,6 +103,8 @@ std::string FaultHelp() {
            "                          reference: the position error grows past 700 in a move\n"
            "                          and stays latched after \"MO\" until \"SH\"\n"
            "  torque:AXIS             the torque of AXIS reads above 3.1 V while it moves\n"
+           "  load:AXIS:FACTOR        the following error and torque of AXIS are FACTOR times\n"
+           "                          what they would be (1.0 to 10.0): friction or wear\n"
            "  limit:AXIS:forward      the forward limit switch of AXIS is stuck on\n"
            "  limit:AXIS:reverse      the reverse limit switch of AXIS is stuck on\n"
            "  cn:1                    the machine is wired for \"CN1\" (the power-on setting is\n"

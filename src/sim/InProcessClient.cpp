@@ -31,7 +31,7 @@ class InProcessClient final : public MotionClient {
         std::lock_guard lock(mutex_);
         Exchange(command + terminator, command, parser, timeouts_.reply);
         if (parser.Rejected()) {
-            throw MotionError(RejectionText(command));
+            throw Rejection(command);
         }
         return trim ? net::TrimReply(parser.Data()) : parser.TakeData();
     }
@@ -42,7 +42,7 @@ class InProcessClient final : public MotionClient {
         Exchange(std::string(net::kIdentityRequest) + "\r", net::kIdentityRequest, parser,
                  timeouts_.reply);
         if (parser.Rejected()) {
-            throw MotionError(RejectionText(net::kIdentityRequest));
+            throw Rejection(net::kIdentityRequest);
         }
         const std::string identity = net::TrimReply(parser.Data());
         return identity.empty() ? endpoint_ : endpoint_ + " " + identity;
@@ -53,7 +53,7 @@ class InProcessClient final : public MotionClient {
         std::lock_guard lock(mutex_);
         Exchange("UL\r", "UL", parser, timeouts_.upload);
         if (parser.Rejected()) {
-            throw MotionError(RejectionText("UL"));
+            throw Rejection("UL");
         }
         return net::ToUnixLineEnds(parser.Data());
     }
@@ -63,7 +63,7 @@ class InProcessClient final : public MotionClient {
         std::lock_guard lock(mutex_);
         Exchange(query + "\r", query, parser, timeouts_.reply);
         if (parser.Rejected()) {
-            throw MotionError(RejectionText(query));
+            throw Rejection(query);
         }
         const std::string& data = parser.Data();
         return std::vector<char>(data.begin(), data.end());
@@ -124,20 +124,22 @@ class InProcessClient final : public MotionClient {
         return reply.Wire();
     }
 
-    std::string RejectionText(std::string_view request) {
+    MotionError Rejection(std::string_view request) {
         std::string text =
             "controller at " + endpoint_ + " rejected '" + net::Printable(request) + "'";
+        std::string controllerReason;
         try {
             net::ReplyParser reason(net::ReplyKind::Text);
             Exchange("TC1\r", "TC1", reason, timeouts_.reply);
             const std::string trimmed = net::TrimReply(reason.Data());
             if (!reason.Rejected() && !trimmed.empty()) {
+                controllerReason = trimmed;
                 text += ": " + trimmed;
             }
         } catch (const MotionError&) {
             // The rejection is the error to report.
         }
-        return text;
+        return MotionError::Rejection(text, controllerReason);
     }
 
     // The time a real link would have taken; on a virtual clock this only moves the clock.

@@ -159,6 +159,7 @@ void Machine::Impl::StepToNow() {
 void Machine::Impl::ApplyAxisFaults() {
     for (SimAxis& axis : axes) {
         axis.stall = axis.torqueSpike = axis.forwardStuck = axis.reverseStuck = false;
+        axis.load = 1.0;
     }
     wiring = -1;
     for (const Fault& fault : faults) {
@@ -169,6 +170,9 @@ void Machine::Impl::ApplyAxisFaults() {
                 break;
             case Fault::Kind::Torque:
                 axes[index].torqueSpike = true;
+                break;
+            case Fault::Kind::Load:
+                axes[index].load = fault.factor;
                 break;
             case Fault::Kind::Limit:
                 (fault.forward ? axes[index].forwardStuck : axes[index].reverseStuck) = true;

@@ -38,12 +38,12 @@ double MoveToward(double value, double goal, double maxChange) {
 }  // namespace
 
 bool SimAxis::ForwardLimitOn(bool cnMismatch) const {
-    const bool physical = forwardStuck || motor_ >= kForwardSwitchPosition;
+    const bool physical = forwardStuck || Motor() >= kForwardSwitchPosition;
     return physical != cnMismatch;
 }
 
 bool SimAxis::ReverseLimitOn(bool cnMismatch) const {
-    const bool physical = reverseStuck || motor_ <= kReverseSwitchPosition;
+    const bool physical = reverseStuck || Motor() <= kReverseSwitchPosition;
     return physical != cnMismatch;
 }
 
@@ -56,6 +56,7 @@ void SimAxis::MotorOff() {
     referenceVelocity_ = 0;
     // With the loop open the reference follows the encoder, so the error reads 0; a stalled
     // drive latches its following error instead, so the fault stays visible until "SH".
+    motor_ = Motor();
     if (!stall) {
         reference_ = motor_;
     }
@@ -70,6 +71,7 @@ void SimAxis::ServoHere() {
     }
     motion_ = Motion::Idle;
     motorOff_ = false;
+    motor_ = Motor();
     reference_ = motor_;
     referenceVelocity_ = 0;
     motorVelocity_ = 0;
@@ -275,6 +277,7 @@ double SimAxis::Torque() const {
     }
     double volts = kVoltsPerAcceleration * motorAcceleration_ + kVoltsPerSpeed * motorVelocity_;
     volts += kFrictionVolts * std::clamp(motorVelocity_ / kFrictionFullSpeed, -1.0, 1.0);
+    volts *= load;
     if (torqueSpike && Moving()) {
         double direction = Sign(referenceVelocity_);
         if (direction == 0) {
@@ -289,7 +292,7 @@ double SimAxis::Torque() const {
 AxisState SimAxis::State(bool cnMismatch) const {
     AxisState state;
     state.referencePosition = ToCount32(reference_);
-    state.motorPosition = ToCount32(motor_);
+    state.motorPosition = ToCount32(Motor());
     state.positionError = state.referencePosition - state.motorPosition;
     state.velocity = ToCount32(motorVelocity_);
     state.torque = Torque();

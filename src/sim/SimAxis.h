@@ -35,6 +35,7 @@ class SimAxis {
     // Faults of this axis.
     bool stall = false;         // the motor no longer follows its reference
     bool torqueSpike = false;   // the torque reads high while the axis moves
+    double load = 1.0;          // friction or wear: error and torque this many times higher
     bool forwardStuck = false;  // the forward switch is on wherever the axis is
     bool reverseStuck = false;
 
@@ -64,7 +65,9 @@ class SimAxis {
     bool StoppedByCondition() const;
 
     double Reference() const { return reference_; }
-    double Motor() const { return motor_; }
+    // Where the motor is: under a load it lags its reference `load` times as far as the loop
+    // alone would make it, so the following error grows by exactly that factor.
+    double Motor() const { return reference_ - load * (reference_ - motor_); }
     double MotorVelocity() const { return motorVelocity_; }
     double Torque() const;  // volts, clamped by the torque limit
     AxisState State(bool cnMismatch) const;

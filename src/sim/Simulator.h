@@ -23,17 +23,18 @@ inline constexpr std::uint16_t kDefaultSimulatorPort = 5023;
 
 // A fault made on purpose, as given to `--fault` (for example "stall:Y", "delay:50").
 struct Fault {
-    enum class Kind { Stall, Torque, Limit, Cn, Delay, Drop, Reject, ShortRecord, Silent };
+    enum class Kind { Stall, Torque, Load, Limit, Cn, Delay, Drop, Reject, ShortRecord, Silent };
     Kind kind;
-    int axis = 0;          // Stall, Torque, Limit: 0..3 for X, Y, Z, W
+    int axis = 0;          // Stall, Torque, Load, Limit: 0..3 for X, Y, Z, W
     bool forward = false;  // Limit: forward (true) or reverse (false) switch stuck on
     int value = 0;         // Cn: 1 or -1; Delay: milliseconds; Drop: N-th request
     std::string command;   // Reject: the exact command line answered with "?"
+    double factor = 1.0;   // Load: 1.0 to 10.0
 };
 
-// Parses "stall:AXIS", "torque:AXIS", "limit:AXIS:forward|reverse", "cn:1", "delay:MS",
-// "drop:N", "reject:COMMAND", "short-record", "silent". Throws std::invalid_argument naming the
-// text when it is not a known fault.
+// Parses "stall:AXIS", "torque:AXIS", "load:AXIS:FACTOR", "limit:AXIS:forward|reverse", "cn:1",
+// "delay:MS", "drop:N", "reject:COMMAND", "short-record", "silent". Throws std::invalid_argument
+// naming the text when it is not a known fault.
 Fault ParseFault(const std::string& text);
 // The list of faults with one line of help each, for --help.
 std::string FaultHelp();

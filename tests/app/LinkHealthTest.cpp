@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QBrush>
+#include <QLabel>
 #include <QPalette>
 #include <QTableView>
 #include <QTest>
@@ -85,13 +86,19 @@ class LinkHealthWindowTest : public WindowTest {
     bool StaleShown() { return Model().Stale() && Greyed() && StripText().contains(" s old"); }
 };
 
-TEST_F(LinkHealthWindowTest, TheStripSaysNotConnectedUntilConnectIsPressed) {
+TEST_F(LinkHealthWindowTest, TheStripSaysNotConnectedOrWhereTheLinkLeads) {
     COstrelDlg& dialog = OpenDialog();
     QTest::qWait(120);
     EXPECT_EQ(dialog.windowTitle(), "Trevane");
     EXPECT_EQ(StripText(), "not connected");
     EXPECT_FALSE(Model().Stale());
-    EXPECT_FALSE(Greyed());
+    EXPECT_TRUE(dialog.Strip()->EndpointText().isEmpty());
+    dialog.SetControllerPort(5023);
+    Connect();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog.Strip()->EndpointText().isEmpty(); }));
+    EXPECT_EQ(dialog.Strip()->EndpointText(), "at 127.0.0.1:5023");
+    CloseLink();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.Strip()->EndpointText().isEmpty(); }));
 }
 
 TEST_F(LinkHealthWindowTest, TheStripSitsUnderTheControlsAndOnlyAddsItsHeight) {
@@ -112,8 +119,25 @@ TEST_F(LinkHealthWindowTest, TheStripSitsUnderTheControlsAndOnlyAddsItsHeight) {
     // The strip's height is fixed: a longer text never resizes the window.
     const int height = strip->height();
     strip->SetLinkText(QStringLiteral("values 12.3 s old (no reply)"));
+    strip->SetEndpoint(QStringLiteral("127.0.0.1:5023"));
+    const QString verdict = QStringLiteral(
+        "Test result: X passed, Y aborted (position error -753 "
+        "above 700), Z aborted (torque 3.4 above 3.1). Report: "
+        "logFile.txt 120726-120433.html");
+    strip->SetVerdict(verdict, Qt::red);
+    strip->SetLastError(QStringLiteral("last error: 1 Unrecognized command, and more to say"));
     QApplication::processEvents();
     EXPECT_EQ(strip->height(), height);
+    // Long fields are cut to fit, never wider than the strip, and keep their whole text.
+    for (QLabel* field : strip->findChildren<QLabel*>()) {
+        if (field->isVisible()) {
+            EXPECT_TRUE(strip->rect().contains(field->geometry()))
+                << field->objectName().toStdString();
+        }
+    }
+    auto* shown = strip->findChild<QLabel*>("LinkStripVerdict");
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(shown->toolTip(), verdict);
     EXPECT_EQ(dialog.size(), QSize(area.width(), area.height() + height));
 }
 

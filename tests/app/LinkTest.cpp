@@ -1,3 +1,5 @@
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include <QAbstractButton>
@@ -10,6 +12,8 @@
 #include <QTextDocument>
 #include <QTimer>
 
+#include "app/CommandHistory.h"
+#include "app/MyEdit.h"
 #include "app/StatusTableModel.h"
 #include "app/WindowHarness.h"
 #include "controller/ControlIds.h"
@@ -84,7 +88,8 @@ TEST_F(LinkTest, AFailedConnectSaysSoAndLeavesTheTableFrozen) {
     const QString transcriptBefore = Transcript();
     const QString cellBefore = Cell(dialog, 12, 2);
 
-    SetSessionFactory(MakeTcpSessionFactory(DeadPort(machine_)));
+    const std::uint16_t deadPort = DeadPort(machine_);
+    SetSessionFactory(MakeTcpSessionFactory(deadPort));
     Window()->SetStatusCell(12, 2, "frozen");
     MessageBoxWatcher boxes;
     Control<QAbstractButton>(IDC_CONNECT)->click();
@@ -97,6 +102,11 @@ TEST_F(LinkTest, AFailedConnectSaysSoAndLeavesTheTableFrozen) {
     EXPECT_EQ(box.buttonCount, 1);
     EXPECT_TRUE(box.hasOkButton);
     EXPECT_EQ(box.owner, &dialog) << "owned by the main window";
+    // Why, behind the box's fixed text: the step, the address and port, and what failed.
+    EXPECT_TRUE(box.detailedText.contains("127.0.0.1:" + QString::number(deadPort)))
+        << box.detailedText.toStdString();
+    EXPECT_TRUE(box.detailedText.startsWith("opening the command session"))
+        << box.detailedText.toStdString();
 
     EXPECT_FALSE(g_connected.load());
     EXPECT_FALSE(dialog.TimerRunning(IDT_STATUS));
@@ -146,6 +156,87 @@ TEST_F(LinkTest, CtrlEnterInTheEntryBreaksTheLineAndSendsNothing) {
     ASSERT_FALSE(machine_->ReceivedCommands().empty());
     EXPECT_EQ(machine_->ReceivedCommands().front(), "TPX");
     EXPECT_TRUE(entry->toPlainText().isEmpty());
+}
+
+TEST_F(LinkTest, UpAndDownRecallEarlierCommandsWithoutSendingAndTheNextRunKeepsThem) {
+    OpenDialog();
+    Connect();
+    auto* entry = Control<QPlainTextEdit>(IDC_COMMAND);
+    entry->setFocus();
+    for (const char* command : {"TPX", "MG _TPY", "MG _TPY", "TPZ"}) {
+        QTest::keyClicks(entry, command);
+        QTest::keyClick(entry, Qt::Key_Return);
+    }
+    machine_->ClearReceived();
+    const QString transcript = Transcript();
+
+    QTest::keyClicks(entry, "TP");  // half typed: given back after the newest
+    const auto press = [&entry](Qt::Key key) {
+        QTest::keyClick(entry, key);
+        return entry->toPlainText();
+    };
+    EXPECT_EQ(press(Qt::Key_Up), "TPZ") << "most recent first";
+    EXPECT_EQ(press(Qt::Key_Up), "MG _TPY") << "a repeat is kept once";
+    EXPECT_EQ(press(Qt::Key_Up), "TPX");
+    EXPECT_EQ(press(Qt::Key_Up), "TPX") << "nothing past the oldest";
+    EXPECT_EQ(press(Qt::Key_Down), "MG _TPY");
+    EXPECT_EQ(press(Qt::Key_Down), "TPZ");
+    EXPECT_EQ(press(Qt::Key_Down), "TP");
+    EXPECT_TRUE(machine_->ReceivedCommands().empty()) << "recalling never sends";
+    EXPECT_EQ(Transcript(), transcript);
+
+    press(Qt::Key_Up);
+    QTest::keyClick(entry, Qt::Key_Return);
+    EXPECT_EQ(machine_->ReceivedCommands(), std::vector<std::string>{"TPZ"});
+    EXPECT_TRUE(entry->toPlainText().isEmpty());
+
+    CloseDialog();
+    OpenDialog();
+    entry = Control<QPlainTextEdit>(IDC_COMMAND);
+    entry->setFocus();
+    EXPECT_EQ(press(Qt::Key_Up), "TPZ") << "the history outlives the run";
+    EXPECT_EQ(press(Qt::Key_Up), "MG _TPY");
+}
+
+TEST_F(LinkTest, TheHistoryFileKeepsLineBreaksAndTheNewestThousandAndNamesAFailedSave) {
+    CommandHistory history;
+    for (int i = 0; i < 1005; ++i) {
+        history.Add("TP" + std::to_string(i));
+    }
+    history.Add("TPX\\r\\nTPY");
+    history.Add("TPX\r\nTPY");
+    ASSERT_EQ(history.Entries().size(), CommandHistory::kCapacity);
+    const std::string path = HistoryFile().toStdString();
+    ASSERT_EQ(history.Save(path), std::nullopt);
+
+    CommandHistory loaded;
+    ASSERT_EQ(loaded.Load(path), std::nullopt);
+    EXPECT_EQ(loaded.Entries(), history.Entries());
+    EXPECT_EQ(loaded.Entries().front(), "TPX\r\nTPY");
+    EXPECT_EQ(loaded.Entries()[1], "TPX\\r\\nTPY");
+    EXPECT_EQ(loaded.Entries().back(), "TP7");
+    std::ofstream(path, std::ios::trunc).close();
+    EXPECT_EQ(loaded.Load(path), std::nullopt) << "an empty file is an empty history";
+    EXPECT_TRUE(loaded.Entries().empty());
+
+    // A folder where the file should be: the entry says what failed, with which file, and
+    // still sends.
+    std::filesystem::remove(path);
+    std::filesystem::create_directories(std::filesystem::path(path) / "in-the-way");
+    OpenDialog();
+    Connect();
+    auto* entry = qobject_cast<CMyEdit*>(Control(IDC_COMMAND));
+    ASSERT_NE(entry, nullptr);
+    EXPECT_TRUE(entry->HistoryError().contains(HistoryFile()))
+        << entry->HistoryError().toStdString();
+    machine_->ClearReceived();
+    entry->setFocus();
+    QTest::keyClicks(entry, "TPX");
+    QTest::keyClick(entry, Qt::Key_Return);
+    EXPECT_EQ(machine_->ReceivedCommands(), std::vector<std::string>{"TPX"});
+    EXPECT_TRUE(entry->HistoryError().contains(HistoryFile()))
+        << entry->HistoryError().toStdString();
+    EXPECT_EQ(entry->History().Entries().front(), "TPX");
 }
 
 TEST_F(LinkTest, APastedLineBreakStaysInTheCommand) {

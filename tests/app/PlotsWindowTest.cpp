@@ -1,5 +1,7 @@
 #include <filesystem>
 #include <memory>
+#include <random>
+#include <string>
 
 #include <QAbstractButton>
 #include <QAction>
@@ -8,6 +10,7 @@
 #include <QLineSeries>
 #include <QMenu>
 #include <QPen>
+#include <QProgressBar>
 #include <QTest>
 #include <QValueAxis>
 
@@ -20,6 +23,7 @@
 #include "common/Clock.h"
 #include "controller/ControlIds.h"
 #include "controller/Link.h"
+#include "history/History.h"
 
 namespace trevane::testing {
 namespace {
@@ -67,12 +71,13 @@ TEST_F(PlotsWindowTest, CtrlPAndTheMenuOpenOneModelessWindow) {
     EXPECT_TRUE(plots->isWindow());
     EXPECT_FALSE(plots->isModal());
 
-    // The menu offers it just before the About entry's separator.
-    const QList<QAction*> actions = dialog.SystemMenu()->actions();
-    ASSERT_EQ(actions.size(), 3);
-    EXPECT_EQ(actions[0]->text(), "Plots...");
-    EXPECT_TRUE(actions[1]->isSeparator());
-    EXPECT_EQ(actions[2]->text(), "&About Ostrel...");
+    // The menu offers it after "Traffic..." and before the About entry's separator.
+    QList<QAction*> actions = dialog.SystemMenu()->actions();
+    ASSERT_EQ(actions.size(), 4);
+    EXPECT_EQ(actions[0]->text(), "Traffic...");
+    EXPECT_TRUE(actions[2]->isSeparator());
+    EXPECT_EQ(actions[3]->text(), "&About Ostrel...");
+    actions.removeFirst();
 
     plots->close();
     EXPECT_FALSE(plots->isVisible());
@@ -149,6 +154,63 @@ TEST_F(PlotsWindowTest, LiveRefreshAppendsOnlyTheNewSamplesAndANewTestStartsAfre
     recorder.FinishOwnRecord(TestOutcome::Stopped);
 }
 
+TEST_F(PlotsWindowTest, WhileATestRunsTheHeadlineSaysWhatRunsNotWhatIsUnfinished) {
+    TestRecorder recorder;
+    PlotsWindow plots(recorder);
+    recorder.BeginTest(1);
+    plots.Refresh();
+    EXPECT_EQ(plots.SummaryText(), "Test 1 running: configuration checks.");
+
+    RecordSyntheticTest(recorder, 1, 2, kCyclesPerMove, false);  // X there and back
+    recorder.BeginMove(2, 'Y', -20000);
+    for (int cycle = 0; cycle < 120; ++cycle) {
+        recorder.AddSample(10.0 * cycle, 0.1f, 5, 0.1f, 5);
+    }
+    plots.Refresh();
+    EXPECT_EQ(plots.SummaryText(),
+              "Test 1 running: Y moving to -20000 (cycle 120 of 200).  X: passed.");
+
+    recorder.MarkMoveAbort(AbortReason::PositionError, "-753");
+    plots.Refresh();
+    EXPECT_TRUE(
+        plots.SummaryText().startsWith("Test 1 running: after Y's move to -20000.  X: "
+                                       "passed.  Y: aborted"))
+        << plots.SummaryText().toStdString();
+    EXPECT_FALSE(plots.SummaryText().contains("not finished"));
+    recorder.FinishOwnRecord(TestOutcome::Stopped);
+}
+
+TEST_F(PlotsWindowTest, ThePreviousCompletedTraceOfTheSameControllerIsDrawnUnderTheMove) {
+    const std::filesystem::path before = std::filesystem::current_path();
+    const std::filesystem::path scratch =
+        std::filesystem::temp_directory_path() /
+        ("trevane-plots-history-" + std::to_string(std::random_device{}()));
+    std::filesystem::create_directories(scratch);
+    std::filesystem::current_path(scratch);
+    {
+        TestRecorder earlier;
+        RecordSyntheticTest(earlier, 1, 2, 7, false);
+        earlier.SetIdentity("127.0.0.1:23 Scripted controller");
+        earlier.EndTest(TestOutcome::Completed);
+        history::History(history::kHistoryFileName)
+            .Add(*earlier.FinishOwnRecord(TestOutcome::Completed), {"log.txt", "", ""});
+    }
+    TestRecorder recorder;
+    PlotsWindow plots(recorder);
+    recorder.BeginTest(1);
+    recorder.SetIdentity("127.0.0.1:23 Scripted controller");
+    recorder.BeginMove(0, 'X', -20000);
+    recorder.AddSample(0, 0.5f, 20, 0.5f, 20);
+    plots.Refresh();
+    EXPECT_EQ(plots.Plot(0).previousTorque->count(), 7);
+    EXPECT_EQ(plots.Plot(1).previousError->count(), 7);
+    EXPECT_EQ(plots.Plot(2).previousTorque->count(), 0);
+    EXPECT_EQ(plots.Plot(0).previousTorque->pen().style(), Qt::DashLine);
+    recorder.FinishOwnRecord(TestOutcome::Stopped);
+    std::filesystem::current_path(before);
+    std::filesystem::remove_all(scratch);
+}
+
 TEST_F(PlotsWindowTest, AWholeTestInVirtualTimeIsPlottedAndReportedBesideTheLog) {
     auto clock = std::make_shared<VirtualClock>();
     SetSystemClock(clock);
@@ -172,6 +234,42 @@ TEST_F(PlotsWindowTest, AWholeTestInVirtualTimeIsPlottedAndReportedBesideTheLog)
     EXPECT_TRUE(std::filesystem::exists(files.html)) << files.html;
     EXPECT_TRUE(std::filesystem::exists(files.csv)) << files.csv;
     EXPECT_TRUE(plots->SummaryText().contains("X: passed."));
+    SetSystemClock(nullptr);
+}
+
+// The verdict stays in the strip and on the progress bar, in its colour, until the next test.
+TEST_F(PlotsWindowTest, TheStripAndTheBarShowTheVerdictInColourUntilTheNextTest) {
+    auto clock = std::make_shared<VirtualClock>();
+    SetSystemClock(clock);
+    machine_ = std::make_shared<sim::Machine>(clock);
+    SetSessionFactory(sim::InProcessSessionFactory(machine_));
+    COstrelDlg& dialog = OpenDialog();
+    Connect();
+    auto* progress = Control<QProgressBar>(IDC_PROGRESS);
+    const auto runTest = [&] {
+        Control<QAbstractButton>(IDC_RUNTEST)->click();
+        EXPECT_TRUE(dialog.Strip()->VerdictText().isEmpty()) << "a new test clears the last";
+        EXPECT_TRUE(QTest::qWaitFor([] { return !g_testRunning.load(); }, 60000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog.Strip()->VerdictText().isEmpty(); }));
+    };
+    runTest();
+    const QString passed = dialog.Strip()->VerdictText();
+    EXPECT_TRUE(passed.startsWith("Test result: X passed, Y passed, Z passed."))
+        << passed.toStdString();
+    // The strip reads the verdict from the core; the transcript gets it through the event queue.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Transcript().endsWith(passed + "\n"); }))
+        << Transcript().right(200).toStdString();
+    const QColor green = dialog.Strip()->VerdictColour();
+    EXPECT_GT(green.green(), 2 * green.red());
+    EXPECT_EQ(progress->palette().color(QPalette::Highlight), green);
+
+    machine_->AddFault(sim::ParseFault("stall:Y"));
+    runTest();
+    const QString aborted = dialog.Strip()->VerdictText();
+    EXPECT_TRUE(aborted.contains("Y aborted")) << aborted.toStdString();
+    const QColor red = dialog.Strip()->VerdictColour();
+    EXPECT_GT(red.red(), 2 * red.green());
+    EXPECT_EQ(progress->palette().color(QPalette::Highlight), red);
     SetSystemClock(nullptr);
 }
 

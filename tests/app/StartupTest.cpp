@@ -14,6 +14,7 @@
 #include <QSlider>
 #include <QTableView>
 #include <QTest>
+#include <QToolTip>
 
 #include "app/IpAddressField.h"
 #include "app/JogButtons.h"
@@ -210,6 +211,55 @@ TEST_F(StartupTest, TheSliderHasItsMinimumAtTheTop) {
     EXPECT_EQ(speed->value(), -51) << "Up moves the thumb up, towards the minimum";
     QTest::keyClick(speed, Qt::Key_End);
     EXPECT_EQ(speed->value(), 10);
+}
+
+TEST_F(StartupTest, TheSliderShowsItsSpeedWhileItMovesAndAsItsTooltip) {
+    OpenDialog();
+    auto* speed = Control<QSlider>(IDC_SPEED);
+    EXPECT_EQ(speed->toolTip(), "Jog speed: -50 counts/s with Up, 50 counts/s with Down");
+    speed->setFocus();
+    QTest::keyClick(speed, Qt::Key_Up);
+    EXPECT_EQ(speed->toolTip(), "Jog speed: -51 counts/s with Up, 51 counts/s with Down");
+    EXPECT_TRUE(QToolTip::isVisible());
+    EXPECT_EQ(QToolTip::text(), speed->toolTip());
+    QToolTip::hideText();
+}
+
+TEST_F(StartupTest, EveryStatusRowNamesItsUnitAndTorqueReadsInVolts) {
+    COstrelDlg& dialog = OpenDialog();
+    const QAbstractItemModel* model = Control<QTableView>(IDC_STATUSLIST)->model();
+    const auto tip = [model](int row, int column) {
+        return model->index(row, column).data(Qt::ToolTipRole).toString();
+    };
+    for (int row = 0; row < 13; ++row) {
+        EXPECT_FALSE(tip(row, 0).isEmpty()) << row;
+        EXPECT_EQ(tip(row, 0), tip(row, 3)) << "label and empty cells say the same";
+    }
+    for (int row : {0, 1, 2, 3}) {
+        EXPECT_TRUE(tip(row, 0).contains("in counts")) << tip(row, 0).toStdString();
+    }
+    EXPECT_TRUE(tip(4, 0).contains("counts per second"));
+    EXPECT_TRUE(tip(5, 0).contains("volts = value x 10 / 32767"));
+    // The volts follow the "C" locale whatever the process's locale says.
+    dialog.SetStatusCell(5, 2, "-3277");
+    EXPECT_TRUE(tip(5, 2).endsWith("-3277 = -1.000 V")) << tip(5, 2).toStdString();
+    dialog.SetStatusCell(6, 1, "32767");
+    EXPECT_TRUE(tip(6, 1).endsWith("32767 = 10.000 V")) << tip(6, 1).toStdString();
+}
+
+TEST_F(StartupTest, TheFrameNeverShrinksBelowTheTemplateAndTheStrip) {
+    COstrelDlg& dialog = OpenDialog();
+    const QSize full = dialog.size();
+    EXPECT_EQ(dialog.minimumSize(), full);
+    dialog.resize(full.width() / 2, full.height() / 2);
+    EXPECT_EQ(dialog.size(), full);
+    const QRect inside(QPoint(0, 0), dialog.minimumSize());
+    for (QWidget* control : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (control->isWindow() || !control->isVisible()) {
+            continue;  // the menu and the windows beside the dialog
+        }
+        EXPECT_TRUE(inside.contains(control->geometry())) << control->objectName().toStdString();
+    }
 }
 
 TEST_F(StartupTest, TakesTheAddressFromTheWorkingDirectorysConfiguration) {

@@ -1,5 +1,6 @@
 #include "app/WindowHarness.h"
 
+#include <bit>
 #include <clocale>
 #include <fstream>
 #include <random>
@@ -8,8 +9,10 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QPlainTextEdit>
+#include <QStandardPaths>
 #include <QTest>
 
+#include "app/MyEdit.h"
 #include "autotest/TestRunner.h"
 #include "common/Clock.h"
 #include "controller/ControlIds.h"
@@ -30,6 +33,8 @@ class QtEnvironment final : public ::testing::Environment {
         }
         const std::string locale = std::setlocale(LC_ALL, nullptr);
         application_ = std::make_unique<QApplication>(argc_, argv_);
+        // Nothing a test does reaches the user's own data folder.
+        QStandardPaths::setTestModeEnabled(true);
         std::setlocale(LC_ALL, locale.c_str());
     }
     void TearDown() override { application_.reset(); }
@@ -55,12 +60,18 @@ std::filesystem::path MakeTemporaryFolder() {
     }
 }
 
+// "Show Details..." is the box's own, not a button of its caller.
+int StandardButtons(const QMessageBox& box) {
+    return std::popcount(static_cast<unsigned>(box.standardButtons().toInt()));
+}
+
 }  // namespace
 
 void WindowTest::SetUp() {
     previousDir_ = std::filesystem::current_path();
     workDir_ = MakeTemporaryFolder();
     std::filesystem::current_path(workDir_);
+    SetCommandHistoryFile(HistoryFile());
     SetSystemClock(nullptr);
     g_testRunning = false;
     g_testProgress = 0;
@@ -75,6 +86,7 @@ void WindowTest::TearDown() {
     CloseLink();
     SetSessionFactory(nullptr);
     SetWindow(nullptr);
+    SetCommandHistoryFile(std::nullopt);
     std::filesystem::current_path(previousDir_);
     std::error_code ignored;
     std::filesystem::remove_all(workDir_, ignored);
@@ -106,6 +118,10 @@ void WindowTest::Connect() {
     ASSERT_TRUE(g_connected.load());
 }
 
+QString WindowTest::HistoryFile() const {
+    return QString::fromStdString((workDir_ / "data" / "command-history.txt").string());
+}
+
 QString WindowTest::Transcript() {
     return Control<QPlainTextEdit>(IDC_TRANSCRIPT)->toPlainText();
 }
@@ -121,9 +137,9 @@ void MessageBoxWatcher::Poll() {
         if (box == nullptr || !box->isVisible()) {
             continue;
         }
-        seen_.push_back({box->windowTitle(), box->text(), box->icon(),
-                         static_cast<int>(box->buttons().size()),
-                         box->button(QMessageBox::Ok) != nullptr, box->parentWidget()});
+        seen_.push_back({box->windowTitle(), box->text(), box->detailedText(), box->icon(),
+                         StandardButtons(*box), box->button(QMessageBox::Ok) != nullptr,
+                         box->parentWidget()});
         if (whileOpen) {
             whileOpen();
         }

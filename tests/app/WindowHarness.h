@@ -38,6 +38,8 @@ class WindowTest : public ::testing::Test {
     // Presses Connect and expects the connection to be made.
     void Connect();
     QString Transcript();
+    // Where the command entry keeps its history in this test: inside the working directory.
+    QString HistoryFile() const;
 
     std::filesystem::path workDir_;
     std::shared_ptr<sim::Machine> machine_;
@@ -51,6 +53,7 @@ class WindowTest : public ::testing::Test {
 struct SeenMessageBox {
     QString caption;
     QString text;
+    QString detailedText;
     QMessageBox::Icon icon;
     int buttonCount;
     bool hasOkButton;

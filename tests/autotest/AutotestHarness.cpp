@@ -18,6 +18,7 @@
 #include "common/StopControl.h"
 #include "controller/Link.h"
 #include "controller/WindowOps.h"
+#include "history/Recording.h"
 
 namespace trevane::autotest_testing {
 
@@ -282,6 +283,8 @@ void AutotestFixture::SetUp() {
                ("trevane-autotest-" + std::to_string(entropy()) + std::to_string(entropy()));
     std::filesystem::create_directories(scratch_);
     std::filesystem::current_path(scratch_);
+    // Only the history's own tests keep one; the others judge the folder's files.
+    history::SetHistoryEnabled(false);
 
     g_testRunning = false;
     g_testProgress = 0;
@@ -303,6 +306,7 @@ void AutotestFixture::TearDown() {
     StopAndJoinTestThreads();
     EXPECT_FALSE(Pause().GaveUp()) << "the window's thread was stuck while the test was held";
     SetTestReportEnabled(false);
+    history::SetHistoryEnabled(true);
     SetWindow(nullptr);
     CloseLink();
     SetSessionFactory(nullptr);

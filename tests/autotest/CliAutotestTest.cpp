@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -20,9 +21,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "autotest/MoveTraces.h"
 #include "common/Clock.h"
+#include "history/History.h"
 #include "sim/Simulator.h"
 #include "support/ChildProcess.h"
+#include "support/JsonValue.h"
 #include "support/StandingAxis.h"
 
 // trevane-cli's autotest verb run as a program, against the simulated controller on loopback.
@@ -121,7 +125,8 @@ TEST_F(CliAutotest, CtrlCAbortsTheTestAsTheButtonDoes) {
             std::chrono::milliseconds(1500));
     EXPECT_EQ(run.exitCode, 130) << run.err;
     EXPECT_THAT(run.out, ::testing::StartsWith("Starting Test\n"));
-    EXPECT_THAT(run.out, EndsWith("\nTest Aborted by User\n"));
+    EXPECT_THAT(run.out, EndsWith("\nTest Aborted by User\nTest result: stopped by the operator: "
+                                  "X not tested, Y not tested, Z not tested. Report: none\n"));
     const auto logs = LogFiles();
     ASSERT_EQ(logs.size(), 1u);
     const std::string log = ReadFile(logs[0]);
@@ -130,6 +135,30 @@ TEST_F(CliAutotest, CtrlCAbortsTheTestAsTheButtonDoes) {
     // The name as the window makes it, without its trailing blank.
     EXPECT_EQ(logs[0].filename().string().size(), 29u);
     EXPECT_THAT(run.err, HasSubstr(logs[0].filename().string()));
+}
+
+TEST_F(CliAutotest, JsonGivesEachEntryAndTheVerdictLast) {
+    auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
+    sim::Server server(machine, "127.0.0.1", 0);
+    const ProgramRun run =
+        Run("--address 127.0.0.1 --port " + std::to_string(server.Port()) + " --json autotest",
+            std::chrono::milliseconds(1500));
+    EXPECT_EQ(run.exitCode, 130) << run.err;
+    const std::vector<testing::JsonValue> lines = testing::ParseJsonLines(run.out);
+    ASSERT_GE(lines.size(), 3U) << run.out;
+    EXPECT_EQ(lines.front()["text"].text, "Starting Test");
+    for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+        EXPECT_EQ(lines[i]["time"].kind, testing::JsonValue::Kind::Number) << i;
+        EXPECT_EQ(lines[i]["text"].kind, testing::JsonValue::Kind::String) << i;
+    }
+    EXPECT_EQ(lines[lines.size() - 2]["text"].text, "Test Aborted by User");
+    const testing::JsonValue& verdict = lines.back();
+    EXPECT_EQ(verdict["verdict"].text, "aborted");
+    EXPECT_EQ(verdict["moves"].kind, testing::JsonValue::Kind::Array);
+    const auto logs = LogFiles();
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_EQ(dir_ / verdict["log"].text, logs[0]);
+    EXPECT_TRUE(verdict.Has("report"));
 }
 
 TEST_F(CliAutotest, ReportIsWrittenBesideTheLogAlsoAfterCtrlC) {
@@ -180,7 +209,9 @@ TEST_F(CliAutotest, ASignalDuringAMoveAbortsTheTestAndStopsTheAxis) {
         ASSERT_TRUE(WaitUntilXMoves(*machine, [&cli] { return cli.Exited(); })) << signal;
         cli.Signal(signal);
         EXPECT_EQ(cli.WaitForExit(std::chrono::seconds(60)), 128 + signal) << cli.Errors();
-        EXPECT_THAT(cli.Output(), EndsWith("\nTest Aborted by User\n")) << signal;
+        EXPECT_THAT(cli.Output(), HasSubstr("\nTest Aborted by User\nTest result: stopped by the "
+                                            "operator: X not finished (in the move to -20000), "))
+            << signal;
 
         const sim::AxisState x = StandingAxis(*machine, 0);
         EXPECT_FALSE(x.moving) << signal;
@@ -267,6 +298,68 @@ TEST_F(CliAutotest, AClosedOutputPipeAbortsTheTestAndStopsTheAxis) {
     EXPECT_THAT(ReadFile(logs[0]), EndsWith("  Test Aborted by User\r\n"));
 }
 
+std::vector<std::vector<std::string>> TraceLines(const std::string& trace) {
+    std::vector<std::vector<std::string>> lines;
+    std::istringstream in(trace);
+    for (std::string line; std::getline(in, line);) {
+        std::vector<std::string> fields(1);
+        for (const char c : line) {
+            if (c == '\t') {
+                fields.emplace_back();
+            } else {
+                fields.back() += c;
+            }
+        }
+        lines.push_back(std::move(fields));
+    }
+    return lines;
+}
+
+// --trace goes anywhere among the options; each exchange is one line of seven fields, a
+// rejection with the controller's reason.
+TEST_F(CliAutotest, TraceWritesEveryExchangeAndAFailedTraceFileFailsTheRun) {
+    auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
+    sim::Server server(machine, "127.0.0.1", 0);
+    const std::string port = std::to_string(server.Port());
+    const ProgramRun run =
+        Run("--address 127.0.0.1 --trace trace.txt --port " + port + " send SH XQ");
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    const auto lines = TraceLines(ReadFile(dir_ / "trace.txt"));
+    ASSERT_EQ(lines.size(), 4u) << ReadFile(dir_ / "trace.txt");
+    for (const auto& fields : lines) {
+        ASSERT_EQ(fields.size(), 7u);
+        EXPECT_EQ(fields[1], "command");
+    }
+    EXPECT_EQ(lines[0][2], "HX\\r");
+    EXPECT_EQ(lines[1][3], "127.0.0.1:" + port + " " + sim::kIdentityLine);
+    EXPECT_EQ(lines[2][4], ":");
+    EXPECT_EQ(lines[3][2], "XQ\\r");
+    EXPECT_EQ(lines[3][4], "?");
+    EXPECT_EQ(lines[3][6], "1 Unrecognized command");
+
+    const ProgramRun unwritable =
+        Run("--trace no-such-folder/trace.txt --address 127.0.0.1 --port " + port + " send SH");
+    EXPECT_EQ(unwritable.exitCode, 1);
+    EXPECT_THAT(unwritable.err, HasSubstr("--trace 'no-such-folder/trace.txt': "));
+}
+
+// A failing test ends its output with the verdict, each aborted axis named with its reason.
+TEST_F(CliAutotest, AFailingTestEndsWithItsVerdict) {
+    auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
+    machine->AddFault(sim::ParseFault("stall:Y"));
+    machine->AddFault(sim::ParseFault("torque:Z"));
+    sim::Server server(machine, "127.0.0.1", 0);
+    const ProgramRun run =
+        Run("--address 127.0.0.1 --port " + std::to_string(server.Port()) + " autotest");
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    const std::size_t last = run.out.rfind('\n', run.out.size() - 2);
+    ASSERT_NE(last, std::string::npos);
+    const std::string verdict = run.out.substr(last + 1);
+    EXPECT_THAT(verdict, ::testing::StartsWith("Test result: X passed, Y aborted (position error"));
+    EXPECT_THAT(verdict, HasSubstr("above 700), Z aborted (torque "));
+    EXPECT_THAT(verdict, EndsWith(" above 3.1). Report: none\n"));
+}
+
 TEST_F(CliAutotest, ALogThatCannotBeWrittenFailsTheRunAndIsNotNamed) {
     // Folders stand where the log would go, under every name the next two minutes can give it;
     // they cannot be opened as files, not even by root.
@@ -287,7 +380,8 @@ TEST_F(CliAutotest, ALogThatCannotBeWrittenFailsTheRunAndIsNotNamed) {
         Run("--address 127.0.0.1 --port " + std::to_string(server.Port()) + " autotest");
     EXPECT_EQ(run.exitCode, 1) << run.err;
     EXPECT_THAT(run.out, ::testing::StartsWith("Starting Test\n"));
-    EXPECT_THAT(run.out, EndsWith("\nDisable Machine\n"));
+    EXPECT_THAT(run.out, EndsWith("\nDisable Machine\nTest result: X passed, Y passed, Z passed. "
+                                  "Report: none\n"));
     EXPECT_THAT(run.err, HasSubstr("log file could not be written: opening it failed: "));
     for (const std::string& name : names) {
         ASSERT_THAT(run.err, ::testing::Not(HasSubstr(name)));
@@ -296,6 +390,77 @@ TEST_F(CliAutotest, ALogThatCannotBeWrittenFailsTheRunAndIsNotNamed) {
     for (int axis = 0; axis < 4; ++axis) {
         EXPECT_FALSE(machine->ReadAxis(axis).moving) << "axis " << axis;
     }
+}
+
+// One move of X reaching `maxError` counts, as a kept test holds it.
+TestRecord OneMoveTest(float maxError) {
+    TestRecord record;
+    record.testNumber = 1;
+    record.startTime = std::chrono::system_clock::time_point(std::chrono::seconds(1354197909));
+    record.identity = "127.0.0.1:23 Scripted \"rev\" 1.0";
+    record.outcome = TestOutcome::Completed;
+    MoveTrace move;
+    move.axis = 'X';
+    move.target = -20000;
+    move.maxTorque = 0.5f;
+    move.moveMaxError = maxError;
+    move.currentPosition = "-20000";
+    move.samples = {{0.0, 0.25f, 3.0f}};
+    record.moves.push_back(move);
+    return record;
+}
+
+TEST_F(CliAutotest, HistoryListsTheKeptTestsWithoutConnecting) {
+    {
+        history::History store((dir_ / history::kHistoryFileName).string());
+        store.Add(OneMoveTest(100), {"a.txt", "", ""});
+        store.Add(OneMoveTest(200), {"b.txt", "", ""});
+    }
+    const ProgramRun json = Run("history --json");
+    EXPECT_EQ(json.exitCode, 0) << json.err;
+    const std::string test =
+        R"({"id": N, "started": "2012-11-29T14:05:09Z", "controller": "127.0.0.1:23 Scripted )"
+        R"(\"rev\" 1.0", "outcome": "completed", "moves": [{"axis": "X", "target": -20000, )"
+        R"("verdict": "completed", "max_torque": 0.5, "max_error": E}], "drift": [D]})";
+    auto filled = [&](const char* id, const char* error, const std::string& drift) {
+        std::string text = test;
+        text.replace(text.find('N'), 1, id);
+        text.replace(text.find('E'), 1, error);
+        return text.replace(text.find('D'), 1, drift);
+    };
+    EXPECT_EQ(json.out, "{\"tests\": [" + filled("1", "100", "") + ", " +
+                            filled("2", "200",
+                                   R"({"axis": "X", "target": -20000, "quantity": "error", )"
+                                   R"("value": 200, "baseline": 100, "change": 100})") +
+                            "]}\n");
+
+    const ProgramRun table = Run("history --limit 1");
+    EXPECT_EQ(table.exitCode, 0) << table.err;
+    EXPECT_THAT(table.out, HasSubstr("X: error 100 % above earlier tests"));
+    EXPECT_EQ(std::count(table.out.begin(), table.out.end(), '\n'), 2) << table.out;
+    EXPECT_EQ(Run("history --limit 0").exitCode, 2);
+}
+
+// The test and its log stand; only the run's exit code tells of the history.
+TEST_F(CliAutotest, AHistoryThatCannotBeWrittenFailsTheRunAndIsLeftAsItWas) {
+    const std::string path = (dir_ / history::kHistoryFileName).string();
+    {
+        history::History store(path);
+        store.Db().Execute("PRAGMA user_version=99");
+    }
+    const auto before = ReadFile(path);
+    auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
+    sim::Server server(machine, "127.0.0.1", 0);
+    const ProgramRun run =
+        Run("--address 127.0.0.1 --port " + std::to_string(server.Port()) + " autotest --report");
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("\nhistory could not be written: '" +
+                                   std::string(history::kHistoryFileName) +
+                                   "' was written by a newer Trevane"));
+    EXPECT_THAT(run.out,
+                HasSubstr("\nDisable Machine\nTest result: X passed, Y passed, Z passed."));
+    EXPECT_EQ(LogFiles().size(), 1u);
+    EXPECT_EQ(ReadFile(path), before);
 }
 
 }  // namespace

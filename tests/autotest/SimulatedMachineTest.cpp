@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,8 +15,10 @@
 #include "autotest/TestLog.h"
 #include "autotest/TestReport.h"
 #include "autotest/TestRunner.h"
+#include "autotest/TestVerdict.h"
 #include "common/CLocale.h"
 #include "controller/Link.h"
+#include "history/Recording.h"
 #include "net/TcpMotionClient.h"
 #include "sim/Simulator.h"
 #include "support/StandingAxis.h"
@@ -79,7 +82,11 @@ TEST_F(SimulatedMachine, ACompleteRunMovesXYZAndLeavesTheMachineOff) {
         ExpectCleanAxis(EntriesOf(axis), axis);
     }
     EXPECT_TRUE(EntriesOf("W").empty());
-    EXPECT_EQ(window_->Transcript(), "127.0.0.1:23 " + std::string(sim::kIdentityLine) + "\r\n");
+    EXPECT_EQ(window_->Transcript(), "127.0.0.1:23 " + std::string(sim::kIdentityLine) +
+                                         "\r\nTest result: X passed, Y passed, Z passed. "
+                                         "Report: none\r\n");
+    ASSERT_TRUE(LastTestVerdict());
+    EXPECT_EQ(LastTestVerdict()->kind, TestVerdict::Kind::Passed);
     EXPECT_EQ(window_->TestStatus(), "Disable Machine\n");
 
     // Back at 0, switched off, outputs cleared, CN as the checks found it.
@@ -148,6 +155,53 @@ TEST_F(SimulatedMachine, AStalledAxisIsAbortedWithoutReportAndTheNextAxisIsTeste
     EXPECT_TRUE(g_anyMoveAborted);
     EXPECT_THAT(SeenProgress().Values(), ElementsAre(0, 40, 50, 60, 70, 100, 0));
     EXPECT_TRUE(LastTestCompleted());
+}
+
+TEST_F(SimulatedMachine, AFailingTestEndsWithAVerdictNamingEachAbortedAxisAndItsReport) {
+    machine_->AddFault(sim::ParseFault("stall:Y"));
+    machine_->AddFault(sim::ParseFault("torque:Z"));
+    SetTestReportEnabled(true);
+    Connect();
+    RunWholeTest();
+    SetTestReportEnabled(false);
+
+    const std::string transcript = window_->Transcript();
+    const std::size_t start = transcript.rfind("Test result: ");
+    ASSERT_NE(start, std::string::npos) << transcript;
+    const std::string line = transcript.substr(start);
+    EXPECT_TRUE(line.starts_with("Test result: X passed, Y aborted (position error -")) << line;
+    EXPECT_NE(line.find(" above 700), Z aborted (torque "), std::string::npos) << line;
+    const std::string report =
+        std::filesystem::path(ReportFileNames(LogFilePath(), 1).html).filename().string();
+    EXPECT_TRUE(line.ends_with(" above 3.1). Report: " + report + "\r\n")) << line;
+    ASSERT_TRUE(LastTestVerdict());
+    EXPECT_EQ(LastTestVerdict()->kind, TestVerdict::Kind::Aborted);
+}
+
+// Wear on Y between two tests of the same machine shows as drift of Y and of nothing else.
+TEST_F(SimulatedMachine, ALoadOnYBetweenTwoTestsIsFlaggedOnYAlone) {
+    history::SetHistoryEnabled(true);
+    Connect();
+    RunWholeTest();
+    ASSERT_TRUE(history::LastRecording().has_value());
+    EXPECT_TRUE(history::LastRecording()->flags.empty());
+
+    machine_->AddFault(sim::ParseFault("load:Y:1.6"));
+    RunWholeTest();
+    const std::optional<history::RecordingResult> second = history::LastRecording();
+    ASSERT_TRUE(second.has_value());
+    ASSERT_FALSE(second->failure.has_value()) << *second->failure;
+    ASSERT_FALSE(second->comparison->drift.empty());
+    for (const history::Drift& drift : second->comparison->drift) {
+        EXPECT_EQ(drift.axis, 'Y') << drift.quantity;
+        // The fault multiplies both quantities by 1.6, and the model stays close to that.
+        EXPECT_NEAR(drift.value / drift.baseline, 1.6, 0.1) << drift.quantity;
+    }
+    EXPECT_THAT(second->flags, ElementsAre("Y: torque 60 % above earlier tests",
+                                           "Y: error 60 % above earlier tests"));
+    const std::string transcript = window_->Transcript();
+    const std::string verdict = transcript.substr(transcript.rfind("Test result: "));
+    EXPECT_NE(verdict.find(". Y: error 60 % above earlier tests."), std::string::npos) << verdict;
 }
 
 TEST_F(SimulatedMachine, ADroppedLinkTurnsEveryLaterCommandIntoAnErrorLineAndTheTestEnds) {

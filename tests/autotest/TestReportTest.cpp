@@ -19,10 +19,13 @@
 #include "autotest/TestRunner.h"
 #include "common/CLocale.h"
 #include "controller/Link.h"
+#include "history/History.h"
+#include "history/Recording.h"
 
 namespace trevane::autotest_testing {
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -185,6 +188,63 @@ TEST_F(Report, OfACompleteRunAgreesWithItsLog) {
     EXPECT_THAT(html, HasSubstr(ReplyCell("Controller", ScriptedController::kDescription)));
     EXPECT_EQ(LastTestReport().value().files.html, files.html);
     EXPECT_FALSE(LastTestReport()->failure.has_value());
+}
+
+// The history keeps what the log and the report show: the same maxima, verdicts and samples.
+TEST_F(Report, TheHistoryRowAgreesWithTheLogAndTheReport) {
+    history::SetHistoryEnabled(true);
+    Script(VaryingReadings());
+    const TestRecord record = RunReportedTest();
+    ASSERT_FALSE(history::LastRecording().value().failure.has_value());
+    history::History store(history::kHistoryFileName, history::History::Access::Read);
+    const std::vector<history::StoredTest> tests = store.LastTests(0);
+    ASSERT_EQ(tests.size(), 1u);
+    const history::StoredTest& test = tests[0];
+    EXPECT_EQ(test.startedUtc, "2012-11-29T14:05:09Z");
+    EXPECT_EQ(test.address, "127.0.0.1");
+    EXPECT_EQ(test.port, 23);
+    EXPECT_EQ(test.identity, "Scripted controller rev 1.0");
+    EXPECT_EQ(test.outcome, "completed");
+
+    const std::vector<std::string> entries = SplitLogEntries(LogBytes());
+    ASSERT_EQ(test.moves.size(), 6u);
+    sqlite::Statement samples = store.Db().Prepare(
+        "SELECT s.time_ms, s.torque, s.error FROM samples s JOIN moves m ON s.move_id = m.id "
+        "WHERE m.test_id = ? AND m.move_index = ? ORDER BY s.cycle");
+    for (const history::StoredMove& move : test.moves) {
+        const MoveTrace& traced = *record.FindMove(move.moveIndex);
+        EXPECT_EQ(move.verdict, "completed");
+        EXPECT_EQ(move.maxTorque, traced.maxTorque);
+        EXPECT_EQ(move.maxError, traced.moveMaxError);
+        EXPECT_THAT(entries,
+                    Contains(std::string(1, move.axis) + " Axis move finished.  Max torque: " +
+                             FormatFixed(move.maxTorque) + "\r\n"));
+        std::vector<TraceSample> stored;
+        samples.Bind(1, test.id).Bind(2, std::int64_t{move.moveIndex});
+        while (samples.Step()) {
+            stored.push_back({samples.Real(0), static_cast<float>(samples.Real(1)),
+                              static_cast<float>(samples.Real(2))});
+        }
+        samples.Reset();
+        EXPECT_EQ(stored, traced.samples) << move.moveIndex;
+    }
+    // The first move's own maximum is the log's running one.
+    EXPECT_THAT(entries, Contains("X Axis move finished.  Max error: " +
+                                  FormatFixed(test.moves[0].maxError) + "\r\n"));
+    for (const char axis : {'X', 'Y', 'Z'}) {
+        EXPECT_EQ(VerdictOf(record, axis).kind, AxisVerdict::Kind::Passed);
+    }
+    const std::string html = ReadFile(FilesOf(record).html);
+    EXPECT_THAT(html, HasSubstr("<h2>Compared with earlier tests</h2>"));
+    EXPECT_THAT(html, HasSubstr("no earlier test"));
+}
+
+TEST_F(Report, NoHistoryIsKeptOfATestThatNeverConnected) {
+    history::SetHistoryEnabled(true);
+    g_connected = false;
+    RunWholeTest();
+    EXPECT_EQ(Recorder().Summary().outcome, TestOutcome::NoConnection);
+    EXPECT_FALSE(std::filesystem::exists(history::kHistoryFileName));
 }
 
 TEST_F(Report, SamplesReadBackFromTheCsvInTheCLocale) {

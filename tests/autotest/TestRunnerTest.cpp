@@ -69,8 +69,9 @@ TEST_F(Runner, AnAbortAtAnyPointEndsTheTestCleanly) {
     const long events = CountEventsOfACompleteRun();
     ASSERT_GT(events, 3000);
     std::mt19937 random(20121129);
-    // The last event is the caption request after the flag was cleared: the test is over there.
-    std::uniform_int_distribution<long> point(1, events - 1);
+    // The last three events are the caption request after the flag was cleared and the verdict
+    // line with its scroll: the test is over there.
+    std::uniform_int_distribution<long> point(1, events - 3);
 
     for (int round = 0; round < kAbortRounds; ++round) {
         const long target = point(random);
@@ -99,6 +100,10 @@ TEST_F(Runner, AnAbortAtAnyPointEndsTheTestCleanly) {
         ASSERT_EQ(controller_->Commands().back(), "AB1") << "event " << target;
         ASSERT_EQ(g_testProgress, progressAtAbort) << "event " << target;
         ASSERT_EQ(window_->TestStatus(), "Test Aborted by User\n") << "event " << target;
+        ASSERT_TRUE(window_->Transcript().ends_with("Report: none\r\n")) << "event " << target;
+        ASSERT_NE(window_->Transcript().find("Test result: stopped by the operator: X "),
+                  std::string::npos)
+            << "event " << target;
         ASSERT_FALSE(g_testRunning);
         ASSERT_FALSE(LastTestCompleted());
     }
@@ -198,7 +203,9 @@ TEST_F(Runner, ConnectDuringATestKeepsTheTestsSessionAliveAndTheTestGoesOn) {
     EXPECT_EQ(rest.front(), "HX");  // Connect's own halt
     EXPECT_THAT(rest, Contains("PAY=0"));
     EXPECT_EQ(rest.back(), "CB7");
-    EXPECT_EQ(window_->Transcript(), std::string(ScriptedController::kDescription) + "\r\n");
+    EXPECT_EQ(window_->Transcript(), std::string(ScriptedController::kDescription) +
+                                         "\r\nTest result: X passed, Y passed, Z passed. "
+                                         "Report: none\r\n");
 }
 
 TEST_F(Runner, ShutdownStopsARunningTestWithoutItsClosingSequence) {

@@ -17,6 +17,7 @@
 #include "common/Clock.h"
 #include "sim/Simulator.h"
 #include "support/ChildProcess.h"
+#include "support/JsonValue.h"
 
 // trevane-cli's machine and console verbs as a program, against the simulated controller's TCP
 // server on loopback, judged by exit codes, output and what the machine received.
@@ -174,6 +175,96 @@ TEST_F(CliVerbsTest, RecordPrintsTheThirteenRowsAligned) {
     const ProgramRun shortRecord = Run({"record"});
     EXPECT_EQ(shortRecord.exitCode, 1);
     EXPECT_THAT(shortRecord.err, HasSubstr("152"));
+}
+
+TEST_F(CliVerbsTest, RecordJsonHoldsThirteenValuesForEachAxis) {
+    const ProgramRun result = Run({"--json", "record"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const std::vector<JsonValue> lines = ParseJsonLines(result.out);
+    ASSERT_EQ(lines.size(), 1U);
+    EXPECT_EQ(lines[0]["time"].kind, JsonValue::Kind::Number);
+    const JsonValue& axes = lines[0]["axes"];
+    ASSERT_EQ(axes.members.size(), 4U);
+    for (const char* axis : {"X", "Y", "Z", "W"}) {
+        SCOPED_TRACE(axis);
+        EXPECT_EQ(axes[axis].members.size(), 13U);
+        EXPECT_EQ(axes[axis]["refpos"].kind, JsonValue::Kind::Number);
+        EXPECT_EQ(axes[axis]["motor_off"].number, 1.0);
+    }
+
+    const ProgramRun csv = Run({"record", "--watch", "--count", "3", "--csv"});
+    ASSERT_EQ(csv.exitCode, 0) << csv.err;
+    std::istringstream rows(csv.out);
+    std::vector<std::string> lines2;
+    for (std::string line; std::getline(rows, line);) {
+        lines2.push_back(line);
+    }
+    ASSERT_EQ(lines2.size(), 4U);
+    EXPECT_THAT(lines2[0], ::testing::StartsWith("time,X refpos,X motorpos,"));
+    for (const std::string& line : lines2) {
+        EXPECT_EQ(std::count(line.begin(), line.end(), ','), 52) << line;
+    }
+
+    machine_->AddFault(sim::ParseFault("short-record"));
+    const ProgramRun failed = Run({"--json", "record"});
+    EXPECT_EQ(failed.exitCode, 1);
+    const std::vector<JsonValue> error = ParseJsonLines(failed.out);
+    ASSERT_EQ(error.size(), 1U);
+    EXPECT_THAT(error[0]["error"].text, HasSubstr("152"));
+}
+
+// The polls keep to a grid from the first one: a late poll is skipped, never caught up, so no
+// stamp comes before its slot and the mean gap stays the interval on an idle machine.
+TEST_F(CliVerbsTest, RecordWatchKeepsItsRateWithoutDrift) {
+    const ProgramRun result = Run({"--json", "record", "--watch", "--count", "200"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const std::vector<JsonValue> lines = ParseJsonLines(result.out);
+    ASSERT_EQ(lines.size(), 200U);
+    const double first = lines.front()["time"].number;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_GE(lines[i]["time"].number - first, 0.010 * static_cast<double>(i) - 0.002) << i;
+    }
+    const double meanGap = (lines.back()["time"].number - first) / 199.0;
+    EXPECT_GE(meanGap, 0.0098);
+    // Loose: a loaded machine skips slots, but a drifting loop would add its work to every gap.
+    EXPECT_LT(meanGap, 0.030) << result.err;
+}
+
+TEST_F(CliVerbsTest, RunJogAndDumpGiveJsonLines) {
+    const ProgramRun exit = Run({"--json", "run", "exit"});
+    EXPECT_EQ(exit.exitCode, 0);
+    std::vector<std::string> commands;
+    for (const JsonValue& line : ParseJsonLines(exit.out)) {
+        commands.push_back(line["command"].text);
+        EXPECT_TRUE(line["ok"].flag);
+        EXPECT_TRUE(line.Has("reply") && line.Has("reason"));
+    }
+    EXPECT_THAT(commands, ElementsAre("AB1", "CB1", "CB2", "CB3", "CB4", "MO"));
+
+    machine_->AddFault(sim::ParseFault("reject:CB3"));
+    const std::vector<JsonValue> disable = ParseJsonLines(Run({"--json", "run", "disable"}).out);
+    const auto rejected = std::find_if(disable.begin(), disable.end(),
+                                       [](const JsonValue& line) { return !line["ok"].flag; });
+    ASSERT_NE(rejected, disable.end());
+    EXPECT_EQ((*rejected)["command"].text, "CB3");
+    EXPECT_FALSE((*rejected)["reason"].text.empty());
+
+    ASSERT_EQ(Run({"run", "prepare"}).exitCode, 0);
+    const ProgramRun jog = Run({"--json", "jog", "x", "-500", "0.05"});
+    EXPECT_EQ(jog.exitCode, 0);
+    const std::vector<JsonValue> jogLines = ParseJsonLines(jog.out);
+    ASSERT_EQ(jogLines.size(), 6U) << jog.out;
+    EXPECT_EQ(jogLines[3]["command"].text, "AB1");
+
+    machine_->SetStoredProgram("#A\r\nEN\r\n");
+    const std::vector<JsonValue> dump = ParseJsonLines(Run({"--json", "dump", "p.txt"}).out);
+    ASSERT_EQ(dump.size(), 1U);
+    EXPECT_EQ(dump[0]["file"].text, "p.txt");
+    EXPECT_EQ(dump[0]["bytes"].number, 8.0);
+    fs::create_directory(folder_ / "taken");
+    const std::vector<JsonValue> unwritable = ParseJsonLines(Run({"--json", "dump", "taken"}).out);
+    ASSERT_EQ(unwritable.size(), 1U);
+    EXPECT_THAT(unwritable[0]["error"].text, HasSubstr("'taken'"));
 }
 
 TEST_F(CliVerbsTest, DumpWritesTheProgramOrSaysWhyItDidNot) {

@@ -1,7 +1,17 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <utility>
@@ -9,6 +19,7 @@
 
 #include "controller/ScriptedPeer.h"
 #include "support/ChildProcess.h"
+#include "support/JsonValue.h"
 
 namespace trevane {
 namespace {
@@ -16,6 +27,8 @@ namespace {
 using testing::ControllerScript;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using testing::JsonValue;
+using testing::ParseJsonLines;
 using testing::PeerReply;
 using testing::ProgramRun;
 using testing::RunProgram;
@@ -27,6 +40,59 @@ ProgramRun RunCli(const std::vector<std::string>& args) {
     return RunProgram(TREVANE_CLI_PATH, args);
 }
 
+extern "C" char** environ;
+
+// Runs trevane-cli with standard output on a pseudo-terminal and returns what reached it. The
+// terminal is raw, so the bytes arrive as the program wrote them.
+std::string RunOnTerminal(const std::vector<std::string>& args) {
+    int master = -1;
+    int slave = -1;
+    termios raw{};
+    cfmakeraw(&raw);
+    if (openpty(&master, &slave, nullptr, &raw, nullptr) != 0) {
+        ADD_FAILURE() << "openpty: " << std::strerror(errno);
+        return {};
+    }
+    std::vector<std::string> words = {TREVANE_CLI_PATH};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, slave, 1);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addclose(&actions, master);
+    posix_spawn_file_actions_addclose(&actions, slave);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(slave);
+    std::string out;
+    if (spawned != 0) {
+        ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(spawned);
+        close(master);
+        return out;
+    }
+    // Read until the child's end closes the terminal (EIO), within a bound.
+    pollfd ready{master, POLLIN, 0};
+    char buffer[4096];
+    while (poll(&ready, 1, 10'000) > 0) {
+        const ssize_t got = read(master, buffer, sizeof buffer);
+        if (got <= 0) {
+            break;
+        }
+        out.append(buffer, static_cast<std::size_t>(got));
+    }
+    close(master);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return out;
+}
+
 std::optional<PeerReply> Answers(const std::string& request) {
     if (request == "TPX") {
         return PeerReply{" 1234\r\n:"};
@@ -36,6 +102,13 @@ std::optional<PeerReply> Answers(const std::string& request) {
     }
     if (request == "XQ") {
         return PeerReply{"?"};
+    }
+    if (request == "TC1") {
+        return PeerReply{"1 Unrecognized command\r\n:"};
+    }
+    if (request == "MG") {
+        // Latin-1 text with a terminal control sequence in it.
+        return PeerReply{"caf\xe9 \x1b[2J\r\n:"};
     }
     return PeerReply{":"};
 }
@@ -118,6 +191,53 @@ TEST_F(CliTest, RepeatSendsNTimesAndPrintsTheLastReply) {
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.out, "1234\n");
     EXPECT_THAT(peer.Requests(), ElementsAre("HX", "\x12\x16", "TPX", "TPX", "TPX"));
+}
+
+TEST_F(CliTest, JsonGivesOneObjectPerCommandWithTheRejectionReason) {
+    const ProgramRun connect = RunCli(At({"--json", "connect"}));
+    EXPECT_EQ(connect.exitCode, 0);
+    const std::vector<JsonValue> described = ParseJsonLines(connect.out);
+    ASSERT_EQ(described.size(), 1U);
+    EXPECT_EQ(described[0]["connection"].text,
+              "127.0.0.1:" + std::to_string(peer.Port()) + " " + testing::kPeerIdentity);
+
+    const ProgramRun send = RunCli(At({"--json", "send", "TPX", "XQ", "MG"}));
+    EXPECT_EQ(send.exitCode, 1);
+    const std::vector<JsonValue> lines = ParseJsonLines(send.out);
+    ASSERT_EQ(lines.size(), 3U) << send.out;
+    EXPECT_EQ(lines[0]["command"].text, "TPX");
+    EXPECT_EQ(lines[0]["reply"].text, "1234");
+    EXPECT_TRUE(lines[0]["ok"].flag);
+    EXPECT_TRUE(lines[0].Has("reason"));
+    EXPECT_EQ(lines[0]["reason"].kind, JsonValue::Kind::Null);
+    EXPECT_EQ(lines[1]["command"].text, "XQ");
+    EXPECT_EQ(lines[1]["ok"].kind, JsonValue::Kind::Bool);
+    EXPECT_FALSE(lines[1]["ok"].flag);
+    EXPECT_EQ(lines[1]["reason"].text, "1 Unrecognized command");
+    // Every byte comes back as it was sent, in pure ASCII output.
+    EXPECT_EQ(lines[2]["reply"].text, "caf\xe9 \x1b[2J");
+    EXPECT_TRUE(std::all_of(send.out.begin(), send.out.end(),
+                            [](char c) { return c == '\n' || (c >= 0x20 && c < 0x7f); }));
+    EXPECT_EQ(send.err, "a command error occurred\n");
+
+    // Only the last round, as the text output.
+    const ProgramRun repeat = RunCli(At({"--json", "send", "--repeat", "2", "TPX"}));
+    EXPECT_EQ(ParseJsonLines(repeat.out).size(), 1U);
+
+    const ProgramRun refused =
+        RunCli({"--address", "127.0.0.1", "--port", std::to_string(testing::UnusedLoopbackPort()),
+                "--json", "send", "TPX"});
+    EXPECT_EQ(refused.exitCode, 2);
+    const std::vector<JsonValue> failure = ParseJsonLines(refused.out);
+    ASSERT_EQ(failure.size(), 1U);
+    EXPECT_THAT(failure[0]["error"].text, StartsWith("Connection Failed: "));
+}
+
+// A controller's reply must not be able to clear the operator's screen; a script reading a pipe
+// still gets every byte.
+TEST_F(CliTest, ControlBytesAreEscapedOnATerminalOnly) {
+    EXPECT_EQ(RunOnTerminal(At({"send", "MG", "TPX"})), "caf\xe9 \\x1b[2J\n1234\n");
+    EXPECT_EQ(RunCli(At({"send", "MG"})).out, "caf\xe9 \x1b[2J\n");
 }
 
 TEST_F(CliTest, VersionPrintsOneLineWithoutConnecting) {

@@ -27,12 +27,19 @@ TEST(ParseFaultTest, ReadsEveryFaultForm) {
     EXPECT_EQ(ParseFault("reject:PAX=-20000").command, "PAX=-20000");
     EXPECT_EQ(ParseFault("short-record").kind, Fault::Kind::ShortRecord);
     EXPECT_EQ(ParseFault("silent").kind, Fault::Kind::Silent);
+    const Fault load = ParseFault("load:Y:1.6");
+    EXPECT_EQ(load.kind, Fault::Kind::Load);
+    EXPECT_EQ(load.axis, 1);
+    EXPECT_DOUBLE_EQ(load.factor, 1.6);
+    EXPECT_DOUBLE_EQ(ParseFault("load:X:10").factor, 10.0);
 }
 
 TEST(ParseFaultTest, RefusesUnknownFaultsNamingThem) {
     for (const char* text :
-         {"", "stall", "stall:", "stall:Q", "stall:XY", "limit:X", "limit:X:up", "cn:2", "delay:-1",
-          "delay:x", "delay:60001", "drop:0", "reject:", "silent:1", "Silent", "bogus"}) {
+         {"",           "stall",       "stall:",     "stall:Q",    "stall:XY",    "limit:X",
+          "limit:X:up", "cn:2",        "delay:-1",   "delay:x",    "delay:60001", "drop:0",
+          "reject:",    "silent:1",    "Silent",     "bogus",      "load:Y",      "load:Y:",
+          "load:Y:0.9", "load:Y:10.5", "load:Y:1,6", "load:Y:nan", "load:Q:2",    "load:Y:2x"}) {
         try {
             ParseFault(text);
             ADD_FAILURE() << "accepted '" << text << "'";

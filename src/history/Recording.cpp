@@ -1,0 +1,60 @@
+#include "history/Recording.h"
+
+#include <atomic>
+#include <exception>
+#include <mutex>
+
+namespace trevane::history {
+namespace {
+
+std::atomic<bool> g_enabled{true};
+std::mutex g_lastMutex;
+std::optional<RecordingResult> g_last;
+
+}  // namespace
+
+RecordingResult RecordTest(const TestRecord& record, const TestFiles& files,
+                           const std::string& path) {
+    RecordingResult result;
+    result.testNumber = record.testNumber;
+    try {
+        History history(path);
+        result.notice = history.Notice();
+        const std::int64_t id = history.Add(record, files);
+        if (const std::optional<StoredTest> stored = history.Test(id)) {
+            result.comparison = Compare(history, *stored, true);
+            result.flags = DriftFlagTexts(result.comparison->drift);
+        }
+    } catch (const std::exception& e) {
+        result.failure = e.what();
+    }
+    return result;
+}
+
+void SetHistoryEnabled(bool enabled) {
+    g_enabled = enabled;
+}
+
+bool HistoryEnabled() {
+    return g_enabled;
+}
+
+void SetLastRecording(RecordingResult result) {
+    std::lock_guard lock(g_lastMutex);
+    g_last = std::move(result);
+}
+
+std::optional<RecordingResult> LastRecording() {
+    std::lock_guard lock(g_lastMutex);
+    return g_last;
+}
+
+std::optional<std::string> LastHistoryFailureText() {
+    const std::optional<RecordingResult> last = LastRecording();
+    if (!last || !last->failure) {
+        return std::nullopt;
+    }
+    return "history could not be written: " + *last->failure;
+}
+
+}  // namespace trevane::history

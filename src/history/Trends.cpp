@@ -1,0 +1,107 @@
+#include "history/Trends.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "common/CLocale.h"
+
+namespace trevane::history {
+namespace {
+
+double Change(double value, double baseline) {
+    return baseline > 0 ? (value - baseline) / baseline * 100.0 : 100.0;
+}
+
+void AddDrift(Comparison& out, const StoredMove& move, const char* quantity, double value,
+              double baseline) {
+    out.drift.push_back(
+        {move.axis, move.target, quantity, value, baseline, Change(value, baseline)});
+}
+
+MoveComparison CompareMove(History& history, const StoredTest& test, const StoredMove& move) {
+    MoveComparison result;
+    result.move = move;
+    const std::vector<StoredMove> earlier =
+        history.EarlierMoves(test, move.moveIndex, kBaselineTests);
+    result.earlierTests = static_cast<int>(earlier.size());
+    if (earlier.empty()) {
+        return result;
+    }
+    std::vector<double> torques;
+    std::vector<double> errors;
+    for (const StoredMove& m : earlier) {
+        torques.push_back(m.maxTorque);
+        errors.push_back(m.maxError);
+    }
+    result.torqueBaseline = Median(torques);
+    result.errorBaseline = Median(errors);
+    result.torqueDrift = IsDrift(move.maxTorque, result.torqueBaseline, kDriftTorqueVolts);
+    result.errorDrift = IsDrift(move.maxError, result.errorBaseline, kDriftErrorCounts);
+    return result;
+}
+
+}  // namespace
+
+double Median(std::vector<double> values) {
+    if (values.empty()) {
+        return 0;
+    }
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+bool IsDrift(double value, double baseline, double minimumRise) {
+    return value >= baseline * kDriftRatio && value - baseline >= minimumRise;
+}
+
+Comparison Compare(History& history, const StoredTest& test, bool withTrends) {
+    Comparison out;
+    for (const StoredMove& move : test.moves) {
+        MoveComparison compared = CompareMove(history, test, move);
+        if (compared.torqueDrift) {
+            AddDrift(out, move, "torque", move.maxTorque, compared.torqueBaseline);
+        }
+        if (compared.errorDrift) {
+            AddDrift(out, move, "error", move.maxError, compared.errorBaseline);
+        }
+        out.moves.push_back(std::move(compared));
+    }
+    if (!withTrends) {
+        return out;
+    }
+    for (const StoredTest& earlier : history.RecentTests(test, kTrendTests)) {
+        std::map<char, TrendPoint> points;
+        for (const StoredMove& move : earlier.moves) {
+            TrendPoint& point = points[move.axis];
+            point.started = earlier.startedUtc;
+            point.maxTorque = std::max(point.maxTorque, move.maxTorque);
+            point.maxError = std::max(point.maxError, move.maxError);
+        }
+        for (auto& [axis, point] : points) {
+            out.trends[axis].push_back(point);
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> DriftFlagTexts(const std::vector<Drift>& drift) {
+    std::vector<std::string> texts;
+    for (const char axis : {'X', 'Y', 'Z', 'W'}) {
+        for (const char* quantity : {"torque", "error"}) {
+            std::optional<double> change;
+            for (const Drift& d : drift) {
+                if (d.axis == axis && d.quantity == quantity) {
+                    change = std::max(change.value_or(d.change), d.change);
+                }
+            }
+            if (change) {
+                texts.push_back(std::string(1, axis) + ": " + quantity + " " +
+                                FormatInt(std::llround(*change)) + " % above earlier tests");
+            }
+        }
+    }
+    return texts;
+}
+
+}  // namespace trevane::history

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "history/History.h"
+
+// A test's maxima set against the same machine's earlier tests: drift is wear, a dry guide or a
+// loose coupling showing long before a move is aborted.
+namespace trevane::history {
+
+// Drift: at least this much above the baseline, relatively and absolutely.
+inline constexpr double kDriftRatio = 1.25;
+inline constexpr double kDriftTorqueVolts = 0.1;
+inline constexpr double kDriftErrorCounts = 10.0;
+// The baseline is the median over this many earlier tests that completed the move.
+inline constexpr int kBaselineTests = 5;
+// Tests per axis in the report's trend plot.
+inline constexpr int kTrendTests = 20;
+
+double Median(std::vector<double> values);
+bool IsDrift(double value, double baseline, double minimumRise);
+
+struct Drift {
+    char axis = 'X';
+    int target = 0;
+    std::string quantity;  // "torque" or "error"
+    double value = 0;
+    double baseline = 0;
+    double change = 0;  // percent above the baseline
+};
+
+struct MoveComparison {
+    StoredMove move;
+    int earlierTests = 0;  // 0: no baseline
+    double torqueBaseline = 0;
+    double errorBaseline = 0;
+    bool torqueDrift = false;
+    bool errorDrift = false;
+};
+
+struct TrendPoint {
+    std::string started;
+    double maxTorque = 0;
+    double maxError = 0;
+};
+
+struct Comparison {
+    std::vector<MoveComparison> moves;
+    std::vector<Drift> drift;
+    std::map<char, std::vector<TrendPoint>> trends;  // per axis, oldest first
+};
+
+Comparison Compare(History& history, const StoredTest& test, bool withTrends);
+
+// "Y: error 62 % above earlier tests", one per axis and quantity, the larger change of the
+// axis's two moves.
+std::vector<std::string> DriftFlagTexts(const std::vector<Drift>& drift);
+
+// The report's "Compared with earlier tests" section.
+std::string RenderComparisonHtml(const Comparison& comparison);
+
+}  // namespace trevane::history

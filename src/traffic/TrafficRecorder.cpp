@@ -1,0 +1,149 @@
+#include "traffic/TrafficRecorder.h"
+
+#include <utility>
+
+#include "common/CLocale.h"
+
+namespace trevane {
+
+std::string EscapeBytes(std::string_view bytes) {
+    static constexpr const char* kHex = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(bytes.size() + 8);
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\\') {
+            out += "\\\\";
+        } else if (byte < 0x20 || byte > 0x7E) {
+            out += "\\x";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string FormatTrafficLine(const TrafficEntry& entry) {
+    using namespace std::chrono;
+    const auto millis = duration_cast<milliseconds>(entry.time.time_since_epoch()).count() % 1000;
+    const std::string ms = FormatInt(millis < 0 ? millis + 1000 : millis);
+    std::string line =
+        FormatTimeC("%x %X", ToLocalTime(entry.time)) + "." + std::string(3 - ms.size(), '0') + ms;
+    for (const std::string* field : {&entry.request, &entry.reply, &entry.acknowledgement}) {
+        if (field == &entry.request) {
+            line += '\t';
+            line += entry.session;
+        }
+        line += '\t';
+        line += *field;
+    }
+    line += '\t';
+    line += FormatInt(entry.microseconds);
+    line += '\t';
+    // The reason is controller or system text: escaped so that it cannot break the line.
+    line += EscapeBytes(entry.reason);
+    return line;
+}
+
+bool TrafficRecorder::KeepLocked(const TrafficEntry& entry) {
+    if (!entry.IsRecordPoll()) {
+        return true;
+    }
+    ++recordPolls_;
+    if (entry.Failed() || !lastKeptPoll_ || entry.time - *lastKeptPoll_ >= kRecordSampling ||
+        entry.time < *lastKeptPoll_) {
+        if (!entry.Failed()) {
+            lastKeptPoll_ = entry.time;
+        }
+        return true;
+    }
+    return false;
+}
+
+void TrafficRecorder::Add(TrafficEntry entry) {
+    std::shared_ptr<Sink> sink;
+    std::optional<TrafficEntry> forSink;
+    {
+        std::lock_guard lock(mutex_);
+        entry.sequence = ++sequence_;
+        sink = sink_;
+        if (sink) {
+            forSink = entry;
+        }
+        if (entry.Failed()) {
+            lastFailure_ = entry;
+        }
+        if (KeepLocked(entry)) {
+            if (entries_.size() == kCapacity) {
+                entries_.pop_front();
+            }
+            // Moved, not copied: the recorder sits in every exchange's path.
+            entries_.push_back(std::move(entry));
+        }
+    }
+    if (sink) {
+        std::lock_guard lock(sinkMutex_);
+        (*sink)(*forSink);
+    }
+}
+
+std::vector<TrafficEntry> TrafficRecorder::Snapshot() const {
+    std::lock_guard lock(mutex_);
+    return {entries_.begin(), entries_.end()};
+}
+
+std::vector<TrafficEntry> TrafficRecorder::Since(std::uint64_t sequence) const {
+    std::lock_guard lock(mutex_);
+    // Sequences rise along the list, so the newer part is found from the back.
+    auto first = entries_.end();
+    while (first != entries_.begin() && std::prev(first)->sequence > sequence) {
+        --first;
+    }
+    return {first, entries_.end()};
+}
+
+std::uint64_t TrafficRecorder::LastSequence() const {
+    std::lock_guard lock(mutex_);
+    return sequence_;
+}
+
+std::uint64_t TrafficRecorder::RecordPolls() const {
+    std::lock_guard lock(mutex_);
+    return recordPolls_;
+}
+
+std::optional<TrafficEntry> TrafficRecorder::LastFailure() const {
+    std::lock_guard lock(mutex_);
+    return lastFailure_;
+}
+
+std::string TrafficRecorder::LastError() const {
+    std::lock_guard lock(mutex_);
+    return lastFailure_ ? lastFailure_->reason : std::string();
+}
+
+void TrafficRecorder::Clear() {
+    std::lock_guard lock(mutex_);
+    entries_.clear();
+    recordPolls_ = 0;
+    lastKeptPoll_.reset();
+    lastFailure_.reset();
+}
+
+void TrafficRecorder::SetSink(Sink sink) {
+    std::lock_guard lock(mutex_);
+    sink_ = sink ? std::make_shared<Sink>(std::move(sink)) : nullptr;
+}
+
+TrafficRecorder& Traffic() {
+    static TrafficRecorder recorder;
+    return recorder;
+}
+
+}  // namespace trevane

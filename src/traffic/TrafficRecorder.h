@@ -1,0 +1,89 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "controller/MotionClient.h"
+
+// Every exchange of both controller sessions, for a traffic window and for trace files.
+namespace trevane {
+
+struct TrafficEntry {
+    std::uint64_t sequence = 0;                  // 1, 2, ... in the order the exchanges ended
+    std::chrono::system_clock::time_point time;  // when the exchange began
+    const char* session = "command";             // "command" or "record"
+    std::string request;                         // escaped, terminator included
+    std::string reply;                           // escaped; "record, 152 bytes" for a data record
+    std::string acknowledgement;    // ":" or "?"; "" when none came (timeout, broken link)
+    std::int64_t microseconds = 0;  // round trip
+    std::string reason;             // a rejection's "TC1" answer, or what failed; "" for a success
+
+    bool Failed() const { return acknowledgement != ":"; }
+    bool IsRecordPoll() const { return std::string_view(session) == "record"; }
+};
+
+// CR and LF as \r and \n, other control bytes, bytes above 0x7E as \xNN, the backslash doubled: one
+// printable ASCII line that keeps every byte.
+std::string EscapeBytes(std::string_view bytes);
+
+// "time\tsession\trequest\treply\tacknowledgement\tmicroseconds\treason", no line end; the time
+// as the log stamps it, with milliseconds: "12/07/26 17:35:01.123".
+std::string FormatTrafficLine(const TrafficEntry& entry);
+
+// Bounded and thread-safe: exchanges come from the window's thread, the test thread and the
+// status monitor at once. Record polls (100 a second) are counted, and kept one a second plus
+// every failed one; everything else is kept, the last 10,000 entries.
+class TrafficRecorder {
+  public:
+    static constexpr std::size_t kCapacity = 10000;
+    static constexpr std::chrono::seconds kRecordSampling{1};
+
+    // Every exchange, sampled or not, right after it is counted. Called on the exchanging
+    // thread, one call at a time; it must not call back into the recorder.
+    using Sink = std::function<void(const TrafficEntry&)>;
+
+    void Add(TrafficEntry entry);
+
+    std::vector<TrafficEntry> Snapshot() const;
+    // The kept entries whose sequence is above `sequence`, oldest first.
+    std::vector<TrafficEntry> Since(std::uint64_t sequence) const;
+    std::uint64_t LastSequence() const;
+    std::uint64_t RecordPolls() const;  // seen, kept or not
+    // The most recent failed exchange, kept even when it has left the bounded list.
+    std::optional<TrafficEntry> LastFailure() const;
+    // "1 Unrecognized command": the reason of the last failure, "" when there was none.
+    std::string LastError() const;
+
+    void Clear();
+    void SetSink(Sink sink);
+
+  private:
+    bool KeepLocked(const TrafficEntry& entry);
+
+    mutable std::mutex mutex_;
+    std::deque<TrafficEntry> entries_;
+    std::uint64_t sequence_ = 0;
+    std::uint64_t recordPolls_ = 0;
+    std::optional<std::chrono::system_clock::time_point> lastKeptPoll_;
+    std::optional<TrafficEntry> lastFailure_;
+    std::mutex sinkMutex_;
+    std::shared_ptr<Sink> sink_;  // under mutex_; called under sinkMutex_
+};
+
+// The program-wide recorder that Connect's sessions report to.
+TrafficRecorder& Traffic();
+
+// `inner` with every exchange reported to `recorder` under `session` ("command" or "record").
+std::shared_ptr<MotionClient> RecordTraffic(std::shared_ptr<MotionClient> inner,
+                                            const char* session, TrafficRecorder& recorder);
+
+}  // namespace trevane
