@@ -31,6 +31,7 @@ if(NOT EXISTS "${TREVANE_SQLITE_SOURCE}/sqlite3.c" OR NOT EXISTS "${TREVANE_SQLI
     message(FATAL_ERROR "sqlite3.c or sqlite3.h missing in TREVANE_SQLITE_SOURCE "
                         "'${TREVANE_SQLITE_SOURCE}' (scripts/windows-check.sh makes them)")
 endif()
+enable_language(C)
 add_library(trevane_sqlite3 STATIC ${TREVANE_SQLITE_SOURCE}/sqlite3.c)
 target_include_directories(trevane_sqlite3 SYSTEM PUBLIC ${TREVANE_SQLITE_SOURCE})
 # Threads serialised as on Debian's build; no extension loading (no dlopen on this target).

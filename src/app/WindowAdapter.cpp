@@ -9,6 +9,7 @@
 #include "app/OstrelDlg.h"
 #include "app/TextBridge.h"
 #include "common/StopControl.h"
+#include "common/StopWait.h"
 
 namespace trevane {
 namespace {
@@ -73,7 +74,7 @@ Result QtWindowOps::Run(Result fallback, Operation operation) {
         },
         Qt::QueuedConnection);
 
-    shared->wake.wait(lock, stop, [&] { return call->done || !shared->attached; });
+    WaitOrStopped(shared->wake, lock, stop, [&] { return call->done || !shared->attached; });
     if (call->done) {
         return std::move(call->result);
     }

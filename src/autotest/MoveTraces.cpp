@@ -21,7 +21,19 @@ struct Ownership {
     const TestRecorder* recorder = nullptr;
     std::shared_ptr<TestRecorder::Slot> slot;
 };
-thread_local Ownership t_own;
+// Held through a plain pointer, as with emulated thread-local storage (mingw-w64) a thread_local
+// with a destructor is destroyed after its storage has been freed. The test thread hands its
+// record back (FinishOwnRecord) before it ends, which frees it.
+thread_local Ownership* t_own = nullptr;
+
+Ownership* OwnershipOf(const TestRecorder* recorder) {
+    return t_own != nullptr && t_own->recorder == recorder ? t_own : nullptr;
+}
+
+void ReleaseOwnership() {
+    delete t_own;
+    t_own = nullptr;
+}
 
 TestRecord WithoutSamples(const TestRecord& record) {
     TestRecord summary;
@@ -84,8 +96,8 @@ const MoveTrace* TestRecord::FindMove(int moveIndex) const {
 
 TestRecorder::~TestRecorder() {
     // A recorder made later at the same address must not take this one's record for its own.
-    if (t_own.recorder == this) {
-        t_own = {};
+    if (OwnershipOf(this) != nullptr) {
+        ReleaseOwnership();
     }
 }
 
@@ -126,7 +138,8 @@ void TestRecorder::BeginTest(int testNumber) {
     slot->record.moves.reserve(kMovesPerTest);
     std::lock_guard lock(mutex_);
     current_ = slot;
-    t_own = {this, std::move(slot)};
+    ReleaseOwnership();
+    t_own = new Ownership{this, std::move(slot)};
     ChangedLocked();
 }
 
@@ -148,11 +161,12 @@ void TestRecorder::MarkAbortedByUser(int testNumber) {
 
 std::optional<TestRecord> TestRecorder::FinishOwnRecord(TestOutcome ifStillRunning) {
     std::lock_guard lock(mutex_);
-    if (t_own.recorder != this || !t_own.slot) {
+    Ownership* own = OwnershipOf(this);
+    if (own == nullptr || !own->slot) {
         return std::nullopt;
     }
-    const std::shared_ptr<Slot> slot = std::move(t_own.slot);
-    t_own = {};
+    const std::shared_ptr<Slot> slot = std::move(own->slot);
+    ReleaseOwnership();
     slot->finished = true;
     if (slot->record.outcome == TestOutcome::Running) {
         slot->record.outcome = ifStillRunning;
@@ -284,11 +298,11 @@ void TestRecorder::SetCurrentPosition(const std::string& reply) {
 TestRecorder::Slot* TestRecorder::WritableLocked() {
     // The stop is looked at under the lock: whoever marks the abort after requesting the stop
     // takes this lock too, so no write of the stopped test can land behind the mark.
-    if (t_own.recorder != this || !t_own.slot || t_own.slot->finished ||
-        CurrentThreadStopRequested()) {
+    const Ownership* own = OwnershipOf(this);
+    if (own == nullptr || !own->slot || own->slot->finished || CurrentThreadStopRequested()) {
         return nullptr;
     }
-    return t_own.slot.get();
+    return own->slot.get();
 }
 
 MoveTrace* TestRecorder::WritableMoveLocked() {

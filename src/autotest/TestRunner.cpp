@@ -16,6 +16,7 @@
 #include "autotest/TestReport.h"
 #include "autotest/TestVerdict.h"
 #include "common/StopControl.h"
+#include "common/StopWait.h"
 #include "controller/ControlIds.h"
 #include "controller/Link.h"
 #include "controller/WindowOps.h"
@@ -85,7 +86,7 @@ bool IsFinished(const TestRun& run) {
 // The handler opens the gate once it has set g_testRunning; the thread may clear it only after.
 bool WaitAtGate(TestRun& run, std::stop_token stop) {
     std::unique_lock lock(run.gateMutex);
-    return run.gate.wait(lock, stop, [&run] { return run.gateOpen; });
+    return WaitOrStopped(run.gate, lock, stop, [&run] { return run.gateOpen; });
 }
 
 void OpenGate() {

@@ -16,6 +16,7 @@
 #include "cli/CliWindow.h"
 #include "cli/Json.h"
 #include "cli/Verbs.h"
+#include "common/StopWait.h"
 #include "controller/Link.h"
 #include "net/TcpMotionClient.h"
 
@@ -127,7 +128,8 @@ void WatchForInterrupt(std::stop_token stop) {
     std::mutex mutex;
     std::condition_variable_any never;
     std::unique_lock lock(mutex);
-    while (!never.wait_for(lock, stop, kInterruptPoll, [] { return g_interrupts.load() > 0; })) {
+    while (!WaitForOrStopped(never, lock, stop, kInterruptPoll,
+                             [] { return g_interrupts.load() > 0; })) {
         if (stop.stop_requested()) {
             return;
         }
@@ -135,7 +137,7 @@ void WatchForInterrupt(std::stop_token stop) {
     const auto firstSeen = std::chrono::steady_clock::now();
     int seen = g_interrupts.load();
     RunInterruptCallbacks();
-    while (!never.wait_for(lock, stop, kInterruptPoll, [] { return false; })) {
+    while (!WaitForOrStopped(never, lock, stop, kInterruptPoll, [] { return false; })) {
         if (stop.stop_requested()) {
             return;
         }

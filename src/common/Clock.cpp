@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 
+#include "common/StopWait.h"
 namespace trevane {
 
 bool RealClock::SleepFor(Duration duration, std::stop_token stop) {
@@ -9,7 +10,8 @@ bool RealClock::SleepFor(Duration duration, std::stop_token stop) {
     std::mutex mutex;
     std::condition_variable_any wake;
     std::unique_lock lock(mutex);
-    return !wake.wait_for(lock, stop, duration, [] { return false; }) && !stop.stop_requested();
+    return !WaitForOrStopped(wake, lock, stop, duration, [] { return false; }) &&
+           !stop.stop_requested();
 }
 
 bool RealClock::SleepUntil(TimePoint deadline, std::stop_token stop) {
@@ -17,7 +19,8 @@ bool RealClock::SleepUntil(TimePoint deadline, std::stop_token stop) {
     std::mutex mutex;
     std::condition_variable_any wake;
     std::unique_lock lock(mutex);
-    return !wake.wait_until(lock, stop, deadline, [] { return false; }) && !stop.stop_requested();
+    return !WaitUntilOrStopped(wake, lock, stop, deadline, [] { return false; }) &&
+           !stop.stop_requested();
 }
 
 VirtualClock::VirtualClock(std::chrono::system_clock::time_point wallStart)

@@ -29,7 +29,8 @@ class ScopedStopToken {
     ScopedStopToken& operator=(const ScopedStopToken&) = delete;
 
   private:
-    std::stop_token previous_;
+    const std::stop_token token_;
+    const std::stop_token* const previous_;
 };
 
 }  // namespace trevane

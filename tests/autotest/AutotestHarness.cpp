@@ -16,6 +16,7 @@
 #include "autotest/TestReport.h"
 #include "autotest/TestRunner.h"
 #include "common/StopControl.h"
+#include "common/StopWait.h"
 #include "controller/Link.h"
 #include "controller/WindowOps.h"
 #include "history/Recording.h"
@@ -52,7 +53,7 @@ void PausePoint::Tick() {
     changed_.notify_all();
     // A stop lets the thread go, as a window operation gives up for a stopped caller.
     const std::stop_token stop = CurrentStopToken();
-    if (!changed_.wait_for(lock, stop, kHoldBound, [this] { return released_; }) &&
+    if (!WaitForOrStopped(changed_, lock, stop, kHoldBound, [this] { return released_; }) &&
         !stop.stop_requested()) {
         gaveUp_ = true;
     }
