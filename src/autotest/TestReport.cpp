@@ -503,6 +503,9 @@ void OnTestEnded(const TestRecord& record) {
         history::SetLastRecording(std::move(stored));
     }
     if (!report) {
+        // A test of the same number in a replaced log must not be told of an earlier report.
+        std::lock_guard lock(g_lastReportMutex);
+        g_lastReport.reset();
         return;
     }
     TestReportResult result = WriteTestReport(record, LogFilePath(), historyHtml);

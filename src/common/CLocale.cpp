@@ -134,6 +134,9 @@ std::string FormatTimeC(std::string_view pattern, const std::tm& time) {
             case 'y':
                 AppendTwoDigits(out, ((time.tm_year % 100) + 100) % 100);
                 break;
+            case 'Y':
+                out += FormatInt(time.tm_year + 1900);
+                break;
             case 'H':
                 AppendTwoDigits(out, time.tm_hour);
                 break;

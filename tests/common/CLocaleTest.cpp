@@ -162,6 +162,7 @@ TEST(FormatTimeC, MatchesTheCLocaleStrftime) {
     EXPECT_EQ(FormatTimeC("logFile.txt %m%d%y-%H%M%S.txt ", time),
               "logFile.txt 112912-140509.txt ");
     EXPECT_EQ(FormatTimeC("100%%", time), "100%");
+    EXPECT_EQ(FormatTimeC("%Y-%m-%dT%H:%M:%S", time), "2012-11-29T14:05:09");
     time.tm_year = 100;
     EXPECT_EQ(FormatTimeC("%y", time), "00");
 }
