@@ -169,9 +169,23 @@ cmp -s <(tr -cd '\r' <"$work"/linux/logFile.txt*) <(tr -cd '\r' <"$work"/windows
 
 begin "Ctrl-C of a Windows jog leaves the axis standing"
 start_sim jog
+speed_of_y() {
+    "$cli" --address 127.0.0.1 --port "$sim_port" send "MG _TVY" 2>/dev/null | tr -d ' \r' || true
+}
+# A jog drives only motors that are on.
+"$cli" --address 127.0.0.1 --port "$sim_port" send "SH" >/dev/null || fail "could not turn the motors on"
 wine "$cli_exe" --address 127.0.0.1 --port "$sim_port" jog Y 700 60 >"$work/jog.out" 2>"$work/jog.err" &
 jog_pid=$!
-sleep 3
+moving=
+for _ in $(seq 150); do
+    speed=$(speed_of_y)
+    if [[ $speed == 700.0000 ]]; then
+        moving=1
+        break
+    fi
+    sleep 0.2
+done
+[[ -n $moving ]] || fail "the Windows jog never moved Y (speed '$speed'): $(cat "$work/jog.err")"
 # Wine turns SIGINT into the console's CTRL_C_EVENT for the program: only that ends the 60 s jog
 # within the bound, with the exit code of Ctrl-C.
 kill -INT "$jog_pid"
@@ -181,7 +195,7 @@ wait "$jog_pid" || jog_exit=$?
 [[ $jog_exit == 130 ]] || fail "the Windows jog exited $jog_exit after Ctrl-C, not 130: $(cat "$work/jog.err")"
 standing=
 for _ in $(seq 50); do
-    speed=$("$cli" --address 127.0.0.1 --port "$sim_port" send "MG _TVY" 2>/dev/null | tr -d ' \r') || true
+    speed=$(speed_of_y)
     if [[ $speed == 0.0000 ]]; then
         standing=1
         break
