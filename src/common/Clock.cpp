@@ -3,6 +3,7 @@
 #include <condition_variable>
 
 #include "common/StopWait.h"
+
 namespace trevane {
 
 bool RealClock::SleepFor(Duration duration, std::stop_token stop) {

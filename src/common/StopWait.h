@@ -1,9 +1,9 @@
 #pragma once
 
-#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <stop_token>
+#include <utility>
 
 // Waits on a condition_variable_any until `ready()` holds, `stop` is requested or the deadline
 // passes, and returns `ready()`, like condition_variable_any's stop_token overloads.
