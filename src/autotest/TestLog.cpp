@@ -36,6 +36,55 @@ std::mutex g_logFileMutex;
 std::atomic<int> g_lostLogEntries{0};
 std::string g_lastLogFailure;
 
+// The name as made, and whether this program has made the file yet: guarded by g_logFileMutex.
+std::string g_madeLogFileName;
+bool g_logFileClaimed = false;
+
+std::string WithoutTrailingBlanks(std::string path) {
+    while (!path.empty() && path.back() == ' ') {
+        path.pop_back();
+    }
+    return path;
+}
+
+// "logFile.txt 112912-140509.txt " -> "logFile.txt 112912-140509-2.txt ".
+std::string NumberedName(const std::string& made, int number) {
+    const std::size_t dot = made.rfind(".txt");
+    if (number < 2 || dot == std::string::npos) {
+        return made;
+    }
+    return made.substr(0, dot) + "-" + FormatInt(number) + made.substr(dot);
+}
+
+void SetLogFileNameLocked(const std::string& name) {
+    const std::size_t length = std::min(name.size(), sizeof g_logFileName - 1);
+    std::memcpy(g_logFileName, name.data(), length);
+    g_logFileName[length] = '\0';
+}
+
+// Another program's test of the same second has the same name: the log is created exclusively,
+// and a name already taken gets "-2", "-3" and so on, so two tests never share one file.
+void ClaimLogFileLocked() {
+    if (g_logFileClaimed) {
+        return;
+    }
+    g_logFileClaimed = true;
+    constexpr int kNames = 1000;
+    for (int number = 1; number < kNames; ++number) {
+        const std::string name = NumberedName(g_madeLogFileName, number);
+        std::string failure;
+        switch (CreateNewFile(WithoutTrailingBlanks(name), failure)) {
+            case NewFile::Created:
+                SetLogFileNameLocked(name);
+                return;
+            case NewFile::Taken:
+                continue;
+            case NewFile::Failed:
+                return;  // the append fails too, and counts the entry as lost
+        }
+    }
+}
+
 std::string CurrentStamp() {
     return FormatTimeC(kStampPattern, ToLocalTime(SystemClockShared()->WallNow()));
 }
@@ -61,8 +110,10 @@ std::string StoredBytes(const std::string& stamp, const std::string& text) {
 void AppendEntry(const std::string& text) {
     std::lock_guard lock(g_logFileMutex);
     ThrowIfStopRequested();
+    ClaimLogFileLocked();
     const std::string bytes = StoredBytes(CurrentStamp(), text);
-    if (std::optional<std::string> failure = AppendWhole(LogFilePath(), bytes)) {
+    if (std::optional<std::string> failure =
+            AppendWhole(WithoutTrailingBlanks(g_logFileName), bytes)) {
         g_lastLogFailure = std::move(*failure);
         ++g_lostLogEntries;
     }
@@ -73,11 +124,11 @@ void AppendEntry(const std::string& text) {
 void MakeLogFileName() {
     const std::string name =
         FormatTimeC(kLogFileNamePattern, ToLocalTime(SystemClockShared()->WallNow()));
-    const std::size_t length = std::min(name.size(), sizeof g_logFileName - 1);
-    std::memcpy(g_logFileName, name.data(), length);
-    g_logFileName[length] = '\0';
     g_testsStartedInLog = 0;
     std::lock_guard lock(g_logFileMutex);
+    SetLogFileNameLocked(name);
+    g_madeLogFileName = name;
+    g_logFileClaimed = false;
     g_lostLogEntries = 0;
     g_lastLogFailure.clear();
 }
@@ -87,11 +138,8 @@ int CountTestStartInLog() {
 }
 
 std::string LogFilePath() {
-    std::string path(g_logFileName);
-    while (!path.empty() && path.back() == ' ') {
-        path.pop_back();
-    }
-    return path;
+    std::lock_guard lock(g_logFileMutex);
+    return WithoutTrailingBlanks(g_logFileName);
 }
 
 int LostLogEntries() {

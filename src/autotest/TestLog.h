@@ -9,13 +9,15 @@ namespace trevane {
 extern char g_logFileName[80];
 
 // Fills g_logFileName from the system clock's local time. Called once by the window's start-up.
+// The first entry creates the file exclusively: when a file of that name exists already (another
+// test of the same second), the name gets "-2" before ".txt" ("-3" after that, and so on).
 void MakeLogFileName();
 
 // Counts a test started with the current log name and returns its number: 1 for the first test
 // since MakeLogFileName, 2 for the second, and so on (the n-th "Starting Test" of the log).
 int CountTestStartInLog();
 
-// The file name as opened on disk: g_logFileName without its trailing blanks.
+// The file name as opened on disk: g_logFileName without its trailing blanks. Any thread.
 std::string LogFilePath();
 
 // Shows message + suffix on the status line, then appends "<%x %X stamp> <message><suffix>" to

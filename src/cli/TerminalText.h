@@ -5,12 +5,15 @@
 
 namespace trevane::cli {
 
-// `text` with every control byte other than CR, LF and tab written as \xHH, so that controller
-// text cannot clear the screen, retitle the window or move the cursor.
-std::string EscapeControlBytes(std::string_view text);
+// `text` as it may reach a terminal: valid UTF-8, LF, tab and a CR that ends a line pass; every
+// other C0 control, DEL, the C1 controls U+0080..U+009F (0x9B alone starts an escape sequence on
+// some terminals) and every byte that is not part of valid UTF-8 are written as \xNN, byte by byte.
+// So text from a controller can neither clear the screen, retitle the window nor move the cursor.
+std::string EscapeForTerminal(std::string_view text);
 
-// Controller text as it may go to standard output: escaped on a terminal, unchanged to a pipe
-// or a file, where a script wants the bytes the controller sent.
+// Text for standard output or standard error: escaped when it is a terminal, unchanged to a
+// pipe or a file, where a script wants the bytes the controller sent.
 std::string ForStandardOutput(std::string_view text);
+std::string ForStandardError(std::string_view text);
 
 }  // namespace trevane::cli

@@ -23,7 +23,7 @@ std::shared_ptr<TraceState> g_trace;  // touched by the main thread only
 }  // namespace
 
 std::optional<std::string> StartTrace(const std::string& path) {
-    if (auto failure = ReplaceFileAtomically(path, "")) {
+    if (auto failure = ReplaceFileAtomically(path, std::string(kTrafficLineHeader) + "\n")) {
         return "--trace '" + net::Printable(path) + "': " + *failure;
     }
     auto state = std::make_shared<TraceState>();

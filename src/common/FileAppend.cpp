@@ -47,14 +47,29 @@ int TruncateTo(int fd, Offset size) {
 int CloseFile(int fd) {
     return _close(fd);
 }
+int CreateExclusive(const std::string& path) {
+    int fd = -1;
+    _wsopen_s(&fd, std::filesystem::path(path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
+              _SH_DENYNO, _S_IREAD | _S_IWRITE);
+    return fd;
+}
 
 #else
 
 using Offset = off_t;
 
 int OpenForAppend(const std::string& path) {
-    // 0666 so the umask decides the permissions, as for any file the program creates.
-    return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    // 0666 so the umask decides the permissions, as for any file the program creates. A FIFO
+    // that nobody reads fails the open instead of holding it; the write itself blocks as usual.
+    const int fd = ::open(path.c_str(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
+    if (fd >= 0) {
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags >= 0) {
+            ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+        }
+    }
+    return fd;
 }
 Offset EndOf(int fd) {
     return ::lseek(fd, 0, SEEK_END);
@@ -71,6 +86,9 @@ int TruncateTo(int fd, Offset size) {
 }
 int CloseFile(int fd) {
     return ::close(fd);
+}
+int CreateExclusive(const std::string& path) {
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
 }
 
 #endif
@@ -96,6 +114,23 @@ std::optional<std::string> WriteWhole(int fd, std::string_view bytes) {
 }
 
 }  // namespace
+
+NewFile CreateNewFile(const std::string& path, std::string& failure) {
+    const int fd = CreateExclusive(path);
+    if (fd >= 0) {
+        CloseFile(fd);
+        return NewFile::Created;
+    }
+    const int error = errno;
+    std::error_code unknown;
+    if (error == EEXIST && std::filesystem::is_regular_file(path, unknown)) {
+        return NewFile::Taken;
+    }
+    failure = error == EEXIST && std::filesystem::is_directory(path, unknown)
+                  ? std::string("it is a folder")
+                  : "creating it failed: " + ErrnoText(error);
+    return NewFile::Failed;
+}
 
 std::optional<std::string> AppendWhole(const std::string& path, std::string_view bytes) {
     const int fd = OpenForAppend(path);

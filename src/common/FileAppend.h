@@ -12,4 +12,9 @@ namespace trevane {
 // again where the file allows, so the file keeps only whole appends.
 std::optional<std::string> AppendWhole(const std::string& path, std::string_view bytes);
 
+enum class NewFile { Created, Taken, Failed };
+// Creates `path` as a new empty file, never opening one that exists: Taken when a regular file
+// is there already (a name to pass over), Failed with `failure` set otherwise.
+NewFile CreateNewFile(const std::string& path, std::string& failure);
+
 }  // namespace trevane

@@ -60,6 +60,12 @@ long WriteSome(int fd, const char* data, std::size_t size) {
 int FlushToDisk(int fd) {
     return _commit(fd);
 }
+// A device such as NUL or CON: written as it is, never replaced.
+int OpenInPlace(const fs::path& path) {
+    int fd = -1;
+    _wsopen_s(&fd, path.c_str(), _O_WRONLY | _O_BINARY, _SH_DENYNO, _S_IREAD | _S_IWRITE);
+    return fd;
+}
 int CloseFile(int fd) {
     return _close(fd);
 }
@@ -88,6 +94,20 @@ long WriteSome(int fd, const char* data, std::size_t size) {
 }
 int FlushToDisk(int fd) {
     return ::fsync(fd);
+}
+// Without O_NONBLOCK a FIFO nobody reads would hold the open forever; the writes then block as
+// usual, so no byte is lost to a full pipe.
+int OpenInPlace(const fs::path& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd >= 0) {
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags >= 0) {
+            ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+        }
+    } else if (errno == ENXIO) {
+        errno = EPIPE;  // a FIFO without a reader, or a socket
+    }
+    return fd;
 }
 int CloseFile(int fd) {
     return ::close(fd);
@@ -134,9 +154,9 @@ std::optional<std::string> WriteAll(int fd, std::string_view bytes) {
     return std::nullopt;
 }
 
-std::optional<std::string> WriteAndClose(int fd, std::string_view bytes) {
+std::optional<std::string> WriteAndClose(int fd, std::string_view bytes, bool flush = true) {
     std::optional<std::string> failure = WriteAll(fd, bytes);
-    if (!failure && FlushToDisk(fd) != 0) {
+    if (!failure && flush && FlushToDisk(fd) != 0) {
         failure = ErrnoText(errno);
     }
     if (CloseFile(fd) != 0 && !failure) {
@@ -163,11 +183,52 @@ fs::path ThroughLinks(const fs::path& path) {
     return current;  // a loop: the rename reports it
 }
 
+// Device nodes and FIFOs have no content to replace, and the files under /dev and /proc (such
+// as /dev/stdout) stand for something the rename would cut off.
+bool WrittenInPlace(const fs::path& path, fs::file_status status) {
+    if (fs::exists(status) && !fs::is_regular_file(status)) {
+        return true;
+    }
+    const std::string text = path.generic_string();
+    return text.starts_with("/dev/") || text.starts_with("/proc/");
+}
+
+std::optional<std::string> WriteInPlace(const fs::path& path, std::string_view bytes) {
+    const int fd = OpenInPlace(path);
+    if (fd < 0) {
+        return errno == EPIPE ? std::string("nothing is reading it") : ErrnoText(errno);
+    }
+    return WriteAndClose(fd, bytes, false);
+}
+
 }  // namespace
 
+FileKind KindOf(const std::string& path) {
+    std::error_code error;
+    const fs::file_status status = fs::status(fs::path(path), error);
+    if (fs::is_directory(status)) {
+        return FileKind::Folder;
+    }
+    if (WrittenInPlace(fs::path(path), status)) {
+        return FileKind::InPlace;
+    }
+    return fs::exists(status) ? FileKind::Regular : FileKind::Missing;
+}
+
 std::optional<std::string> ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
-    const fs::path target = ThroughLinks(fs::path(path));
     const std::string failed = "cannot write '" + path + "': ";
+    switch (KindOf(path)) {
+        case FileKind::Folder:
+            return failed + "it is a folder";
+        case FileKind::InPlace:
+            if (std::optional<std::string> failure = WriteInPlace(fs::path(path), bytes)) {
+                return failed + *failure;
+            }
+            return std::nullopt;
+        default:
+            break;
+    }
+    const fs::path target = ThroughLinks(fs::path(path));
     constexpr int kAttempts = 16;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         const fs::path temporary = TemporaryPathFor(target);

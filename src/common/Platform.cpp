@@ -60,4 +60,12 @@ bool StandardOutputIsTerminal() {
 #endif
 }
 
+bool StandardErrorIsTerminal() {
+#ifdef _WIN32
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(STDERR_FILENO) == 1;
+#endif
+}
+
 }  // namespace trevane

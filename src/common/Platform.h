@@ -18,5 +18,6 @@ class PreciseTimersScope {
 
 // True when the process's standard output is a terminal (not a pipe or a file).
 bool StandardOutputIsTerminal();
+bool StandardErrorIsTerminal();
 
 }  // namespace trevane

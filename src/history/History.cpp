@@ -100,6 +100,28 @@ std::int64_t Pragma(sqlite::Database& db, const char* name) {
     return query.Step() ? query.Int(0) : 0;
 }
 
+// What SQLite's quick check finds wrong, on one line; nothing when the file is sound. A damaged
+// page may read as rows that are not there, so nothing is read before this.
+std::optional<std::string> Damage(sqlite::Database& db) {
+    std::string found;
+    try {
+        sqlite::Statement check = db.Prepare("PRAGMA quick_check");
+        while (check.Step()) {
+            const std::string row = check.Text(0);
+            if (row != "ok") {
+                found += (found.empty() ? "" : "; ") + row;
+            }
+        }
+    } catch (const sqlite::SqliteError& e) {
+        found += (found.empty() ? "" : "; ") + std::string(e.what());
+    }
+    if (found.empty()) {
+        return std::nullopt;
+    }
+    std::replace(found.begin(), found.end(), '\n', ' ');
+    return found;
+}
+
 // Renames the file and its journals aside; returns the new name.
 std::string SetAside(const std::string& path, const char* why) {
     std::string aside = path + "." + why + "-" + AsideSuffix();
@@ -177,6 +199,9 @@ History::History(const std::string& path, Access access) {
 
 void History::OpenOrSetAside(const std::string& path, Access access) {
     std::error_code noFile;
+    if (fs::is_directory(path, noFile)) {
+        throw HistoryError("'" + path + "' is a folder, not a history file");
+    }
     const bool exists = fs::exists(path, noFile) && fs::file_size(path, noFile) > 0;
     const char* aside = nullptr;
     std::int64_t version = 0;
@@ -189,7 +214,10 @@ void History::OpenOrSetAside(const std::string& path, Access access) {
             const std::int64_t app = Pragma(probe, "application_id");
             const std::int64_t tables = Pragma(probe, "schema_version");
             version = Pragma(probe, "user_version");
-            if (app != kApplicationId && (app != 0 || tables != 0 || version != 0)) {
+            damage_ = Damage(probe);
+            if (damage_) {
+                aside = "damaged";
+            } else if (app != kApplicationId && (app != 0 || tables != 0 || version != 0)) {
                 aside = "foreign";
             } else if (version > kSchemaVersion) {
                 throw HistoryError("'" + path + "' was written by a newer Trevane (layout " +
@@ -201,9 +229,13 @@ void History::OpenOrSetAside(const std::string& path, Access access) {
                 throw;
             }
             aside = "damaged";
+            damage_ = e.what();
         }
     }
     if (access == Access::Read) {
+        if (damage_) {
+            throw HistoryError(fs::path(path).filename().string() + " is damaged: " + *damage_);
+        }
         if (aside != nullptr) {
             throw HistoryError(
                 "'" + path + "' is " +

@@ -66,7 +66,8 @@ class History {
     // history, or is damaged, is renamed aside (Notice() says to what) and a new one begun.
     // For reading, a missing file is an empty history and nothing is ever created or renamed.
     // Throws HistoryError for a file of a newer layout (left untouched), a file that is not a
-    // history when reading, or one that cannot be opened.
+    // history or fails SQLite's quick check when reading ("trevane-history.sqlite is damaged:
+    // REASON"), a folder in the file's place, or a file that cannot be opened.
     explicit History(const std::string& path = kHistoryFileName, Access access = Access::Write);
 
     const std::optional<std::string>& Notice() const { return notice_; }
@@ -97,6 +98,7 @@ class History {
 
     std::unique_ptr<sqlite::Database> db_;
     std::optional<std::string> notice_;
+    std::optional<std::string> damage_;  // what the quick check found
 };
 
 }  // namespace trevane::history

@@ -2,17 +2,31 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <utility>
 
 namespace trevane::sqlite {
 namespace {
 
+std::string Reason(sqlite3* db, int code, const char* message) {
+    return FailureText(code, db != nullptr ? sqlite3_system_errno(db) : 0,
+                       message != nullptr ? message : sqlite3_errstr(code));
+}
+
 [[noreturn]] void Throw(sqlite3* db, int code, std::string_view doing) {
     const char* message = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(code);
-    throw SqliteError(std::string(doing) + ": " + message, code);
+    throw SqliteError(std::string(doing) + ": " + Reason(db, code, message), code);
 }
 
 }  // namespace
+
+std::string FailureText(int code, int systemErrno, const std::string& message) {
+    // SQLite reports a full disk met while writing its journal as an I/O error.
+    if ((code & 0xFF) == SQLITE_FULL || systemErrno == ENOSPC) {
+        return "disk full";
+    }
+    return message;
+}
 
 bool SqliteError::NotADatabase() const {
     const int primary = code_ & 0xFF;
@@ -26,7 +40,8 @@ Database::Database(const std::string& path, Mode mode, int busyTimeoutMs) {
     const int flags = access | SQLITE_OPEN_NOMUTEX;
     const int code = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
     if (code != SQLITE_OK) {
-        const std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(code);
+        const std::string message =
+            Reason(db_, code, db_ != nullptr ? sqlite3_errmsg(db_) : nullptr);
         sqlite3_close(db_);
         db_ = nullptr;
         throw SqliteError("cannot open '" + path + "': " + message, code);
@@ -43,7 +58,7 @@ void Database::Execute(std::string_view sql) {
     char* error = nullptr;
     const int code = sqlite3_exec(db_, std::string(sql).c_str(), nullptr, nullptr, &error);
     if (code != SQLITE_OK) {
-        const std::string message = error != nullptr ? error : sqlite3_errstr(code);
+        const std::string message = Reason(db_, code, error);
         sqlite3_free(error);
         throw SqliteError(message, code);
     }

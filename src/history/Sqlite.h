@@ -13,6 +13,9 @@ struct sqlite3_stmt;
 // own message, so every caller reports one clear reason.
 namespace trevane::sqlite {
 
+// The text of a failure: SQLite's message, but "disk full" however SQLite names a full disk.
+std::string FailureText(int code, int systemErrno, const std::string& message);
+
 class SqliteError : public std::runtime_error {
   public:
     SqliteError(const std::string& what, int code) : std::runtime_error(what), code_(code) {}

@@ -38,6 +38,9 @@ std::string EscapeBytes(std::string_view bytes);
 // "time\tsession\trequest\treply\tacknowledgement\tmicroseconds\treason", no line end; the time
 // as the log stamps it, with milliseconds: "12/07/26 17:35:01.123".
 std::string FormatTrafficLine(const TrafficEntry& entry);
+// The first line of a file of such lines; the "#" lets a reader skip it.
+inline constexpr const char* kTrafficLineHeader =
+    "#time\tsession\trequest\treply\tacknowledgement\tmicroseconds\treason";
 
 // Bounded and thread-safe: exchanges come from the window's thread, the test thread and the
 // status monitor at once. Record polls (100 a second) are counted, and kept one a second plus

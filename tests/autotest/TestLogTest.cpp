@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <stop_token>
 #include <system_error>
 
@@ -73,6 +74,21 @@ TEST_F(TestLog, NameIsMadeFromTheStartUpTimeAndOpenedWithoutItsTrailingBlank) {
     WriteLog("Starting Test", "\n");
     EXPECT_TRUE(std::filesystem::is_regular_file("logFile.txt 112912-140509.txt"));
     EXPECT_FALSE(std::filesystem::exists("logFile.txt 112912-140509.txt "));
+}
+
+// Two programs starting a test in the same second must not write into one file.
+TEST_F(TestLog, ALogOfTheSameSecondGetsANumberedFileOfItsOwn) {
+    std::ofstream("logFile.txt 112912-140509.txt", std::ios::binary) << "other\r\n";
+    WriteLog("Starting Test", "\n");
+    EXPECT_EQ(LogFilePath(), "logFile.txt 112912-140509-2.txt");
+    EXPECT_STREQ(g_logFileName, "logFile.txt 112912-140509-2.txt ");
+    EXPECT_EQ(std::filesystem::file_size("logFile.txt 112912-140509.txt"), 7u);
+    WriteLog("second", "\n");
+    EXPECT_EQ(LogBytes(), "11/29/12 14:05:09  Starting Test\r\n11/29/12 14:05:09  second\r\n");
+
+    MakeLogFileName();
+    WriteLog("Starting Test", "\n");
+    EXPECT_EQ(LogFilePath(), "logFile.txt 112912-140509-3.txt");
 }
 
 TEST_F(TestLog, EntriesCarryACLocaleStampAndStoreEachLineFeedAsCrLf) {

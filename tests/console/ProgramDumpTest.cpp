@@ -1,8 +1,17 @@
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#endif
+
+#include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -234,6 +243,45 @@ TEST_F(ProgramDumpTest, ASymbolicLinkIsWrittenThroughToItsTarget) {
     EXPECT_TRUE(fs::is_symlink("dangling.txt"));
     EXPECT_EQ(ReadBytes("missing.txt"), "x\r\n");
 }
+
+#ifndef _WIN32
+// A rename would put a plain file where the device or FIFO was, and the other program would
+// never see the program; a folder stays an error.
+TEST_F(ProgramDumpTest, ADeviceOrFifoIsWrittenInPlaceAndAFolderIsRefused) {
+    ASSERT_EQ(::mkfifo("fifo", 0600), 0);
+    std::string read;
+    std::thread reader([&read] { read = ReadBytes("fifo"); });
+    std::string error;
+    // The reader may not have opened its end yet: a FIFO nobody reads is refused, not waited on.
+    bool written = false;
+    for (int attempt = 0; attempt < 500 && !written; ++attempt) {
+        written = WriteTextFileAtomically("fifo", "EN\n", error);
+        if (!written) {
+            EXPECT_THAT(error, HasSubstr("nothing is reading it"));
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    reader.join();
+    EXPECT_TRUE(written) << error;
+    EXPECT_EQ(read, "EN\r\n");
+    EXPECT_TRUE(fs::is_fifo("fifo"));
+    EXPECT_THAT(FolderEntries(), ElementsAre("fifo")) << "temporary file left behind";
+
+    fs::create_directory("folder");
+    EXPECT_FALSE(WriteTextFileAtomically("folder", "EN\n", error));
+    EXPECT_THAT(error, HasSubstr("'folder': it is a folder"));
+
+    // mknod needs root; a null device in the scratch folder is then as good as /dev/full.
+    if (::mknod("null", S_IFCHR | 0600, ::makedev(1, 3)) == 0) {
+        EXPECT_TRUE(WriteTextFileAtomically("null", "EN\n", error)) << error;
+        EXPECT_TRUE(fs::is_character_file("null"));
+        ASSERT_EQ(::mknod("full", S_IFCHR | 0600, ::makedev(1, 7)), 0);
+        EXPECT_FALSE(WriteTextFileAtomically("full", "EN\n", error));
+        EXPECT_THAT(error, HasSubstr(std::generic_category().message(ENOSPC)));
+        EXPECT_TRUE(fs::is_character_file("full"));
+    }
+}
+#endif
 
 TEST(WriteTextFileAtomically, NamesTheFileThatCouldNotBeWritten) {
     std::string error;

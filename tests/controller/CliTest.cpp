@@ -236,8 +236,25 @@ TEST_F(CliTest, JsonGivesOneObjectPerCommandWithTheRejectionReason) {
 // A controller's reply must not be able to clear the operator's screen; a script reading a pipe
 // still gets every byte.
 TEST_F(CliTest, ControlBytesAreEscapedOnATerminalOnly) {
-    EXPECT_EQ(RunOnTerminal(At({"send", "MG", "TPX"})), "caf\xe9 \\x1b[2J\n1234\n");
+    EXPECT_EQ(RunOnTerminal(At({"send", "MG", "TPX"})), "caf\\xe9 \\x1b[2J\n1234\n");
     EXPECT_EQ(RunCli(At({"send", "MG"})).out, "caf\xe9 \x1b[2J\n");
+}
+
+// A trace onto standard output or a FIFO is written where it is; a folder is refused.
+TEST_F(CliTest, TraceGoesWhereItIsToldWithOneHeaderLine) {
+    const ProgramRun traced = RunCli(At({"--trace", "/dev/stdout", "send", "TPX"}));
+    EXPECT_EQ(traced.exitCode, 0) << traced.err;
+    EXPECT_THAT(
+        traced.out,
+        StartsWith("#time\tsession\trequest\treply\tacknowledgement\tmicroseconds\treason\n"));
+    EXPECT_THAT(traced.out, HasSubstr("\tcommand\tTPX\\r\t1234\t:\t"));
+    EXPECT_THAT(traced.out, ::testing::EndsWith("1234\n"));
+
+    const int connections = peer.ConnectionsAccepted();
+    const ProgramRun folder = RunCli(At({"--trace", ::testing::TempDir(), "send", "TPX"}));
+    EXPECT_EQ(folder.exitCode, 1);
+    EXPECT_THAT(folder.err, HasSubstr("it is a folder"));
+    EXPECT_EQ(peer.ConnectionsAccepted(), connections);
 }
 
 TEST_F(CliTest, VersionPrintsOneLineWithoutConnecting) {

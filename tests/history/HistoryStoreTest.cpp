@@ -1,3 +1,8 @@
+#ifndef _WIN32
+#include <sys/mount.h>
+#endif
+
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -208,6 +213,66 @@ TEST_F(HistoryStore, TwoWritersOnOneFileKeepEveryTest) {
 TEST_F(HistoryStore, ReadingAMissingHistoryCreatesNothing) {
     EXPECT_TRUE(History(path_, History::Access::Read).LastTests(10).empty());
     EXPECT_TRUE(Names().empty());
+}
+
+// One 4 KiB page overwritten: the rows that remain must not be listed as the history.
+TEST_F(HistoryStore, ADamagedFileIsNamedWhenReadAndSetAsideWhenWritten) {
+    for (int i = 0; i < 3; ++i) {
+        RecordTest(MakeRecord(100), {"log.txt", "", ""}, path_);
+    }
+    {
+        sqlite::Database db(path_, sqlite::Database::Mode::ReadWrite, 100);
+        db.Execute("PRAGMA wal_checkpoint(TRUNCATE)");
+    }
+    ASSERT_GT(fs::file_size(path_), 5 * 4096u);
+    {
+        std::fstream file(path_, std::ios::binary | std::ios::in | std::ios::out);
+        file.seekp(3 * 4096);
+        const std::string garbage(4096, '\x5a');
+        file.write(garbage.data(), static_cast<std::streamsize>(garbage.size()));
+    }
+    try {
+        History(path_, History::Access::Read);
+        ADD_FAILURE() << "a damaged history was read";
+    } catch (const HistoryError& e) {
+        EXPECT_THAT(e.what(), StartsWith(std::string(kHistoryFileName) + " is damaged: "));
+        EXPECT_THAT(e.what(), Not(HasSubstr("\n")));
+    }
+    const RecordingResult stored = RecordTest(MakeRecord(100), {"log.txt", "", ""}, path_);
+    ASSERT_FALSE(stored.failure.has_value()) << *stored.failure;
+    EXPECT_THAT(stored.notice.value_or(""), HasSubstr("was damaged"));
+    EXPECT_EQ(History(path_, History::Access::Read).LastTests(0).size(), 1u);
+}
+
+TEST_F(HistoryStore, AFolderInTheWayIsNamedAndAFullDiskIsCalledSo) {
+    fs::create_directory(path_);
+    for (const History::Access access : {History::Access::Read, History::Access::Write}) {
+        try {
+            History history(path_, access);
+            ADD_FAILURE() << "a folder was taken for a history";
+        } catch (const HistoryError& e) {
+            EXPECT_THAT(e.what(), HasSubstr("is a folder"));
+        }
+    }
+    EXPECT_TRUE(fs::is_directory(path_)) << "the folder is never set aside";
+    EXPECT_EQ(Names().size(), 1u);
+#ifndef _WIN32
+    const fs::path full = dir_ / "full";
+    fs::create_directory(full);
+    if (::mount("tmpfs", full.c_str(), "tmpfs", 0, "size=64k") == 0) {
+        const RecordingResult stored =
+            RecordTest(MakeRecord(100), {"log.txt", "", ""}, (full / kHistoryFileName).string());
+        ::umount2(full.c_str(), MNT_DETACH);
+        ASSERT_TRUE(stored.failure.has_value()) << "the file system never filled";
+        EXPECT_THAT(*stored.failure, HasSubstr("disk full"));
+    }
+#endif
+    // Where no small file system can be mounted: SQLite meets a full disk in its journal as an
+    // I/O error.
+    constexpr int kIoErrWrite = 10 | (3 << 8);
+    EXPECT_EQ(sqlite::FailureText(kIoErrWrite, ENOSPC, "disk I/O error"), "disk full");
+    EXPECT_EQ(sqlite::FailureText(13, 0, "database or disk is full"), "disk full");
+    EXPECT_EQ(sqlite::FailureText(kIoErrWrite, EIO, "disk I/O error"), "disk I/O error");
 }
 
 }  // namespace
