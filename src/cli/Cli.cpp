@@ -15,6 +15,7 @@
 
 #include "cli/CliWindow.h"
 #include "cli/Json.h"
+#include "cli/TerminalText.h"
 #include "cli/Verbs.h"
 #include "common/StopWait.h"
 #include "controller/Link.h"
@@ -27,15 +28,15 @@
 namespace trevane::cli {
 namespace {
 
+std::atomic<int> g_replyTimeoutMs{1000};
+
 std::vector<Verb>& Registry() {
     static std::vector<Verb> verbs;
     return verbs;
 }
 
-std::vector<std::string>& OfflineNames() {
-    static std::vector<std::string> names;
-    return names;
-}
+std::mutex g_errorMutex;
+std::string g_lastError;
 
 // The text of the last session that could not be opened; Connect itself never shows it.
 std::mutex g_sessionErrorMutex;
@@ -158,27 +159,34 @@ void RegisterVerb(Verb verb) {
     Registry().push_back(std::move(verb));
 }
 
-void RegisterOfflineVerb(Verb verb) {
-    OfflineNames().push_back(verb.name);
-    RegisterVerb(std::move(verb));
-}
-
-bool IsOfflineVerb(const std::string& name) {
-    const std::vector<std::string>& names = OfflineNames();
-    return std::find(names.begin(), names.end(), name) != names.end();
-}
-
 const std::vector<Verb>& Verbs() {
     return Registry();
 }
 
+void ReportError(const std::string& message) {
+    {
+        std::lock_guard lock(g_errorMutex);
+        g_lastError = message;
+    }
+    std::cerr << "trevane-cli: " + ForStandardError(message) + "\n" << std::flush;
+}
+
+std::string LastReportedError() {
+    std::lock_guard lock(g_errorMutex);
+    return g_lastError;
+}
+
 int UsageError(const std::string& message) {
-    std::cerr << "trevane-cli: " << message << "\n";
+    ReportError(message);
     return kExitUsage;
 }
 
-void UseTcpSessions(std::uint16_t port) {
-    SessionFactory tcp = MakeTcpSessionFactory(port);
+void UseTcpSessions(std::uint16_t port, int timeoutMs) {
+    g_replyTimeoutMs = timeoutMs;
+    TcpTimeouts timeouts;
+    timeouts.reply = std::chrono::milliseconds(timeoutMs);
+    timeouts.upload = std::chrono::milliseconds(10LL * timeoutMs);
+    SessionFactory tcp = MakeTcpSessionFactory(port, timeouts);
     SetSessionFactory([tcp](const std::string& address) {
         try {
             return WatchedSession(tcp(address));
@@ -193,33 +201,36 @@ bool ConnectLikeTheWindow(const Invocation& invocation) {
     const std::shared_ptr<CliWindow> window = TheCliWindow();
     window->SetAddress(invocation.address);
     SetSessionError({});
+    ForgetTimeouts();
     window->HoldMessages(true);
+    HoldCommandReports(true);
     OnConnect();
     window->HoldMessages(false);
     const std::vector<std::string> messages = window->TakeHeldMessages();
     if (g_connected) {
+        HoldCommandReports(false);
         for (const std::string& message : messages) {
             std::cerr << message << "\n";
         }
         return true;
     }
+    HoldCommandReports(true);  // dropped: the one line below says why
+    HoldCommandReports(false);
     std::string reason = SessionError();
     if (reason.empty()) {
         reason = LastConnectFailure();
     }
-    if (reason.empty()) {
-        reason = "the controller at " + invocation.address + ":" + std::to_string(invocation.port) +
-                 " did not describe the connection";
+    const std::string endpoint = invocation.address + ":" + std::to_string(invocation.port);
+    if (SawTimeout()) {
+        // A silent peer is most often the wrong port or another kind of device.
+        reason = "no reply from " + endpoint + " within " + std::to_string(invocation.timeoutMs) +
+                 " ms: is the port right, and is it a controller of this kind? --timeout MS "
+                 "allows a slower one";
+    } else if (reason.empty()) {
+        reason = "the controller at " + endpoint + " did not describe the connection";
     }
-    std::cerr << "trevane-cli: " << kConnectionFailedText << ": " << reason << "\n";
-    ReportFailure(invocation, std::string(kConnectionFailedText) + ": " + reason);
+    ReportError(std::string(kConnectionFailedText) + ": " + reason);
     return false;
-}
-
-void ReportFailure(const Invocation& invocation, const std::string& error) {
-    if (invocation.json) {
-        json::WriteLine(std::cout, json::Object().Text("error", error));
-    }
 }
 
 bool InterruptRequested() {

@@ -20,11 +20,18 @@ void ReportBrokenOutput();
 // Stops and joins the thread that runs OnInterrupt callbacks.
 void StopInterruptWatcher();
 
-// Points Connect at the TCP client on `port`, keeping each failure's text for the one line
-// that ConnectLikeTheWindow prints.
-void UseTcpSessions(std::uint16_t port);
+// Points Connect at the TCP client on `port` with the reply timeout `timeoutMs` (uploads ten
+// times it), keeping each failure's text for the one line that ConnectLikeTheWindow prints.
+void UseTcpSessions(std::uint16_t port, int timeoutMs);
 
-// `session` with every text command told to the WatchCommands watcher.
+// `session` with every text command told to the WatchCommands watcher, and every rejected or
+// failed command named on standard error with its reason.
 std::shared_ptr<MotionClient> WatchedSession(std::shared_ptr<MotionClient> session);
+
+// Whether an exchange of a watched session ran out of time since ForgetTimeouts.
+bool SawTimeout();
+void ForgetTimeouts();
+// While held, those lines are kept; releasing prints them, holding again drops them.
+void HoldCommandReports(bool hold);
 
 }  // namespace trevane::cli

@@ -60,8 +60,8 @@ void CliWindow::AppendTranscript(const std::string& text) {
         return;  // a stopped test shows nothing more
     }
     if (text == errorLine) {
+        // Counted only: the session watcher has named the command and its reason.
         ++commandErrors_;
-        err_ << kCommandErrorText << '\n' << std::flush;
         return;
     }
     transcript_ += text;

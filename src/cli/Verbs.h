@@ -11,7 +11,8 @@ struct Invocation {
     std::string address;
     int port = 23;
     bool json = false;              // --json: JSON Lines on standard output
-    std::vector<std::string> args;  // after the verb's name
+    int timeoutMs = 1000;           // --timeout: the reply timeout
+    std::vector<std::string> args;  // after the verb's name, global options taken out
 };
 
 // A text command on the command session and how its exchange ended.
@@ -28,10 +29,9 @@ inline constexpr int kExitFailed = 1;         // the verb ran, but an exchange o
 inline constexpr int kExitUsage = 2;          // bad arguments or no connection
 inline constexpr int kExitInterrupted = 130;  // Ctrl-C
 
+// The names, arguments and descriptions of the verbs are in CommandTable.
 struct Verb {
     std::string name;
-    std::string usage;    // for example "send [--repeat N] CMD [CMD ...]"
-    std::string summary;  // one line for --help
     std::function<int(const Invocation&)> run;
 };
 
@@ -39,18 +39,19 @@ struct Verb {
 void RegisterVerb(Verb verb);
 const std::vector<Verb>& Verbs();
 
-// Verbs that never talk to a controller (reading local files) run without --address.
-void RegisterOfflineVerb(Verb verb);
-bool IsOfflineVerb(const std::string& name);
-
-struct OfflineVerb {};
-
 struct VerbRegistration {
-    explicit VerbRegistration(Verb verb) { RegisterVerb(std::move(verb)); }
-    VerbRegistration(Verb verb, OfflineVerb) { RegisterOfflineVerb(std::move(verb)); }
+    VerbRegistration(std::string name, std::function<int(const Invocation&)> run) {
+        RegisterVerb({std::move(name), std::move(run)});
+    }
 };
 
-// Prints "trevane-cli: <message>" on standard error and returns kExitUsage.
+// Prints "trevane-cli: <message>" on standard error (escaped on a terminal) and keeps it as the
+// failure that ends the JSON output.
+void ReportError(const std::string& message);
+// The last text given to ReportError, "" when there was none.
+std::string LastReportedError();
+
+// ReportError, then kExitUsage.
 int UsageError(const std::string& message);
 
 // Connects as the Connect button does (both sessions, "HX", the description). Returns false after
@@ -60,11 +61,8 @@ bool ConnectLikeTheWindow(const Invocation& invocation);
 // While set, `watcher` hears of every text command sent on the command session, after its
 // exchange; pass nothing to stop. The watcher runs on the thread that sent the command.
 void WatchCommands(std::function<void(const CommandOutcome&)> watcher);
-// With `print`, each command's outcome as one {"command", "reply", "ok", "reason"} line.
+// With `print`, each command's outcome as one {"time", "command", "reply", "ok", "reason"} line.
 void PrintCommandsAsJson(bool print);
-
-// With --json, one {"error": ...} line on standard output for a failure already on standard error.
-void ReportFailure(const Invocation& invocation, const std::string& error);
 
 // Set once Ctrl-C (SIGINT) or SIGTERM arrived; verbs that run long poll it.
 bool InterruptRequested();

@@ -10,6 +10,8 @@
 
 #include "cli/Cli.h"
 #include "cli/CliWindow.h"
+#include "cli/CommandTable.h"
+#include "cli/Json.h"
 #include "cli/TraceFile.h"
 #include "cli/Verbs.h"
 #include "controller/Link.h"
@@ -19,53 +21,18 @@
 namespace trevane::cli {
 namespace {
 
-void PrintHelp(std::ostream& out) {
-    out << "usage: trevane-cli --address A [--port P] [--json] [--trace FILE] VERB [ARGS]\n"
-           "\n"
-           "Connects to the controller at the dotted IPv4 address A, port P (default "
-        << kDefaultControllerPort
-        << "),\n"
-           "as the window's Connect button does, then runs VERB. With --json every result\n"
-           "is one JSON object per line on standard output.\n"
-           "--trace FILE writes every exchange to FILE, one a line, tab-separated: time,\n"
-           "session, request, reply, acknowledgement, microseconds, reason.\n"
-           "\n"
-           "verbs:\n";
-    std::vector<Verb> verbs = Verbs();
-    std::sort(verbs.begin(), verbs.end(),
-              [](const Verb& a, const Verb& b) { return a.name < b.name; });
-    for (const Verb& verb : verbs) {
-        out << "  " << verb.usage << "\n      " << verb.summary << "\n";
-    }
-    out << "\n"
-           "exit status: 0 done, 1 an exchange or check failed, 2 bad arguments or no "
-           "connection,\n"
-           "130 interrupted\n"
-           "\n"
-           "trevane-cli help [VERB] and trevane-cli VERB --help show help without connecting;\n"
-           "trevane-cli --version prints the version.\n";
-}
-
-void PrintVerbHelp(std::ostream& out, const Verb& verb) {
-    out << "usage: trevane-cli --address A [--port P] " << verb.usage << "\n"
-        << "      " << verb.summary << "\n";
-}
-
 bool IsHelpFlag(const std::string& arg) {
     return arg == "--help" || arg == "-h";
 }
 
-bool AsksForHelp(const std::vector<std::string>& args) {
-    return std::any_of(args.begin(), args.end(), IsHelpFlag);
-}
-
-std::optional<int> ParsePort(std::string_view text) {
-    int port = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), port);
-    if (ec != std::errc{} || end != text.data() + text.size() || port < 1 || port > 65535) {
+template <typename Number>
+std::optional<Number> ParseWhole(std::string_view text, Number low, Number high) {
+    Number value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc{} || end != text.data() + text.size() || value < low || value > high) {
         return std::nullopt;
     }
-    return port;
+    return value;
 }
 
 struct CommandLine {
@@ -76,67 +43,82 @@ struct CommandLine {
     std::optional<std::string> tracePath;
 };
 
-// Options come before the verb; everything after the verb is the verb's own.
+// The value of a global option that takes one; an error text when it is missing or wrong.
+std::optional<std::string> TakeValue(std::string_view option, const std::string& value,
+                                     CommandLine& line, bool& haveAddress) {
+    if (option == "--address") {
+        if (!net::ParseDottedIpv4(value)) {
+            return "--address '" + net::Printable(value) +
+                   "' is not a dotted IPv4 address (four numbers 0..255)";
+        }
+        line.invocation.address = value;
+        haveAddress = true;
+    } else if (option == "--port") {
+        const std::optional<int> port = ParseWhole(value, 1, 65535);
+        if (!port) {
+            return "--port '" + net::Printable(value) + "' is not a port (1..65535)";
+        }
+        line.invocation.port = *port;
+    } else if (option == "--timeout") {
+        const std::optional<int> timeout = ParseWhole(value, 1, 600'000);
+        if (!timeout) {
+            return "--timeout '" + net::Printable(value) +
+                   "' is not a number of milliseconds (1..600000)";
+        }
+        line.invocation.timeoutMs = *timeout;
+    } else if (option == "--trace") {
+        if (value.empty()) {
+            return std::string("--trace needs a file name");
+        }
+        line.tracePath = value;
+    }
+    return std::nullopt;
+}
+
+// Global options go before or after the verb; the rest after the verb is the verb's own.
 // Returns an error text, or nothing when the command line is sound.
 std::optional<std::string> Parse(int argc, char** argv, CommandLine& line) {
     bool haveAddress = false;
-    int i = 1;
-    for (; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const OptionSpec* option = FindGlobalOption(arg);
+        if (IsHelpFlag(arg)) {
             line.help = true;
-            return std::nullopt;
-        }
-        if (arg == "--version") {
+        } else if (arg == "--version") {
             line.version = true;
+        } else if (arg == "--json") {
+            line.invocation.json = true;
+        } else if (option != nullptr && !option->argument.empty()) {
+            if (i + 1 == argc) {
+                return arg + " needs a value";
+            }
+            if (auto error = TakeValue(arg, argv[++i], line, haveAddress)) {
+                return error;
+            }
+        } else if (line.verb.empty() && arg.starts_with("-")) {
+            return "unknown option '" + net::Printable(arg) + "' (see --help)";
+        } else if (line.verb.empty()) {
+            line.verb = arg;
+        } else {
+            line.invocation.args.push_back(arg);
+        }
+    }
+    if (line.version) {
+        return std::nullopt;
+    }
+    if (line.verb.empty()) {
+        if (line.help) {
             return std::nullopt;
         }
-        if (arg == "--json") {
-            line.invocation.json = true;
-            continue;
-        }
-        if (arg == "--trace") {
-            if (i + 1 == argc || std::string_view(argv[i + 1]).empty()) {
-                return std::string("--trace needs a file name");
-            }
-            line.tracePath = argv[++i];
-            continue;
-        }
-        if (arg == "--address" || arg == "--port") {
-            if (i + 1 == argc) {
-                return std::string(arg) + " needs a value";
-            }
-            const std::string value = argv[++i];
-            if (arg == "--address") {
-                if (!net::ParseDottedIpv4(value)) {
-                    return "--address '" + net::Printable(value) +
-                           "' is not a dotted IPv4 address (four numbers 0..255)";
-                }
-                line.invocation.address = value;
-                haveAddress = true;
-            } else if (const std::optional<int> port = ParsePort(value)) {
-                line.invocation.port = *port;
-            } else {
-                return "--port '" + net::Printable(value) + "' is not a port (1..65535)";
-            }
-            continue;
-        }
-        if (arg.starts_with("-")) {
-            return "unknown option '" + net::Printable(arg) + "' (see --help)";
-        }
-        break;
-    }
-    if (i == argc) {
         return std::string("no verb given (see --help)");
     }
-    line.verb = argv[i];
-    line.invocation.args.assign(argv + i + 1, argv + argc);
     // Help never connects, so it needs no address.
-    if (line.verb == "help" || AsksForHelp(line.invocation.args)) {
+    if (line.verb == "help" || line.help) {
         line.help = true;
         return std::nullopt;
     }
-    if (!haveAddress && !IsOfflineVerb(line.verb)) {
+    const VerbSpec* spec = FindVerbSpec(line.verb);
+    if (!haveAddress && spec != nullptr && !spec->offline) {
         // No built-in address: a script must never reach a real controller by accident.
         return std::string("--address is required");
     }
@@ -156,9 +138,9 @@ int RunVerb(const Verb& verb, const Invocation& invocation) {
     try {
         return verb.run(invocation);
     } catch (const std::exception& error) {
-        std::cerr << "trevane-cli: " << verb.name << ": " << error.what() << "\n";
+        ReportError(verb.name + ": " + error.what());
     } catch (...) {
-        std::cerr << "trevane-cli: " << verb.name << ": failed\n";
+        ReportError(verb.name + ": failed");
     }
     return kExitFailed;
 }
@@ -171,25 +153,19 @@ void CloseEverything() {
     SetWindow(nullptr);
 }
 
-int Main(int argc, char** argv) {
-    CommandLine line;
-    line.invocation.port = kDefaultControllerPort;
-    if (const std::optional<std::string> error = Parse(argc, argv, line)) {
-        return UsageError(*error);
-    }
+int RunCommandLine(CommandLine& line) {
     if (line.version) {
         std::cout << "trevane-cli " << TREVANE_VERSION << "\n";
         return kExitOk;
     }
     if (line.help && line.verb.empty()) {
-        PrintHelp(std::cout);
+        std::cout << ProgramHelp(kDefaultControllerPort);
         return kExitOk;
     }
     std::string verbName = line.verb;
     if (line.help && line.verb == "help") {
-        std::erase_if(line.invocation.args, IsHelpFlag);
         if (line.invocation.args.empty()) {
-            PrintHelp(std::cout);
+            std::cout << ProgramHelp(kDefaultControllerPort);
             return kExitOk;
         }
         if (line.invocation.args.size() > 1) {
@@ -197,37 +173,64 @@ int Main(int argc, char** argv) {
         }
         verbName = line.invocation.args.front();
     }
+    const VerbSpec* spec = FindVerbSpec(verbName);
     const Verb* verb = FindVerb(verbName);
-    if (verb == nullptr) {
+    if (spec == nullptr || verb == nullptr) {
         return UsageError("unknown verb '" + net::Printable(verbName) + "' (see --help)");
     }
     if (line.help) {
-        PrintVerbHelp(std::cout, *verb);
+        std::cout << VerbHelp(*spec);
         return kExitOk;
     }
-    if (IsOfflineVerb(verb->name)) {
+    if (spec->offline) {
         return RunVerb(*verb, line.invocation);
     }
     if (line.tracePath) {
         if (const std::optional<std::string> failure = StartTrace(*line.tracePath)) {
-            std::cerr << "trevane-cli: " << *failure << "\n";
+            ReportError(*failure);
             return kExitFailed;
         }
     }
     InstallInterruptHandlers();
     SetWindow(TheCliWindow());
-    UseTcpSessions(static_cast<std::uint16_t>(line.invocation.port));
+    UseTcpSessions(static_cast<std::uint16_t>(line.invocation.port), line.invocation.timeoutMs);
     int status = RunVerb(*verb, line.invocation);
     CloseEverything();
     // After the sessions have closed: no exchange can come any more.
     if (const std::optional<std::string> failure = StopTrace()) {
-        std::cerr << "trevane-cli: " << *failure << "\n";
+        ReportError(*failure);
         if (status == kExitOk) {
             status = kExitFailed;
         }
     }
     if (InterruptRequested() && status != kExitUsage) {
         status = InterruptExitCode();
+    }
+    return status;
+}
+
+// With --json every failure ends the output with one object a script can rely on.
+void WriteJsonError(int status) {
+    std::string message = LastReportedError();
+    if (message.empty()) {
+        message = status > 128 ? "interrupted" : "failed";
+    }
+    json::Object error;
+    error.Text("message", json::OneLine(message)).Number("exit", static_cast<long long>(status));
+    json::WriteLine(std::cout, json::Object().Raw("error", error.Str()));
+}
+
+int Main(int argc, char** argv) {
+    CommandLine line;
+    line.invocation.port = kDefaultControllerPort;
+    int status = kExitOk;
+    if (const std::optional<std::string> error = Parse(argc, argv, line)) {
+        status = UsageError(*error);
+    } else {
+        status = RunCommandLine(line);
+    }
+    if (line.invocation.json && status != kExitOk) {
+        WriteJsonError(status);
     }
     return status;
 }

@@ -96,7 +96,10 @@ class JsonStatus {
         }
         moves.See(entry);
         const double seconds = std::chrono::duration<double>(SystemClock().Now() - start_).count();
-        json::WriteLine(std::cout, json::Object().Number("time", seconds).Text("text", entry));
+        json::WriteLine(std::cout, json::Object()
+                                       .Text("time", json::UtcTime(SystemClock().WallNow()))
+                                       .Number("elapsed_s", seconds)
+                                       .Text("text", json::OneLine(entry)));
     }
     MoveTracker moves;
 
@@ -315,19 +318,7 @@ int JudgeTest(int commandFailures, bool aborted, bool reportWritten) {
     return reportWritten && historyWritten && !logLost ? kExitOk : kExitFailed;
 }
 
-const VerbRegistration kAutoTest{{
-    "autotest",
-    "autotest [--report]",
-    "runs the automatic diagnostic test and writes its log file in the working directory;\n"
-    "      --report also writes the test report beside it (the log's name with .html, and\n"
-    "      .csv for every torque and error sample), also after Ctrl-C;\n"
-    "      exit 0 when every move of X, Y and Z completed, 1 when a move was aborted, a\n"
-    "      command failed, the report, the history or an entry of the log could not be\n"
-    "      written, 2 without connection; Ctrl-C, SIGTERM or SIGHUP abort the test and stop\n"
-    "      the axes (130, 143, 129), so does a closed standard output (141); every test that\n"
-    "      reached the controller is kept in trevane-history.sqlite",
-    RunAutoTest,
-}};
+const VerbRegistration kAutoTest("autotest", RunAutoTest);
 
 }  // namespace
 }  // namespace trevane::cli

@@ -3,6 +3,7 @@
 #include <array>
 #include <charconv>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <exception>
@@ -13,6 +14,7 @@
 #include <stop_token>
 #include <string>
 #include <system_error>
+#include <tuple>
 #include <vector>
 
 #include "cli/Cli.h"
@@ -97,51 +99,88 @@ bool ReadRecord(StatusColumns& columns, std::string& error) {
     return true;
 }
 
-// "forward limit" becomes "forward_limit": names a script can use as they are.
-std::string FieldName(const char* label) {
-    std::string name = label;
-    std::replace(name.begin(), name.end(), ' ', '_');
-    return name;
+// The record's values under names that say their unit, for JSON and the CSV header alike. Two
+// rows are also given in volts, as the status table's tooltip computes them.
+struct RecordField {
+    const char* name;
+    const char* voltsName;  // nullptr: no volts
+};
+constexpr std::array<RecordField, 13> kRecordFields = {{
+    {"refpos_counts", nullptr},
+    {"motorpos_counts", nullptr},
+    {"errorpos_counts", nullptr},
+    {"auxpos_counts", nullptr},
+    {"velocity_counts_per_s", nullptr},
+    {"torque_counts", "torque_v"},
+    {"analog_counts", "analog_v"},
+    {"stopcode", nullptr},
+    {"forward_limit", nullptr},
+    {"reverse_limit", nullptr},
+    {"moving", nullptr},
+    {"stopped", nullptr},
+    {"motor_off", nullptr},
+}};
+static_assert(kRecordFields.size() == std::tuple_size_v<decltype(kStatusRowLabels)>);
+
+// value x 10 / 32767, to the tooltip's three decimals.
+std::string VoltsText(const std::string& counts) {
+    long long value = 0;
+    const auto [end, ec] = std::from_chars(counts.data(), counts.data() + counts.size(), value);
+    if (ec != std::errc{} || end != counts.data() + counts.size()) {
+        return "null";
+    }
+    return json::NumberText(std::round(static_cast<double>(value) * 10000.0 / 32767.0) / 1000.0);
 }
 
-// Microseconds, with a point whatever the locale.
-std::string SecondsText(double seconds) {
-    char text[48];
-    const auto [end, ec] =
-        std::to_chars(text, text + sizeof text, seconds, std::chars_format::fixed, 6);
-    return ec == std::errc{} ? std::string(text, end) : std::string("null");
-}
+// One reading's time: when it was taken, and seconds since the verb's first poll.
+struct ReadingTime {
+    std::chrono::system_clock::time_point wall;
+    double elapsedSeconds = 0.0;
+};
 
-std::string RecordJson(const StatusColumns& columns, double seconds) {
+std::string RecordJson(const StatusColumns& columns, const ReadingTime& time) {
     json::Object axes;
     for (std::size_t axis = 0; axis < columns.size(); ++axis) {
         json::Object values;
-        for (std::size_t row = 0; row < kStatusRowLabels.size(); ++row) {
+        for (std::size_t row = 0; row < kRecordFields.size(); ++row) {
             // The decoder gives whole numbers only.
-            values.Raw(FieldName(kStatusRowLabels[row]), columns[axis][row]);
+            values.Raw(kRecordFields[row].name, columns[axis][row]);
+            if (kRecordFields[row].voltsName != nullptr) {
+                values.Raw(kRecordFields[row].voltsName, VoltsText(columns[axis][row]));
+            }
         }
         axes.Raw(kStatusColumnHeadings[axis + 1], values.Str());
     }
-    return json::Object().Raw("time", SecondsText(seconds)).Raw("axes", axes.Str()).Str();
+    return json::Object()
+        .Text("time", json::UtcTime(time.wall))
+        .Number("elapsed_s", time.elapsedSeconds)
+        .Raw("axes", axes.Str())
+        .Str();
 }
 
+// The JSON names, axis first: "X_torque_counts".
 std::string CsvHeader() {
-    std::string line = "time";
+    std::string line = "time,elapsed_s";
     for (std::size_t axis = 0; axis < record::kAxisCount; ++axis) {
-        for (const char* label : kStatusRowLabels) {
-            line += ",";
-            line += kStatusColumnHeadings[axis + 1];
-            line += " " + std::string(label);
+        const std::string prefix = std::string(kStatusColumnHeadings[axis + 1]) + "_";
+        for (const RecordField& field : kRecordFields) {
+            line += "," + prefix + field.name;
+            if (field.voltsName != nullptr) {
+                line += "," + prefix + field.voltsName;
+            }
         }
     }
     return line + "\n";
 }
 
-std::string CsvRow(const StatusColumns& columns, double seconds) {
-    std::string line = SecondsText(seconds);
+std::string CsvRow(const StatusColumns& columns, const ReadingTime& time) {
+    std::string line = json::UtcTime(time.wall) + "," + json::NumberText(time.elapsedSeconds);
     for (const auto& column : columns) {
-        for (const std::string& value : column) {
-            line += "," + value;
+        for (std::size_t row = 0; row < kRecordFields.size(); ++row) {
+            line += "," + column[row];
+            if (kRecordFields[row].voltsName != nullptr) {
+                line += "," + VoltsText(column[row]);
+            }
         }
     }
     return line + "\n";
@@ -204,11 +243,11 @@ class RecordPrinter {
         }
     }
     // False once standard output has gone.
-    bool Print(const StatusColumns& columns, double seconds) {
+    bool Print(const StatusColumns& columns, const ReadingTime& time) {
         if (json_) {
-            std::cout << RecordJson(columns, seconds) << '\n';
+            std::cout << RecordJson(columns, time) << '\n';
         } else if (csv_) {
-            std::cout << CsvRow(columns, seconds);
+            std::cout << CsvRow(columns, time);
         } else {
             std::cout << FormatStatusTable(columns);
         }
@@ -226,8 +265,7 @@ class RecordPrinter {
 
 // Polls on a fixed grid from the first poll, so a long watch does not drift. A poll that finds
 // its slot already gone waits for the next free slot instead of catching up.
-int WatchRecords(const Invocation& invocation, const RecordArguments& parsed,
-                 RecordPrinter& printer) {
+int WatchRecords(const RecordArguments& parsed, RecordPrinter& printer) {
     std::stop_source interrupted;
     OnInterrupt([interrupted]() mutable { interrupted.request_stop(); });
     const PreciseTimersScope onTime;
@@ -242,15 +280,16 @@ int WatchRecords(const Invocation& invocation, const RecordArguments& parsed,
             break;
         }
         const Clock::TimePoint polled = clock.Now();
+        const ReadingTime time{clock.WallNow(),
+                               std::chrono::duration<double>(polled - start).count()};
         StatusColumns columns;
         std::string error;
         if (!ReadRecord(columns, error)) {
-            std::cerr << "trevane-cli: record: " << error << "\n";
-            ReportFailure(invocation, error);
+            ReportError("record: " + error);
             status = kExitFailed;
             break;
         }
-        if (!printer.Print(columns, std::chrono::duration<double>(polled - start).count())) {
+        if (!printer.Print(columns, time)) {
             break;
         }
         deadline += interval;
@@ -261,7 +300,7 @@ int WatchRecords(const Invocation& invocation, const RecordArguments& parsed,
         }
     }
     if (late > 0) {
-        std::cerr << "trevane-cli: record: " << late << " poll(s) came too late and were skipped\n";
+        ReportError("record: " + std::to_string(late) + " poll(s) came too late and were skipped");
     }
     if (InterruptRequested()) {
         return InterruptExitCode();
@@ -280,15 +319,15 @@ int RunRecord(const Invocation& invocation) {
     }
     RecordPrinter printer(invocation, parsed);
     if (parsed.watch) {
-        return WatchRecords(invocation, parsed, printer);
+        return WatchRecords(parsed, printer);
     }
+    const ReadingTime time{SystemClock().WallNow(), 0.0};
     StatusColumns columns;
     if (!ReadRecord(columns, error)) {
-        std::cerr << "trevane-cli: record: " << error << "\n";
-        ReportFailure(invocation, error);
+        ReportError("record: " + error);
         return kExitFailed;
     }
-    printer.Print(columns, 0.0);
+    printer.Print(columns, time);
     return kExitOk;
 }
 
@@ -307,14 +346,12 @@ int RunDump(const Invocation& invocation) {
         const std::string error =
             "the program upload failed: " + DescribeFailure(std::current_exception()) + "; '" +
             file + "' was not touched";
-        std::cerr << "trevane-cli: dump: " << error << "\n";
-        ReportFailure(invocation, error);
+        ReportError("dump: " + error);
         return kExitFailed;
     }
     std::string error;
     if (!WriteTextFileAtomically(file, program, error)) {
-        std::cerr << "trevane-cli: dump: " << error << "\n";
-        ReportFailure(invocation, error);
+        ReportError("dump: " + error);
         return kExitFailed;
     }
     if (invocation.json) {
@@ -335,20 +372,8 @@ int RunDump(const Invocation& invocation) {
     return kExitOk;
 }
 
-const VerbRegistration kRecordVerb({
-    "record",
-    "record [--watch [--interval MS] [--count N]] [--csv]",
-    "connect and print one decoded status table (axes X, Y, Z, W); --csv one row under a\n"
-    "      header; --watch one every MS milliseconds (default 10) until N records or Ctrl-C",
-    RunRecord,
-});
-
-const VerbRegistration kDumpVerb({
-    "dump",
-    "dump [FILE]",
-    "connect and write the stored program to FILE (default logProgram.txt) with CR LF line ends",
-    RunDump,
-});
+const VerbRegistration kRecordVerb("record", RunRecord);
+const VerbRegistration kDumpVerb("dump", RunDump);
 
 }  // namespace
 }  // namespace trevane::cli

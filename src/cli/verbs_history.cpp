@@ -3,14 +3,17 @@
 #include <charconv>
 #include <cstdio>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/Json.h"
+#include "cli/TerminalText.h"
 #include "cli/Verbs.h"
 #include "common/CLocale.h"
 #include "history/History.h"
 #include "history/Trends.h"
+#include "net/Protocol.h"
 
 namespace trevane::cli {
 namespace {
@@ -31,9 +34,9 @@ std::string MoveJson(const history::StoredMove& move) {
     json::Object object;
     object.Text("axis", std::string(1, move.axis))
         .Number("target", static_cast<long long>(move.target))
-        .Text("verdict", move.verdict)
-        .Number("max_torque", move.maxTorque)
-        .Number("max_error", move.maxError);
+        .Text("outcome", move.verdict)
+        .Number("max_torque_v", move.maxTorque)
+        .Number("max_error_counts", move.maxError);
     return object.Str();
 }
 
@@ -62,7 +65,7 @@ void PrintJson(const std::vector<Listed>& tests) {
         json::Object test;
         test.Number("id", static_cast<long long>(entry.test.id))
             .Text("started", entry.test.startedUtc)
-            .Text("controller", Controller(entry.test))
+            .Text("controller", json::OneLine(Controller(entry.test)))
             .Text("outcome", entry.test.outcome)
             .Raw("moves", json::Array(moves))
             .Raw("drift", json::Array(drift));
@@ -72,6 +75,8 @@ void PrintJson(const std::vector<Listed>& tests) {
     all.Raw("tests", json::Array(listed));
     json::WriteLine(std::cout, all);
 }
+
+void TableRows(const std::vector<Listed>& tests, std::ostream& out);
 
 std::string AxisMaxima(const history::StoredTest& test, char axis) {
     double torque = -1;
@@ -94,45 +99,49 @@ std::string AxisMaxima(const history::StoredTest& test, char axis) {
     return text;
 }
 
+// The identity line came from a controller: the table reaches a terminal escaped.
 void PrintTable(const std::vector<Listed>& tests) {
+    std::ostringstream table;
     if (tests.empty()) {
-        std::cout << "no tests in " << history::kHistoryFileName << "\n";
-        return;
+        table << "no tests in " << history::kHistoryFileName << "\n";
+    } else {
+        TableRows(tests, table);
     }
-    std::cout << "   id  started               outcome          X V / err     Y V / err     "
-                 "Z V / err  controller, drift\n";
+    std::cout << ForStandardOutput(table.str());
+}
+
+void TableRows(const std::vector<Listed>& tests, std::ostream& out) {
+    out << "   id  started               outcome          X V / err     Y V / err     "
+           "Z V / err  controller, drift\n";
     for (const Listed& listed : tests) {
         char head[80];
         std::snprintf(head, sizeof head, "%5lld  %-20s  %-14s",
                       static_cast<long long>(listed.test.id), listed.test.startedUtc.c_str(),
                       listed.test.outcome.c_str());
-        std::cout << head << AxisMaxima(listed.test, 'X') << AxisMaxima(listed.test, 'Y')
-                  << AxisMaxima(listed.test, 'Z') << "  " << Controller(listed.test);
+        out << head << AxisMaxima(listed.test, 'X') << AxisMaxima(listed.test, 'Y')
+            << AxisMaxima(listed.test, 'Z') << "  " << json::OneLine(Controller(listed.test));
         for (const std::string& flag : history::DriftFlagTexts(listed.drift)) {
-            std::cout << "; " << flag;
+            out << "; " << flag;
         }
-        std::cout << "\n";
+        out << "\n";
     }
 }
 
 int RunHistory(const Invocation& invocation) {
-    bool json = false;
     int limit = kDefaultLimit;
     const std::vector<std::string>& args = invocation.args;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--json") {
-            json = true;
-        } else if (args[i] == "--limit" && i + 1 < args.size()) {
+        if (args[i] == "--limit" && i + 1 < args.size()) {
             const std::string& value = args[++i];
             const auto [end, ec] =
                 std::from_chars(value.data(), value.data() + value.size(), limit);
             if (ec != std::errc{} || end != value.data() + value.size() || limit < 1) {
-                return UsageError("history: --limit '" + value +
+                return UsageError("history: --limit '" + net::Printable(value) +
                                   "' is not a number of tests (1 or more)");
             }
         } else {
-            return UsageError("history: unknown argument '" + args[i] +
-                              "' (usage: history [--json] [--limit N])");
+            return UsageError("history: unknown argument '" + net::Printable(args[i]) +
+                              "' (usage: history [--limit N])");
         }
     }
     try {
@@ -142,25 +151,15 @@ int RunHistory(const Invocation& invocation) {
             std::vector<history::Drift> drift = history::Compare(store, test, false).drift;
             listed.push_back({std::move(test), std::move(drift)});
         }
-        json ? PrintJson(listed) : PrintTable(listed);
+        invocation.json ? PrintJson(listed) : PrintTable(listed);
     } catch (const std::exception& e) {
-        std::cerr << "trevane-cli: history: " << e.what() << "\n";
+        ReportError("history: " + std::string(e.what()));
         return kExitFailed;
     }
     return std::cout.flush() ? kExitOk : kExitFailed;
 }
 
-const VerbRegistration kHistory{
-    {
-        "history",
-        "history [--json] [--limit N]",
-        "lists the last N automatic tests (default 10) kept in trevane-history.sqlite in the\n"
-        "      working directory, with each axis's largest torque and error and the drift\n"
-        "      against the same controller's earlier tests; --json prints one object; needs\n"
-        "      no --address and never connects",
-        RunHistory,
-    },
-    OfflineVerb{}};
+const VerbRegistration kHistory("history", RunHistory);
 
 }  // namespace
 }  // namespace trevane::cli

@@ -8,6 +8,7 @@
 #include "cli/Json.h"
 #include "cli/TerminalText.h"
 #include "cli/Verbs.h"
+#include "common/Clock.h"
 #include "controller/Link.h"
 #include "net/Protocol.h"
 
@@ -23,7 +24,7 @@ int RunConnect(const Invocation& invocation) {
     }
     const std::string description = net::ToUnixLineEnds(TheCliWindow()->TakeTranscript());
     if (invocation.json) {
-        json::WriteLine(std::cout, json::Object().Text("connection", net::TrimReply(description)));
+        json::WriteLine(std::cout, json::Object().Text("connection", json::OneLine(description)));
     } else {
         std::cout << ForStandardOutput(description) << std::flush;
     }
@@ -59,11 +60,14 @@ bool ParseSend(const std::vector<std::string>& args, SendArguments& parsed, std:
 
 void PrintOutcome(const CommandOutcome& outcome) {
     json::Object line;
-    line.Text("command", outcome.command).Text("reply", outcome.reply).Flag("ok", outcome.ok);
+    line.Text("time", json::UtcTime(SystemClock().WallNow()))
+        .Text("command", json::OneLine(outcome.command))
+        .Raw("reply", json::LinesArray(outcome.reply))
+        .Flag("ok", outcome.ok);
     if (outcome.ok) {
         line.Null("reason");
     } else {
-        line.Text("reason", outcome.reason);
+        line.Text("reason", json::OneLine(outcome.reason));
     }
     json::WriteLine(std::cout, line);
 }
@@ -105,19 +109,8 @@ int RunSend(const Invocation& invocation) {
     return TheCliWindow()->CommandErrorCount() == errorsBefore ? kExitOk : kExitFailed;
 }
 
-const VerbRegistration kConnectVerb({
-    "connect",
-    "connect",
-    "connect as the Connect button does and print the connection description",
-    RunConnect,
-});
-
-const VerbRegistration kSendVerb({
-    "send",
-    "send [--repeat N] CMD [CMD ...]",
-    "send each CMD and print each reply on its own line (with --repeat, the last round's)",
-    RunSend,
-});
+const VerbRegistration kConnectVerb("connect", RunConnect);
+const VerbRegistration kSendVerb("send", RunSend);
 
 }  // namespace
 }  // namespace trevane::cli

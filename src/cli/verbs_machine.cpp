@@ -15,6 +15,7 @@
 #include "controller/Link.h"
 #include "machine/Jog.h"
 #include "machine/Procedures.h"
+#include "net/Protocol.h"
 
 namespace trevane::cli {
 namespace {
@@ -52,7 +53,7 @@ int RunProcedure(const Invocation& invocation) {
         }
     }
     if (chosen == nullptr) {
-        return UsageError("unknown procedure '" + name +
+        return UsageError("unknown procedure '" + net::Printable(name) +
                           "' (enable, disable, prepare, exit or zero)");
     }
     if (!ConnectLikeTheWindow(invocation)) {
@@ -63,8 +64,7 @@ int RunProcedure(const Invocation& invocation) {
     chosen->run();
     PrintCommandsAsJson(false);
     if (count.Failures() > 0) {
-        std::cerr << "trevane-cli: run " << name << ": " << count.Failures()
-                  << " command(s) failed\n";
+        ReportError("run " + name + ": " + std::to_string(count.Failures()) + " command(s) failed");
         return kExitFailed;
     }
     return kExitOk;
@@ -72,8 +72,10 @@ int RunProcedure(const Invocation& invocation) {
 
 constexpr double kMaxJogSeconds = 3600.0;
 
+// W is not jogged from here: the window's W box selects nothing to move either, and a jog that
+// exits 0 with nothing moving would mislead a script.
 bool ParseAxes(const std::string& text, AxisSelection& axes) {
-    static const std::string letters = "XYZW";
+    static const std::string letters = "XYZ";
     axes = {};
     for (char c : text) {
         const auto at =
@@ -101,17 +103,17 @@ int RunJog(const Invocation& invocation) {
     int speed = 0;
     double seconds = 0.0;
     if (!ParseAxes(invocation.args[0], axes)) {
-        return UsageError("AXES must be letters among X, Y, Z, W; got '" + invocation.args[0] +
-                          "'");
+        return UsageError("jog: AXES must be letters among X, Y and Z (W cannot be jogged); got '" +
+                          net::Printable(invocation.args[0]) + "'");
     }
     if (!ParseWhole(invocation.args[1], speed)) {
-        return UsageError("SPEED must be a whole number of counts per second; got '" +
-                          invocation.args[1] + "'");
+        return UsageError("jog: SPEED must be a whole number of counts per second; got '" +
+                          net::Printable(invocation.args[1]) + "'");
     }
     if (!ParseWhole(invocation.args[2], seconds) || !std::isfinite(seconds) || seconds < 0.0 ||
         seconds > kMaxJogSeconds) {
-        return UsageError("SECONDS must be a number from 0 to 3600; got '" + invocation.args[2] +
-                          "'");
+        return UsageError("jog: SECONDS must be a number from 0 to 3600; got '" +
+                          net::Printable(invocation.args[2]) + "'");
     }
     if (!ConnectLikeTheWindow(invocation)) {
         return kExitUsage;
@@ -137,31 +139,20 @@ int RunJog(const Invocation& invocation) {
     Jog(axes, 0);
     PrintCommandsAsJson(false);
     if (count.Failures() > failuresBeforeStop) {
-        std::cerr << "trevane-cli: jog: the stop sequence failed; the axes may still be moving\n";
+        ReportError("jog: the stop sequence failed; the axes may still be moving");
     }
     if (interrupted.stop_requested() || InterruptRequested()) {
         return InterruptExitCode();
     }
     if (count.Failures() > 0) {
-        std::cerr << "trevane-cli: jog: " << count.Failures() << " command(s) failed\n";
+        ReportError("jog: " + std::to_string(count.Failures()) + " command(s) failed");
         return kExitFailed;
     }
     return kExitOk;
 }
 
-const VerbRegistration kRunVerb({
-    "run",
-    "run enable|disable|prepare|exit|zero",
-    "connect and run one machine procedure (exit 1 if any of its commands failed)",
-    RunProcedure,
-});
-
-const VerbRegistration kJogVerb({
-    "jog",
-    "jog AXES SPEED SECONDS",
-    "connect, jog the axes among X, Y, Z at SPEED for SECONDS, then stop them (also on Ctrl-C)",
-    RunJog,
-});
+const VerbRegistration kRunVerb("run", RunProcedure);
+const VerbRegistration kJogVerb("jog", RunJog);
 
 }  // namespace
 }  // namespace trevane::cli

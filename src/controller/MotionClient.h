@@ -48,8 +48,17 @@ class MotionError : public std::runtime_error {
     bool Rejected() const { return rejected_; }
     const std::string& ControllerReason() const { return reason_; }
 
+    // No reply came within the reply timeout (or the session was spent by one).
+    static MotionError Timeout(const std::string& text) {
+        MotionError error(text);
+        error.timedOut_ = true;
+        return error;
+    }
+    bool TimedOut() const { return timedOut_; }
+
   private:
     bool rejected_ = false;
+    bool timedOut_ = false;
     std::string reason_;
 };
 

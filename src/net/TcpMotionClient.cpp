@@ -28,10 +28,11 @@ struct TcpMotionClient::Impl {
     MotionError Rejection(std::string_view request);
 
     void ThrowIfSpent(std::string_view request) const;
-    [[noreturn]] void Spend(const std::string& reason);
+    [[noreturn]] void Spend(const std::string& reason, bool timedOut = false);
     void DropStaleBytes();
     void WriteAll(std::string_view bytes, Deadline deadline, std::string_view request);
-    std::size_t ReadSome(Deadline deadline, std::string_view request);
+    std::size_t ReadSome(Deadline deadline, std::string_view request,
+                         std::chrono::milliseconds replyTimeout);
     // Runs the private io_context (the connect) until `done` or the deadline; false on the
     // deadline.
     bool RunUntil(const bool& done, Deadline deadline);
@@ -46,6 +47,7 @@ struct TcpMotionClient::Impl {
     asio::io_context io;
     asio::ip::tcp::socket socket{io};
     std::optional<std::string> spentReason;
+    bool spentByTimeout = false;
     std::array<char, 64 * 1024> buffer{};
 };
 
@@ -88,20 +90,22 @@ bool TcpMotionClient::Impl::RunUntil(const bool& done, Deadline deadline) {
     return true;
 }
 
-void TcpMotionClient::Impl::Spend(const std::string& reason) {
+void TcpMotionClient::Impl::Spend(const std::string& reason, bool timedOut) {
     spentReason = reason;
+    spentByTimeout = timedOut;
     asio::error_code ignored;
     socket.close(ignored);
     // Let a cancelled connect's handler run now, so nothing refers to that call's locals.
     io.restart();
     io.run();
-    throw MotionError(reason);
+    throw timedOut ? MotionError::Timeout(reason) : MotionError(reason);
 }
 
 void TcpMotionClient::Impl::ThrowIfSpent(std::string_view request) const {
     if (spentReason) {
-        throw MotionError("cannot send '" + net::Printable(request) + "': the session to " +
-                          Endpoint() + " is spent (" + *spentReason + ")");
+        const std::string text = "cannot send '" + net::Printable(request) + "': the session to " +
+                                 Endpoint() + " is spent (" + *spentReason + ")";
+        throw spentByTimeout ? MotionError::Timeout(text) : MotionError(text);
     }
 }
 
@@ -158,10 +162,13 @@ void TcpMotionClient::Impl::WriteAll(std::string_view bytes, Deadline deadline,
     }
 }
 
-std::size_t TcpMotionClient::Impl::ReadSome(Deadline deadline, std::string_view request) {
+std::size_t TcpMotionClient::Impl::ReadSome(Deadline deadline, std::string_view request,
+                                            std::chrono::milliseconds replyTimeout) {
     for (;;) {
         if (net::WaitReadable(socket, TimeLeft(deadline)) == net::Readiness::TimedOut) {
-            Spend("no reply to '" + net::Printable(request) + "' from " + Endpoint() + " in time");
+            Spend("no reply to '" + net::Printable(request) + "' from " + Endpoint() + " within " +
+                      std::to_string(replyTimeout.count()) + " ms",
+                  true);
         }
         asio::error_code ec;
         const std::size_t received = socket.read_some(asio::buffer(buffer), ec);
@@ -185,7 +192,7 @@ net::ReplyParser TcpMotionClient::Impl::Exchange(std::string_view bytes, std::st
     Deadline deadline = DeadlineAfter(timeout);
     WriteAll(bytes, deadline, request);
     while (!parser.Done()) {
-        const std::size_t received = ReadSome(deadline, request);
+        const std::size_t received = ReadSome(deadline, request, timeout);
         const std::size_t acksBefore = parser.AcknowledgementsSeen();
         try {
             // Whatever follows the last ack is dropped with the buffer: it answers no request.

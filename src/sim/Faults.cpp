@@ -98,22 +98,45 @@ Fault ParseFault(const std::string& text) {
     return fault;
 }
 
+const std::vector<FaultForm>& FaultForms() {
+    static const std::vector<FaultForm> forms = {
+        {"stall:AXIS", "stall:Y",
+         "the motor of AXIS (X, Y, Z, W) stops following its\n"
+         "reference: the position error grows past 700 in a move\n"
+         "and stays latched after \"MO\" until \"SH\""},
+        {"torque:AXIS", "torque:Z", "the torque of AXIS reads above 3.1 V while it moves"},
+        {"load:AXIS:FACTOR", "load:Y:2.5",
+         "the following error and torque of AXIS are FACTOR times\n"
+         "what they would be (1.0 to 10.0): friction or wear"},
+        {"limit:AXIS:forward", "limit:X:forward", "the forward limit switch of AXIS is stuck on"},
+        {"limit:AXIS:reverse", "limit:X:reverse", "the reverse limit switch of AXIS is stuck on"},
+        {"cn:1", "cn:1",
+         "the machine is wired for \"CN1\" (the power-on setting is\n"
+         "\"CN-1\", so every switch reads as on until CN is swapped)"},
+        {"delay:MS", "delay:50", "every reply comes MS milliseconds late (0..60000)"},
+        {"drop:N", "drop:3", "each connection is closed after its N-th reply"},
+        {"reject:COMMAND", "reject:TPX", "that exact command is answered \"?\""},
+        {"short-record", "short-record", "data records are 100 bytes long instead of 152"},
+        {"silent", "silent", "connections are accepted, nothing is ever answered"},
+    };
+    return forms;
+}
+
 std::string FaultHelp() {
-    return "  stall:AXIS              the motor of AXIS (X, Y, Z, W) stops following its\n"
-           "                          reference: the position error grows past 700 in a move\n"
-           "                          and stays latched after \"MO\" until \"SH\"\n"
-           "  torque:AXIS             the torque of AXIS reads above 3.1 V while it moves\n"
-           "  load:AXIS:FACTOR        the following error and torque of AXIS are FACTOR times\n"
-           "                          what they would be (1.0 to 10.0): friction or wear\n"
-           "  limit:AXIS:forward      the forward limit switch of AXIS is stuck on\n"
-           "  limit:AXIS:reverse      the reverse limit switch of AXIS is stuck on\n"
-           "  cn:1                    the machine is wired for \"CN1\" (the power-on setting is\n"
-           "                          \"CN-1\", so every switch reads as on until CN is swapped)\n"
-           "  delay:MS                every reply comes MS milliseconds late (0..60000)\n"
-           "  drop:N                  each connection is closed after its N-th reply\n"
-           "  reject:COMMAND          that exact command is answered \"?\"\n"
-           "  short-record            data records are 100 bytes long instead of 152\n"
-           "  silent                  connections are accepted, nothing is ever answered\n";
+    constexpr std::size_t kColumn = 24;
+    std::string help;
+    for (const FaultForm& fault : FaultForms()) {
+        const std::string form = fault.form;
+        help += "  " + form + std::string(kColumn - form.size(), ' ');
+        for (const char* c = fault.description; *c != '\0'; ++c) {
+            help += *c;
+            if (*c == '\n') {
+                help += std::string(kColumn + 2, ' ');
+            }
+        }
+        help += "\n";
+    }
+    return help;
 }
 
 std::string RecordHelp() {

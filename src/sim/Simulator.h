@@ -36,7 +36,15 @@ struct Fault {
 // "delay:MS", "drop:N", "reject:COMMAND", "short-record", "silent". Throws std::invalid_argument
 // naming the text when it is not a known fault.
 Fault ParseFault(const std::string& text);
-// The list of faults with one line of help each, for --help.
+// Every form ParseFault takes ("load:AXIS:FACTOR"), an example of it ("load:Y:2.5") and what it
+// does: the one list that --help, the manual page's check and ParseFault's tests read.
+struct FaultForm {
+    const char* form;
+    const char* example;
+    const char* description;  // may hold line breaks
+};
+const std::vector<FaultForm>& FaultForms();
+// The list of faults with their help, for --help.
 std::string FaultHelp();
 // The stop codes, status-word bits, switch-byte bits and record header fields, for --help.
 std::string RecordHelp();

@@ -17,6 +17,7 @@
 #include "common/Clock.h"
 #include "sim/Simulator.h"
 #include "support/ChildProcess.h"
+#include "support/CliJsonDocs.h"
 #include "support/JsonValue.h"
 
 // trevane-cli's machine and console verbs as a program, against the simulated controller's TCP
@@ -90,6 +91,7 @@ TEST_F(CliVerbsTest, RunExitsWithOneWhenACommandOfTheProcedureFailed) {
     machine_->AddFault(sim::ParseFault("reject:CB3"));
     const ProgramRun failed = Run({"run", "disable"});
     EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_THAT(failed.err, HasSubstr("CB3 rejected: "));
     EXPECT_THAT(failed.err, HasSubstr("1 command(s) failed"));
 
     EXPECT_EQ(Run({"run", "sideways"}).exitCode, 2);
@@ -177,19 +179,34 @@ TEST_F(CliVerbsTest, RecordPrintsTheThirteenRowsAligned) {
     EXPECT_THAT(shortRecord.err, HasSubstr("152"));
 }
 
-TEST_F(CliVerbsTest, RecordJsonHoldsThirteenValuesForEachAxis) {
+// Every name a verb writes is on docs/cli-json.md, under the verb or under "Every verb".
+void ExpectDocumented(const std::string& verb, const ProgramRun& run) {
+    static const std::string page = ReadCliJsonPage(TREVANE_SOURCE_DIR);
+    ASSERT_FALSE(page.empty());
+    const std::vector<JsonValue> lines = ParseJsonLines(run.out);
+    EXPECT_THAT(UndocumentedNames(lines, DocumentedJsonNames(page, verb)), ElementsAre()) << verb;
+}
+
+TEST_F(CliVerbsTest, RecordJsonNamesEveryValueWithItsUnitAsTheCsvDoes) {
     const ProgramRun result = Run({"--json", "record"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
+    ExpectDocumented("record", result);
     const std::vector<JsonValue> lines = ParseJsonLines(result.out);
     ASSERT_EQ(lines.size(), 1U);
-    EXPECT_EQ(lines[0]["time"].kind, JsonValue::Kind::Number);
+    EXPECT_THAT(lines[0]["time"].text, ::testing::EndsWith("Z"));
+    EXPECT_EQ(lines[0]["elapsed_s"].number, 0.0);
     const JsonValue& axes = lines[0]["axes"];
     ASSERT_EQ(axes.members.size(), 4U);
+    std::vector<std::string> names;
+    for (const auto& [name, value] : axes["X"].members) {
+        names.push_back(name);
+    }
     for (const char* axis : {"X", "Y", "Z", "W"}) {
         SCOPED_TRACE(axis);
-        EXPECT_EQ(axes[axis].members.size(), 13U);
-        EXPECT_EQ(axes[axis]["refpos"].kind, JsonValue::Kind::Number);
+        EXPECT_EQ(axes[axis].members.size(), 15U);
+        EXPECT_EQ(axes[axis]["refpos_counts"].kind, JsonValue::Kind::Number);
         EXPECT_EQ(axes[axis]["motor_off"].number, 1.0);
+        EXPECT_EQ(axes[axis]["torque_v"].kind, JsonValue::Kind::Number);
     }
 
     const ProgramRun csv = Run({"record", "--watch", "--count", "3", "--csv"});
@@ -200,9 +217,13 @@ TEST_F(CliVerbsTest, RecordJsonHoldsThirteenValuesForEachAxis) {
         lines2.push_back(line);
     }
     ASSERT_EQ(lines2.size(), 4U);
-    EXPECT_THAT(lines2[0], ::testing::StartsWith("time,X refpos,X motorpos,"));
+    std::string header = "time,elapsed_s";
+    for (const std::string& name : names) {
+        header += ",X_" + name;
+    }
+    EXPECT_THAT(lines2[0], ::testing::StartsWith(header + ",Y_refpos_counts,"));
     for (const std::string& line : lines2) {
-        EXPECT_EQ(std::count(line.begin(), line.end(), ','), 52) << line;
+        EXPECT_EQ(std::count(line.begin(), line.end(), ','), 61) << line;
     }
 
     machine_->AddFault(sim::ParseFault("short-record"));
@@ -210,7 +231,8 @@ TEST_F(CliVerbsTest, RecordJsonHoldsThirteenValuesForEachAxis) {
     EXPECT_EQ(failed.exitCode, 1);
     const std::vector<JsonValue> error = ParseJsonLines(failed.out);
     ASSERT_EQ(error.size(), 1U);
-    EXPECT_THAT(error[0]["error"].text, HasSubstr("152"));
+    EXPECT_THAT(error[0]["error"]["message"].text, HasSubstr("152"));
+    ExpectDocumented("record", failed);
 }
 
 // The polls keep to a grid from the first one: a late poll is skipped, never caught up, so no
@@ -220,19 +242,31 @@ TEST_F(CliVerbsTest, RecordWatchKeepsItsRateWithoutDrift) {
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const std::vector<JsonValue> lines = ParseJsonLines(result.out);
     ASSERT_EQ(lines.size(), 200U);
-    const double first = lines.front()["time"].number;
+    const double first = lines.front()["elapsed_s"].number;
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        EXPECT_GE(lines[i]["time"].number - first, 0.010 * static_cast<double>(i) - 0.002) << i;
+        EXPECT_GE(lines[i]["elapsed_s"].number - first, 0.010 * static_cast<double>(i) - 0.002)
+            << i;
     }
-    const double meanGap = (lines.back()["time"].number - first) / 199.0;
+    const double meanGap = (lines.back()["elapsed_s"].number - first) / 199.0;
     EXPECT_GE(meanGap, 0.0098);
     // Loose: a loaded machine skips slots, but a drifting loop would add its work to every gap.
     EXPECT_LT(meanGap, 0.030) << result.err;
 }
 
-TEST_F(CliVerbsTest, RunJogAndDumpGiveJsonLines) {
+TEST_F(CliVerbsTest, EveryVerbGivesOnlyTheJsonLinesItsPageNames) {
+    const ProgramRun connect = Run({"connect", "--json"});
+    EXPECT_EQ(connect.exitCode, 0);
+    ExpectDocumented("connect", connect);
+    EXPECT_THAT(ParseJsonLines(connect.out)[0]["connection"].text,
+                ::testing::Not(::testing::ContainsRegex("[\r\n]")));
+    const ProgramRun send = Run({"--json", "send", "TPX", "BOGUS"});
+    EXPECT_EQ(send.exitCode, 1);
+    ExpectDocumented("send", send);
+    EXPECT_THAT(send.err, HasSubstr("BOGUS rejected: 1 Unrecognized command"));
+
     const ProgramRun exit = Run({"--json", "run", "exit"});
     EXPECT_EQ(exit.exitCode, 0);
+    ExpectDocumented("run", exit);
     std::vector<std::string> commands;
     for (const JsonValue& line : ParseJsonLines(exit.out)) {
         commands.push_back(line["command"].text);
@@ -252,19 +286,22 @@ TEST_F(CliVerbsTest, RunJogAndDumpGiveJsonLines) {
     ASSERT_EQ(Run({"run", "prepare"}).exitCode, 0);
     const ProgramRun jog = Run({"--json", "jog", "x", "-500", "0.05"});
     EXPECT_EQ(jog.exitCode, 0);
+    ExpectDocumented("jog", jog);
     const std::vector<JsonValue> jogLines = ParseJsonLines(jog.out);
     ASSERT_EQ(jogLines.size(), 6U) << jog.out;
     EXPECT_EQ(jogLines[3]["command"].text, "AB1");
 
     machine_->SetStoredProgram("#A\r\nEN\r\n");
-    const std::vector<JsonValue> dump = ParseJsonLines(Run({"--json", "dump", "p.txt"}).out);
+    const ProgramRun dumped = Run({"--json", "dump", "p.txt"});
+    ExpectDocumented("dump", dumped);
+    const std::vector<JsonValue> dump = ParseJsonLines(dumped.out);
     ASSERT_EQ(dump.size(), 1U);
     EXPECT_EQ(dump[0]["file"].text, "p.txt");
     EXPECT_EQ(dump[0]["bytes"].number, 8.0);
     fs::create_directory(folder_ / "taken");
     const std::vector<JsonValue> unwritable = ParseJsonLines(Run({"--json", "dump", "taken"}).out);
     ASSERT_EQ(unwritable.size(), 1U);
-    EXPECT_THAT(unwritable[0]["error"].text, HasSubstr("'taken'"));
+    EXPECT_THAT(unwritable[0]["error"]["message"].text, HasSubstr("'taken': it is a folder"));
 }
 
 TEST_F(CliVerbsTest, DumpWritesTheProgramOrSaysWhyItDidNot) {

@@ -42,8 +42,8 @@ ProgramRun RunCli(const std::vector<std::string>& args) {
 
 extern "C" char** environ;
 
-// Runs trevane-cli with standard output on a pseudo-terminal and returns what reached it. The
-// terminal is raw, so the bytes arrive as the program wrote them.
+// Runs trevane-cli with standard output and error on a pseudo-terminal and returns what reached
+// it. The terminal is raw, so the bytes arrive as the program wrote them.
 std::string RunOnTerminal(const std::vector<std::string>& args) {
     int master = -1;
     int slave = -1;
@@ -64,7 +64,7 @@ std::string RunOnTerminal(const std::vector<std::string>& args) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, slave, 1);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, slave, 2);
     posix_spawn_file_actions_addclose(&actions, master);
     posix_spawn_file_actions_addclose(&actions, slave);
     pid_t pid = -1;
@@ -179,11 +179,12 @@ TEST_F(CliTest, SendPrintsEachReplyOnItsOwnLine) {
     EXPECT_EQ(result.err, "");
 }
 
-TEST_F(CliTest, FailedExchangeExitsOneWithTheErrorLine) {
+// The window shows only "a command error occurred"; a script's operator needs the reason.
+TEST_F(CliTest, AFailedExchangeExitsOneAndNamesTheCommandAndTheControllersReason) {
     const ProgramRun result = RunCli(At({"send", "XQ", "TPX"}));
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.out, "\n1234\n");
-    EXPECT_EQ(result.err, "a command error occurred\n");
+    EXPECT_EQ(result.err, "trevane-cli: XQ rejected: 1 Unrecognized command\n");
 }
 
 TEST_F(CliTest, RepeatSendsNTimesAndPrintsTheLastReply) {
@@ -201,12 +202,16 @@ TEST_F(CliTest, JsonGivesOneObjectPerCommandWithTheRejectionReason) {
     EXPECT_EQ(described[0]["connection"].text,
               "127.0.0.1:" + std::to_string(peer.Port()) + " " + testing::kPeerIdentity);
 
-    const ProgramRun send = RunCli(At({"--json", "send", "TPX", "XQ", "MG"}));
+    const ProgramRun send = RunCli(At({"send", "TPX", "XQ", "MG", "LS", "--json"}));
     EXPECT_EQ(send.exitCode, 1);
     const std::vector<JsonValue> lines = ParseJsonLines(send.out);
-    ASSERT_EQ(lines.size(), 3U) << send.out;
+    ASSERT_EQ(lines.size(), 5U) << send.out;
     EXPECT_EQ(lines[0]["command"].text, "TPX");
-    EXPECT_EQ(lines[0]["reply"].text, "1234");
+    ASSERT_EQ(lines[0]["reply"].items.size(), 1U);
+    EXPECT_EQ(lines[0]["reply"].items[0].text, "1234");
+    EXPECT_THAT(lines[0]["time"].text,
+                ::testing::MatchesRegex("20[0-9][0-9]-[01][0-9]-[0-3][0-9]T[0-2][0-9]:[0-5][0-9]:"
+                                        "[0-6][0-9]\\.[0-9][0-9][0-9]Z"));
     EXPECT_TRUE(lines[0]["ok"].flag);
     EXPECT_TRUE(lines[0].Has("reason"));
     EXPECT_EQ(lines[0]["reason"].kind, JsonValue::Kind::Null);
@@ -214,15 +219,21 @@ TEST_F(CliTest, JsonGivesOneObjectPerCommandWithTheRejectionReason) {
     EXPECT_EQ(lines[1]["ok"].kind, JsonValue::Kind::Bool);
     EXPECT_FALSE(lines[1]["ok"].flag);
     EXPECT_EQ(lines[1]["reason"].text, "1 Unrecognized command");
-    // Every byte comes back as it was sent, in pure ASCII output.
-    EXPECT_EQ(lines[2]["reply"].text, "caf\xe9 \x1b[2J");
+    // Every byte comes back as it was sent, in pure ASCII output; a reply of two lines is two.
+    ASSERT_EQ(lines[2]["reply"].items.size(), 1U);
+    EXPECT_EQ(lines[2]["reply"].items[0].text, "caf\xe9 \x1b[2J");
+    ASSERT_EQ(lines[3]["reply"].items.size(), 2U);
+    EXPECT_EQ(lines[3]["reply"].items[1].text, "b");
     EXPECT_TRUE(std::all_of(send.out.begin(), send.out.end(),
                             [](char c) { return c == '\n' || (c >= 0x20 && c < 0x7f); }));
-    EXPECT_EQ(send.err, "a command error occurred\n");
+    EXPECT_EQ(lines[4]["error"]["message"].text, "XQ rejected: 1 Unrecognized command");
+    EXPECT_EQ(lines[4]["error"]["exit"].number, 1);
+    EXPECT_EQ(send.err, "trevane-cli: XQ rejected: 1 Unrecognized command\n");
 
     // Only the last round, as the text output.
     const ProgramRun repeat = RunCli(At({"--json", "send", "--repeat", "2", "TPX"}));
     EXPECT_EQ(ParseJsonLines(repeat.out).size(), 1U);
+    EXPECT_EQ(repeat.exitCode, 0);
 
     const ProgramRun refused =
         RunCli({"--address", "127.0.0.1", "--port", std::to_string(testing::UnusedLoopbackPort()),
@@ -230,7 +241,50 @@ TEST_F(CliTest, JsonGivesOneObjectPerCommandWithTheRejectionReason) {
     EXPECT_EQ(refused.exitCode, 2);
     const std::vector<JsonValue> failure = ParseJsonLines(refused.out);
     ASSERT_EQ(failure.size(), 1U);
-    EXPECT_THAT(failure[0]["error"].text, StartsWith("Connection Failed: "));
+    EXPECT_THAT(failure[0]["error"]["message"].text, StartsWith("Connection Failed: "));
+    EXPECT_EQ(failure[0]["error"]["exit"].number, 2);
+}
+
+// Wherever --json stands, a script sees JSON only, argument errors included.
+TEST_F(CliTest, WithJsonEveryFailureEndsWithOneErrorObject) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"--json", "jog", "X", "abc", "1"},
+        {"--json", "--address", "127.0.0.1", "run", "bogus"},
+        {"connect", "--json"},
+        {"--json"},
+        {"--json", "--address", "127.0.0.1", "--timeout", "0", "connect"},
+        {"--json", "--address", "127.0.0.1", "jog", "W", "1000", "1"},
+        {"--json", "help", "frobnicate"},
+    };
+    for (const auto& args : cases) {
+        SCOPED_TRACE(args.back());
+        const ProgramRun result = RunCli(args);
+        EXPECT_EQ(result.exitCode, 2);
+        const std::vector<JsonValue> lines = ParseJsonLines(result.out);
+        ASSERT_EQ(lines.size(), 1U) << result.out;
+        EXPECT_EQ(lines[0]["error"]["exit"].number, 2);
+        EXPECT_EQ("trevane-cli: " + lines[0]["error"]["message"].text + "\n", result.err);
+    }
+    EXPECT_EQ(peer.ConnectionsAccepted(), 0);
+    const ProgramRun history = RunCli({"history", "--json", "--limit", "x"});
+    EXPECT_EQ(ParseJsonLines(history.out).size(), 1U);
+}
+
+// A peer that accepts and never answers: the port is wrong, or it is another kind of device.
+TEST(CliSilentControllerTest, ASilentControllerIsNamedWithWhatToTry) {
+    ScriptedPeer silent([](const std::string&) { return std::optional<PeerReply>(); });
+    const ProgramRun result =
+        RunCli({"--address", "127.0.0.1", "--port", std::to_string(silent.Port()), "--timeout",
+                "100", "connect", "--json"});
+    EXPECT_EQ(result.exitCode, 2);
+    const std::string expected =
+        "Connection Failed: no reply from 127.0.0.1:" + std::to_string(silent.Port()) +
+        " within 100 ms: is the port right, and is it a controller of "
+        "this kind? --timeout MS allows a slower one";
+    EXPECT_EQ(result.err, "trevane-cli: " + expected + "\n");
+    const std::vector<JsonValue> lines = ParseJsonLines(result.out);
+    ASSERT_EQ(lines.size(), 1U);
+    EXPECT_EQ(lines[0]["error"]["message"].text, expected);
 }
 
 // A controller's reply must not be able to clear the operator's screen; a script reading a pipe
@@ -238,6 +292,37 @@ TEST_F(CliTest, JsonGivesOneObjectPerCommandWithTheRejectionReason) {
 TEST_F(CliTest, ControlBytesAreEscapedOnATerminalOnly) {
     EXPECT_EQ(RunOnTerminal(At({"send", "MG", "TPX"})), "caf\\xe9 \\x1b[2J\n1234\n");
     EXPECT_EQ(RunCli(At({"send", "MG"})).out, "caf\xe9 \x1b[2J\n");
+}
+
+// 0x9B alone starts an escape sequence on some terminals, as ESC [ does; valid UTF-8 passes.
+TEST(CliHostileControllerTest, EveryTextFromTheControllerReachesATerminalEscaped) {
+    const std::string hostile =
+        "caf\xc3\xa9 \x9b"
+        "2J \xc2\x9b"
+        "2J \x1b]0;t\x07 \xff a\rb";
+    ScriptedPeer peer([&](const std::string& request) -> std::optional<PeerReply> {
+        if (request == "HX") {
+            return PeerReply{":"};
+        }
+        if (request == "MG") {
+            return PeerReply{"?"};
+        }
+        if (request == "TC1") {
+            return PeerReply{"1 " + hostile + "\r\n:"};
+        }
+        return PeerReply{hostile + "\r\n:"};
+    });
+    const std::string escaped = "caf\xc3\xa9 \\x9b2J \\xc2\\x9b2J \\x1b]0;t\\x07 \\xff a\\x0db";
+    const std::vector<std::string> at = {"--address", "127.0.0.1", "--port",
+                                         std::to_string(peer.Port())};
+    auto with = [&](std::vector<std::string> rest) {
+        rest.insert(rest.begin(), at.begin(), at.end());
+        return rest;
+    };
+    EXPECT_EQ(RunOnTerminal(with({"connect"})),
+              "127.0.0.1:" + std::to_string(peer.Port()) + " " + escaped + "\n");
+    EXPECT_EQ(RunOnTerminal(with({"send", "TPX", "MG"})),
+              escaped + "\ntrevane-cli: MG rejected: 1 " + escaped + "\n\n");
 }
 
 // A trace onto standard output or a FIFO is written where it is; a folder is refused.

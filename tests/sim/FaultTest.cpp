@@ -1,4 +1,9 @@
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <thread>
+
+#include <gmock/gmock.h>
 
 #include "sim/RequestFramer.h"
 #include "sim/SimFixture.h"
@@ -8,6 +13,30 @@ namespace trevane::sim::testing {
 namespace {
 
 using std::chrono::milliseconds;
+
+// The manual page without its markup: "*load:*_AXIS_" reads "load:AXIS".
+std::string PlainManualPage(const std::string& name) {
+    std::ifstream in(std::string(TREVANE_SOURCE_DIR) + "/packaging/man/" + name);
+    std::string text(std::istreambuf_iterator<char>(in), {});
+    std::erase_if(text, [](char c) { return c == '*' || c == '_'; });
+    return text;
+}
+
+TEST(ParseFaultTest, EveryFaultFormIsParsedShownInHelpAndInTheManualPage) {
+    const std::string page = PlainManualPage("trevane-sim.1.scd");
+#ifdef _WIN32
+    if (page.empty()) {
+        GTEST_SKIP() << "the source tree is not reachable from here";
+    }
+#endif
+    ASSERT_FALSE(page.empty());
+    for (const FaultForm& fault : FaultForms()) {
+        SCOPED_TRACE(fault.form);
+        EXPECT_NO_THROW(ParseFault(fault.example));
+        EXPECT_THAT(FaultHelp(), ::testing::HasSubstr(std::string("  ") + fault.form + " "));
+        EXPECT_THAT(page, ::testing::HasSubstr(fault.form));
+    }
+}
 
 TEST(ParseFaultTest, ReadsEveryFaultForm) {
     EXPECT_EQ(ParseFault("stall:Y").kind, Fault::Kind::Stall);

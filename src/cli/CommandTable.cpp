@@ -1,0 +1,173 @@
+#include "cli/CommandTable.h"
+
+#include <algorithm>
+
+namespace trevane::cli {
+
+const std::vector<OptionSpec>& GlobalOptions() {
+    static const std::vector<OptionSpec> options = {
+        {"--address", "A",
+         "the controller's dotted IPv4 address; needed by every verb that connects"},
+        {"--port", "P", "the controller's TCP port, 1 to 65535"},
+        {"--json", "",
+         "standard output holds only JSON Lines, a failure ends with {\"error\": ...}"},
+        {"--timeout", "MS",
+         "how long to wait for a reply (default 1000; a program upload ten times it)"},
+        {"--trace", "FILE", "write every exchange to FILE, one tab-separated line each"},
+        {"--help", "", "show help without connecting"},
+        {"--version", "", "print the version"},
+    };
+    return options;
+}
+
+const std::vector<VerbSpec>& VerbSpecs() {
+    static const std::vector<VerbSpec> verbs = {
+        {"autotest",
+         "[--report]",
+         "run the automatic diagnostic test and write its log file",
+         "The log file goes to the working directory; every test that reached the controller\n"
+         "is kept in trevane-history.sqlite. Exit 0 when every move of X, Y and Z completed,\n"
+         "1 when a move was aborted, a command failed, or the report, the history or an entry\n"
+         "of the log could not be written, 2 without connection. Ctrl-C, SIGTERM or SIGHUP\n"
+         "abort the test and stop the axes (130, 143, 129), so does a closed standard output\n"
+         "(141).",
+         false,
+         {{"--report", "",
+           "also write the test report beside the log (the log's name with .html, and .csv)"}}},
+        {"connect",
+         "",
+         "connect as the Connect button does and print the connection description",
+         "",
+         false,
+         {}},
+        {"dump",
+         "[FILE]",
+         "write the stored program to FILE (default logProgram.txt), CR LF line ends",
+         "A regular file is replaced whole; a device or FIFO is written as it is; a folder is\n"
+         "refused.",
+         false,
+         {}},
+        {"history",
+         "[--limit N]",
+         "list the last automatic tests kept in trevane-history.sqlite",
+         "Reads trevane-history.sqlite in the working directory: each test with each axis's\n"
+         "largest torque and error and the drift against the same controller's earlier tests.\n"
+         "A damaged file is named and nothing is listed.",
+         true,
+         {{"--limit", "N", "how many tests, the newest (default 10)"}}},
+        {"jog",
+         "AXES SPEED SECONDS",
+         "jog the axes among X, Y, Z at SPEED counts/s for SECONDS, then stop them (also on "
+         "Ctrl-C)",
+         "",
+         false,
+         {}},
+        {"record",
+         "[--watch [--interval MS] [--count N]] [--csv]",
+         "print one decoded status table of the axes X, Y, Z, W",
+         "A poll that comes too late is skipped, never made up; the number skipped is reported\n"
+         "at the end.",
+         false,
+         {{"--watch", "", "poll again and again, until --count records or Ctrl-C"},
+          {"--interval", "MS", "milliseconds between polls of --watch (default 10)"},
+          {"--count", "N", "how many records --watch takes"},
+          {"--csv", "", "a header line, then one CSV row a record"}}},
+        {"run",
+         "enable|disable|prepare|exit|zero",
+         "run one machine procedure (exit 1 if any of its commands failed)",
+         "",
+         false,
+         {}},
+        {"send",
+         "[--repeat N] CMD [CMD ...]",
+         "send each CMD and print each reply on its own line",
+         "A rejected command is named on standard error with the controller's reason.",
+         false,
+         {{"--repeat", "N", "send the commands N times, print the last round's replies"}}},
+    };
+    return verbs;
+}
+
+const VerbSpec* FindVerbSpec(const std::string& name) {
+    for (const VerbSpec& verb : VerbSpecs()) {
+        if (verb.name == name) {
+            return &verb;
+        }
+    }
+    return nullptr;
+}
+
+const OptionSpec* FindGlobalOption(const std::string& name) {
+    for (const OptionSpec& option : GlobalOptions()) {
+        if (option.name == name) {
+            return &option;
+        }
+    }
+    return nullptr;
+}
+
+std::string UsageOf(const VerbSpec& verb) {
+    return verb.arguments.empty() ? verb.name : verb.name + " " + verb.arguments;
+}
+
+namespace {
+
+std::string OptionLines(const std::vector<OptionSpec>& options) {
+    std::size_t width = 0;
+    for (const OptionSpec& option : options) {
+        width = std::max(width, option.name.size() + 1 + option.argument.size());
+    }
+    std::string text;
+    for (const OptionSpec& option : options) {
+        std::string head = option.name;
+        if (!option.argument.empty()) {
+            head += " " + option.argument;
+        }
+        text += "  " + head + std::string(width - head.size() + 2, ' ') + option.summary + "\n";
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string ProgramHelp(int defaultPort) {
+    std::string text =
+        "usage: trevane-cli [--address A] [--port P] [--json] [--timeout MS] [--trace FILE] VERB "
+        "[ARGS]\n"
+        "\n"
+        "Connects to the controller at the dotted IPv4 address A, port P (default " +
+        std::to_string(defaultPort) +
+        "),\n"
+        "as the window's Connect button does, then runs VERB. There is no built-in address.\n"
+        "\n"
+        "options, before or after the verb:\n" +
+        OptionLines(GlobalOptions()) +
+        "\n"
+        "verbs:\n";
+    for (const VerbSpec& verb : VerbSpecs()) {
+        text += "  " + UsageOf(verb) + "\n      " + verb.summary + "\n";
+    }
+    text +=
+        "\n"
+        "exit status: 0 done, 1 an exchange or check failed, 2 bad arguments or no connection,\n"
+        "130 interrupted\n"
+        "\n"
+        "trevane-cli help [VERB] and trevane-cli VERB --help show help without connecting;\n"
+        "trevane-cli --version prints the version.\n";
+    return text;
+}
+
+std::string VerbHelp(const VerbSpec& verb) {
+    std::string text = std::string("usage: trevane-cli ") +
+                       (verb.offline ? "" : "--address A [--port P] ") + "[--json] " +
+                       UsageOf(verb) + "\n      " + verb.summary + "\n";
+    if (!verb.details.empty()) {
+        text += "\n" + verb.details + "\n";
+    }
+    if (!verb.options.empty()) {
+        text += "\noptions:\n" + OptionLines(verb.options);
+    }
+    return text;
+}
+
+}  // namespace trevane::cli
