@@ -270,6 +270,23 @@ TEST_F(PlotsWindowTest, TheStripAndTheBarShowTheVerdictInColourUntilTheNextTest)
     const QColor red = dialog.Strip()->VerdictColour();
     EXPECT_GT(red.red(), 2 * red.green());
     EXPECT_EQ(progress->palette().color(QPalette::Highlight), red);
+
+    // Unmeasured is amber, never green; a lost link is red and says so.
+    machine_->ClearFaults();
+    machine_->AddFault(sim::ParseFault("reject:TTY"));
+    runTest();
+    EXPECT_TRUE(dialog.Strip()->VerdictText().contains("Y unverified (400 of 400 torque"));
+    const QColor amber = dialog.Strip()->VerdictColour();
+    EXPECT_TRUE(amber.red() > amber.green() && amber.green() > amber.blue())
+        << amber.name().toStdString();
+    EXPECT_EQ(progress->palette().color(QPalette::Highlight), amber);
+    machine_->ClearFaults();
+    machine_->AddFault(sim::ParseFault("drop:100"));  // the command session is past it already
+    runTest();
+    EXPECT_TRUE(
+        dialog.Strip()->VerdictText().startsWith("Test result: link lost during the checks"))
+        << dialog.Strip()->VerdictText().toStdString();
+    EXPECT_EQ(dialog.Strip()->VerdictColour(), red);
     SetSystemClock(nullptr);
 }
 
