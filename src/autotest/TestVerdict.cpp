@@ -116,10 +116,15 @@ TestVerdict VerdictOfTest(const TestRecord& record, const std::optional<TestRepo
         verdict.kind = TestVerdict::Kind::Stopped;
         verdict.stoppedByOperator = record.outcome == TestOutcome::AbortedByUser;
     } else {
-        // A completed test whose axes were not all watched to the end has not passed either.
-        verdict.kind = anyAborted || (!allPassed && !anyUnverified) ? TestVerdict::Kind::Aborted
-                       : anyUnverified                              ? TestVerdict::Kind::Unverified
-                                                                    : TestVerdict::Kind::Passed;
+        // An aborted move outweighs an unmeasured one; an axis not watched to its end has not
+        // passed either.
+        if (anyAborted) {
+            verdict.kind = TestVerdict::Kind::Aborted;
+        } else if (anyUnverified) {
+            verdict.kind = TestVerdict::Kind::Unverified;
+        } else {
+            verdict.kind = allPassed ? TestVerdict::Kind::Passed : TestVerdict::Kind::Aborted;
+        }
     }
     // Only this test's own report counts; an earlier one's must not be named.
     if (report && report->testNumber == record.testNumber) {

@@ -357,7 +357,7 @@ TEST_F(CliAutotest, AFailingTestEndsWithItsVerdict) {
     const std::string verdict = run.out.substr(last + 1);
     EXPECT_THAT(verdict, ::testing::StartsWith("Test result: X passed, Y aborted (position error"));
     EXPECT_THAT(verdict, HasSubstr("above 700), Z aborted (torque "));
-    EXPECT_THAT(verdict, EndsWith(" above 3.1). Report: none\n"));
+    EXPECT_THAT(verdict, EndsWith(" above 3.1). X: no baseline yet. Report: none\n"));
 }
 
 // The link goes during the checks: the test ends there, the stop goes out on a new session, and
@@ -467,7 +467,10 @@ TestRecord OneMoveTest(float maxError) {
 TEST_F(CliAutotest, HistoryListsTheKeptTestsWithoutConnecting) {
     {
         history::History store((dir_ / history::kHistoryFileName).string());
-        store.Add(OneMoveTest(100), {"a.txt", "", ""});
+        // A baseline needs three earlier tests.
+        for (int test = 0; test < 3; ++test) {
+            store.Add(OneMoveTest(100), {"a.txt", "", ""});
+        }
         store.Add(OneMoveTest(200), {"b.txt", "", ""});
     }
     const ProgramRun json = Run("history --json");
@@ -482,8 +485,9 @@ TEST_F(CliAutotest, HistoryListsTheKeptTestsWithoutConnecting) {
         text.replace(text.find('E'), 1, error);
         return text.replace(text.find('D'), 1, drift);
     };
-    EXPECT_EQ(json.out, "{\"tests\": [" + filled("1", "100", "") + ", " +
-                            filled("2", "200",
+    EXPECT_EQ(json.out, "{\"tests\": [" + filled("1", "100", "") + ", " + filled("2", "100", "") +
+                            ", " + filled("3", "100", "") + ", " +
+                            filled("4", "200",
                                    R"({"axis": "X", "target": -20000, "quantity": "error", )"
                                    R"("value": 200, "baseline": 100, "change": 100})") +
                             "]}\n");
