@@ -388,7 +388,9 @@ std::vector<StoredMove> History::EarlierMoves(const StoredTest& test, int moveIn
     sqlite::Statement query = db_->Prepare(
         "SELECT m.max_torque, m.max_error, t.started_utc FROM tests t JOIN moves m "
         "ON m.test_id = t.id WHERE t.address = ? AND t.identity = ? AND t.id < ? "
-        "AND m.move_index = ? AND m.verdict = ? AND t.outcome <> ? ORDER BY t.id DESC LIMIT ?");
+        "AND m.move_index = ? AND m.verdict = ? AND t.outcome <> ? "
+        // Earlier versions stored a move whose every reading failed as completed with zeros.
+        "AND (m.max_torque <> 0 OR m.max_error <> 0) ORDER BY t.id DESC LIMIT ?");
     query.Bind(1, test.address)
         .Bind(2, test.identity)
         .Bind(3, test.id)

@@ -80,7 +80,8 @@ Comparison Compare(History& history, const StoredTest& test, bool withTrends) {
         std::map<char, TrendPoint> points;
         for (const StoredMove& move : earlier.moves) {
             // Failed readings read as 0: no point to draw.
-            if (move.verdict == outcome::kUnverified) {
+            if (move.verdict == outcome::kUnverified ||
+                (move.maxTorque == 0 && move.maxError == 0)) {
                 continue;
             }
             TrendPoint& point = points[move.axis];

@@ -97,6 +97,11 @@ TEST_F(HistoryStore, TheBaselineIsTheMedianOfTheLastFiveEarlierTestsThatComplete
     unverified.moves[2].failedErrorReadings = 200;
     unverified.moves[3].failedTorqueReadings = 1;
     history.Add(unverified, {"log.txt", "", ""});
+    // Nor a move that an earlier version kept as completed with nothing measured.
+    TestRecord empty = MakeRecord(0.0f);
+    empty.moves[2].maxTorque = 0;
+    empty.moves[3].maxTorque = 0;
+    history.Add(empty, {"log.txt", "", ""});
     TestRecord lost = MakeRecord(5000.0f);
     lost.outcome = TestOutcome::LinkLost;
     history.Add(lost, {"log.txt", "", ""});
@@ -154,7 +159,7 @@ TEST(DriftThresholds, BothTheRatioAndTheAbsoluteRiseMustBeReached) {
 }
 
 TEST_F(HistoryStore, AForeignOrDamagedFileIsKeptAsideAndANewHistoryBegun) {
-    for (const std::string bytes :
+    for (const std::string& bytes :
          {std::string("not a database at all"),
           std::string("SQLite format 3") + '\0' + std::string(200, '\x5a')}) {
         WriteFile(bytes);
