@@ -26,11 +26,11 @@ const std::vector<VerbSpec>& VerbSpecs() {
          "[--report]",
          "run the automatic diagnostic test and write its log file",
          "The log file goes to the working directory; every test that reached the controller\n"
-         "is kept in trevane-history.sqlite. Exit 0 when every move of X, Y and Z completed,\n"
-         "1 when a move was aborted, a command failed, or the report, the history or an entry\n"
-         "of the log could not be written, 2 without connection. Ctrl-C, SIGTERM or SIGHUP\n"
-         "abort the test and stop the axes (130, 143, 129), so does a closed standard output\n"
-         "(141).",
+         "is kept in trevane-history.sqlite. Exit 0 when every move of X, Y and Z completed\n"
+         "with every reading, 1 when a move was aborted or unverified, the link was lost, a\n"
+         "command failed, or the report, the history or an entry of the log could not be\n"
+         "written, 2 without connection. Ctrl-C, SIGTERM or SIGHUP abort the test and stop the\n"
+         "axes (130, 143, 129), so does a closed standard output (141).",
          false,
          {{"--report", "",
            "also write the test report beside the log (the log's name with .html, and .csv)"}}},
