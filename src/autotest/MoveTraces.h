@@ -85,7 +85,8 @@ enum class TestOutcome {
     LinkLost,       // the command session went away and the test ended there
 };
 
-// "running", "completed", "aborted by user", "no connection", "stopped", "link lost".
+// "running", "completed", "aborted by user", "no connection", "stopped", "link_lost": the words the
+// history stores; TestOutcomeWord gives the vocabulary of the front ends for them.
 const char* TestOutcomeText(TestOutcome outcome);
 
 // A logged label and the controller's reply behind it, as received.

@@ -220,9 +220,14 @@ void AppendHeader(std::string& out, const TestRecord& record, const std::string&
         anyMoveAborted = anyMoveAborted || move.aborted;
         anyMoveUnverified = anyMoveUnverified || !move.Measured();
     }
+    // The word the verdict, the history and trevane-cli use for the same test.
+    const bool completed = record.outcome == TestOutcome::Completed;
+    const char* word = completed && anyMoveAborted ? outcome::kAborted
+                       : completed && anyMoveUnverified
+                           ? outcome::kUnverified
+                           : outcome::TestOutcomeWord(TestOutcomeText(record.outcome));
     AppendRow(out, "Outcome",
-              std::string(TestOutcomeText(record.outcome)) +
-                  (anyMoveAborted ? "; a move was aborted" : "") +
+              std::string(word) + (anyMoveAborted ? "; a move was aborted" : "") +
                   (anyMoveUnverified
                        ? std::string("; ") + outcome::kUnverified + ": readings of a move failed"
                        : ""));

@@ -46,7 +46,7 @@ std::string SettledAxesText(const TestVerdict& verdict) {
 }
 
 std::string LinkLostText(const TestVerdict& verdict) {
-    std::string text = std::string(outcome::kLinkLost) + " during " + verdict.lostDuring + "; ";
+    std::string text = "link lost during " + verdict.lostDuring + "; ";
     text += verdict.stopReached
                 ? "the stop (AB1) was sent on a new session; the motors are still switched on."
                 : "the stop (AB1) could not be sent, so the machine may still be switched on and "
@@ -84,11 +84,11 @@ const char* VerdictKindText(TestVerdict::Kind kind) {
         case TestVerdict::Kind::LinkLost:
             return outcome::kLinkLost;
         case TestVerdict::Kind::Stopped:
-            return "stopped";
+            return outcome::kStopped;
         case TestVerdict::Kind::NoConnection:
             break;
     }
-    return "no connection";
+    return outcome::kNoConnection;
 }
 
 TestVerdict VerdictOfTest(const TestRecord& record, const std::optional<TestReportResult>& report) {

@@ -31,7 +31,7 @@ struct TestVerdict {
     std::vector<std::string> notes;  // further findings, each appended as a sentence of its own
 };
 
-// "passed", "aborted", "unverified", "link lost", "stopped", "no connection".
+// "passed", "aborted", "unverified", "link_lost", "stopped", "no_connection".
 const char* VerdictKindText(TestVerdict::Kind kind);
 
 // The report's first line, read from across the room, and its colour class ("passed", "failed",

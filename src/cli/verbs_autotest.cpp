@@ -36,14 +36,14 @@ using namespace std::chrono_literals;
 std::string MovesJson() {
     std::vector<std::string> moves;
     for (const MoveTrace& move : Recorder().Summary().moves) {
-        const char* result = move.aborted       ? outcome::kAborted
-                             : !move.Reported() ? outcome::kUnfinished
-                             : !move.Measured() ? outcome::kUnverified
-                                                : outcome::kCompleted;
+        const char* word = move.aborted       ? outcome::kAborted
+                           : !move.Reported() ? outcome::kUnfinished
+                           : !move.Measured() ? outcome::kUnverified
+                                              : outcome::kCompleted;
         moves.push_back(json::Object()
                             .Text("axis", std::string(1, move.axis))
                             .Number("target", static_cast<long long>(move.target))
-                            .Text("result", result)
+                            .Text("outcome", word)
                             .Str());
     }
     return json::Array(moves);
@@ -145,7 +145,7 @@ bool PrintReport() {
         return true;
     }
     if (report->failure) {
-        std::cerr << "trevane-cli: autotest: " << *report->failure << "\n";
+        ReportError("autotest: " + *report->failure);
         return false;
     }
     std::cerr << "trevane-cli: autotest: report '" << report->files.html << "', samples '"
@@ -155,27 +155,19 @@ bool PrintReport() {
 
 int JudgeTest(int commandFailures, bool aborted, bool reportWritten);
 
-// The test's outcome in one word, from the exit status the test earned.
-const char* Verdict(int status, bool aborted) {
-    if (aborted) {
-        return "aborted";
-    }
-    if (const std::optional<TestVerdict> verdict = LastTestVerdict();
-        verdict && (verdict->kind == TestVerdict::Kind::LinkLost ||
-                    verdict->kind == TestVerdict::Kind::Unverified)) {
+// The test's outcome in the words of the verdict, the report and the history.
+const char* Verdict(bool aborted) {
+    if (const std::optional<TestVerdict> verdict = LastTestVerdict()) {
         return VerdictKindText(verdict->kind);
     }
-    if (status == kExitOk) {
-        return "passed";
-    }
-    return status == kExitUsage ? "not run" : "failed";
+    return aborted ? outcome::kStopped : outcome::kNoConnection;
 }
 
-void PrintVerdict(int status, bool aborted) {
+void PrintVerdict(bool aborted) {
     json::Object line;
-    line.Text("verdict", Verdict(status, aborted));
+    line.Text("verdict", Verdict(aborted));
     if (const std::optional<TestVerdict> verdict = LastTestVerdict()) {
-        line.Text("result", VerdictLine(*verdict));
+        line.Text("verdict_line", json::OneLine(VerdictLine(*verdict)));
     }
     line.Raw("moves", MovesJson());
     std::error_code noFile;
@@ -204,6 +196,7 @@ bool PrintHistory() {
         std::cerr << "trevane-cli: autotest: " << *stored->notice << "\n";
     }
     if (const std::optional<std::string> failure = history::LastHistoryFailureText()) {
+        // Already worded for the operator, without the program's name.
         std::cerr << *failure << "\n";
         return false;
     }
@@ -239,7 +232,7 @@ int RunAutoTest(const Invocation& invocation) {
     const int status =
         JudgeTest(cliWindow->CommandErrorCount() - errorsBefore, aborted, reportWritten);
     if (json.Enabled()) {
-        PrintVerdict(status, aborted);
+        PrintVerdict(aborted);
     } else if (const std::optional<TestVerdict> verdict = LastTestVerdict()) {
         // The verdict closes the output, after every other line.
         std::cout << VerdictLine(*verdict) << "\n" << std::flush;
@@ -255,43 +248,39 @@ int JudgeTest(int commandFailures, bool aborted, bool reportWritten) {
     const bool logExists = std::filesystem::is_regular_file(LogFilePath(), noFile);
     const bool logLost = LostLogEntries() > 0;
     if (logLost) {
-        std::cerr << "trevane-cli: autotest: log file could not be written: "
-                  << LastLogWriteFailure() << " (" << LostLogEntries() << " entries lost)";
-        if (logExists) {
-            std::cerr << "; what was written is in '" << LogFilePath() << "'";
-        }
-        std::cerr << "\n";
+        ReportError("autotest: log file could not be written: " + LastLogWriteFailure() + " (" +
+                    std::to_string(LostLogEntries()) + " entries lost)" +
+                    (logExists ? "; what was written is in '" + LogFilePath() + "'" : ""));
     }
-    const std::string log = logExists
-                                ? "trevane-cli: autotest: log file '" + LogFilePath() + "'"
-                                : std::string("trevane-cli: autotest: no log file was written");
+    const std::string log = logExists ? "autotest: log file '" + LogFilePath() + "'"
+                                      : std::string("autotest: no log file was written");
     if (aborted) {
-        std::cerr << log << "; the test was aborted\n";
+        ReportError(log + "; the test was aborted");
         return InterruptExitCode();
     }
     const std::optional<TestVerdict> verdict = LastTestVerdict();
     if (verdict && verdict->kind == TestVerdict::Kind::LinkLost) {
-        std::cerr << log << "; the link to the controller was lost\n";
+        ReportError(log + "; the link to the controller was lost");
         return kExitFailed;
     }
     if (!LastTestCompleted()) {
-        std::cerr << log << "; the test did not run (no connection)\n";
+        ReportError(log + "; the test did not run (no connection)");
         return kExitUsage;
     }
     if (g_anyMoveAborted) {
-        std::cerr << log << "; a move was aborted\n";
+        ReportError(log + "; a move was aborted");
         return kExitFailed;
     }
     if (verdict && verdict->kind == TestVerdict::Kind::Unverified) {
-        std::cerr << log << "; a move was not measured (its readings failed)\n";
+        ReportError(log + "; a move was not measured (its readings failed)");
         return kExitFailed;
     }
     if (commandFailures > 0) {
         // Failed readings count as 0, so the moves "completed" without being watched.
-        std::cerr << log << "; " << commandFailures << " command(s) failed\n";
+        ReportError(log + "; " + std::to_string(commandFailures) + " command(s) failed");
         return kExitFailed;
     }
-    std::cerr << log << "\n";
+    std::cerr << "trevane-cli: " << log << "\n";
     return reportWritten && historyWritten && !logLost ? kExitOk : kExitFailed;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "autotest/Outcomes.h"
 #include "cli/Json.h"
 #include "cli/TerminalText.h"
 #include "cli/Verbs.h"
@@ -66,7 +67,7 @@ void PrintJson(const std::vector<Listed>& tests) {
         test.Number("id", static_cast<long long>(entry.test.id))
             .Text("started", entry.test.startedUtc)
             .Text("controller", json::OneLine(Controller(entry.test)))
-            .Text("outcome", entry.test.outcome)
+            .Text("outcome", outcome::TestOutcomeWord(entry.test.outcome))
             .Raw("moves", json::Array(moves))
             .Raw("drift", json::Array(drift));
         listed.push_back(test.Str());
@@ -117,7 +118,7 @@ void TableRows(const std::vector<Listed>& tests, std::ostream& out) {
         char head[80];
         std::snprintf(head, sizeof head, "%5lld  %-20s  %-14s",
                       static_cast<long long>(listed.test.id), listed.test.startedUtc.c_str(),
-                      listed.test.outcome.c_str());
+                      outcome::TestOutcomeWord(listed.test.outcome));
         out << head << AxisMaxima(listed.test, 'X') << AxisMaxima(listed.test, 'Y')
             << AxisMaxima(listed.test, 'Z') << "  " << json::OneLine(Controller(listed.test));
         for (const std::string& flag : history::DriftFlagTexts(listed.drift)) {

@@ -1,11 +1,15 @@
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -26,6 +30,7 @@
 #include "history/History.h"
 #include "sim/Simulator.h"
 #include "support/ChildProcess.h"
+#include "support/CliJsonDocs.h"
 #include "support/JsonValue.h"
 #include "support/StandingAxis.h"
 
@@ -38,6 +43,64 @@ using ::testing::HasSubstr;
 
 using testing::ChildProcess;
 using testing::ProgramRun;
+
+// Every name a verb writes is on docs/cli-json.md, under the verb or under "Every verb".
+void ExpectDocumented(const std::string& verb, const ProgramRun& run) {
+    static const std::string page = testing::ReadCliJsonPage(TREVANE_SOURCE_DIR);
+    ASSERT_FALSE(page.empty());
+    const std::vector<testing::JsonValue> lines = testing::ParseJsonLines(run.out);
+    EXPECT_THAT(testing::UndocumentedNames(lines, testing::DocumentedJsonNames(page, verb)),
+                ::testing::ElementsAre())
+        << verb;
+}
+
+extern "C" char** environ;
+
+// trevane-cli in `folder` with standard output on a raw pseudo-terminal: what reached it.
+std::string RunOnTerminal(const std::vector<std::string>& args,
+                          const std::filesystem::path& folder) {
+    int master = -1;
+    int slave = -1;
+    termios raw{};
+    cfmakeraw(&raw);
+    if (openpty(&master, &slave, nullptr, &raw, nullptr) != 0) {
+        ADD_FAILURE() << "openpty: " << std::strerror(errno);
+        return {};
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(slave, 1);
+        close(master);
+        close(slave);
+        if (chdir(folder.c_str()) != 0) {
+            _exit(127);
+        }
+        std::vector<std::string> words = {TREVANE_CLI_PATH};
+        words.insert(words.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& word : words) {
+            argv.push_back(word.data());
+        }
+        argv.push_back(nullptr);
+        execve(argv[0], argv.data(), environ);
+        _exit(127);
+    }
+    close(slave);
+    std::string out;
+    pollfd ready{master, POLLIN, 0};
+    char buffer[4096];
+    while (pid > 0 && poll(&ready, 1, 10'000) > 0) {
+        const ssize_t got = read(master, buffer, sizeof buffer);
+        if (got <= 0) {
+            break;
+        }
+        out.append(buffer, static_cast<std::size_t>(got));
+    }
+    close(master);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return out;
+}
 
 std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -147,13 +210,17 @@ TEST_F(CliAutotest, JsonGivesEachEntryAndTheVerdictLast) {
     const std::vector<testing::JsonValue> lines = testing::ParseJsonLines(run.out);
     ASSERT_GE(lines.size(), 3U) << run.out;
     EXPECT_EQ(lines.front()["text"].text, "Starting Test");
-    for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
-        EXPECT_EQ(lines[i]["time"].kind, testing::JsonValue::Kind::Number) << i;
+    for (std::size_t i = 0; i + 2 < lines.size(); ++i) {
+        EXPECT_THAT(lines[i]["time"].text, EndsWith("Z")) << i;
+        EXPECT_EQ(lines[i]["elapsed_s"].kind, testing::JsonValue::Kind::Number) << i;
         EXPECT_EQ(lines[i]["text"].kind, testing::JsonValue::Kind::String) << i;
     }
-    EXPECT_EQ(lines[lines.size() - 2]["text"].text, "Test Aborted by User");
-    const testing::JsonValue& verdict = lines.back();
-    EXPECT_EQ(verdict["verdict"].text, "aborted");
+    ExpectDocumented("autotest", run);
+    // The interrupt's error object closes the output, after the verdict.
+    ASSERT_EQ(lines.back()["error"]["exit"].number, 130);
+    EXPECT_EQ(lines[lines.size() - 3]["text"].text, "Test Aborted by User");
+    const testing::JsonValue& verdict = lines[lines.size() - 2];
+    EXPECT_EQ(verdict["verdict"].text, "stopped");
     EXPECT_EQ(verdict["moves"].kind, testing::JsonValue::Kind::Array);
     const auto logs = LogFiles();
     ASSERT_EQ(logs.size(), 1u);
@@ -177,7 +244,7 @@ TEST_F(CliAutotest, ReportIsWrittenBesideTheLogAlsoAfterCtrlC) {
     base.resize(base.size() - 4);  // ".txt"
     EXPECT_THAT(run.err, HasSubstr("report '" + base + ".html', samples '" + base + ".csv'"));
     const std::string html = ReadFile(dir_ / (base + ".html"));
-    EXPECT_THAT(html, HasSubstr("<tr><th>Outcome</th><td>aborted by user</td></tr>"));
+    EXPECT_THAT(html, HasSubstr("<tr><th>Outcome</th><td>stopped</td></tr>"));
     EXPECT_THAT(html, HasSubstr(sim::kIdentityLine));
     EXPECT_EQ(ReadFile(dir_ / (base + ".csv")), "move,axis,target,cycle,time_ms,torque,error\r\n");
 }
@@ -324,8 +391,10 @@ TEST_F(CliAutotest, TraceWritesEveryExchangeAndAFailedTraceFileFailsTheRun) {
     const ProgramRun run =
         Run("--address 127.0.0.1 --trace trace.txt --port " + port + " send SH XQ");
     EXPECT_EQ(run.exitCode, 1) << run.err;
-    const auto lines = TraceLines(ReadFile(dir_ / "trace.txt"));
-    ASSERT_EQ(lines.size(), 4u) << ReadFile(dir_ / "trace.txt");
+    auto lines = TraceLines(ReadFile(dir_ / "trace.txt"));
+    ASSERT_EQ(lines.size(), 5u) << ReadFile(dir_ / "trace.txt");
+    EXPECT_EQ(lines[0][0], "#time");
+    lines.erase(lines.begin());
     for (const auto& fields : lines) {
         ASSERT_EQ(fields.size(), 7u);
         EXPECT_EQ(fields[1], "command");
@@ -383,14 +452,17 @@ TEST_F(CliAutotest, ALostLinkEndsTheTestWithExitOneAndSaysSoEverywhere) {
         history::History stored((dir_ / history::kHistoryFileName).string(),
                                 history::History::Access::Read);
         ASSERT_EQ(stored.LastTests(0).size(), 1u);
-        EXPECT_EQ(stored.LastTests(0)[0].outcome, "link lost");
+        EXPECT_EQ(stored.LastTests(0)[0].outcome, "link_lost");
     }
 
     const ProgramRun json = Run("--address 127.0.0.1 --port " + port + " --json autotest");
     EXPECT_EQ(json.exitCode, 1) << json.err;
     const std::vector<testing::JsonValue> lines = testing::ParseJsonLines(json.out);
-    ASSERT_FALSE(lines.empty()) << json.out;
-    EXPECT_EQ(lines.back()["verdict"].text, "link lost");
+    ASSERT_GE(lines.size(), 2u) << json.out;
+    EXPECT_EQ(lines[lines.size() - 2]["verdict"].text, "link_lost");
+    EXPECT_EQ(lines.back()["error"]["message"].text, "autotest: log file '" +
+                                                         lines[lines.size() - 2]["log"].text +
+                                                         "'; the link to the controller was lost");
 }
 
 // Every torque reading of Y is rejected: Y is unverified in the exit code, the JSON verdict and
@@ -403,14 +475,14 @@ TEST_F(CliAutotest, UnmeasuredMovesAreUnverifiedInTheJsonAndTheExitCode) {
         Run("--address 127.0.0.1 --port " + std::to_string(server.Port()) + " --json autotest");
     EXPECT_EQ(run.exitCode, 1) << run.err;
     const std::vector<testing::JsonValue> lines = testing::ParseJsonLines(run.out);
-    ASSERT_FALSE(lines.empty()) << run.out;
-    const testing::JsonValue& verdict = lines.back();
+    ASSERT_GE(lines.size(), 2u) << run.out;
+    const testing::JsonValue& verdict = lines[lines.size() - 2];
     EXPECT_EQ(verdict["verdict"].text, "unverified");
-    EXPECT_THAT(verdict["result"].text,
+    EXPECT_THAT(verdict["verdict_line"].text,
                 HasSubstr("X passed, Y unverified (400 of 400 torque readings failed), Z passed."));
     ASSERT_EQ(verdict["moves"].items.size(), 6u);
     for (const testing::JsonValue& move : verdict["moves"].items) {
-        EXPECT_EQ(move["result"].text, move["axis"].text == "Y" ? "unverified" : "completed");
+        EXPECT_EQ(move["outcome"].text, move["axis"].text == "Y" ? "unverified" : "completed");
     }
 }
 
@@ -477,8 +549,8 @@ TEST_F(CliAutotest, HistoryListsTheKeptTestsWithoutConnecting) {
     EXPECT_EQ(json.exitCode, 0) << json.err;
     const std::string test =
         R"({"id": N, "started": "2012-11-29T14:05:09Z", "controller": "127.0.0.1:23 Scripted )"
-        R"(\"rev\" 1.0", "outcome": "completed", "moves": [{"axis": "X", "target": -20000, )"
-        R"("verdict": "completed", "max_torque": 0.5, "max_error": E}], "drift": [D]})";
+        R"(\"rev\" 1.0", "outcome": "passed", "moves": [{"axis": "X", "target": -20000, )"
+        R"("outcome": "completed", "max_torque_v": 0.5, "max_error_counts": E}], "drift": [D]})";
     auto filled = [&](const char* id, const char* error, const std::string& drift) {
         std::string text = test;
         text.replace(text.find('N'), 1, id);
@@ -497,6 +569,46 @@ TEST_F(CliAutotest, HistoryListsTheKeptTestsWithoutConnecting) {
     EXPECT_THAT(table.out, HasSubstr("X: error 100 % above earlier tests"));
     EXPECT_EQ(std::count(table.out.begin(), table.out.end(), '\n'), 2) << table.out;
     EXPECT_EQ(Run("history --limit 0").exitCode, 2);
+    ExpectDocumented("history", Run("--json history"));
+}
+
+// A hostile controller's identity line is kept in the history as it came; a terminal gets it
+// escaped. A damaged file lists nothing.
+TEST_F(CliAutotest, HistoryEscapesStoredTextOnATerminalAndRefusesADamagedFile) {
+    const std::string path = (dir_ / history::kHistoryFileName).string();
+    {
+        history::History store(path);
+        TestRecord record = OneMoveTest(100);
+        record.identity = std::string("127.0.0.1:23 evil \x1b[2J\x07\x9b") + "1m ok";
+        store.Add(record, {"a.txt", "", ""});
+    }
+    const std::string table = RunOnTerminal({"history"}, dir_);
+    EXPECT_THAT(table, HasSubstr("127.0.0.1:23 evil \\x1b[2J\\x07\\x9b1m ok\n"));
+    EXPECT_THAT(Run("history").out, HasSubstr("evil \x1b[2J\x07\x9b"
+                                              "1m ok"));
+    {
+        history::History store(path);
+        for (int i = 0; i < 3; ++i) {
+            store.Add(OneMoveTest(100), {"a.txt", "", ""});
+        }
+        store.Db().Execute("PRAGMA wal_checkpoint(TRUNCATE)");
+    }
+    {
+        std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+        file.seekp(2 * 4096);
+        const std::string garbage(4096, '\x5a');
+        file.write(garbage.data(), static_cast<std::streamsize>(garbage.size()));
+    }
+    const ProgramRun damaged = Run("history");
+    EXPECT_EQ(damaged.exitCode, 1);
+    EXPECT_EQ(damaged.out, "");
+    EXPECT_THAT(damaged.err,
+                ::testing::StartsWith("trevane-cli: history: " +
+                                      std::string(history::kHistoryFileName) + " is damaged: "));
+    const ProgramRun json = Run("history --json");
+    const std::vector<testing::JsonValue> lines = testing::ParseJsonLines(json.out);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0]["error"]["exit"].number, 1);
 }
 
 // The test and its log stand; only the run's exit code tells of the history.

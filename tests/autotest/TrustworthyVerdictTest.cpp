@@ -150,7 +150,7 @@ TEST_F(TrustworthyVerdict, ALostLinkEndsTheTestStopsTheAxesAndTeachesTheHistoryN
                       std::find(entries.rbegin(), entries.rend(), "Starting Test\r\n").base());
         EXPECT_EQ(entries.back(), std::string(kLinkLostEntry) + "\r\n");
         EXPECT_EQ(std::count(entries.begin(), entries.end(), entries.back()), 1);
-        EXPECT_EQ(StoredOutcome(), "link lost");
+        EXPECT_EQ(StoredOutcome(), "link_lost");
 
         // The fresh session sent "AB1" and nothing else; what moved stands, stopped by it.
         const std::vector<sim::ReceivedCommand> received = machine_->Received();
