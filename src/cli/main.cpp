@@ -155,7 +155,11 @@ void CloseEverything() {
 
 int RunCommandLine(CommandLine& line) {
     if (line.version) {
-        std::cout << "trevane-cli " << TREVANE_VERSION << "\n";
+        if (line.invocation.json) {
+            json::WriteLine(std::cout, json::Object().Text("version", TREVANE_VERSION));
+        } else {
+            std::cout << "trevane-cli " << TREVANE_VERSION << "\n";
+        }
         return kExitOk;
     }
     if (line.help && line.verb.empty()) {

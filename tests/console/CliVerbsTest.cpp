@@ -304,6 +304,18 @@ TEST_F(CliVerbsTest, EveryVerbGivesOnlyTheJsonLinesItsPageNames) {
     EXPECT_THAT(unwritable[0]["error"]["message"].text, HasSubstr("'taken': it is a folder"));
 }
 
+// A slow controller fails with the default and works with a longer --timeout.
+TEST_F(CliVerbsTest, TimeoutAllowsASlowerController) {
+    machine_->AddFault(sim::ParseFault("delay:300"));
+    const ProgramRun hurried = Run({"--timeout", "100", "send", "TPX"});
+    EXPECT_EQ(hurried.exitCode, 2);
+    EXPECT_THAT(hurried.err, HasSubstr("within 100 ms: is the port right, and is it a controller "
+                                       "of this kind? --timeout MS allows a slower one\n"));
+    const ProgramRun patient = Run({"send", "TPX", "--timeout", "2000"});
+    EXPECT_EQ(patient.exitCode, 0) << patient.err;
+    EXPECT_EQ(patient.out, "0\n");
+}
+
 TEST_F(CliVerbsTest, DumpWritesTheProgramOrSaysWhyItDidNot) {
     machine_->SetStoredProgram("#A\r\nEN\r\n");
     EXPECT_EQ(Run({"dump"}).exitCode, 0);
