@@ -203,19 +203,18 @@ bool ConnectLikeTheWindow(const Invocation& invocation) {
     SetSessionError({});
     ForgetTimeouts();
     window->HoldMessages(true);
-    HoldCommandReports(true);
+    HoldCommandReports();
     OnConnect();
     window->HoldMessages(false);
     const std::vector<std::string> messages = window->TakeHeldMessages();
     if (g_connected) {
-        HoldCommandReports(false);
+        ReleaseCommandReports(true);
         for (const std::string& message : messages) {
             std::cerr << message << "\n";
         }
         return true;
     }
-    HoldCommandReports(true);  // dropped: the one line below says why
-    HoldCommandReports(false);
+    ReleaseCommandReports(false);  // the one line below says why
     std::string reason = SessionError();
     if (reason.empty()) {
         reason = LastConnectFailure();

@@ -31,7 +31,9 @@ std::shared_ptr<MotionClient> WatchedSession(std::shared_ptr<MotionClient> sessi
 // Whether an exchange of a watched session ran out of time since ForgetTimeouts.
 bool SawTimeout();
 void ForgetTimeouts();
-// While held, those lines are kept; releasing prints them, holding again drops them.
-void HoldCommandReports(bool hold);
+// From HoldCommandReports on, those lines are kept; ReleaseCommandReports prints them, or drops
+// them when the caller reports the failure in a line of its own.
+void HoldCommandReports();
+void ReleaseCommandReports(bool print);
 
 }  // namespace trevane::cli

@@ -114,17 +114,24 @@ void ForgetTimeouts() {
     g_sawTimeout = false;
 }
 
-void HoldCommandReports(bool hold) {
+void HoldCommandReports() {
+    std::lock_guard lock(g_watcherMutex);
+    g_holdReports = true;
+    g_heldReports.clear();
+}
+
+void ReleaseCommandReports(bool print) {
     std::vector<std::string> held;
     {
         std::lock_guard lock(g_watcherMutex);
-        g_holdReports = hold;
+        g_holdReports = false;
         held = std::exchange(g_heldReports, {});
     }
-    if (!hold) {
-        for (const std::string& text : held) {
-            ReportError(text);
-        }
+    if (!print) {
+        return;
+    }
+    for (const std::string& text : held) {
+        ReportError(text);
     }
 }
 

@@ -1,15 +1,11 @@
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -33,6 +29,7 @@
 #include "support/CliJsonDocs.h"
 #include "support/JsonValue.h"
 #include "support/StandingAxis.h"
+#include "support/Terminal.h"
 
 // trevane-cli's autotest verb run as a program, against the simulated controller on loopback.
 namespace trevane {
@@ -52,54 +49,6 @@ void ExpectDocumented(const std::string& verb, const ProgramRun& run) {
     EXPECT_THAT(testing::UndocumentedNames(lines, testing::DocumentedJsonNames(page, verb)),
                 ::testing::ElementsAre())
         << verb;
-}
-
-extern "C" char** environ;
-
-// trevane-cli in `folder` with standard output on a raw pseudo-terminal: what reached it.
-std::string RunOnTerminal(const std::vector<std::string>& args,
-                          const std::filesystem::path& folder) {
-    int master = -1;
-    int slave = -1;
-    termios raw{};
-    cfmakeraw(&raw);
-    if (openpty(&master, &slave, nullptr, &raw, nullptr) != 0) {
-        ADD_FAILURE() << "openpty: " << std::strerror(errno);
-        return {};
-    }
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(slave, 1);
-        close(master);
-        close(slave);
-        if (chdir(folder.c_str()) != 0) {
-            _exit(127);
-        }
-        std::vector<std::string> words = {TREVANE_CLI_PATH};
-        words.insert(words.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& word : words) {
-            argv.push_back(word.data());
-        }
-        argv.push_back(nullptr);
-        execve(argv[0], argv.data(), environ);
-        _exit(127);
-    }
-    close(slave);
-    std::string out;
-    pollfd ready{master, POLLIN, 0};
-    char buffer[4096];
-    while (pid > 0 && poll(&ready, 1, 10'000) > 0) {
-        const ssize_t got = read(master, buffer, sizeof buffer);
-        if (got <= 0) {
-            break;
-        }
-        out.append(buffer, static_cast<std::size_t>(got));
-    }
-    close(master);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return out;
 }
 
 std::string ReadFile(const std::filesystem::path& path) {
@@ -582,7 +531,7 @@ TEST_F(CliAutotest, HistoryEscapesStoredTextOnATerminalAndRefusesADamagedFile) {
         record.identity = std::string("127.0.0.1:23 evil \x1b[2J\x07\x9b") + "1m ok";
         store.Add(record, {"a.txt", "", ""});
     }
-    const std::string table = RunOnTerminal({"history"}, dir_);
+    const std::string table = testing::RunOnTerminal(TREVANE_CLI_PATH, {"history"}, dir_);
     EXPECT_THAT(table, HasSubstr("127.0.0.1:23 evil \\x1b[2J\\x07\\x9b1m ok\n"));
     EXPECT_THAT(Run("history").out, HasSubstr("evil \x1b[2J\x07\x9b"
                                               "1m ok"));

@@ -1,17 +1,7 @@
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <utility>
@@ -20,6 +10,7 @@
 #include "controller/ScriptedPeer.h"
 #include "support/ChildProcess.h"
 #include "support/JsonValue.h"
+#include "support/Terminal.h"
 
 namespace trevane {
 namespace {
@@ -40,57 +31,9 @@ ProgramRun RunCli(const std::vector<std::string>& args) {
     return RunProgram(TREVANE_CLI_PATH, args);
 }
 
-extern "C" char** environ;
-
-// Runs trevane-cli with standard output and error on a pseudo-terminal and returns what reached
-// it. The terminal is raw, so the bytes arrive as the program wrote them.
+// Standard output and error on a terminal: what the operator would see.
 std::string RunOnTerminal(const std::vector<std::string>& args) {
-    int master = -1;
-    int slave = -1;
-    termios raw{};
-    cfmakeraw(&raw);
-    if (openpty(&master, &slave, nullptr, &raw, nullptr) != 0) {
-        ADD_FAILURE() << "openpty: " << std::strerror(errno);
-        return {};
-    }
-    std::vector<std::string> words = {TREVANE_CLI_PATH};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& word : words) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, slave, 1);
-    posix_spawn_file_actions_adddup2(&actions, slave, 2);
-    posix_spawn_file_actions_addclose(&actions, master);
-    posix_spawn_file_actions_addclose(&actions, slave);
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(slave);
-    std::string out;
-    if (spawned != 0) {
-        ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(spawned);
-        close(master);
-        return out;
-    }
-    // Read until the child's end closes the terminal (EIO), within a bound.
-    pollfd ready{master, POLLIN, 0};
-    char buffer[4096];
-    while (poll(&ready, 1, 10'000) > 0) {
-        const ssize_t got = read(master, buffer, sizeof buffer);
-        if (got <= 0) {
-            break;
-        }
-        out.append(buffer, static_cast<std::size_t>(got));
-    }
-    close(master);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return out;
+    return testing::RunOnTerminal(TREVANE_CLI_PATH, args);
 }
 
 std::optional<PeerReply> Answers(const std::string& request) {
