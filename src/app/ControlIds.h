@@ -1,6 +1,9 @@
 #pragma once
 
-// Ids of the main dialog's controls, timers and menu entries, numbered as in its template.
+#include "link/WindowOps.h"
+
+// Ids of the main dialog's controls and menu entries, numbered as in its template; the timers'
+// ids are the logic's (link/WindowOps.h).
 namespace trevane {
 
 inline constexpr int IDOK = 1;
@@ -33,9 +36,5 @@ inline constexpr int IDC_AXIS_W = 1026;
 inline constexpr int IDC_DUMPPROGRAM = 1027;
 inline constexpr int IDC_SETZERO = 1028;
 inline constexpr int IDC_OPENLOGFOLDER = 1029;
-
-inline constexpr int IDT_STATUS = 1;
-inline constexpr int IDT_PROGRESS = 2;
-inline constexpr int kTimerPeriodMs = 10;
 
 }  // namespace trevane

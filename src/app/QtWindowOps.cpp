@@ -1,4 +1,4 @@
-#include "app/WindowAdapter.h"
+#include "app/QtWindowOps.h"
 
 #include <optional>
 #include <utility>

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <string>
 
-#include "controller/WindowOps.h"
+#include "link/WindowOps.h"
 
 class QThread;
 

@@ -1,4 +1,4 @@
-#include "autotest/MoveTraces.h"
+#include "autotest/TestRecorder.h"
 
 #include <algorithm>
 #include <cmath>
@@ -56,43 +56,6 @@ TestRecord WithoutSamples(const TestRecord& record) {
 }
 
 }  // namespace
-
-const char* AbortReasonText(AbortReason reason) {
-    switch (reason) {
-        case AbortReason::Torque:
-            return "torque";
-        case AbortReason::PositionError:
-            return "position error";
-        case AbortReason::None:
-            break;
-    }
-    return "";
-}
-
-const char* TestOutcomeText(TestOutcome outcome) {
-    switch (outcome) {
-        case TestOutcome::Running:
-            return "running";
-        case TestOutcome::Completed:
-            return "completed";
-        case TestOutcome::AbortedByUser:
-            return "aborted by user";
-        case TestOutcome::NoConnection:
-            return "no connection";
-        case TestOutcome::Stopped:
-            return "stopped";
-    }
-    return "";
-}
-
-const MoveTrace* TestRecord::FindMove(int moveIndex) const {
-    for (const MoveTrace& move : moves) {
-        if (move.moveIndex == moveIndex) {
-            return &move;
-        }
-    }
-    return nullptr;
-}
 
 TestRecorder::~TestRecorder() {
     // A recorder made later at the same address must not take this one's record for its own.

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "controller/WindowOps.h"
+#include "link/WindowOps.h"
 
 namespace trevane::cli {
 
@@ -15,9 +15,9 @@ namespace trevane::cli {
 // error stream at once; the rest of the transcript is kept for the verb to print as it likes;
 // test status lines go to the output stream. Timers do nothing: the CLI does not poll.
 // Operations run on the calling thread and may come from any thread.
-class CliWindow final : public WindowOps {
+class HeadlessWindow final : public WindowOps {
   public:
-    CliWindow(std::ostream& out, std::ostream& err);
+    HeadlessWindow(std::ostream& out, std::ostream& err);
 
     void SetAddress(std::string address);
     void SetAxisChecked(int axis, bool checked);
@@ -64,6 +64,6 @@ class CliWindow final : public WindowOps {
 };
 
 // The window trevane-cli installs at start (Window() returns it, or a wrapper around it).
-std::shared_ptr<CliWindow> TheCliWindow();
+std::shared_ptr<HeadlessWindow> TheHeadlessWindow();
 
 }  // namespace trevane::cli

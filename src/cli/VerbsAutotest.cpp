@@ -13,17 +13,17 @@
 
 #include "autotest/AxisMotionTest.h"
 #include "autotest/TestLog.h"
-#include "autotest/TestReport.h"
 #include "autotest/TestRunner.h"
-#include "autotest/TestVerdict.h"
 #include "cli/Cli.h"
-#include "cli/CliWindow.h"
+#include "cli/HeadlessWindow.h"
 #include "cli/Json.h"
 #include "cli/Verbs.h"
 #include "common/Clock.h"
 #include "common/StopControl.h"
-#include "controller/WindowOps.h"
-#include "history/Recording.h"
+#include "history/StoreTest.h"
+#include "link/WindowOps.h"
+#include "report/TestReport.h"
+#include "report/TestVerdict.h"
 
 namespace trevane::cli {
 namespace {
@@ -110,7 +110,7 @@ class JsonStatus {
 // lock, so no entry of an aborted test is printed after "Test Aborted by User".
 class TestWindow final : public WindowOps {
   public:
-    TestWindow(std::shared_ptr<CliWindow> window, JsonStatus& json)
+    TestWindow(std::shared_ptr<HeadlessWindow> window, JsonStatus& json)
         : window_(std::move(window)), json_(json) {}
 
     std::string ReadAddress() override { return window_->ReadAddress(); }
@@ -153,7 +153,7 @@ class TestWindow final : public WindowOps {
 
   private:
     std::mutex mutex_;
-    std::shared_ptr<CliWindow> window_;
+    std::shared_ptr<HeadlessWindow> window_;
     JsonStatus& json_;
 };
 
@@ -225,7 +225,7 @@ void PrintVerdict(JsonStatus& json, int status, bool aborted) {
 // The history's notice (an old file set aside) and the drift it found, or why it could not be
 // written. False on a failure.
 bool PrintHistory() {
-    const std::optional<history::RecordingResult> stored = history::LastRecording();
+    const std::optional<history::StoreResult> stored = history::LastStored();
     if (!stored) {
         return true;
     }
@@ -255,7 +255,7 @@ int RunAutoTest(const Invocation& invocation) {
     if (!ConnectLikeTheWindow(invocation)) {
         return kExitUsage;
     }
-    const std::shared_ptr<CliWindow> cliWindow = TheCliWindow();
+    const std::shared_ptr<HeadlessWindow> cliWindow = TheHeadlessWindow();
     const int errorsBefore = cliWindow->CommandErrorCount();
     MakeLogFileName();
     SetTestReportEnabled(report);

@@ -23,8 +23,8 @@
 #include "common/RecordLayout.h"
 #include "console/ProgramDump.h"
 #include "console/StatusMonitor.h"
-#include "controller/Link.h"
-#include "net/Protocol.h"
+#include "link/Link.h"
+#include "protocol/Protocol.h"
 
 namespace trevane::cli {
 namespace {
@@ -162,7 +162,7 @@ bool ParseCount(const std::vector<std::string>& args, std::size_t& i, long long 
     if (text.empty() || ec != std::errc{} || end != text.data() + text.size() || value < low ||
         value > 86'400'000) {
         error = "record " + option + " needs a whole number from " + std::to_string(low) +
-                ", not '" + net::Printable(text) + "'";
+                ", not '" + protocol::Printable(text) + "'";
         return false;
     }
     return true;
@@ -183,7 +183,7 @@ bool ParseRecord(const std::vector<std::string>& args, RecordArguments& parsed,
                 return false;
             }
         } else {
-            error = "record: unknown argument '" + net::Printable(args[i]) +
+            error = "record: unknown argument '" + protocol::Printable(args[i]) +
                     "' (usage: record [--watch [--interval MS] [--count N]] [--csv])";
             return false;
         }

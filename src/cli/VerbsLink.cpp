@@ -4,12 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "cli/CliWindow.h"
+#include "cli/HeadlessWindow.h"
 #include "cli/Json.h"
 #include "cli/TerminalText.h"
 #include "cli/Verbs.h"
-#include "controller/Link.h"
-#include "net/Protocol.h"
+#include "link/Link.h"
+#include "protocol/Protocol.h"
 
 namespace trevane::cli {
 namespace {
@@ -21,9 +21,10 @@ int RunConnect(const Invocation& invocation) {
     if (!ConnectLikeTheWindow(invocation)) {
         return kExitUsage;
     }
-    const std::string description = net::ToUnixLineEnds(TheCliWindow()->TakeTranscript());
+    const std::string description = protocol::ToUnixLineEnds(TheHeadlessWindow()->TakeTranscript());
     if (invocation.json) {
-        json::WriteLine(std::cout, json::Object().Text("connection", net::TrimReply(description)));
+        json::WriteLine(std::cout,
+                        json::Object().Text("connection", protocol::TrimReply(description)));
     } else {
         std::cout << ForStandardOutput(description) << std::flush;
     }
@@ -42,8 +43,8 @@ bool ParseSend(const std::vector<std::string>& args, SendArguments& parsed, std:
         const auto [end, ec] =
             std::from_chars(count.data(), count.data() + count.size(), parsed.repeat);
         if (ec != std::errc{} || end != count.data() + count.size() || parsed.repeat < 1) {
-            error =
-                "send --repeat needs a count of at least 1, not '" + net::Printable(count) + "'";
+            error = "send --repeat needs a count of at least 1, not '" +
+                    protocol::Printable(count) + "'";
             return false;
         }
         first = 2;
@@ -85,8 +86,8 @@ int RunSend(const Invocation& invocation) {
     if (!ConnectLikeTheWindow(invocation)) {
         return kExitUsage;
     }
-    TheCliWindow()->TakeTranscript();  // the description belongs to `connect`
-    const int errorsBefore = TheCliWindow()->CommandErrorCount();
+    TheHeadlessWindow()->TakeTranscript();  // the description belongs to `connect`
+    const int errorsBefore = TheHeadlessWindow()->CommandErrorCount();
     for (long long round = 1; round <= send.repeat; ++round) {
         PrintCommandsAsJson(invocation.json && round == send.repeat);
         for (const std::string& command : send.commands) {
@@ -97,12 +98,13 @@ int RunSend(const Invocation& invocation) {
             const std::string reply = SendCommand(command);
             if (round == send.repeat && !invocation.json) {
                 // A failed exchange prints an empty line, so line N still answers command N.
-                std::cout << ForStandardOutput(net::ToUnixLineEnds(reply)) << '\n' << std::flush;
+                std::cout << ForStandardOutput(protocol::ToUnixLineEnds(reply)) << '\n'
+                          << std::flush;
             }
         }
     }
     PrintCommandsAsJson(false);
-    return TheCliWindow()->CommandErrorCount() == errorsBefore ? kExitOk : kExitFailed;
+    return TheHeadlessWindow()->CommandErrorCount() == errorsBefore ? kExitOk : kExitFailed;
 }
 
 const VerbRegistration kConnectVerb({

@@ -9,10 +9,10 @@
 #include <string>
 
 #include "cli/Cli.h"
-#include "cli/CliWindow.h"
+#include "cli/HeadlessWindow.h"
 #include "cli/Verbs.h"
 #include "common/Clock.h"
-#include "controller/Link.h"
+#include "link/Link.h"
 #include "machine/Jog.h"
 #include "machine/Procedures.h"
 
@@ -22,11 +22,11 @@ namespace {
 // SendCommand reports a failure only as a transcript line; the command-line window counts them.
 class FailureCount {
   public:
-    FailureCount() : window_(TheCliWindow()), start_(window_->CommandErrorCount()) {}
+    FailureCount() : window_(TheHeadlessWindow()), start_(window_->CommandErrorCount()) {}
     int Failures() const { return window_->CommandErrorCount() - start_; }
 
   private:
-    std::shared_ptr<CliWindow> window_;
+    std::shared_ptr<HeadlessWindow> window_;
     int start_;
 };
 

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "autotest/TestReport.h"
 #include "common/CLocale.h"
 #include "common/Clock.h"
 

@@ -1,4 +1,4 @@
-#include "history/Recording.h"
+#include "history/StoreTest.h"
 
 #include <atomic>
 #include <exception>
@@ -9,13 +9,12 @@ namespace {
 
 std::atomic<bool> g_enabled{true};
 std::mutex g_lastMutex;
-std::optional<RecordingResult> g_last;
+std::optional<StoreResult> g_last;
 
 }  // namespace
 
-RecordingResult RecordTest(const TestRecord& record, const TestFiles& files,
-                           const std::string& path) {
-    RecordingResult result;
+StoreResult StoreTest(const TestRecord& record, const TestFiles& files, const std::string& path) {
+    StoreResult result;
     result.testNumber = record.testNumber;
     try {
         History history(path);
@@ -39,18 +38,18 @@ bool HistoryEnabled() {
     return g_enabled;
 }
 
-void SetLastRecording(RecordingResult result) {
+void SetLastStored(StoreResult result) {
     std::lock_guard lock(g_lastMutex);
     g_last = std::move(result);
 }
 
-std::optional<RecordingResult> LastRecording() {
+std::optional<StoreResult> LastStored() {
     std::lock_guard lock(g_lastMutex);
     return g_last;
 }
 
 std::optional<std::string> LastHistoryFailureText() {
-    const std::optional<RecordingResult> last = LastRecording();
+    const std::optional<StoreResult> last = LastStored();
     if (!last || !last->failure) {
         return std::nullopt;
     }

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "autotest/MoveTraces.h"
+#include "autotest/TestRecord.h"
 #include "history/History.h"
 #include "history/Trends.h"
 
@@ -13,7 +13,7 @@
 // strip). A failure here never touches the test or its log.
 namespace trevane::history {
 
-struct RecordingResult {
+struct StoreResult {
     int testNumber = 0;
     std::optional<std::string> failure;  // why the test could not be stored
     std::optional<std::string> notice;   // an old file renamed aside
@@ -22,16 +22,16 @@ struct RecordingResult {
 };
 
 // Stores the test in the working directory's history and compares it with earlier ones.
-RecordingResult RecordTest(const TestRecord& record, const TestFiles& files,
-                           const std::string& path = kHistoryFileName);
+StoreResult StoreTest(const TestRecord& record, const TestFiles& files,
+                      const std::string& path = kHistoryFileName);
 
 // On by default; tests of other parts may turn it off.
 void SetHistoryEnabled(bool enabled);
 bool HistoryEnabled();
 
 // Kept by the test runner's hook for the front ends.
-void SetLastRecording(RecordingResult result);
-std::optional<RecordingResult> LastRecording();
+void SetLastStored(StoreResult result);
+std::optional<StoreResult> LastStored();
 // "history could not be written: REASON" of the last test, if it could not.
 std::optional<std::string> LastHistoryFailureText();
 

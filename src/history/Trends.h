@@ -59,7 +59,4 @@ Comparison Compare(History& history, const StoredTest& test, bool withTrends);
 // axis's two moves.
 std::vector<std::string> DriftFlagTexts(const std::vector<Drift>& drift);
 
-// The report's "Compared with earlier tests" section.
-std::string RenderComparisonHtml(const Comparison& comparison);
-
 }  // namespace trevane::history

@@ -1,9 +1,9 @@
-#include "controller/Link.h"
+#include "link/Link.h"
 
 #include "common/StopControl.h"
-#include "controller/ControlIds.h"
-#include "controller/WindowOps.h"
+#include "link/WindowOps.h"
 #include "traffic/TrafficRecorder.h"
+#include "traffic/TrafficTap.h"
 
 namespace trevane {
 
@@ -36,7 +36,7 @@ std::shared_ptr<MotionClient> OpenSession(const SessionFactory& factory, const s
     if (!session) {
         throw MotionError("no session could be opened to '" + address + "'");
     }
-    return RecordTraffic(std::move(session), name, Traffic());
+    return TapSession(std::move(session), name, Traffic());
 }
 
 }  // namespace

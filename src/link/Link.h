@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "controller/MotionClient.h"
+#include "protocol/MotionClient.h"
 
 namespace trevane {
 

@@ -1,4 +1,4 @@
-#include "controller/TestState.h"
+#include "link/TestState.h"
 
 namespace trevane {
 

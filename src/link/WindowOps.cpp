@@ -1,4 +1,4 @@
-#include "controller/WindowOps.h"
+#include "link/WindowOps.h"
 
 #include <mutex>
 

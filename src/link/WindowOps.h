@@ -5,6 +5,11 @@
 
 namespace trevane {
 
+// The window's periodic timers: the status poll and the test's progress bar.
+inline constexpr int IDT_STATUS = 1;
+inline constexpr int IDT_PROGRESS = 2;
+inline constexpr int kTimerPeriodMs = 10;
+
 // The operations that the logic needs of the main window. The Qt window implements them on its
 // widgets; tests and trevane-cli implement them headless. All text is 8-bit (the local 8-bit
 // encoding); line breaks at this boundary are "\r\n".

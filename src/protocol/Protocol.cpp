@@ -1,11 +1,11 @@
-#include "net/Protocol.h"
+#include "protocol/Protocol.h"
 
 #include <algorithm>
 #include <cstdio>
 
 #include "common/RecordLayout.h"
 
-namespace trevane::net {
+namespace trevane::protocol {
 
 ReplyParser::ReplyParser(ReplyKind kind, std::size_t acknowledgements, char accepted,
                          std::size_t maxBytes)
@@ -182,4 +182,4 @@ std::string Printable(std::string_view bytes, std::size_t maxLength) {
     return out;
 }
 
-}  // namespace trevane::net
+}  // namespace trevane::protocol

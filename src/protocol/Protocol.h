@@ -9,7 +9,7 @@
 #include <string_view>
 
 // The controller's reply framing, kept free of sockets so that it can be checked on byte buffers.
-namespace trevane::net {
+namespace trevane::protocol {
 
 inline constexpr char kAccepted = ':';
 inline constexpr char kRejected = '?';
@@ -84,4 +84,4 @@ std::optional<std::array<std::uint8_t, 4>> ParseDottedIpv4(std::string_view text
 // A command as it may appear in an error text: control bytes escaped, long text shortened.
 std::string Printable(std::string_view bytes, std::size_t maxLength = 60);
 
-}  // namespace trevane::net
+}  // namespace trevane::protocol

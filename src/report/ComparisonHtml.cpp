@@ -1,9 +1,10 @@
+#include "report/ComparisonHtml.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 
 #include "common/CLocale.h"
-#include "history/Trends.h"
 
 namespace trevane::history {
 namespace {

@@ -1,4 +1,4 @@
-#include "autotest/ReportPlot.h"
+#include "report/ReportPlot.h"
 
 #include <algorithm>
 #include <charconv>

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "autotest/MoveTraces.h"
+#include "autotest/TestRecord.h"
 
 namespace trevane {
 

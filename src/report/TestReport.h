@@ -3,7 +3,8 @@
 #include <optional>
 #include <string>
 
-#include "autotest/MoveTraces.h"
+#include "autotest/TestRecord.h"
+#include "report/AxisVerdict.h"
 
 // The report of one automatic test, written beside the log: a self-contained HTML page (inline
 // CSS, plots as inline SVG, no scripts, nothing loaded from elsewhere) and a CSV of every sample.
@@ -21,40 +22,6 @@ struct TestReportFiles {
 };
 
 TestReportFiles ReportFileNames(const std::string& logPath, int testNumber);
-
-// How one of X, Y and Z fared, as the report and a window show it.
-struct AxisVerdict {
-    enum class Kind {
-        Passed,      // both moves completed and reported
-        Aborted,     // a move was aborted: `reason`, `reading` and `target` tell which
-        Unfinished,  // the test ended while the axis was being tested
-        NotTested,   // the test ended before the axis's first move
-    };
-    Kind kind = Kind::NotTested;
-    char axis = 'X';
-    AbortReason reason = AbortReason::None;
-    std::string reading;  // the reply that aborted the move, as received
-    int target = 0;       // the aborted or unfinished move's target
-    float maxTorque = 0;  // largest absolute torque of the axis's moves
-    float maxError = 0;   // largest absolute error of the axis's own moves
-
-    // "passed", "aborted: torque above 3.1, reading 3.2, in the move to -20000", "not finished:
-    // the test ended during the move to 0", "not tested". The reading is not escaped.
-    std::string Text() const;
-};
-
-AxisVerdict VerdictOf(const TestRecord& record, char axis);
-
-// Says how many log entries were lost when any were: LostLogEntries() unless given.
-std::string RenderReportHtml(const TestRecord& record, const std::string& logPath);
-std::string RenderReportHtml(const TestRecord& record, const std::string& logPath,
-                             int lostLogEntries);
-// With a section of the test history's making after the axes (already HTML).
-std::string RenderReportHtml(const TestRecord& record, const std::string& logPath,
-                             int lostLogEntries, const std::string& historyHtml);
-// "move,axis,target,cycle,time_ms,torque,error", then one line per sample; lines end in CR LF
-// and numbers read back exactly, in the "C" locale whatever the process locale is.
-std::string RenderSamplesCsv(const TestRecord& record);
 
 struct TestReportResult {
     int testNumber = 0;  // the record's, so a window can tell an earlier test's report apart

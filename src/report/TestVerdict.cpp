@@ -1,4 +1,4 @@
-#include "autotest/TestVerdict.h"
+#include "report/TestVerdict.h"
 
 #include <filesystem>
 #include <mutex>

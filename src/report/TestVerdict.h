@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "autotest/MoveTraces.h"
-#include "autotest/TestReport.h"
+#include "autotest/TestRecord.h"
+#include "report/TestReport.h"
 
 // The one-line verdict a test ends with, for the transcript, the CLI and a window's colours.
 namespace trevane {

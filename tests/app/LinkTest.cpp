@@ -13,12 +13,12 @@
 #include <QTimer>
 
 #include "app/CommandHistory.h"
+#include "app/ControlIds.h"
 #include "app/MyEdit.h"
 #include "app/StatusTableModel.h"
 #include "app/WindowHarness.h"
-#include "controller/ControlIds.h"
-#include "controller/Link.h"
-#include "controller/WindowOps.h"
+#include "link/Link.h"
+#include "link/WindowOps.h"
 #include "net/TcpMotionClient.h"
 
 namespace trevane::testing {

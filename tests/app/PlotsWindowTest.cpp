@@ -14,16 +14,16 @@
 #include <QTest>
 #include <QValueAxis>
 
+#include "app/ControlIds.h"
 #include "app/PlotsWindow.h"
 #include "app/WindowHarness.h"
-#include "autotest/MoveTraces.h"
 #include "autotest/TestLog.h"
-#include "autotest/TestReport.h"
+#include "autotest/TestRecorder.h"
 #include "autotest/TestRunner.h"
 #include "common/Clock.h"
-#include "controller/ControlIds.h"
-#include "controller/Link.h"
 #include "history/History.h"
+#include "link/Link.h"
+#include "report/TestReport.h"
 
 namespace trevane::testing {
 namespace {

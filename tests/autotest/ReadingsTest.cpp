@@ -9,7 +9,7 @@
 #include "autotest/AxisMotionTest.h"
 #include "autotest/ConfigurationChecks.h"
 #include "autotest/TestRunner.h"
-#include "controller/Link.h"
+#include "link/Link.h"
 
 namespace trevane::autotest_testing {
 namespace {

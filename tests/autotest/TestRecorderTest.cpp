@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "AutotestHarness.h"
-#include "autotest/MoveTraces.h"
+#include "autotest/TestRecorder.h"
 #include "autotest/TestRunner.h"
 #include "common/StopControl.h"
 

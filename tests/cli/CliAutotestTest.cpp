@@ -21,7 +21,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "autotest/MoveTraces.h"
+#include "autotest/TestRecord.h"
 #include "common/Clock.h"
 #include "history/History.h"
 #include "sim/Simulator.h"

@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-#include "controller/ScriptedPeer.h"
+#include "link/ScriptedPeer.h"
 #include "support/ChildProcess.h"
 #include "support/JsonValue.h"
 

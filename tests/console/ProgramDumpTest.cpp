@@ -62,10 +62,10 @@ class ScopedWorkingFolder {
     fs::path folder_;
 };
 
-RecordingWindow::Message Dumped() {
+SpyWindow::Message Dumped() {
     return {"Dumped to logProgram.txt", "Diagnostics", false};
 }
-RecordingWindow::Message CouldNotWrite() {
+SpyWindow::Message CouldNotWrite() {
     return {"Could not write logProgram.txt", "Diagnostics", false};
 }
 

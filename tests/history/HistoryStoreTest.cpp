@@ -9,8 +9,8 @@
 #include <gtest/gtest.h>
 
 #include "history/History.h"
-#include "history/Recording.h"
 #include "history/Sqlite.h"
+#include "history/StoreTest.h"
 #include "history/Trends.h"
 
 namespace trevane::history {
@@ -135,7 +135,7 @@ TEST_F(HistoryStore, AForeignOrDamagedFileIsKeptAsideAndANewHistoryBegun) {
          {std::string("not a database at all"),
           std::string("SQLite format 3") + '\0' + std::string(200, '\x5a')}) {
         WriteFile(bytes);
-        const RecordingResult stored = RecordTest(MakeRecord(100), {"log.txt", "", ""}, path_);
+        const StoreResult stored = StoreTest(MakeRecord(100), {"log.txt", "", ""}, path_);
         ASSERT_FALSE(stored.failure.has_value()) << *stored.failure;
         ASSERT_TRUE(stored.notice.has_value());
         EXPECT_THAT(*stored.notice, HasSubstr("a new history begun"));
@@ -161,20 +161,20 @@ TEST_F(HistoryStore, ASQLiteFileOfAnotherProgramIsNotTakenOver) {
         other.Execute("CREATE TABLE tests (name TEXT); INSERT INTO tests VALUES ('mine')");
     }
     EXPECT_THROW(History(path_, History::Access::Read), HistoryError);
-    const RecordingResult stored = RecordTest(MakeRecord(100), {"log.txt", "", ""}, path_);
+    const StoreResult stored = StoreTest(MakeRecord(100), {"log.txt", "", ""}, path_);
     EXPECT_THAT(stored.notice.value_or(""), HasSubstr("not a Trevane history"));
     EXPECT_EQ(Names().size(), 2u);
 }
 
 TEST_F(HistoryStore, AFileOfANewerLayoutIsLeftAsItIsAndNotWritten) {
-    RecordTest(MakeRecord(100), {"log.txt", "", ""}, path_);
+    StoreTest(MakeRecord(100), {"log.txt", "", ""}, path_);
     {
         sqlite::Database db(path_, sqlite::Database::Mode::ReadWrite, 100);
         db.Execute("PRAGMA user_version=" + std::to_string(kSchemaVersion + 1));
         db.Execute("PRAGMA wal_checkpoint(TRUNCATE)");
     }
     const auto before = fs::file_size(path_);
-    const RecordingResult stored = RecordTest(MakeRecord(100), {"log.txt", "", ""}, path_);
+    const StoreResult stored = StoreTest(MakeRecord(100), {"log.txt", "", ""}, path_);
     ASSERT_TRUE(stored.failure.has_value());
     EXPECT_THAT(*stored.failure, HasSubstr("newer Trevane"));
     EXPECT_EQ(fs::file_size(path_), before);

@@ -6,11 +6,11 @@
 #include <thread>
 
 #include "common/StopControl.h"
-#include "controller/ControlIds.h"
-#include "controller/Link.h"
-#include "controller/ScriptedPeer.h"
+#include "link/Link.h"
+#include "link/ScriptedPeer.h"
+#include "link/WindowOps.h"
 #include "net/TcpMotionClient.h"
-#include "support/RecordingWindow.h"
+#include "support/SpyWindow.h"
 
 namespace trevane {
 namespace {
@@ -18,8 +18,8 @@ namespace {
 using testing::ControllerScript;
 using ::testing::ElementsAre;
 using testing::PeerReply;
-using testing::RecordingWindow;
 using testing::ScriptedPeer;
+using testing::SpyWindow;
 
 constexpr TcpTimeouts kQuick{std::chrono::milliseconds(1000), std::chrono::milliseconds(150),
                              std::chrono::milliseconds(300)};
@@ -100,7 +100,7 @@ class LinkTest : public ::testing::Test {
         EXPECT_TRUE(window->Messages()[0].ownedByWindow);
     }
 
-    std::shared_ptr<RecordingWindow> window = std::make_shared<RecordingWindow>();
+    std::shared_ptr<SpyWindow> window = std::make_shared<SpyWindow>();
     ScriptedPeer peer{ControllerScript(Answers)};
 };
 

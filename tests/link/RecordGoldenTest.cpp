@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "common/Clock.h"
-#include "controller/MotionClient.h"
+#include "protocol/MotionClient.h"
 #include "sim/Simulator.h"
 
 namespace trevane {

@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "net/Protocol.h"
+#include "protocol/Protocol.h"
 
-namespace trevane::net {
+namespace trevane::protocol {
 namespace {
 
 using namespace std::string_literals;
@@ -228,4 +228,4 @@ TEST(ReplyTextTest, PrintableEscapesControlBytesAndShortens) {
 }
 
 }  // namespace
-}  // namespace trevane::net
+}  // namespace trevane::protocol

@@ -1,4 +1,4 @@
-#include "controller/ScriptedPeer.h"
+#include "link/ScriptedPeer.h"
 
 #include <chrono>
 #include <deque>

@@ -6,11 +6,11 @@
 #include "common/CLocale.h"
 #include "common/Clock.h"
 #include "common/RecordLayout.h"
-#include "controller/ControlIds.h"
-#include "controller/Link.h"
+#include "link/Link.h"
+#include "link/WindowOps.h"
 #include "net/TcpMotionClient.h"
 #include "sim/Simulator.h"
-#include "support/RecordingWindow.h"
+#include "support/SpyWindow.h"
 #include "traffic/TrafficRecorder.h"
 
 namespace trevane {
@@ -34,7 +34,7 @@ class SimulatorLinkTest : public ::testing::Test {
     std::shared_ptr<sim::Machine> machine =
         std::make_shared<sim::Machine>(std::make_shared<RealClock>());
     sim::Server server{machine, "127.0.0.1", 0};
-    std::shared_ptr<testing::RecordingWindow> window = std::make_shared<testing::RecordingWindow>();
+    std::shared_ptr<testing::SpyWindow> window = std::make_shared<testing::SpyWindow>();
 };
 
 TEST_F(SimulatorLinkTest, ConnectAndExchangeCommands) {

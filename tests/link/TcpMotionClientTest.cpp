@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "common/RecordLayout.h"
-#include "controller/ScriptedPeer.h"
+#include "link/ScriptedPeer.h"
 #include "net/TcpMotionClient.h"
 
 namespace trevane {

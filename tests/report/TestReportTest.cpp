@@ -12,15 +12,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "AutotestHarness.h"
-#include "autotest/MoveTraces.h"
+#include "autotest/AutotestHarness.h"
 #include "autotest/TestLog.h"
-#include "autotest/TestReport.h"
+#include "autotest/TestRecorder.h"
 #include "autotest/TestRunner.h"
 #include "common/CLocale.h"
-#include "controller/Link.h"
 #include "history/History.h"
-#include "history/Recording.h"
+#include "history/StoreTest.h"
+#include "link/Link.h"
+#include "report/ReportHtml.h"
+#include "report/SamplesCsv.h"
+#include "report/TestReport.h"
 
 namespace trevane::autotest_testing {
 namespace {
@@ -195,7 +197,7 @@ TEST_F(Report, TheHistoryRowAgreesWithTheLogAndTheReport) {
     history::SetHistoryEnabled(true);
     Script(VaryingReadings());
     const TestRecord record = RunReportedTest();
-    ASSERT_FALSE(history::LastRecording().value().failure.has_value());
+    ASSERT_FALSE(history::LastStored().value().failure.has_value());
     history::History store(history::kHistoryFileName, history::History::Access::Read);
     const std::vector<history::StoredTest> tests = store.LastTests(0);
     ASSERT_EQ(tests.size(), 1u);

@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "controller/WindowOps.h"
+#include "link/WindowOps.h"
 
 namespace trevane::testing {
 
 // A headless window that records what the logic did to it. Thread-safe; operations run on the
 // calling thread.
-class RecordingWindow : public WindowOps {
+class SpyWindow : public WindowOps {
   public:
     struct Message {
         std::string text;
