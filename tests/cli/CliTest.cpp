@@ -215,7 +215,7 @@ TEST_F(CliTest, JsonGivesOneObjectPerCommandWithTheRejectionReason) {
     EXPECT_FALSE(lines[1]["ok"].flag);
     EXPECT_EQ(lines[1]["reason"].text, "1 Unrecognized command");
     // Every byte comes back as it was sent, in pure ASCII output.
-    EXPECT_EQ(lines[2]["reply"].text, "caf\xe9 \x1b[2J");
+    EXPECT_EQ(lines[2]["reply"].text, "caf\u00e9 \x1b[2J");
     EXPECT_TRUE(std::all_of(send.out.begin(), send.out.end(),
                             [](char c) { return c == '\n' || (c >= 0x20 && c < 0x7f); }));
     EXPECT_EQ(send.err, "a command error occurred\n");
