@@ -20,6 +20,7 @@
 #include "link/Link.h"
 #include "link/WindowOps.h"
 #include "report/TestReport.h"
+#include "support/ScratchFolder.h"
 
 namespace trevane::autotest_testing {
 
@@ -336,8 +337,7 @@ void AutotestFixture::RunWholeTest() {
 }
 
 std::string AutotestFixture::LogBytes() const {
-    std::ifstream file(LogFilePath(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    return testing::ReadFile(LogFilePath());
 }
 
 std::vector<std::string> AutotestFixture::Entries() const {

@@ -27,6 +27,7 @@
 #include "sim/Simulator.h"
 #include "support/ChildProcess.h"
 #include "support/JsonValue.h"
+#include "support/ScratchFolder.h"
 #include "support/StandingAxis.h"
 
 // trevane-cli's autotest verb run as a program, against the simulated controller on loopback.
@@ -38,24 +39,10 @@ using ::testing::HasSubstr;
 
 using testing::ChildProcess;
 using testing::ProgramRun;
-
-std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using testing::ReadFile;
 
 class CliAutotest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("trevane-cli-autotest-" + std::to_string(std::random_device{}()));
-        std::filesystem::create_directories(dir_);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-    }
-
     static std::vector<std::string> Words(const std::string& arguments) {
         std::istringstream in(arguments);
         std::vector<std::string> words;
@@ -91,7 +78,8 @@ class CliAutotest : public ::testing::Test {
         return logs;
     }
 
-    std::filesystem::path dir_;
+    testing::ScratchFolder scratch_{"trevane-cli-autotest"};
+    const std::filesystem::path& dir_ = scratch_.Path();
 };
 
 TEST_F(CliAutotest, RefusesArgumentsItDoesNotKnow) {

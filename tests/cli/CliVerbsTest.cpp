@@ -18,6 +18,7 @@
 #include "sim/Simulator.h"
 #include "support/ChildProcess.h"
 #include "support/JsonValue.h"
+#include "support/ScratchFolder.h"
 
 // trevane-cli's machine and console verbs as a program, against the simulated controller's TCP
 // server on loopback, judged by exit codes, output and what the machine received.
@@ -28,22 +29,8 @@ namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-std::string ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 class CliVerbsTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        folder_ = fs::path(::testing::TempDir()) /
-                  ("trevane-cli-verbs-" +
-                   std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
-    }
-    void TearDown() override { fs::remove_all(folder_); }
-
     std::vector<std::string> At(const std::vector<std::string>& args) const {
         std::vector<std::string> all = {"--address", "127.0.0.1", "--port",
                                         std::to_string(server_->Port())};
@@ -80,7 +67,8 @@ class CliVerbsTest : public ::testing::Test {
         std::make_shared<sim::Machine>(std::make_shared<RealClock>());
     std::unique_ptr<sim::Server> server_ =
         std::make_unique<sim::Server>(machine_, "127.0.0.1", std::uint16_t{0});
-    fs::path folder_;
+    testing::ScratchFolder scratch_{"trevane-cli-verbs"};
+    const fs::path& folder_ = scratch_.Path();
 };
 
 TEST_F(CliVerbsTest, RunExitsWithOneWhenACommandOfTheProcedureFailed) {
@@ -270,9 +258,9 @@ TEST_F(CliVerbsTest, RunJogAndDumpGiveJsonLines) {
 TEST_F(CliVerbsTest, DumpWritesTheProgramOrSaysWhyItDidNot) {
     machine_->SetStoredProgram("#A\r\nEN\r\n");
     EXPECT_EQ(Run({"dump"}).exitCode, 0);
-    EXPECT_EQ(ReadBytes(folder_ / "logProgram.txt"), "#A\r\nEN\r\n");
+    EXPECT_EQ(ReadFile(folder_ / "logProgram.txt"), "#A\r\nEN\r\n");
     EXPECT_EQ(Run({"dump", "other.txt"}).exitCode, 0);
-    EXPECT_EQ(ReadBytes(folder_ / "other.txt"), "#A\r\nEN\r\n");
+    EXPECT_EQ(ReadFile(folder_ / "other.txt"), "#A\r\nEN\r\n");
 
     fs::create_directory(folder_ / "taken");
     const ProgramRun unwritable = Run({"dump", "taken"});
@@ -284,7 +272,7 @@ TEST_F(CliVerbsTest, DumpWritesTheProgramOrSaysWhyItDidNot) {
     const ProgramRun failedUpload = Run({"dump"});
     EXPECT_EQ(failedUpload.exitCode, 1);
     EXPECT_THAT(failedUpload.err, HasSubstr("upload"));
-    EXPECT_EQ(ReadBytes(folder_ / "logProgram.txt"), "#A\r\nEN\r\n");
+    EXPECT_EQ(ReadFile(folder_ / "logProgram.txt"), "#A\r\nEN\r\n");
 }
 
 }  // namespace

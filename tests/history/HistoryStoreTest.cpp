@@ -12,6 +12,7 @@
 #include "history/Sqlite.h"
 #include "history/StoreTest.h"
 #include "history/Trends.h"
+#include "support/ScratchFolder.h"
 
 namespace trevane::history {
 namespace {
@@ -55,16 +56,7 @@ TestRecord MakeRecord(float yError, const std::string& identity = kMachine,
 
 class HistoryStore : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("trevane-history-" + std::to_string(std::random_device{}()));
-        fs::create_directories(dir_);
-        path_ = (dir_ / kHistoryFileName).string();
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
+    void SetUp() override { path_ = (dir_ / kHistoryFileName).string(); }
     void WriteFile(const std::string& bytes) { std::ofstream(path_, std::ios::binary) << bytes; }
     std::vector<std::string> Names() const {
         std::vector<std::string> names;
@@ -79,7 +71,8 @@ class HistoryStore : public ::testing::Test {
         return names;
     }
 
-    fs::path dir_;
+    testing::ScratchFolder scratch_{"trevane-history"};
+    const fs::path& dir_ = scratch_.Path();
     std::string path_;
 };
 

@@ -23,6 +23,7 @@
 #include "report/ReportHtml.h"
 #include "report/SamplesCsv.h"
 #include "report/TestReport.h"
+#include "support/ScratchFolder.h"
 
 namespace trevane::autotest_testing {
 namespace {
@@ -32,10 +33,7 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using testing::ReadFile;
 
 struct CsvRow {
     int move = 0;
