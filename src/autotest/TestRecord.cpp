@@ -1,5 +1,7 @@
 #include "autotest/TestRecord.h"
 
+#include "autotest/Outcomes.h"
+
 namespace trevane {
 
 const char* AbortReasonText(AbortReason reason) {
@@ -26,6 +28,8 @@ const char* TestOutcomeText(TestOutcome outcome) {
             return "no connection";
         case TestOutcome::Stopped:
             return "stopped";
+        case TestOutcome::LinkLost:
+            return outcome::kLinkLost;
     }
     return "";
 }

@@ -47,6 +47,8 @@ struct MoveSummary {
     std::string abortReading;                     // that reply's text as received
     int abortCycle = -1;                          // that abort's cycle, 0..199
     int abortCount = 0;                           // abort entries logged during the move
+    int failedTorqueReadings = 0;                 // "TT" exchanges of the watch that failed
+    int failedErrorReadings = 0;                  // "TE" exchanges of the watch that failed
 
     float maxTorque = 0;     // largest absolute torque of the move, as the move report shows it
     float maxError = 0;      // as the move report shows it: the largest since the test's first move
@@ -57,6 +59,8 @@ struct MoveSummary {
     std::optional<std::string> currentPosition;
 
     bool Reported() const { return currentPosition.has_value(); }
+    // Every torque and error reading of the watch arrived.
+    bool Measured() const { return failedTorqueReadings == 0 && failedErrorReadings == 0; }
 };
 
 struct MoveTrace : MoveSummary {
@@ -69,9 +73,10 @@ enum class TestOutcome {
     AbortedByUser,  // "Test Aborted by User"
     NoConnection,   // ended at once: not connected
     Stopped,        // stopped without an abort entry (the application closed)
+    LinkLost,       // the command session went away and the test ended there
 };
 
-// "running", "completed", "aborted by user", "no connection", "stopped".
+// "running", "completed", "aborted by user", "no connection", "stopped", "link lost".
 const char* TestOutcomeText(TestOutcome outcome);
 
 // A logged label and the controller's reply behind it, as received.
@@ -98,6 +103,8 @@ struct TestRecord {
     std::optional<int> cnRestored;  // 1 or -1, once the restore was logged
     std::vector<MoveTrace> moves;   // in the order watched; an aborted axis skips its second
     TestOutcome outcome = TestOutcome::Running;
+    std::string stage;         // what the test was doing: "the checks", "Y's move to -20000"
+    bool stopReached = false;  // after a lost link: "AB1" reached the controller on a new session
 
     // The move with this index, or null when it was not watched.
     const MoveTrace* FindMove(int moveIndex) const;

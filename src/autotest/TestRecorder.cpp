@@ -114,6 +114,35 @@ void TestRecorder::EndTest(TestOutcome outcome) {
     }
 }
 
+void TestRecorder::EndTestLinkLost(bool stopReached) {
+    std::lock_guard lock(mutex_);
+    if (Slot* slot = WritableLocked()) {
+        slot->record.outcome = TestOutcome::LinkLost;
+        slot->record.stopReached = stopReached;
+        ChangedLocked();
+    }
+}
+
+void TestRecorder::SetStage(const std::string& stage) {
+    std::lock_guard lock(mutex_);
+    if (Slot* slot = WritableLocked()) {
+        slot->record.stage = stage;
+        ChangedLocked();
+    }
+}
+
+void TestRecorder::CountFailedReadings(bool torqueFailed, bool errorFailed) {
+    if (!torqueFailed && !errorFailed) {
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    if (MoveTrace* move = WritableMoveLocked()) {
+        move->failedTorqueReadings += torqueFailed ? 1 : 0;
+        move->failedErrorReadings += errorFailed ? 1 : 0;
+        ChangedLocked();
+    }
+}
+
 void TestRecorder::MarkAbortedByUser(int testNumber) {
     std::lock_guard lock(mutex_);
     if (current_ && !current_->finished && current_->record.testNumber == testNumber) {

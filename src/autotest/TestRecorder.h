@@ -50,6 +50,8 @@ class TestRecorder {
     void BeginTest(int testNumber);
     // Sets the outcome of the calling thread's record (dropped after a stop, like any write).
     void EndTest(TestOutcome outcome);
+    // The link was lost during the current stage; `stopReached` tells whether the stop got out.
+    void EndTestLinkLost(bool stopReached);
     // From the thread that asked the test to stop, after the stop request.
     void MarkAbortedByUser(int testNumber);
     // The calling thread's record, handed back and no longer written. A record still Running
@@ -64,11 +66,14 @@ class TestRecorder {
     void AddMotionOutput(const std::string& label, const std::string& reply);
     void AddCnSwap(char axis, bool forwardSwitch, int cn);
     void SetCnRestored(int cn);
+    void SetStage(const std::string& stage);
 
     void BeginMove(int moveIndex, char axis, int target);
     // One cycle: the signed readings and the watch's maxima after this cycle's readings.
     void AddSample(double timeMs, float torque, float error, float maxTorque, float maxError);
     void MarkMoveAbort(AbortReason reason, const std::string& reading);
+    // One cycle's readings that failed (kept even while samples are not).
+    void CountFailedReadings(bool torqueFailed, bool errorFailed);
     void EndMoveWatch();
     void SetCurrentError(const std::string& reply);
     void SetCurrentPosition(const std::string& reply);

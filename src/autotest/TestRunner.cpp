@@ -207,6 +207,19 @@ void ClearRunningFlag(bool completed) {
     t_machineMayMove = false;
 }
 
+// The command session is gone: the test ends here, with one entry of ours after what it logged,
+// and one bounded try to stop the axes on a new session.
+constexpr auto kStopAttemptBound = 2s;
+constexpr const char* kLinkLostEntry = "Test Aborted: the link to the controller was lost";
+
+void EndAfterLinkLoss() {
+    WriteLog(kLinkLostEntry, "\n");
+    const bool stopReached = SendStopOnFreshSession(kStopAttemptBound);
+    Recorder().EndTestLinkLost(stopReached);
+    ClearRunningFlag(false);
+    Window()->SetRunTestCaption(kRunCaption);
+}
+
 void RunClosingSequence() {
     ExitMotion();
     WriteLog("Exit Motion", "\n");
@@ -274,9 +287,15 @@ int TestThreadProc() {
             return 0;
         }
         t_machineMayMove = true;
-        RunConfigurationChecks();
-        RunAxisMotionTest();
-        RunClosingSequence();
+        try {
+            LinkLossEndsRun linkLossEndsTest;
+            Recorder().SetStage("the checks");
+            RunConfigurationChecks();
+            RunAxisMotionTest();
+            RunClosingSequence();
+        } catch (const LinkLost&) {
+            EndAfterLinkLoss();
+        }
     } catch (const TestAborted&) {
         // The abort has already logged its line and set the button; nothing more to do.
     }
@@ -309,6 +328,7 @@ void StopAndJoinTestThreads() {
     for (std::jthread& thread : threads) {
         thread.join();
     }
+    JoinStopAttempts();
 }
 
 bool AnyTestThreadAlive() {

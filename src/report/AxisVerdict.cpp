@@ -2,14 +2,29 @@
 
 #include <algorithm>
 
+#include "autotest/Outcomes.h"
 #include "common/CLocale.h"
 
 namespace trevane {
 
+std::string AxisVerdict::FailedReadingsText() const {
+    std::string text;
+    const std::string of = " of " + FormatInt(readings);
+    if (failedTorqueReadings > 0) {
+        text = FormatInt(failedTorqueReadings) + of + " torque";
+    }
+    if (failedErrorReadings > 0) {
+        text += (text.empty() ? "" : " and ") + FormatInt(failedErrorReadings) + of + " error";
+    }
+    return text.empty() ? text : text + " readings failed";
+}
+
 std::string AxisVerdict::Text() const {
     switch (kind) {
         case Kind::Passed:
-            return "passed";
+            return outcome::kPassed;
+        case Kind::Unverified:
+            return std::string(outcome::kUnverified) + ": " + FailedReadingsText();
         case Kind::Aborted:
             return std::string("aborted: ") + AbortReasonText(reason) + " above " +
                    (reason == AbortReason::Torque ? "3.1" : "700") + ", reading " + reading +
@@ -36,6 +51,9 @@ AxisVerdict VerdictOf(const TestRecord& record, char axis) {
         last = &move;
         verdict.maxTorque = std::max(verdict.maxTorque, move.maxTorque);
         verdict.maxError = std::max(verdict.maxError, move.moveMaxError);
+        verdict.readings += kCyclesPerMove;
+        verdict.failedTorqueReadings += move.failedTorqueReadings;
+        verdict.failedErrorReadings += move.failedErrorReadings;
         if (move.aborted && verdict.kind != AxisVerdict::Kind::Aborted) {
             verdict.kind = AxisVerdict::Kind::Aborted;
             verdict.reason = move.abortReason;
@@ -49,7 +67,9 @@ AxisVerdict VerdictOf(const TestRecord& record, char axis) {
     if (last == nullptr) {
         verdict.kind = AxisVerdict::Kind::NotTested;
     } else if (moves == 2 && last->Reported()) {
-        verdict.kind = AxisVerdict::Kind::Passed;
+        // A move is passed only when it was measured: every reading of its watch arrived.
+        const bool measured = verdict.failedTorqueReadings == 0 && verdict.failedErrorReadings == 0;
+        verdict.kind = measured ? AxisVerdict::Kind::Passed : AxisVerdict::Kind::Unverified;
     } else {
         verdict.kind = AxisVerdict::Kind::Unfinished;
         // A reported first move leaves the move back unfinished.

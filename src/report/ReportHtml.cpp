@@ -2,12 +2,14 @@
 
 #include <string_view>
 
+#include "autotest/Outcomes.h"
 #include "autotest/TestLog.h"
 #include "common/CLocale.h"
 #include "report/AxisVerdict.h"
 #include "report/HtmlText.h"
 #include "report/ReportPlot.h"
 #include "report/TestReport.h"
+#include "report/TestVerdict.h"
 
 namespace trevane {
 namespace {
@@ -52,6 +54,8 @@ const char* VerdictClass(AxisVerdict::Kind kind) {
             return "passed";
         case AxisVerdict::Kind::Aborted:
             return "aborted";
+        case AxisVerdict::Kind::Unverified:
+            return "incomplete";
         default:
             return "other";
     }
@@ -68,11 +72,15 @@ constexpr const char* kStyle =
     ".reply{font-family:monospace;white-space:pre-wrap}"
     ".passed{color:#1a7f37;font-weight:bold}.aborted{color:#c62828;font-weight:bold}"
     ".other{color:#8a6d00;font-weight:bold}"
+    ".headline{font-size:2.2em;margin:.2em 0;padding:.2em .4em;color:#fff}"
+    "h1.passed{background:#1a7f37}h1.failed{background:#c62828}"
+    "h1.incomplete,h1.drift{background:#b26a00}"
+    ".incomplete,.drift{color:#b26a00;font-weight:bold}"
     ".move{break-inside:avoid}svg{display:block;margin:.4em 0 1em;max-width:100%;height:auto}";
 
 void AppendHeader(std::string& out, const TestRecord& record, const std::string& logPath) {
     const TestReportFiles files = ReportFileNames(logPath, record.testNumber);
-    out += "<h1>Automatic test report</h1>\n<table>\n";
+    out += "<p>Automatic test report</p>\n<table>\n";
     AppendRow(out, "Test", FormatInt(record.testNumber) + " of this run of the program");
     AppendRow(out, "Started", FormatTimeC("%x %X", ToLocalTime(record.startTime)));
     AppendRow(out, "Controller",
@@ -80,19 +88,47 @@ void AppendHeader(std::string& out, const TestRecord& record, const std::string&
                   ? (record.identity->empty() ? "(the query failed)" : Reply(*record.identity))
                   : "(not read)");
     bool anyMoveAborted = false;
+    bool anyMoveUnverified = false;
     for (const MoveTrace& move : record.moves) {
         anyMoveAborted = anyMoveAborted || move.aborted;
+        anyMoveUnverified = anyMoveUnverified || !move.Measured();
     }
     AppendRow(out, "Outcome",
               std::string(TestOutcomeText(record.outcome)) +
-                  (anyMoveAborted ? "; a move was aborted" : ""));
+                  (anyMoveAborted ? "; a move was aborted" : "") +
+                  (anyMoveUnverified
+                       ? std::string("; ") + outcome::kUnverified + ": readings of a move failed"
+                       : ""));
     AppendRow(out, "Log file", Escaped(logPath));
     AppendRow(out, "Samples",
               "<a href=\"" + LinkTo(files.csv) + "\">" + Escaped(files.csv) + "</a>");
     out += "</table>\n";
 }
 
-void AppendAxes(std::string& out, const TestRecord& record) {
+// "torque 60 % above earlier tests; error 40 % above earlier tests" of one axis, or "".
+std::string DriftOf(char axis, const std::vector<std::string>& driftFlags) {
+    const std::string prefix = std::string(1, axis) + ": ";
+    std::string text;
+    for (const std::string& flag : driftFlags) {
+        if (flag.starts_with(prefix)) {
+            text += (text.empty() ? "" : "; ") + flag.substr(prefix.size());
+        }
+    }
+    return text;
+}
+
+void AppendHeadline(std::string& out, const TestRecord& record,
+                    const std::vector<std::string>& driftFlags) {
+    const Headline headline = HeadlineOf(VerdictOfTest(record, std::nullopt), driftFlags);
+    out += "<h1 class=\"headline ";
+    out += headline.kind;
+    out += "\">";
+    AppendEscaped(out, headline.text);
+    out += "</h1>\n";
+}
+
+void AppendAxes(std::string& out, const TestRecord& record,
+                const std::vector<std::string>& driftFlags) {
     out +=
         "<h2>Axes</h2>\n<table>\n<tr><th>Axis</th><th>Verdict</th>"
         "<th>Largest torque (V)</th><th>Largest position error (counts)</th></tr>\n";
@@ -101,10 +137,12 @@ void AppendAxes(std::string& out, const TestRecord& record) {
         const bool tested = verdict.kind != AxisVerdict::Kind::NotTested;
         out += "<tr><th>";
         out += axis;
+        const std::string drift =
+            verdict.kind == AxisVerdict::Kind::Passed ? DriftOf(axis, driftFlags) : "";
         out += "</th><td class=\"";
-        out += VerdictClass(verdict.kind);
+        out += drift.empty() ? VerdictClass(verdict.kind) : "drift";
         out += "\">";
-        AppendEscaped(out, verdict.Text());
+        AppendEscaped(out, verdict.Text() + (drift.empty() ? "" : "; drift: " + drift));
         out += "</td><td class=\"num\">";
         out += tested ? FormatFixed(verdict.maxTorque) : "-";
         out += "</td><td class=\"num\">";
@@ -154,6 +192,12 @@ std::string MoveResult(const MoveTrace& move) {
                (move.abortReason == AbortReason::Torque ? "3.1" : "700") + ", reading " +
                Reply(move.abortReading) + " (" + FormatInt(move.abortCount) +
                (move.abortCount == 1 ? " abort entry" : " abort entries") + " in the log)";
+    }
+    if (move.Reported() && !move.Measured()) {
+        return std::string("<span class=\"incomplete\">") + outcome::kUnverified +
+               "</span>: " + FormatInt(move.failedTorqueReadings) + " torque and " +
+               FormatInt(move.failedErrorReadings) + " error readings of " +
+               FormatInt(kCyclesPerMove) + " each failed";
     }
     if (move.Reported()) {
         return "<span class=\"passed\">completed</span>";
@@ -214,7 +258,8 @@ std::string RenderReportHtml(const TestRecord& record, const std::string& logPat
 }
 
 std::string RenderReportHtml(const TestRecord& record, const std::string& logPath,
-                             int lostLogEntries, const std::string& historyHtml) {
+                             int lostLogEntries, const std::string& historyHtml,
+                             const std::vector<std::string>& driftFlags) {
     std::string out;
     out.reserve(96 * 1024);
     out += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>";
@@ -223,6 +268,7 @@ std::string RenderReportHtml(const TestRecord& record, const std::string& logPat
     out += "</title>\n<style>";
     out += kStyle;
     out += "</style>\n</head>\n<body>\n";
+    AppendHeadline(out, record, driftFlags);
     AppendHeader(out, record, logPath);
     if (lostLogEntries > 0) {
         out += "<p class=\"aborted\">" +
@@ -231,7 +277,7 @@ std::string RenderReportHtml(const TestRecord& record, const std::string& logPat
                " of the log file could not be written and " + (lostLogEntries == 1 ? "is" : "are") +
                " missing from it.</p>\n";
     }
-    AppendAxes(out, record);
+    AppendAxes(out, record, driftFlags);
     out += historyHtml;
     AppendConfiguration(out, record);
     AppendMoves(out, record);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "autotest/TestRecord.h"
 
@@ -12,8 +13,10 @@ namespace trevane {
 std::string RenderReportHtml(const TestRecord& record, const std::string& logPath);
 std::string RenderReportHtml(const TestRecord& record, const std::string& logPath,
                              int lostLogEntries);
-// With a section of the test history's making after the axes (already HTML).
+// With a section of the test history's making after the axes (already HTML), and the history's
+// drift flags ("Y: torque 60 % above earlier tests") for the headline and the axes.
 std::string RenderReportHtml(const TestRecord& record, const std::string& logPath,
-                             int lostLogEntries, const std::string& historyHtml);
+                             int lostLogEntries, const std::string& historyHtml,
+                             const std::vector<std::string>& driftFlags = {});
 
 }  // namespace trevane

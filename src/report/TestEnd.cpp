@@ -21,6 +21,9 @@ void WriteVerdict(const TestRecord& record, std::uint64_t ticket) {
         for (const std::string& flag : stored->flags) {
             verdict.notes.push_back(flag + ".");
         }
+        if (const std::string none = history::NoBaselineText(stored->noBaseline); !none.empty()) {
+            verdict.notes.push_back(none + ".");
+        }
     }
     const std::string line = VerdictLine(verdict);
     if (!SetLastTestVerdict(ticket, std::move(verdict))) {

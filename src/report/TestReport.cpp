@@ -33,7 +33,8 @@ TestReportFiles ReportFileNames(const std::string& logPath, int testNumber) {
 }
 
 TestReportResult WriteTestReport(const TestRecord& record, const std::string& logPath,
-                                 const std::string& historyHtml) {
+                                 const std::string& historyHtml,
+                                 const std::vector<std::string>& driftFlags) {
     TestReportResult result;
     result.testNumber = record.testNumber;
     result.files = ReportFileNames(logPath, record.testNumber);
@@ -47,7 +48,7 @@ TestReportResult WriteTestReport(const TestRecord& record, const std::string& lo
         }
         if (auto failure = ReplaceFileAtomically(
                 result.files.html,
-                RenderReportHtml(record, logPath, LostLogEntries(), historyHtml))) {
+                RenderReportHtml(record, logPath, LostLogEntries(), historyHtml, driftFlags))) {
             note(*failure);
         }
     } catch (const std::exception& e) {
@@ -75,12 +76,14 @@ void OnTestEnded(const TestRecord& record) {
     const TestReportFiles files =
         report ? ReportFileNames(LogFilePath(), record.testNumber) : TestReportFiles{};
     std::string historyHtml;
+    std::vector<std::string> driftFlags;
     if (history::HistoryEnabled()) {
         history::StoreResult stored =
             history::StoreTest(record, {LogFilePath(), files.html, files.csv});
         if (stored.comparison) {
             historyHtml = history::RenderComparisonHtml(*stored.comparison);
         }
+        driftFlags = stored.flags;
         history::SetLastStored(std::move(stored));
     }
     if (!report) {
@@ -89,7 +92,7 @@ void OnTestEnded(const TestRecord& record) {
         g_lastReport.reset();
         return;
     }
-    TestReportResult result = WriteTestReport(record, LogFilePath(), historyHtml);
+    TestReportResult result = WriteTestReport(record, LogFilePath(), historyHtml, driftFlags);
     std::lock_guard lock(g_lastReportMutex);
     g_lastReport = std::move(result);
 }

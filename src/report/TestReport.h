@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "autotest/TestRecord.h"
 #include "report/AxisVerdict.h"
@@ -31,7 +32,8 @@ struct TestReportResult {
 
 // Writes both files, each replacing any earlier file of that name as one step.
 TestReportResult WriteTestReport(const TestRecord& record, const std::string& logPath,
-                                 const std::string& historyHtml = {});
+                                 const std::string& historyHtml = {},
+                                 const std::vector<std::string>& driftFlags = {});
 
 // Off by default: the reference writes no files besides the log. The window and
 // `trevane-cli autotest --report` turn it on.
