@@ -24,7 +24,7 @@
 namespace trevane::testing {
 namespace {
 
-using LinkTest = WindowTest;
+using WindowLinkTest = WindowTest;
 
 QString Cell(COstrelDlg& dialog, int row, int column) {
     return dialog.StatusModel().Cell(row, column);
@@ -47,7 +47,7 @@ std::uint16_t DeadPort(const std::shared_ptr<sim::Machine>& machine) {
     return server.Port();
 }
 
-TEST_F(LinkTest, ConnectFillsTheTableOnTheFirstTickWithOneUpdatePerPoll) {
+TEST_F(WindowLinkTest, ConnectFillsTheTableOnTheFirstTickWithOneUpdatePerPoll) {
     COstrelDlg& dialog = OpenDialog();
     Connect();
     EXPECT_TRUE(Transcript().endsWith("\n"));
@@ -81,7 +81,7 @@ TEST_F(LinkTest, ConnectFillsTheTableOnTheFirstTickWithOneUpdatePerPoll) {
     EXPECT_LE(updates.count(), 1);
 }
 
-TEST_F(LinkTest, AFailedConnectSaysSoAndLeavesTheTableFrozen) {
+TEST_F(WindowLinkTest, AFailedConnectSaysSoAndLeavesTheTableFrozen) {
     COstrelDlg& dialog = OpenDialog();
     Connect();
     ASSERT_TRUE(QTest::qWaitFor([&] { return TableFilled(dialog); }, 2000));
@@ -116,7 +116,7 @@ TEST_F(LinkTest, AFailedConnectSaysSoAndLeavesTheTableFrozen) {
     EXPECT_FALSE(cellBefore.isEmpty());
 }
 
-TEST_F(LinkTest, EnterInTheEntrySendsTheCommandAndShowsTheReply) {
+TEST_F(WindowLinkTest, EnterInTheEntrySendsTheCommandAndShowsTheReply) {
     COstrelDlg& dialog = OpenDialog();
     Connect();
     machine_->ClearReceived();
@@ -138,7 +138,7 @@ TEST_F(LinkTest, EnterInTheEntrySendsTheCommandAndShowsTheReply) {
     EXPECT_EQ(machine_->ReceivedCommands().back(), "");
 }
 
-TEST_F(LinkTest, CtrlEnterInTheEntryBreaksTheLineAndSendsNothing) {
+TEST_F(WindowLinkTest, CtrlEnterInTheEntryBreaksTheLineAndSendsNothing) {
     OpenDialog();
     Connect();
     machine_->ClearReceived();
@@ -158,7 +158,7 @@ TEST_F(LinkTest, CtrlEnterInTheEntryBreaksTheLineAndSendsNothing) {
     EXPECT_TRUE(entry->toPlainText().isEmpty());
 }
 
-TEST_F(LinkTest, UpAndDownRecallEarlierCommandsWithoutSendingAndTheNextRunKeepsThem) {
+TEST_F(WindowLinkTest, UpAndDownRecallEarlierCommandsWithoutSendingAndTheNextRunKeepsThem) {
     OpenDialog();
     Connect();
     auto* entry = Control<QPlainTextEdit>(IDC_COMMAND);
@@ -198,7 +198,7 @@ TEST_F(LinkTest, UpAndDownRecallEarlierCommandsWithoutSendingAndTheNextRunKeepsT
     EXPECT_EQ(press(Qt::Key_Up), "MG _TPY");
 }
 
-TEST_F(LinkTest, TheHistoryFileKeepsLineBreaksAndTheNewestThousandAndNamesAFailedSave) {
+TEST_F(WindowLinkTest, TheHistoryFileKeepsLineBreaksAndTheNewestThousandAndNamesAFailedSave) {
     CommandHistory history;
     for (int i = 0; i < 1005; ++i) {
         history.Add("TP" + std::to_string(i));
@@ -239,7 +239,7 @@ TEST_F(LinkTest, TheHistoryFileKeepsLineBreaksAndTheNewestThousandAndNamesAFaile
     EXPECT_EQ(entry->History().Entries().front(), "TPX");
 }
 
-TEST_F(LinkTest, APastedLineBreakStaysInTheCommand) {
+TEST_F(WindowLinkTest, APastedLineBreakStaysInTheCommand) {
     OpenDialog();
     Connect();
     machine_->ClearReceived();
@@ -261,7 +261,7 @@ TEST_F(LinkTest, APastedLineBreakStaysInTheCommand) {
     EXPECT_TRUE(entry->toPlainText().isEmpty());
 }
 
-TEST_F(LinkTest, TheTranscriptContinuesWhatTheOperatorTyped) {
+TEST_F(WindowLinkTest, TheTranscriptContinuesWhatTheOperatorTyped) {
     COstrelDlg& dialog = OpenDialog();
     auto* transcript = Control<QPlainTextEdit>(IDC_TRANSCRIPT);
     auto* entry = Control<QPlainTextEdit>(IDC_COMMAND);
@@ -287,7 +287,7 @@ TEST_F(LinkTest, TheTranscriptContinuesWhatTheOperatorTyped) {
     EXPECT_TRUE(Transcript().endsWith("note: \nX is 0\n")) << Transcript().toStdString();
 }
 
-TEST_F(LinkTest, TranscriptAppendsKeepLineBreaksAndTheOperatorsView) {
+TEST_F(WindowLinkTest, TranscriptAppendsKeepLineBreaksAndTheOperatorsView) {
     COstrelDlg& dialog = OpenDialog();
     auto* transcript = Control<QPlainTextEdit>(IDC_TRANSCRIPT);
     auto window = Window();
@@ -323,7 +323,7 @@ TEST_F(LinkTest, TranscriptAppendsKeepLineBreaksAndTheOperatorsView) {
     (void)dialog;
 }
 
-TEST_F(LinkTest, TheDumpsMessageLeavesTheMainWindowUsable) {
+TEST_F(WindowLinkTest, TheDumpsMessageLeavesTheMainWindowUsable) {
     COstrelDlg& dialog = OpenDialog();
     Connect();
     machine_->SetStoredProgram("#A\nEN\n");
