@@ -13,12 +13,12 @@
 #include <thread>
 #include <vector>
 
-#include "cli/CliWindow.h"
+#include "cli/HeadlessWindow.h"
 #include "cli/Json.h"
 #include "cli/TerminalText.h"
 #include "cli/Verbs.h"
 #include "common/StopWait.h"
-#include "controller/Link.h"
+#include "link/Link.h"
 #include "net/TcpMotionClient.h"
 
 #ifdef _WIN32
@@ -28,8 +28,6 @@
 namespace trevane::cli {
 namespace {
 
-std::atomic<int> g_replyTimeoutMs{1000};
-
 std::vector<Verb>& Registry() {
     static std::vector<Verb> verbs;
     return verbs;
@@ -37,20 +35,6 @@ std::vector<Verb>& Registry() {
 
 std::mutex g_errorMutex;
 std::string g_lastError;
-
-// The text of the last session that could not be opened; Connect itself never shows it.
-std::mutex g_sessionErrorMutex;
-std::string g_sessionError;
-
-void SetSessionError(std::string text) {
-    std::lock_guard lock(g_sessionErrorMutex);
-    g_sessionError = std::move(text);
-}
-
-std::string SessionError() {
-    std::lock_guard lock(g_sessionErrorMutex);
-    return g_sessionError;
-}
 
 // Counted in the signal handler: a lock-free atomic is the one thing a handler may touch.
 std::atomic<int> g_interrupts{0};
@@ -182,25 +166,16 @@ int UsageError(const std::string& message) {
 }
 
 void UseTcpSessions(std::uint16_t port, int timeoutMs) {
-    g_replyTimeoutMs = timeoutMs;
     TcpTimeouts timeouts;
     timeouts.reply = std::chrono::milliseconds(timeoutMs);
     timeouts.upload = std::chrono::milliseconds(10LL * timeoutMs);
-    SessionFactory tcp = MakeTcpSessionFactory(port, timeouts);
-    SetSessionFactory([tcp](const std::string& address) {
-        try {
-            return WatchedSession(tcp(address));
-        } catch (const std::exception& error) {
-            SetSessionError(error.what());
-            throw;
-        }
-    });
+    SetSessionFactory(MakeTcpSessionFactory(port, timeouts));
+    WatchTheSessions();
 }
 
 bool ConnectLikeTheWindow(const Invocation& invocation) {
-    const std::shared_ptr<CliWindow> window = TheCliWindow();
+    const std::shared_ptr<HeadlessWindow> window = TheHeadlessWindow();
     window->SetAddress(invocation.address);
-    SetSessionError({});
     ForgetTimeouts();
     window->HoldMessages(true);
     HoldCommandReports();
@@ -215,10 +190,7 @@ bool ConnectLikeTheWindow(const Invocation& invocation) {
         return true;
     }
     ReleaseCommandReports(false);  // the one line below says why
-    std::string reason = SessionError();
-    if (reason.empty()) {
-        reason = LastConnectFailure();
-    }
+    std::string reason = LastConnectFailure();
     const std::string endpoint = invocation.address + ":" + std::to_string(invocation.port);
     if (SawTimeout()) {
         // A silent peer is most often the wrong port or another kind of device.

@@ -1,10 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
-#include <string>
-
-#include "controller/MotionClient.h"
 
 // What main() sets up and takes down around a verb; the verbs themselves use Verbs.h.
 namespace trevane::cli {
@@ -21,14 +17,14 @@ void ReportBrokenOutput();
 void StopInterruptWatcher();
 
 // Points Connect at the TCP client on `port` with the reply timeout `timeoutMs` (uploads ten
-// times it), keeping each failure's text for the one line that ConnectLikeTheWindow prints.
+// times it), and watches every exchange of its sessions.
 void UseTcpSessions(std::uint16_t port, int timeoutMs);
 
-// `session` with every text command told to the WatchCommands watcher, and every rejected or
-// failed command named on standard error with its reason.
-std::shared_ptr<MotionClient> WatchedSession(std::shared_ptr<MotionClient> session);
+// From now on, every rejected or failed command of the sessions is named on standard error with
+// its reason, and each command is told to the WatchCommands watcher.
+void WatchTheSessions();
 
-// Whether an exchange of a watched session ran out of time since ForgetTimeouts.
+// Whether an exchange ran out of time since ForgetTimeouts.
 bool SawTimeout();
 void ForgetTimeouts();
 // From HoldCommandReports on, those lines are kept; ReleaseCommandReports prints them, or drops

@@ -1,8 +1,7 @@
-// The outcome of each text command, for --json: SendCommand keeps its failures to itself, so the
-// session is wrapped to see them.
+// What trevane-cli makes of each exchange the traffic tap tells: SendCommand keeps its failures
+// to itself, so the reasons, the timeouts and the --json lines come from here.
 #include <atomic>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -10,7 +9,8 @@
 
 #include "cli/Cli.h"
 #include "cli/Verbs.h"
-#include "net/Protocol.h"
+#include "protocol/Protocol.h"
+#include "traffic/TrafficTap.h"
 
 namespace trevane::cli {
 namespace {
@@ -22,21 +22,15 @@ std::atomic<bool> g_sawTimeout{false};
 bool g_holdReports = false;  // guarded by g_watcherMutex
 std::vector<std::string> g_heldReports;
 
-void NoteTimeout(const MotionError& error) {
-    if (error.TimedOut()) {
-        g_sawTimeout = true;
-    }
-}
-
 // The window shows only "a command error occurred"; a script's operator needs the reason.
-void ReportRejection(const std::string& command, const MotionError& error) {
-    const std::string name = net::Printable(command);
+void ReportFailedCommand(const TappedExchange& exchange) {
+    const std::string name = protocol::Printable(exchange.command);
     const std::string text =
-        error.Rejected()
+        exchange.rejected
             ? name + " rejected" +
-                  (error.ControllerReason().empty() ? "" : ": " + error.ControllerReason())
-            : name + " failed: " + error.what() +
-                  (error.TimedOut() ? " (--timeout MS allows a slower controller)" : "");
+                  (exchange.controllerReason.empty() ? "" : ": " + exchange.controllerReason)
+            : name + " failed: " + exchange.error +
+                  (exchange.timedOut ? " (--timeout MS allows a slower controller)" : "");
     {
         std::lock_guard lock(g_watcherMutex);
         if (g_holdReports) {
@@ -47,7 +41,20 @@ void ReportRejection(const std::string& command, const MotionError& error) {
     ReportError(text);
 }
 
-void Tell(const CommandOutcome& outcome) {
+void See(const TappedExchange& exchange) {
+    if (exchange.timedOut) {
+        g_sawTimeout = true;
+    }
+    if (exchange.call != TappedExchange::Call::Command) {
+        return;
+    }
+    CommandOutcome outcome{exchange.command, exchange.reply, exchange.ok, {}};
+    if (!exchange.ok) {
+        ReportFailedCommand(exchange);
+        // The controller's own reason when it gave one, else what failed on the link.
+        const bool haveReason = exchange.rejected && !exchange.controllerReason.empty();
+        outcome.reason = haveReason ? exchange.controllerReason : exchange.error;
+    }
     std::function<void(const CommandOutcome&)> watcher;
     {
         std::lock_guard lock(g_watcherMutex);
@@ -58,53 +65,11 @@ void Tell(const CommandOutcome& outcome) {
     }
 }
 
-template <typename Call>
-auto Noting(Call call) -> decltype(call()) {
-    try {
-        return call();
-    } catch (const MotionError& error) {
-        NoteTimeout(error);
-        throw;
-    }
-}
-
-class WatchedClient final : public MotionClient {
-  public:
-    explicit WatchedClient(std::shared_ptr<MotionClient> inner) : inner_(std::move(inner)) {}
-
-    std::string command(const std::string& command, const std::string& terminator,
-                        const std::string& acknowledgement, bool trim) override {
-        try {
-            std::string reply = inner_->command(command, terminator, acknowledgement, trim);
-            Tell({command, reply, true, {}});
-            return reply;
-        } catch (const MotionError& error) {
-            NoteTimeout(error);
-            ReportRejection(command, error);
-            // The controller's own reason when it gave one, else what failed on the link.
-            const bool haveReason = error.Rejected() && !error.ControllerReason().empty();
-            Tell({command, {}, false, haveReason ? error.ControllerReason() : error.what()});
-            throw;
-        } catch (const std::exception& error) {
-            Tell({command, {}, false, error.what()});
-            throw;
-        }
-    }
-    std::string connection() override {
-        return Noting([&] { return inner_->connection(); });
-    }
-    std::string programUpload() override {
-        return Noting([&] { return inner_->programUpload(); });
-    }
-    std::vector<char> record(const std::string& query) override {
-        return Noting([&] { return inner_->record(query); });
-    }
-
-  private:
-    std::shared_ptr<MotionClient> inner_;
-};
-
 }  // namespace
+
+void WatchTheSessions() {
+    WatchExchanges(See);
+}
 
 bool SawTimeout() {
     return g_sawTimeout;
@@ -138,10 +103,6 @@ void ReleaseCommandReports(bool print) {
 void WatchCommands(std::function<void(const CommandOutcome&)> watcher) {
     std::lock_guard lock(g_watcherMutex);
     g_watcher = std::move(watcher);
-}
-
-std::shared_ptr<MotionClient> WatchedSession(std::shared_ptr<MotionClient> session) {
-    return std::make_shared<WatchedClient>(std::move(session));
 }
 
 }  // namespace trevane::cli

@@ -9,14 +9,15 @@
 #include <vector>
 
 #include "cli/Cli.h"
-#include "cli/CliWindow.h"
 #include "cli/CommandTable.h"
+#include "cli/HeadlessWindow.h"
 #include "cli/Json.h"
 #include "cli/TraceFile.h"
 #include "cli/Verbs.h"
-#include "controller/Link.h"
-#include "net/Protocol.h"
-#include "net/TcpMotionClient.h"
+#include "link/Link.h"
+#include "protocol/Limits.h"
+#include "protocol/Protocol.h"
+#include "report/TestEnd.h"
 
 namespace trevane::cli {
 namespace {
@@ -47,8 +48,8 @@ struct CommandLine {
 std::optional<std::string> TakeValue(std::string_view option, const std::string& value,
                                      CommandLine& line, bool& haveAddress) {
     if (option == "--address") {
-        if (!net::ParseDottedIpv4(value)) {
-            return "--address '" + net::Printable(value) +
+        if (!protocol::ParseDottedIpv4(value)) {
+            return "--address '" + protocol::Printable(value) +
                    "' is not a dotted IPv4 address (four numbers 0..255)";
         }
         line.invocation.address = value;
@@ -56,13 +57,13 @@ std::optional<std::string> TakeValue(std::string_view option, const std::string&
     } else if (option == "--port") {
         const std::optional<int> port = ParseWhole(value, 1, 65535);
         if (!port) {
-            return "--port '" + net::Printable(value) + "' is not a port (1..65535)";
+            return "--port '" + protocol::Printable(value) + "' is not a port (1..65535)";
         }
         line.invocation.port = *port;
     } else if (option == "--timeout") {
         const std::optional<int> timeout = ParseWhole(value, 1, 600'000);
         if (!timeout) {
-            return "--timeout '" + net::Printable(value) +
+            return "--timeout '" + protocol::Printable(value) +
                    "' is not a number of milliseconds (1..600000)";
         }
         line.invocation.timeoutMs = *timeout;
@@ -96,7 +97,7 @@ std::optional<std::string> Parse(int argc, char** argv, CommandLine& line) {
                 return error;
             }
         } else if (line.verb.empty() && arg.starts_with("-")) {
-            return "unknown option '" + net::Printable(arg) + "' (see --help)";
+            return "unknown option '" + protocol::Printable(arg) + "' (see --help)";
         } else if (line.verb.empty()) {
             line.verb = arg;
         } else {
@@ -180,7 +181,7 @@ int RunCommandLine(CommandLine& line) {
     const VerbSpec* spec = FindVerbSpec(verbName);
     const Verb* verb = FindVerb(verbName);
     if (spec == nullptr || verb == nullptr) {
-        return UsageError("unknown verb '" + net::Printable(verbName) + "' (see --help)");
+        return UsageError("unknown verb '" + protocol::Printable(verbName) + "' (see --help)");
     }
     if (line.help) {
         std::cout << VerbHelp(*spec);
@@ -196,7 +197,8 @@ int RunCommandLine(CommandLine& line) {
         }
     }
     InstallInterruptHandlers();
-    SetWindow(TheCliWindow());
+    SetWindow(TheHeadlessWindow());
+    InstallTestEndHooks();
     UseTcpSessions(static_cast<std::uint16_t>(line.invocation.port), line.invocation.timeoutMs);
     int status = RunVerb(*verb, line.invocation);
     CloseEverything();

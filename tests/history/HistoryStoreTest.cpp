@@ -14,9 +14,11 @@
 #include <gtest/gtest.h>
 
 #include "history/History.h"
-#include "history/Recording.h"
 #include "history/Sqlite.h"
+#include "history/StoreTest.h"
 #include "history/Trends.h"
+#include "report/ComparisonHtml.h"
+#include "support/ScratchFolder.h"
 
 namespace trevane::history {
 namespace {
@@ -60,16 +62,7 @@ TestRecord MakeRecord(float yError, const std::string& identity = kMachine,
 
 class HistoryStore : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("trevane-history-" + std::to_string(std::random_device{}()));
-        fs::create_directories(dir_);
-        path_ = (dir_ / kHistoryFileName).string();
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
+    void SetUp() override { path_ = (dir_ / kHistoryFileName).string(); }
     void WriteFile(const std::string& bytes) { std::ofstream(path_, std::ios::binary) << bytes; }
     std::vector<std::string> Names() const {
         std::vector<std::string> names;
@@ -84,7 +77,8 @@ class HistoryStore : public ::testing::Test {
         return names;
     }
 
-    fs::path dir_;
+    testing::ScratchFolder scratch_{"trevane-history"};
+    const fs::path& dir_ = scratch_.Path();
     std::string path_;
 };
 
@@ -168,7 +162,7 @@ TEST_F(HistoryStore, AForeignOrDamagedFileIsKeptAsideAndANewHistoryBegun) {
          {std::string("not a database at all"),
           std::string("SQLite format 3") + '\0' + std::string(200, '\x5a')}) {
         WriteFile(bytes);
-        const RecordingResult stored = RecordTest(MakeRecord(100), {"log.txt", "", ""}, path_);
+        const StoreResult stored = StoreTest(MakeRecord(100), {"log.txt", "", ""}, path_);
         ASSERT_FALSE(stored.failure.has_value()) << *stored.failure;
         ASSERT_TRUE(stored.notice.has_value());
         EXPECT_THAT(*stored.notice, HasSubstr("a new history begun"));
@@ -194,20 +188,20 @@ TEST_F(HistoryStore, ASQLiteFileOfAnotherProgramIsNotTakenOver) {
         other.Execute("CREATE TABLE tests (name TEXT); INSERT INTO tests VALUES ('mine')");
     }
     EXPECT_THROW(History(path_, History::Access::Read), HistoryError);
-    const RecordingResult stored = RecordTest(MakeRecord(100), {"log.txt", "", ""}, path_);
+    const StoreResult stored = StoreTest(MakeRecord(100), {"log.txt", "", ""}, path_);
     EXPECT_THAT(stored.notice.value_or(""), HasSubstr("not a Trevane history"));
     EXPECT_EQ(Names().size(), 2u);
 }
 
 TEST_F(HistoryStore, AFileOfANewerLayoutIsLeftAsItIsAndNotWritten) {
-    RecordTest(MakeRecord(100), {"log.txt", "", ""}, path_);
+    StoreTest(MakeRecord(100), {"log.txt", "", ""}, path_);
     {
         sqlite::Database db(path_, sqlite::Database::Mode::ReadWrite, 100);
         db.Execute("PRAGMA user_version=" + std::to_string(kSchemaVersion + 1));
         db.Execute("PRAGMA wal_checkpoint(TRUNCATE)");
     }
     const auto before = fs::file_size(path_);
-    const RecordingResult stored = RecordTest(MakeRecord(100), {"log.txt", "", ""}, path_);
+    const StoreResult stored = StoreTest(MakeRecord(100), {"log.txt", "", ""}, path_);
     ASSERT_TRUE(stored.failure.has_value());
     EXPECT_THAT(*stored.failure, HasSubstr("newer Trevane"));
     EXPECT_EQ(fs::file_size(path_), before);
@@ -246,7 +240,7 @@ TEST_F(HistoryStore, ReadingAMissingHistoryCreatesNothing) {
 // One 4 KiB page overwritten: the rows that remain must not be listed as the history.
 TEST_F(HistoryStore, ADamagedFileIsNamedWhenReadAndSetAsideWhenWritten) {
     for (int i = 0; i < 3; ++i) {
-        RecordTest(MakeRecord(100), {"log.txt", "", ""}, path_);
+        StoreTest(MakeRecord(100), {"log.txt", "", ""}, path_);
     }
     {
         sqlite::Database db(path_, sqlite::Database::Mode::ReadWrite, 100);
@@ -266,7 +260,7 @@ TEST_F(HistoryStore, ADamagedFileIsNamedWhenReadAndSetAsideWhenWritten) {
         EXPECT_THAT(e.what(), StartsWith(std::string(kHistoryFileName) + " is damaged: "));
         EXPECT_THAT(e.what(), Not(HasSubstr("\n")));
     }
-    const RecordingResult stored = RecordTest(MakeRecord(100), {"log.txt", "", ""}, path_);
+    const StoreResult stored = StoreTest(MakeRecord(100), {"log.txt", "", ""}, path_);
     ASSERT_FALSE(stored.failure.has_value()) << *stored.failure;
     EXPECT_THAT(stored.notice.value_or(""), HasSubstr("was damaged"));
     EXPECT_EQ(History(path_, History::Access::Read).LastTests(0).size(), 1u);
@@ -288,8 +282,8 @@ TEST_F(HistoryStore, AFolderInTheWayIsNamedAndAFullDiskIsCalledSo) {
     const fs::path full = dir_ / "full";
     fs::create_directory(full);
     if (::mount("tmpfs", full.c_str(), "tmpfs", 0, "size=64k") == 0) {
-        const RecordingResult stored =
-            RecordTest(MakeRecord(100), {"log.txt", "", ""}, (full / kHistoryFileName).string());
+        const StoreResult stored =
+            StoreTest(MakeRecord(100), {"log.txt", "", ""}, (full / kHistoryFileName).string());
         ::umount2(full.c_str(), MNT_DETACH);
         ASSERT_TRUE(stored.failure.has_value()) << "the file system never filled";
         EXPECT_THAT(*stored.failure, HasSubstr("disk full"));
