@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "cli/HeadlessWindow.h"
-#include "cli/Json.h"
 #include "cli/TerminalText.h"
 #include "cli/Verbs.h"
 #include "common/StopWait.h"

@@ -13,7 +13,8 @@ namespace trevane::cli {
 
 // The window's operations without a window. Command-error lines are counted (the session watcher
 // names each failed command); message boxes go to the error stream at once; the rest of the
-// transcript is kept for the verb to print as it likes; test status lines go to the output stream. Timers do nothing: the CLI does not poll.
+// transcript is kept for the verb to print as it likes; test status lines go to the output
+// stream. Timers do nothing: the CLI does not poll.
 // Operations run on the calling thread and may come from any thread.
 class HeadlessWindow final : public WindowOps {
   public:
