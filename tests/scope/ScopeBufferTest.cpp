@@ -49,7 +49,7 @@ TEST(ScopeBufferTest, AFailedPollOrASilenceBreaksTheLine) {
     buffer.AddGap(Ms(1020));
     buffer.AddGap(Ms(1030));  // a link that keeps failing takes one entry
     buffer.AddValues(Ms(1040), Filled(3));
-    buffer.AddValues(Ms(1140), Filled(4));    // 100 ms: still one line
+    buffer.AddValues(Ms(1140), Filled(4));  // 100 ms: still one line
     buffer.AddValues(Ms(1241), Filled(5));  // longer: the table would be grey by now
     EXPECT_EQ(buffer.Size(), 6u);
     EXPECT_EQ(buffer.Latest(), Ms(1241));
@@ -81,7 +81,8 @@ TEST(ScopeBufferTest, TenMinutesAtThePollRateFitInSixteenMebibytes) {
         if (i % 997 == 0) {
             buffer.AddGap(Ms(10 * static_cast<long long>(i)));
         } else {
-            buffer.AddValues(Ms(10 * static_cast<long long>(i)), Filled(static_cast<std::int32_t>(i)));
+            buffer.AddValues(Ms(10 * static_cast<long long>(i)),
+                             Filled(static_cast<std::int32_t>(i)));
         }
     }
     EXPECT_EQ(buffer.Size(), buffer.Capacity());
