@@ -78,25 +78,26 @@ Frame Acquisition::FollowingFrame(TimePoint latest) const {
     return {latest - span_, latest, latest, false};
 }
 
-Frame Acquisition::Update(const ScopeBuffer& buffer, TimePoint latest) {
+Frame Acquisition::Update(const ScopeBuffer& buffer, TimePoint latest, TimePoint now) {
+    const TimePoint followed = std::max(latest, now);
     switch (state_) {
         case State::Stopped:
             if (!shown_) {
-                shown_ = FollowingFrame(latest);
+                shown_ = FollowingFrame(followed);
             }
             return *shown_;
         case State::Following:
-            shown_ = FollowingFrame(latest);
+            shown_ = FollowingFrame(followed);
             return *shown_;
         case State::Armed:
             if (const auto edge = FindEdge(buffer, *trigger_, searchFrom_, latest)) {
                 ++fired_;
                 shown_ = Frame{*edge - PreTrigger(), *edge - PreTrigger() + span_, *edge, true};
                 state_ = State::Capturing;
-                return Update(buffer, latest);
+                return Update(buffer, latest, now);
             }
             searchFrom_ = std::max(searchFrom_, latest);
-            return shown_ ? *shown_ : FollowingFrame(latest);
+            return shown_ ? *shown_ : FollowingFrame(followed);
         case State::Capturing:
             if (latest >= shown_->end) {
                 if (mode_ == Mode::Single) {
@@ -110,7 +111,7 @@ Frame Acquisition::Update(const ScopeBuffer& buffer, TimePoint latest) {
             }
             return *shown_;
     }
-    return FollowingFrame(latest);
+    return FollowingFrame(followed);
 }
 
 }  // namespace trevane::scope

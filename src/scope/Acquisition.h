@@ -50,8 +50,12 @@ class Acquisition {
     void Stop();
 
     // Looks at the records up to `latest` (the newest record's time) and returns the frame to
-    // show.
-    Frame Update(const ScopeBuffer& buffer, TimePoint latest);
+    // show. A free-running frame ends at `now`, so that a link gone silent shows as a trace that
+    // ends rather than as a picture that stands still.
+    Frame Update(const ScopeBuffer& buffer, TimePoint latest, TimePoint now);
+    Frame Update(const ScopeBuffer& buffer, TimePoint latest) {
+        return Update(buffer, latest, latest);
+    }
 
     Mode GetMode() const { return mode_; }
     State GetState() const { return state_; }
