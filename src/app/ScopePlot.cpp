@@ -13,13 +13,24 @@ constexpr double kMargin = 0.05;  // of the span, above and below the values
 // A cursor reads a trace only this close to one of its records.
 constexpr double kNearestSeconds = std::chrono::duration<double>(scope::kJoinLimit).count();
 
+const QString kTraceLayer = QStringLiteral("traces");
+
 const QColor kCursorColours[2] = {QColor(0x20, 0x20, 0x20), QColor(0x80, 0x20, 0x80)};
 
 double Seconds(scope::TimePoint time, scope::TimePoint origin) {
     return std::chrono::duration<double>(time - origin).count();
 }
 
-QCPRange ValueRange(const ScopeTrace& trace, double low, double high, bool any) {
+// Whole multiples of a round step, so that the scale changes in steps rather than on every look.
+QCPRange RoundedOut(double low, double high) {
+    const double step = std::pow(10.0, std::floor(std::log10((high - low) / 5)));
+    return {std::floor(low / step) * step, std::ceil(high / step) * step};
+}
+
+// An automatic scale stays while the values fill at least a third of it, so that a trace does not
+// jitter and an unchanged scale lets the axes be left as they are drawn.
+QCPRange ValueRange(const ScopeTrace& trace, const QCPRange& shown, double low, double high,
+                    bool any) {
     if (!trace.autoScale) {
         return {std::min(trace.low, trace.high), std::max(trace.low, trace.high)};
     }
@@ -27,15 +38,15 @@ QCPRange ValueRange(const ScopeTrace& trace, double low, double high, bool any) 
         return {-0.2, 1.2};
     }
     if (!any) {
-        return {-1, 1};
+        return shown;
     }
     const double span = high - low;
-    if (span <= 0) {
-        // A value that stands still gets at least one count of room either side.
-        const double pad = std::max(std::abs(low) * kMargin, trace.Scale());
-        return {low - pad, high + pad};
+    if (low >= shown.lower && high <= shown.upper && span >= shown.size() / 3) {
+        return shown;
     }
-    return {low - span * kMargin, high + span * kMargin};
+    // A value that stands still gets some room either side, at least one count.
+    const double pad = span > 0 ? span * kMargin : std::max(std::abs(low) * kMargin, trace.Scale());
+    return RoundedOut(low - pad, high + pad);
 }
 
 }  // namespace
@@ -67,11 +78,16 @@ ScopePlot::ScopePlot(QWidget* parent) : QCustomPlot(parent) {
     setObjectName(QStringLiteral("ScopePlot"));
     // Thin unsmoothed lines draw fastest, and at the poll rate smoothing shows nothing more.
     setNotAntialiasedElements(QCP::aeAll);
-    setPlottingHints(QCP::phFastPolylines | QCP::phCacheLabels);
+    setPlottingHints(QCP::phCacheLabels);
+    // The axes, grid and cursors share one paint buffer, the traces have one of their own.
+    layer(QStringLiteral("overlay"))->setMode(QCPLayer::lmLogical);
+    addLayer(kTraceLayer, layer(QStringLiteral("main")), QCustomPlot::limAbove);
+    layer(kTraceLayer)->setMode(QCPLayer::lmBuffered);
     SetTraces({});
 }
 
 void ScopePlot::SetTraces(const std::vector<ScopeTrace>& traces) {
+    axesChanged_ = true;
     const bool sameValues =
         std::equal(traces.begin(), traces.end(), traces_.begin(), traces_.end(),
                    [](const ScopeTrace& a, const ScopeTrace& b) { return a.channel == b.channel; });
@@ -108,6 +124,12 @@ void ScopePlot::SetTraces(const std::vector<ScopeTrace>& traces) {
         rect->setRangeZoom(Qt::Orientations());
         QCPAxis* time = rect->axis(QCPAxis::atBottom);
         QCPAxis* value = rect->axis(QCPAxis::atLeft);
+        for (QCPAxis* axis : {time, value}) {
+            // Solid grid lines: a dotted pen goes through the general stroker pixel by pixel.
+            axis->grid()->setPen(QPen(QColor(0xe0, 0xe0, 0xe0), 0));
+            axis->grid()->setZeroLinePen(QPen(QColor(0xb0, 0xb0, 0xb0), 0));
+            axis->setSubTicks(false);
+        }
         const bool last = i + 1 == traces_.size();
         time->setTickLabels(last);
         time->setLabel(last ? QStringLiteral("time (s)") : QString());
@@ -115,6 +137,7 @@ void ScopePlot::SetTraces(const std::vector<ScopeTrace>& traces) {
         value->setLabelColor(kColours[i]);
         value->ticker()->setTickCount(4);
         QCPGraph* graph = addGraph(time, value);
+        graph->setLayer(kTraceLayer);
         QPen pen(kColours[i]);
         pen.setCosmetic(true);
         graph->setPen(pen);
@@ -148,6 +171,17 @@ QCPAxis* ScopePlot::TimeAxis() const {
 }
 
 void ScopePlot::Draw(const scope::ScopeBuffer& buffer, const scope::Frame& frame) {
+    Fill(buffer, frame);
+    // The traces have a buffer of their own: while the axes stand, only it is drawn anew.
+    if (axesChanged_) {
+        axesChanged_ = false;
+        replot();
+    } else {
+        layer(kTraceLayer)->replot();
+    }
+}
+
+void ScopePlot::Fill(const scope::ScopeBuffer& buffer, const scope::Frame& frame) {
     const double start = Seconds(frame.start, frame.origin);
     const double end = Seconds(frame.end, frame.origin);
     const double nan = std::numeric_limits<double>::quiet_NaN();
@@ -172,10 +206,15 @@ void ScopePlot::Draw(const scope::ScopeBuffer& buffer, const scope::Frame& frame
             data.append({key, value});
         }
         graphs_[i]->data()->set(data, true);
-        rects_[i]->axis(QCPAxis::atBottom)->setRange(start, end);
-        rects_[i]->axis(QCPAxis::atLeft)->setRange(ValueRange(trace, low, high, !data.isEmpty()));
+        QCPAxis* value = rects_[i]->axis(QCPAxis::atLeft);
+        const QCPRange range = ValueRange(trace, value->range(), low, high, !data.isEmpty());
+        QCPAxis* time = rects_[i]->axis(QCPAxis::atBottom);
+        if (range != value->range() || time->range() != QCPRange(start, end)) {
+            axesChanged_ = true;
+            value->setRange(range);
+            time->setRange(start, end);
+        }
     }
-    replot();
 }
 
 void ScopePlot::SetCursor(int which, std::optional<double> seconds) {

@@ -47,6 +47,8 @@ class ScopePlot final : public QCustomPlot {
     const std::vector<ScopeTrace>& Traces() const { return traces_; }
     // The frame's records of every trace, against time in seconds from the frame's origin.
     void Draw(const scope::ScopeBuffer& buffer, const scope::Frame& frame);
+    // The same without drawing; the axes' ranges are set.
+    void Fill(const scope::ScopeBuffer& buffer, const scope::Frame& frame);
 
     QCPGraph* Graph(int trace) const { return graphs_.at(static_cast<std::size_t>(trace)); }
     QCPAxis* ValueAxis(int trace) const;
@@ -74,6 +76,7 @@ class ScopePlot final : public QCustomPlot {
     std::vector<std::array<QCPItemStraightLine*, 2>> cursorLines_;
     std::array<std::optional<double>, 2> cursors_;
     QCPMarginGroup* margins_ = nullptr;
+    bool axesChanged_ = true;
     std::vector<scope::Point> points_;  // reused between draws
 };
 

@@ -29,38 +29,41 @@ void ScopeBuffer::AddRecord(TimePoint time, const std::uint8_t* record) {
 
 void ScopeBuffer::AddValues(TimePoint time, const RecordValues& values) {
     std::lock_guard lock(mutex_);
-    Push(Nanoseconds(time), false, &values);
+    Push(Nanoseconds(time), &values);
 }
 
 void ScopeBuffer::AddGap(TimePoint time) {
     std::lock_guard lock(mutex_);
-    if (size_ > 0 && At(size_ - 1).gap) {
+    if (size_ > 0 && gaps_[Slot(size_ - 1)]) {
         return;
     }
-    Push(Nanoseconds(time), true, nullptr);
+    Push(Nanoseconds(time), nullptr);
 }
 
-void ScopeBuffer::Push(std::int64_t timeNs, bool gap, const RecordValues* values) {
-    if (size_ > 0 && timeNs < At(size_ - 1).timeNs) {
+void ScopeBuffer::Push(std::int64_t timeNs, const RecordValues* values) {
+    if (size_ > 0 && timeNs < times_[Slot(size_ - 1)]) {
         start_ = 0;
         size_ = 0;
     }
-    if (!entries_) {
-        entries_ = std::make_unique_for_overwrite<Entry[]>(capacity_);
+    if (!times_) {
+        times_ = std::make_unique_for_overwrite<std::int64_t[]>(capacity_);
+        gaps_ = std::make_unique_for_overwrite<bool[]>(capacity_);
+        values_ = std::make_unique_for_overwrite<std::int32_t[]>(capacity_ * kChannelCount);
     }
     std::size_t slot;
     if (size_ < capacity_) {
-        slot = (start_ + size_) % capacity_;
+        slot = Slot(size_);
         ++size_;
     } else {
         slot = start_;
-        start_ = (start_ + 1) % capacity_;
+        start_ = Slot(1);
     }
-    Entry& entry = entries_[slot];
-    entry.timeNs = timeNs;
-    entry.gap = gap;
+    times_[slot] = timeNs;
+    gaps_[slot] = values == nullptr;
     if (values != nullptr) {
-        entry.values = *values;
+        for (std::size_t channel = 0; channel < kChannelCount; ++channel) {
+            values_[channel * capacity_ + slot] = (*values)[channel];
+        }
     }
     ++version_;
 }
@@ -85,8 +88,8 @@ std::uint64_t ScopeBuffer::Version() const {
 std::optional<TimePoint> ScopeBuffer::Oldest() const {
     std::lock_guard lock(mutex_);
     for (std::size_t i = 0; i < size_; ++i) {
-        if (!At(i).gap) {
-            return FromNanoseconds(At(i).timeNs);
+        if (!gaps_[Slot(i)]) {
+            return FromNanoseconds(times_[Slot(i)]);
         }
     }
     return std::nullopt;
@@ -95,15 +98,16 @@ std::optional<TimePoint> ScopeBuffer::Oldest() const {
 std::optional<TimePoint> ScopeBuffer::Latest() const {
     std::lock_guard lock(mutex_);
     for (std::size_t i = size_; i > 0; --i) {
-        if (!At(i - 1).gap) {
-            return FromNanoseconds(At(i - 1).timeNs);
+        if (!gaps_[Slot(i - 1)]) {
+            return FromNanoseconds(times_[Slot(i - 1)]);
         }
     }
     return std::nullopt;
 }
 
-const ScopeBuffer::Entry& ScopeBuffer::At(std::size_t index) const {
-    return entries_[(start_ + index) % capacity_];
+std::size_t ScopeBuffer::Slot(std::size_t index) const {
+    const std::size_t slot = start_ + index;
+    return slot < capacity_ ? slot : slot - capacity_;
 }
 
 std::size_t ScopeBuffer::FirstAtOrAfter(std::int64_t timeNs) const {
@@ -111,7 +115,7 @@ std::size_t ScopeBuffer::FirstAtOrAfter(std::int64_t timeNs) const {
     std::size_t high = size_;
     while (low < high) {
         const std::size_t middle = low + (high - low) / 2;
-        if (At(middle).timeNs < timeNs) {
+        if (times_[Slot(middle)] < timeNs) {
             low = middle + 1;
         } else {
             high = middle;
@@ -126,27 +130,28 @@ void ScopeBuffer::Read(std::size_t channel, TimePoint from, TimePoint to,
         return;
     }
     std::lock_guard lock(mutex_);
-    const std::int64_t fromNs = Nanoseconds(from);
-    const std::int64_t toNs = Nanoseconds(to);
-    std::size_t index = FirstAtOrAfter(fromNs);
-    // The entry before the range decides whether the first point is joined.
-    bool previousGood = false;
-    std::int64_t previousNs = 0;
-    if (index > 0) {
-        previousGood = !At(index - 1).gap;
-        previousNs = At(index - 1).timeNs;
+    if (size_ == 0) {
+        return;
     }
+    const std::int64_t toNs = Nanoseconds(to);
+    std::size_t index = FirstAtOrAfter(Nanoseconds(from));
+    // The entry before the range decides whether the first point is joined.
+    bool previousGood = index > 0 && !gaps_[Slot(index - 1)];
+    std::int64_t previousNs = index > 0 ? times_[Slot(index - 1)] : 0;
+    const std::int32_t* values = values_.get() + channel * capacity_;
     for (; index < size_; ++index) {
-        const Entry& entry = At(index);
-        if (entry.timeNs > toNs) {
+        const std::size_t slot = Slot(index);
+        const std::int64_t timeNs = times_[slot];
+        if (timeNs > toNs) {
             break;
         }
-        if (!entry.gap) {
-            const bool joined = previousGood && entry.timeNs - previousNs <= kJoinLimitNs;
-            out.push_back({FromNanoseconds(entry.timeNs), entry.values[channel], joined});
+        const bool gap = gaps_[slot];
+        if (!gap) {
+            const bool joined = previousGood && timeNs - previousNs <= kJoinLimitNs;
+            out.push_back({FromNanoseconds(timeNs), values[slot], joined});
         }
-        previousGood = !entry.gap;
-        previousNs = entry.timeNs;
+        previousGood = !gap;
+        previousNs = timeNs;
     }
 }
 
@@ -155,12 +160,16 @@ std::vector<ScopeBuffer::Row> ScopeBuffer::Rows(TimePoint from, TimePoint to) co
     std::lock_guard lock(mutex_);
     const std::int64_t toNs = Nanoseconds(to);
     for (std::size_t index = FirstAtOrAfter(Nanoseconds(from)); index < size_; ++index) {
-        const Entry& entry = At(index);
-        if (entry.timeNs > toNs) {
+        const std::size_t slot = Slot(index);
+        if (times_[slot] > toNs) {
             break;
         }
-        if (!entry.gap) {
-            rows.push_back({FromNanoseconds(entry.timeNs), entry.values});
+        if (!gaps_[slot]) {
+            Row& row = rows.emplace_back();
+            row.time = FromNanoseconds(times_[slot]);
+            for (std::size_t channel = 0; channel < kChannelCount; ++channel) {
+                row.values[channel] = values_[channel * capacity_ + slot];
+            }
         }
     }
     return rows;

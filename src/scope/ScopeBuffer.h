@@ -27,16 +27,15 @@ struct Point {
 };
 
 // All 52 values of the last records polled, oldest first, in a fixed ring that never grows:
-// about twelve minutes at the status table's 100 polls a second. A failed poll is kept as a gap
+// nearly thirteen minutes at the status table's 100 polls a second. A failed poll is kept as a gap
 // so that a stale link is never drawn as a flat line. Safe to use from several threads.
 class ScopeBuffer {
   public:
-    struct Entry {
-        std::int64_t timeNs;
-        bool gap;
-        RecordValues values;
-    };
-    static constexpr std::size_t kCapacity = kMemoryBound / sizeof(Entry) - 1;
+    // A time, a gap flag and 52 values for every entry, kept value by value so that a trace
+    // reads one contiguous run of memory.
+    static constexpr std::size_t kEntryBytes =
+        sizeof(std::int64_t) + sizeof(bool) + kChannelCount * sizeof(std::int32_t);
+    static constexpr std::size_t kCapacity = (kMemoryBound - 4096) / kEntryBytes;
 
     explicit ScopeBuffer(std::size_t capacity = kCapacity);
 
@@ -51,7 +50,7 @@ class ScopeBuffer {
     std::size_t Size() const;
     std::size_t Capacity() const { return capacity_; }
     // Everything the buffer holds or will hold once full.
-    std::size_t MemoryBytes() const { return sizeof(*this) + capacity_ * sizeof(Entry); }
+    std::size_t MemoryBytes() const { return sizeof(*this) + capacity_ * kEntryBytes; }
     std::optional<TimePoint> Oldest() const;
     std::optional<TimePoint> Latest() const;
     // Counts every entry ever added; a reader redraws only when it changed.
@@ -67,13 +66,16 @@ class ScopeBuffer {
     std::vector<Row> Rows(TimePoint from, TimePoint to) const;
 
   private:
-    void Push(std::int64_t timeNs, bool gap, const RecordValues* values);
-    const Entry& At(std::size_t index) const;  // 0: oldest
+    void Push(std::int64_t timeNs, const RecordValues* values);
+    std::size_t Slot(std::size_t index) const;  // index 0: the oldest entry
     std::size_t FirstAtOrAfter(std::int64_t timeNs) const;
 
     mutable std::mutex mutex_;
     std::size_t capacity_;
-    std::unique_ptr<Entry[]> entries_;  // made on first use; untouched pages cost nothing
+    // Made on first use; pages not yet written cost nothing.
+    std::unique_ptr<std::int64_t[]> times_;
+    std::unique_ptr<bool[]> gaps_;
+    std::unique_ptr<std::int32_t[]> values_;  // channel by channel, `capacity_` each
     std::size_t start_ = 0;
     std::size_t size_ = 0;
     std::uint64_t version_ = 0;
