@@ -95,7 +95,7 @@ void ScopePlot::SetTraces(const std::vector<ScopeTrace>& traces) {
     if (sameValues && !traces_.empty()) {
         // Only units or scales changed: the next draw applies them.
         for (std::size_t i = 0; i < traces_.size(); ++i) {
-            ValueAxis(static_cast<int>(i))->setLabel(traces_[i].Label());
+            names_[i]->setText(traces_[i].Label());
             graphs_[i]->setName(traces_[i].Label());
         }
         return;
@@ -105,6 +105,7 @@ void ScopePlot::SetTraces(const std::vector<ScopeTrace>& traces) {
     plotLayout()->clear();
     rects_.clear();
     graphs_.clear();
+    names_.clear();
     cursorLines_.clear();
     delete margins_;
     margins_ = new QCPMarginGroup(this);
@@ -133,8 +134,7 @@ void ScopePlot::SetTraces(const std::vector<ScopeTrace>& traces) {
         const bool last = i + 1 == traces_.size();
         time->setTickLabels(last);
         time->setLabel(last ? QStringLiteral("time (s)") : QString());
-        value->setLabel(traces_[i].Label());
-        value->setLabelColor(kColours[i]);
+        value->setTickLabelColor(kColours[i]);
         value->ticker()->setTickCount(4);
         QCPGraph* graph = addGraph(time, value);
         graph->setLayer(kTraceLayer);
@@ -142,6 +142,17 @@ void ScopePlot::SetTraces(const std::vector<ScopeTrace>& traces) {
         pen.setCosmetic(true);
         graph->setPen(pen);
         graph->setName(traces_[i].Label());
+        // The name inside the trace's own strip: a rotated axis label does not fit a low strip.
+        auto* name = new QCPItemText(this);
+        name->setClipAxisRect(rect);
+        name->position->setAxisRect(rect);
+        name->position->setType(QCPItemPosition::ptAxisRectRatio);
+        name->position->setCoords(0.005, 0.02);
+        name->setPositionAlignment(Qt::AlignLeft | Qt::AlignTop);
+        name->setColor(kColours[i]);
+        name->setBrush(QBrush(QColor(255, 255, 255, 200)));
+        name->setText(traces_[i].Label());
+        names_.push_back(name);
         graphs_.push_back(graph);
         rects_.push_back(rect);
         std::array<QCPItemStraightLine*, 2> lines{};

@@ -73,6 +73,7 @@ class ScopePlot final : public QCustomPlot {
     std::vector<ScopeTrace> traces_;
     std::vector<QCPAxisRect*> rects_;
     std::vector<QCPGraph*> graphs_;
+    std::vector<QCPItemText*> names_;
     std::vector<std::array<QCPItemStraightLine*, 2>> cursorLines_;
     std::array<std::optional<double>, 2> cursors_;
     QCPMarginGroup* margins_ = nullptr;

@@ -96,12 +96,18 @@ ScopeWindow::ScopeWindow(scope::ScopeBuffer& buffer, QWidget* parent)
     cursorTable_->verticalHeader()->hide();
     cursorTable_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     cursorTable_->horizontalHeader()->setStretchLastSection(true);
-    cursorTable_->setMaximumHeight(cursorTable_->fontMetrics().height() * 11);
+    cursorTable_->setWordWrap(false);
+    cursorTable_->setColumnWidth(0, cursorTable_->fontMetrics().horizontalAdvance(
+                                        QStringLiteral("X reverse limit (counts/s)  ")));
+    const int rowHeight = cursorTable_->fontMetrics().height() + 4;
+    cursorTable_->verticalHeader()->setDefaultSectionSize(rowHeight);
+    cursorTable_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    cursorTable_->setMaximumHeight(rowHeight * (ScopePlot::kMaxTraces + 1) + 6);
     layout->addWidget(cursorTable_);
     connect(plot_, &ScopePlot::CursorsMoved, this, &ScopeWindow::UpdateCursorReadout);
 
     acquisition_.SetSpan(std::chrono::seconds(kSpansSeconds[kDefaultSpanIndex]), Now());
-    resize(900, 760);
+    resize(980, 900);
     refresh_.setInterval(kRefreshMs);
     connect(&refresh_, &QTimer::timeout, this, &ScopeWindow::Refresh);
     TracesChanged(true);
