@@ -19,6 +19,7 @@ struct RecordingResult {
     std::optional<std::string> notice;   // an old file renamed aside
     std::optional<Comparison> comparison;
     std::vector<std::string> flags;  // DriftFlagTexts of the comparison
+    std::vector<char> noBaseline;    // AxesWithoutBaseline of the comparison
 };
 
 // Stores the test in the working directory's history and compares it with earlier ones.
