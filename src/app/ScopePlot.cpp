@@ -57,7 +57,7 @@ const std::array<QColor, ScopePlot::kMaxTraces> ScopePlot::kColours = {
     QColor(0xe3, 0x77, 0xc2), QColor(0x17, 0xbe, 0xcf)};
 
 double ScopeTrace::Scale() const {
-    return volts && CanShowVolts() ? scope::TorqueVolts(1.0) : 1.0;
+    return volts && CanShowVolts() ? scope::Volts(1.0) : 1.0;
 }
 
 QString ScopeTrace::Unit() const {

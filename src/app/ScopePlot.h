@@ -18,14 +18,14 @@ namespace trevane {
 // One trace of the scope: which value, in which unit, on which scale.
 struct ScopeTrace {
     scope::Channel channel;
-    bool volts = false;  // torque only: volts instead of the record's counts
+    bool volts = false;  // torque and analog: volts instead of the record's counts
     bool autoScale = true;
     double low = -1000;
     double high = 1000;
 
     // What one raw value is worth in the trace's unit.
     double Scale() const;
-    bool CanShowVolts() const { return channel.row == scope::kTorque; }
+    bool CanShowVolts() const { return scope::HasVolts(channel.row); }
     QString Unit() const;
     // "X torque", as `record --watch --csv` names the value.
     QString Name() const;

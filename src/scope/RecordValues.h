@@ -53,8 +53,12 @@ const char* RowUnit(std::size_t row);
 // Flags read 0 or 1 and nothing else.
 bool IsFlagRow(std::size_t row);
 
-inline constexpr double TorqueVolts(double counts) {
-    return counts / record::kTorqueCountsPerVolt;
+// Torque and analog input are also read in volts.
+inline constexpr bool HasVolts(std::size_t row) {
+    return row == kTorque || row == kAnalog;
+}
+inline constexpr double Volts(double counts) {
+    return counts / record::kCountsPerVolt;
 }
 
 }  // namespace trevane::scope

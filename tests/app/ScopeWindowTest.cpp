@@ -121,6 +121,11 @@ class JoggingScopeTest : public WindowTest {
 TEST_F(JoggingScopeTest, AJogRaisesTheMotorPositionAndFiresASingleShotOnceOnVelocity) {
     ASSERT_TRUE(scope_->AddTrace(kXMotorPos));
     ASSERT_TRUE(scope_->AddTrace(kXVelocity));
+    ASSERT_TRUE(scope_->AddTrace({0, scope::kTorque}));
+    ScopeTrace torque = scope_->Trace(2);
+    torque.volts = true;
+    scope_->SetTrace(2, torque);
+    EXPECT_EQ(scope_->Trace(2).Label(), "X torque (V)");
     scope_->SetSpan(2);
     scope_->SetTrigger(1, 5000, scope::Edge::Rising);
     scope_->Single();
@@ -159,27 +164,33 @@ TEST_F(JoggingScopeTest, AJogRaisesTheMotorPositionAndFiresASingleShotOnceOnVelo
     scope_->SetCursor(1, 1.0);
     EXPECT_EQ(scope_->CursorTimesText(), "A: 0.000 s   B: 1.000 s   B \u2212 A: 1.000 s");
     const QTableWidget* readout = scope_->CursorTable();
-    ASSERT_EQ(readout->rowCount(), 2);
+    ASSERT_EQ(readout->rowCount(), 3);
     const double travelled = readout->item(0, 3)->text().toDouble();
     EXPECT_DOUBLE_EQ(
         travelled, readout->item(0, 2)->text().toDouble() - readout->item(0, 1)->text().toDouble());
     EXPECT_GT(travelled, 5000);
 
-    // Export writes what is shown, in the columns of `record --watch --csv`.
+    // Export writes what is shown, in the columns of `record --watch --csv`, as the record has
+    // the values; the plot shows the torque in volts.
     ASSERT_EQ(scope_->ExportCsv("scope.csv"), "");
     std::istringstream csv(ReadFile("scope.csv"));
     std::string line;
     std::getline(csv, line);
     EXPECT_EQ(line, "time," + StatusFieldName(0, scope::kMotorPos) + "," +
-                        StatusFieldName(0, scope::kVelocity));
-    EXPECT_EQ(line, "time,X motorpos,X velocity");
+                        StatusFieldName(0, scope::kVelocity) + "," +
+                        StatusFieldName(0, scope::kTorque));
     int rows = 0;
     std::string first;
+    std::string lastRow;
     while (std::getline(csv, line)) {
         first = rows++ == 0 ? line : first;
+        lastRow = line;
     }
     EXPECT_EQ(rows, velocity->dataCount());
     EXPECT_EQ(first.substr(0, first.find(',')), "-0.500000");
+    const auto lastTorque = static_cast<double>(std::stoll(lastRow.substr(lastRow.rfind(',') + 1)));
+    EXPECT_GT(lastTorque, 100);
+    EXPECT_DOUBLE_EQ(scope_->Plot()->Graph(2)->data()->at(rows - 1)->value, lastTorque / 3276.7);
     ASSERT_EQ(scope_->ExportPng("scope.png"), "");
     EXPECT_EQ(ReadFile("scope.png").substr(1, 3), "PNG");
     EXPECT_NE(scope_->ExportCsv((workDir_ / "no-such-folder" / "scope.csv").string().c_str()), "");
