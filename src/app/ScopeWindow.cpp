@@ -85,10 +85,19 @@ ScopeWindow::ScopeWindow(scope::ScopeBuffer& buffer, QWidget* parent)
     plot_->setMinimumSize(480, 240);
     layout->addWidget(plot_, 1);
 
+    AddCursorReadout(*layout);
+    acquisition_.SetSpan(std::chrono::seconds(kSpansSeconds[kDefaultSpanIndex]), Now());
+    resize(980, 900);
+    refresh_.setInterval(kRefreshMs);
+    connect(&refresh_, &QTimer::timeout, this, &ScopeWindow::Refresh);
+    TracesChanged(true);
+}
+
+void ScopeWindow::AddCursorReadout(QVBoxLayout& layout) {
     cursorTimes_ = new QLabel(this);
     cursorTimes_->setObjectName(QStringLiteral("ScopeCursorTimes"));
     cursorTimes_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    layout->addWidget(cursorTimes_);
+    layout.addWidget(cursorTimes_);
     cursorTable_ = new QTableWidget(0, 4, this);
     cursorTable_->setObjectName(QStringLiteral("ScopeCursorTable"));
     cursorTable_->setHorizontalHeaderLabels({QStringLiteral("trace"), QStringLiteral("A"),
@@ -98,19 +107,13 @@ ScopeWindow::ScopeWindow(scope::ScopeBuffer& buffer, QWidget* parent)
     cursorTable_->horizontalHeader()->setStretchLastSection(true);
     cursorTable_->setWordWrap(false);
     cursorTable_->setColumnWidth(0, cursorTable_->fontMetrics().horizontalAdvance(
-                                        QStringLiteral("X reverse limit (counts/s)  ")));
+                                        QStringLiteral("X velocity (counts/s)    ")));
     const int rowHeight = cursorTable_->fontMetrics().height() + 4;
     cursorTable_->verticalHeader()->setDefaultSectionSize(rowHeight);
     cursorTable_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     cursorTable_->setMaximumHeight(rowHeight * (ScopePlot::kMaxTraces + 1) + 6);
-    layout->addWidget(cursorTable_);
+    layout.addWidget(cursorTable_);
     connect(plot_, &ScopePlot::CursorsMoved, this, &ScopeWindow::UpdateCursorReadout);
-
-    acquisition_.SetSpan(std::chrono::seconds(kSpansSeconds[kDefaultSpanIndex]), Now());
-    resize(980, 900);
-    refresh_.setInterval(kRefreshMs);
-    connect(&refresh_, &QTimer::timeout, this, &ScopeWindow::Refresh);
-    TracesChanged(true);
 }
 
 QWidget* ScopeWindow::MakeControls() {

@@ -20,6 +20,7 @@ class QGridLayout;
 class QLabel;
 class QPushButton;
 class QTableWidget;
+class QVBoxLayout;
 
 namespace trevane {
 
@@ -71,6 +72,7 @@ class ScopeWindow final : public QWidget {
 
   private:
     QWidget* MakeControls();
+    void AddCursorReadout(QVBoxLayout& layout);
     void RebuildTraceRows();
     void AddTraceRow(int index);
     void OnTraceRowEdited(int index);
