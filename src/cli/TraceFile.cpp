@@ -5,7 +5,7 @@
 
 #include "common/FileAppend.h"
 #include "common/FileReplace.h"
-#include "net/Protocol.h"
+#include "protocol/Protocol.h"
 #include "traffic/TrafficRecorder.h"
 
 namespace trevane::cli {
@@ -24,7 +24,7 @@ std::shared_ptr<TraceState> g_trace;  // touched by the main thread only
 
 std::optional<std::string> StartTrace(const std::string& path) {
     if (auto failure = ReplaceFileAtomically(path, "")) {
-        return "--trace '" + net::Printable(path) + "': " + *failure;
+        return "--trace '" + protocol::Printable(path) + "': " + *failure;
     }
     auto state = std::make_shared<TraceState>();
     state->path = path;
@@ -54,7 +54,7 @@ std::optional<std::string> StopTrace() {
     if (!state->firstFailure) {
         return std::nullopt;
     }
-    return "--trace '" + net::Printable(state->path) + "': " + *state->firstFailure + " (" +
+    return "--trace '" + protocol::Printable(state->path) + "': " + *state->firstFailure + " (" +
            std::to_string(state->lostLines) + " exchange line(s) not written)";
 }
 

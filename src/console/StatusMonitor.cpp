@@ -4,12 +4,11 @@
 #include <memory>
 #include <vector>
 
-#include "autotest/TestRunner.h"
 #include "common/CLocale.h"
 #include "common/Clock.h"
-#include "controller/ControlIds.h"
-#include "controller/Link.h"
-#include "controller/WindowOps.h"
+#include "link/Link.h"
+#include "link/TestState.h"
+#include "link/WindowOps.h"
 #include "scope/ScopeBuffer.h"
 
 namespace trevane {
@@ -91,6 +90,10 @@ bool UpdateStatusTable() {
         scope::StatusScopeBuffer().AddGap(SystemClock().Now());
         return false;
     }
+}
+
+void OnProgressTick() {
+    Window()->SetProgress(g_testProgress);
 }
 
 void OnTimer(int id) {

@@ -22,6 +22,9 @@ extern const std::array<const char*, 5> kStatusColumnHeadings;
 // One value's name wherever values are listed by name (CSV columns): "X refpos".
 std::string StatusFieldName(std::size_t axis, std::size_t row);
 
+// The progress timer's tick (IDT_PROGRESS): shows g_testProgress on the progress bar.
+void OnProgressTick();
+
 // The window's timer handler: IDT_STATUS polls, IDT_PROGRESS shows the test progress.
 void OnTimer(int id);
 

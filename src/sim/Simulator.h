@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/Clock.h"
-#include "controller/MotionClient.h"
+#include "protocol/MotionClient.h"
 
 // The simulated controller: one four-axis machine model, served in process (on an injectable
 // clock, so tests run the automatic test in virtual time) and over TCP by trevane-sim.

@@ -1,7 +1,6 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <memory>
 #include <sstream>
@@ -17,15 +16,15 @@
 #include <QTableWidget>
 #include <QTest>
 
+#include "app/ControlIds.h"
 #include "app/JogButtons.h"
 #include "app/ScopeWindow.h"
 #include "app/WindowHarness.h"
 #include "common/Clock.h"
 #include "console/StatusMonitor.h"
-#include "controller/ControlIds.h"
-#include "controller/Link.h"
+#include "link/Link.h"
 #include "scope/ScopeBuffer.h"
-#include "support/StandingAxis.h"
+#include "support/ScratchFolder.h"
 
 namespace trevane::testing {
 namespace {
@@ -34,11 +33,6 @@ using namespace std::chrono_literals;
 
 constexpr scope::Channel kXMotorPos{0, scope::kMotorPos};
 constexpr scope::Channel kXVelocity{0, scope::kVelocity};
-
-std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 using ScopeWindowTest = WindowTest;
 
