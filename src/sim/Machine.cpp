@@ -252,8 +252,7 @@ std::string Machine::Impl::BuildRecord(const Session& session) const {
         Put32(bytes, base + r::kPositionError, state.positionError);
         Put32(bytes, base + r::kAuxPosition, 0);
         Put32(bytes, base + r::kVelocity, state.velocity);
-        const double torqueCounts =
-            std::clamp(state.torque * r::kCountsPerVolt, -32768.0, 32767.0);
+        const double torqueCounts = std::clamp(state.torque * r::kCountsPerVolt, -32768.0, 32767.0);
         Put16(bytes, base + r::kTorque,
               static_cast<unsigned>(static_cast<int>(std::lround(torqueCounts))));
         Put16(bytes, base + r::kAnalog, 0);
