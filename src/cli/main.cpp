@@ -1,6 +1,7 @@
 // trevane-cli: the diagnostics of the window, for scripts and remote sessions.
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <optional>
@@ -13,6 +14,7 @@
 #include "cli/TraceFile.h"
 #include "cli/Verbs.h"
 #include "controller/Link.h"
+#include "history/Recording.h"
 #include "net/Protocol.h"
 #include "net/TcpMotionClient.h"
 
@@ -28,7 +30,8 @@ void PrintHelp(std::ostream& out) {
            "as the window's Connect button does, then runs VERB. With --json every result\n"
            "is one JSON object per line on standard output.\n"
            "--trace FILE writes every exchange to FILE, one a line, tab-separated: time,\n"
-           "session, request, reply, acknowledgement, microseconds, reason.\n"
+           "session, request, reply, acknowledgement, microseconds, reason, and the bytes of\n"
+           "a data record or program upload; trevane-sim --replay FILE serves it again.\n"
            "\n"
            "verbs:\n";
     std::vector<Verb> verbs = Verbs();
@@ -213,6 +216,10 @@ int Main(int argc, char** argv) {
             std::cerr << "trevane-cli: " << *failure << "\n";
             return kExitFailed;
         }
+    }
+    // A fleet's children keep their tests in the fleet's one history.
+    if (const char* history = std::getenv("TREVANE_HISTORY"); history != nullptr) {
+        history::SetHistoryPath(history);
     }
     InstallInterruptHandlers();
     SetWindow(TheCliWindow());

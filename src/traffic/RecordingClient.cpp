@@ -23,26 +23,34 @@ class RecordingClient final : public MotionClient {
         return Exchange(
             command + terminator, acknowledgement.empty() ? ":" : acknowledgement,
             [&] { return inner_->command(command, terminator, acknowledgement, trim); },
-            [](const std::string& reply) { return EscapeBytes(reply); });
+            [](const std::string& reply, TrafficEntry& entry) {
+                entry.reply = EscapeBytes(reply);
+            });
     }
 
     std::string connection() override {
         return Exchange(
             "\x12\x16\r", ":", [&] { return inner_->connection(); },
-            [](const std::string& reply) { return EscapeBytes(reply); });
+            [](const std::string& reply, TrafficEntry& entry) {
+                entry.reply = EscapeBytes(reply);
+            });
     }
 
     std::string programUpload() override {
         return Exchange(
             "UL\r", ":", [&] { return inner_->programUpload(); },
-            [](const std::string& text) { return "program, " + FormatInt(Size(text)) + " bytes"; });
+            [](const std::string& text, TrafficEntry& entry) {
+                entry.reply = "program, " + FormatInt(Size(text)) + " bytes";
+                entry.bytes = text;
+            });
     }
 
     std::vector<char> record(const std::string& query) override {
         return Exchange(
             query + "\r", ":", [&] { return inner_->record(query); },
-            [](const std::vector<char>& data) {
-                return "record, " + FormatInt(Size(data)) + " bytes";
+            [](const std::vector<char>& data, TrafficEntry& entry) {
+                entry.reply = "record, " + FormatInt(Size(data)) + " bytes";
+                entry.bytes.assign(data.begin(), data.end());
             });
     }
 
@@ -70,7 +78,7 @@ class RecordingClient final : public MotionClient {
         // outcome and is not recorded.
         try {
             auto reply = call();
-            entry.reply = show(reply);
+            show(reply, entry);
             entry.acknowledgement = accepted;
             finish();
             return reply;
