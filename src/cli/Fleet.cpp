@@ -170,7 +170,7 @@ class FleetRunner {
     void See(std::size_t i, const std::string& line, std::string& text) {
         FleetMember& member = members_[i];
         const std::map<std::string, std::string> fields = json::TextMembers(line);
-        for (const char* key : {"text", "error"}) {
+        for (const char* key : {"text", "error", "connection"}) {
             if (const auto field = fields.find(key); field != fields.end()) {
                 text = field->second;
             }
@@ -207,6 +207,8 @@ class FleetRunner {
                    " s after the interrupt";
         } else if (!member.result.empty()) {
             text = member.result;
+        } else if (text.starts_with("connecting to ")) {
+            text.clear();  // it ended without a word of its own
         } else if (state != "passed" && state != "done") {
             std::string why = LastLine((fs::path(member.folder) / kFleetErrorFile).string());
             if (why.starts_with("trevane-cli: ")) {

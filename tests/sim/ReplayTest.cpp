@@ -7,8 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "common/Clock.h"
 #include "common/TraceFormat.h"
 #include "net/TcpMotionClient.h"
+#include "sim/Replay.h"
+#include "sim/Simulator.h"
 
 #ifndef _WIN32
 #include <signal.h>
@@ -66,6 +69,57 @@ TEST(TraceReadTest, AnOlderTruncatedOrDamagedTraceNamesItsLine) {
     EXPECT_EQ(trace[1].bytes, std::string("\0\\\x08\xFF", 4));
     EXPECT_EQ(UnescapeBytes(EscapeBytes(std::string("a\r\n\t\\\x1a\xff\0z", 9))),
               std::string("a\r\n\t\\\x1a\xff\0z", 9));
+}
+
+std::shared_ptr<Replay> ReplayOf(const std::string& trace, std::shared_ptr<VirtualClock> clock,
+                                 double speed = 1.0) {
+    std::istringstream in(trace);
+    return std::make_shared<Replay>(ReadTrace(in), std::move(clock), speed);
+}
+
+std::string Line(const std::string& time, const std::string& rest) {
+    return "12/07/26 17:35:" + time + "\t" + rest + "\n";
+}
+
+TEST(ReplayTest, RecordsFollowTheRecordedTimeScaledByTheSpeed) {
+    const auto record = [](char mark) {
+        return "record\tQR IXYZW\\r\trecord, 5 bytes\t:\t40\t\t\\x00\\x00\\x05\\x00" +
+               std::string(1, mark);
+    };
+    auto clock = std::make_shared<VirtualClock>();
+    const auto replay = ReplayOf(
+        Line("01.000", record('a')) + Line("01.100", record('b')) + Line("01.200", record('c')),
+        clock, 2.0);
+    const auto session = MakeInProcessClient(replay, "127.0.0.1", 23);
+    std::string seen;
+    for (const int ms : {0, 30, 45, 80, 200}) {
+        clock->Advance(std::chrono::milliseconds(ms) - clock->Elapsed());
+        seen += session->record("QR IXYZW").back();
+    }
+    // At 0, 60, 90, 160 and 400 ms of recorded time.
+    EXPECT_EQ(seen, "abbcc");
+    EXPECT_EQ(replay->Summary(), "5 requests: 4 matched, 1 repeated, 0 unknown");
+}
+
+TEST(ReplayTest, ALostReplyStaysLostAndWhatASpentSessionNeverSentIsSkipped) {
+    auto clock = std::make_shared<VirtualClock>();
+    const auto replay =
+        ReplayOf(Line("01.000", "command\tTPX\\r\t1\t:\t40\t\t") +
+                     Line("01.100", "command\tTPX\\r\t\t\t1000000\tno reply in time\t") +
+                     Line("02.100",
+                          "command\tTPX\\r\t\t\t3\tcannot send 'TPX': the session to "
+                          "127.0.0.1:23 is spent (no reply in time)\t") +
+                     Line("03.000", "command\tTPX\\r\t4\t:\t40\t\t") +
+                     Line("03.100", "command\tSH\\rTPY\\r\t17\t:\t40\t\t"),
+                 clock);
+    auto session = MakeInProcessClient(replay, "127.0.0.1", 23);
+    EXPECT_EQ(session->command("TPX", "\r", ":", true), "1");
+    EXPECT_THROW(session->command("TPX", "\r", ":", true), MotionError);
+    session = MakeInProcessClient(replay, "127.0.0.1", 23);
+    EXPECT_EQ(session->command("TPX", "\r", ":", true), "4");
+    // Two lines in one request: one acknowledgement each, the replies joined.
+    EXPECT_EQ(session->command("SH\rTPY", "\r", ":", true), "17");
+    EXPECT_EQ(replay->Counts().unknown, 0u);
 }
 
 #ifndef _WIN32
