@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 
+#include "cli/Cli.h"
 #include "cli/Json.h"
 #include "cli/TerminalText.h"
 
@@ -113,6 +114,10 @@ void FleetDisplay::Changed(std::size_t index) {
         if (!drawn_ || std::chrono::steady_clock::now() - lastDrawn_ >= kRedrawEvery) {
             Redraw();
         }
+    }
+    if (!out_) {
+        // No one reads any more: the fleet stops as a single test does.
+        ReportBrokenOutput();
     }
 }
 
