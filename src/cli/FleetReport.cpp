@@ -1,6 +1,7 @@
 #include "cli/FleetReport.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <map>

@@ -1,5 +1,6 @@
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +21,7 @@
 #include "history/Sqlite.h"
 #include "sim/Simulator.h"
 #include "support/ChildProcess.h"
+#include "support/JsonValue.h"
 #include "support/StandingAxis.h"
 
 // trevane-cli fleet as a program, against simulated controllers on loopback.
@@ -167,6 +169,32 @@ TEST_F(Fleet, AnInterruptStopsEveryChildAndEveryAxisStands) {
             }
         }
     }
+}
+
+TEST_F(Fleet, JsonLinesTellEveryChangeAndEachControllerAtTheEnd) {
+    Controller reachable;
+    WriteFleet("127.0.0.1 " + reachable.Port() + "\n127.0.0.1 " + DeadPort() + " dead\n");
+    const testing::ProgramRun run = testing::RunProgram(
+        TREVANE_CLI_PATH, {"--json", "fleet", "fleet.txt", "--jobs", "1", "connect"}, dir_);
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    const std::vector<testing::JsonValue> lines = testing::ParseJsonLines(run.out);
+    ASSERT_GE(lines.size(), 7u) << run.out;
+    EXPECT_EQ(lines[0]["controller"].text, "127.0.0.1");
+    EXPECT_EQ(lines[0]["state"].text, "running");
+    const auto done = std::find_if(lines.begin(), lines.end(), [](const testing::JsonValue& line) {
+        return line["state"].text == "done";
+    });
+    ASSERT_NE(done, lines.end()) << run.out;
+    EXPECT_EQ((*done)["controller"].text, "127.0.0.1");
+    EXPECT_THAT((*done)["text"].text, HasSubstr(sim::kIdentityLine));
+    const testing::JsonValue& dead = lines[lines.size() - 2];
+    EXPECT_EQ(dead["controller"].text, "dead");
+    EXPECT_EQ(dead["state"].text, "not run");
+    EXPECT_EQ(dead["exit"].number, 2);
+    EXPECT_THAT(dead["text"].text, HasSubstr("Connection Failed"));
+    EXPECT_EQ(lines.back()["controllers"].number, 2);
+    EXPECT_EQ(lines.back()["passed"].number, 1);
+    EXPECT_EQ(lines.back()["summary"].text, "fleet-summary.html");
 }
 
 TEST_F(Fleet, ABadFleetFileIsNamedWithItsLineAndNothingStarts) {
