@@ -1,5 +1,7 @@
 #include "app/LinkStrip.h"
 
+#include <algorithm>
+
 #include <QHBoxLayout>
 #include <QPalette>
 
@@ -18,6 +20,21 @@ QLabel* AddField(QLabel* label, const char* name, QHBoxLayout* layout, int stret
 }
 
 }  // namespace
+
+QString LastErrorText(const QString& reason, std::chrono::seconds age) {
+    const long long seconds = std::max<long long>(0, age.count());
+    QString when;
+    if (seconds < 1) {
+        when = QStringLiteral("just now");
+    } else if (seconds < 60) {
+        when = QStringLiteral("%1 s ago").arg(seconds);
+    } else if (seconds < 3600) {
+        when = QStringLiteral("%1 min ago").arg(seconds / 60);
+    } else {
+        when = QStringLiteral("%1 h ago").arg(seconds / 3600);
+    }
+    return QStringLiteral("last error ") + when + QStringLiteral(": ") + reason;
+}
 
 ElidedLabel::ElidedLabel(QWidget* parent) : QLabel(parent) {
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+
 #include <QColor>
 #include <QLabel>
 #include <QWidget>
@@ -24,6 +26,9 @@ class ElidedLabel final : public QLabel {
     void Elide();
     QString full_;
 };
+
+// "last error 3 min ago: 1 Unrecognized command"; "just now" under a second.
+QString LastErrorText(const QString& reason, std::chrono::seconds age);
 
 // One line under the dialog's controls that tells the operator about the link, the last test and
 // the last failure, so that the window's title can stay the program's name. Each field has its
@@ -50,7 +55,7 @@ class LinkStrip : public QWidget {
     QString VerdictText() const;
     QColor VerdictColour() const;
 
-    // Why the last command failed: "last error: 1 Unrecognized command".
+    // Why the last command failed, with its age: "last error 3 min ago: 1 Unrecognized command".
     void SetLastError(const QString& text);
     QString LastErrorText() const;
 

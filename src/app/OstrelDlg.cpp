@@ -267,7 +267,11 @@ void COstrelDlg::ConnectHandlers() {
             continue;
         }
         connect(button, &QPushButton::clicked, this, [this, click] {
+            const bool starting = click.id == IDC_RUNTEST && !g_testRunning;
             RunHandler(click.what, click.handler);
+            if (starting) {
+                ClearLastError();
+            }
             if (click.id == IDC_RUNTEST) {
                 ShowVerdict();  // a test that starts clears the last one's verdict at once
             }
@@ -275,8 +279,15 @@ void COstrelDlg::ConnectHandlers() {
     }
 }
 
+void COstrelDlg::ClearLastError() {
+    // The failures before this point belong to an earlier test or link.
+    errorsClearedAt_ = Traffic().LastSequence();
+    RefreshHealth(true);
+}
+
 void COstrelDlg::OnConnectClicked() {
     health_.ConnectPressed();
+    errorsClearedAt_ = Traffic().LastSequence();
     if (healthTimer_ == nullptr) {
         healthTimer_ = new QTimer(this);
         healthTimer_->setObjectName(QStringLiteral("LinkHealth"));
@@ -303,10 +314,14 @@ void COstrelDlg::RefreshHealth(bool stripNow) {
         stripSetAt_ = now;
         strip_->SetLinkText(health_.LinkText(now, connected));
         strip_->SetEndpoint(connected ? connectedEndpoint_ : QString());
-        const std::string error = Traffic().LastError();
-        strip_->SetLastError(error.empty()
-                                 ? QString()
-                                 : QStringLiteral("last error: ") + QString::fromLocal8Bit(error));
+        const std::optional<TrafficEntry> failure = Traffic().LastFailure();
+        if (failure && failure->sequence > errorsClearedAt_ && !failure->reason.empty()) {
+            const auto age = std::chrono::duration_cast<std::chrono::seconds>(
+                std::chrono::system_clock::now() - failure->time);
+            strip_->SetLastError(LastErrorText(QString::fromLocal8Bit(failure->reason), age));
+        } else {
+            strip_->SetLastError(QString());
+        }
     }
 }
 
@@ -482,7 +497,10 @@ QColor VerdictColour(TestVerdict::Kind kind) {
         case TestVerdict::Kind::Passed:
             return {0x1b, 0x7f, 0x2a};
         case TestVerdict::Kind::Aborted:
+        case TestVerdict::Kind::LinkLost:
             return {0xc6, 0x28, 0x28};
+        case TestVerdict::Kind::Unverified:
+            return {0xb2, 0x6a, 0x00};
         case TestVerdict::Kind::Stopped:
         case TestVerdict::Kind::NoConnection:
             break;

@@ -121,6 +121,8 @@ class COstrelDlg final : public QDialog {
     void ShowVerdict();
     // Greys the table while its values are stale and puts the link's figures in the title.
     void RefreshHealth(bool stripNow);
+    // Hides the failures so far from the strip: a test or a Connect begins anew.
+    void ClearLastError();
     void ShutDown();
 
     DialogBaseUnits units_;
@@ -148,6 +150,7 @@ class COstrelDlg final : public QDialog {
     LinkHealth health_;
     QTimer* healthTimer_ = nullptr;
     LinkHealth::Clock::time_point stripSetAt_{};
+    std::uint64_t errorsClearedAt_ = 0;  // the traffic's sequence when a test or Connect began
     LinkStrip* strip_ = nullptr;
     int controllerPort_ = 0;
     QString connectedEndpoint_;

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <optional>
 #include <string>
 
 #include "autotest/ConfigurationChecks.h"
@@ -129,6 +130,7 @@ bool RunMove(int axisIndex, const Move& move, float& maxError) {
 }
 
 void RestoreCn() {
+    Recorder().SetStage("the closing sequence");
     if (g_cnSaved > 0.0f) {
         SendCommand("CN1");
         g_cnCurrent = 1.0f;
@@ -162,7 +164,8 @@ float WatchMove(const std::string& axis, float& maxError) {
     const Clock::TimePoint watchStart = waitForNextCycle.Now();
     for (int cycle = 0; cycle < kCyclesPerMove; ++cycle) {
         const Clock::TimePoint cycleStart = waitForNextCycle.Now();
-        const std::string torqueReply = SendCommand("TT" + axis);
+        const std::optional<std::string> torqueRead = TrySendCommand("TT" + axis);
+        const std::string torqueReply = torqueRead.value_or(std::string());
         const float torqueReading = ReadNumber(torqueReply);
         const float torque = std::fabs(torqueReading);
         if (torque > maxTorque) {
@@ -172,7 +175,8 @@ float WatchMove(const std::string& axis, float& maxError) {
             AbortMove(axis, AbortReason::Torque,
                       " Axis move aborted due to torque above threshhold.  Torque: ", torqueReply);
         }
-        const std::string errorReply = SendCommand("TE" + axis);
+        const std::optional<std::string> errorRead = TrySendCommand("TE" + axis);
+        const std::string errorReply = errorRead.value_or(std::string());
         const float errorReading = ReadNumber(errorReply);
         const float error = std::fabs(errorReading);
         if (error > maxError) {
@@ -184,6 +188,7 @@ float WatchMove(const std::string& axis, float& maxError) {
                 " Axis move aborted due to position error above threshhold.  Position error: ",
                 errorReply);
         }
+        recorder.CountFailedReadings(!torqueRead, !errorRead);
         recorder.AddSample(
             std::chrono::duration<double, std::milli>(cycleStart - watchStart).count(),
             torqueReading, errorReading, maxTorque, maxError);
@@ -194,6 +199,7 @@ float WatchMove(const std::string& axis, float& maxError) {
 }
 
 void RunAxisMotionTest() {
+    Recorder().SetStage("the preparation for the moves");
     EnableMachine();
     WriteLog("Enable Machine", "\n");
     Wait(4s);
@@ -211,10 +217,12 @@ void RunAxisMotionTest() {
     for (int index = 0; index < kMovedAxes; ++index) {
         const std::string axis = g_axisNames[index];
         g_moveAborted = false;
+        Recorder().SetStage(axis + "'s move to -20000");
         CheckLimitSwitch(axis, false);
         if (!RunMove(index, kMoveOut, maxError)) {
             continue;
         }
+        Recorder().SetStage(axis + "'s move to 0");
         CheckLimitSwitch(axis, true);
         if (!RunMove(index, kMoveBack, maxError)) {
             continue;

@@ -1,5 +1,7 @@
 #include "autotest/MoveTraces.h"
 
+#include "autotest/Outcomes.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -81,6 +83,8 @@ const char* TestOutcomeText(TestOutcome outcome) {
             return "no connection";
         case TestOutcome::Stopped:
             return "stopped";
+        case TestOutcome::LinkLost:
+            return outcome::kLinkLost;
     }
     return "";
 }
@@ -147,6 +151,35 @@ void TestRecorder::EndTest(TestOutcome outcome) {
     std::lock_guard lock(mutex_);
     if (Slot* slot = WritableLocked()) {
         slot->record.outcome = outcome;
+        ChangedLocked();
+    }
+}
+
+void TestRecorder::EndTestLinkLost(bool stopReached) {
+    std::lock_guard lock(mutex_);
+    if (Slot* slot = WritableLocked()) {
+        slot->record.outcome = TestOutcome::LinkLost;
+        slot->record.stopReached = stopReached;
+        ChangedLocked();
+    }
+}
+
+void TestRecorder::SetStage(const std::string& stage) {
+    std::lock_guard lock(mutex_);
+    if (Slot* slot = WritableLocked()) {
+        slot->record.stage = stage;
+        ChangedLocked();
+    }
+}
+
+void TestRecorder::CountFailedReadings(bool torqueFailed, bool errorFailed) {
+    if (!torqueFailed && !errorFailed) {
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    if (MoveTrace* move = WritableMoveLocked()) {
+        move->failedTorqueReadings += torqueFailed ? 1 : 0;
+        move->failedErrorReadings += errorFailed ? 1 : 0;
         ChangedLocked();
     }
 }

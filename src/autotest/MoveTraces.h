@@ -56,6 +56,8 @@ struct MoveSummary {
     std::string abortReading;                     // that reply's text as received
     int abortCycle = -1;                          // that abort's cycle, 0..199
     int abortCount = 0;                           // abort entries logged during the move
+    int failedTorqueReadings = 0;                 // "TT" exchanges of the watch that failed
+    int failedErrorReadings = 0;                  // "TE" exchanges of the watch that failed
 
     float maxTorque = 0;     // largest absolute torque of the move, as the move report shows it
     float maxError = 0;      // as the move report shows it: the largest since the test's first move
@@ -66,6 +68,8 @@ struct MoveSummary {
     std::optional<std::string> currentPosition;
 
     bool Reported() const { return currentPosition.has_value(); }
+    // Every torque and error reading of the watch arrived.
+    bool Measured() const { return failedTorqueReadings == 0 && failedErrorReadings == 0; }
 };
 
 struct MoveTrace : MoveSummary {
@@ -78,9 +82,10 @@ enum class TestOutcome {
     AbortedByUser,  // "Test Aborted by User"
     NoConnection,   // ended at once: not connected
     Stopped,        // stopped without an abort entry (the application closed)
+    LinkLost,       // the command session went away and the test ended there
 };
 
-// "running", "completed", "aborted by user", "no connection", "stopped".
+// "running", "completed", "aborted by user", "no connection", "stopped", "link lost".
 const char* TestOutcomeText(TestOutcome outcome);
 
 // A logged label and the controller's reply behind it, as received.
@@ -107,6 +112,8 @@ struct TestRecord {
     std::optional<int> cnRestored;  // 1 or -1, once the restore was logged
     std::vector<MoveTrace> moves;   // in the order watched; an aborted axis skips its second
     TestOutcome outcome = TestOutcome::Running;
+    std::string stage;         // what the test was doing: "the checks", "Y's move to -20000"
+    bool stopReached = false;  // after a lost link: "AB1" reached the controller on a new session
 
     // The move with this index, or null when it was not watched.
     const MoveTrace* FindMove(int moveIndex) const;
@@ -142,6 +149,8 @@ class TestRecorder {
     void BeginTest(int testNumber);
     // Sets the outcome of the calling thread's record (dropped after a stop, like any write).
     void EndTest(TestOutcome outcome);
+    // The link was lost during the current stage; `stopReached` tells whether the stop got out.
+    void EndTestLinkLost(bool stopReached);
     // From the thread that asked the test to stop, after the stop request.
     void MarkAbortedByUser(int testNumber);
     // The calling thread's record, handed back and no longer written. A record still Running
@@ -156,11 +165,14 @@ class TestRecorder {
     void AddMotionOutput(const std::string& label, const std::string& reply);
     void AddCnSwap(char axis, bool forwardSwitch, int cn);
     void SetCnRestored(int cn);
+    void SetStage(const std::string& stage);
 
     void BeginMove(int moveIndex, char axis, int target);
     // One cycle: the signed readings and the watch's maxima after this cycle's readings.
     void AddSample(double timeMs, float torque, float error, float maxTorque, float maxError);
     void MarkMoveAbort(AbortReason reason, const std::string& reading);
+    // One cycle's readings that failed (kept even while samples are not).
+    void CountFailedReadings(bool torqueFailed, bool errorFailed);
     void EndMoveWatch();
     void SetCurrentError(const std::string& reply);
     void SetCurrentPosition(const std::string& reply);

@@ -9,8 +9,10 @@
 #include <mutex>
 #include <string_view>
 
+#include "autotest/Outcomes.h"
 #include "autotest/ReportPlot.h"
 #include "autotest/TestLog.h"
+#include "autotest/TestVerdict.h"
 #include "common/CLocale.h"
 #include "common/FileReplace.h"
 #include "history/Recording.h"
@@ -179,6 +181,8 @@ const char* VerdictClass(AxisVerdict::Kind kind) {
             return "passed";
         case AxisVerdict::Kind::Aborted:
             return "aborted";
+        case AxisVerdict::Kind::Unverified:
+            return "incomplete";
         default:
             return "other";
     }
@@ -195,11 +199,15 @@ constexpr const char* kStyle =
     ".reply{font-family:monospace;white-space:pre-wrap}"
     ".passed{color:#1a7f37;font-weight:bold}.aborted{color:#c62828;font-weight:bold}"
     ".other{color:#8a6d00;font-weight:bold}"
+    ".headline{font-size:2.2em;margin:.2em 0;padding:.2em .4em;color:#fff}"
+    "h1.passed{background:#1a7f37}h1.failed{background:#c62828}"
+    "h1.incomplete,h1.drift{background:#b26a00}"
+    ".incomplete,.drift{color:#b26a00;font-weight:bold}"
     ".move{break-inside:avoid}svg{display:block;margin:.4em 0 1em;max-width:100%;height:auto}";
 
 void AppendHeader(std::string& out, const TestRecord& record, const std::string& logPath) {
     const TestReportFiles files = ReportFileNames(logPath, record.testNumber);
-    out += "<h1>Automatic test report</h1>\n<table>\n";
+    out += "<p>Automatic test report</p>\n<table>\n";
     AppendRow(out, "Test", FormatInt(record.testNumber) + " of this run of the program");
     AppendRow(out, "Started", FormatTimeC("%x %X", ToLocalTime(record.startTime)));
     AppendRow(out, "Controller",
@@ -207,19 +215,47 @@ void AppendHeader(std::string& out, const TestRecord& record, const std::string&
                   ? (record.identity->empty() ? "(the query failed)" : Reply(*record.identity))
                   : "(not read)");
     bool anyMoveAborted = false;
+    bool anyMoveUnverified = false;
     for (const MoveTrace& move : record.moves) {
         anyMoveAborted = anyMoveAborted || move.aborted;
+        anyMoveUnverified = anyMoveUnverified || !move.Measured();
     }
     AppendRow(out, "Outcome",
               std::string(TestOutcomeText(record.outcome)) +
-                  (anyMoveAborted ? "; a move was aborted" : ""));
+                  (anyMoveAborted ? "; a move was aborted" : "") +
+                  (anyMoveUnverified
+                       ? std::string("; ") + outcome::kUnverified + ": readings of a move failed"
+                       : ""));
     AppendRow(out, "Log file", Escaped(logPath));
     AppendRow(out, "Samples",
               "<a href=\"" + LinkTo(files.csv) + "\">" + Escaped(files.csv) + "</a>");
     out += "</table>\n";
 }
 
-void AppendAxes(std::string& out, const TestRecord& record) {
+// "torque 60 % above earlier tests; error 40 % above earlier tests" of one axis, or "".
+std::string DriftOf(char axis, const std::vector<std::string>& driftFlags) {
+    const std::string prefix = std::string(1, axis) + ": ";
+    std::string text;
+    for (const std::string& flag : driftFlags) {
+        if (flag.starts_with(prefix)) {
+            text += (text.empty() ? "" : "; ") + flag.substr(prefix.size());
+        }
+    }
+    return text;
+}
+
+void AppendHeadline(std::string& out, const TestRecord& record,
+                    const std::vector<std::string>& driftFlags) {
+    const Headline headline = HeadlineOf(VerdictOfTest(record, std::nullopt), driftFlags);
+    out += "<h1 class=\"headline ";
+    out += headline.kind;
+    out += "\">";
+    AppendEscaped(out, headline.text);
+    out += "</h1>\n";
+}
+
+void AppendAxes(std::string& out, const TestRecord& record,
+                const std::vector<std::string>& driftFlags) {
     out +=
         "<h2>Axes</h2>\n<table>\n<tr><th>Axis</th><th>Verdict</th>"
         "<th>Largest torque (V)</th><th>Largest position error (counts)</th></tr>\n";
@@ -228,10 +264,12 @@ void AppendAxes(std::string& out, const TestRecord& record) {
         const bool tested = verdict.kind != AxisVerdict::Kind::NotTested;
         out += "<tr><th>";
         out += axis;
+        const std::string drift =
+            verdict.kind == AxisVerdict::Kind::Passed ? DriftOf(axis, driftFlags) : "";
         out += "</th><td class=\"";
-        out += VerdictClass(verdict.kind);
+        out += drift.empty() ? VerdictClass(verdict.kind) : "drift";
         out += "\">";
-        AppendEscaped(out, verdict.Text());
+        AppendEscaped(out, verdict.Text() + (drift.empty() ? "" : "; drift: " + drift));
         out += "</td><td class=\"num\">";
         out += tested ? FormatFixed(verdict.maxTorque) : "-";
         out += "</td><td class=\"num\">";
@@ -281,6 +319,12 @@ std::string MoveResult(const MoveTrace& move) {
                (move.abortReason == AbortReason::Torque ? "3.1" : "700") + ", reading " +
                Reply(move.abortReading) + " (" + FormatInt(move.abortCount) +
                (move.abortCount == 1 ? " abort entry" : " abort entries") + " in the log)";
+    }
+    if (move.Reported() && !move.Measured()) {
+        return std::string("<span class=\"incomplete\">") + outcome::kUnverified +
+               "</span>: " + FormatInt(move.failedTorqueReadings) + " torque and " +
+               FormatInt(move.failedErrorReadings) + " error readings of " +
+               FormatInt(kCyclesPerMove) + " each failed";
     }
     if (move.Reported()) {
         return "<span class=\"passed\">completed</span>";
@@ -342,10 +386,24 @@ TestReportFiles ReportFileNames(const std::string& logPath, int testNumber) {
     return {base + ".html", base + ".csv"};
 }
 
+std::string AxisVerdict::FailedReadingsText() const {
+    std::string text;
+    const std::string of = " of " + FormatInt(readings);
+    if (failedTorqueReadings > 0) {
+        text = FormatInt(failedTorqueReadings) + of + " torque";
+    }
+    if (failedErrorReadings > 0) {
+        text += (text.empty() ? "" : " and ") + FormatInt(failedErrorReadings) + of + " error";
+    }
+    return text.empty() ? text : text + " readings failed";
+}
+
 std::string AxisVerdict::Text() const {
     switch (kind) {
         case Kind::Passed:
-            return "passed";
+            return outcome::kPassed;
+        case Kind::Unverified:
+            return std::string(outcome::kUnverified) + ": " + FailedReadingsText();
         case Kind::Aborted:
             return std::string("aborted: ") + AbortReasonText(reason) + " above " +
                    (reason == AbortReason::Torque ? "3.1" : "700") + ", reading " + reading +
@@ -372,6 +430,9 @@ AxisVerdict VerdictOf(const TestRecord& record, char axis) {
         last = &move;
         verdict.maxTorque = std::max(verdict.maxTorque, move.maxTorque);
         verdict.maxError = std::max(verdict.maxError, move.moveMaxError);
+        verdict.readings += kCyclesPerMove;
+        verdict.failedTorqueReadings += move.failedTorqueReadings;
+        verdict.failedErrorReadings += move.failedErrorReadings;
         if (move.aborted && verdict.kind != AxisVerdict::Kind::Aborted) {
             verdict.kind = AxisVerdict::Kind::Aborted;
             verdict.reason = move.abortReason;
@@ -385,7 +446,9 @@ AxisVerdict VerdictOf(const TestRecord& record, char axis) {
     if (last == nullptr) {
         verdict.kind = AxisVerdict::Kind::NotTested;
     } else if (moves == 2 && last->Reported()) {
-        verdict.kind = AxisVerdict::Kind::Passed;
+        // A move is passed only when it was measured: every reading of its watch arrived.
+        const bool measured = verdict.failedTorqueReadings == 0 && verdict.failedErrorReadings == 0;
+        verdict.kind = measured ? AxisVerdict::Kind::Passed : AxisVerdict::Kind::Unverified;
     } else {
         verdict.kind = AxisVerdict::Kind::Unfinished;
         // A reported first move leaves the move back unfinished.
@@ -404,7 +467,8 @@ std::string RenderReportHtml(const TestRecord& record, const std::string& logPat
 }
 
 std::string RenderReportHtml(const TestRecord& record, const std::string& logPath,
-                             int lostLogEntries, const std::string& historyHtml) {
+                             int lostLogEntries, const std::string& historyHtml,
+                             const std::vector<std::string>& driftFlags) {
     std::string out;
     out.reserve(96 * 1024);
     out += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>";
@@ -413,6 +477,7 @@ std::string RenderReportHtml(const TestRecord& record, const std::string& logPat
     out += "</title>\n<style>";
     out += kStyle;
     out += "</style>\n</head>\n<body>\n";
+    AppendHeadline(out, record, driftFlags);
     AppendHeader(out, record, logPath);
     if (lostLogEntries > 0) {
         out += "<p class=\"aborted\">" +
@@ -421,7 +486,7 @@ std::string RenderReportHtml(const TestRecord& record, const std::string& logPat
                " of the log file could not be written and " + (lostLogEntries == 1 ? "is" : "are") +
                " missing from it.</p>\n";
     }
-    AppendAxes(out, record);
+    AppendAxes(out, record, driftFlags);
     out += historyHtml;
     AppendConfiguration(out, record);
     AppendMoves(out, record);
@@ -452,7 +517,8 @@ std::string RenderSamplesCsv(const TestRecord& record) {
 }
 
 TestReportResult WriteTestReport(const TestRecord& record, const std::string& logPath,
-                                 const std::string& historyHtml) {
+                                 const std::string& historyHtml,
+                                 const std::vector<std::string>& driftFlags) {
     TestReportResult result;
     result.testNumber = record.testNumber;
     result.files = ReportFileNames(logPath, record.testNumber);
@@ -466,7 +532,7 @@ TestReportResult WriteTestReport(const TestRecord& record, const std::string& lo
         }
         if (auto failure = ReplaceFileAtomically(
                 result.files.html,
-                RenderReportHtml(record, logPath, LostLogEntries(), historyHtml))) {
+                RenderReportHtml(record, logPath, LostLogEntries(), historyHtml, driftFlags))) {
             note(*failure);
         }
     } catch (const std::exception& e) {
@@ -494,12 +560,14 @@ void OnTestEnded(const TestRecord& record) {
     const TestReportFiles files =
         report ? ReportFileNames(LogFilePath(), record.testNumber) : TestReportFiles{};
     std::string historyHtml;
+    std::vector<std::string> driftFlags;
     if (history::HistoryEnabled()) {
         history::RecordingResult stored =
             history::RecordTest(record, {LogFilePath(), files.html, files.csv});
         if (stored.comparison) {
             historyHtml = history::RenderComparisonHtml(*stored.comparison);
         }
+        driftFlags = stored.flags;
         history::SetLastRecording(std::move(stored));
     }
     if (!report) {
@@ -508,7 +576,7 @@ void OnTestEnded(const TestRecord& record) {
         g_lastReport.reset();
         return;
     }
-    TestReportResult result = WriteTestReport(record, LogFilePath(), historyHtml);
+    TestReportResult result = WriteTestReport(record, LogFilePath(), historyHtml, driftFlags);
     std::lock_guard lock(g_lastReportMutex);
     g_lastReport = std::move(result);
 }

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "autotest/MoveTraces.h"
 
@@ -25,7 +26,8 @@ TestReportFiles ReportFileNames(const std::string& logPath, int testNumber);
 // How one of X, Y and Z fared, as the report and a window show it.
 struct AxisVerdict {
     enum class Kind {
-        Passed,      // both moves completed and reported
+        Passed,      // both moves completed, reported, and every reading of them arrived
+        Unverified,  // both moves completed, but readings failed: nothing shows it passed
         Aborted,     // a move was aborted: `reason`, `reading` and `target` tell which
         Unfinished,  // the test ended while the axis was being tested
         NotTested,   // the test ended before the axis's first move
@@ -37,9 +39,16 @@ struct AxisVerdict {
     int target = 0;       // the aborted or unfinished move's target
     float maxTorque = 0;  // largest absolute torque of the axis's moves
     float maxError = 0;   // largest absolute error of the axis's own moves
+    int readings = 0;     // torque readings asked for in its watches, and as many error readings
+    int failedTorqueReadings = 0;
+    int failedErrorReadings = 0;
 
-    // "passed", "aborted: torque above 3.1, reading 3.2, in the move to -20000", "not finished:
-    // the test ended during the move to 0", "not tested". The reading is not escaped.
+    // "400 of 400 torque readings failed"; "" when none failed.
+    std::string FailedReadingsText() const;
+
+    // "passed", "unverified: 400 of 400 torque readings failed", "aborted: torque above 3.1,
+    // reading 3.2, in the move to -20000", "not finished: the test ended during the move to 0",
+    // "not tested". The reading is not escaped.
     std::string Text() const;
 };
 
@@ -49,9 +58,11 @@ AxisVerdict VerdictOf(const TestRecord& record, char axis);
 std::string RenderReportHtml(const TestRecord& record, const std::string& logPath);
 std::string RenderReportHtml(const TestRecord& record, const std::string& logPath,
                              int lostLogEntries);
-// With a section of the test history's making after the axes (already HTML).
+// With a section of the test history's making after the axes (already HTML), and the history's
+// drift flags ("Y: torque 60 % above earlier tests") for the headline and the axes.
 std::string RenderReportHtml(const TestRecord& record, const std::string& logPath,
-                             int lostLogEntries, const std::string& historyHtml);
+                             int lostLogEntries, const std::string& historyHtml,
+                             const std::vector<std::string>& driftFlags = {});
 // "move,axis,target,cycle,time_ms,torque,error", then one line per sample; lines end in CR LF
 // and numbers read back exactly, in the "C" locale whatever the process locale is.
 std::string RenderSamplesCsv(const TestRecord& record);
@@ -64,7 +75,8 @@ struct TestReportResult {
 
 // Writes both files, each replacing any earlier file of that name as one step.
 TestReportResult WriteTestReport(const TestRecord& record, const std::string& logPath,
-                                 const std::string& historyHtml = {});
+                                 const std::string& historyHtml = {},
+                                 const std::vector<std::string>& driftFlags = {});
 
 // Off by default: the reference writes no files besides the log. The window and
 // `trevane-cli autotest --report` turn it on.

@@ -130,6 +130,9 @@ void WriteVerdict(const TestRun& run, const TestRecord& record) {
         for (const std::string& flag : stored->flags) {
             verdict.notes.push_back(flag + ".");
         }
+        if (const std::string none = history::NoBaselineText(stored->noBaseline); !none.empty()) {
+            verdict.notes.push_back(none + ".");
+        }
     }
     const std::string line = VerdictLine(verdict);
     if (!SetLastTestVerdict(run.verdictTicket, std::move(verdict))) {
@@ -227,6 +230,19 @@ void ClearRunningFlag(bool completed) {
     t_machineMayMove = false;
 }
 
+// The command session is gone: the test ends here, with one entry of ours after what it logged,
+// and one bounded try to stop the axes on a new session.
+constexpr auto kStopAttemptBound = 2s;
+constexpr const char* kLinkLostEntry = "Test Aborted: the link to the controller was lost";
+
+void EndAfterLinkLoss() {
+    WriteLog(kLinkLostEntry, "\n");
+    const bool stopReached = SendStopOnFreshSession(kStopAttemptBound);
+    Recorder().EndTestLinkLost(stopReached);
+    ClearRunningFlag(false);
+    Window()->SetRunTestCaption(kRunCaption);
+}
+
 void RunClosingSequence() {
     ExitMotion();
     WriteLog("Exit Motion", "\n");
@@ -294,9 +310,15 @@ int TestThreadProc() {
             return 0;
         }
         t_machineMayMove = true;
-        RunConfigurationChecks();
-        RunAxisMotionTest();
-        RunClosingSequence();
+        try {
+            LinkLossEndsRun linkLossEndsTest;
+            Recorder().SetStage("the checks");
+            RunConfigurationChecks();
+            RunAxisMotionTest();
+            RunClosingSequence();
+        } catch (const LinkLost&) {
+            EndAfterLinkLoss();
+        }
     } catch (const TestAborted&) {
         // The abort has already logged its line and set the button; nothing more to do.
     }
@@ -333,6 +355,7 @@ void StopAndJoinTestThreads() {
     for (std::jthread& thread : threads) {
         thread.join();
     }
+    JoinStopAttempts();
 }
 
 bool AnyTestThreadAlive() {

@@ -13,8 +13,10 @@ namespace trevane {
 
 struct TestVerdict {
     enum class Kind {
-        Passed,        // ran to its end and every move of X, Y and Z completed
+        Passed,        // ran to its end and every move of X, Y and Z was measured and completed
         Aborted,       // ran to its end, but a move was aborted
+        Unverified,    // ran to its end, no move aborted, but readings of a move did not arrive
+        LinkLost,      // the command session went away during the test, which ended there
         Stopped,       // stopped before its end (by the operator or by closing the program)
         NoConnection,  // found no connection and did nothing
     };
@@ -24,11 +26,21 @@ struct TestVerdict {
     std::vector<AxisVerdict> axes;   // X, Y, Z; empty without a connection
     std::string reportFile;          // the report's file name without its folder; "" for none
     bool reportFailed = false;       // a report was due but could not be written
+    std::string lostDuring;          // LinkLost: the stage, "Y's move to -20000"
+    bool stopReached = false;        // LinkLost: "AB1" reached the controller on a new session
     std::vector<std::string> notes;  // further findings, each appended as a sentence of its own
 };
 
-// "passed", "aborted", "stopped", "no connection".
+// "passed", "aborted", "unverified", "link lost", "stopped", "no connection".
 const char* VerdictKindText(TestVerdict::Kind kind);
+
+// The report's first line, read from across the room, and its colour class ("passed", "failed",
+// "incomplete", "drift").
+struct Headline {
+    std::string text;  // "PASSED", "FAILED: Y aborted (...)", "INCOMPLETE: ...", "DRIFT: ..."
+    const char* kind = "incomplete";
+};
+Headline HeadlineOf(const TestVerdict& verdict, const std::vector<std::string>& driftFlags);
 
 TestVerdict VerdictOfTest(const TestRecord& record, const std::optional<TestReportResult>& report);
 

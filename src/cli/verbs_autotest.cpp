@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "autotest/AxisMotionTest.h"
+#include "autotest/MoveTraces.h"
+#include "autotest/Outcomes.h"
 #include "autotest/TestLog.h"
 #include "autotest/TestReport.h"
 #include "autotest/TestRunner.h"
@@ -30,59 +32,22 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The moves of a test as its log entries tell them, for the last --json line.
-class MoveTracker {
-  public:
-    void See(const std::string& entry) {
-        static const std::string kMoving = " Axis is being moved to ";
-        static const std::string kAborted = " Axis move aborted";
-        if (const std::size_t at = entry.find(kMoving); at != std::string::npos) {
-            Settle("completed");
-            moves_.push_back({entry.substr(0, at), TrimmedTail(entry, at + kMoving.size()), {}});
-        } else if (entry.find(kAborted) != std::string::npos) {
-            Settle("aborted");
-        }
+// The moves of the test as it recorded them, for the last --json line.
+std::string MovesJson() {
+    std::vector<std::string> moves;
+    for (const MoveTrace& move : Recorder().Summary().moves) {
+        const char* result = move.aborted       ? outcome::kAborted
+                             : !move.Reported() ? outcome::kUnfinished
+                             : !move.Measured() ? outcome::kUnverified
+                                                : outcome::kCompleted;
+        moves.push_back(json::Object()
+                            .Text("axis", std::string(1, move.axis))
+                            .Number("target", static_cast<long long>(move.target))
+                            .Text("result", result)
+                            .Str());
     }
-    // The move under way when the test ended: done unless the operator stopped the test.
-    std::string Json(bool testAborted) {
-        Settle(testAborted ? "interrupted" : "completed");
-        std::vector<std::string> moves;
-        for (const Move& move : moves_) {
-            json::Object line;
-            line.Text("axis", move.axis);
-            long long target = 0;
-            const char* end = move.target.data() + move.target.size();
-            if (const auto [at, ec] = std::from_chars(move.target.data(), end, target);
-                ec == std::errc{} && at == end && !move.target.empty()) {
-                line.Number("target", target);
-            } else {
-                line.Text("target", move.target);
-            }
-            moves.push_back(line.Text("result", move.result).Str());
-        }
-        return json::Array(moves);
-    }
-
-  private:
-    struct Move {
-        std::string axis;
-        std::string target;
-        std::string result;
-    };
-    static std::string TrimmedTail(const std::string& entry, std::size_t from) {
-        std::string tail = entry.substr(from);
-        tail.erase(
-            std::find_if(tail.begin(), tail.end(), [](char c) { return c == '\r' || c == '\n'; }),
-            tail.end());
-        return tail;
-    }
-    void Settle(const char* result) {
-        if (!moves_.empty() && moves_.back().result.empty()) {
-            moves_.back().result = result;
-        }
-    }
-    std::vector<Move> moves_;
-};
+    return json::Array(moves);
+}
 
 // With --json each status line becomes {"time", "text"}, seconds since the verb started.
 class JsonStatus {
@@ -94,11 +59,9 @@ class JsonStatus {
         if (!entry.empty() && entry.back() == '\n') {
             entry.pop_back();
         }
-        moves.See(entry);
         const double seconds = std::chrono::duration<double>(SystemClock().Now() - start_).count();
         json::WriteLine(std::cout, json::Object().Number("time", seconds).Text("text", entry));
     }
-    MoveTracker moves;
 
   private:
     bool enabled_;
@@ -194,19 +157,24 @@ const char* Verdict(int status, bool aborted) {
     if (aborted) {
         return "aborted";
     }
+    if (const std::optional<TestVerdict> verdict = LastTestVerdict();
+        verdict && (verdict->kind == TestVerdict::Kind::LinkLost ||
+                    verdict->kind == TestVerdict::Kind::Unverified)) {
+        return VerdictKindText(verdict->kind);
+    }
     if (status == kExitOk) {
         return "passed";
     }
     return status == kExitUsage ? "not run" : "failed";
 }
 
-void PrintVerdict(JsonStatus& json, int status, bool aborted) {
+void PrintVerdict(int status, bool aborted) {
     json::Object line;
     line.Text("verdict", Verdict(status, aborted));
     if (const std::optional<TestVerdict> verdict = LastTestVerdict()) {
         line.Text("result", VerdictLine(*verdict));
     }
-    line.Raw("moves", json.moves.Json(aborted));
+    line.Raw("moves", MovesJson());
     std::error_code noFile;
     if (std::filesystem::is_regular_file(LogFilePath(), noFile)) {
         line.Text("log", LogFilePath());
@@ -268,7 +236,7 @@ int RunAutoTest(const Invocation& invocation) {
     const int status =
         JudgeTest(cliWindow->CommandErrorCount() - errorsBefore, aborted, reportWritten);
     if (json.Enabled()) {
-        PrintVerdict(json, status, aborted);
+        PrintVerdict(status, aborted);
     } else if (const std::optional<TestVerdict> verdict = LastTestVerdict()) {
         // The verdict closes the output, after every other line.
         std::cout << VerdictLine(*verdict) << "\n" << std::flush;
@@ -298,12 +266,21 @@ int JudgeTest(int commandFailures, bool aborted, bool reportWritten) {
         std::cerr << log << "; the test was aborted\n";
         return InterruptExitCode();
     }
+    const std::optional<TestVerdict> verdict = LastTestVerdict();
+    if (verdict && verdict->kind == TestVerdict::Kind::LinkLost) {
+        std::cerr << log << "; the link to the controller was lost\n";
+        return kExitFailed;
+    }
     if (!LastTestCompleted()) {
         std::cerr << log << "; the test did not run (no connection)\n";
         return kExitUsage;
     }
     if (g_anyMoveAborted) {
         std::cerr << log << "; a move was aborted\n";
+        return kExitFailed;
+    }
+    if (verdict && verdict->kind == TestVerdict::Kind::Unverified) {
+        std::cerr << log << "; a move was not measured (its readings failed)\n";
         return kExitFailed;
     }
     if (commandFailures > 0) {
@@ -321,9 +298,10 @@ const VerbRegistration kAutoTest{{
     "runs the automatic diagnostic test and writes its log file in the working directory;\n"
     "      --report also writes the test report beside it (the log's name with .html, and\n"
     "      .csv for every torque and error sample), also after Ctrl-C;\n"
-    "      exit 0 when every move of X, Y and Z completed, 1 when a move was aborted, a\n"
-    "      command failed, the report, the history or an entry of the log could not be\n"
-    "      written, 2 without connection; Ctrl-C, SIGTERM or SIGHUP abort the test and stop\n"
+    "      exit 0 when every move of X, Y and Z completed with every reading, 1 when a move\n"
+    "      was aborted or unverified, the link was lost, a command failed, the report, the\n"
+    "      history or an entry of the log could not be written, 2 without connection; Ctrl-C, "
+    "SIGTERM or SIGHUP abort the test and stop\n"
     "      the axes (130, 143, 129), so does a closed standard output (141); every test that\n"
     "      reached the controller is kept in trevane-history.sqlite",
     RunAutoTest,

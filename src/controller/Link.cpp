@@ -1,5 +1,9 @@
 #include "controller/Link.h"
 
+#include <condition_variable>
+#include <thread>
+#include <vector>
+
 #include "common/StopControl.h"
 #include "controller/ControlIds.h"
 #include "controller/WindowOps.h"
@@ -18,6 +22,17 @@ SessionFactory g_factory;
 
 std::mutex g_connectFailureMutex;
 std::string g_connectFailure;
+std::string g_connectedAddress;  // under g_connectFailureMutex
+
+thread_local bool t_linkLossEndsRun = false;
+
+std::mutex g_stopAttemptsMutex;
+std::vector<std::thread> g_stopAttempts;
+
+std::string ConnectedAddress() {
+    std::lock_guard lock(g_connectFailureMutex);
+    return g_connectedAddress;
+}
 
 void SetConnectFailure(std::string text) {
     std::lock_guard lock(g_connectFailureMutex);
@@ -56,9 +71,10 @@ std::string LastConnectFailure() {
     return g_connectFailure;
 }
 
-std::string SendCommand(const std::string& command) {
+std::optional<std::string> TrySendCommand(const std::string& command) {
     ThrowIfStopRequested();
     std::shared_ptr<MotionClient> session = g_controller.Get();
+    bool sessionLost = session == nullptr;
     if (session) {
         try {
             std::string reply = session->command(command, "\r", ":", true);
@@ -66,13 +82,94 @@ std::string SendCommand(const std::string& command) {
             return reply;
         } catch (const TestAborted&) {
             throw;
+        } catch (const MotionError& error) {
+            // Only a rejection leaves the session usable; anything else has spent it.
+            sessionLost = !error.Rejected();
         } catch (...) {
             // Any failure of the link: the operator sees the fixed line, never the details.
+            sessionLost = true;
         }
     }
     ThrowIfStopRequested();
     ReportCommandError();
-    return {};
+    if (sessionLost && t_linkLossEndsRun) {
+        throw LinkLost{};
+    }
+    return std::nullopt;
+}
+
+std::string SendCommand(const std::string& command) {
+    return TrySendCommand(command).value_or(std::string());
+}
+
+LinkLossEndsRun::LinkLossEndsRun() : previous_(t_linkLossEndsRun) {
+    t_linkLossEndsRun = true;
+}
+
+LinkLossEndsRun::~LinkLossEndsRun() {
+    t_linkLossEndsRun = previous_;
+}
+
+namespace {
+
+struct StopAttempt {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool done = false;
+    bool reached = false;
+};
+
+void AttemptStop(const SessionFactory& factory, const std::string& address, StopAttempt& attempt) {
+    bool reached = false;
+    try {
+        std::shared_ptr<MotionClient> session = OpenSession(factory, address, "command");
+        session->command("AB1", "\r", ":", true);
+        reached = true;
+    } catch (...) {
+        // Not reached; the caller says so.
+    }
+    std::lock_guard lock(attempt.mutex);
+    attempt.done = true;
+    attempt.reached = reached;
+    attempt.changed.notify_all();
+}
+
+}  // namespace
+
+bool SendStopOnFreshSession(std::chrono::milliseconds bound) {
+    SessionFactory factory = GetSessionFactory();
+    if (!factory) {
+        return false;
+    }
+    auto attempt = std::make_shared<StopAttempt>();
+    std::thread worker([attempt, factory = std::move(factory), address = ConnectedAddress()] {
+        AttemptStop(factory, address, *attempt);
+    });
+    bool done = false;
+    bool reached = false;
+    {
+        std::unique_lock lock(attempt->mutex);
+        done = attempt->changed.wait_for(lock, bound, [&attempt] { return attempt->done; });
+        reached = attempt->reached;
+    }
+    if (done) {
+        worker.join();
+    } else {
+        std::lock_guard lock(g_stopAttemptsMutex);
+        g_stopAttempts.push_back(std::move(worker));
+    }
+    return reached;
+}
+
+void JoinStopAttempts() {
+    std::vector<std::thread> attempts;
+    {
+        std::lock_guard lock(g_stopAttemptsMutex);
+        attempts.swap(g_stopAttempts);
+    }
+    for (std::thread& attempt : attempts) {
+        attempt.join();
+    }
 }
 
 void CloseLink() {
@@ -88,6 +185,10 @@ void OnConnect() {
     g_controller.Reset();
     g_recordController.Reset();
     const std::string address = window->ReadAddress();
+    {
+        std::lock_guard lock(g_connectFailureMutex);
+        g_connectedAddress = address;
+    }
     const char* step = "opening the command session";
     try {
         SessionFactory factory = GetSessionFactory();

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -50,6 +52,35 @@ SessionFactory GetSessionFactory();
 // On a test thread whose stop has been requested it unwinds with TestAborted instead, before
 // the exchange and after it (the reply of an exchange already under way is dropped).
 std::string SendCommand(const std::string& command);
+// The same, but a failed exchange gives nothing instead of "", so a caller can tell a failed
+// reading from an empty reply.
+std::optional<std::string> TrySendCommand(const std::string& command);
+
+// Thrown by SendCommand on a thread inside a LinkLossEndsRun scope when the command session itself
+// is gone (closed by the peer, spent after a timeout, reset), not merely one command rejected. The
+// failure has been reported as any other first.
+struct LinkLost {};
+
+// While one lives on the calling thread, a lost command session ends that thread's work instead
+// of turning every later command into an error line.
+class LinkLossEndsRun {
+  public:
+    LinkLossEndsRun();
+    ~LinkLossEndsRun();
+    LinkLossEndsRun(const LinkLossEndsRun&) = delete;
+    LinkLossEndsRun& operator=(const LinkLossEndsRun&) = delete;
+
+  private:
+    const bool previous_;
+};
+
+// Opens a fresh command session to the address of the last Connect and sends "AB1" on it,
+// nothing else; true once the controller acknowledged it. Gives up after `bound`: an attempt
+// still under way then goes on by itself (each of its steps has its own timeout) and is joined by
+// JoinStopAttempts. The new session is closed again; the link's sessions are left as they are.
+bool SendStopOnFreshSession(std::chrono::milliseconds bound);
+// Waits for stop attempts that outlived their bound. For shutdown and tests.
+void JoinStopAttempts();
 
 // The Connect button's handler.
 void OnConnect();

@@ -1,7 +1,9 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <set>
 
+#include "autotest/Outcomes.h"
 #include "common/CLocale.h"
 #include "history/Trends.h"
 
@@ -57,15 +59,40 @@ void AppendRow(std::string& out, const MoveComparison& m, const char* quantity, 
                double baseline, bool drift, int decimals) {
     out += "<tr><th>" + std::string(1, m.move.axis) + " to " + FormatInt(m.move.target) +
            "</th><td>" + quantity + "</td>";
-    if (m.earlierTests == 0) {
-        out += "<td class=\"num\">-</td>" + Cell(value, decimals) +
-               "<td class=\"num\">-</td><td>no earlier test</td></tr>\n";
+    if (!m.compared) {
+        const std::string why = m.move.verdict != outcome::kCompleted
+                                    ? std::string("not compared: ") + m.move.verdict
+                                    : "no baseline yet (" + FormatInt(m.earlierTests) + " of " +
+                                          FormatInt(kMinimumBaselineTests) + " earlier tests)";
+        out += "<td class=\"num\">-</td>" + Cell(value, decimals) + "<td class=\"num\">-</td><td>" +
+               why + "</td></tr>\n";
         return;
     }
     const double change = baseline > 0 ? (value - baseline) / baseline * 100.0 : 0.0;
     out += Cell(baseline, decimals) + Cell(value, decimals) + "<td class=\"num\">" +
            (change >= 0 ? "+" : "") + Fixed(change, 0) + " %</td><td" +
            (drift ? " class=\"aborted\">drift" : ">-") + "</td></tr>\n";
+}
+
+// The tests the baselines came from, oldest first.
+void AppendBaseTests(std::string& out, const Comparison& comparison) {
+    std::set<std::string> tests;
+    for (const MoveComparison& m : comparison.moves) {
+        if (m.compared) {
+            tests.insert(m.baseTests.begin(), m.baseTests.end());
+        }
+    }
+    if (tests.empty()) {
+        out += "<p>Base: none yet.</p>\n";
+        return;
+    }
+    out += "<p>Base: the tests started ";
+    bool first = true;
+    for (const std::string& started : tests) {
+        out += (first ? "" : ", ") + started;
+        first = false;
+    }
+    out += ".</p>\n";
 }
 
 }  // namespace
@@ -75,7 +102,9 @@ std::string RenderComparisonHtml(const Comparison& comparison) {
         "<h2>Compared with earlier tests</h2>\n<p>Baseline: the median of the same "
         "move in the last " +
         FormatInt(kBaselineTests) +
-        " earlier tests of this controller that completed it. Drift: at least " +
+        " earlier tests of this controller that completed it with every reading and did not lose "
+        "the link, once there are at least " +
+        FormatInt(kMinimumBaselineTests) + ". Drift: at least " +
         FormatInt(std::llround((kDriftRatio - 1) * 100)) + " % and " + Fixed(kDriftTorqueVolts, 1) +
         " V or " + Fixed(kDriftErrorCounts, 0) + " counts above it.</p>\n";
     out +=
@@ -86,6 +115,7 @@ std::string RenderComparisonHtml(const Comparison& comparison) {
         AppendRow(out, m, "error (counts)", m.move.maxError, m.errorBaseline, m.errorDrift, 0);
     }
     out += "</table>\n";
+    AppendBaseTests(out, comparison);
     for (const auto& [axis, points] : comparison.trends) {
         AppendTrendPlot(out, axis, points);
     }

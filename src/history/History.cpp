@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "autotest/Outcomes.h"
 #include "autotest/TestReport.h"
 #include "common/CLocale.h"
 #include "common/Clock.h"
@@ -123,17 +124,26 @@ std::string SetAside(const std::string& path, const char* why) {
 
 std::string MoveVerdict(const MoveTrace& move) {
     if (move.aborted) {
-        return "aborted";
+        return outcome::kAborted;
     }
-    return move.Reported() ? "completed" : "unfinished";
+    if (!move.Reported()) {
+        return outcome::kUnfinished;
+    }
+    // Only a move whose every reading arrived may serve as a baseline.
+    return move.Measured() ? outcome::kCompleted : outcome::kUnverified;
 }
 
 std::string OutcomeOf(const TestRecord& record) {
     if (record.outcome == TestOutcome::Completed) {
+        bool unverified = false;
         for (const MoveTrace& move : record.moves) {
             if (move.aborted) {
                 return "move aborted";
             }
+            unverified = unverified || !move.Measured();
+        }
+        if (unverified) {
+            return outcome::kUnverified;
         }
     }
     return TestOutcomeText(record.outcome);
@@ -376,19 +386,24 @@ std::optional<StoredTest> History::Test(std::int64_t id) {
 std::vector<StoredMove> History::EarlierMoves(const StoredTest& test, int moveIndex, int count) {
     std::vector<StoredMove> moves;
     sqlite::Statement query = db_->Prepare(
-        "SELECT m.max_torque, m.max_error FROM tests t JOIN moves m ON m.test_id = t.id "
-        "WHERE t.address = ? AND t.identity = ? AND t.id < ? AND m.move_index = ? "
-        "AND m.verdict = 'completed' ORDER BY t.id DESC LIMIT ?");
+        "SELECT m.max_torque, m.max_error, t.started_utc FROM tests t JOIN moves m "
+        "ON m.test_id = t.id WHERE t.address = ? AND t.identity = ? AND t.id < ? "
+        "AND m.move_index = ? AND m.verdict = ? AND t.outcome <> ? "
+        // Earlier versions stored a move whose every reading failed as completed with zeros.
+        "AND (m.max_torque <> 0 OR m.max_error <> 0) ORDER BY t.id DESC LIMIT ?");
     query.Bind(1, test.address)
         .Bind(2, test.identity)
         .Bind(3, test.id)
         .Bind(4, std::int64_t{moveIndex})
-        .Bind(5, std::int64_t{count});
+        .Bind(5, std::string_view(outcome::kCompleted))
+        .Bind(6, std::string_view(outcome::kLinkLost))
+        .Bind(7, std::int64_t{count});
     while (query.Step()) {
         StoredMove move;
         move.moveIndex = moveIndex;
         move.maxTorque = query.Real(0);
         move.maxError = query.Real(1);
+        move.testStarted = query.Text(2);
         moves.push_back(move);
     }
     return moves;
@@ -425,9 +440,13 @@ std::vector<TraceSample> History::PreviousTrace(const std::string& connectionTex
     sqlite::Statement query = db_->Prepare(
         "SELECT s.time_ms, s.torque, s.error FROM samples s WHERE s.move_id = ("
         "SELECT m.id FROM tests t JOIN moves m ON m.test_id = t.id WHERE t.address = ? AND "
-        "t.identity = ? AND m.move_index = ? AND m.verdict = 'completed' "
+        "t.identity = ? AND m.move_index = ? AND m.verdict = ? AND t.outcome <> ? "
         "ORDER BY t.id DESC LIMIT 1) ORDER BY s.cycle");
-    query.Bind(1, address).Bind(2, identity).Bind(3, std::int64_t{moveIndex});
+    query.Bind(1, address)
+        .Bind(2, identity)
+        .Bind(3, std::int64_t{moveIndex})
+        .Bind(4, std::string_view(outcome::kCompleted))
+        .Bind(5, std::string_view(outcome::kLinkLost));
     while (query.Step()) {
         samples.push_back(
             {query.Real(0), static_cast<float>(query.Real(1)), static_cast<float>(query.Real(2))});

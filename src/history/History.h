@@ -32,10 +32,11 @@ struct StoredMove {
     int moveIndex = 0;
     char axis = 'X';
     int target = 0;
-    std::string verdict;  // "completed", "aborted" or "unfinished"
+    std::string verdict;  // "completed", "unverified", "aborted" or "unfinished"
     std::string reason;   // of an abort: "torque" or "position error"
     double maxTorque = 0;
     double maxError = 0;
+    std::string testStarted;  // EarlierMoves: when the move's test started (ISO 8601)
 };
 
 struct StoredTest {
@@ -79,7 +80,7 @@ class History {
     // The test with this id, with its moves.
     std::optional<StoredTest> Test(std::int64_t id);
     // Of the same controller, before `id`: the move's maxima in the last `count` tests that
-    // completed it, newest first.
+    // completed and measured it and did not lose the link, newest first.
     std::vector<StoredMove> EarlierMoves(const StoredTest& test, int moveIndex, int count);
     // The same controller's last `count` tests up to and including `id`, oldest first.
     std::vector<StoredTest> RecentTests(const StoredTest& test, int count);

@@ -52,6 +52,7 @@ RecordingResult RecordTest(const TestRecord& record, const TestFiles& files,
         if (const std::optional<StoredTest> stored = history.Test(id)) {
             result.comparison = Compare(history, *stored, true);
             result.flags = DriftFlagTexts(result.comparison->drift);
+            result.noBaseline = AxesWithoutBaseline(*result.comparison);
         }
     } catch (const std::exception& e) {
         result.failure = e.what();

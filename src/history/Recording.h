@@ -19,6 +19,7 @@ struct RecordingResult {
     std::optional<std::string> notice;   // an old file renamed aside
     std::optional<Comparison> comparison;
     std::vector<std::string> flags;  // DriftFlagTexts of the comparison
+    std::vector<char> noBaseline;    // AxesWithoutBaseline of the comparison
 };
 
 // Where tests are kept: kHistoryFileName in the working directory unless another file was set

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "autotest/Outcomes.h"
 #include "common/CLocale.h"
 
 namespace trevane::history {
@@ -24,9 +25,14 @@ MoveComparison CompareMove(History& history, const StoredTest& test, const Store
     const std::vector<StoredMove> earlier =
         history.EarlierMoves(test, move.moveIndex, kBaselineTests);
     result.earlierTests = static_cast<int>(earlier.size());
-    if (earlier.empty()) {
+    for (const StoredMove& m : earlier) {
+        result.baseTests.push_back(m.testStarted);
+    }
+    // An unverified move read 0 where readings failed: it is neither flagged nor a base.
+    if (move.verdict != outcome::kCompleted || result.earlierTests < kMinimumBaselineTests) {
         return result;
     }
+    result.compared = true;
     std::vector<double> torques;
     std::vector<double> errors;
     for (const StoredMove& m : earlier) {
@@ -73,6 +79,11 @@ Comparison Compare(History& history, const StoredTest& test, bool withTrends) {
     for (const StoredTest& earlier : history.RecentTests(test, kTrendTests)) {
         std::map<char, TrendPoint> points;
         for (const StoredMove& move : earlier.moves) {
+            // Failed readings read as 0: no point to draw.
+            if (move.verdict == outcome::kUnverified ||
+                (move.maxTorque == 0 && move.maxError == 0)) {
+                continue;
+            }
             TrendPoint& point = points[move.axis];
             point.started = earlier.startedUtc;
             point.maxTorque = std::max(point.maxTorque, move.maxTorque);
@@ -102,6 +113,27 @@ std::vector<std::string> DriftFlagTexts(const std::vector<Drift>& drift) {
         }
     }
     return texts;
+}
+
+std::vector<char> AxesWithoutBaseline(const Comparison& comparison) {
+    std::vector<char> axes;
+    for (const char axis : {'X', 'Y', 'Z', 'W'}) {
+        for (const MoveComparison& m : comparison.moves) {
+            if (m.move.axis == axis && m.move.verdict == outcome::kCompleted && !m.compared) {
+                axes.push_back(axis);
+                break;
+            }
+        }
+    }
+    return axes;
+}
+
+std::string NoBaselineText(const std::vector<char>& axes) {
+    std::string text;
+    for (const char axis : axes) {
+        text += (text.empty() ? "" : ", ") + std::string(1, axis);
+    }
+    return text.empty() ? text : text + ": no baseline yet";
 }
 
 }  // namespace trevane::history

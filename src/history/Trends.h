@@ -15,8 +15,10 @@ namespace trevane::history {
 inline constexpr double kDriftRatio = 1.25;
 inline constexpr double kDriftTorqueVolts = 0.1;
 inline constexpr double kDriftErrorCounts = 10.0;
-// The baseline is the median over this many earlier tests that completed the move.
+// The baseline is the median over this many earlier tests that completed and measured the move,
+// and there is none with fewer than kMinimumBaselineTests of them.
 inline constexpr int kBaselineTests = 5;
+inline constexpr int kMinimumBaselineTests = 3;
 // Tests per axis in the report's trend plot.
 inline constexpr int kTrendTests = 20;
 
@@ -34,7 +36,9 @@ struct Drift {
 
 struct MoveComparison {
     StoredMove move;
-    int earlierTests = 0;  // 0: no baseline
+    int earlierTests = 0;                // clean earlier moves found
+    std::vector<std::string> baseTests;  // their tests' start times, newest first
+    bool compared = false;               // measured, and enough earlier moves for a baseline
     double torqueBaseline = 0;
     double errorBaseline = 0;
     bool torqueDrift = false;
@@ -58,6 +62,11 @@ Comparison Compare(History& history, const StoredTest& test, bool withTrends);
 // "Y: error 62 % above earlier tests", one per axis and quantity, the larger change of the
 // axis's two moves.
 std::vector<std::string> DriftFlagTexts(const std::vector<Drift>& drift);
+
+// The axes of X, Y, Z and W with a measured move that had no baseline, in that order.
+std::vector<char> AxesWithoutBaseline(const Comparison& comparison);
+// "X, Y: no baseline yet"; "" for none.
+std::string NoBaselineText(const std::vector<char>& axes);
 
 // The report's "Compared with earlier tests" section.
 std::string RenderComparisonHtml(const Comparison& comparison);

@@ -24,6 +24,14 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = LinkHealth::Clock;
 
+TEST(LinkHealthFigures, TheLastErrorSaysHowOldItIs) {
+    const QString reason = QStringLiteral("1 Unrecognized command");
+    EXPECT_EQ(LastErrorText(reason, 0s), "last error just now: 1 Unrecognized command");
+    EXPECT_EQ(LastErrorText(reason, 59s), "last error 59 s ago: 1 Unrecognized command");
+    EXPECT_EQ(LastErrorText(reason, 3min + 59s), "last error 3 min ago: 1 Unrecognized command");
+    EXPECT_EQ(LastErrorText(reason, 2h), "last error 2 h ago: 1 Unrecognized command");
+}
+
 TEST(LinkHealthFigures, TheLineFollowsTheLinkInTheCLocale) {
     LinkHealth health;
     const Clock::time_point start{};

@@ -20,6 +20,7 @@
 #include "autotest/TestLog.h"
 #include "autotest/TestReport.h"
 #include "autotest/TestRunner.h"
+#include "autotest/TestVerdict.h"
 #include "common/Clock.h"
 #include "controller/ControlIds.h"
 #include "controller/Link.h"
@@ -270,6 +271,25 @@ TEST_F(PlotsWindowTest, TheStripAndTheBarShowTheVerdictInColourUntilTheNextTest)
     const QColor red = dialog.Strip()->VerdictColour();
     EXPECT_GT(red.red(), 2 * red.green());
     EXPECT_EQ(progress->palette().color(QPalette::Highlight), red);
+
+    // A lost link is red and says so.
+    machine_->ClearFaults();
+    machine_->AddFault(sim::ParseFault("drop:100"));  // the command session is past it already
+    runTest();
+    EXPECT_TRUE(
+        dialog.Strip()->VerdictText().startsWith("Test result: link lost during the checks"))
+        << dialog.Strip()->VerdictText().toStdString();
+    EXPECT_EQ(dialog.Strip()->VerdictColour(), red);
+
+    // An unverified test (readings failed, as reject:TTY makes them) is amber, never green.
+    TestVerdict unverified = *LastTestVerdict();
+    unverified.kind = TestVerdict::Kind::Unverified;
+    ASSERT_TRUE(SetLastTestVerdict(ClearLastTestVerdict(), unverified));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.Strip()->VerdictColour() != red; }));
+    const QColor amber = dialog.Strip()->VerdictColour();
+    EXPECT_TRUE(amber.red() > amber.green() && amber.green() > amber.blue())
+        << amber.name().toStdString();
+    EXPECT_EQ(progress->palette().color(QPalette::Highlight), amber);
     SetSystemClock(nullptr);
 }
 

@@ -357,7 +357,61 @@ TEST_F(CliAutotest, AFailingTestEndsWithItsVerdict) {
     const std::string verdict = run.out.substr(last + 1);
     EXPECT_THAT(verdict, ::testing::StartsWith("Test result: X passed, Y aborted (position error"));
     EXPECT_THAT(verdict, HasSubstr("above 700), Z aborted (torque "));
-    EXPECT_THAT(verdict, EndsWith(" above 3.1). Report: none\n"));
+    EXPECT_THAT(verdict, EndsWith(" above 3.1). X: no baseline yet. Report: none\n"));
+}
+
+// The link goes during the checks: the test ends there, the stop goes out on a new session, and
+// neither the exit code, the JSON nor the history call it anything but a lost link.
+TEST_F(CliAutotest, ALostLinkEndsTheTestWithExitOneAndSaysSoEverywhere) {
+    auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
+    machine->AddFault(sim::ParseFault("drop:6"));
+    sim::Server server(machine, "127.0.0.1", 0);
+    const std::string port = std::to_string(server.Port());
+    const ProgramRun run = Run("--address 127.0.0.1 --port " + port + " autotest");
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_THAT(run.out,
+                EndsWith("\nTest Aborted: the link to the controller was lost\nTest result: link "
+                         "lost during the checks; the stop (AB1) was sent on a new session; the "
+                         "motors are still switched on. Report: none\n"));
+    EXPECT_THAT(run.err, HasSubstr("; the link to the controller was lost\n"));
+    EXPECT_EQ(machine->ReceivedCommands().back(), "AB1");
+    const auto logs = LogFiles();
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_THAT(ReadFile(logs[0]),
+                EndsWith("  Test Aborted: the link to the controller was lost\r\n"));
+    {
+        history::History stored((dir_ / history::kHistoryFileName).string(),
+                                history::History::Access::Read);
+        ASSERT_EQ(stored.LastTests(0).size(), 1u);
+        EXPECT_EQ(stored.LastTests(0)[0].outcome, "link lost");
+    }
+
+    const ProgramRun json = Run("--address 127.0.0.1 --port " + port + " --json autotest");
+    EXPECT_EQ(json.exitCode, 1) << json.err;
+    const std::vector<testing::JsonValue> lines = testing::ParseJsonLines(json.out);
+    ASSERT_FALSE(lines.empty()) << json.out;
+    EXPECT_EQ(lines.back()["verdict"].text, "link lost");
+}
+
+// Every torque reading of Y is rejected: Y is unverified in the exit code, the JSON verdict and
+// its moves, never passed (the whole test, about 33 s).
+TEST_F(CliAutotest, UnmeasuredMovesAreUnverifiedInTheJsonAndTheExitCode) {
+    auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
+    machine->AddFault(sim::ParseFault("reject:TTY"));
+    sim::Server server(machine, "127.0.0.1", 0);
+    const ProgramRun run =
+        Run("--address 127.0.0.1 --port " + std::to_string(server.Port()) + " --json autotest");
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    const std::vector<testing::JsonValue> lines = testing::ParseJsonLines(run.out);
+    ASSERT_FALSE(lines.empty()) << run.out;
+    const testing::JsonValue& verdict = lines.back();
+    EXPECT_EQ(verdict["verdict"].text, "unverified");
+    EXPECT_THAT(verdict["result"].text,
+                HasSubstr("X passed, Y unverified (400 of 400 torque readings failed), Z passed."));
+    ASSERT_EQ(verdict["moves"].items.size(), 6u);
+    for (const testing::JsonValue& move : verdict["moves"].items) {
+        EXPECT_EQ(move["result"].text, move["axis"].text == "Y" ? "unverified" : "completed");
+    }
 }
 
 TEST_F(CliAutotest, ALogThatCannotBeWrittenFailsTheRunAndIsNotNamed) {
@@ -381,7 +435,7 @@ TEST_F(CliAutotest, ALogThatCannotBeWrittenFailsTheRunAndIsNotNamed) {
     EXPECT_EQ(run.exitCode, 1) << run.err;
     EXPECT_THAT(run.out, ::testing::StartsWith("Starting Test\n"));
     EXPECT_THAT(run.out, EndsWith("\nDisable Machine\nTest result: X passed, Y passed, Z passed. "
-                                  "Report: none\n"));
+                                  "X, Y, Z: no baseline yet. Report: none\n"));
     EXPECT_THAT(run.err, HasSubstr("log file could not be written: opening it failed: "));
     for (const std::string& name : names) {
         ASSERT_THAT(run.err, ::testing::Not(HasSubstr(name)));
@@ -413,7 +467,10 @@ TestRecord OneMoveTest(float maxError) {
 TEST_F(CliAutotest, HistoryListsTheKeptTestsWithoutConnecting) {
     {
         history::History store((dir_ / history::kHistoryFileName).string());
-        store.Add(OneMoveTest(100), {"a.txt", "", ""});
+        // A baseline needs three earlier tests.
+        for (int test = 0; test < 3; ++test) {
+            store.Add(OneMoveTest(100), {"a.txt", "", ""});
+        }
         store.Add(OneMoveTest(200), {"b.txt", "", ""});
     }
     const ProgramRun json = Run("history --json");
@@ -428,8 +485,9 @@ TEST_F(CliAutotest, HistoryListsTheKeptTestsWithoutConnecting) {
         text.replace(text.find('E'), 1, error);
         return text.replace(text.find('D'), 1, drift);
     };
-    EXPECT_EQ(json.out, "{\"tests\": [" + filled("1", "100", "") + ", " +
-                            filled("2", "200",
+    EXPECT_EQ(json.out, "{\"tests\": [" + filled("1", "100", "") + ", " + filled("2", "100", "") +
+                            ", " + filled("3", "100", "") + ", " +
+                            filled("4", "200",
                                    R"({"axis": "X", "target": -20000, "quantity": "error", )"
                                    R"("value": 200, "baseline": 100, "change": 100})") +
                             "]}\n");

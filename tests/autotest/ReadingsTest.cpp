@@ -9,6 +9,7 @@
 #include "autotest/AxisMotionTest.h"
 #include "autotest/ConfigurationChecks.h"
 #include "autotest/TestRunner.h"
+#include "autotest/TestVerdict.h"
 #include "controller/Link.h"
 
 namespace trevane::autotest_testing {
@@ -202,7 +203,7 @@ TEST_F(Readings, APositiveSavedCnIsRestoredAsOne) {
 TEST_F(Readings, AFailedCnQueryLogsTheBareLabelAndRestoresMinusOne) {
     Script([](const std::string& command, int) -> std::optional<std::string> {
         if (command == "MG _CN" || command == "KI*=?") {
-            throw MotionError(command + ": rejected");
+            throw MotionError::Rejection(command + ": rejected", "");
         }
         return std::nullopt;
     });
@@ -224,17 +225,18 @@ TEST_F(Readings, AFailedDescriptionIsLoggedEmptyAndTheTestGoesOn) {
     EXPECT_EQ(entries.back(), "Restoring CN to -1\n");
 }
 
-TEST_F(Readings, WithoutASessionEveryCommandFailsAndTheTestStillEnds) {
-    // Connected flag set but no session: every command and the description fail.
+TEST_F(Readings, WithoutASessionTheTestEndsAtItsFirstCommandAsALostLink) {
+    // Connected flag set but no session: the link is gone before the test begins.
     g_controller.Reset();
     RunWholeTest();
-    EXPECT_TRUE(LastTestCompleted());
-    EXPECT_TRUE(LogBytes().find("  ID: \r\r\n") != std::string::npos);
-    const std::vector<std::string> entries = Entries();
-    EXPECT_THAT(entries, Contains("X Axis move finished.  Current Position: "));
-    // Every switch reads as on, so every check swaps.
-    EXPECT_THAT(entries, Contains("Z Forward Limit was on, swapping CN to -1\n"));
-    EXPECT_EQ(entries.back(), "Disable Machine\n");
+    EXPECT_FALSE(LastTestCompleted());
+    EXPECT_EQ(Entries(),
+              (std::vector<std::string>{"Starting Test\n",
+                                        "Test Aborted: the link to the controller was lost\n"}));
+    ASSERT_TRUE(LastTestVerdict());
+    EXPECT_EQ(LastTestVerdict()->kind, TestVerdict::Kind::LinkLost);
+    EXPECT_EQ(LastTestVerdict()->lostDuring, "the checks");
+    EXPECT_TRUE(controller_->Commands().empty());
 }
 
 }  // namespace

@@ -236,7 +236,8 @@ TEST_F(Report, TheHistoryRowAgreesWithTheLogAndTheReport) {
     }
     const std::string html = ReadFile(FilesOf(record).html);
     EXPECT_THAT(html, HasSubstr("<h2>Compared with earlier tests</h2>"));
-    EXPECT_THAT(html, HasSubstr("no earlier test"));
+    EXPECT_THAT(html, HasSubstr("no baseline yet (0 of 3 earlier tests)"));
+    EXPECT_THAT(html, HasSubstr("<body>\n<h1 class=\"headline passed\">PASSED</h1>\n"));
 }
 
 TEST_F(Report, NoHistoryIsKeptOfATestThatNeverConnected) {

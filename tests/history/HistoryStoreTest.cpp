@@ -92,6 +92,19 @@ TEST_F(HistoryStore, TheBaselineIsTheMedianOfTheLastFiveEarlierTestsThatComplete
     }
     history.Add(MakeRecord(5000.0f, kMachine, false), {"log.txt", "", ""});
     history.Add(MakeRecord(5000.0f, "127.0.0.2:23 Other controller"), {"log.txt", "", ""});
+    // Nor does a move whose readings failed, nor any move of a test that lost its link.
+    TestRecord unverified = MakeRecord(0.0f);
+    unverified.moves[2].failedErrorReadings = 200;
+    unverified.moves[3].failedTorqueReadings = 1;
+    history.Add(unverified, {"log.txt", "", ""});
+    // Nor a move that an earlier version kept as completed with nothing measured.
+    TestRecord empty = MakeRecord(0.0f);
+    empty.moves[2].maxTorque = 0;
+    empty.moves[3].maxTorque = 0;
+    history.Add(empty, {"log.txt", "", ""});
+    TestRecord lost = MakeRecord(5000.0f);
+    lost.outcome = TestOutcome::LinkLost;
+    history.Add(lost, {"log.txt", "", ""});
     const std::int64_t id = history.Add(MakeRecord(131.0f), {"log.txt", "", ""});
 
     const Comparison comparison = Compare(history, *history.Test(id), true);
@@ -105,8 +118,23 @@ TEST_F(HistoryStore, TheBaselineIsTheMedianOfTheLastFiveEarlierTestsThatComplete
     EXPECT_EQ(comparison.drift[0].quantity, "error");
     EXPECT_DOUBLE_EQ(comparison.drift[0].change, 31.0);
     EXPECT_THAT(DriftFlagTexts(comparison.drift), ElementsAre("Y: error 31 % above earlier tests"));
-    // The trend holds this controller's tests only, the aborted one included.
-    EXPECT_EQ(comparison.trends.at('Y').size(), 8u);
+    // The trend holds this controller's tests only, the aborted one included, the unverified not.
+    EXPECT_EQ(comparison.trends.at('Y').size(), 9u);
+    EXPECT_EQ(y.baseTests.size(), 5u);
+    EXPECT_TRUE(AxesWithoutBaseline(comparison).empty());
+    EXPECT_THAT(RenderComparisonHtml(comparison),
+                HasSubstr("<p>Base: the tests started 2012-11-29T14:05:09Z.</p>"));
+}
+
+TEST_F(HistoryStore, FewerThanThreeCleanEarlierMovesAreNoBaseline) {
+    History history(path_);
+    history.Add(MakeRecord(100.0f), {"log.txt", "", ""});
+    history.Add(MakeRecord(100.0f), {"log.txt", "", ""});
+    const std::int64_t id = history.Add(MakeRecord(900.0f), {"log.txt", "", ""});
+    const Comparison comparison = Compare(history, *history.Test(id), false);
+    EXPECT_TRUE(comparison.drift.empty());
+    EXPECT_THAT(AxesWithoutBaseline(comparison), ElementsAre('X', 'Y', 'Z'));
+    EXPECT_EQ(NoBaselineText(AxesWithoutBaseline(comparison)), "X, Y, Z: no baseline yet");
 }
 
 TEST_F(HistoryStore, ThePreviousTraceIsTheLatestCompletedMoveOfTheSameController) {
@@ -131,7 +159,7 @@ TEST(DriftThresholds, BothTheRatioAndTheAbsoluteRiseMustBeReached) {
 }
 
 TEST_F(HistoryStore, AForeignOrDamagedFileIsKeptAsideAndANewHistoryBegun) {
-    for (const std::string bytes :
+    for (const std::string& bytes :
          {std::string("not a database at all"),
           std::string("SQLite format 3") + '\0' + std::string(200, '\x5a')}) {
         WriteFile(bytes);

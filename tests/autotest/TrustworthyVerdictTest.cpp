@@ -1,0 +1,275 @@
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "AutotestHarness.h"
+#include "autotest/TestLog.h"
+#include "autotest/TestReport.h"
+#include "autotest/TestRunner.h"
+#include "autotest/TestVerdict.h"
+#include "controller/Link.h"
+#include "history/History.h"
+#include "history/Recording.h"
+#include "net/TcpMotionClient.h"
+#include "sim/Simulator.h"
+
+// Verdicts of tests whose readings failed or whose link went away, against the simulated
+// controller over loopback TCP, in virtual time.
+namespace trevane::autotest_testing {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::ElementsAre;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+constexpr const char* kLinkLostEntry = "Test Aborted: the link to the controller was lost";
+
+class TrustworthyVerdict : public AutotestFixture {
+  protected:
+    void SetUp() override {
+        AutotestFixture::SetUp();
+        g_controller.Reset();
+        g_connected = false;
+        controller_.reset();
+        history::SetHistoryEnabled(true);
+    }
+    void TearDown() override {
+        StopAndJoinTestThreads();
+        CloseLink();
+        server_.reset();
+        AutotestFixture::TearDown();
+    }
+
+    // A new machine served on loopback, with `fault` when given, and a Connect to it.
+    void ServeAndConnect(const std::string& fault = {}) {
+        CloseLink();
+        server_.reset();
+        machine_ = std::make_shared<sim::Machine>(clock_);
+        if (!fault.empty()) {
+            machine_->AddFault(sim::ParseFault(fault));
+        }
+        server_ = std::make_unique<sim::Server>(machine_, "127.0.0.1", 0);
+        SetSessionFactory(MakeTcpSessionFactory(server_->Port()));
+        window_->SetAddress("127.0.0.1");
+        OnConnect();
+        ASSERT_TRUE(g_connected);
+    }
+
+    std::string Verdict() const {
+        const std::optional<TestVerdict> verdict = LastTestVerdict();
+        return verdict ? VerdictLine(*verdict) : std::string("(none)");
+    }
+
+    std::string StoredOutcome() const {
+        history::History stored(history::kHistoryFileName, history::History::Access::Read);
+        const std::vector<history::StoredTest> last = stored.LastTests(1);
+        return last.empty() ? std::string("(none)") : last.back().outcome;
+    }
+
+    std::shared_ptr<sim::Machine> machine_;
+    std::unique_ptr<sim::Server> server_;
+};
+
+// The 0-based position, among the command session's requests of a clean test, of the
+// `occurrence`-th `command` (from 0), plus `later`.
+int RequestIndex(const std::vector<sim::ReceivedCommand>& received, const std::string& command,
+                 int later) {
+    const int session = received.front().session;
+    int index = 0;
+    for (const sim::ReceivedCommand& line : received) {
+        if (line.session != session) {
+            continue;
+        }
+        if (line.line == command) {
+            return index + later;
+        }
+        ++index;
+    }
+    return -1;
+}
+
+struct DropPoint {
+    const char* name;
+    const char* command;  // the first command at or before the drop
+    int later;            // requests after it
+    const char* stage;
+    const char* settledAxes;  // what the verdict still tells after the loss
+    int movingAxis;           // the axis under way at the drop, -1 for none
+};
+
+// The session is closed at three points; each time the test ends at the next exchange, logs our
+// entry last, stops the axes on a new session, and the next clean test is not flagged.
+TEST_F(TrustworthyVerdict, ALostLinkEndsTheTestStopsTheAxesAndTeachesTheHistoryNothing) {
+    ServeAndConnect();
+    RunWholeTest();
+    const std::vector<sim::ReceivedCommand> clean = machine_->Received();
+    const DropPoint points[] = {
+        {"the checks", "MG _CN", 0, "the checks", "", -1},
+        {"X's first move", "PAX=-20000", 60, "X's move to -20000", "", 0},
+        {"Z's second move", "PAZ=0", 120, "Z's move to 0",
+         " X passed, Y passed. X, Y, Z: no baseline yet.", 2},
+    };
+    for (const DropPoint& point : points) {
+        SCOPED_TRACE(point.name);
+        const int drop = RequestIndex(clean, point.command, point.later);
+        ASSERT_GT(drop, 0);
+        ServeAndConnect("drop:" + std::to_string(drop));
+        window_->EditTranscript({});
+        RunWholeTest();
+
+        EXPECT_EQ(Verdict(), "Test result: link lost during " + std::string(point.stage) +
+                                 "; the stop (AB1) was sent on a new session; the motors are "
+                                 "still switched on." +
+                                 point.settledAxes + " Report: none");
+        EXPECT_EQ(LastTestVerdict()->kind, TestVerdict::Kind::LinkLost);
+        EXPECT_FALSE(g_testRunning);
+        // One error line, for the exchange that found the session gone; none after it.
+        const std::string transcript = window_->Transcript();
+        EXPECT_EQ(std::count(transcript.begin(), transcript.end(), '\n'), 2) << transcript;
+        // The tests of this fixture share one log: this test's entries follow its start.
+        std::vector<std::string> entries = SplitLogEntries(LogBytes());
+        entries.erase(entries.begin(),
+                      std::find(entries.rbegin(), entries.rend(), "Starting Test\r\n").base());
+        EXPECT_EQ(entries.back(), std::string(kLinkLostEntry) + "\r\n");
+        EXPECT_EQ(std::count(entries.begin(), entries.end(), entries.back()), 1);
+        EXPECT_EQ(StoredOutcome(), "link lost");
+
+        // The fresh session sent "AB1" and nothing else; what moved stands, stopped by it.
+        const std::vector<sim::ReceivedCommand> received = machine_->Received();
+        ASSERT_GE(received.size(), 2u);
+        EXPECT_EQ(received.back().line, "AB1");
+        EXPECT_NE(received.back().session, received.front().session);
+        clock_->SleepFor(3s, {});
+        for (int axis = 0; axis < 3; ++axis) {
+            const sim::AxisState state = machine_->ReadAxis(axis);
+            EXPECT_FALSE(state.moving) << axis;
+            if (axis == point.movingAxis) {
+                EXPECT_EQ(state.stopCode, sim::kStopAborted) << axis;
+            }
+        }
+    }
+    ServeAndConnect();
+    RunWholeTest();
+    EXPECT_EQ(LastTestVerdict()->kind, TestVerdict::Kind::Passed) << Verdict();
+    ASSERT_TRUE(history::LastRecording());
+    EXPECT_TRUE(history::LastRecording()->flags.empty());
+}
+
+// Readings that never arrived make the axis unverified, never passed; three such tests leave
+// the axis without a baseline instead of a zero one that would flag the next clean test.
+TEST_F(TrustworthyVerdict, FailedReadingsMakeTheAxisUnverifiedAndAreNoBaseline) {
+    SetTestReportEnabled(true);
+    for (int run = 0; run < 3; ++run) {
+        ServeAndConnect("reject:TTY");
+        RunWholeTest();
+        EXPECT_THAT(Verdict(), StartsWith("Test result: X passed, Y unverified (400 of 400 torque "
+                                          "readings failed), Z passed."));
+        EXPECT_EQ(LastTestVerdict()->kind, TestVerdict::Kind::Unverified);
+        EXPECT_EQ(StoredOutcome(), "unverified");
+        EXPECT_TRUE(history::LastRecording()->flags.empty());
+    }
+    const std::string html = ReadFile(LastTestReport()->files.html);
+    EXPECT_THAT(html, HasSubstr("<h1 class=\"headline incomplete\">INCOMPLETE: Y unverified (400 "
+                                "of 400 torque readings failed)</h1>"));
+    EXPECT_THAT(html, HasSubstr("<td class=\"incomplete\">unverified: 400 of 400 torque readings "
+                                "failed</td>"));
+    EXPECT_THAT(html, HasSubstr("<td>not compared: unverified</td>"));
+
+    ServeAndConnect("reject:TEX");
+    RunWholeTest();
+    EXPECT_THAT(Verdict(), StartsWith("Test result: X unverified (400 of 400 error readings "
+                                      "failed), Y passed, Z passed."));
+    EXPECT_THAT(Verdict(), Not(HasSubstr("X passed")));
+
+    ServeAndConnect();
+    RunWholeTest();
+    const std::optional<history::RecordingResult> stored = history::LastRecording();
+    ASSERT_TRUE(stored);
+    EXPECT_TRUE(stored->flags.empty());
+    EXPECT_THAT(stored->noBaseline, ElementsAre('Y'));
+    EXPECT_THAT(Verdict(),
+                EndsWith("Z passed. Y: no baseline yet. Report: " +
+                         std::filesystem::path(LastTestReport()->files.html).filename().string()));
+    EXPECT_THAT(ReadFile(LastTestReport()->files.html), StartsWith("<!DOCTYPE html>"));
+}
+
+// Opens sessions on the server for Connect, then none: every later call waits until released.
+class UnreachableAfterConnect {
+  public:
+    explicit UnreachableAfterConnect(SessionFactory connect) : connect_(std::move(connect)) {}
+    SessionFactory Factory() {
+        return [this](const std::string& address) -> std::shared_ptr<MotionClient> {
+            std::unique_lock lock(mutex_);
+            if (opened_ < 2) {
+                ++opened_;
+                lock.unlock();
+                return connect_(address);
+            }
+            attemptStarted_ = std::chrono::steady_clock::now();
+            changed_.wait_for(lock, 10s, [this] { return released_; });
+            throw MotionError("cannot connect to " + address + ": unreachable");
+        };
+    }
+    void Release() {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+    std::chrono::steady_clock::time_point AttemptStarted() {
+        std::lock_guard lock(mutex_);
+        return attemptStarted_;
+    }
+
+  private:
+    SessionFactory connect_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int opened_ = 0;
+    bool released_ = false;
+    std::chrono::steady_clock::time_point attemptStarted_{};
+};
+
+TEST_F(TrustworthyVerdict, TheStopAttemptGivesUpWithinItsBoundAndSaysSo) {
+    machine_ = std::make_shared<sim::Machine>(clock_);
+    machine_->AddFault(sim::ParseFault("drop:40"));
+    server_ = std::make_unique<sim::Server>(machine_, "127.0.0.1", 0);
+    UnreachableAfterConnect link(MakeTcpSessionFactory(server_->Port()));
+    SetSessionFactory(link.Factory());
+    window_->SetAddress("127.0.0.1");
+    OnConnect();
+    ASSERT_TRUE(g_connected);
+
+    RunWholeTest();
+    const auto ended = std::chrono::steady_clock::now();
+    link.Release();
+    JoinStopAttempts();
+    const auto gaveUpAfter = ended - link.AttemptStarted();
+    EXPECT_LT(gaveUpAfter, 2500ms);
+    EXPECT_GE(gaveUpAfter, 1900ms);
+    EXPECT_THAT(Verdict(), HasSubstr("; the stop (AB1) could not be sent, so the machine may still "
+                                     "be switched on and moving: check it before you go near "
+                                     "it."));
+    EXPECT_FALSE(LastTestVerdict()->stopReached);
+    EXPECT_THAT(LogBytes(), EndsWith(std::string(kLinkLostEntry) + "\r\n"));
+}
+
+}  // namespace
+}  // namespace trevane::autotest_testing
