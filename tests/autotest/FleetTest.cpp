@@ -121,6 +121,11 @@ TEST_F(Fleet, FourControllersGiveFourFoldersOneHistoryAndOneSummary) {
     sqlite::Statement check = db.Prepare("PRAGMA integrity_check");
     ASSERT_TRUE(check.Step());
     EXPECT_EQ(check.Text(0), "ok");
+    // The files named as seen from the history's folder.
+    sqlite::Statement logs = db.Prepare("SELECT log_file FROM tests");
+    while (logs.Step()) {
+        EXPECT_TRUE(fs::exists(dir_ / logs.Text(0))) << logs.Text(0);
+    }
     history::History store(path, history::History::Access::Read);
     const std::vector<history::StoredTest> tests = store.LastTests(10);
     ASSERT_EQ(tests.size(), 3u);
