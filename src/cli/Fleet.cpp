@@ -114,6 +114,8 @@ class FleetRunner {
         spec.outputFile = (fs::path(member.folder) / kFleetOutputFile).string();
         spec.errorFile = (fs::path(member.folder) / kFleetErrorFile).string();
         spec.environment = {"TREVANE_HISTORY=" + options_.history};
+        // Emptied before the child starts, so that nothing of an earlier run is read as its.
+        std::ofstream(spec.outputFile, std::ios::binary | std::ios::trunc);
         auto running = std::make_unique<Running>();
         running->started = Steady::now();
         try {
