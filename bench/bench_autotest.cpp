@@ -24,15 +24,17 @@
 #include <benchmark/benchmark.h>
 
 #include "autotest/AxisMotionTest.h"
-#include "autotest/MoveTraces.h"
 #include "autotest/TestLog.h"
-#include "autotest/TestReport.h"
+#include "autotest/TestRecorder.h"
 #include "autotest/TestRunner.h"
 #include "common/Clock.h"
 #include "common/Platform.h"
 #include "common/StopControl.h"
-#include "controller/Link.h"
+#include "link/Link.h"
 #include "net/TcpMotionClient.h"
+#include "report/ReportHtml.h"
+#include "report/SamplesCsv.h"
+#include "report/TestReport.h"
 #include "sim/Simulator.h"
 
 namespace {

@@ -12,11 +12,12 @@
 
 #include <benchmark/benchmark.h>
 
-#include "autotest/MoveTraces.h"
-#include "autotest/TestReport.h"
+#include "autotest/TestRecord.h"
 #include "common/FileReplace.h"
 #include "history/History.h"
 #include "history/Trends.h"
+#include "report/SamplesCsv.h"
+#include "report/TestReport.h"
 
 namespace {
 

@@ -19,9 +19,10 @@
 #include <asio/read.hpp>
 #include <asio/write.hpp>
 
-#include "controller/Link.h"
+#include "link/Link.h"
 #include "net/TcpMotionClient.h"
 #include "traffic/TrafficRecorder.h"
+#include "traffic/TrafficTap.h"
 
 namespace {
 
@@ -186,9 +187,9 @@ void PairedTraffic(benchmark::State& state) {
     using Clock = std::chrono::steady_clock;
     auto plain = std::make_shared<trevane::TcpMotionClient>("127.0.0.1", Peer().Port());
     trevane::TrafficRecorder recorder;
-    const std::shared_ptr<trevane::MotionClient> recorded = trevane::RecordTraffic(
-        std::make_shared<trevane::TcpMotionClient>("127.0.0.1", Peer().Port()), "command",
-        recorder);
+    const std::shared_ptr<trevane::MotionClient> recorded =
+        trevane::TapSession(std::make_shared<trevane::TcpMotionClient>("127.0.0.1", Peer().Port()),
+                            "command", recorder);
     Clock::duration plainTime{};
     Clock::duration recordedTime{};
     for (auto _ : state) {

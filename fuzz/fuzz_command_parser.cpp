@@ -6,7 +6,7 @@
 #include <memory>
 #include <string_view>
 
-#include "net/Protocol.h"
+#include "protocol/Protocol.h"
 #include "sim/CommandSyntax.h"
 #include "sim/MachineImpl.h"
 
@@ -20,7 +20,7 @@ void CheckReplyFrames(std::string_view line, const sim::Reply& reply) {
         return;
     }
     const std::string wire = reply.Wire();
-    net::ReplyParser parser(net::ReplyKind::Text);
+    protocol::ReplyParser parser(protocol::ReplyKind::Text);
     if (parser.Feed(wire) != wire.size() || !parser.Done() || parser.Rejected() == reply.accepted) {
         std::abort();
     }

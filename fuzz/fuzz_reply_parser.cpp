@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "common/RecordLayout.h"
-#include "net/Protocol.h"
+#include "protocol/Protocol.h"
 
 namespace {
 
-using trevane::net::ReplyFormatError;
-using trevane::net::ReplyKind;
-using trevane::net::ReplyParser;
+using trevane::protocol::ReplyFormatError;
+using trevane::protocol::ReplyKind;
+using trevane::protocol::ReplyParser;
 
 struct Outcome {
     std::size_t used = 0;
@@ -58,7 +58,7 @@ void CheckFinished(const Setup& setup, const ReplyParser& parser) {
             (static_cast<std::size_t>(static_cast<unsigned char>(data[at + 1])) << 8);
         Check(data.size() == length);
     } else if (setup.kind == ReplyKind::Upload) {
-        Check(data.find(trevane::net::kEndOfUpload) == std::string::npos);
+        Check(data.find(trevane::protocol::kEndOfUpload) == std::string::npos);
     }
 }
 
@@ -103,7 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Setup setup{};
     setup.kind = static_cast<ReplyKind>(data[0] % 3);
     setup.acks = 1 + (data[0] >> 2) % 4;
-    setup.accepted = (data[1] & 1) != 0 ? static_cast<char>(data[1] >> 1) : trevane::net::kAccepted;
+    setup.accepted =
+        (data[1] & 1) != 0 ? static_cast<char>(data[1] >> 1) : trevane::protocol::kAccepted;
     // Zero keeps the client's real bound; anything else a small one the input can reach.
     setup.maxBytes = data[2] == 0 ? std::size_t{1024 * 1024} : std::size_t{data[2]};
     const std::size_t cutCount = std::min<std::size_t>(data[3] % 16, size - 4);

@@ -5,6 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
+bash scripts/check-layers.sh
 
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
@@ -57,12 +58,10 @@ cmake -S . -B build-tsan -G Ninja "${sanitizer_args[@]}" -DTREVANE_BUILD_GUI=OFF
 cmake --build build-tsan -j "$jobs"
 run_ctest build-tsan "${tsan_prefix[@]}"
 
-if [ -f fuzz/CMakeLists.txt ]; then
-    echo "=== build-fuzz"
-    CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DTREVANE_BUILD_GUI=OFF -DTREVANE_BUILD_BENCH=OFF -DTREVANE_BUILD_TESTS=OFF \
-        -DTREVANE_BUILD_FUZZ=ON >/dev/null
-    cmake --build build-fuzz -j "$jobs"
-    bash fuzz/run.sh build-fuzz 30
-fi
+echo "=== build-fuzz"
+CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DTREVANE_BUILD_GUI=OFF -DTREVANE_BUILD_BENCH=OFF -DTREVANE_BUILD_TESTS=OFF \
+    -DTREVANE_BUILD_FUZZ=ON >/dev/null
+cmake --build build-fuzz -j "$jobs"
+bash fuzz/run.sh build-fuzz 30
 echo "tests: $passed passed, 0 failed, $skipped skipped"

@@ -14,11 +14,11 @@
 #include <sys/resource.h>
 #endif
 
+#include "app/ControlIds.h"
 #include "app/StatusTableModel.h"
 #include "common/Clock.h"
 #include "console/StatusMonitor.h"
-#include "controller/ControlIds.h"
-#include "controller/Link.h"
+#include "link/Link.h"
 #include "net/TcpMotionClient.h"
 
 namespace trevane::bench {

@@ -9,9 +9,9 @@
 #include <QPlainTextEdit>
 
 #include "BenchWindow.h"
-#include "controller/ControlIds.h"
-#include "controller/Link.h"
-#include "controller/WindowOps.h"
+#include "app/ControlIds.h"
+#include "link/Link.h"
+#include "link/WindowOps.h"
 
 namespace trevane::bench {
 namespace {

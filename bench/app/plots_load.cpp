@@ -16,7 +16,7 @@
 
 #include "BenchWindow.h"
 #include "app/PlotsWindow.h"
-#include "autotest/MoveTraces.h"
+#include "autotest/TestRecorder.h"
 #include "sim/Simulator.h"
 
 namespace trevane::bench {

@@ -18,6 +18,7 @@
 #include "app/TrafficWindow.h"
 #include "sim/Simulator.h"
 #include "traffic/TrafficRecorder.h"
+#include "traffic/TrafficTap.h"
 
 namespace trevane::bench {
 namespace {
@@ -29,8 +30,7 @@ using Clock = std::chrono::steady_clock;
 class CommandFeeder {
   public:
     explicit CommandFeeder(std::shared_ptr<sim::Machine> machine)
-        : session_(
-              RecordTraffic(sim::MakeInProcessClient(std::move(machine)), "command", Traffic())),
+        : session_(TapSession(sim::MakeInProcessClient(std::move(machine)), "command", Traffic())),
           thread_([this](std::stop_token stop) {
               while (!stop.stop_requested()) {
                   session_->command("TPX");

@@ -17,7 +17,7 @@
 #include <QTimer>
 
 #include "BenchWindow.h"
-#include "controller/ControlIds.h"
+#include "link/WindowOps.h"
 
 namespace trevane::bench {
 namespace {

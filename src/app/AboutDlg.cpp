@@ -4,9 +4,9 @@
 #include <QPushButton>
 
 #include "app/AppIcon.h"
+#include "app/ControlIds.h"
 #include "app/DialogTemplate.h"
 #include "app/DialogUnits.h"
-#include "controller/ControlIds.h"
 
 namespace trevane {
 

@@ -1,6 +1,6 @@
 #include "app/DialogTemplate.h"
 
-#include "controller/ControlIds.h"
+#include "app/ControlIds.h"
 
 namespace trevane {
 

@@ -11,13 +11,13 @@
 #include <QPixmap>
 #include <QTimer>
 
+#include "app/ControlIds.h"
 #include "app/MyEdit.h"
 #include "app/OstrelDlg.h"
 #include "app/ProfileFile.h"
 #include "autotest/TestRunner.h"
 #include "common/Clock.h"
-#include "controller/ControlIds.h"
-#include "controller/Link.h"
+#include "link/Link.h"
 #include "net/TcpMotionClient.h"
 #include "sim/Simulator.h"
 

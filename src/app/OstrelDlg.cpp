@@ -30,27 +30,28 @@
 
 #include "app/AboutDlg.h"
 #include "app/AppIcon.h"
+#include "app/ControlIds.h"
 #include "app/IpAddressField.h"
 #include "app/JogButtons.h"
 #include "app/MyEdit.h"
 #include "app/PlotsWindow.h"
 #include "app/ProfileFile.h"
+#include "app/QtWindowOps.h"
 #include "app/RunHandler.h"
 #include "app/StatusTableModel.h"
 #include "app/TextBridge.h"
 #include "app/TrafficWindow.h"
-#include "app/WindowAdapter.h"
-#include "autotest/MoveTraces.h"
 #include "autotest/TestLog.h"
-#include "autotest/TestReport.h"
+#include "autotest/TestRecorder.h"
 #include "autotest/TestRunner.h"
-#include "autotest/TestVerdict.h"
 #include "console/ProgramDump.h"
 #include "console/StatusMonitor.h"
-#include "controller/ControlIds.h"
-#include "controller/Link.h"
+#include "link/Link.h"
 #include "machine/Procedures.h"
-#include "net/TcpMotionClient.h"
+#include "protocol/Limits.h"
+#include "report/TestEnd.h"
+#include "report/TestReport.h"
+#include "report/TestVerdict.h"
 #include "traffic/TrafficRecorder.h"
 
 namespace trevane {
@@ -59,10 +60,7 @@ COstrelDlg* g_mainDlg = nullptr;
 
 namespace {
 
-constexpr int kSpeedMinimum = -10000;
-constexpr int kSpeedMaximum = 10;
 constexpr int kSpeedStart = -50;
-constexpr int kStatusColumnWidth = 100;  // pixels, whatever the font
 
 struct ClickHandler {
     int id;
@@ -86,62 +84,6 @@ bool IsEnterKey(const QKeyEvent& event) {
     const Qt::KeyboardModifiers modifiers = event.modifiers() & ~Qt::KeypadModifier;
     return (event.key() == Qt::Key_Return || event.key() == Qt::Key_Enter) &&
            modifiers == Qt::NoModifier;
-}
-
-QTableView* CreateStatusList(StatusTableModel* model, QWidget* parent) {
-    auto* view = new QTableView(parent);
-    view->setModel(model);
-    view->verticalHeader()->hide();
-    view->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    view->horizontalHeader()->setHighlightSections(false);
-    view->horizontalHeader()->setStretchLastSection(false);
-    const int rowHeight = parent->fontMetrics().height() + 4;
-    view->verticalHeader()->setMinimumSectionSize(rowHeight);
-    view->verticalHeader()->setDefaultSectionSize(rowHeight);
-    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    for (int column = 0; column < StatusTableModel::kColumns; ++column) {
-        view->setColumnWidth(column, kStatusColumnWidth);
-    }
-    view->setShowGrid(true);
-    view->setSelectionMode(QAbstractItemView::SingleSelection);
-    view->setSelectionBehavior(QAbstractItemView::SelectRows);
-    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    view->setWordWrap(false);
-    view->setCornerButtonEnabled(false);
-    view->setTabKeyNavigation(false);  // Tab leaves the list, as it does every other control
-    return view;
-}
-
-QPlainTextEdit* CreateTranscript(QWidget* parent) {
-    auto* transcript = new QPlainTextEdit(parent);
-    transcript->setLineWrapMode(QPlainTextEdit::NoWrap);
-    transcript->setWordWrapMode(QTextOption::NoWrap);
-    transcript->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    transcript->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    transcript->setTabChangesFocus(true);
-    transcript->document()->setDocumentMargin(2);
-    return transcript;
-}
-
-QSlider* CreateSpeedSlider(QWidget* parent) {
-    auto* slider = new QSlider(Qt::Vertical, parent);
-    // The minimum sits at the top, and the arrow keys and wheel move the thumb the way they
-    // point, as on the reference's trackbar.
-    slider->setInvertedAppearance(true);
-    slider->setInvertedControls(true);
-    slider->setTickPosition(QSlider::TicksBothSides);
-    slider->setTickInterval(1000);
-    slider->setSingleStep(1);
-    slider->setPageStep((kSpeedMaximum - kSpeedMinimum) / 5);
-    return slider;
-}
-
-QLabel* CreateLabel(const QString& text, Qt::Alignment alignment, bool wrap, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setAlignment(alignment);
-    label->setWordWrap(wrap);
-    return label;
 }
 
 }  // namespace
@@ -174,82 +116,6 @@ COstrelDlg::COstrelDlg(QWidget* parent) : QDialog(parent) {
 
 COstrelDlg::~COstrelDlg() {
     ShutDown();
-}
-
-void COstrelDlg::CreateControls() {
-    QWidget* previousTabStop = nullptr;
-    std::vector<QWidget*> frames;
-    for (const ControlTemplate& control : kMainDialogControls) {
-        QWidget* widget = CreateControl(control);
-        widget->setObjectName(QString::fromLatin1(control.name));
-        widget->setGeometry(MapDialogRect(units_, control.rect));
-        if (control.id != kNoControlId) {
-            controls_[control.id] = widget;
-        }
-        if (control.kind == ControlKind::GroupBox) {
-            frames.push_back(widget);
-        }
-        if (IsTabStop(control.kind)) {
-            if (previousTabStop != nullptr) {
-                setTabOrder(previousTabStop, widget);
-            }
-            previousTabStop = widget;
-        } else {
-            widget->setFocusPolicy(Qt::NoFocus);
-        }
-    }
-    // A frame drawn above the controls it surrounds would swallow their clicks.
-    for (QWidget* frame : frames) {
-        frame->lower();
-    }
-}
-
-QWidget* COstrelDlg::CreateControl(const ControlTemplate& control) {
-    const QString caption = QString::fromLatin1(control.caption);
-    switch (control.kind) {
-        case ControlKind::PushButton: {
-            auto* button = new QPushButton(caption, this);
-            if (control.id == IDCANCEL) {
-                cancel_ = button;
-            } else if (control.id == IDC_RUNTEST) {
-                runTest_ = button;
-            }
-            return button;
-        }
-        case ControlKind::JogUpButton:
-            return jogUp_ = new CMyButton(caption, this);
-        case ControlKind::JogDownButton:
-            return jogDown_ = new CMyButton2(caption, this);
-        case ControlKind::StatusList:
-            statusModel_ = new StatusTableModel(this);
-            return statusList_ = CreateStatusList(statusModel_, this);
-        case ControlKind::Transcript:
-            return transcript_ = CreateTranscript(this);
-        case ControlKind::CommandEntry:
-            return command_ = new CMyEdit(this);
-        case ControlKind::IpAddress:
-            return address_ = new IpAddressField(this);
-        case ControlKind::ProgressBar:
-            progress_ = new QProgressBar(this);
-            progress_->setRange(0, 100);
-            progress_->setValue(0);
-            progress_->setTextVisible(false);
-            return progress_;
-        case ControlKind::GroupBox:
-            return new QGroupBox(caption, this);
-        case ControlKind::StatusText:
-            return testStatus_ = CreateLabel(caption, Qt::AlignLeft | Qt::AlignTop, true, this);
-        case ControlKind::CentredText:
-            return CreateLabel(caption, Qt::AlignHCenter | Qt::AlignTop, false, this);
-        case ControlKind::Slider:
-            return speed_ = CreateSpeedSlider(this);
-        case ControlKind::CheckBox: {
-            auto* box = new QCheckBox(caption, this);
-            axes_[static_cast<std::size_t>(control.id - IDC_AXIS_X)] = box;
-            return box;
-        }
-    }
-    return new QWidget(this);
 }
 
 void COstrelDlg::ConnectHandlers() {
@@ -345,6 +211,7 @@ void COstrelDlg::OnInitDialog() {
     setWindowIcon(AppIcon());
     RunHandler("naming the test log", [] { MakeLogFileName(); });
     // Every test of the window leaves its report (plots and samples) beside the log.
+    InstallTestEndHooks();
     SetTestReportEnabled(true);
 
     address_->SetAddress(FromWire(ConfiguredAddress(ConfigFilePath())),
@@ -379,71 +246,6 @@ void COstrelDlg::ShowSpeed(bool whileMoving) {
                                                              QStyle::SC_SliderHandle, speed_);
         QToolTip::showText(speed_->mapToGlobal(handle.topRight()), text, speed_);
     }
-}
-
-QWidget* COstrelDlg::GetDlgItem(int id) const {
-    const auto found = controls_.find(id);
-    return found == controls_.end() ? nullptr : found->second;
-}
-
-QString COstrelDlg::AddressText() const {
-    return address_->AddressText();
-}
-
-void COstrelDlg::SetAddressText(const QString& address) {
-    address_->SetAddress(address, QString::fromLatin1(kDefaultAddress));
-}
-
-void COstrelDlg::AppendTranscript(const QString& text) {
-    // An insertion at the end costs the same however long the transcript is; the operator's
-    // own cursor and view stay where they are. Like a reference append it leaves nothing to
-    // undo, which also keeps a long session's undo history from growing without end.
-    QTextDocument* document = transcript_->document();
-    document->setUndoRedoEnabled(false);
-    QTextCursor end(document);
-    end.movePosition(QTextCursor::End);
-    end.insertText(text);
-    document->setUndoRedoEnabled(true);
-}
-
-void COstrelDlg::ScrollTranscriptToEnd() {
-    QTextCursor cursor = transcript_->textCursor();
-    cursor.movePosition(QTextCursor::End);
-    transcript_->setTextCursor(cursor);
-    transcript_->ensureCursorVisible();
-}
-
-QString COstrelDlg::CommandText() const {
-    return command_->toPlainText();
-}
-
-void COstrelDlg::SetCommandText(const QString& text) {
-    command_->setPlainText(text);
-}
-
-void COstrelDlg::SetTestStatus(const QString& text) {
-    testStatus_->setText(text);
-}
-
-void COstrelDlg::SetRunTestCaption(const QString& caption) {
-    runTest_->setText(caption);
-}
-
-void COstrelDlg::SetProgress(int position) {
-    progress_->setValue(std::clamp(position, progress_->minimum(), progress_->maximum()));
-}
-
-void COstrelDlg::SetStatusCell(int row, int column, const QString& text) {
-    statusModel_->SetCell(row, column, text);
-}
-
-bool COstrelDlg::IsAxisChecked(int axis) const {
-    return axis >= 0 && axis < static_cast<int>(axes_.size()) &&
-           axes_[static_cast<std::size_t>(axis)]->isChecked();
-}
-
-int COstrelDlg::SpeedPosition() const {
-    return speed_->value();
 }
 
 void COstrelDlg::StartTimer(int id, int periodMs) {

@@ -35,6 +35,10 @@ class QtWindowOps;
 class TrafficWindow;
 class StatusTableModel;
 
+// The speed slider's range: its minimum is at the top.
+inline constexpr int kSpeedMinimum = -10000;
+inline constexpr int kSpeedMaximum = 10;
+
 // The main window: every control of the diagnostics dialog, placed as its template says, the
 // dispatch of clicks and timer ticks to the logic, and the window operations that the logic
 // uses (installed with SetWindow for as long as the dialog lives).

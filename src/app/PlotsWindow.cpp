@@ -1,4 +1,5 @@
 #include "app/PlotsWindow.h"
+#include "autotest/TestRecorder.h"
 
 #include <algorithm>
 #include <cmath>
@@ -16,8 +17,8 @@
 #include <QValueAxis>
 
 #include "autotest/TestLog.h"
-#include "autotest/TestReport.h"
 #include "history/History.h"
+#include "report/TestReport.h"
 
 namespace trevane {
 namespace {

@@ -9,7 +9,7 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "autotest/MoveTraces.h"
+#include "autotest/TestRecorder.h"
 
 class QChart;
 class QChartView;

@@ -6,14 +6,14 @@
 #include <string>
 
 #include "autotest/ConfigurationChecks.h"
-#include "autotest/MoveTraces.h"
 #include "autotest/TestLog.h"
+#include "autotest/TestRecorder.h"
 #include "autotest/TestRunner.h"
 #include "common/CLocale.h"
 #include "common/Clock.h"
 #include "common/Platform.h"
 #include "common/StopControl.h"
-#include "controller/Link.h"
+#include "link/Link.h"
 #include "machine/Procedures.h"
 
 namespace trevane {

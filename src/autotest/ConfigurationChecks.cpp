@@ -6,12 +6,12 @@
 #include <string>
 #include <string_view>
 
-#include "autotest/MoveTraces.h"
 #include "autotest/TestLog.h"
+#include "autotest/TestRecorder.h"
 #include "autotest/TestRunner.h"
 #include "common/CLocale.h"
 #include "common/StopControl.h"
-#include "controller/Link.h"
+#include "link/Link.h"
 
 namespace trevane {
 

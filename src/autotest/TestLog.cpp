@@ -11,7 +11,7 @@
 #include "common/Clock.h"
 #include "common/FileAppend.h"
 #include "common/StopControl.h"
-#include "controller/WindowOps.h"
+#include "link/WindowOps.h"
 
 namespace trevane {
 

@@ -11,16 +11,13 @@
 
 #include "autotest/AxisMotionTest.h"
 #include "autotest/ConfigurationChecks.h"
-#include "autotest/MoveTraces.h"
+#include "autotest/TestEnd.h"
 #include "autotest/TestLog.h"
-#include "autotest/TestReport.h"
-#include "autotest/TestVerdict.h"
+#include "autotest/TestRecorder.h"
 #include "common/StopControl.h"
 #include "common/StopWait.h"
-#include "controller/ControlIds.h"
-#include "controller/Link.h"
-#include "controller/WindowOps.h"
-#include "history/Recording.h"
+#include "link/Link.h"
+#include "link/WindowOps.h"
 #include "machine/Procedures.h"
 
 namespace trevane {
@@ -61,6 +58,7 @@ struct TestRun {
     bool finished = false;       // under g_endMutex
     int testNumber = 0;          // the n-th "Starting Test" of the log
     bool abortedByUser = false;  // under g_stateMutex
+    TestEndHooks hooks;          // as they were when the test started
     std::uint64_t verdictTicket = 0;
 };
 
@@ -115,32 +113,10 @@ std::optional<TestRecord> EndTestRecord(const TestRun& run) {
     }
     const std::optional<TestRecord> record = Recorder().FinishOwnRecord(
         abortedByUser ? TestOutcome::AbortedByUser : TestOutcome::Stopped);
-    if (record) {
-        OnTestEnded(*record);
+    if (record && run.hooks.ended) {
+        run.hooks.ended(*record);
     }
     return record;
-}
-
-// Written outside the stop token's scope, so an aborted test still ends with its verdict: the
-// line closes the transcript and starts nothing.
-void WriteVerdict(const TestRun& run, const TestRecord& record) {
-    TestVerdict verdict = VerdictOfTest(record, LastTestReport());
-    if (const std::optional<history::RecordingResult> stored = history::LastRecording();
-        stored && stored->testNumber == record.testNumber) {
-        for (const std::string& flag : stored->flags) {
-            verdict.notes.push_back(flag + ".");
-        }
-        if (const std::string none = history::NoBaselineText(stored->noBaseline); !none.empty()) {
-            verdict.notes.push_back(none + ".");
-        }
-    }
-    const std::string line = VerdictLine(verdict);
-    if (!SetLastTestVerdict(run.verdictTicket, std::move(verdict))) {
-        return;
-    }
-    auto window = Window();
-    window->AppendTranscript(line + "\r\n");
-    window->ScrollTranscriptToEnd();
 }
 
 void TestThreadMain(const std::shared_ptr<TestRun>& run, std::stop_token stop) {
@@ -167,8 +143,8 @@ void TestThreadMain(const std::shared_ptr<TestRun>& run, std::stop_token stop) {
             ScopedStopToken scope(stop);
             record = EndTestRecord(*run);
         }
-        if (record) {
-            WriteVerdict(*run, *record);
+        if (record && run->hooks.judged) {
+            run->hooks.judged(*record, run->verdictTicket);
         }
     }
     {
@@ -203,7 +179,8 @@ bool StartTestThread() {
     WriteLog("Starting Test", "\n");
     g_lastTestCompleted = false;
     auto run = std::make_shared<TestRun>();
-    run->verdictTicket = ClearLastTestVerdict();
+    run->hooks = GetTestEndHooks();
+    run->verdictTicket = run->hooks.started ? run->hooks.started() : 0;
     std::lock_guard lock(g_threadsMutex);
     run->testNumber = CountTestStartInLog();
     RetireCurrentThreadLocked();
@@ -323,10 +300,6 @@ int TestThreadProc() {
         // The abort has already logged its line and set the button; nothing more to do.
     }
     return 0;
-}
-
-void OnProgressTick() {
-    Window()->SetProgress(g_testProgress);
 }
 
 void ReportProgress(std::int32_t percent) {

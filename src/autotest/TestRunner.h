@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <thread>
 
-#include "controller/TestState.h"
+#include "link/TestState.h"
 
 namespace trevane {
 
@@ -22,9 +22,6 @@ void StartTest();
 void AbortTest();
 // The test thread's routine: connection check, both phases, the closing sequence.
 int TestThreadProc();
-
-// The progress timer's tick (IDT_PROGRESS): shows g_testProgress on the progress bar.
-void OnProgressTick();
 
 // For the test thread: sets g_testProgress, or unwinds with TestAborted when the thread has been
 // stopped, so the bar keeps the value it had at the abort.

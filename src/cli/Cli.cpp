@@ -13,11 +13,11 @@
 #include <thread>
 #include <vector>
 
-#include "cli/CliWindow.h"
+#include "cli/HeadlessWindow.h"
 #include "cli/Json.h"
 #include "cli/Verbs.h"
 #include "common/StopWait.h"
-#include "controller/Link.h"
+#include "link/Link.h"
 #include "net/TcpMotionClient.h"
 
 #ifdef _WIN32
@@ -35,20 +35,6 @@ std::vector<Verb>& Registry() {
 std::vector<std::string>& OfflineNames() {
     static std::vector<std::string> names;
     return names;
-}
-
-// The text of the last session that could not be opened; Connect itself never shows it.
-std::mutex g_sessionErrorMutex;
-std::string g_sessionError;
-
-void SetSessionError(std::string text) {
-    std::lock_guard lock(g_sessionErrorMutex);
-    g_sessionError = std::move(text);
-}
-
-std::string SessionError() {
-    std::lock_guard lock(g_sessionErrorMutex);
-    return g_sessionError;
 }
 
 // Counted in the signal handler: a lock-free atomic is the one thing a handler may touch.
@@ -178,21 +164,12 @@ int UsageError(const std::string& message) {
 }
 
 void UseTcpSessions(std::uint16_t port) {
-    SessionFactory tcp = MakeTcpSessionFactory(port);
-    SetSessionFactory([tcp](const std::string& address) {
-        try {
-            return WatchedSession(tcp(address));
-        } catch (const std::exception& error) {
-            SetSessionError(error.what());
-            throw;
-        }
-    });
+    SetSessionFactory(MakeTcpSessionFactory(port));
 }
 
 bool ConnectLikeTheWindow(const Invocation& invocation) {
-    const std::shared_ptr<CliWindow> window = TheCliWindow();
+    const std::shared_ptr<HeadlessWindow> window = TheHeadlessWindow();
     window->SetAddress(invocation.address);
-    SetSessionError({});
     window->HoldMessages(true);
     OnConnect();
     window->HoldMessages(false);
@@ -203,10 +180,7 @@ bool ConnectLikeTheWindow(const Invocation& invocation) {
         }
         return true;
     }
-    std::string reason = SessionError();
-    if (reason.empty()) {
-        reason = LastConnectFailure();
-    }
+    std::string reason = LastConnectFailure();
     if (reason.empty()) {
         reason = "the controller at " + invocation.address + ":" + std::to_string(invocation.port) +
                  " did not describe the connection";

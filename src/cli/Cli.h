@@ -1,10 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
-#include <string>
-
-#include "controller/MotionClient.h"
 
 // What main() sets up and takes down around a verb; the verbs themselves use Verbs.h.
 namespace trevane::cli {
@@ -20,11 +16,7 @@ void ReportBrokenOutput();
 // Stops and joins the thread that runs OnInterrupt callbacks.
 void StopInterruptWatcher();
 
-// Points Connect at the TCP client on `port`, keeping each failure's text for the one line
-// that ConnectLikeTheWindow prints.
+// Points Connect at the TCP client on `port`.
 void UseTcpSessions(std::uint16_t port);
-
-// `session` with every text command told to the WatchCommands watcher.
-std::shared_ptr<MotionClient> WatchedSession(std::shared_ptr<MotionClient> session);
 
 }  // namespace trevane::cli

@@ -6,7 +6,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "net/Protocol.h"
+#include "protocol/Protocol.h"
 
 namespace trevane::cli {
 namespace {
@@ -51,7 +51,7 @@ std::vector<FleetController> ParseFleet(const std::string& text, const std::stri
     for (std::string line; std::getline(in, line);) {
         ++lineNumber;
         const auto fail = [&](const std::string& what) {
-            throw std::runtime_error("'" + net::Printable(fileName) + "' line " +
+            throw std::runtime_error("'" + protocol::Printable(fileName) + "' line " +
                                      std::to_string(lineNumber) + ": " + what);
         };
         line = line.substr(0, line.find('#'));
@@ -60,13 +60,13 @@ std::vector<FleetController> ParseFleet(const std::string& text, const std::stri
             continue;
         }
         if (words.size() > 3) {
-            fail("'" + net::Printable(line) + "' is not ADDRESS [PORT [NAME]]");
+            fail("'" + protocol::Printable(line) + "' is not ADDRESS [PORT [NAME]]");
         }
         FleetController controller;
         controller.lineNumber = lineNumber;
         controller.address = words[0];
-        if (!net::ParseDottedIpv4(controller.address)) {
-            fail("'" + net::Printable(words[0]) +
+        if (!protocol::ParseDottedIpv4(controller.address)) {
+            fail("'" + protocol::Printable(words[0]) +
                  "' is not a dotted IPv4 address (four numbers 0..255)");
         }
         controller.port = defaultPort;
@@ -76,12 +76,12 @@ std::vector<FleetController> ParseFleet(const std::string& text, const std::stri
                 std::from_chars(port.data(), port.data() + port.size(), controller.port);
             if (ec != std::errc{} || end != port.data() + port.size() || controller.port < 1 ||
                 controller.port > 65535) {
-                fail("'" + net::Printable(port) + "' is not a port (1..65535)");
+                fail("'" + protocol::Printable(port) + "' is not a port (1..65535)");
             }
         }
         controller.name = words.size() > 2 ? words[2] : controller.address;
         if (!PlainFolderName(controller.name)) {
-            fail("the name '" + net::Printable(controller.name) +
+            fail("the name '" + protocol::Printable(controller.name) +
                  "' is not a folder name (letters, digits, '-', '_', '.', at most 64)");
         }
         std::string folder = controller.name;
@@ -98,7 +98,7 @@ std::vector<FleetController> ParseFleet(const std::string& text, const std::stri
         fleet.push_back(std::move(controller));
     }
     if (fleet.empty()) {
-        throw std::runtime_error("'" + net::Printable(fileName) + "' lists no controller");
+        throw std::runtime_error("'" + protocol::Printable(fileName) + "' lists no controller");
     }
     return fleet;
 }
@@ -106,13 +106,13 @@ std::vector<FleetController> ParseFleet(const std::string& text, const std::stri
 std::vector<FleetController> ReadFleetFile(const std::string& path, int defaultPort) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        throw std::runtime_error("'" + net::Printable(path) + "' cannot be opened");
+        throw std::runtime_error("'" + protocol::Printable(path) + "' cannot be opened");
     }
     std::string text(kMaxFileBytes + 1, '\0');
     in.read(text.data(), static_cast<std::streamsize>(text.size()));
     text.resize(static_cast<std::size_t>(in.gcount()));
     if (text.size() > kMaxFileBytes) {
-        throw std::runtime_error("'" + net::Printable(path) + "' is longer than 1 MiB");
+        throw std::runtime_error("'" + protocol::Printable(path) + "' is longer than 1 MiB");
     }
     return ParseFleet(text, path, defaultPort);
 }

@@ -10,13 +10,14 @@
 #include <vector>
 
 #include "cli/Cli.h"
-#include "cli/CliWindow.h"
+#include "cli/HeadlessWindow.h"
 #include "cli/TraceFile.h"
 #include "cli/Verbs.h"
-#include "controller/Link.h"
-#include "history/Recording.h"
-#include "net/Protocol.h"
-#include "net/TcpMotionClient.h"
+#include "history/StoreTest.h"
+#include "link/Link.h"
+#include "protocol/Limits.h"
+#include "protocol/Protocol.h"
+#include "report/TestEnd.h"
 
 namespace trevane::cli {
 namespace {
@@ -111,8 +112,8 @@ std::optional<std::string> Parse(int argc, char** argv, CommandLine& line) {
             }
             const std::string value = argv[++i];
             if (arg == "--address") {
-                if (!net::ParseDottedIpv4(value)) {
-                    return "--address '" + net::Printable(value) +
+                if (!protocol::ParseDottedIpv4(value)) {
+                    return "--address '" + protocol::Printable(value) +
                            "' is not a dotted IPv4 address (four numbers 0..255)";
                 }
                 line.invocation.address = value;
@@ -120,12 +121,12 @@ std::optional<std::string> Parse(int argc, char** argv, CommandLine& line) {
             } else if (const std::optional<int> port = ParsePort(value)) {
                 line.invocation.port = *port;
             } else {
-                return "--port '" + net::Printable(value) + "' is not a port (1..65535)";
+                return "--port '" + protocol::Printable(value) + "' is not a port (1..65535)";
             }
             continue;
         }
         if (arg.starts_with("-")) {
-            return "unknown option '" + net::Printable(arg) + "' (see --help)";
+            return "unknown option '" + protocol::Printable(arg) + "' (see --help)";
         }
         break;
     }
@@ -202,7 +203,7 @@ int Main(int argc, char** argv) {
     }
     const Verb* verb = FindVerb(verbName);
     if (verb == nullptr) {
-        return UsageError("unknown verb '" + net::Printable(verbName) + "' (see --help)");
+        return UsageError("unknown verb '" + protocol::Printable(verbName) + "' (see --help)");
     }
     if (line.help) {
         PrintVerbHelp(std::cout, *verb);
@@ -222,7 +223,8 @@ int Main(int argc, char** argv) {
         history::SetHistoryPath(history);
     }
     InstallInterruptHandlers();
-    SetWindow(TheCliWindow());
+    SetWindow(TheHeadlessWindow());
+    InstallTestEndHooks();
     UseTcpSessions(static_cast<std::uint16_t>(line.invocation.port));
     int status = RunVerb(*verb, line.invocation);
     CloseEverything();

@@ -101,6 +101,18 @@ std::string FormatInt(long long value) {
     return std::string(buffer, result.ptr);
 }
 
+std::string FormatShortest(float value) {
+    char buffer[64];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+
+std::string FormatShortest(double value) {
+    char buffer[64];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+
 std::string FormatTimeC(std::string_view pattern, const std::tm& time) {
     std::string out;
     out.reserve(pattern.size() + 16);

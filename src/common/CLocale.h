@@ -23,6 +23,10 @@ std::string FormatFixed(double value);
 // printf "%d".
 std::string FormatInt(long long value);
 
+// The shortest text that reads back as the same value.
+std::string FormatShortest(float value);
+std::string FormatShortest(double value);
+
 // strftime in the "C" locale for the conversions the system uses: %x (mm/dd/yy), %X (HH:MM:SS),
 // %m %d %y %H %M %S and %%. Anything else is copied as it stands.
 std::string FormatTimeC(std::string_view pattern, const std::tm& time);

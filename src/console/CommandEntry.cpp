@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "controller/Link.h"
-#include "controller/WindowOps.h"
+#include "link/Link.h"
+#include "link/WindowOps.h"
 
 namespace trevane {
 

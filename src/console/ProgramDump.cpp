@@ -8,9 +8,9 @@
 #include <system_error>
 
 #include "common/FileReplace.h"
-#include "controller/Link.h"
-#include "controller/TestState.h"
-#include "controller/WindowOps.h"
+#include "link/Link.h"
+#include "link/TestState.h"
+#include "link/WindowOps.h"
 
 namespace trevane {
 namespace {

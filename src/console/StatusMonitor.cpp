@@ -4,11 +4,10 @@
 #include <memory>
 #include <vector>
 
-#include "autotest/TestRunner.h"
 #include "common/CLocale.h"
-#include "controller/ControlIds.h"
-#include "controller/Link.h"
-#include "controller/WindowOps.h"
+#include "link/Link.h"
+#include "link/TestState.h"
+#include "link/WindowOps.h"
 
 namespace trevane {
 
@@ -107,6 +106,10 @@ bool UpdateStatusTable() {
     } catch (...) {
         return false;
     }
+}
+
+void OnProgressTick() {
+    Window()->SetProgress(g_testProgress);
 }
 
 void OnTimer(int id) {

@@ -19,6 +19,9 @@ extern std::array<std::array<bool, 8>, 4> g_axisSwitchFlags;
 extern const std::array<const char*, 13> kStatusRowLabels;
 extern const std::array<const char*, 5> kStatusColumnHeadings;
 
+// The progress timer's tick (IDT_PROGRESS): shows g_testProgress on the progress bar.
+void OnProgressTick();
+
 // The window's timer handler: IDT_STATUS polls, IDT_PROGRESS shows the test progress.
 void OnTimer(int id);
 

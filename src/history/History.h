@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "autotest/MoveTraces.h"
+#include "autotest/TestRecord.h"
 #include "history/Sqlite.h"
 
 // Every automatic test kept in one SQLite file in the working directory, so that a machine's

@@ -68,7 +68,4 @@ std::vector<char> AxesWithoutBaseline(const Comparison& comparison);
 // "X, Y: no baseline yet"; "" for none.
 std::string NoBaselineText(const std::vector<char>& axes);
 
-// The report's "Compared with earlier tests" section.
-std::string RenderComparisonHtml(const Comparison& comparison);
-
 }  // namespace trevane::history

@@ -5,9 +5,9 @@
 #include <string>
 
 #include "common/CLocale.h"
-#include "controller/Link.h"
-#include "controller/TestState.h"
-#include "controller/WindowOps.h"
+#include "link/Link.h"
+#include "link/TestState.h"
+#include "link/WindowOps.h"
 
 namespace trevane {
 namespace {

@@ -3,8 +3,8 @@
 #include <initializer_list>
 #include <string>
 
-#include "controller/Link.h"
-#include "controller/TestState.h"
+#include "link/Link.h"
+#include "link/TestState.h"
 
 namespace trevane {
 namespace {

@@ -10,8 +10,8 @@
 #include <asio/ip/address_v4.hpp>
 #include <asio/ip/tcp.hpp>
 
-#include "net/Protocol.h"
 #include "net/SocketWait.h"
+#include "protocol/Protocol.h"
 
 namespace trevane {
 
@@ -23,8 +23,8 @@ struct TcpMotionClient::Impl {
     void Connect(const asio::ip::address_v4& address);
     // One request and its reply. The caller holds `mutex`.
     // `request` names the exchange in error texts (the command without its terminator).
-    net::ReplyParser Exchange(std::string_view bytes, std::string_view request,
-                              net::ReplyParser parser, std::chrono::milliseconds timeout);
+    protocol::ReplyParser Exchange(std::string_view bytes, std::string_view request,
+                                   protocol::ReplyParser parser, std::chrono::milliseconds timeout);
     MotionError Rejection(std::string_view request);
 
     void ThrowIfSpent(std::string_view request) const;
@@ -52,9 +52,9 @@ struct TcpMotionClient::Impl {
 namespace {
 
 asio::ip::address_v4 CheckedAddress(const std::string& address) {
-    const auto bytes = net::ParseDottedIpv4(address);
+    const auto bytes = protocol::ParseDottedIpv4(address);
     if (!bytes) {
-        throw MotionError("'" + net::Printable(address) +
+        throw MotionError("'" + protocol::Printable(address) +
                           "' is not a dotted IPv4 address (four numbers 0..255)");
     }
     return asio::ip::address_v4(*bytes);
@@ -100,7 +100,7 @@ void TcpMotionClient::Impl::Spend(const std::string& reason) {
 
 void TcpMotionClient::Impl::ThrowIfSpent(std::string_view request) const {
     if (spentReason) {
-        throw MotionError("cannot send '" + net::Printable(request) + "': the session to " +
+        throw MotionError("cannot send '" + protocol::Printable(request) + "': the session to " +
                           Endpoint() + " is spent (" + *spentReason + ")");
     }
 }
@@ -149,10 +149,11 @@ void TcpMotionClient::Impl::WriteAll(std::string_view bytes, Deadline deadline,
         bytes.remove_prefix(sent);
         if (ec == asio::error::would_block) {
             if (net::WaitWritable(socket, TimeLeft(deadline)) == net::Readiness::TimedOut) {
-                Spend("sending '" + net::Printable(request) + "' to " + Endpoint() + " timed out");
+                Spend("sending '" + protocol::Printable(request) + "' to " + Endpoint() +
+                      " timed out");
             }
         } else if (ec) {
-            Spend("sending '" + net::Printable(request) + "' to " + Endpoint() +
+            Spend("sending '" + protocol::Printable(request) + "' to " + Endpoint() +
                   " failed: " + ec.message());
         }
     }
@@ -161,7 +162,8 @@ void TcpMotionClient::Impl::WriteAll(std::string_view bytes, Deadline deadline,
 std::size_t TcpMotionClient::Impl::ReadSome(Deadline deadline, std::string_view request) {
     for (;;) {
         if (net::WaitReadable(socket, TimeLeft(deadline)) == net::Readiness::TimedOut) {
-            Spend("no reply to '" + net::Printable(request) + "' from " + Endpoint() + " in time");
+            Spend("no reply to '" + protocol::Printable(request) + "' from " + Endpoint() +
+                  " in time");
         }
         asio::error_code ec;
         const std::size_t received = socket.read_some(asio::buffer(buffer), ec);
@@ -172,14 +174,15 @@ std::size_t TcpMotionClient::Impl::ReadSome(Deadline deadline, std::string_view 
             const std::string what =
                 ec == asio::error::eof ? "closed the connection" : "failed: " + ec.message();
             Spend("connection to " + Endpoint() + " " + what + " while waiting for the reply to '" +
-                  net::Printable(request) + "'");
+                  protocol::Printable(request) + "'");
         }
     }
 }
 
-net::ReplyParser TcpMotionClient::Impl::Exchange(std::string_view bytes, std::string_view request,
-                                                 net::ReplyParser parser,
-                                                 std::chrono::milliseconds timeout) {
+protocol::ReplyParser TcpMotionClient::Impl::Exchange(std::string_view bytes,
+                                                      std::string_view request,
+                                                      protocol::ReplyParser parser,
+                                                      std::chrono::milliseconds timeout) {
     ThrowIfSpent(request);
     DropStaleBytes();
     Deadline deadline = DeadlineAfter(timeout);
@@ -190,8 +193,8 @@ net::ReplyParser TcpMotionClient::Impl::Exchange(std::string_view bytes, std::st
         try {
             // Whatever follows the last ack is dropped with the buffer: it answers no request.
             parser.Feed(std::string_view(buffer.data(), received));
-        } catch (const net::ReplyFormatError& error) {
-            Spend("reply to '" + net::Printable(request) + "' from " + Endpoint() + ": " +
+        } catch (const protocol::ReplyFormatError& error) {
+            Spend("reply to '" + protocol::Printable(request) + "' from " + Endpoint() + ": " +
                   error.what());
         }
         if (parser.AcknowledgementsSeen() != acksBefore) {
@@ -204,14 +207,14 @@ net::ReplyParser TcpMotionClient::Impl::Exchange(std::string_view bytes, std::st
 
 MotionError TcpMotionClient::Impl::Rejection(std::string_view request) {
     std::string text =
-        "controller at " + Endpoint() + " rejected '" + net::Printable(request) + "'";
+        "controller at " + Endpoint() + " rejected '" + protocol::Printable(request) + "'";
     std::string controllerReason;
     try {
         // Asked directly, not through command(), so a rejected "TC1" cannot ask again.
-        net::ReplyParser reason =
-            Exchange("TC1\r", "TC1", net::ReplyParser(net::ReplyKind::Text), timeouts.reply);
+        protocol::ReplyParser reason = Exchange(
+            "TC1\r", "TC1", protocol::ReplyParser(protocol::ReplyKind::Text), timeouts.reply);
         if (!reason.Rejected()) {
-            const std::string trimmed = net::TrimReply(reason.Data());
+            const std::string trimmed = protocol::TrimReply(reason.Data());
             if (!trimmed.empty()) {
                 controllerReason = trimmed;
                 text += ": " + trimmed;
@@ -239,46 +242,49 @@ TcpMotionClient::~TcpMotionClient() {
 
 std::string TcpMotionClient::command(const std::string& command, const std::string& terminator,
                                      const std::string& acknowledgement, bool trim) {
-    const char accepted = acknowledgement.empty() ? net::kAccepted : acknowledgement.front();
-    net::ReplyParser parser(net::ReplyKind::Text, net::AcknowledgementsFor(command, terminator),
-                            accepted, kMaxReplyBytes);
+    const char accepted = acknowledgement.empty() ? protocol::kAccepted : acknowledgement.front();
+    protocol::ReplyParser parser(protocol::ReplyKind::Text,
+                                 protocol::AcknowledgementsFor(command, terminator), accepted,
+                                 kMaxReplyBytes);
     std::lock_guard lock(impl_->mutex);
     parser =
         impl_->Exchange(command + terminator, command, std::move(parser), impl_->timeouts.reply);
     if (parser.Rejected()) {
         throw impl_->Rejection(command);
     }
-    return trim ? net::TrimReply(parser.Data()) : parser.TakeData();
+    return trim ? protocol::TrimReply(parser.Data()) : parser.TakeData();
 }
 
 std::string TcpMotionClient::connection() {
-    const std::string request = std::string(net::kIdentityRequest) + "\r";
+    const std::string request = std::string(protocol::kIdentityRequest) + "\r";
     std::lock_guard lock(impl_->mutex);
-    net::ReplyParser parser =
-        impl_->Exchange(request, net::kIdentityRequest, net::ReplyParser(net::ReplyKind::Text),
-                        impl_->timeouts.reply);
+    protocol::ReplyParser parser =
+        impl_->Exchange(request, protocol::kIdentityRequest,
+                        protocol::ReplyParser(protocol::ReplyKind::Text), impl_->timeouts.reply);
     if (parser.Rejected()) {
-        throw impl_->Rejection(net::kIdentityRequest);
+        throw impl_->Rejection(protocol::kIdentityRequest);
     }
-    const std::string identity = net::TrimReply(parser.Data());
+    const std::string identity = protocol::TrimReply(parser.Data());
     return identity.empty() ? impl_->Endpoint() : impl_->Endpoint() + " " + identity;
 }
 
 std::string TcpMotionClient::programUpload() {
     std::lock_guard lock(impl_->mutex);
-    net::ReplyParser parser = impl_->Exchange(
-        "UL\r", "UL", net::ReplyParser(net::ReplyKind::Upload, 1, net::kAccepted, kMaxReplyBytes),
+    protocol::ReplyParser parser = impl_->Exchange(
+        "UL\r", "UL",
+        protocol::ReplyParser(protocol::ReplyKind::Upload, 1, protocol::kAccepted, kMaxReplyBytes),
         impl_->timeouts.upload);
     if (parser.Rejected()) {
         throw impl_->Rejection("UL");
     }
-    return net::ToUnixLineEnds(parser.Data());
+    return protocol::ToUnixLineEnds(parser.Data());
 }
 
 std::vector<char> TcpMotionClient::record(const std::string& query) {
     std::lock_guard lock(impl_->mutex);
-    net::ReplyParser parser = impl_->Exchange(
-        query + "\r", query, net::ReplyParser(net::ReplyKind::Record), impl_->timeouts.reply);
+    protocol::ReplyParser parser =
+        impl_->Exchange(query + "\r", query, protocol::ReplyParser(protocol::ReplyKind::Record),
+                        impl_->timeouts.reply);
     if (parser.Rejected()) {
         throw impl_->Rejection(query);
     }

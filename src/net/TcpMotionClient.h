@@ -6,18 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "controller/MotionClient.h"
+#include "protocol/Limits.h"
+#include "protocol/MotionClient.h"
 
 namespace trevane {
-
-struct TcpTimeouts {
-    std::chrono::milliseconds connect{2000};
-    std::chrono::milliseconds reply{1000};
-    std::chrono::milliseconds upload{10000};
-};
-
-inline constexpr std::uint16_t kDefaultControllerPort = 23;
-inline constexpr std::size_t kMaxReplyBytes = 1024 * 1024;
 
 // A controller session over TCP/IPv4 speaking the controller's text protocol. Exchanges on one
 // session are serialised. After a timeout or a broken connection the session is spent: every

@@ -2,8 +2,8 @@
 #include <optional>
 
 #include "common/StopControl.h"
-#include "net/Protocol.h"
-#include "net/TcpMotionClient.h"
+#include "protocol/Limits.h"
+#include "protocol/Protocol.h"
 #include "sim/MachineImpl.h"
 #include "sim/RequestFramer.h"
 
@@ -25,41 +25,44 @@ class InProcessClient final : public MotionClient {
 
     std::string command(const std::string& command, const std::string& terminator,
                         const std::string& acknowledgement, bool trim) override {
-        const char accepted = acknowledgement.empty() ? net::kAccepted : acknowledgement.front();
-        net::ReplyParser parser(net::ReplyKind::Text, net::AcknowledgementsFor(command, terminator),
-                                accepted, kMaxReplyBytes);
+        const char accepted =
+            acknowledgement.empty() ? protocol::kAccepted : acknowledgement.front();
+        protocol::ReplyParser parser(protocol::ReplyKind::Text,
+                                     protocol::AcknowledgementsFor(command, terminator), accepted,
+                                     kMaxReplyBytes);
         std::lock_guard lock(mutex_);
         Exchange(command + terminator, command, parser, timeouts_.reply);
         if (parser.Rejected()) {
             throw Rejection(command);
         }
-        return trim ? net::TrimReply(parser.Data()) : parser.TakeData();
+        return trim ? protocol::TrimReply(parser.Data()) : parser.TakeData();
     }
 
     std::string connection() override {
-        net::ReplyParser parser(net::ReplyKind::Text);
+        protocol::ReplyParser parser(protocol::ReplyKind::Text);
         std::lock_guard lock(mutex_);
-        Exchange(std::string(net::kIdentityRequest) + "\r", net::kIdentityRequest, parser,
+        Exchange(std::string(protocol::kIdentityRequest) + "\r", protocol::kIdentityRequest, parser,
                  timeouts_.reply);
         if (parser.Rejected()) {
-            throw Rejection(net::kIdentityRequest);
+            throw Rejection(protocol::kIdentityRequest);
         }
-        const std::string identity = net::TrimReply(parser.Data());
+        const std::string identity = protocol::TrimReply(parser.Data());
         return identity.empty() ? endpoint_ : endpoint_ + " " + identity;
     }
 
     std::string programUpload() override {
-        net::ReplyParser parser(net::ReplyKind::Upload, 1, net::kAccepted, kMaxReplyBytes);
+        protocol::ReplyParser parser(protocol::ReplyKind::Upload, 1, protocol::kAccepted,
+                                     kMaxReplyBytes);
         std::lock_guard lock(mutex_);
         Exchange("UL\r", "UL", parser, timeouts_.upload);
         if (parser.Rejected()) {
             throw Rejection("UL");
         }
-        return net::ToUnixLineEnds(parser.Data());
+        return protocol::ToUnixLineEnds(parser.Data());
     }
 
     std::vector<char> record(const std::string& query) override {
-        net::ReplyParser parser(net::ReplyKind::Record);
+        protocol::ReplyParser parser(protocol::ReplyKind::Record);
         std::lock_guard lock(mutex_);
         Exchange(query + "\r", query, parser, timeouts_.reply);
         if (parser.Rejected()) {
@@ -71,11 +74,12 @@ class InProcessClient final : public MotionClient {
 
   private:
     // Sends `bytes` and feeds the replies to `parser`. The caller holds `mutex_`.
-    void Exchange(std::string_view bytes, std::string_view request, net::ReplyParser& parser,
+    void Exchange(std::string_view bytes, std::string_view request, protocol::ReplyParser& parser,
                   std::chrono::milliseconds timeout) {
         if (spentReason_) {
-            throw MotionError("cannot send '" + net::Printable(request) + "': the session to " +
-                              endpoint_ + " is spent (" + *spentReason_ + ")");
+            throw MotionError("cannot send '" + protocol::Printable(request) +
+                              "': the session to " + endpoint_ + " is spent (" + *spentReason_ +
+                              ")");
         }
         std::vector<Request> requests;
         framer_.Feed(bytes, requests);
@@ -83,15 +87,16 @@ class InProcessClient final : public MotionClient {
             const std::string wire = Answer(line, request, timeout);
             try {
                 parser.Feed(wire);
-            } catch (const net::ReplyFormatError& error) {
-                Spend("reply to '" + net::Printable(request) + "' from " + endpoint_ + ": " +
+            } catch (const protocol::ReplyFormatError& error) {
+                Spend("reply to '" + protocol::Printable(request) + "' from " + endpoint_ + ": " +
                       error.what());
             }
         }
         if (!parser.Done()) {
             // The controller still waits for the rest of a line, or sent a short reply.
             WaitOut(timeout);
-            Spend("no reply to '" + net::Printable(request) + "' from " + endpoint_ + " in time");
+            Spend("no reply to '" + protocol::Printable(request) + "' from " + endpoint_ +
+                  " in time");
         }
     }
 
@@ -104,23 +109,24 @@ class InProcessClient final : public MotionClient {
             Spend("connection to " + endpoint_ +
                   " closed the connection while waiting for the "
                   "reply to '" +
-                  net::Printable(request) + "'");
+                  protocol::Printable(request) + "'");
         }
         if (link.silent) {
             impl_.RecordOnly(session_, line.line);
             WaitOut(timeout);
-            Spend("no reply to '" + net::Printable(request) + "' from " + endpoint_ + " in time");
+            Spend("no reply to '" + protocol::Printable(request) + "' from " + endpoint_ +
+                  " in time");
         }
         Reply reply = impl_.Exchange(session_, line.line, line.tooLong);
         if (reply.silent) {
             WaitOut(timeout);
-            Spend("no reply to '" + net::Printable(request) + "' from " + endpoint_ + " in time");
+            Spend("no reply to '" + protocol::Printable(request) + "' from " + endpoint_ + " in time");
         }
         if (link.delayMs > 0) {
             const std::chrono::milliseconds delay(link.delayMs);
             if (delay >= timeout) {
                 WaitOut(timeout);
-                Spend("no reply to '" + net::Printable(request) + "' from " + endpoint_ +
+                Spend("no reply to '" + protocol::Printable(request) + "' from " + endpoint_ +
                       " in time");
             }
             WaitOut(delay);
@@ -130,12 +136,12 @@ class InProcessClient final : public MotionClient {
 
     MotionError Rejection(std::string_view request) {
         std::string text =
-            "controller at " + endpoint_ + " rejected '" + net::Printable(request) + "'";
+            "controller at " + endpoint_ + " rejected '" + protocol::Printable(request) + "'";
         std::string controllerReason;
         try {
-            net::ReplyParser reason(net::ReplyKind::Text);
+            protocol::ReplyParser reason(protocol::ReplyKind::Text);
             Exchange("TC1\r", "TC1", reason, timeouts_.reply);
-            const std::string trimmed = net::TrimReply(reason.Data());
+            const std::string trimmed = protocol::TrimReply(reason.Data());
             if (!reason.Rejected() && !trimmed.empty()) {
                 controllerReason = trimmed;
                 text += ": " + trimmed;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/Clock.h"
-#include "controller/MotionClient.h"
+#include "protocol/MotionClient.h"
 #include "sim/Responder.h"
 
 // The simulated controller: one four-axis machine model, served in process (on an injectable

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "common/TraceFormat.h"
-#include "controller/MotionClient.h"
+#include "protocol/MotionClient.h"
 
 // Every exchange of both controller sessions, for a traffic window and for trace files.
 namespace trevane {
@@ -83,9 +83,5 @@ class TrafficRecorder {
 
 // The program-wide recorder that Connect's sessions report to.
 TrafficRecorder& Traffic();
-
-// `inner` with every exchange reported to `recorder` under `session` ("command" or "record").
-std::shared_ptr<MotionClient> RecordTraffic(std::shared_ptr<MotionClient> inner,
-                                            const char* session, TrafficRecorder& recorder);
 
 }  // namespace trevane

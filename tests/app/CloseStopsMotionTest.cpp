@@ -5,10 +5,10 @@
 #include <QAbstractButton>
 #include <QTest>
 
+#include "app/ControlIds.h"
 #include "app/WindowHarness.h"
 #include "autotest/TestRunner.h"
-#include "controller/ControlIds.h"
-#include "controller/Link.h"
+#include "link/Link.h"
 
 namespace trevane::testing {
 namespace {

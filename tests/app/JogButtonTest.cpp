@@ -9,10 +9,10 @@
 #include <QSlider>
 #include <QTest>
 
+#include "app/ControlIds.h"
 #include "app/JogButtons.h"
 #include "app/StatusTableModel.h"
 #include "app/WindowHarness.h"
-#include "controller/ControlIds.h"
 
 namespace trevane::testing {
 namespace {

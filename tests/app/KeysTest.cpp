@@ -15,8 +15,8 @@
 #include <QUrl>
 
 #include "app/AboutDlg.h"
+#include "app/ControlIds.h"
 #include "app/WindowHarness.h"
-#include "controller/ControlIds.h"
 
 namespace trevane::testing {
 namespace {

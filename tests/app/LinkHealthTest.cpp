@@ -7,14 +7,14 @@
 #include <QTableView>
 #include <QTest>
 
+#include "app/ControlIds.h"
 #include "app/DialogTemplate.h"
 #include "app/DialogUnits.h"
 #include "app/LinkHealth.h"
 #include "app/LinkStrip.h"
 #include "app/StatusTableModel.h"
 #include "app/WindowHarness.h"
-#include "controller/ControlIds.h"
-#include "controller/Link.h"
+#include "link/Link.h"
 #include "net/TcpMotionClient.h"
 #include "sim/Simulator.h"
 

@@ -14,17 +14,17 @@
 #include <QTest>
 #include <QValueAxis>
 
+#include "app/ControlIds.h"
 #include "app/PlotsWindow.h"
 #include "app/WindowHarness.h"
-#include "autotest/MoveTraces.h"
 #include "autotest/TestLog.h"
-#include "autotest/TestReport.h"
+#include "autotest/TestRecorder.h"
 #include "autotest/TestRunner.h"
-#include "autotest/TestVerdict.h"
 #include "common/Clock.h"
-#include "controller/ControlIds.h"
-#include "controller/Link.h"
 #include "history/History.h"
+#include "link/Link.h"
+#include "report/TestReport.h"
+#include "report/TestVerdict.h"
 
 namespace trevane::testing {
 namespace {

@@ -16,7 +16,7 @@
 
 #include "app/OstrelApp.h"
 #include "app/WindowHarness.h"
-#include "controller/Link.h"
+#include "link/Link.h"
 #include "net/TcpMotionClient.h"
 #include "support/ChildProcess.h"
 

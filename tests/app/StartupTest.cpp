@@ -16,15 +16,15 @@
 #include <QTest>
 #include <QToolTip>
 
+#include "app/ControlIds.h"
 #include "app/IpAddressField.h"
 #include "app/JogButtons.h"
 #include "app/MyEdit.h"
 #include "app/OstrelApp.h"
 #include "app/StatusTableModel.h"
 #include "app/WindowHarness.h"
-#include "controller/ControlIds.h"
-#include "controller/Link.h"
-#include "controller/WindowOps.h"
+#include "link/Link.h"
+#include "link/WindowOps.h"
 #include "net/TcpMotionClient.h"
 
 namespace trevane::testing {

@@ -7,11 +7,11 @@
 #include <QTableView>
 #include <QTest>
 
+#include "app/ControlIds.h"
 #include "app/LinkStrip.h"
 #include "app/TrafficWindow.h"
 #include "app/WindowHarness.h"
 #include "common/TraceFormat.h"
-#include "controller/ControlIds.h"
 #include "traffic/TrafficRecorder.h"
 
 namespace trevane::testing {

@@ -12,12 +12,12 @@
 #include <QStandardPaths>
 #include <QTest>
 
+#include "app/ControlIds.h"
 #include "app/MyEdit.h"
 #include "autotest/TestRunner.h"
 #include "common/Clock.h"
-#include "controller/ControlIds.h"
-#include "controller/Link.h"
-#include "controller/WindowOps.h"
+#include "link/Link.h"
+#include "link/WindowOps.h"
 
 namespace trevane::testing {
 namespace {

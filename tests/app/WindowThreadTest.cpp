@@ -11,12 +11,12 @@
 #include <QTest>
 #include <QThread>
 
+#include "app/ControlIds.h"
 #include "app/WindowHarness.h"
 #include "autotest/TestRunner.h"
 #include "common/StopControl.h"
-#include "controller/ControlIds.h"
-#include "controller/Link.h"
-#include "controller/WindowOps.h"
+#include "link/Link.h"
+#include "link/WindowOps.h"
 
 namespace trevane::testing {
 namespace {

@@ -13,13 +13,14 @@
 #include "autotest/AxisMotionTest.h"
 #include "autotest/ConfigurationChecks.h"
 #include "autotest/TestLog.h"
-#include "autotest/TestReport.h"
 #include "autotest/TestRunner.h"
 #include "common/StopControl.h"
 #include "common/StopWait.h"
-#include "controller/Link.h"
-#include "controller/WindowOps.h"
-#include "history/Recording.h"
+#include "history/StoreTest.h"
+#include "link/Link.h"
+#include "link/WindowOps.h"
+#include "report/TestReport.h"
+#include "support/ScratchFolder.h"
 
 namespace trevane::autotest_testing {
 
@@ -141,14 +142,14 @@ void TestWindow::AppendTranscript(const std::string& text) {
     Pause().Tick();
     std::lock_guard lock(windowThread_);
     if (Admit()) {
-        RecordingWindow::AppendTranscript(text);
+        SpyWindow::AppendTranscript(text);
     }
 }
 
 void TestWindow::ScrollTranscriptToEnd() {
     std::lock_guard lock(windowThread_);
     if (Admit()) {
-        RecordingWindow::ScrollTranscriptToEnd();
+        SpyWindow::ScrollTranscriptToEnd();
     }
 }
 
@@ -157,7 +158,7 @@ void TestWindow::SetTestStatus(const std::string& text) {
     std::lock_guard lock(windowThread_);
     if (Admit()) {
         SeenProgress().Record();
-        RecordingWindow::SetTestStatus(text);
+        SpyWindow::SetTestStatus(text);
     }
 }
 
@@ -166,7 +167,7 @@ void TestWindow::SetRunTestCaption(const std::string& caption) {
     std::lock_guard lock(windowThread_);
     if (Admit()) {
         SeenProgress().Record();
-        RecordingWindow::SetRunTestCaption(caption);
+        SpyWindow::SetRunTestCaption(caption);
     }
 }
 
@@ -336,8 +337,7 @@ void AutotestFixture::RunWholeTest() {
 }
 
 std::string AutotestFixture::LogBytes() const {
-    std::ifstream file(LogFilePath(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    return testing::ReadFile(LogFilePath());
 }
 
 std::vector<std::string> AutotestFixture::Entries() const {

@@ -15,8 +15,8 @@
 #include <gtest/gtest.h>
 
 #include "common/Clock.h"
-#include "controller/MotionClient.h"
-#include "support/RecordingWindow.h"
+#include "protocol/MotionClient.h"
+#include "support/SpyWindow.h"
 
 // What the automatic test's tests share: a scripted controller for exact readings, a virtual
 // clock, a window that honours the threading contract, and points where the test thread can be
@@ -80,7 +80,7 @@ class TestClock final : public Clock {
 
 // A window whose operations are carried out one at a time, as on the window's thread, and skipped
 // for a caller whose stop has been requested, as the window contract says.
-class TestWindow final : public testing::RecordingWindow {
+class TestWindow final : public testing::SpyWindow {
   public:
     void AppendTranscript(const std::string& text) override;
     void ScrollTranscriptToEnd() override;

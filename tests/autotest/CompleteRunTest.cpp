@@ -9,7 +9,8 @@
 #include "autotest/ConfigurationChecks.h"
 #include "autotest/TestLog.h"
 #include "autotest/TestRunner.h"
-#include "controller/ControlIds.h"
+#include "console/StatusMonitor.h"
+#include "link/WindowOps.h"
 
 namespace trevane::autotest_testing {
 namespace {

@@ -9,8 +9,8 @@
 #include "autotest/AxisMotionTest.h"
 #include "autotest/ConfigurationChecks.h"
 #include "autotest/TestRunner.h"
-#include "autotest/TestVerdict.h"
-#include "controller/Link.h"
+#include "link/Link.h"
+#include "report/TestVerdict.h"
 
 namespace trevane::autotest_testing {
 namespace {

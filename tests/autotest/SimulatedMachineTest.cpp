@@ -13,15 +13,15 @@
 #include "AutotestHarness.h"
 #include "autotest/AxisMotionTest.h"
 #include "autotest/ConfigurationChecks.h"
-#include "autotest/MoveTraces.h"
 #include "autotest/TestLog.h"
-#include "autotest/TestReport.h"
+#include "autotest/TestRecorder.h"
 #include "autotest/TestRunner.h"
-#include "autotest/TestVerdict.h"
 #include "common/CLocale.h"
-#include "controller/Link.h"
-#include "history/Recording.h"
+#include "history/StoreTest.h"
+#include "link/Link.h"
 #include "net/TcpMotionClient.h"
+#include "report/TestReport.h"
+#include "report/TestVerdict.h"
 #include "sim/Simulator.h"
 #include "support/StandingAxis.h"
 
@@ -190,14 +190,14 @@ TEST_F(SimulatedMachine, ALoadOnYBetweenTwoTestsIsFlaggedOnYAlone) {
     Connect();
     for (int run = 0; run < 3; ++run) {
         RunWholeTest();
-        ASSERT_TRUE(history::LastRecording().has_value());
-        EXPECT_TRUE(history::LastRecording()->flags.empty());
+        ASSERT_TRUE(history::LastStored().has_value());
+        EXPECT_TRUE(history::LastStored()->flags.empty());
     }
 
     machine_->AddFault(sim::ParseFault("load:Y:1.6"));
     SetTestReportEnabled(true);
     RunWholeTest();
-    const std::optional<history::RecordingResult> second = history::LastRecording();
+    const std::optional<history::StoreResult> second = history::LastStored();
     ASSERT_TRUE(second.has_value());
     ASSERT_FALSE(second->failure.has_value()) << *second->failure;
     ASSERT_FALSE(second->comparison->drift.empty());

@@ -11,8 +11,9 @@
 #include "AutotestHarness.h"
 #include "autotest/TestLog.h"
 #include "autotest/TestRunner.h"
-#include "controller/ControlIds.h"
-#include "controller/Link.h"
+#include "console/StatusMonitor.h"
+#include "link/Link.h"
+#include "link/WindowOps.h"
 
 namespace trevane::autotest_testing {
 namespace {

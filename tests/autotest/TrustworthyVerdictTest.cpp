@@ -14,13 +14,13 @@
 
 #include "AutotestHarness.h"
 #include "autotest/TestLog.h"
-#include "autotest/TestReport.h"
 #include "autotest/TestRunner.h"
-#include "autotest/TestVerdict.h"
-#include "controller/Link.h"
 #include "history/History.h"
-#include "history/Recording.h"
+#include "history/StoreTest.h"
+#include "link/Link.h"
 #include "net/TcpMotionClient.h"
+#include "report/TestReport.h"
+#include "report/TestVerdict.h"
 #include "sim/Simulator.h"
 
 // Verdicts of tests whose readings failed or whose link went away, against the simulated
@@ -169,8 +169,8 @@ TEST_F(TrustworthyVerdict, ALostLinkEndsTheTestStopsTheAxesAndTeachesTheHistoryN
     ServeAndConnect();
     RunWholeTest();
     EXPECT_EQ(LastTestVerdict()->kind, TestVerdict::Kind::Passed) << Verdict();
-    ASSERT_TRUE(history::LastRecording());
-    EXPECT_TRUE(history::LastRecording()->flags.empty());
+    ASSERT_TRUE(history::LastStored());
+    EXPECT_TRUE(history::LastStored()->flags.empty());
 }
 
 // Readings that never arrived make the axis unverified, never passed; three such tests leave
@@ -184,7 +184,7 @@ TEST_F(TrustworthyVerdict, FailedReadingsMakeTheAxisUnverifiedAndAreNoBaseline) 
                                           "readings failed), Z passed."));
         EXPECT_EQ(LastTestVerdict()->kind, TestVerdict::Kind::Unverified);
         EXPECT_EQ(StoredOutcome(), "unverified");
-        EXPECT_TRUE(history::LastRecording()->flags.empty());
+        EXPECT_TRUE(history::LastStored()->flags.empty());
     }
     const std::string html = ReadFile(LastTestReport()->files.html);
     EXPECT_THAT(html, HasSubstr("<h1 class=\"headline incomplete\">INCOMPLETE: Y unverified (400 "
@@ -201,7 +201,7 @@ TEST_F(TrustworthyVerdict, FailedReadingsMakeTheAxisUnverifiedAndAreNoBaseline) 
 
     ServeAndConnect();
     RunWholeTest();
-    const std::optional<history::RecordingResult> stored = history::LastRecording();
+    const std::optional<history::StoreResult> stored = history::LastStored();
     ASSERT_TRUE(stored);
     EXPECT_TRUE(stored->flags.empty());
     EXPECT_THAT(stored->noBaseline, ElementsAre('Y'));

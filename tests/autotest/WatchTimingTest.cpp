@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "AutotestHarness.h"
-#include "autotest/MoveTraces.h"
+#include "autotest/TestRecord.h"
 #include "common/Clock.h"
 
 namespace trevane::autotest_testing {

@@ -70,7 +70,7 @@ TEST_F(CommandEntryTest, AReplyContinuesALineTheOperatorTypedIntoTheTranscript) 
 }
 
 // A window whose entry cannot be cleared: the failure comes after the exchange.
-class EntryThatCannotBeCleared : public RecordingWindow {
+class EntryThatCannotBeCleared : public SpyWindow {
   public:
     void SetCommandText(const std::string&) override { throw std::runtime_error("entry gone"); }
 };

@@ -1,7 +1,5 @@
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -11,6 +9,7 @@
 #include "console/ProgramDump.h"
 #include "machine/FakeController.h"
 #include "machine/SimulatedLink.h"
+#include "support/ScratchFolder.h"
 
 namespace trevane::testing {
 namespace {
@@ -20,60 +19,28 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
-std::string ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 void WriteBytes(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-// A folder of its own as the working directory for one test, put back afterwards.
-class ScopedWorkingFolder {
-  public:
-    ScopedWorkingFolder() : previous_(fs::current_path()) {
-        std::random_device random;
-        do {
-            folder_ = fs::temp_directory_path() / ("trevane-dump-" + std::to_string(random()));
-        } while (!fs::create_directory(folder_));
-        fs::current_path(folder_);
-    }
-    ~ScopedWorkingFolder() {
-        fs::current_path(previous_);
-        std::error_code ignored;
-        fs::permissions(folder_, fs::perms::owner_all, fs::perm_options::add, ignored);
-        fs::remove_all(folder_, ignored);
-    }
-    ScopedWorkingFolder(const ScopedWorkingFolder&) = delete;
-    ScopedWorkingFolder& operator=(const ScopedWorkingFolder&) = delete;
-
-    const fs::path& Path() const { return folder_; }
-    std::vector<std::string> Entries() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(folder_)) {
-            names.push_back(entry.path().filename().string());
-        }
-        return names;
-    }
-
-  private:
-    fs::path previous_;
-    fs::path folder_;
-};
-
-RecordingWindow::Message Dumped() {
+SpyWindow::Message Dumped() {
     return {"Dumped to logProgram.txt", "Diagnostics", false};
 }
-RecordingWindow::Message CouldNotWrite() {
+SpyWindow::Message CouldNotWrite() {
     return {"Could not write logProgram.txt", "Diagnostics", false};
 }
 
 class ProgramDumpTest : public FakeLinkTest {
   protected:
-    std::vector<std::string> FolderEntries() const { return folder_.Entries(); }
+    std::vector<std::string> FolderEntries() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder_.Path())) {
+            names.push_back(entry.path().filename().string());
+        }
+        return names;
+    }
 
-    ScopedWorkingFolder folder_;
+    ScopedWorkingFolder folder_{"trevane-dump"};
 };
 
 MATCHER_P(IsMessage, expected, "") {
@@ -85,7 +52,7 @@ TEST_F(ProgramDumpTest, WritesTheProgramWithCrLfLineEndsAndSaysSo) {
     controller_.SetProgram("#AUTO\nJG 1000\nBG X\nEN\n");
     Connect();
     DumpProgram();
-    EXPECT_EQ(ReadBytes("logProgram.txt"), "#AUTO\r\nJG 1000\r\nBG X\r\nEN\r\n");
+    EXPECT_EQ(ReadFile("logProgram.txt"), "#AUTO\r\nJG 1000\r\nBG X\r\nEN\r\n");
     EXPECT_THAT(window_->Messages(), ElementsAre(IsMessage(Dumped())));
     EXPECT_THAT(FolderEntries(), ElementsAre("logProgram.txt"));
     EXPECT_EQ(controller_.Uploads(), 1);
@@ -104,7 +71,7 @@ TEST_F(ProgramDumpTest, DoesNothingBeforeAConnectOrWhileATestRuns) {
 
     g_testRunning = false;
     OnDumpProgram();
-    EXPECT_EQ(ReadBytes("logProgram.txt"), "EN\r\n");
+    EXPECT_EQ(ReadFile("logProgram.txt"), "EN\r\n");
 }
 
 TEST_F(ProgramDumpTest, ASecondDumpReplacesTheWholeFile) {
@@ -113,7 +80,7 @@ TEST_F(ProgramDumpTest, ASecondDumpReplacesTheWholeFile) {
     DumpProgram();
     controller_.SetProgram("EN\n");
     DumpProgram();
-    EXPECT_EQ(ReadBytes("logProgram.txt"), "EN\r\n");
+    EXPECT_EQ(ReadFile("logProgram.txt"), "EN\r\n");
     EXPECT_EQ(window_->Messages().size(), 2U);
 }
 
@@ -131,7 +98,7 @@ TEST_F(ProgramDumpTest, TheTextEndsAtItsFirstZeroByte) {
     controller_.SetProgram(std::string("EN\n\0garbage\n", 12));
     Connect();
     DumpProgram();
-    EXPECT_EQ(ReadBytes("logProgram.txt"), "EN\r\n");
+    EXPECT_EQ(ReadFile("logProgram.txt"), "EN\r\n");
 }
 
 TEST_F(ProgramDumpTest, AFailedUploadTouchesNoFileAndShowsNothing) {
@@ -139,7 +106,7 @@ TEST_F(ProgramDumpTest, AFailedUploadTouchesNoFileAndShowsNothing) {
     controller_.FailUpload();
     Connect();
     DumpProgram();
-    EXPECT_EQ(ReadBytes("logProgram.txt"), "previous\r\n");
+    EXPECT_EQ(ReadFile("logProgram.txt"), "previous\r\n");
     EXPECT_THAT(FolderEntries(), ElementsAre("logProgram.txt"));
     EXPECT_THAT(window_->Messages(), IsEmpty());
     EXPECT_THAT(window_->Transcript(), IsEmpty());
@@ -154,7 +121,7 @@ TEST_F(ProgramDumpTest, AFileThatCannotBeReplacedIsReportedAndNothingIsLeftBehin
     DumpProgram();
     EXPECT_THAT(window_->Messages(), ElementsAre(IsMessage(CouldNotWrite())));
     EXPECT_TRUE(fs::is_directory("logProgram.txt"));
-    EXPECT_EQ(ReadBytes("logProgram.txt/keep"), "x");
+    EXPECT_EQ(ReadFile("logProgram.txt/keep"), "x");
     EXPECT_THAT(FolderEntries(), ElementsAre("logProgram.txt")) << "temporary file left behind";
 }
 
@@ -168,7 +135,7 @@ TEST_F(ProgramDumpTest, AReadOnlyFolderKeepsThePreviousFileWhole) {
     controller_.SetProgram("EN\n");
     Connect();
     DumpProgram();
-    EXPECT_EQ(ReadBytes("logProgram.txt"), "previous\r\n");
+    EXPECT_EQ(ReadFile("logProgram.txt"), "previous\r\n");
     EXPECT_THAT(window_->Messages(), ElementsAre(IsMessage(CouldNotWrite())));
 }
 
@@ -179,8 +146,8 @@ TEST_F(ProgramDumpTest, ReplacesTheFileInsteadOfWritingIntoIt) {
     controller_.SetProgram("EN\n");
     Connect();
     DumpProgram();
-    EXPECT_EQ(ReadBytes("logProgram.txt"), "EN\r\n");
-    EXPECT_EQ(ReadBytes("kept.txt"), "previous\r\n");
+    EXPECT_EQ(ReadFile("logProgram.txt"), "EN\r\n");
+    EXPECT_EQ(ReadFile("kept.txt"), "previous\r\n");
     EXPECT_EQ(fs::hard_link_count("logProgram.txt"), 1U);
 }
 
@@ -193,7 +160,7 @@ TEST_F(ProgramDumpTest, TheNewFileKeepsTheModeOfTheOneItReplaces) {
     controller_.SetProgram("EN\n");
     Connect();
     DumpProgram();
-    EXPECT_EQ(ReadBytes("logProgram.txt"), "EN\r\n");
+    EXPECT_EQ(ReadFile("logProgram.txt"), "EN\r\n");
     EXPECT_EQ(fs::status("logProgram.txt").permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write);
 
@@ -221,7 +188,7 @@ TEST_F(ProgramDumpTest, ASymbolicLinkIsWrittenThroughToItsTarget) {
     DumpProgram();
     EXPECT_TRUE(fs::is_symlink("logProgram.txt"));
     EXPECT_EQ(fs::read_symlink("logProgram.txt"), "elsewhere/program.txt");
-    EXPECT_EQ(ReadBytes("elsewhere/program.txt"), "EN\r\n");
+    EXPECT_EQ(ReadFile("elsewhere/program.txt"), "EN\r\n");
     std::vector<std::string> besideTarget;
     for (const auto& entry : fs::directory_iterator("elsewhere")) {
         besideTarget.push_back(entry.path().filename().string());
@@ -232,7 +199,7 @@ TEST_F(ProgramDumpTest, ASymbolicLinkIsWrittenThroughToItsTarget) {
     std::string error;
     EXPECT_TRUE(WriteTextFileAtomically("dangling.txt", "x\n", error)) << error;
     EXPECT_TRUE(fs::is_symlink("dangling.txt"));
-    EXPECT_EQ(ReadBytes("missing.txt"), "x\r\n");
+    EXPECT_EQ(ReadFile("missing.txt"), "x\r\n");
 }
 
 TEST(WriteTextFileAtomically, NamesTheFileThatCouldNotBeWritten) {
@@ -254,14 +221,14 @@ TEST_F(ProgramDumpTest, OpenLogFolderOpensTheWorkingDirectoryWhateverTheFlags) {
 
 class ProgramDumpOfTheMachineTest : public SimulatedLinkTest {
   protected:
-    ScopedWorkingFolder folder_;
+    ScopedWorkingFolder folder_{"trevane-dump"};
 };
 
 TEST_F(ProgramDumpOfTheMachineTest, StoresTheUploadedProgramWithCrLfLineEnds) {
     machine_->SetStoredProgram("#MOVE\r\nPA 1000\r\nBG X\r\nEN\r\n");
     Connect();
     OnDumpProgram();
-    EXPECT_EQ(ReadBytes("logProgram.txt"), "#MOVE\r\nPA 1000\r\nBG X\r\nEN\r\n");
+    EXPECT_EQ(ReadFile("logProgram.txt"), "#MOVE\r\nPA 1000\r\nBG X\r\nEN\r\n");
     EXPECT_THAT(window_->Messages(), ElementsAre(IsMessage(Dumped())));
 }
 

@@ -9,7 +9,7 @@
 #include "autotest/TestRunner.h"
 #include "common/CLocale.h"
 #include "console/StatusMonitor.h"
-#include "controller/ControlIds.h"
+#include "link/WindowOps.h"
 #include "machine/FakeController.h"
 #include "machine/Jog.h"
 #include "machine/Procedures.h"
@@ -50,14 +50,14 @@ class RecordBuilder {
 };
 
 // Keeps the order of the cell writes, which the plain recording window does not.
-class OrderedCellWindow : public RecordingWindow {
+class OrderedCellWindow : public SpyWindow {
   public:
     void SetStatusCell(int row, int column, const std::string& text) override {
         {
             std::lock_guard lock(mutex_);
             writes_.emplace_back(row, column);
         }
-        RecordingWindow::SetStatusCell(row, column, text);
+        SpyWindow::SetStatusCell(row, column, text);
     }
     std::vector<std::pair<int, int>> Writes() const {
         std::lock_guard lock(mutex_);
@@ -70,7 +70,7 @@ class OrderedCellWindow : public RecordingWindow {
 };
 
 // Columns 1..4 of the table, axis by axis.
-std::vector<std::string> TableOf(const RecordingWindow& window) {
+std::vector<std::string> TableOf(const SpyWindow& window) {
     std::vector<std::string> texts;
     for (int column = 1; column <= 4; ++column) {
         for (int row = 0; row < 13; ++row) {

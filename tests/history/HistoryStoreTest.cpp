@@ -9,9 +9,11 @@
 #include <gtest/gtest.h>
 
 #include "history/History.h"
-#include "history/Recording.h"
 #include "history/Sqlite.h"
+#include "history/StoreTest.h"
 #include "history/Trends.h"
+#include "report/ComparisonHtml.h"
+#include "support/ScratchFolder.h"
 
 namespace trevane::history {
 namespace {
@@ -55,16 +57,7 @@ TestRecord MakeRecord(float yError, const std::string& identity = kMachine,
 
 class HistoryStore : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("trevane-history-" + std::to_string(std::random_device{}()));
-        fs::create_directories(dir_);
-        path_ = (dir_ / kHistoryFileName).string();
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
+    void SetUp() override { path_ = (dir_ / kHistoryFileName).string(); }
     void WriteFile(const std::string& bytes) { std::ofstream(path_, std::ios::binary) << bytes; }
     std::vector<std::string> Names() const {
         std::vector<std::string> names;
@@ -79,7 +72,8 @@ class HistoryStore : public ::testing::Test {
         return names;
     }
 
-    fs::path dir_;
+    testing::ScratchFolder scratch_{"trevane-history"};
+    const fs::path& dir_ = scratch_.Path();
     std::string path_;
 };
 
@@ -163,7 +157,7 @@ TEST_F(HistoryStore, AForeignOrDamagedFileIsKeptAsideAndANewHistoryBegun) {
          {std::string("not a database at all"),
           std::string("SQLite format 3") + '\0' + std::string(200, '\x5a')}) {
         WriteFile(bytes);
-        const RecordingResult stored = RecordTest(MakeRecord(100), {"log.txt", "", ""}, path_);
+        const StoreResult stored = StoreTest(MakeRecord(100), {"log.txt", "", ""}, path_);
         ASSERT_FALSE(stored.failure.has_value()) << *stored.failure;
         ASSERT_TRUE(stored.notice.has_value());
         EXPECT_THAT(*stored.notice, HasSubstr("a new history begun"));
@@ -189,20 +183,20 @@ TEST_F(HistoryStore, ASQLiteFileOfAnotherProgramIsNotTakenOver) {
         other.Execute("CREATE TABLE tests (name TEXT); INSERT INTO tests VALUES ('mine')");
     }
     EXPECT_THROW(History(path_, History::Access::Read), HistoryError);
-    const RecordingResult stored = RecordTest(MakeRecord(100), {"log.txt", "", ""}, path_);
+    const StoreResult stored = StoreTest(MakeRecord(100), {"log.txt", "", ""}, path_);
     EXPECT_THAT(stored.notice.value_or(""), HasSubstr("not a Trevane history"));
     EXPECT_EQ(Names().size(), 2u);
 }
 
 TEST_F(HistoryStore, AFileOfANewerLayoutIsLeftAsItIsAndNotWritten) {
-    RecordTest(MakeRecord(100), {"log.txt", "", ""}, path_);
+    StoreTest(MakeRecord(100), {"log.txt", "", ""}, path_);
     {
         sqlite::Database db(path_, sqlite::Database::Mode::ReadWrite, 100);
         db.Execute("PRAGMA user_version=" + std::to_string(kSchemaVersion + 1));
         db.Execute("PRAGMA wal_checkpoint(TRUNCATE)");
     }
     const auto before = fs::file_size(path_);
-    const RecordingResult stored = RecordTest(MakeRecord(100), {"log.txt", "", ""}, path_);
+    const StoreResult stored = StoreTest(MakeRecord(100), {"log.txt", "", ""}, path_);
     ASSERT_TRUE(stored.failure.has_value());
     EXPECT_THAT(*stored.failure, HasSubstr("newer Trevane"));
     EXPECT_EQ(fs::file_size(path_), before);

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "autotest/TestRunner.h"
-#include "controller/Link.h"
-#include "controller/MotionClient.h"
-#include "controller/WindowOps.h"
-#include "support/RecordingWindow.h"
+#include "link/Link.h"
+#include "link/WindowOps.h"
+#include "protocol/MotionClient.h"
+#include "support/SpyWindow.h"
 
 #include <gtest/gtest.h>
 
@@ -166,7 +166,7 @@ class LinkTestBase : public ::testing::Test {
         return count;
     }
 
-    std::shared_ptr<RecordingWindow> window_ = std::make_shared<RecordingWindow>();
+    std::shared_ptr<SpyWindow> window_ = std::make_shared<SpyWindow>();
 };
 
 // The link to a FakeController.

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -17,6 +15,7 @@
 #include <signal.h>
 
 #include "support/ChildProcess.h"
+#include "support/ScratchFolder.h"
 #endif
 
 // Trace files read back, and trevane-sim serving one.
@@ -126,21 +125,13 @@ TEST(ReplayTest, ALostReplyStaysLostAndWhatASpentSessionNeverSentIsSkipped) {
 
 class ReplayProcess : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::random_device entropy;
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("trevane-replay-" + std::to_string(entropy()) + std::to_string(entropy()));
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-
     std::string Write(const std::string& trace) {
-        const std::string path = (folder_ / "trace.txt").string();
+        const std::string path = (scratch_.Path() / "trace.txt").string();
         std::ofstream(path, std::ios::binary) << trace;
         return path;
     }
 
-    std::filesystem::path folder_;
+    trevane::testing::ScratchFolder scratch_{"trevane-replay"};
 };
 
 // The record's header gives its length (8) in bytes 2 and 3.

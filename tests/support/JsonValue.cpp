@@ -1,168 +1,48 @@
 #include "support/JsonValue.h"
 
-#include <gtest/gtest.h>
-
-#include <charconv>
+#include <algorithm>
 #include <sstream>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 namespace trevane::testing {
 namespace {
 
-class Reader {
-  public:
-    explicit Reader(std::string_view text) : text_(text) {}
-
-    std::optional<JsonValue> Whole() {
-        std::optional<JsonValue> value = Value();
-        Blanks();
-        return value && at_ == text_.size() ? value : std::nullopt;
-    }
-
-  private:
-    void Blanks() {
-        while (at_ < text_.size() && std::string_view(" \t\r\n").find(text_[at_]) != npos) {
-            ++at_;
-        }
-    }
-    bool Take(char c) {
-        Blanks();
-        if (at_ < text_.size() && text_[at_] == c) {
-            ++at_;
-            return true;
-        }
-        return false;
-    }
-    bool Word(std::string_view word) {
-        if (text_.substr(at_, word.size()) != word) {
-            return false;
-        }
-        at_ += word.size();
-        return true;
-    }
-
-    std::optional<JsonValue> Value() {
-        Blanks();
-        JsonValue value;
-        if (at_ >= text_.size()) {
-            return std::nullopt;
-        }
-        const char c = text_[at_];
-        if (c == '{') {
-            return Object();
-        }
-        if (c == '[') {
-            return Array();
-        }
-        if (c == '"') {
-            value.kind = JsonValue::Kind::String;
-            return String(value.text) ? std::optional(value) : std::nullopt;
-        }
-        if (Word("null")) {
-            return value;
-        }
-        if (Word("true") || Word("false")) {
+JsonValue From(const nlohmann::ordered_json& json) {
+    JsonValue value;
+    switch (json.type()) {
+        case nlohmann::ordered_json::value_t::boolean:
             value.kind = JsonValue::Kind::Bool;
-            value.flag = c == 't';
-            return value;
-        }
-        return Number();
+            value.flag = json.get<bool>();
+            break;
+        case nlohmann::ordered_json::value_t::number_integer:
+        case nlohmann::ordered_json::value_t::number_unsigned:
+        case nlohmann::ordered_json::value_t::number_float:
+            value.kind = JsonValue::Kind::Number;
+            value.number = json.get<double>();
+            break;
+        case nlohmann::ordered_json::value_t::string:
+            value.kind = JsonValue::Kind::String;
+            value.text = json.get<std::string>();
+            break;
+        case nlohmann::ordered_json::value_t::array:
+            value.kind = JsonValue::Kind::Array;
+            for (const auto& item : json) {
+                value.items.push_back(From(item));
+            }
+            break;
+        case nlohmann::ordered_json::value_t::object:
+            value.kind = JsonValue::Kind::Object;
+            for (const auto& [key, member] : json.items()) {
+                value.members.emplace_back(key, From(member));
+            }
+            break;
+        default:
+            break;
     }
-
-    std::optional<JsonValue> Number() {
-        JsonValue value;
-        value.kind = JsonValue::Kind::Number;
-        const char* begin = text_.data() + at_;
-        const auto [end, ec] = std::from_chars(begin, text_.data() + text_.size(), value.number);
-        // from_chars also takes "inf", "nan" and hexadecimal: JSON takes none of them.
-        const bool jsonStart = *begin == '-' || (*begin >= '0' && *begin <= '9');
-        if (!jsonStart || ec != std::errc{} || end == begin) {
-            return std::nullopt;
-        }
-        at_ += static_cast<std::size_t>(end - begin);
-        return value;
-    }
-
-    bool String(std::string& out) {
-        ++at_;  // the opening quote
-        while (at_ < text_.size()) {
-            const auto c = static_cast<unsigned char>(text_[at_++]);
-            if (c == '"') {
-                return true;
-            }
-            if (c < 0x20) {
-                return false;  // raw control bytes are not JSON
-            }
-            if (c != '\\') {
-                out += static_cast<char>(c);
-                continue;
-            }
-            if (at_ >= text_.size()) {
-                return false;
-            }
-            const char e = text_[at_++];
-            const std::string_view simple = "\"\\/bfnrt";
-            const std::string_view meaning = "\"\\/\b\f\n\r\t";
-            if (const std::size_t k = simple.find(e); k != npos) {
-                out += meaning[k];
-            } else if (e == 'u' && at_ + 4 <= text_.size()) {
-                unsigned code = 0;
-                const auto [end, ec] =
-                    std::from_chars(text_.data() + at_, text_.data() + at_ + 4, code, 16);
-                if (ec != std::errc{} || end != text_.data() + at_ + 4 || code > 0xff) {
-                    return false;  // trevane-cli writes nothing beyond Latin-1
-                }
-                out += static_cast<char>(code);
-                at_ += 4;
-            } else {
-                return false;
-            }
-        }
-        return false;
-    }
-
-    std::optional<JsonValue> Array() {
-        JsonValue value;
-        value.kind = JsonValue::Kind::Array;
-        ++at_;
-        if (Take(']')) {
-            return value;
-        }
-        do {
-            std::optional<JsonValue> item = Value();
-            if (!item) {
-                return std::nullopt;
-            }
-            value.items.push_back(std::move(*item));
-        } while (Take(','));
-        return Take(']') ? std::optional(value) : std::nullopt;
-    }
-
-    std::optional<JsonValue> Object() {
-        JsonValue value;
-        value.kind = JsonValue::Kind::Object;
-        ++at_;
-        if (Take('}')) {
-            return value;
-        }
-        do {
-            std::string key;
-            Blanks();
-            if (at_ >= text_.size() || text_[at_] != '"' || !String(key) || !Take(':')) {
-                return std::nullopt;
-            }
-            std::optional<JsonValue> member = Value();
-            if (!member) {
-                return std::nullopt;
-            }
-            value.members.emplace_back(std::move(key), std::move(*member));
-        } while (Take(','));
-        return Take('}') ? std::optional(value) : std::nullopt;
-    }
-
-    static constexpr std::size_t npos = std::string_view::npos;
-    std::string_view text_;
-    std::size_t at_ = 0;
-};
+    return value;
+}
 
 }  // namespace
 
@@ -177,16 +57,16 @@ const JsonValue& JsonValue::operator[](std::string_view key) const {
 }
 
 bool JsonValue::Has(std::string_view key) const {
-    for (const auto& member : members) {
-        if (member.first == key) {
-            return true;
-        }
-    }
-    return false;
+    return std::any_of(members.begin(), members.end(),
+                       [key](const auto& member) { return member.first == key; });
 }
 
 std::optional<JsonValue> ParseJson(std::string_view text) {
-    return Reader(text).Whole();
+    const nlohmann::ordered_json json = nlohmann::ordered_json::parse(text, nullptr, false);
+    if (json.is_discarded()) {
+        return std::nullopt;
+    }
+    return From(json);
 }
 
 std::vector<JsonValue> ParseJsonLines(const std::string& text) {

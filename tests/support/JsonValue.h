@@ -8,13 +8,14 @@
 
 namespace trevane::testing {
 
-// A strict reading of one JSON value, to check what trevane-cli writes for scripts.
+// One JSON value as nlohmann-json reads it (strictly: valid UTF-8 only), to check what
+// trevane-cli writes for scripts.
 struct JsonValue {
     enum class Kind { Null, Bool, Number, String, Array, Object };
     Kind kind = Kind::Null;
     bool flag = false;
     double number = 0.0;
-    std::string text;  // \u00XX escapes come back as the byte XX
+    std::string text;  // UTF-8
     std::vector<JsonValue> items;
     std::vector<std::pair<std::string, JsonValue>> members;
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "report/TestEnd.h"
+
 // Runs every test under a decimal-comma locale when one is installed, the way Qt would set the
 // process locale from a German technician's environment.
 int main(int argc, char** argv) {
@@ -15,6 +17,8 @@ int main(int argc, char** argv) {
         }
     }
     std::printf("process locale: %s\n", chosen ? chosen : "C (no decimal-comma locale installed)");
+    // What both front ends install, so that every test ends as it does in the programs.
+    trevane::InstallTestEndHooks();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -1,0 +1,125 @@
+// Verbs of the controller link: connect, and send commands as the command entry would.
+#include <charconv>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli/HeadlessWindow.h"
+#include "cli/Json.h"
+#include "cli/TerminalText.h"
+#include "cli/Verbs.h"
+#include "link/Link.h"
+#include "protocol/Protocol.h"
+
+namespace trevane::cli {
+namespace {
+
+int RunConnect(const Invocation& invocation) {
+    if (!invocation.args.empty()) {
+        return UsageError("connect takes no arguments");
+    }
+    if (!ConnectLikeTheWindow(invocation)) {
+        return kExitUsage;
+    }
+    const std::string description = protocol::ToUnixLineEnds(TheHeadlessWindow()->TakeTranscript());
+    if (invocation.json) {
+        json::WriteLine(std::cout,
+                        json::Object().Text("connection", protocol::TrimReply(description)));
+    } else {
+        std::cout << ForStandardOutput(description) << std::flush;
+    }
+    return kExitOk;
+}
+
+struct SendArguments {
+    long long repeat = 1;
+    std::vector<std::string> commands;
+};
+
+bool ParseSend(const std::vector<std::string>& args, SendArguments& parsed, std::string& error) {
+    std::size_t first = 0;
+    if (!args.empty() && args[0] == "--repeat") {
+        const std::string count = args.size() > 1 ? args[1] : std::string();
+        const auto [end, ec] =
+            std::from_chars(count.data(), count.data() + count.size(), parsed.repeat);
+        if (ec != std::errc{} || end != count.data() + count.size() || parsed.repeat < 1) {
+            error = "send --repeat needs a count of at least 1, not '" +
+                    protocol::Printable(count) + "'";
+            return false;
+        }
+        first = 2;
+    }
+    parsed.commands.assign(args.begin() + static_cast<std::ptrdiff_t>(std::min(first, args.size())),
+                           args.end());
+    if (parsed.commands.empty()) {
+        error = "send needs at least one command";
+        return false;
+    }
+    return true;
+}
+
+void PrintOutcome(const CommandOutcome& outcome) {
+    json::Object line;
+    line.Text("command", outcome.command).Text("reply", outcome.reply).Flag("ok", outcome.ok);
+    if (outcome.ok) {
+        line.Null("reason");
+    } else {
+        line.Text("reason", outcome.reason);
+    }
+    json::WriteLine(std::cout, line);
+}
+
+}  // namespace
+
+void PrintCommandsAsJson(bool print) {
+    WatchCommands(print ? std::function<void(const CommandOutcome&)>(PrintOutcome) : nullptr);
+}
+
+namespace {
+
+int RunSend(const Invocation& invocation) {
+    SendArguments send;
+    std::string error;
+    if (!ParseSend(invocation.args, send, error)) {
+        return UsageError(error);
+    }
+    if (!ConnectLikeTheWindow(invocation)) {
+        return kExitUsage;
+    }
+    TheHeadlessWindow()->TakeTranscript();  // the description belongs to `connect`
+    const int errorsBefore = TheHeadlessWindow()->CommandErrorCount();
+    for (long long round = 1; round <= send.repeat; ++round) {
+        PrintCommandsAsJson(invocation.json && round == send.repeat);
+        for (const std::string& command : send.commands) {
+            if (InterruptRequested()) {
+                PrintCommandsAsJson(false);
+                return kExitInterrupted;
+            }
+            const std::string reply = SendCommand(command);
+            if (round == send.repeat && !invocation.json) {
+                // A failed exchange prints an empty line, so line N still answers command N.
+                std::cout << ForStandardOutput(protocol::ToUnixLineEnds(reply)) << '\n'
+                          << std::flush;
+            }
+        }
+    }
+    PrintCommandsAsJson(false);
+    return TheHeadlessWindow()->CommandErrorCount() == errorsBefore ? kExitOk : kExitFailed;
+}
+
+const VerbRegistration kConnectVerb({
+    "connect",
+    "connect",
+    "connect as the Connect button does and print the connection description",
+    RunConnect,
+});
+
+const VerbRegistration kSendVerb({
+    "send",
+    "send [--repeat N] CMD [CMD ...]",
+    "send each CMD and print each reply on its own line (with --repeat, the last round's)",
+    RunSend,
+});
+
+}  // namespace
+}  // namespace trevane::cli

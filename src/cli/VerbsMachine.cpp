@@ -1,0 +1,167 @@
+// Verbs that drive the machine: the five procedures and a timed jog.
+#include <cctype>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <iostream>
+#include <memory>
+#include <stop_token>
+#include <string>
+
+#include "cli/Cli.h"
+#include "cli/HeadlessWindow.h"
+#include "cli/Verbs.h"
+#include "common/Clock.h"
+#include "link/Link.h"
+#include "machine/Jog.h"
+#include "machine/Procedures.h"
+
+namespace trevane::cli {
+namespace {
+
+// SendCommand reports a failure only as a transcript line; the command-line window counts them.
+class FailureCount {
+  public:
+    FailureCount() : window_(TheHeadlessWindow()), start_(window_->CommandErrorCount()) {}
+    int Failures() const { return window_->CommandErrorCount() - start_; }
+
+  private:
+    std::shared_ptr<HeadlessWindow> window_;
+    int start_;
+};
+
+struct NamedProcedure {
+    const char* name;
+    void (*run)();
+};
+
+constexpr NamedProcedure kProcedures[] = {
+    {"enable", EnableMachine}, {"disable", DisableMachine}, {"prepare", PrepareMotion},
+    {"exit", ExitMotion},      {"zero", SetZero},
+};
+
+int RunProcedure(const Invocation& invocation) {
+    if (invocation.args.size() != 1) {
+        return UsageError("run takes one procedure: enable, disable, prepare, exit or zero");
+    }
+    const std::string& name = invocation.args[0];
+    const NamedProcedure* chosen = nullptr;
+    for (const NamedProcedure& procedure : kProcedures) {
+        if (name == procedure.name) {
+            chosen = &procedure;
+        }
+    }
+    if (chosen == nullptr) {
+        return UsageError("unknown procedure '" + name +
+                          "' (enable, disable, prepare, exit or zero)");
+    }
+    if (!ConnectLikeTheWindow(invocation)) {
+        return kExitUsage;
+    }
+    FailureCount count;
+    PrintCommandsAsJson(invocation.json);
+    chosen->run();
+    PrintCommandsAsJson(false);
+    if (count.Failures() > 0) {
+        std::cerr << "trevane-cli: run " << name << ": " << count.Failures()
+                  << " command(s) failed\n";
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+constexpr double kMaxJogSeconds = 3600.0;
+
+bool ParseAxes(const std::string& text, AxisSelection& axes) {
+    static const std::string letters = "XYZW";
+    axes = {};
+    for (char c : text) {
+        const auto at =
+            letters.find(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+        if (at == std::string::npos) {
+            return false;
+        }
+        axes[at] = 1;
+    }
+    return !text.empty();
+}
+
+template <typename Number>
+bool ParseWhole(const std::string& text, Number& value) {
+    const char* end = text.data() + text.size();
+    auto [ptr, error] = std::from_chars(text.data(), end, value);
+    return !text.empty() && error == std::errc{} && ptr == end;
+}
+
+int RunJog(const Invocation& invocation) {
+    if (invocation.args.size() != 3) {
+        return UsageError("jog takes AXES SPEED SECONDS, for example: jog XZ -500 1.5");
+    }
+    AxisSelection axes{};
+    int speed = 0;
+    double seconds = 0.0;
+    if (!ParseAxes(invocation.args[0], axes)) {
+        return UsageError("AXES must be letters among X, Y, Z, W; got '" + invocation.args[0] +
+                          "'");
+    }
+    if (!ParseWhole(invocation.args[1], speed)) {
+        return UsageError("SPEED must be a whole number of counts per second; got '" +
+                          invocation.args[1] + "'");
+    }
+    if (!ParseWhole(invocation.args[2], seconds) || !std::isfinite(seconds) || seconds < 0.0 ||
+        seconds > kMaxJogSeconds) {
+        return UsageError("SECONDS must be a number from 0 to 3600; got '" + invocation.args[2] +
+                          "'");
+    }
+    if (!ConnectLikeTheWindow(invocation)) {
+        return kExitUsage;
+    }
+
+    // The callback may run after this verb has returned; it owns its copy of the stop state.
+    std::stop_source interrupted;
+    OnInterrupt([interrupted]() mutable { interrupted.request_stop(); });
+    if (InterruptRequested()) {
+        interrupted.request_stop();
+    }
+
+    FailureCount count;
+    PrintCommandsAsJson(invocation.json);
+    if (!interrupted.stop_requested()) {
+        Jog(axes, speed);
+        const auto duration =
+            std::chrono::duration_cast<Clock::Duration>(std::chrono::duration<double>(seconds));
+        SystemClock().SleepFor(duration, interrupted.get_token());
+    }
+    const int failuresBeforeStop = count.Failures();
+    // The stop goes out whatever happened before: an interrupted jog must not keep moving.
+    Jog(axes, 0);
+    PrintCommandsAsJson(false);
+    if (count.Failures() > failuresBeforeStop) {
+        std::cerr << "trevane-cli: jog: the stop sequence failed; the axes may still be moving\n";
+    }
+    if (interrupted.stop_requested() || InterruptRequested()) {
+        return InterruptExitCode();
+    }
+    if (count.Failures() > 0) {
+        std::cerr << "trevane-cli: jog: " << count.Failures() << " command(s) failed\n";
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+const VerbRegistration kRunVerb({
+    "run",
+    "run enable|disable|prepare|exit|zero",
+    "connect and run one machine procedure (exit 1 if any of its commands failed)",
+    RunProcedure,
+});
+
+const VerbRegistration kJogVerb({
+    "jog",
+    "jog AXES SPEED SECONDS",
+    "connect, jog the axes among X, Y, Z at SPEED for SECONDS, then stop them (also on Ctrl-C)",
+    RunJog,
+});
+
+}  // namespace
+}  // namespace trevane::cli

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "protocol/MotionClient.h"
+
+namespace trevane {
+
+// One controller session pointer shared between the window's thread and the test thread.
+// Readers get their own reference, so Connect never frees a session under an exchange that is
+// still running on another thread.
+class SessionSlot {
+  public:
+    std::shared_ptr<MotionClient> Get() const {
+        std::lock_guard lock(mutex_);
+        return session_;
+    }
+    void Set(std::shared_ptr<MotionClient> session) {
+        std::shared_ptr<MotionClient> old;
+        {
+            std::lock_guard lock(mutex_);
+            old = std::exchange(session_, std::move(session));
+        }
+        // `old` is released outside the lock: closing a session may take a moment.
+    }
+    void Reset() { Set(nullptr); }
+    explicit operator bool() const { return Get() != nullptr; }
+
+  private:
+    mutable std::mutex mutex_;
+    std::shared_ptr<MotionClient> session_;
+};
+
+extern SessionSlot g_controller;        // command session: command, connection, programUpload
+extern SessionSlot g_recordController;  // data-record session of the status monitor
+extern std::atomic<bool> g_connected;   // true only after a Connect finished every step
+
+// How Connect opens sessions. The programs install the TCP client on the configured port (the
+// core cannot link the network code); tests and `trevane --simulate` point it elsewhere. Until a
+// factory is installed, Connect fails with "Connection Failed".
+void SetSessionFactory(SessionFactory factory);
+SessionFactory GetSessionFactory();
+
+// The one routine every text command travels through. Never fails to its caller: on failure it
+// appends "a command error occurred\r\n" to the transcript, scrolls it and returns "".
+// On a test thread whose stop has been requested it unwinds with TestAborted instead, before
+// the exchange and after it (the reply of an exchange already under way is dropped).
+std::string SendCommand(const std::string& command);
+// The same, but a failed exchange gives nothing instead of "", so a caller can tell a failed
+// reading from an empty reply.
+std::optional<std::string> TrySendCommand(const std::string& command);
+
+// Thrown by SendCommand on a thread inside a LinkLossEndsRun scope when the command session itself
+// is gone (closed by the peer, spent after a timeout, reset), not merely one command rejected. The
+// failure has been reported as any other first.
+struct LinkLost {};
+
+// While one lives on the calling thread, a lost command session ends that thread's work instead
+// of turning every later command into an error line.
+class LinkLossEndsRun {
+  public:
+    LinkLossEndsRun();
+    ~LinkLossEndsRun();
+    LinkLossEndsRun(const LinkLossEndsRun&) = delete;
+    LinkLossEndsRun& operator=(const LinkLossEndsRun&) = delete;
+
+  private:
+    const bool previous_;
+};
+
+// Opens a fresh command session to the address of the last Connect and sends "AB1" on it,
+// nothing else; true once the controller acknowledged it. Gives up after `bound`: an attempt
+// still under way then goes on by itself (each of its steps has its own timeout) and is joined by
+// JoinStopAttempts. The new session is closed again; the link's sessions are left as they are.
+bool SendStopOnFreshSession(std::chrono::milliseconds bound);
+// Waits for stop attempts that outlived their bound. For shutdown and tests.
+void JoinStopAttempts();
+
+// The Connect button's handler.
+void OnConnect();
+
+// Why the most recent Connect failed, naming the step, the address and port and what failed
+// ("opening the command session: cannot connect to 127.0.0.1:23: Connection refused"); "" after
+// a Connect that succeeded. The box keeps its fixed text; this is for its details. Any thread.
+std::string LastConnectFailure();
+
+// Clears the connected flag and closes both sessions: at shutdown, so that sessions end before
+// what they talk to, and between tests.
+void CloseLink();
+
+// Text of the link that the window shows or that callers rely on.
+inline constexpr const char* kCommandErrorText = "a command error occurred";
+inline constexpr const char* kConnectionFailedText = "Connection Failed";
+inline constexpr const char* kMessageCaption = "Diagnostics";
+
+}  // namespace trevane

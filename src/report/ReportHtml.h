@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "autotest/TestRecord.h"
+
+// The report's page: self-contained HTML (inline CSS, plots as inline SVG, no scripts, nothing
+// loaded from elsewhere).
+namespace trevane {
+
+// Says how many log entries were lost when any were: LostLogEntries() unless given.
+std::string RenderReportHtml(const TestRecord& record, const std::string& logPath);
+std::string RenderReportHtml(const TestRecord& record, const std::string& logPath,
+                             int lostLogEntries);
+// With a section of the test history's making after the axes (already HTML), and the history's
+// drift flags ("Y: torque 60 % above earlier tests") for the headline and the axes.
+std::string RenderReportHtml(const TestRecord& record, const std::string& logPath,
+                             int lostLogEntries, const std::string& historyHtml,
+                             const std::vector<std::string>& driftFlags = {});
+
+}  // namespace trevane

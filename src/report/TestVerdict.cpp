@@ -1,0 +1,213 @@
+#include "report/TestVerdict.h"
+
+#include <filesystem>
+#include <mutex>
+#include <utility>
+
+#include "autotest/Outcomes.h"
+#include "common/CLocale.h"
+
+namespace trevane {
+namespace {
+
+std::mutex g_verdictMutex;
+std::optional<TestVerdict> g_lastVerdict;
+std::uint64_t g_ticket = 0;
+
+std::string AxisText(const AxisVerdict& axis) {
+    std::string text(1, axis.axis);
+    switch (axis.kind) {
+        case AxisVerdict::Kind::Passed:
+            return text + " " + outcome::kPassed;
+        case AxisVerdict::Kind::Unverified:
+            return text + " " + outcome::kUnverified + " (" + axis.FailedReadingsText() + ")";
+        case AxisVerdict::Kind::Aborted:
+            return text + " aborted (" + AbortReasonText(axis.reason) + " " + axis.reading +
+                   " above " + (axis.reason == AbortReason::Torque ? "3.1" : "700") + ")";
+        case AxisVerdict::Kind::Unfinished:
+            return text + " not finished (in the move to " + FormatInt(axis.target) + ")";
+        case AxisVerdict::Kind::NotTested:
+            break;
+    }
+    return text + " not tested";
+}
+
+// The axes whose verdict was settled before the test ended.
+std::string SettledAxesText(const TestVerdict& verdict) {
+    std::string text;
+    for (const AxisVerdict& axis : verdict.axes) {
+        if (axis.kind == AxisVerdict::Kind::Unfinished ||
+            axis.kind == AxisVerdict::Kind::NotTested) {
+            continue;
+        }
+        text += (text.empty() ? "" : ", ") + AxisText(axis);
+    }
+    return text;
+}
+
+std::string LinkLostText(const TestVerdict& verdict) {
+    std::string text = std::string(outcome::kLinkLost) + " during " + verdict.lostDuring + "; ";
+    text += verdict.stopReached
+                ? "the stop (AB1) was sent on a new session; the motors are still switched on."
+                : "the stop (AB1) could not be sent, so the machine may still be switched on and "
+                  "moving: check it before you go near it.";
+    return text;
+}
+
+std::string AxesOfKind(const TestVerdict& verdict, AxisVerdict::Kind kind) {
+    std::string text;
+    for (const AxisVerdict& axis : verdict.axes) {
+        if (axis.kind == kind) {
+            text += (text.empty() ? "" : ", ") + AxisText(axis);
+        }
+    }
+    return text;
+}
+
+std::string ReportText(const TestVerdict& verdict) {
+    if (verdict.reportFailed) {
+        return "Report: none (it could not be written)";
+    }
+    return "Report: " + (verdict.reportFile.empty() ? std::string("none") : verdict.reportFile);
+}
+
+}  // namespace
+
+const char* VerdictKindText(TestVerdict::Kind kind) {
+    switch (kind) {
+        case TestVerdict::Kind::Passed:
+            return outcome::kPassed;
+        case TestVerdict::Kind::Aborted:
+            return outcome::kAborted;
+        case TestVerdict::Kind::Unverified:
+            return outcome::kUnverified;
+        case TestVerdict::Kind::LinkLost:
+            return outcome::kLinkLost;
+        case TestVerdict::Kind::Stopped:
+            return "stopped";
+        case TestVerdict::Kind::NoConnection:
+            break;
+    }
+    return "no connection";
+}
+
+TestVerdict VerdictOfTest(const TestRecord& record, const std::optional<TestReportResult>& report) {
+    TestVerdict verdict;
+    verdict.testNumber = record.testNumber;
+    if (record.outcome == TestOutcome::NoConnection) {
+        verdict.kind = TestVerdict::Kind::NoConnection;
+        return verdict;
+    }
+    bool allPassed = true;
+    bool anyAborted = false;
+    bool anyUnverified = false;
+    for (char axis : {'X', 'Y', 'Z'}) {
+        verdict.axes.push_back(VerdictOf(record, axis));
+        const AxisVerdict::Kind kind = verdict.axes.back().kind;
+        allPassed = allPassed && kind == AxisVerdict::Kind::Passed;
+        anyAborted = anyAborted || kind == AxisVerdict::Kind::Aborted;
+        anyUnverified = anyUnverified || kind == AxisVerdict::Kind::Unverified;
+    }
+    if (record.outcome == TestOutcome::LinkLost) {
+        verdict.kind = TestVerdict::Kind::LinkLost;
+        verdict.lostDuring = record.stage.empty() ? std::string("the test") : record.stage;
+        verdict.stopReached = record.stopReached;
+    } else if (record.outcome != TestOutcome::Completed) {
+        verdict.kind = TestVerdict::Kind::Stopped;
+        verdict.stoppedByOperator = record.outcome == TestOutcome::AbortedByUser;
+    } else {
+        // An aborted move outweighs an unmeasured one; an axis not watched to its end has not
+        // passed either.
+        if (anyAborted) {
+            verdict.kind = TestVerdict::Kind::Aborted;
+        } else if (anyUnverified) {
+            verdict.kind = TestVerdict::Kind::Unverified;
+        } else {
+            verdict.kind = allPassed ? TestVerdict::Kind::Passed : TestVerdict::Kind::Aborted;
+        }
+    }
+    // Only this test's own report counts; an earlier one's must not be named.
+    if (report && report->testNumber == record.testNumber) {
+        verdict.reportFailed = report->failure.has_value();
+        verdict.reportFile = std::filesystem::path(report->files.html).filename().string();
+    }
+    return verdict;
+}
+
+std::string VerdictLine(const TestVerdict& verdict) {
+    std::string line = "Test result: ";
+    if (verdict.kind == TestVerdict::Kind::NoConnection) {
+        line += "not run, no connection.";
+    } else if (verdict.kind == TestVerdict::Kind::LinkLost) {
+        line += LinkLostText(verdict);
+        if (const std::string settled = SettledAxesText(verdict); !settled.empty()) {
+            line += " " + settled + ".";
+        }
+    } else {
+        if (verdict.kind == TestVerdict::Kind::Stopped) {
+            line += verdict.stoppedByOperator ? "stopped by the operator: "
+                                              : "stopped when the program closed: ";
+        }
+        for (std::size_t i = 0; i < verdict.axes.size(); ++i) {
+            line += (i == 0 ? "" : ", ") + AxisText(verdict.axes[i]);
+        }
+        line += ".";
+    }
+    for (const std::string& note : verdict.notes) {
+        line += " " + note;
+    }
+    return line + " " + ReportText(verdict);
+}
+
+Headline HeadlineOf(const TestVerdict& verdict, const std::vector<std::string>& driftFlags) {
+    switch (verdict.kind) {
+        case TestVerdict::Kind::Passed:
+            if (driftFlags.empty()) {
+                return {"PASSED", "passed"};
+            } else {
+                std::string text = "DRIFT: ";
+                for (std::size_t i = 0; i < driftFlags.size(); ++i) {
+                    text += (i == 0 ? "" : "; ") + driftFlags[i];
+                }
+                return {text, "drift"};
+            }
+        case TestVerdict::Kind::Aborted: {
+            const std::string aborted = AxesOfKind(verdict, AxisVerdict::Kind::Aborted);
+            return {"FAILED: " + (aborted.empty() ? SettledAxesText(verdict) : aborted), "failed"};
+        }
+        case TestVerdict::Kind::Unverified:
+            return {"INCOMPLETE: " + AxesOfKind(verdict, AxisVerdict::Kind::Unverified),
+                    "incomplete"};
+        case TestVerdict::Kind::LinkLost:
+            return {"INCOMPLETE: " + LinkLostText(verdict), "incomplete"};
+        case TestVerdict::Kind::Stopped:
+            return {verdict.stoppedByOperator ? "INCOMPLETE: stopped by the operator"
+                                              : "INCOMPLETE: stopped when the program closed",
+                    "incomplete"};
+        case TestVerdict::Kind::NoConnection:
+            break;
+    }
+    return {"INCOMPLETE: not run, no connection", "incomplete"};
+}
+
+std::optional<TestVerdict> LastTestVerdict() {
+    std::lock_guard lock(g_verdictMutex);
+    return g_lastVerdict;
+}
+
+std::uint64_t ClearLastTestVerdict() {
+    std::lock_guard lock(g_verdictMutex);
+    g_lastVerdict.reset();
+    return ++g_ticket;
+}
+
+bool SetLastTestVerdict(std::uint64_t ticket, TestVerdict verdict) {
+    std::lock_guard lock(g_verdictMutex);
+    if (ticket != g_ticket) {
+        return false;
+    }
+    g_lastVerdict = std::move(verdict);
+    return true;
+}
+
+}  // namespace trevane

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "autotest/TestRecord.h"
+#include "report/TestReport.h"
+
+// The one-line verdict a test ends with, for the transcript, the CLI and a window's colours.
+namespace trevane {
+
+struct TestVerdict {
+    enum class Kind {
+        Passed,        // ran to its end and every move of X, Y and Z was measured and completed
+        Aborted,       // ran to its end, but a move was aborted
+        Unverified,    // ran to its end, no move aborted, but readings of a move did not arrive
+        LinkLost,      // the command session went away during the test, which ended there
+        Stopped,       // stopped before its end (by the operator or by closing the program)
+        NoConnection,  // found no connection and did nothing
+    };
+    Kind kind = Kind::NoConnection;
+    int testNumber = 0;
+    bool stoppedByOperator = false;  // Stopped through Abort Test, not by the program closing
+    std::vector<AxisVerdict> axes;   // X, Y, Z; empty without a connection
+    std::string reportFile;          // the report's file name without its folder; "" for none
+    bool reportFailed = false;       // a report was due but could not be written
+    std::string lostDuring;          // LinkLost: the stage, "Y's move to -20000"
+    bool stopReached = false;        // LinkLost: "AB1" reached the controller on a new session
+    std::vector<std::string> notes;  // further findings, each appended as a sentence of its own
+};
+
+// "passed", "aborted", "unverified", "link lost", "stopped", "no connection".
+const char* VerdictKindText(TestVerdict::Kind kind);
+
+// The report's first line, read from across the room, and its colour class ("passed", "failed",
+// "incomplete", "drift").
+struct Headline {
+    std::string text;  // "PASSED", "FAILED: Y aborted (...)", "INCOMPLETE: ...", "DRIFT: ..."
+    const char* kind = "incomplete";
+};
+Headline HeadlineOf(const TestVerdict& verdict, const std::vector<std::string>& driftFlags);
+
+TestVerdict VerdictOfTest(const TestRecord& record, const std::optional<TestReportResult>& report);
+
+// "Test result: X passed, Y aborted (position error -753 above 700), Z passed. Report: none"
+std::string VerdictLine(const TestVerdict& verdict);
+
+// The verdict of the most recent test that has ended; nothing while a test runs or before the
+// first. Any thread.
+std::optional<TestVerdict> LastTestVerdict();
+
+// The test runner's hooks. A starting test clears the last verdict and gets a ticket; a test that
+// ended sets its verdict with that ticket, which fails (false) once a later test has started, so
+// a thread still unwinding cannot mark the next test with its verdict.
+std::uint64_t ClearLastTestVerdict();
+bool SetLastTestVerdict(std::uint64_t ticket, TestVerdict verdict);
+
+}  // namespace trevane

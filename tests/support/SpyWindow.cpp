@@ -1,0 +1,136 @@
+#include "support/SpyWindow.h"
+
+namespace trevane::testing {
+
+void SpyWindow::SetAddress(std::string address) {
+    std::lock_guard lock(mutex_);
+    address_ = std::move(address);
+}
+void SpyWindow::SetAxisChecked(int axis, bool checked) {
+    std::lock_guard lock(mutex_);
+    axes_[axis] = checked;
+}
+void SpyWindow::SetSpeed(int position) {
+    std::lock_guard lock(mutex_);
+    speed_ = position;
+}
+void SpyWindow::TypeCommand(std::string text) {
+    std::lock_guard lock(mutex_);
+    command_ = std::move(text);
+}
+void SpyWindow::EditTranscript(std::string text) {
+    std::lock_guard lock(mutex_);
+    transcript_ = std::move(text);
+}
+
+std::string SpyWindow::Transcript() const {
+    std::lock_guard lock(mutex_);
+    return transcript_;
+}
+int SpyWindow::ScrollCount() const {
+    std::lock_guard lock(mutex_);
+    return scrolls_;
+}
+std::string SpyWindow::CommandEntry() const {
+    std::lock_guard lock(mutex_);
+    return command_;
+}
+std::string SpyWindow::TestStatus() const {
+    std::lock_guard lock(mutex_);
+    return status_;
+}
+std::vector<std::string> SpyWindow::TestStatusHistory() const {
+    std::lock_guard lock(mutex_);
+    return statusHistory_;
+}
+std::string SpyWindow::RunTestCaption() const {
+    std::lock_guard lock(mutex_);
+    return caption_;
+}
+int SpyWindow::Progress() const {
+    std::lock_guard lock(mutex_);
+    return progress_;
+}
+std::string SpyWindow::Cell(int row, int column) const {
+    std::lock_guard lock(mutex_);
+    auto it = cells_.find({row, column});
+    return it == cells_.end() ? std::string() : it->second;
+}
+bool SpyWindow::TimerRunning(int id) const {
+    std::lock_guard lock(mutex_);
+    auto it = timers_.find(id);
+    return it != timers_.end() && it->second;
+}
+std::vector<SpyWindow::Message> SpyWindow::Messages() const {
+    std::lock_guard lock(mutex_);
+    return messages_;
+}
+std::vector<std::string> SpyWindow::OpenedFolders() const {
+    std::lock_guard lock(mutex_);
+    return folders_;
+}
+
+std::string SpyWindow::ReadAddress() {
+    std::lock_guard lock(mutex_);
+    return address_.substr(0, 254);
+}
+void SpyWindow::AppendTranscript(const std::string& text) {
+    std::lock_guard lock(mutex_);
+    transcript_ += text;
+}
+void SpyWindow::ScrollTranscriptToEnd() {
+    std::lock_guard lock(mutex_);
+    ++scrolls_;
+}
+std::string SpyWindow::CommandText() {
+    std::lock_guard lock(mutex_);
+    return command_;
+}
+void SpyWindow::SetCommandText(const std::string& text) {
+    std::lock_guard lock(mutex_);
+    command_ = text;
+}
+void SpyWindow::SetTestStatus(const std::string& text) {
+    std::lock_guard lock(mutex_);
+    status_ = text;
+    statusHistory_.push_back(text);
+}
+void SpyWindow::SetRunTestCaption(const std::string& caption) {
+    std::lock_guard lock(mutex_);
+    caption_ = caption;
+}
+void SpyWindow::SetProgress(int position) {
+    std::lock_guard lock(mutex_);
+    progress_ = position;
+}
+void SpyWindow::SetStatusCell(int row, int column, const std::string& text) {
+    std::lock_guard lock(mutex_);
+    cells_[{row, column}] = text;
+}
+bool SpyWindow::IsAxisChecked(int axis) {
+    std::lock_guard lock(mutex_);
+    return axis >= 0 && axis < 4 && axes_[axis];
+}
+int SpyWindow::SpeedPosition() {
+    std::lock_guard lock(mutex_);
+    return speed_;
+}
+void SpyWindow::StartTimer(int id, int) {
+    std::lock_guard lock(mutex_);
+    timers_[id] = true;
+}
+void SpyWindow::StopTimer(int id) {
+    std::lock_guard lock(mutex_);
+    timers_[id] = false;
+}
+void SpyWindow::ShowMessage(const std::string& text, const std::string& caption,
+                            bool ownedByWindow) {
+    std::lock_guard lock(mutex_);
+    messages_.push_back({text, caption, ownedByWindow});
+}
+void SpyWindow::OpenFolder(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    folders_.push_back(path);
+}
+
+}  // namespace trevane::testing
