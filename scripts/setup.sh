@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config ccache
-    qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl1-mesa-dev
+    qt6-base-dev libqcustomplot-dev libgl1-mesa-dev
     libsqlite3-dev
     libasio-dev libgtest-dev libgmock-dev googletest libbenchmark-dev nlohmann-json3-dev
     clang libclang-rt-14-dev

@@ -38,6 +38,7 @@
 #include "app/ProfileFile.h"
 #include "app/QtWindowOps.h"
 #include "app/RunHandler.h"
+#include "app/ScopeWindow.h"
 #include "app/StatusTableModel.h"
 #include "app/TextBridge.h"
 #include "app/TrafficWindow.h"
@@ -204,6 +205,13 @@ void COstrelDlg::OnInitDialog() {
     connect(plots, &QAction::triggered, this, [this] { OpenPlots(); });
     plotsShortcut_ = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_P), this);
     connect(plotsShortcut_, &QShortcut::activated, this, [this] { OpenPlots(); });
+    QAction* scope = systemMenu_->addAction(QString::fromLatin1(kScopeMenuText));
+    scope->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    connect(scope, &QAction::triggered, this, [this] { OpenScope(); });
+    auto* scopeShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), this);
+    connect(scopeShortcut, &QShortcut::activated, this, [this] { OpenScope(); });
+    connect(statusList_, &QAbstractItemView::doubleClicked, this,
+            [this](const QModelIndex& at) { OnStatusCellDoubleClicked(at.row(), at.column()); });
     systemMenu_->addSeparator();
     QAction* about = systemMenu_->addAction(QString::fromLatin1(kAboutMenuText));
     connect(about, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
@@ -357,6 +365,25 @@ PlotsWindow* COstrelDlg::OpenPlots() {
     return plots_;
 }
 
+ScopeWindow* COstrelDlg::OpenScope() {
+    if (scope_ == nullptr) {
+        scope_ = new ScopeWindow(scope::StatusScopeBuffer(), this);
+    }
+    scope_->show();
+    scope_->raise();
+    scope_->activateWindow();
+    return scope_;
+}
+
+void COstrelDlg::OnStatusCellDoubleClicked(int row, int column) {
+    // Column 0 holds the labels, which name no axis.
+    if (column < 1 || column >= StatusTableModel::kColumns || row < 0 ||
+        row >= StatusTableModel::kRows) {
+        return;
+    }
+    OpenScope()->AddTrace({static_cast<std::size_t>(column - 1), static_cast<std::size_t>(row)});
+}
+
 void COstrelDlg::ShowMessage(const QString& text, const QString& caption, bool ownedByWindow) {
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok,
                     ownedByWindow ? this : nullptr);
@@ -404,6 +431,9 @@ void COstrelDlg::ShutDown() {
     }
     if (plots_ != nullptr) {
         plots_->hide();
+    }
+    if (scope_ != nullptr) {
+        scope_->hide();
     }
     if (traffic_ != nullptr) {
         traffic_->hide();

@@ -32,6 +32,7 @@ class CMyEdit;
 class IpAddressField;
 class PlotsWindow;
 class QtWindowOps;
+class ScopeWindow;
 class TrafficWindow;
 class StatusTableModel;
 
@@ -50,6 +51,7 @@ class COstrelDlg final : public QDialog {
     static constexpr const char* kDefaultAddress = "192.168.1.10";
     static constexpr const char* kAboutMenuText = "&About Ostrel...";
     static constexpr const char* kPlotsMenuText = "Plots...";
+    static constexpr const char* kScopeMenuText = "Scope...";
     static constexpr const char* kTrafficMenuText = "Traffic...";
     // How often the link's figures in the strip change: often enough to follow, slow enough
     // to read.
@@ -74,6 +76,9 @@ class COstrelDlg final : public QDialog {
     TrafficWindow* TrafficView() const { return traffic_; }
     PlotsWindow* Plots() const { return plots_; }
     QShortcut* PlotsShortcut() const { return plotsShortcut_; }
+    // The Scope window, the same way; a double-click on a value of the status table adds it.
+    ScopeWindow* OpenScope();
+    ScopeWindow* Scope() const { return scope_; }
     const LinkHealth& Health() const { return health_; }
     // The line under the controls that shows the link's state.
     LinkStrip* Strip() const { return strip_; }
@@ -119,6 +124,7 @@ class COstrelDlg final : public QDialog {
     void OnInitDialog();
     void OnTimerTick(int id);
     void OnConnectClicked();
+    void OnStatusCellDoubleClicked(int row, int column);
     // The slider's speed as its tooltip and, while it moves, beside the thumb.
     void ShowSpeed(bool whileMoving);
     // The last test's verdict in the strip and on the progress bar, in its colour.
@@ -149,6 +155,7 @@ class COstrelDlg final : public QDialog {
     std::shared_ptr<QtWindowOps> windowOps_;
     PlotsWindow* plots_ = nullptr;
     QShortcut* plotsShortcut_ = nullptr;
+    ScopeWindow* scope_ = nullptr;
     TrafficWindow* traffic_ = nullptr;
     QShortcut* trafficShortcut_ = nullptr;
     LinkHealth health_;

@@ -7,14 +7,12 @@
 #include <string>
 #include <vector>
 
-#include <QChart>
-#include <QChartView>
 #include <QGridLayout>
 #include <QLabel>
-#include <QLineSeries>
 #include <QPen>
 #include <QVBoxLayout>
-#include <QValueAxis>
+
+#include <qcustomplot.h>
 
 #include "autotest/TestLog.h"
 #include "history/History.h"
@@ -24,7 +22,7 @@ namespace trevane {
 namespace {
 
 // A clean move's watch lasts 200 cycles of 10 ms plus two exchanges; the axes start there and
-// only grow, so that the limits stay in view and the charts of one test compare directly.
+// only grow, so that the limits stay in view and the plots of one test compare directly.
 constexpr double kTimeSpanMs = 2200;
 constexpr double kTorqueSpan = 4.0;  // volts, above the 3.1 V limit
 constexpr double kErrorSpan = 1000;  // counts, above the 700-count limit
@@ -40,37 +38,44 @@ QString MoveName(int moveIndex) {
         .arg(moveIndex % 2 == 0 ? -20000 : 0);
 }
 
-QValueAxis* MakeAxis(const QString& title, double low, double high, const QColor& colour) {
-    auto* axis = new QValueAxis;
-    axis->setTitleText(title);
+void StyleAxis(QCPAxis* axis, const QString& label, double low, double high, const QColor& colour) {
+    axis->setVisible(true);
+    axis->setLabel(label);
     axis->setRange(low, high);
-    axis->setTickCount(5);
-    axis->setLabelFormat(QStringLiteral("%g"));
+    axis->ticker()->setTickCount(5);
     if (colour.isValid()) {
-        axis->setTitleBrush(colour);
-        axis->setLabelsBrush(colour);
+        axis->setLabelColor(colour);
+        axis->setTickLabelColor(colour);
     }
-    return axis;
 }
 
-QLineSeries* MakeSeries(QChart* chart, const QColor& colour, Qt::PenStyle style, QValueAxis* x,
-                        QValueAxis* y) {
-    auto* series = new QLineSeries;
+QPen TracePen(const QColor& colour, Qt::PenStyle style) {
     QPen pen(colour);
     pen.setWidthF(style == Qt::SolidLine ? 1.5 : 1.0);
     pen.setStyle(style);
     // Cosmetic pens take the raster engine's fast line path; a scaled dashed pen goes through
-    // the general stroker on every repaint, which was most of what the live plot cost.
+    // the general stroker on every repaint.
     pen.setCosmetic(true);
-    series->setPen(pen);
-    chart->addSeries(series);
-    series->attachAxis(x);
-    series->attachAxis(y);
-    return series;
+    return pen;
 }
 
-void SetLimitLine(QLineSeries* line, double value, double endMs) {
-    line->replace(QList<QPointF>{{0, value}, {endMs, value}});
+QCPGraph* MakeGraph(QCustomPlot* view, const QColor& colour, Qt::PenStyle style, QCPAxis* value) {
+    QCPGraph* graph = view->addGraph(view->xAxis, value);
+    graph->setPen(TracePen(colour, style));
+    return graph;
+}
+
+// A limit across the whole plot, however far the time axis grows.
+QCPItemStraightLine* MakeLimit(QCustomPlot* view, const QColor& colour, QCPAxis* value,
+                               double level) {
+    auto* line = new QCPItemStraightLine(view);
+    line->setPen(TracePen(colour, Qt::DashLine));
+    for (QCPItemPosition* point : {line->point1, line->point2}) {
+        point->setAxes(view->xAxis, value);
+    }
+    line->point1->setCoords(0, level);
+    line->point2->setCoords(1, level);
+    return line;
 }
 
 QString MoveStatus(const MoveSummary& move) {
@@ -150,45 +155,37 @@ PlotsWindow::~PlotsWindow() = default;
 
 PlotsWindow::MovePlot PlotsWindow::MakePlot(int moveIndex) {
     MovePlot plot;
-    plot.chart = new QChart;
-    plot.chart->setAnimationOptions(QChart::NoAnimation);
-    plot.chart->legend()->hide();
-    plot.chart->setMargins(QMargins(4, 4, 4, 4));
+    plot.view = new QCustomPlot(this);
+    plot.view->setObjectName(QStringLiteral("Move%1").arg(moveIndex));
+    plot.view->setNotAntialiasedElements(QCP::aeAll);
+    plot.view->setMinimumSize(300, 200);
     plot.title = MoveName(moveIndex);
-    plot.chart->setTitle(plot.title);
+    plot.view->plotLayout()->insertRow(0);
+    plot.heading = new QCPTextElement(plot.view, plot.title);
+    plot.view->plotLayout()->addElement(0, 0, plot.heading);
 
-    plot.time = MakeAxis(QStringLiteral("time (ms)"), 0, kTimeSpanMs, QColor());
-    plot.torqueAxis =
-        MakeAxis(QStringLiteral("torque (V)"), -kTorqueSpan, kTorqueSpan, kTorqueColour);
-    plot.errorAxis =
-        MakeAxis(QStringLiteral("error (counts)"), -kErrorSpan, kErrorSpan, kErrorColour);
-    plot.chart->addAxis(plot.time, Qt::AlignBottom);
-    plot.chart->addAxis(plot.torqueAxis, Qt::AlignLeft);
-    plot.chart->addAxis(plot.errorAxis, Qt::AlignRight);
+    plot.time = plot.view->xAxis;
+    plot.torqueAxis = plot.view->yAxis;
+    plot.errorAxis = plot.view->yAxis2;
+    StyleAxis(plot.time, QStringLiteral("time (ms)"), 0, kTimeSpanMs, QColor());
+    StyleAxis(plot.torqueAxis, QStringLiteral("torque (V)"), -kTorqueSpan, kTorqueSpan,
+              kTorqueColour);
+    StyleAxis(plot.errorAxis, QStringLiteral("error (counts)"), -kErrorSpan, kErrorSpan,
+              kErrorColour);
 
-    plot.limits[0] =
-        MakeSeries(plot.chart, kTorqueColour, Qt::DashLine, plot.time, plot.torqueAxis);
-    plot.limits[1] =
-        MakeSeries(plot.chart, kTorqueColour, Qt::DashLine, plot.time, plot.torqueAxis);
-    plot.limits[2] = MakeSeries(plot.chart, kErrorColour, Qt::DashLine, plot.time, plot.errorAxis);
-    plot.limits[3] = MakeSeries(plot.chart, kErrorColour, Qt::DashLine, plot.time, plot.errorAxis);
-    plot.previousTorque = MakeSeries(plot.chart, kTorqueColour.lighter(170), Qt::DashLine,
-                                     plot.time, plot.torqueAxis);
+    plot.limits[0] = MakeLimit(plot.view, kTorqueColour, plot.torqueAxis, kTorqueLimit);
+    plot.limits[1] = MakeLimit(plot.view, kTorqueColour, plot.torqueAxis, -kTorqueLimit);
+    plot.limits[2] = MakeLimit(plot.view, kErrorColour, plot.errorAxis, kErrorLimit);
+    plot.limits[3] = MakeLimit(plot.view, kErrorColour, plot.errorAxis, -kErrorLimit);
+    // Drawn first, so the current move lies on top.
+    plot.previousTorque =
+        MakeGraph(plot.view, kTorqueColour.lighter(170), Qt::DashLine, plot.torqueAxis);
     plot.previousError =
-        MakeSeries(plot.chart, kErrorColour.lighter(170), Qt::DashLine, plot.time, plot.errorAxis);
-    plot.torque = MakeSeries(plot.chart, kTorqueColour, Qt::SolidLine, plot.time, plot.torqueAxis);
-    plot.error = MakeSeries(plot.chart, kErrorColour, Qt::SolidLine, plot.time, plot.errorAxis);
+        MakeGraph(plot.view, kErrorColour.lighter(170), Qt::DashLine, plot.errorAxis);
+    plot.torque = MakeGraph(plot.view, kTorqueColour, Qt::SolidLine, plot.torqueAxis);
+    plot.error = MakeGraph(plot.view, kErrorColour, Qt::SolidLine, plot.errorAxis);
     plot.torque->setName(QStringLiteral("torque"));
     plot.error->setName(QStringLiteral("error"));
-    SetLimitLine(plot.limits[0], kTorqueLimit, kTimeSpanMs);
-    SetLimitLine(plot.limits[1], -kTorqueLimit, kTimeSpanMs);
-    SetLimitLine(plot.limits[2], kErrorLimit, kTimeSpanMs);
-    SetLimitLine(plot.limits[3], -kErrorLimit, kTimeSpanMs);
-
-    plot.view = new QChartView(plot.chart, this);
-    plot.view->setObjectName(QStringLiteral("Move%1").arg(moveIndex));
-    plot.view->setRenderHint(QPainter::Antialiasing, false);
-    plot.view->setMinimumSize(300, 200);
     return plot;
 }
 
@@ -224,6 +221,12 @@ void PlotsWindow::Refresh() {
         UpdateMove(move);
     }
     UpdateSummary(summary);
+    for (MovePlot& plot : plots_) {
+        if (plot.changed) {
+            plot.changed = false;
+            plot.view->replot(QCustomPlot::rpQueuedReplot);
+        }
+    }
 }
 
 void PlotsWindow::ShowPreviousTraces(const std::string& connectionText) {
@@ -232,15 +235,16 @@ void PlotsWindow::ShowPreviousTraces(const std::string& connectionText) {
         history::History store(history::kHistoryFileName, history::History::Access::Read);
         for (int move = 0; move < kMovesPerTest; ++move) {
             MovePlot& plot = plots_[static_cast<std::size_t>(move)];
-            QList<QPointF> torque;
-            QList<QPointF> error;
+            QVector<QCPGraphData> torque;
+            QVector<QCPGraphData> error;
             for (const TraceSample& sample : store.PreviousTrace(connectionText, move)) {
                 torque.append({sample.timeMs, sample.torque});
                 error.append({sample.timeMs, sample.error});
                 FitAxes(plot, sample.torque, sample.error, sample.timeMs);
             }
-            plot.previousTorque->replace(torque);
-            plot.previousError->replace(error);
+            plot.previousTorque->data()->set(torque);
+            plot.previousError->data()->set(error);
+            plot.changed = true;
         }
     } catch (const std::exception&) {
         // No history to compare with is no fault of the plots; the test's own strip says why.
@@ -253,19 +257,15 @@ void PlotsWindow::StartTest(const TestRecord& summary) {
     shownStart_ = summary.startTime;
     for (int move = 0; move < kMovesPerTest; ++move) {
         MovePlot& plot = plots_[static_cast<std::size_t>(move)];
-        plot.torque->clear();
-        plot.error->clear();
-        plot.previousTorque->clear();
-        plot.previousError->clear();
+        for (QCPGraph* graph : {plot.torque, plot.error, plot.previousTorque, plot.previousError}) {
+            graph->data()->clear();
+        }
         plot.drawn = 0;
         plot.time->setRange(0, kTimeSpanMs);
         plot.torqueAxis->setRange(-kTorqueSpan, kTorqueSpan);
         plot.errorAxis->setRange(-kErrorSpan, kErrorSpan);
-        for (QLineSeries* limit : plot.limits) {
-            SetLimitLine(limit, limit->at(0).y(), kTimeSpanMs);
-        }
-        plot.title = MoveName(move);
-        plot.chart->setTitle(plot.title);
+        SetTitle(plot, MoveName(move));
+        plot.changed = true;
     }
 }
 
@@ -276,8 +276,8 @@ void PlotsWindow::UpdateMove(const MoveSummary& move) {
     MovePlot& plot = plots_[static_cast<std::size_t>(move.moveIndex)];
     if (move.sampleCount > plot.drawn) {
         const std::vector<TraceSample> samples = recorder_.SamplesSince(move.moveIndex, plot.drawn);
-        QList<QPointF> torque;
-        QList<QPointF> error;
+        QVector<QCPGraphData> torque;
+        QVector<QCPGraphData> error;
         torque.reserve(static_cast<qsizetype>(samples.size()));
         error.reserve(static_cast<qsizetype>(samples.size()));
         for (const TraceSample& sample : samples) {
@@ -285,32 +285,33 @@ void PlotsWindow::UpdateMove(const MoveSummary& move) {
             error.append({sample.timeMs, sample.error});
             FitAxes(plot, sample.torque, sample.error, sample.timeMs);
         }
-        // One append per series and tick: one repaint, however many samples arrived.
-        plot.torque->append(torque);
-        plot.error->append(error);
+        // Samples come in time order, so they are appended without a sort.
+        plot.torque->data()->add(torque, true);
+        plot.error->data()->add(error, true);
         plot.drawn += samples.size();
+        plot.changed = true;
     }
-    const QString title = MoveName(move.moveIndex) + QStringLiteral(" \u2014 ") + MoveStatus(move);
+    SetTitle(plot, MoveName(move.moveIndex) + QStringLiteral(" \u2014 ") + MoveStatus(move));
+}
+
+void PlotsWindow::SetTitle(MovePlot& plot, const QString& title) {
     if (title != plot.title) {
         plot.title = title;
-        plot.chart->setTitle(title);
+        plot.heading->setText(title);
+        plot.changed = true;
     }
 }
 
 void PlotsWindow::FitAxes(MovePlot& plot, float torque, float error, double timeMs) {
-    if (timeMs > plot.time->max()) {
-        const double end = timeMs * kGrowth;
-        plot.time->setMax(end);
-        for (QLineSeries* limit : plot.limits) {
-            SetLimitLine(limit, limit->at(0).y(), end);
-        }
+    if (timeMs > plot.time->range().upper) {
+        plot.time->setRangeUpper(timeMs * kGrowth);
     }
     const double torqueSpan = std::abs(static_cast<double>(torque));
-    if (std::isfinite(torqueSpan) && torqueSpan > plot.torqueAxis->max()) {
+    if (std::isfinite(torqueSpan) && torqueSpan > plot.torqueAxis->range().upper) {
         plot.torqueAxis->setRange(-torqueSpan * kGrowth, torqueSpan * kGrowth);
     }
     const double errorSpan = std::abs(static_cast<double>(error));
-    if (std::isfinite(errorSpan) && errorSpan > plot.errorAxis->max()) {
+    if (std::isfinite(errorSpan) && errorSpan > plot.errorAxis->range().upper) {
         plot.errorAxis->setRange(-errorSpan * kGrowth, errorSpan * kGrowth);
     }
 }

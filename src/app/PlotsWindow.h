@@ -11,11 +11,12 @@
 
 #include "autotest/TestRecorder.h"
 
-class QChart;
-class QChartView;
+class QCPAxis;
+class QCPGraph;
+class QCPItemStraightLine;
+class QCPTextElement;
+class QCustomPlot;
 class QLabel;
-class QLineSeries;
-class QValueAxis;
 
 namespace trevane {
 
@@ -33,19 +34,20 @@ class PlotsWindow final : public QWidget {
     ~PlotsWindow() override;
 
     struct MovePlot {
-        QChartView* view = nullptr;
-        QChart* chart = nullptr;
-        QLineSeries* torque = nullptr;
-        QLineSeries* error = nullptr;
+        QCustomPlot* view = nullptr;
+        QCPTextElement* heading = nullptr;
+        QCPGraph* torque = nullptr;
+        QCPGraph* error = nullptr;
         // The previous completed test's trace of the move on this controller, under the current.
-        QLineSeries* previousTorque = nullptr;
-        QLineSeries* previousError = nullptr;
-        std::array<QLineSeries*, 4> limits{};  // +torque, -torque, +error, -error; dashed
-        QValueAxis* time = nullptr;
-        QValueAxis* torqueAxis = nullptr;
-        QValueAxis* errorAxis = nullptr;
-        std::size_t drawn = 0;  // samples already in the series
+        QCPGraph* previousTorque = nullptr;
+        QCPGraph* previousError = nullptr;
+        std::array<QCPItemStraightLine*, 4> limits{};  // +torque, -torque, +error, -error; dashed
+        QCPAxis* time = nullptr;
+        QCPAxis* torqueAxis = nullptr;
+        QCPAxis* errorAxis = nullptr;
+        std::size_t drawn = 0;  // samples already in the graphs
         QString title;
+        bool changed = false;  // to be redrawn at the end of this look
     };
     const MovePlot& Plot(int moveIndex) const {
         return plots_[static_cast<std::size_t>(moveIndex)];
@@ -66,6 +68,7 @@ class PlotsWindow final : public QWidget {
     void StartTest(const TestRecord& summary);
     void UpdateMove(const MoveSummary& move);
     void FitAxes(MovePlot& plot, float torque, float error, double timeMs);
+    void SetTitle(MovePlot& plot, const QString& title);
     void UpdateSummary(const TestRecord& summary);
     void ShowPreviousTraces(const std::string& connectionText);
 

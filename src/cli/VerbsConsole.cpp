@@ -128,10 +128,8 @@ std::string RecordJson(const StatusColumns& columns, double seconds) {
 std::string CsvHeader() {
     std::string line = "time";
     for (std::size_t axis = 0; axis < record::kAxisCount; ++axis) {
-        for (const char* label : kStatusRowLabels) {
-            line += ",";
-            line += kStatusColumnHeadings[axis + 1];
-            line += " " + std::string(label);
+        for (std::size_t row = 0; row < kStatusRowLabels.size(); ++row) {
+            line += "," + StatusFieldName(axis, row);
         }
     }
     return line + "\n";

@@ -28,6 +28,9 @@ inline constexpr std::size_t kVelocity = 20;          // int32
 inline constexpr std::size_t kTorque = 24;            // int16
 inline constexpr std::size_t kAnalog = 26;            // int16
 
+// The torque and analog fields' scale: 32767 counts stand for 10 V.
+inline constexpr double kCountsPerVolt = 3276.7;
+
 // Bits shown by the status table.
 inline constexpr unsigned kStatusMoving = 0x8000;
 inline constexpr unsigned kStatusStopped = 0x0010;

@@ -5,9 +5,11 @@
 #include <vector>
 
 #include "common/CLocale.h"
+#include "common/Clock.h"
 #include "link/Link.h"
 #include "link/TestState.h"
 #include "link/WindowOps.h"
+#include "scope/ScopeBuffer.h"
 
 namespace trevane {
 
@@ -22,53 +24,32 @@ const std::array<const char*, 5> kStatusColumnHeadings = {"Item", "X", "Y", "Z",
 
 namespace {
 
-// The record is little-endian whatever the host is, so it is assembled byte by byte.
-std::uint16_t ReadU16(const std::uint8_t* bytes) {
-    return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
-}
-
-std::int16_t ReadI16(const std::uint8_t* bytes) {
-    return static_cast<std::int16_t>(ReadU16(bytes));
-}
-
-std::int32_t ReadI32(const std::uint8_t* bytes) {
-    const std::uint32_t value =
-        static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-        (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
-    return static_cast<std::int32_t>(value);
-}
-
-const char* FlagText(unsigned bits, unsigned mask) {
-    return (bits & mask) != 0 ? "1" : "0";
+const char* FlagText(std::int32_t flag) {
+    return flag != 0 ? "1" : "0";
 }
 
 }  // namespace
 
+std::string StatusFieldName(std::size_t axis, std::size_t row) {
+    return std::string(kStatusColumnHeadings[axis + 1]) + " " + kStatusRowLabels[row];
+}
+
 std::array<std::string, 13> DecodeAxisColumn(const std::uint8_t* recordBytes, int axis) {
-    using namespace record;
-    const std::uint8_t* block = recordBytes + AxisBlockOffset(static_cast<std::size_t>(axis));
-    const unsigned status = ReadU16(block + kStatusWord);
-    const unsigned switches = block[kSwitches];
+    const scope::AxisValues values =
+        scope::DecodeAxisValues(recordBytes, static_cast<std::size_t>(axis));
+    std::array<std::string, 13> texts;
     // Every text fits the short-string buffer, so a poll allocates nothing here.
-    return {FormatInt(ReadI32(block + kReferencePosition)),
-            FormatInt(ReadI32(block + kMotorPosition)),
-            FormatInt(ReadI32(block + kPositionError)),
-            FormatInt(ReadI32(block + kAuxPosition)),
-            FormatInt(ReadI32(block + kVelocity)),
-            FormatInt(ReadI16(block + kTorque)),
-            FormatInt(ReadI16(block + kAnalog)),
-            FormatInt(block[kStopCode]),
-            FlagText(switches, kSwitchForwardLimit),
-            FlagText(switches, kSwitchReverseLimit),
-            FlagText(status, kStatusMoving),
-            FlagText(status, kStatusStopped),
-            FlagText(status, kStatusMotorOff)};
+    for (std::size_t row = 0; row < values.size(); ++row) {
+        texts[row] = scope::IsFlagRow(row) ? FlagText(values[row]) : FormatInt(values[row]);
+    }
+    return texts;
 }
 
 void DecodeAxisFlags() {
     for (std::size_t axis = 0; axis < record::kAxisCount; ++axis) {
         const std::uint8_t* block = g_record.data() + record::AxisBlockOffset(axis);
-        const unsigned status = ReadU16(block + record::kStatusWord);
+        const unsigned status = static_cast<unsigned>(block[record::kStatusWord] |
+                                                      (block[record::kStatusWord + 1] << 8));
         const unsigned switches = block[record::kSwitches];
         for (unsigned bit = 0; bit < 16; ++bit) {
             g_axisStatusFlags[axis][bit] = ((status >> bit) & 1U) != 0;
@@ -91,9 +72,11 @@ bool UpdateStatusTable() {
         }
         const std::vector<char> reply = session->record(kRecordQuery);
         if (reply.size() < record::kMinimumSize) {
+            scope::StatusScopeBuffer().AddGap(SystemClock().Now());
             return false;
         }
         std::memcpy(g_record.data(), reply.data(), record::kMinimumSize);
+        scope::StatusScopeBuffer().AddRecord(SystemClock().Now(), g_record.data());
         DecodeAxisFlags();
         const auto window = Window();
         for (int axis = 0; axis < static_cast<int>(record::kAxisCount); ++axis) {
@@ -104,6 +87,7 @@ bool UpdateStatusTable() {
         }
         return true;
     } catch (...) {
+        scope::StatusScopeBuffer().AddGap(SystemClock().Now());
         return false;
     }
 }

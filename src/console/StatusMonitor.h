@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -18,6 +19,8 @@ extern std::array<std::array<bool, 8>, 4> g_axisSwitchFlags;
 // The status table's thirteen row labels, top to bottom, and its five column headings.
 extern const std::array<const char*, 13> kStatusRowLabels;
 extern const std::array<const char*, 5> kStatusColumnHeadings;
+// One value's name wherever values are listed by name (CSV columns): "X refpos".
+std::string StatusFieldName(std::size_t axis, std::size_t row);
 
 // The progress timer's tick (IDT_PROGRESS): shows g_testProgress on the progress bar.
 void OnProgressTick();

@@ -19,8 +19,6 @@ constexpr const char* kPowerOnProgram =
 // The history of received lines keeps at most this many bytes besides its line limit.
 constexpr std::size_t kReceivedHistoryBytes = 16 * 1024 * 1024;
 constexpr std::size_t kShortRecordBytes = 100;
-// Record torque field: 32767 counts stand for 10 V.
-constexpr double kTorqueCountsPerVolt = 3276.7;
 
 bool IsIdentityRequest(std::string_view line) {
     return TrimBlanks(line) == "\x12\x16";
@@ -254,8 +252,7 @@ std::string Machine::Impl::BuildRecord(const Session& session) const {
         Put32(bytes, base + r::kPositionError, state.positionError);
         Put32(bytes, base + r::kAuxPosition, 0);
         Put32(bytes, base + r::kVelocity, state.velocity);
-        const double torqueCounts =
-            std::clamp(state.torque * kTorqueCountsPerVolt, -32768.0, 32767.0);
+        const double torqueCounts = std::clamp(state.torque * r::kCountsPerVolt, -32768.0, 32767.0);
         Put16(bytes, base + r::kTorque,
               static_cast<unsigned>(static_cast<int>(std::lround(torqueCounts))));
         Put16(bytes, base + r::kAnalog, 0);

@@ -6,13 +6,12 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
-#include <QChart>
-#include <QLineSeries>
 #include <QMenu>
 #include <QPen>
 #include <QProgressBar>
 #include <QTest>
-#include <QValueAxis>
+
+#include <qcustomplot.h>
 
 #include "app/ControlIds.h"
 #include "app/PlotsWindow.h"
@@ -72,12 +71,13 @@ TEST_F(PlotsWindowTest, CtrlPAndTheMenuOpenOneModelessWindow) {
     EXPECT_TRUE(plots->isWindow());
     EXPECT_FALSE(plots->isModal());
 
-    // The menu offers it after "Traffic..." and before the About entry's separator.
+    // The menu offers it after "Traffic...", then "Scope...", before the About entry's separator.
     QList<QAction*> actions = dialog.SystemMenu()->actions();
-    ASSERT_EQ(actions.size(), 4);
+    ASSERT_EQ(actions.size(), 5);
     EXPECT_EQ(actions[0]->text(), "Traffic...");
-    EXPECT_TRUE(actions[2]->isSeparator());
-    EXPECT_EQ(actions[3]->text(), "&About Ostrel...");
+    EXPECT_EQ(actions[2]->text(), "Scope...");
+    EXPECT_TRUE(actions[3]->isSeparator());
+    EXPECT_EQ(actions[4]->text(), "&About Ostrel...");
     actions.removeFirst();
 
     plots->close();
@@ -101,29 +101,30 @@ TEST_F(PlotsWindowTest, EveryMoveGetsATorqueAndAnErrorSeriesBetweenDashedLimits)
 
     for (int move = 0; move < kMovesPerTest; ++move) {
         const PlotsWindow::MovePlot& plot = plots.Plot(move);
-        ASSERT_EQ(plot.torque->count(), 200) << move;
-        ASSERT_EQ(plot.error->count(), 200) << move;
-        EXPECT_DOUBLE_EQ(plot.torque->at(199).x(), 12.0 * 199);
-        EXPECT_FLOAT_EQ(static_cast<float>(plot.torque->at(7).y()), move + 0.007f);
-        EXPECT_DOUBLE_EQ(plot.error->at(7).y(), -(100.0 * move + 7));
-        EXPECT_TRUE(plot.chart->title().startsWith(
+        ASSERT_EQ(plot.torque->dataCount(), 200) << move;
+        ASSERT_EQ(plot.error->dataCount(), 200) << move;
+        EXPECT_DOUBLE_EQ(plot.torque->data()->at(199)->key, 12.0 * 199);
+        EXPECT_FLOAT_EQ(static_cast<float>(plot.torque->data()->at(7)->value), move + 0.007f);
+        EXPECT_DOUBLE_EQ(plot.error->data()->at(7)->value, -(100.0 * move + 7));
+        EXPECT_EQ(plot.torque->valueAxis(), plot.torqueAxis);
+        EXPECT_EQ(plot.error->valueAxis(), plot.errorAxis);
+        EXPECT_TRUE(plot.heading->text().startsWith(
             QString("%1 to %2").arg("XYZ"[move / 2]).arg(move % 2 == 0 ? -20000 : 0)))
-            << plot.chart->title().toStdString();
+            << plot.heading->text().toStdString();
 
         // Both limits on both signs, dashed, on the axis of their quantity, across the plot.
         const double limits[] = {3.1, -3.1, 700, -700};
         for (int i = 0; i < 4; ++i) {
-            QLineSeries* line = plot.limits[static_cast<std::size_t>(i)];
-            ASSERT_EQ(line->count(), 2);
-            EXPECT_DOUBLE_EQ(line->at(0).y(), limits[i]);
-            EXPECT_DOUBLE_EQ(line->at(1).y(), limits[i]);
-            EXPECT_GE(line->at(1).x(), 12.0 * 199) << "the line spans the samples";
+            QCPItemStraightLine* line = plot.limits[static_cast<std::size_t>(i)];
+            EXPECT_DOUBLE_EQ(line->point1->value(), limits[i]);
+            EXPECT_DOUBLE_EQ(line->point2->value(), limits[i]) << "level, so endless in time";
             EXPECT_EQ(line->pen().style(), Qt::DashLine);
-            QAbstractAxis* axis = i < 2 ? plot.torqueAxis : plot.errorAxis;
-            EXPECT_TRUE(line->attachedAxes().contains(axis));
+            QCPAxis* axis = i < 2 ? plot.torqueAxis : plot.errorAxis;
+            EXPECT_EQ(line->point1->valueAxis(), axis);
         }
+        EXPECT_GE(plot.time->range().upper, 12.0 * 199) << "the time axis spans the samples";
         // Move 5's torque reaches 5.2 V: the axis grows to show it.
-        EXPECT_GE(plot.torqueAxis->max(), move + 0.199);
+        EXPECT_GE(plot.torqueAxis->range().upper, move + 0.199);
     }
     EXPECT_TRUE(plots.SummaryText().startsWith("Test 1: completed."))
         << plots.SummaryText().toStdString();
@@ -134,24 +135,24 @@ TEST_F(PlotsWindowTest, LiveRefreshAppendsOnlyTheNewSamplesAndANewTestStartsAfre
     PlotsWindow plots(recorder);
     RecordSyntheticTest(recorder, 1, 1, 10, false);
     plots.Refresh();
-    EXPECT_EQ(plots.Plot(0).torque->count(), 10);
+    EXPECT_EQ(plots.Plot(0).torque->dataCount(), 10);
 
     recorder.BeginMove(1, 'X', 0);
     recorder.AddSample(0, 0.5f, 20, 0.5f, 20);
     plots.Refresh();
     plots.Refresh();  // nothing new: nothing drawn twice
-    EXPECT_EQ(plots.Plot(0).torque->count(), 10);
-    EXPECT_EQ(plots.Plot(1).torque->count(), 1);
-    EXPECT_EQ(plots.Plot(1).error->count(), 1);
-    EXPECT_TRUE(plots.Plot(1).chart->title().endsWith("running"));
+    EXPECT_EQ(plots.Plot(0).torque->dataCount(), 10);
+    EXPECT_EQ(plots.Plot(1).torque->dataCount(), 1);
+    EXPECT_EQ(plots.Plot(1).error->dataCount(), 1);
+    EXPECT_TRUE(plots.Plot(1).heading->text().endsWith("running"));
     recorder.EndTest(TestOutcome::Completed);
     recorder.FinishOwnRecord(TestOutcome::Completed);
 
     RecordSyntheticTest(recorder, 2, 1, 3, false);
     plots.Refresh();
     EXPECT_EQ(plots.ShownTestNumber(), 2);
-    EXPECT_EQ(plots.Plot(0).torque->count(), 3);
-    EXPECT_EQ(plots.Plot(1).torque->count(), 0);
+    EXPECT_EQ(plots.Plot(0).torque->dataCount(), 3);
+    EXPECT_EQ(plots.Plot(1).torque->dataCount(), 0);
     recorder.FinishOwnRecord(TestOutcome::Stopped);
 }
 
@@ -203,9 +204,9 @@ TEST_F(PlotsWindowTest, ThePreviousCompletedTraceOfTheSameControllerIsDrawnUnder
     recorder.BeginMove(0, 'X', -20000);
     recorder.AddSample(0, 0.5f, 20, 0.5f, 20);
     plots.Refresh();
-    EXPECT_EQ(plots.Plot(0).previousTorque->count(), 7);
-    EXPECT_EQ(plots.Plot(1).previousError->count(), 7);
-    EXPECT_EQ(plots.Plot(2).previousTorque->count(), 0);
+    EXPECT_EQ(plots.Plot(0).previousTorque->dataCount(), 7);
+    EXPECT_EQ(plots.Plot(1).previousError->dataCount(), 7);
+    EXPECT_EQ(plots.Plot(2).previousTorque->dataCount(), 0);
     EXPECT_EQ(plots.Plot(0).previousTorque->pen().style(), Qt::DashLine);
     recorder.FinishOwnRecord(TestOutcome::Stopped);
     std::filesystem::current_path(before);
@@ -228,8 +229,8 @@ TEST_F(PlotsWindowTest, AWholeTestInVirtualTimeIsPlottedAndReportedBesideTheLog)
 
     const int testNumber = plots->ShownTestNumber();
     for (int move = 0; move < kMovesPerTest; ++move) {
-        EXPECT_EQ(plots->Plot(move).torque->count(), kCyclesPerMove) << move;
-        EXPECT_EQ(plots->Plot(move).error->count(), kCyclesPerMove) << move;
+        EXPECT_EQ(plots->Plot(move).torque->dataCount(), kCyclesPerMove) << move;
+        EXPECT_EQ(plots->Plot(move).error->dataCount(), kCyclesPerMove) << move;
     }
     const TestReportFiles files = ReportFileNames(LogFilePath(), testNumber);
     EXPECT_TRUE(std::filesystem::exists(files.html)) << files.html;
