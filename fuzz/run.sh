@@ -12,7 +12,7 @@ seconds=${2:-30}
 here=$(cd "$(dirname "$0")" && pwd)
 
 # Every target this directory builds must be there: a missing one would otherwise pass unseen.
-expected=(fuzz_command_parser fuzz_request_framing fuzz_reply_parser)
+expected=(fuzz_command_parser fuzz_request_framing fuzz_reply_parser fuzz_trace_reader)
 for name in "${expected[@]}"; do
     if [ ! -x "$build/fuzz/$name" ]; then
         echo "fuzz: $build/fuzz/$name is missing; build the fuzz targets first" >&2

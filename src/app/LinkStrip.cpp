@@ -75,6 +75,7 @@ LinkStrip::LinkStrip(QWidget* parent) : QWidget(parent) {
     link_->setText(QStringLiteral("not connected"));
     link_->setVisible(true);
     endpoint_ = AddField(new QLabel(this), "LinkStripEndpoint", layout, 0);
+    recording_ = AddField(new QLabel(this), "LinkStripRecording", layout, 0);
     verdict_ =
         static_cast<ElidedLabel*>(AddField(new ElidedLabel(this), "LinkStripVerdict", layout, 3));
     error_ =
@@ -129,6 +130,17 @@ void LinkStrip::SetLastError(const QString& text) {
 
 QString LinkStrip::LastErrorText() const {
     return error_->FullText();
+}
+
+void LinkStrip::SetRecording(const QString& text) {
+    if (text != recording_->text()) {
+        recording_->setText(text);
+        recording_->setVisible(!text.isEmpty());
+    }
+}
+
+QString LinkStrip::RecordingText() const {
+    return recording_->text();
 }
 
 int LinkStrip::StripHeight() const {

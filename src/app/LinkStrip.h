@@ -46,6 +46,10 @@ class LinkStrip : public QWidget {
     void SetEndpoint(const QString& endpoint);
     QString EndpointText() const;
 
+    // That the Traffic window is recording, and where: "recording to trace.txt: 120 exchanges".
+    void SetRecording(const QString& text);
+    QString RecordingText() const;
+
     // The last test's verdict in its colour, until the next test starts (empty text clears it).
     void SetVerdict(const QString& text, const QColor& colour);
     QString VerdictText() const;
@@ -61,6 +65,7 @@ class LinkStrip : public QWidget {
   private:
     QLabel* link_ = nullptr;
     QLabel* endpoint_ = nullptr;
+    QLabel* recording_ = nullptr;
     ElidedLabel* verdict_ = nullptr;
     ElidedLabel* error_ = nullptr;
 };

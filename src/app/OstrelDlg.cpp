@@ -347,6 +347,7 @@ void COstrelDlg::ShowVerdict() {
 TrafficWindow* COstrelDlg::OpenTraffic() {
     if (traffic_ == nullptr) {
         traffic_ = new TrafficWindow(Traffic(), this);
+        connect(traffic_, &TrafficWindow::RecordingChanged, strip_, &LinkStrip::SetRecording);
     }
     traffic_->show();
     traffic_->raise();

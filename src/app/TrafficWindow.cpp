@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMessageBox>
@@ -98,7 +99,7 @@ void TrafficModel::Clear() {
 }
 
 TrafficWindow::TrafficWindow(TrafficRecorder& recorder, QWidget* parent)
-    : QWidget(parent, Qt::Window), recorder_(recorder), model_(this) {
+    : QWidget(parent, Qt::Window), recorder_(recorder), model_(this), trace_(recorder) {
     setObjectName(QStringLiteral("TrafficWindow"));
     setWindowTitle(QStringLiteral("Trevane \u2014 Traffic"));
     auto* layout = new QVBoxLayout(this);
@@ -110,11 +111,13 @@ TrafficWindow::TrafficWindow(TrafficRecorder& recorder, QWidget* parent)
     pause_ = new QCheckBox(QStringLiteral("Pause"), this);
     auto* clear = new QPushButton(QStringLiteral("Clear"), this);
     auto* save = new QPushButton(QStringLiteral("Save as text..."), this);
+    record_ = new QPushButton(QStringLiteral("Record to file..."), this);
     bar->addWidget(filter_);
     bar->addWidget(pause_);
     bar->addStretch(1);
     bar->addWidget(clear);
     bar->addWidget(save);
+    bar->addWidget(record_);
     layout->addLayout(bar);
 
     table_ = new QTableView(this);
@@ -138,6 +141,10 @@ TrafficWindow::TrafficWindow(TrafficRecorder& recorder, QWidget* parent)
     connect(pause_, &QCheckBox::toggled, this, &TrafficWindow::SetPaused);
     connect(clear, &QPushButton::clicked, this, &TrafficWindow::ClearShown);
     connect(save, &QPushButton::clicked, this, &TrafficWindow::OnSaveClicked);
+    connect(record_, &QPushButton::clicked, this, &TrafficWindow::OnRecordClicked);
+    recordingTick_.setInterval(1000);
+    connect(&recordingTick_, &QTimer::timeout, this,
+            [this] { emit RecordingChanged(RecordingText()); });
     refresh_.setInterval(kRefreshMs);
     connect(&refresh_, &QTimer::timeout, this, &TrafficWindow::Refresh);
 }
@@ -213,6 +220,55 @@ void TrafficWindow::OnSaveClicked() {
         return;
     }
     if (const QString failure = SaveAs(path); !failure.isEmpty()) {
+        QMessageBox::warning(this, QStringLiteral("Traffic"), failure);
+    }
+}
+
+QString TrafficWindow::StartRecording(const QString& path) {
+    if (const auto failure = trace_.Start(QFile::encodeName(path).toStdString())) {
+        return QStringLiteral("Could not record to ") + QString::fromLocal8Bit(*failure);
+    }
+    record_->setText(QStringLiteral("Stop recording"));
+    recordingTick_.start();
+    emit RecordingChanged(RecordingText());
+    return {};
+}
+
+QString TrafficWindow::StopRecording() {
+    const std::optional<std::string> failure = trace_.Stop();
+    record_->setText(QStringLiteral("Record to file..."));
+    recordingTick_.stop();
+    emit RecordingChanged(RecordingText());
+    return failure ? QStringLiteral("The recording to ") + QString::fromLocal8Bit(*failure)
+                   : QString();
+}
+
+QString TrafficWindow::RecordingText() const {
+    if (!trace_.Recording()) {
+        return {};
+    }
+    QString text = QStringLiteral("recording to %1: %2 exchanges")
+                       .arg(QFileInfo(QFile::decodeName(trace_.Path().c_str())).fileName())
+                       .arg(trace_.LinesWritten());
+    if (const std::uint64_t lost = trace_.LinesLost(); lost > 0) {
+        text += QStringLiteral(", %1 not written").arg(lost);
+    }
+    return text;
+}
+
+void TrafficWindow::OnRecordClicked() {
+    QString failure;
+    if (trace_.Recording()) {
+        failure = StopRecording();
+    } else {
+        const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Record traffic"),
+                                                          QStringLiteral("trace.txt"));
+        if (path.isEmpty()) {
+            return;
+        }
+        failure = StartRecording(path);
+    }
+    if (!failure.isEmpty()) {
         QMessageBox::warning(this, QStringLiteral("Traffic"), failure);
     }
 }

@@ -7,10 +7,12 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "traffic/TraceWriter.h"
 #include "traffic/TrafficRecorder.h"
 
 class QCheckBox;
 class QComboBox;
+class QPushButton;
 class QTableView;
 
 namespace trevane {
@@ -61,12 +63,26 @@ class TrafficWindow final : public QWidget {
     // The shown rows as tab-separated lines; what failed, or an empty text when all was written.
     QString SaveAs(const QString& path) const;
 
+    // Every exchange of both sessions from now on, written to `path` as --trace writes it (not
+    // sampled, the window shown or not); what failed, or an empty text.
+    QString StartRecording(const QString& path);
+    // What went wrong meanwhile, or an empty text when every exchange is in the file.
+    QString StopRecording();
+    bool Recording() const { return trace_.Recording(); }
+    // "recording to trace.txt: 1234 exchanges", or an empty text when not recording.
+    QString RecordingText() const;
+
+  signals:
+    // The recording started, stopped or wrote more; `text` as RecordingText gives it.
+    void RecordingChanged(const QString& text);
+
   protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
   private:
     void OnSaveClicked();
+    void OnRecordClicked();
 
     TrafficRecorder& recorder_;
     TrafficModel model_;
@@ -74,6 +90,9 @@ class TrafficWindow final : public QWidget {
     QTableView* table_ = nullptr;
     QComboBox* filter_ = nullptr;
     QCheckBox* pause_ = nullptr;
+    QPushButton* record_ = nullptr;
+    QTimer recordingTick_;
+    TraceWriter trace_;
     std::uint64_t seen_ = 0;
     std::uint64_t clearedAt_ = 0;  // the filter shows nothing older than the last Clear
     bool paused_ = false;

@@ -47,6 +47,17 @@ const std::vector<VerbSpec>& VerbSpecs() {
          "refused.",
          false,
          {}},
+        {"fleet",
+         "FILE [--jobs N] autotest|record|connect [ARGS]",
+         "run VERB on every controller FILE lists, each by a trevane-cli of its own",
+         "FILE lists one controller a line as ADDRESS [PORT [NAME]] ('#' starts a comment).\n"
+         "Each runs in the folder NAME (or ADDRESS) with its log, report, trace.txt,\n"
+         "trevane-cli.jsonl and trevane-cli.err; autotest keeps every test in one\n"
+         "trevane-history.sqlite here. One line per controller while it runs, then a summary\n"
+         "table and fleet-summary.html. Exit 0 only when every controller passed; Ctrl-C,\n"
+         "SIGTERM or SIGHUP reach every child, which ends as a single test does.",
+         true,
+         {{"--jobs", "N", "how many controllers at once (default 8)"}}},
         {"history",
          "[--limit N]",
          "list the last automatic tests kept in trevane-history.sqlite",

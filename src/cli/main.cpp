@@ -1,6 +1,7 @@
 // trevane-cli: the diagnostics of the window, for scripts and remote sessions.
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <optional>
@@ -14,6 +15,7 @@
 #include "cli/Json.h"
 #include "cli/TraceFile.h"
 #include "cli/Verbs.h"
+#include "history/StoreTest.h"
 #include "link/Link.h"
 #include "protocol/Limits.h"
 #include "protocol/Protocol.h"
@@ -195,6 +197,10 @@ int RunCommandLine(CommandLine& line) {
             ReportError(*failure);
             return kExitFailed;
         }
+    }
+    // A fleet's children keep their tests in the fleet's one history.
+    if (const char* history = std::getenv("TREVANE_HISTORY"); history != nullptr) {
+        history::SetHistoryPath(history);
     }
     InstallInterruptHandlers();
     SetWindow(TheHeadlessWindow());

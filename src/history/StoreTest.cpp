@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <exception>
+#include <filesystem>
 #include <mutex>
 
 namespace trevane::history {
@@ -10,8 +11,33 @@ namespace {
 std::atomic<bool> g_enabled{true};
 std::mutex g_lastMutex;
 std::optional<StoreResult> g_last;
+std::mutex g_pathMutex;
+std::string g_path = kHistoryFileName;
+
+// `file` (relative to the working directory) as seen from the folder of `historyPath`.
+std::string SeenFrom(const std::string& historyPath, const std::string& file) {
+    namespace fs = std::filesystem;
+    const fs::path history(historyPath);
+    if (file.empty() || !history.has_parent_path()) {
+        return file;
+    }
+    std::error_code error;
+    const fs::path relative =
+        fs::absolute(file, error).lexically_relative(fs::absolute(history, error).parent_path());
+    return error || relative.empty() ? file : relative.generic_string();
+}
 
 }  // namespace
+
+void SetHistoryPath(std::string path) {
+    std::lock_guard lock(g_pathMutex);
+    g_path = path.empty() ? std::string(kHistoryFileName) : std::move(path);
+}
+
+std::string HistoryPath() {
+    std::lock_guard lock(g_pathMutex);
+    return g_path;
+}
 
 StoreResult StoreTest(const TestRecord& record, const TestFiles& files, const std::string& path) {
     StoreResult result;
@@ -19,7 +45,9 @@ StoreResult StoreTest(const TestRecord& record, const TestFiles& files, const st
     try {
         History history(path);
         result.notice = history.Notice();
-        const std::int64_t id = history.Add(record, files);
+        const TestFiles seen{SeenFrom(path, files.log), SeenFrom(path, files.report),
+                             SeenFrom(path, files.samples)};
+        const std::int64_t id = history.Add(record, seen);
         if (const std::optional<StoredTest> stored = history.Test(id)) {
             result.comparison = Compare(history, *stored, true);
             result.flags = DriftFlagTexts(result.comparison->drift);

@@ -22,9 +22,15 @@ struct StoreResult {
     std::vector<char> noBaseline;    // AxesWithoutBaseline of the comparison
 };
 
-// Stores the test in the working directory's history and compares it with earlier ones.
+// Where tests are kept: kHistoryFileName in the working directory unless another file was set
+// (the children of a fleet share one).
+void SetHistoryPath(std::string path);
+std::string HistoryPath();
+
+// Stores the test in the history and compares it with earlier ones. The file names are kept
+// relative to the history's folder.
 StoreResult StoreTest(const TestRecord& record, const TestFiles& files,
-                      const std::string& path = kHistoryFileName);
+                      const std::string& path = HistoryPath());
 
 // On by default; tests of other parts may turn it off.
 void SetHistoryEnabled(bool enabled);

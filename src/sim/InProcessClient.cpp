@@ -14,9 +14,9 @@ namespace {
 
 class InProcessClient final : public MotionClient {
   public:
-    InProcessClient(std::shared_ptr<Machine> machine, std::string address, std::uint16_t port)
-        : machine_(std::move(machine)),
-          impl_(machine_->impl()),
+    InProcessClient(std::shared_ptr<Responder> responder, std::string address, std::uint16_t port)
+        : machine_(std::move(responder)),
+          impl_(*machine_),
           session_(impl_.OpenSession()),
           endpoint_(address + ":" + std::to_string(port)),
           framer_(kMaxRequestBytes) {}
@@ -118,6 +118,10 @@ class InProcessClient final : public MotionClient {
                   " in time");
         }
         Reply reply = impl_.Exchange(session_, line.line, line.tooLong);
+        if (reply.silent) {
+            WaitOut(timeout);
+            Spend("no reply to '" + protocol::Printable(request) + "' from " + endpoint_ + " in time");
+        }
         if (link.delayMs > 0) {
             const std::chrono::milliseconds delay(link.delayMs);
             if (delay >= timeout) {
@@ -158,8 +162,8 @@ class InProcessClient final : public MotionClient {
         throw MotionError(reason);
     }
 
-    const std::shared_ptr<Machine> machine_;
-    Machine::Impl& impl_;
+    const std::shared_ptr<Responder> machine_;
+    Responder& impl_;
     const int session_;
     const std::string endpoint_;
     const TcpTimeouts timeouts_{};
@@ -177,11 +181,25 @@ std::shared_ptr<MotionClient> MakeInProcessClient(std::shared_ptr<Machine> machi
     if (!machine) {
         throw MotionError("no simulated machine to open a session on at '" + address + "'");
     }
-    return std::make_shared<InProcessClient>(std::move(machine), address, port);
+    return MakeInProcessClient(AsResponder(std::move(machine)), address, port);
+}
+
+std::shared_ptr<MotionClient> MakeInProcessClient(std::shared_ptr<Responder> responder,
+                                                  const std::string& address, std::uint16_t port) {
+    if (!responder) {
+        throw MotionError("no simulated controller to open a session on at '" + address + "'");
+    }
+    return std::make_shared<InProcessClient>(std::move(responder), address, port);
 }
 
 SessionFactory InProcessSessionFactory(std::shared_ptr<Machine> machine) {
     return [machine](const std::string& address) { return MakeInProcessClient(machine, address); };
+}
+
+SessionFactory InProcessSessionFactory(std::shared_ptr<Responder> responder) {
+    return [responder](const std::string& address) {
+        return MakeInProcessClient(responder, address, 23);
+    };
 }
 
 }  // namespace trevane::sim

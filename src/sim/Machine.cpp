@@ -341,4 +341,12 @@ int Machine::Cn() {
     return impl_->cn;
 }
 
+std::shared_ptr<Responder> AsResponder(std::shared_ptr<Machine> machine) {
+    if (!machine) {
+        return nullptr;
+    }
+    Machine::Impl& impl = machine->impl();
+    return std::shared_ptr<Responder>(std::move(machine), &impl);
+}
+
 }  // namespace trevane::sim

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "sim/CommandSyntax.h"
+#include "sim/Responder.h"
 #include "sim/SimAxis.h"
 #include "sim/Simulator.h"
 
@@ -27,33 +28,16 @@ enum ErrorCode : int {
 };
 const char* ErrorText(int code);
 
-// The faults that act on the link rather than on the machine.
-struct LinkFaults {
-    int delayMs = 0;    // every reply this much later
-    int dropAfter = 0;  // close each connection after this many requests (0: never)
-    bool silent = false;
-};
-
-// One reply: the data bytes and whether the acknowledgement is ":" or "?".
-struct Reply {
-    std::string data;
-    bool accepted = true;
-    std::string Wire() const { return data + (accepted ? ':' : '?'); }
-};
-
-struct Machine::Impl {
+struct Machine::Impl final : Responder {
     explicit Impl(std::shared_ptr<Clock> clockToUse);
 
     // --- Used by the transports (thread-safe) ---
-    int OpenSession();
-    void CloseSession(int session);
-    // Carries out one request line (without its CR). `tooLong` marks a line that was cut off
-    // at kMaxRequestBytes by the framing.
-    Reply Exchange(int session, std::string_view line, bool tooLong = false);
-    // Keeps a line that a silent controller swallowed.
-    void RecordOnly(int session, std::string_view line);
-    LinkFaults Link() const;
-    const std::shared_ptr<Clock>& GetClock() const { return clock; }
+    int OpenSession() override;
+    void CloseSession(int session) override;
+    Reply Exchange(int session, std::string_view line, bool tooLong = false) override;
+    void RecordOnly(int session, std::string_view line) override;
+    LinkFaults Link() const override;
+    const std::shared_ptr<Clock>& GetClock() const override { return clock; }
 
     // --- Everything below runs with `mutex` held ---
     struct Session {

@@ -27,7 +27,7 @@ class Connection;
 
 // What connections share with the server, all used on the io thread only.
 struct ServerState {
-    std::shared_ptr<Machine> machine;
+    std::shared_ptr<Responder> responder;
     Server::Options options;
     std::set<std::shared_ptr<Connection>> connections;
 };
@@ -39,8 +39,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
           timer_(socket_.get_executor()),
           idleTimer_(socket_.get_executor()),
           server_(server),
-          machineOwner_(server.machine),
-          machine_(machineOwner_->impl()),
+          machineOwner_(server.responder),
+          machine_(*machineOwner_),
           session_(machine_.OpenSession()),
           framer_(kMaxRequestBytes) {}
 
@@ -154,7 +154,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
                 machine_.RecordOnly(session_, request.line);
                 continue;
             }
-            std::string wire = machine_.Exchange(session_, request.line, request.tooLong).Wire();
+            const Reply reply = machine_.Exchange(session_, request.line, request.tooLong);
+            if (reply.silent) {
+                continue;
+            }
+            std::string wire = reply.Wire();
             const bool last =
                 link.dropAfter > 0 && requests_ >= static_cast<unsigned long long>(link.dropAfter);
             if (link.delayMs > 0) {
@@ -219,8 +223,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
     asio::steady_timer timer_;
     asio::steady_timer idleTimer_;
     ServerState& server_;
-    const std::shared_ptr<Machine> machineOwner_;
-    Machine::Impl& machine_;
+    const std::shared_ptr<Responder> machineOwner_;
+    Responder& machine_;
     const int session_;
     RequestFramer framer_;
     std::array<char, 16 * 1024> readBuffer_{};
@@ -241,10 +245,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
 }  // namespace
 
 struct Server::Impl {
-    Impl(std::shared_ptr<Machine> machine, const std::string& bindAddress, std::uint16_t port,
+    Impl(std::shared_ptr<Responder> responder, const std::string& bindAddress, std::uint16_t port,
          Server::Options options)
         : acceptor(io), retryTimer(io) {
-        state.machine = std::move(machine);
+        state.responder = std::move(responder);
         state.options = options;
         asio::error_code ec;
         const auto address = asio::ip::make_address(bindAddress, ec);
@@ -355,8 +359,12 @@ Server::Server(std::shared_ptr<Machine> machine, const std::string& bindAddress,
     : Server(std::move(machine), bindAddress, port, Options{}) {}
 
 Server::Server(std::shared_ptr<Machine> machine, const std::string& bindAddress, std::uint16_t port,
-               Options options) {
-    if (!machine) {
+               Options options)
+    : Server(AsResponder(std::move(machine)), bindAddress, port, options) {}
+
+Server::Server(std::shared_ptr<Responder> responder, const std::string& bindAddress,
+               std::uint16_t port, Options options) {
+    if (!responder) {
         throw std::runtime_error("cannot serve on '" + bindAddress + "': no machine");
     }
     if (options.idleTimeout <= std::chrono::milliseconds::zero()) {
@@ -367,7 +375,7 @@ Server::Server(std::shared_ptr<Machine> machine, const std::string& bindAddress,
         throw std::runtime_error("cannot serve on '" + bindAddress +
                                  "': the connection limit must be at least 1");
     }
-    impl_ = std::make_unique<Impl>(std::move(machine), bindAddress, port, options);
+    impl_ = std::make_unique<Impl>(std::move(responder), bindAddress, port, options);
 }
 
 Server::~Server() {

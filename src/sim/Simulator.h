@@ -9,6 +9,7 @@
 
 #include "common/Clock.h"
 #include "protocol/MotionClient.h"
+#include "sim/Responder.h"
 
 // The simulated controller: one four-axis machine model, served in process (on an injectable
 // clock, so tests run the automatic test in virtual time) and over TCP by trevane-sim.
@@ -120,6 +121,9 @@ class Machine {
     std::unique_ptr<Impl> impl_;
 };
 
+// The machine as the transports serve it (nullptr for none).
+std::shared_ptr<Responder> AsResponder(std::shared_ptr<Machine> machine);
+
 // An in-process session on the machine: every exchange goes straight to the model. Honours the
 // same faults as the server (a silent or dropped link throws MotionError as a timeout would).
 // `address` and `port` only appear in the connection description.
@@ -127,6 +131,10 @@ std::shared_ptr<MotionClient> MakeInProcessClient(std::shared_ptr<Machine> machi
                                                   const std::string& address = "127.0.0.1",
                                                   std::uint16_t port = 23);
 SessionFactory InProcessSessionFactory(std::shared_ptr<Machine> machine);
+// The same on any responder (a replayed trace).
+std::shared_ptr<MotionClient> MakeInProcessClient(std::shared_ptr<Responder> responder,
+                                                  const std::string& address, std::uint16_t port);
+SessionFactory InProcessSessionFactory(std::shared_ptr<Responder> responder);
 
 // The TCP server: many sessions at once on one machine, served from its own thread.
 class Server {
@@ -142,6 +150,8 @@ class Server {
     // the address when it cannot, or on options out of range.
     Server(std::shared_ptr<Machine> machine, const std::string& bindAddress, std::uint16_t port);
     Server(std::shared_ptr<Machine> machine, const std::string& bindAddress, std::uint16_t port,
+           Options options);
+    Server(std::shared_ptr<Responder> responder, const std::string& bindAddress, std::uint16_t port,
            Options options);
     ~Server();  // stops and joins
     Server(const Server&) = delete;

@@ -1,7 +1,11 @@
 // trevane-sim: the simulated four-axis controller, served over TCP until SIGINT or SIGTERM.
+#include <charconv>
 #include <cstdio>
 #include <exception>
+#include <fstream>
 #include <iostream>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +15,7 @@
 #include <signal.h>
 #endif
 
+#include "sim/Replay.h"
 #include "sim/Simulator.h"
 
 namespace {
@@ -70,6 +75,8 @@ struct Options {
     int port = sim::kDefaultSimulatorPort;
     std::vector<sim::Fault> faults;
     sim::Server::Options server;
+    std::string replay;  // a trace file to serve instead of the machine
+    double replaySpeed = 1.0;
     bool help = false;
     bool version = false;
 };
@@ -77,6 +84,7 @@ struct Options {
 void PrintHelp() {
     std::cout
         << "Usage: trevane-sim [--bind ADDR] [--port N] [--fault FAULT]... [--idle-timeout S]\n"
+           "       trevane-sim --replay FILE [--replay-speed F] [--bind ADDR] [--port N]\n"
            "Serves a simulated four-axis controller (X, Y, Z, W) on TCP until SIGINT or\n"
            "SIGTERM. Prints \"listening on ADDR:PORT\" once ready.\n\n"
            "Options:\n"
@@ -88,6 +96,12 @@ void PrintHelp() {
            "  --fault FAULT   make a fault on purpose; may be given more than once\n"
            "  --idle-timeout S  close a connection after S seconds without a request\n"
            "                  (default 60)\n"
+           "  --replay FILE   serve the exchanges of a trace (trevane-cli --trace, the\n"
+           "                  Traffic window's recording) instead of the machine: each\n"
+           "                  request gets the reply recorded for it next, data records\n"
+           "                  follow the recorded time, an unknown request gets \"?\"; at the\n"
+           "                  end prints how many requests matched, repeated or were unknown\n"
+           "  --replay-speed F  play the recorded time F times as fast (0.01 to 100)\n"
            "  --help          show this text\n"
            "  --version       print the version\n\n"
            "Faults:\n"
@@ -114,7 +128,8 @@ int ParseArguments(int argc, char** argv, Options& options) {
             continue;
         }
         if (argument != "--bind" && argument != "--port" && argument != "--fault" &&
-            argument != "--idle-timeout") {
+            argument != "--idle-timeout" && argument != "--replay" &&
+            argument != "--replay-speed") {
             return UsageError("unknown option '" + argument + "' (see --help)");
         }
         if (i + 1 >= argc) {
@@ -138,6 +153,17 @@ int ParseArguments(int argc, char** argv, Options& options) {
                                   "' is not a number of seconds 1..999999");
             }
             options.server.idleTimeout = std::chrono::seconds(std::stoi(value));
+        } else if (argument == "--replay") {
+            options.replay = value;
+        } else if (argument == "--replay-speed") {
+            double speed = 0;
+            const auto [end, ec] =
+                std::from_chars(value.data(), value.data() + value.size(), speed);
+            if (ec != std::errc{} || end != value.data() + value.size() ||
+                !(speed >= sim::Replay::kMinSpeed && speed <= sim::Replay::kMaxSpeed)) {
+                return UsageError("--replay-speed '" + value + "' is not a number 0.01..100");
+            }
+            options.replaySpeed = speed;
         } else {
             try {
                 options.faults.push_back(sim::ParseFault(value));
@@ -146,7 +172,58 @@ int ParseArguments(int argc, char** argv, Options& options) {
             }
         }
     }
+    if (!options.replay.empty() && !options.faults.empty()) {
+        return UsageError("--fault cannot be used with --replay: the trace holds the faults");
+    }
+    if (options.replay.empty() && options.replaySpeed != 1.0) {
+        return UsageError("--replay-speed needs --replay");
+    }
     return -1;
+}
+
+// The trace's exchanges, or nothing after naming the file and the line that is wrong.
+std::optional<std::vector<TraceExchange>> LoadTrace(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::cerr << "trevane-sim: --replay '" << path << "': cannot be opened\n";
+        return std::nullopt;
+    }
+    try {
+        return ReadTrace(in);
+    } catch (const TraceError& error) {
+        std::cerr << "trevane-sim: --replay '" << path << "': " << error.what() << "\n";
+        return std::nullopt;
+    }
+}
+
+int Serve(const Options& options, std::shared_ptr<sim::Responder> responder) {
+    // Signals first: a SIGTERM right after the "listening" line must not kill the process,
+    // and the server's threads must inherit the blocked mask.
+    StopSignals stopSignals;
+    sim::Server server(std::move(responder), options.bind, static_cast<std::uint16_t>(options.port),
+                       options.server);
+    std::cout << "listening on " << server.Address() << ":" << server.Port() << std::endl;
+    stopSignals.Wait();
+    server.Stop();
+    return 0;
+}
+
+int ServeReplay(const Options& options) {
+    const std::optional<std::vector<TraceExchange>> trace = LoadTrace(options.replay);
+    if (!trace) {
+        return 1;
+    }
+    auto replay =
+        std::make_shared<sim::Replay>(*trace, std::make_shared<RealClock>(), options.replaySpeed);
+    std::cout << "replaying '" << options.replay << "': " << trace->size() << " exchanges"
+              << std::endl;
+    const int status = Serve(options, replay);
+    std::cout << "replayed " << replay->Summary() << std::endl;
+    for (const std::string& request : replay->UnknownRequests()) {
+        std::cout << "unknown request: " << request << "\n";
+    }
+    std::cout << std::flush;
+    return status;
 }
 
 }  // namespace
@@ -165,22 +242,20 @@ int main(int argc, char** argv) {
         return 0;
     }
     try {
-        auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
-        for (const sim::Fault& fault : options.faults) {
-            machine->AddFault(fault);
+        int status = 0;
+        if (!options.replay.empty()) {
+            status = ServeReplay(options);
+        } else {
+            auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
+            for (const sim::Fault& fault : options.faults) {
+                machine->AddFault(fault);
+            }
+            status = Serve(options, sim::AsResponder(machine));
         }
-        // Signals first: a SIGTERM right after the "listening" line must not kill the process,
-        // and the server's threads must inherit the blocked mask.
-        StopSignals stopSignals;
-        sim::Server server(machine, options.bind, static_cast<std::uint16_t>(options.port),
-                           options.server);
-        std::cout << "listening on " << server.Address() << ":" << server.Port() << std::endl;
-        stopSignals.Wait();
-        server.Stop();
 #ifdef _WIN32
         SetEvent(g_stopped);
 #endif
-        return 0;
+        return status;
     } catch (const std::exception& error) {
         std::cerr << "trevane-sim: " << error.what() << "\n";
         return 1;

@@ -6,29 +6,6 @@
 
 namespace trevane {
 
-std::string EscapeBytes(std::string_view bytes) {
-    static constexpr const char* kHex = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(bytes.size() + 8);
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\\') {
-            out += "\\\\";
-        } else if (byte < 0x20 || byte > 0x7E) {
-            out += "\\x";
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0xF];
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
 std::string FormatTrafficLine(const TrafficEntry& entry) {
     using namespace std::chrono;
     const auto millis = duration_cast<milliseconds>(entry.time.time_since_epoch()).count() % 1000;
@@ -49,6 +26,10 @@ std::string FormatTrafficLine(const TrafficEntry& entry) {
     // The reason is controller or system text: escaped so that it cannot break the line.
     line += EscapeBytes(entry.reason);
     return line;
+}
+
+std::string FormatTraceLine(const TrafficEntry& entry) {
+    return FormatTrafficLine(entry) + '\t' + EscapeBytes(entry.bytes);
 }
 
 bool TrafficRecorder::KeepLocked(const TrafficEntry& entry) {
@@ -76,6 +57,8 @@ void TrafficRecorder::Add(TrafficEntry entry) {
         if (sink) {
             forSink = entry;
         }
+        // Only a trace keeps a reply's bytes; the list keeps its summary.
+        entry.bytes.clear();
         if (entry.Failed()) {
             lastFailure_ = entry;
         }
@@ -88,8 +71,15 @@ void TrafficRecorder::Add(TrafficEntry entry) {
         }
     }
     if (sink) {
-        std::lock_guard lock(sinkMutex_);
-        (*sink)(*forSink);
+        std::lock_guard calls(sinkMutex_);
+        // Looked up again: once SetSink has returned, the sink it replaced is never called.
+        {
+            std::lock_guard lock(mutex_);
+            sink = sink_;
+        }
+        if (sink) {
+            (*sink)(*forSink);
+        }
     }
 }
 
@@ -137,6 +127,8 @@ void TrafficRecorder::Clear() {
 }
 
 void TrafficRecorder::SetSink(Sink sink) {
+    // Waits for a call of the old sink under way.
+    std::lock_guard calls(sinkMutex_);
     std::lock_guard lock(mutex_);
     sink_ = sink ? std::make_shared<Sink>(std::move(sink)) : nullptr;
 }

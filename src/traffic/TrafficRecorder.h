@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/TraceFormat.h"
 #include "protocol/MotionClient.h"
 
 // Every exchange of both controller sessions, for a traffic window and for trace files.
@@ -26,21 +27,21 @@ struct TrafficEntry {
     std::string acknowledgement;    // ":" or "?"; "" when none came (timeout, broken link)
     std::int64_t microseconds = 0;  // round trip
     std::string reason;             // a rejection's "TC1" answer, or what failed; "" for a success
+    std::string bytes;              // a data record's or an upload's reply, for trace files only
 
     bool Failed() const { return acknowledgement != ":"; }
     bool IsRecordPoll() const { return std::string_view(session) == "record"; }
 };
 
-// CR and LF as \r and \n, other control bytes, bytes above 0x7E as \xNN, the backslash doubled: one
-// printable ASCII line that keeps every byte.
-std::string EscapeBytes(std::string_view bytes);
-
 // "time\tsession\trequest\treply\tacknowledgement\tmicroseconds\treason", no line end; the time
 // as the log stamps it, with milliseconds: "12/07/26 17:35:01.123".
 std::string FormatTrafficLine(const TrafficEntry& entry);
-// The first line of a file of such lines; the "#" lets a reader skip it.
-inline constexpr const char* kTrafficLineHeader =
-    "#time\tsession\trequest\treply\tacknowledgement\tmicroseconds\treason";
+// The trace file's line: FormatTrafficLine's fields, then the escaped bytes of a data record or
+// an upload ("" for other exchanges), so that a trace can be served again.
+std::string FormatTraceLine(const TrafficEntry& entry);
+// The first line of a trace file; the "#" lets a reader skip it.
+inline constexpr const char* kTraceHeader =
+    "#time\tsession\trequest\treply\tacknowledgement\tmicroseconds\treason\tbytes";
 
 // Bounded and thread-safe: exchanges come from the window's thread, the test thread and the
 // status monitor at once. Record polls (100 a second) are counted, and kept one a second plus
@@ -67,6 +68,7 @@ class TrafficRecorder {
     std::string LastError() const;
 
     void Clear();
+    // Once it returns, the sink it replaced is not running and is never called again.
     void SetSink(Sink sink);
 
   private:
@@ -78,7 +80,7 @@ class TrafficRecorder {
     std::uint64_t recordPolls_ = 0;
     std::optional<std::chrono::system_clock::time_point> lastKeptPoll_;
     std::optional<TrafficEntry> lastFailure_;
-    std::mutex sinkMutex_;
+    std::mutex sinkMutex_;        // taken before mutex_
     std::shared_ptr<Sink> sink_;  // under mutex_; called under sinkMutex_
 };
 

@@ -40,29 +40,37 @@ class TrafficTap final : public MotionClient {
             {TappedExchange::Call::Command, command}, command + terminator,
             acknowledgement.empty() ? ":" : acknowledgement,
             [&] { return inner_->command(command, terminator, acknowledgement, trim); },
-            [](const std::string& reply) { return EscapeBytes(reply); });
+            [](const std::string& reply, TrafficEntry& entry) {
+                entry.reply = EscapeBytes(reply);
+            });
     }
 
     std::string connection() override {
         return Exchange(
             {TappedExchange::Call::Connection, {}}, "\x12\x16\r", ":",
             [&] { return inner_->connection(); },
-            [](const std::string& reply) { return EscapeBytes(reply); });
+            [](const std::string& reply, TrafficEntry& entry) {
+                entry.reply = EscapeBytes(reply);
+            });
     }
 
     std::string programUpload() override {
         return Exchange(
             {TappedExchange::Call::Upload, {}}, "UL\r", ":",
             [&] { return inner_->programUpload(); },
-            [](const std::string& text) { return "program, " + FormatInt(Size(text)) + " bytes"; });
+            [](const std::string& text, TrafficEntry& entry) {
+                entry.reply = "program, " + FormatInt(Size(text)) + " bytes";
+                entry.bytes = text;
+            });
     }
 
     std::vector<char> record(const std::string& query) override {
         return Exchange(
             {TappedExchange::Call::Record, query}, query + "\r", ":",
             [&] { return inner_->record(query); },
-            [](const std::vector<char>& data) {
-                return "record, " + FormatInt(Size(data)) + " bytes";
+            [](const std::vector<char>& data, TrafficEntry& entry) {
+                entry.reply = "record, " + FormatInt(Size(data)) + " bytes";
+                entry.bytes.assign(data.begin(), data.end());
             });
     }
 
@@ -100,7 +108,7 @@ class TrafficTap final : public MotionClient {
         // outcome and is not recorded.
         try {
             auto reply = call();
-            entry.reply = show(reply);
+            show(reply, entry);
             entry.acknowledgement = accepted;
             tapped.ok = true;
             if constexpr (std::is_same_v<decltype(reply), std::string>) {

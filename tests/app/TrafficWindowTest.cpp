@@ -11,6 +11,7 @@
 #include "app/LinkStrip.h"
 #include "app/TrafficWindow.h"
 #include "app/WindowHarness.h"
+#include "common/TraceFormat.h"
 #include "traffic/TrafficRecorder.h"
 
 namespace trevane::testing {
@@ -103,6 +104,43 @@ TEST_F(TrafficWindowTest, PauseClearAndSaveWriteTheShownLinesWholeOrSayWhatFaile
 
     const QString nowhere = QString::fromStdString((workDir_ / "missing" / "t.txt").string());
     EXPECT_TRUE(traffic->SaveAs(nowhere).contains(nowhere)) << "names the file it could not write";
+}
+
+// The recording keeps every exchange of both sessions (every record poll, not one a second),
+// shown or hidden, and the strip says so while it runs.
+TEST_F(TrafficWindowTest, RecordingWritesTheWholeTraceWhileTheStripSaysSo) {
+    COstrelDlg& dialog = OpenDialog();
+    TrafficWindow* traffic = dialog.OpenTraffic();
+    const QString nowhere = QString::fromStdString((workDir_ / "missing" / "t.txt").string());
+    EXPECT_TRUE(traffic->StartRecording(nowhere).contains(nowhere));
+    EXPECT_FALSE(traffic->Recording());
+
+    const std::filesystem::path path = workDir_ / "trace.txt";
+    ASSERT_TRUE(traffic->StartRecording(QString::fromStdString(path.string())).isEmpty());
+    EXPECT_TRUE(dialog.Strip()->RecordingText().startsWith("recording to trace.txt: "));
+    Connect();
+    traffic->hide();
+    auto* entry = Control<QPlainTextEdit>(IDC_COMMAND);
+    entry->setFocus();
+    Send(entry, "TPX");
+    const std::uint64_t pollsBefore = Traffic().RecordPolls();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Traffic().RecordPolls() >= pollsBefore + 30; }));
+    EXPECT_TRUE(traffic->StopRecording().isEmpty());
+    EXPECT_EQ(dialog.Strip()->RecordingText(), "");
+    Send(entry, "TPY");
+
+    std::ifstream file(path, std::ios::binary);
+    const std::vector<TraceExchange> trace = ReadTrace(file);
+    int polls = 0;
+    bool sentTpx = false;
+    for (const TraceExchange& exchange : trace) {
+        polls += exchange.kind == TraceExchange::Kind::Record ? 1 : 0;
+        sentTpx = sentTpx || exchange.request == "TPX\r";
+        EXPECT_NE(exchange.request, "TPY\r") << "sent after the recording stopped";
+    }
+    EXPECT_TRUE(sentTpx);
+    EXPECT_GE(polls, 30) << "every poll, not one a second";
+    EXPECT_EQ(trace.front().request, "HX\r");
 }
 
 }  // namespace

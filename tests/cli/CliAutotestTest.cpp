@@ -320,7 +320,7 @@ std::vector<std::vector<std::string>> TraceLines(const std::string& trace) {
     return lines;
 }
 
-// --trace goes anywhere among the options; each exchange is one line of seven fields, a
+// --trace goes anywhere among the options; each exchange is one line of eight fields, a
 // rejection with the controller's reason.
 TEST_F(CliAutotest, TraceWritesEveryExchangeAndAFailedTraceFileFailsTheRun) {
     auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
@@ -334,7 +334,7 @@ TEST_F(CliAutotest, TraceWritesEveryExchangeAndAFailedTraceFileFailsTheRun) {
     EXPECT_EQ(lines[0][0], "#time");
     lines.erase(lines.begin());
     for (const auto& fields : lines) {
-        ASSERT_EQ(fields.size(), 7u);
+        ASSERT_EQ(fields.size(), 8u);
         EXPECT_EQ(fields[1], "command");
     }
     EXPECT_EQ(lines[0][2], "HX\\r");

@@ -274,7 +274,8 @@ TEST_F(CliTest, TraceGoesWhereItIsToldWithOneHeaderLine) {
     EXPECT_EQ(traced.exitCode, 0) << traced.err;
     EXPECT_THAT(
         traced.out,
-        StartsWith("#time\tsession\trequest\treply\tacknowledgement\tmicroseconds\treason\n"));
+        StartsWith(
+            "#time\tsession\trequest\treply\tacknowledgement\tmicroseconds\treason\tbytes\n"));
     EXPECT_THAT(traced.out, HasSubstr("\tcommand\tTPX\\r\t1234\t:\t"));
     EXPECT_THAT(traced.out, ::testing::EndsWith("1234\n"));
 

@@ -1,0 +1,209 @@
+#include "cli/FleetReport.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+
+#include "cli/Cli.h"
+#include "cli/Json.h"
+#include "cli/TerminalText.h"
+
+namespace trevane::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::chrono::milliseconds kRedrawEvery{100};
+constexpr std::size_t kTextShown = 90;
+
+std::string Endpoint(const FleetMember& member) {
+    return member.controller.address + ":" + std::to_string(member.controller.port);
+}
+
+std::string Padded(std::string text, std::size_t width) {
+    if (text.size() < width) {
+        text.append(width - text.size(), ' ');
+    }
+    return text;
+}
+
+std::string Shortened(const std::string& text) {
+    std::string line = text.substr(0, text.find_first_of("\r\n"));
+    return line.size() > kTextShown ? line.substr(0, kTextShown - 3) + "..." : line;
+}
+
+std::string Html(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+// A relative link to a file of the member's folder: every byte but the plain ones encoded.
+std::string Href(const FleetMember& member, const std::string& file) {
+    static constexpr const char* kHex = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : member.controller.name + "/" + fs::path(file).filename().string()) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) != 0 || c == '-' || c == '_' || c == '.' || c == '/') {
+            out += c;
+        } else {
+            out += '%';
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0xF];
+        }
+    }
+    return out;
+}
+
+std::string Seconds(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", seconds);
+    return text;
+}
+
+}  // namespace
+
+FleetDisplay::FleetDisplay(Mode mode, const std::vector<FleetMember>& members, std::ostream& out)
+    : mode_(mode), members_(members), out_(out) {
+    for (const FleetMember& member : members) {
+        nameWidth_ = std::max(nameWidth_, member.controller.name.size());
+    }
+}
+
+std::string FleetDisplay::Line(const FleetMember& member) const {
+    std::string line = Padded(member.controller.name, nameWidth_) + "  " +
+                       Padded(Endpoint(member), 21) + "  " + Padded(member.state, 8);
+    if (!member.text.empty()) {
+        line += "  " + Shortened(member.text);
+    }
+    return EscapeForTerminal(line);
+}
+
+void FleetDisplay::Changed(std::size_t index) {
+    const FleetMember& member = members_[index];
+    if (mode_ == Mode::Json) {
+        json::Object line;
+        line.Text("controller", member.controller.name)
+            .Text("address", member.controller.address)
+            .Number("port", static_cast<long long>(member.controller.port))
+            .Text("state", member.state)
+            .Text("text", member.text);
+        json::WriteLine(out_, line);
+    } else if (mode_ == Mode::Lines) {
+        out_ << Line(member) << std::endl;
+    } else {
+        due_ = true;
+        if (!drawn_ || std::chrono::steady_clock::now() - lastDrawn_ >= kRedrawEvery) {
+            Redraw();
+        }
+    }
+    if (!out_) {
+        // No one reads any more: the fleet stops as a single test does.
+        ReportBrokenOutput();
+    }
+}
+
+void FleetDisplay::Flush() {
+    if (mode_ == Mode::Terminal && due_) {
+        Redraw();
+    }
+}
+
+void FleetDisplay::Redraw() {
+    if (drawn_) {
+        out_ << "\x1b[" << members_.size() << "A";  // back to the first line
+    }
+    for (const FleetMember& member : members_) {
+        out_ << "\r" << Line(member) << "\x1b[K\n";
+    }
+    out_ << std::flush;
+    drawn_ = true;
+    due_ = false;
+    lastDrawn_ = std::chrono::steady_clock::now();
+}
+
+std::string FleetCountLine(const std::vector<FleetMember>& members) {
+    std::map<std::string, int> counts;
+    for (const FleetMember& member : members) {
+        ++counts[member.state];
+    }
+    std::string line =
+        std::to_string(members.size()) + " controller" + (members.size() == 1 ? "" : "s") + ":";
+    const char* separator = " ";
+    for (const char* state :
+         {"passed", "done", "failed", "aborted", "not run", "waiting", "running"}) {
+        if (counts[state] > 0) {
+            line += separator + std::to_string(counts[state]) + " " + state;
+            separator = ", ";
+        }
+    }
+    return line;
+}
+
+std::string FleetSummaryTable(const std::vector<FleetMember>& members) {
+    std::size_t width = 4;
+    for (const FleetMember& member : members) {
+        width = std::max(width, member.controller.name.size());
+    }
+    std::string table = Padded("NAME", width) + "  " + Padded("ADDRESS", 21) + "  " +
+                        Padded("RESULT", 8) + "  " + Padded("SECONDS", 7) + "  DETAIL\n";
+    for (const FleetMember& member : members) {
+        std::string row = Padded(member.controller.name, width) + "  " +
+                          Padded(Endpoint(member), 21) + "  " + Padded(member.state, 8) + "  " +
+                          Padded(Seconds(member.seconds), 7);
+        if (!member.text.empty()) {
+            row += "  " + Shortened(member.text);
+        }
+        table += EscapeForTerminal(row) + "\n";
+    }
+    return table + FleetCountLine(members) + "\n";
+}
+
+std::string FleetSummaryHtml(const std::vector<FleetMember>& members, const std::string& title) {
+    std::string html =
+        "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + Html(title) +
+        "</title>\n<style>body{font-family:sans-serif}td,th{padding:2px 8px;text-align:left}"
+        ".passed,.done{color:#060}.failed,.aborted{color:#a00}.not{color:#850}</style>"
+        "</head><body>\n<h1>" +
+        Html(title) + "</h1>\n<p>" + Html(FleetCountLine(members)) +
+        "</p>\n<table>\n<tr><th>Name</th><th>Address</th><th>Result</th><th>Seconds</th>"
+        "<th>Detail</th><th>Files</th></tr>\n";
+    for (const FleetMember& member : members) {
+        std::string files;
+        for (const auto& [label, file] :
+             {std::pair{"report", member.report},
+              {"log", member.log},
+              {"trace",
+               member.state == "waiting" ? std::string() : std::string(kFleetTraceFile)}}) {
+            if (!file.empty()) {
+                files += "<a href=\"" + Html(Href(member, file)) + "\">" + label + "</a> ";
+            }
+        }
+        html += "<tr><td>" + Html(member.controller.name) + "</td><td>" + Html(Endpoint(member)) +
+                "</td><td class=\"" + Html(member.state.substr(0, member.state.find(' '))) + "\">" +
+                Html(member.state) + "</td><td>" + Seconds(member.seconds) + "</td><td>" +
+                Html(EscapeForTerminal(member.text)) + "</td><td>" + files + "</td></tr>\n";
+    }
+    return html + "</table>\n</body></html>\n";
+}
+
+}  // namespace trevane::cli

@@ -1,0 +1,177 @@
+// Many controllers at once: one trevane-cli per controller, in its own folder, one summary.
+#include <algorithm>
+#include <charconv>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli/ChildProcess.h"
+#include "cli/Cli.h"
+#include "cli/Fleet.h"
+#include "cli/FleetFile.h"
+#include "cli/FleetReport.h"
+#include "cli/Json.h"
+#include "cli/Verbs.h"
+#include "common/CLocale.h"
+#include "common/Clock.h"
+#include "common/FileReplace.h"
+#include "common/Platform.h"
+#include "history/History.h"
+#include "protocol/Protocol.h"
+
+namespace trevane::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kMaxJobs = 64;
+constexpr const char* kUsage = "fleet FILE [--jobs N] autotest|record|connect [ARGS]";
+
+struct FleetCommand {
+    std::string file;
+    FleetOptions options;
+};
+
+// Returns an error text, or nothing when the arguments are sound.
+std::optional<std::string> ParseFleetArguments(const std::vector<std::string>& args,
+                                               FleetCommand& command) {
+    std::size_t i = 0;
+    for (; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--jobs") {
+            if (i + 1 == args.size()) {
+                return std::string("--jobs needs a value");
+            }
+            const std::string& value = args[++i];
+            int jobs = 0;
+            const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), jobs);
+            if (ec != std::errc{} || end != value.data() + value.size() || jobs < 1 ||
+                jobs > kMaxJobs) {
+                return "--jobs '" + protocol::Printable(value) + "' is not a number 1.." +
+                       std::to_string(kMaxJobs);
+            }
+            command.options.jobs = jobs;
+        } else if (command.file.empty()) {
+            command.file = arg;
+        } else {
+            break;
+        }
+    }
+    if (command.file.empty() || i == args.size()) {
+        return std::string("needs a FILE and a verb");
+    }
+    command.options.verb = args[i];
+    if (command.options.verb != "autotest" && command.options.verb != "record" &&
+        command.options.verb != "connect") {
+        return "'" + protocol::Printable(command.options.verb) +
+               "' cannot run on a fleet (autotest, record or connect)";
+    }
+    command.options.args.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+    const bool hasReport = std::find(command.options.args.begin(), command.options.args.end(),
+                                     "--report") != command.options.args.end();
+    if (command.options.verb == "autotest" && !hasReport) {
+        command.options.args.push_back("--report");
+    }
+    return std::nullopt;
+}
+
+void PrintJsonEnd(const std::vector<FleetMember>& members) {
+    int passed = 0;
+    for (const FleetMember& member : members) {
+        passed += member.Passed() ? 1 : 0;
+        json::Object line;
+        line.Text("controller", member.controller.name)
+            .Text("state", member.state)
+            .Text("text", member.text)
+            .Number("exit", static_cast<long long>(member.exitCode.value_or(-1)))
+            .Number("seconds", member.seconds)
+            .Text("folder", member.folder);
+        for (const auto& [key, file] : {std::pair{"verdict_line", member.result},
+                                        {"report", member.report},
+                                        {"log", member.log}}) {
+            if (file.empty()) {
+                line.Null(key);
+            } else {
+                line.Text(key, file);
+            }
+        }
+        json::WriteLine(std::cout, line);
+    }
+    json::WriteLine(std::cout, json::Object()
+                                   .Number("controllers", static_cast<long long>(members.size()))
+                                   .Number("passed", static_cast<long long>(passed))
+                                   .Text("summary", kFleetSummaryFile));
+}
+
+int RunFleetVerb(const Invocation& invocation) {
+    if (!invocation.address.empty()) {
+        return UsageError("fleet: the addresses come from FILE, not --address (usage: " +
+                          std::string(kUsage) + ")");
+    }
+    FleetCommand command;
+    if (const std::optional<std::string> error = ParseFleetArguments(invocation.args, command)) {
+        return UsageError("fleet: " + *error + " (usage: " + kUsage + ")");
+    }
+    if (!ChildProcessesAvailable()) {
+        return UsageError("fleet: not available on Windows");
+    }
+    std::vector<FleetMember> members;
+    std::error_code noFolder;
+    const fs::path here = fs::current_path(noFolder);
+    try {
+        for (FleetController& controller : ReadFleetFile(command.file, invocation.port)) {
+            FleetMember member;
+            member.folder = (here / controller.name).string();
+            member.controller = std::move(controller);
+            members.push_back(std::move(member));
+        }
+    } catch (const std::exception& error) {
+        return UsageError(std::string("fleet: ") + error.what());
+    }
+    command.options.program = OwnProgramPath();
+    command.options.history = (here / history::kHistoryFileName).string();
+
+    InstallInterruptHandlers();
+    const FleetDisplay::Mode mode = invocation.json              ? FleetDisplay::Mode::Json
+                                    : StandardOutputIsTerminal() ? FleetDisplay::Mode::Terminal
+                                                                 : FleetDisplay::Mode::Lines;
+    FleetDisplay display(mode, members, std::cout);
+    RunFleet(members, command.options, [&](std::size_t index) { display.Changed(index); });
+    display.Flush();
+    StopInterruptWatcher();
+
+    const std::string title =
+        "Fleet " + fs::path(command.file).filename().string() + ", " +
+        FormatTimeC("%Y-%m-%d %H:%M:%S", ToLocalTime(SystemClock().WallNow()));
+    const std::optional<std::string> unwritten =
+        ReplaceFileAtomically(kFleetSummaryFile, FleetSummaryHtml(members, title));
+    if (invocation.json) {
+        PrintJsonEnd(members);
+    } else {
+        std::cout << "\n" << FleetSummaryTable(members) << std::flush;
+    }
+    if (unwritten) {
+        std::cerr << "trevane-cli: fleet: " << *unwritten << "\n";
+    } else {
+        std::cerr << "trevane-cli: fleet: summary '" << kFleetSummaryFile << "'\n";
+    }
+    if (InterruptRequested()) {
+        return InterruptExitCode();
+    }
+    const bool allPassed = std::all_of(members.begin(), members.end(),
+                                       [](const FleetMember& member) { return member.Passed(); });
+    if (!allPassed) {
+        const auto failed =
+            std::count_if(members.begin(), members.end(),
+                          [](const FleetMember& member) { return !member.Passed(); });
+        ReportError("fleet: " + std::to_string(failed) + " of " + std::to_string(members.size()) +
+                    " controllers did not pass");
+    }
+    return allPassed && !unwritten ? kExitOk : kExitFailed;
+}
+
+const VerbRegistration kFleet{"fleet", RunFleetVerb};
+
+}  // namespace
+}  // namespace trevane::cli

@@ -1,0 +1,222 @@
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "common/Clock.h"
+#include "history/History.h"
+#include "history/Sqlite.h"
+#include "sim/Simulator.h"
+#include "support/ChildProcess.h"
+#include "support/JsonValue.h"
+#include "support/ScratchFolder.h"
+#include "support/StandingAxis.h"
+
+// trevane-cli fleet as a program, against simulated controllers on loopback.
+namespace trevane {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ChildProcess;
+using ::testing::HasSubstr;
+using testing::ReadFile;
+
+// A simulated controller served on a free loopback port.
+struct Controller {
+    explicit Controller(const std::string& fault = {})
+        : machine(std::make_shared<sim::Machine>(std::make_shared<RealClock>())) {
+        if (!fault.empty()) {
+            machine->AddFault(sim::ParseFault(fault));
+        }
+        server = std::make_unique<sim::Server>(machine, "127.0.0.1", 0);
+    }
+    std::string Port() const { return std::to_string(server->Port()); }
+
+    std::shared_ptr<sim::Machine> machine;
+    std::unique_ptr<sim::Server> server;
+};
+
+// A loopback port where nothing listens.
+std::string DeadPort() {
+    Controller gone;
+    const std::string port = gone.Port();
+    gone.server.reset();
+    return port;
+}
+
+class Fleet : public ::testing::Test {
+  protected:
+    void WriteFleet(const std::string& text) { std::ofstream(dir_ / "fleet.txt") << text; }
+
+    testing::ScratchFolder scratch_{"trevane-fleet"};
+    const fs::path dir_ = scratch_.Path();
+};
+
+TEST_F(Fleet, FourControllersGiveFourFoldersOneHistoryAndOneSummary) {
+    Controller good;
+    Controller stalled("stall:Y");
+    Controller other;
+    WriteFleet("# line 4\n127.0.0.1 " + good.Port() + " press-1\n127.0.0.1 " + stalled.Port() +
+               " press-2   # the one with the bad Y\n\n127.0.0.1 " + other.Port() +
+               " press-3\n127.0.0.1 " + DeadPort() + " press-4\n");
+    const testing::ProgramRun run =
+        testing::RunProgram(TREVANE_CLI_PATH, {"fleet", "fleet.txt", "autotest"}, dir_);
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    // One line per change, then the table.
+    EXPECT_THAT(run.out, HasSubstr("press-4  127.0.0.1:"));
+    const std::string table = run.out.substr(run.out.find("NAME "));
+    EXPECT_THAT(table, ::testing::ContainsRegex("press-1 +127.0.0.1:[0-9]+ +passed +[0-9.]+ +Test "
+                                                "result: X passed, Y passed, Z passed"));
+    EXPECT_THAT(table, ::testing::ContainsRegex("press-2 .* failed .*Y aborted"));
+    EXPECT_THAT(table, ::testing::ContainsRegex("press-3 .* passed "));
+    EXPECT_THAT(table, ::testing::ContainsRegex("press-4 .* not run .*Connection Failed"));
+    EXPECT_THAT(table, HasSubstr("4 controllers: 2 passed, 1 failed, 1 not run\n"));
+
+    const std::string html = ReadFile(dir_ / "fleet-summary.html");
+    for (const char* name : {"press-1", "press-2", "press-3", "press-4"}) {
+        const fs::path folder = dir_ / name;
+        ASSERT_TRUE(fs::is_directory(folder)) << name;
+        EXPECT_TRUE(fs::exists(folder / "trevane-cli.jsonl")) << name;
+        EXPECT_TRUE(fs::exists(folder / "trace.txt")) << name;
+        std::set<std::string> kinds;
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            kinds.insert(entry.path().extension().string());
+            if (entry.path().extension() == ".html") {
+                EXPECT_THAT(html, HasSubstr("href=\"" + std::string(name) + "/")) << name;
+            }
+        }
+        if (std::string(name) != "press-4") {
+            EXPECT_TRUE(kinds.contains(".html") && kinds.contains(".csv")) << name;
+        }
+    }
+    EXPECT_FALSE(fs::exists(dir_ / "press-1" / history::kHistoryFileName));
+
+    // Every test that reached its controller, written by three processes at once.
+    const std::string path = (dir_ / history::kHistoryFileName).string();
+    sqlite::Database db(path, sqlite::Database::Mode::ReadOnly, 5000);
+    sqlite::Statement check = db.Prepare("PRAGMA integrity_check");
+    ASSERT_TRUE(check.Step());
+    EXPECT_EQ(check.Text(0), "ok");
+    // The files named as seen from the history's folder.
+    sqlite::Statement logs = db.Prepare("SELECT log_file FROM tests");
+    while (logs.Step()) {
+        EXPECT_TRUE(fs::exists(dir_ / logs.Text(0))) << logs.Text(0);
+    }
+    history::History store(path, history::History::Access::Read);
+    const std::vector<history::StoredTest> tests = store.LastTests(10);
+    ASSERT_EQ(tests.size(), 3u);
+    std::set<int> ports;
+    for (const history::StoredTest& test : tests) {
+        ports.insert(test.port);
+        EXPECT_EQ(test.moves.size(), test.port == std::stoi(stalled.Port()) ? 5u : 6u);
+    }
+    EXPECT_EQ(ports, (std::set<int>{std::stoi(good.Port()), std::stoi(stalled.Port()),
+                                    std::stoi(other.Port())}));
+}
+
+TEST_F(Fleet, AnInterruptStopsEveryChildAndEveryAxisStands) {
+    Controller first;
+    Controller second;
+    Controller third;
+    WriteFleet("127.0.0.1 " + first.Port() + " a\n127.0.0.1 " + second.Port() + " b\n127.0.0.1 " +
+               third.Port() + " c\n");
+    ChildProcess fleet(TREVANE_CLI_PATH, {"fleet", "fleet.txt", "--jobs", "2", "autotest"}, dir_);
+    // Both running tests have begun moving X.
+    const std::regex moving(
+        "(^|\n)a .* running +X Axis is being moved(.|\n)*\nb .* running +X "
+        "Axis is being moved|(^|\n)b .* running +X Axis is being moved(.|\n)*"
+        "\na .* running +X Axis is being moved");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(40);
+    while (!std::regex_search(fleet.Output(), moving) &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(std::regex_search(fleet.Output(), moving)) << fleet.Output();
+    fleet.Signal(SIGTERM);
+    EXPECT_EQ(fleet.WaitForExit(std::chrono::seconds(30)), 128 + SIGTERM) << fleet.Errors();
+    EXPECT_THAT(fleet.Output(), HasSubstr("3 controllers: 2 aborted, 1 not run\n"));
+    for (const Controller* controller : {&first, &second}) {
+        for (int axis = 0; axis < 4; ++axis) {
+            EXPECT_FALSE(StandingAxis(*controller->machine, axis).moving) << axis;
+        }
+        const std::vector<std::string> sent = controller->machine->ReceivedCommands();
+        EXPECT_NE(std::find(sent.begin(), sent.end(), "AB1"), sent.end());
+    }
+    EXPECT_TRUE(third.machine->ReceivedCommands().empty());
+    for (const char* name : {"a", "b"}) {
+        for (const auto& entry : fs::directory_iterator(dir_ / name)) {
+            if (entry.path().extension() == ".txt" && entry.path().filename() != "trace.txt") {
+                EXPECT_THAT(ReadFile(entry.path()), HasSubstr("Test Aborted by User")) << name;
+            }
+        }
+    }
+}
+
+TEST_F(Fleet, JsonLinesTellEveryChangeAndEachControllerAtTheEnd) {
+    Controller reachable;
+    WriteFleet("127.0.0.1 " + reachable.Port() + "\n127.0.0.1 " + DeadPort() + " dead\n");
+    const testing::ProgramRun run = testing::RunProgram(
+        TREVANE_CLI_PATH, {"--json", "fleet", "fleet.txt", "--jobs", "1", "connect"}, dir_);
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    const std::vector<testing::JsonValue> lines = testing::ParseJsonLines(run.out);
+    ASSERT_GE(lines.size(), 7u) << run.out;
+    EXPECT_EQ(lines[0]["controller"].text, "127.0.0.1");
+    EXPECT_EQ(lines[0]["state"].text, "running");
+    const auto done = std::find_if(lines.begin(), lines.end(), [](const testing::JsonValue& line) {
+        return line["state"].text == "done";
+    });
+    ASSERT_NE(done, lines.end()) << run.out;
+    EXPECT_EQ((*done)["controller"].text, "127.0.0.1");
+    EXPECT_THAT((*done)["text"].text, HasSubstr(sim::kIdentityLine));
+    const testing::JsonValue& dead = lines[lines.size() - 3];
+    EXPECT_EQ(dead["controller"].text, "dead");
+    EXPECT_EQ(dead["state"].text, "not run");
+    EXPECT_EQ(dead["exit"].number, 2);
+    EXPECT_THAT(dead["text"].text, HasSubstr("Connection Failed"));
+    const testing::JsonValue& totals = lines[lines.size() - 2];
+    EXPECT_EQ(totals["controllers"].number, 2);
+    EXPECT_EQ(totals["passed"].number, 1);
+    EXPECT_EQ(totals["summary"].text, "fleet-summary.html");
+    EXPECT_EQ(lines.back()["error"]["message"].text, "fleet: 1 of 2 controllers did not pass");
+    EXPECT_EQ(lines.back()["error"]["exit"].number, 1);
+}
+
+TEST_F(Fleet, ABadFleetFileIsNamedWithItsLineAndNothingStarts) {
+    const struct {
+        std::string text;
+        std::string error;
+    } cases[] = {
+        {"127.0.0.1 5023 a\n10.0.0.300\n", "line 2: '10.0.0.300' is not a dotted IPv4 address"},
+        {"127.0.0.1 0\n", "line 1: '0' is not a port"},
+        {"127.0.0.1 5023 ../up\n", "line 1: the name '../up' is not a folder name"},
+        {"127.0.0.1 5023 A\n127.0.0.1 5024 a\n", "line 2: the folder 'a' is already line 1's"},
+        {"127.0.0.1 5023 a b\n", "line 1: '127.0.0.1 5023 a b' is not ADDRESS [PORT [NAME]]"},
+        {"# nothing\n", "lists no controller"},
+    };
+    for (const auto& [text, error] : cases) {
+        WriteFleet(text);
+        const testing::ProgramRun run =
+            testing::RunProgram(TREVANE_CLI_PATH, {"fleet", "fleet.txt", "autotest"}, dir_);
+        EXPECT_EQ(run.exitCode, 2) << text;
+        EXPECT_THAT(run.err, HasSubstr(error)) << text;
+    }
+    const testing::ProgramRun jog =
+        testing::RunProgram(TREVANE_CLI_PATH, {"fleet", "fleet.txt", "jog", "X"}, dir_);
+    EXPECT_EQ(jog.exitCode, 2);
+    EXPECT_THAT(jog.err, HasSubstr("'jog' cannot run on a fleet"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
+}  // namespace
+}  // namespace trevane
