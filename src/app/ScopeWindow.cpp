@@ -516,9 +516,9 @@ QString ScopeWindow::ExportCsv(const QString& path) const {
     if (!drawn_ || traces_.empty()) {
         return QStringLiteral("Nothing is shown to export to %1").arg(path);
     }
-    std::string csv = "time";
+    std::string csv = "time_s";  // seconds from the trigger, or the newest record
     for (const ScopeTrace& trace : traces_) {
-        csv += ',' + StatusFieldName(trace.channel.axis, trace.channel.row);
+        csv += ',' + RecordFieldName(trace.channel.axis, trace.channel.row);
     }
     csv += '\n';
     for (const scope::ScopeBuffer::Row& row : buffer_.Rows(drawn_->start, drawn_->end)) {

@@ -99,27 +99,6 @@ bool ReadRecord(StatusColumns& columns, std::string& error) {
     return true;
 }
 
-// The record's values under names that say their unit, for JSON and the CSV header alike. Two
-// rows are also given in volts, as the status table's tooltip computes them.
-struct RecordField {
-    const char* name;
-    const char* voltsName;  // nullptr: no volts
-};
-constexpr std::array<RecordField, 13> kRecordFields = {{
-    {"refpos_counts", nullptr},
-    {"motorpos_counts", nullptr},
-    {"errorpos_counts", nullptr},
-    {"auxpos_counts", nullptr},
-    {"velocity_counts_per_s", nullptr},
-    {"torque_counts", "torque_v"},
-    {"analog_counts", "analog_v"},
-    {"stopcode", nullptr},
-    {"forward_limit", nullptr},
-    {"reverse_limit", nullptr},
-    {"moving", nullptr},
-    {"stopped", nullptr},
-    {"motor_off", nullptr},
-}};
 static_assert(kRecordFields.size() == std::tuple_size_v<decltype(kStatusRowLabels)>);
 
 // value x 10 / 32767, to the tooltip's three decimals.
@@ -162,11 +141,11 @@ std::string RecordJson(const StatusColumns& columns, const ReadingTime& time) {
 std::string CsvHeader() {
     std::string line = "time,elapsed_s";
     for (std::size_t axis = 0; axis < record::kAxisCount; ++axis) {
-        const std::string prefix = std::string(kStatusColumnHeadings[axis + 1]) + "_";
-        for (const RecordField& field : kRecordFields) {
-            line += "," + prefix + field.name;
-            if (field.voltsName != nullptr) {
-                line += "," + prefix + field.voltsName;
+        for (std::size_t row = 0; row < kRecordFields.size(); ++row) {
+            line += "," + RecordFieldName(axis, row);
+            if (kRecordFields[row].voltsName != nullptr) {
+                line += "," + std::string(kStatusColumnHeadings[axis + 1]) + "_" +
+                        kRecordFields[row].voltsName;
             }
         }
     }

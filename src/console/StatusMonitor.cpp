@@ -34,6 +34,26 @@ std::string StatusFieldName(std::size_t axis, std::size_t row) {
     return std::string(kStatusColumnHeadings[axis + 1]) + " " + kStatusRowLabels[row];
 }
 
+const std::array<RecordField, 13> kRecordFields = {{
+    {"refpos_counts", nullptr},
+    {"motorpos_counts", nullptr},
+    {"errorpos_counts", nullptr},
+    {"auxpos_counts", nullptr},
+    {"velocity_counts_per_s", nullptr},
+    {"torque_counts", "torque_v"},
+    {"analog_counts", "analog_v"},
+    {"stopcode", nullptr},
+    {"forward_limit", nullptr},
+    {"reverse_limit", nullptr},
+    {"moving", nullptr},
+    {"stopped", nullptr},
+    {"motor_off", nullptr},
+}};
+
+std::string RecordFieldName(std::size_t axis, std::size_t row) {
+    return std::string(kStatusColumnHeadings[axis + 1]) + "_" + kRecordFields[row].name;
+}
+
 std::array<std::string, 13> DecodeAxisColumn(const std::uint8_t* recordBytes, int axis) {
     const scope::AxisValues values =
         scope::DecodeAxisValues(recordBytes, static_cast<std::size_t>(axis));

@@ -21,6 +21,15 @@ extern const std::array<const char*, 13> kStatusRowLabels;
 extern const std::array<const char*, 5> kStatusColumnHeadings;
 // One value's name wherever values are listed by name (CSV columns): "X refpos".
 std::string StatusFieldName(std::size_t axis, std::size_t row);
+// The same value's name where scripts read it (JSON, CSV), its unit named: "refpos_counts".
+// Two rows also have a name in volts, as the status table's tooltip computes them.
+struct RecordField {
+    const char* name;
+    const char* voltsName;  // nullptr: no volts
+};
+extern const std::array<RecordField, 13> kRecordFields;
+// "X_refpos_counts": a CSV column of `record --watch --csv` and of the Scope's export.
+std::string RecordFieldName(std::size_t axis, std::size_t row);
 
 // The progress timer's tick (IDT_PROGRESS): shows g_testProgress on the progress bar.
 void OnProgressTick();

@@ -170,9 +170,7 @@ TEST_F(JoggingScopeTest, AJogRaisesTheMotorPositionAndFiresASingleShotOnceOnVelo
     std::istringstream csv(ReadFile("scope.csv"));
     std::string line;
     std::getline(csv, line);
-    EXPECT_EQ(line, "time," + StatusFieldName(0, scope::kMotorPos) + "," +
-                        StatusFieldName(0, scope::kVelocity) + "," +
-                        StatusFieldName(0, scope::kTorque));
+    EXPECT_EQ(line, "time_s,X_motorpos_counts,X_velocity_counts_per_s,X_torque_counts");
     int rows = 0;
     std::string first;
     std::string lastRow;
