@@ -1,7 +1,6 @@
 #include "cli/FleetReport.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -9,6 +8,7 @@
 #include "cli/Cli.h"
 #include "cli/Json.h"
 #include "cli/TerminalText.h"
+#include "report/HtmlText.h"
 
 namespace trevane::cli {
 namespace {
@@ -34,44 +34,10 @@ std::string Shortened(const std::string& text) {
     return line.size() > kTextShown ? line.substr(0, kTextShown - 3) + "..." : line;
 }
 
-std::string Html(std::string_view text) {
-    std::string out;
-    for (const char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
-
-// A relative link to a file of the member's folder: every byte but the plain ones encoded.
+// A relative link to a file of the member's folder.
 std::string Href(const FleetMember& member, const std::string& file) {
-    static constexpr const char* kHex = "0123456789ABCDEF";
-    std::string out;
-    for (const char c : member.controller.name + "/" + fs::path(file).filename().string()) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (std::isalnum(byte) != 0 || c == '-' || c == '_' || c == '.' || c == '/') {
-            out += c;
-        } else {
-            out += '%';
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0xF];
-        }
-    }
-    return out;
+    return html::LinkTo(member.controller.name) + "/" +
+           html::LinkTo(fs::path(file).filename().string());
 }
 
 std::string Seconds(double seconds) {
@@ -180,11 +146,11 @@ std::string FleetSummaryTable(const std::vector<FleetMember>& members) {
 
 std::string FleetSummaryHtml(const std::vector<FleetMember>& members, const std::string& title) {
     std::string html =
-        "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + Html(title) +
+        "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + html::Escaped(title) +
         "</title>\n<style>body{font-family:sans-serif}td,th{padding:2px 8px;text-align:left}"
         ".passed,.done{color:#060}.failed,.aborted{color:#a00}.not{color:#850}</style>"
         "</head><body>\n<h1>" +
-        Html(title) + "</h1>\n<p>" + Html(FleetCountLine(members)) +
+        html::Escaped(title) + "</h1>\n<p>" + html::Escaped(FleetCountLine(members)) +
         "</p>\n<table>\n<tr><th>Name</th><th>Address</th><th>Result</th><th>Seconds</th>"
         "<th>Detail</th><th>Files</th></tr>\n";
     for (const FleetMember& member : members) {
@@ -195,13 +161,14 @@ std::string FleetSummaryHtml(const std::vector<FleetMember>& members, const std:
               {"trace",
                member.state == "waiting" ? std::string() : std::string(kFleetTraceFile)}}) {
             if (!file.empty()) {
-                files += "<a href=\"" + Html(Href(member, file)) + "\">" + label + "</a> ";
+                files += "<a href=\"" + html::Escaped(Href(member, file)) + "\">" + label + "</a> ";
             }
         }
-        html += "<tr><td>" + Html(member.controller.name) + "</td><td>" + Html(Endpoint(member)) +
-                "</td><td class=\"" + Html(member.state.substr(0, member.state.find(' '))) + "\">" +
-                Html(member.state) + "</td><td>" + Seconds(member.seconds) + "</td><td>" +
-                Html(EscapeForTerminal(member.text)) + "</td><td>" + files + "</td></tr>\n";
+        html += "<tr><td>" + html::Escaped(member.controller.name) + "</td><td>" +
+                html::Escaped(Endpoint(member)) + "</td><td class=\"" +
+                html::Escaped(member.state.substr(0, member.state.find(' '))) + "\">" +
+                html::Escaped(member.state) + "</td><td>" + Seconds(member.seconds) + "</td><td>" +
+                html::Escaped(member.text) + "</td><td>" + files + "</td></tr>\n";
     }
     return html + "</table>\n</body></html>\n";
 }
