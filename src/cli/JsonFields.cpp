@@ -2,23 +2,21 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/Json.h"
+
 namespace trevane::cli::json {
 namespace {
 
 // Raw bytes above 0x7F as \u00XX, so that a line that is not UTF-8 still parses and each such
 // byte comes back as itself; Quote writes none, but a child's line is read as it is.
 std::string EscapeHighBytes(std::string_view line) {
-    static constexpr char kHex[] = "0123456789abcdef";
     std::string out;
     out.reserve(line.size());
     for (const char c : line) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x80) {
+        if (static_cast<unsigned char>(c) < 0x80) {
             out += c;
         } else {
-            out += "\\u00";
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0x0f];
+            AppendUnicodeEscape(out, static_cast<unsigned char>(c));
         }
     }
     return out;
