@@ -9,36 +9,38 @@
 #include "traffic/TrafficRecorder.h"
 
 namespace trevane {
+namespace {
+
+template <typename Window>
+Window* ShownOnTop(Window* window) {
+    window->show();
+    window->raise();
+    window->activateWindow();
+    return window;
+}
+
+}  // namespace
 
 TrafficWindow* COstrelDlg::OpenTraffic() {
     if (traffic_ == nullptr) {
         traffic_ = new TrafficWindow(Traffic(), this);
         connect(traffic_, &TrafficWindow::RecordingChanged, strip_, &LinkStrip::SetRecording);
     }
-    traffic_->show();
-    traffic_->raise();
-    traffic_->activateWindow();
-    return traffic_;
+    return ShownOnTop(traffic_);
 }
 
 PlotsWindow* COstrelDlg::OpenPlots() {
     if (plots_ == nullptr) {
         plots_ = new PlotsWindow(Recorder(), this);
     }
-    plots_->show();
-    plots_->raise();
-    plots_->activateWindow();
-    return plots_;
+    return ShownOnTop(plots_);
 }
 
 ScopeWindow* COstrelDlg::OpenScope() {
     if (scope_ == nullptr) {
         scope_ = new ScopeWindow(scope::StatusScopeBuffer(), this);
     }
-    scope_->show();
-    scope_->raise();
-    scope_->activateWindow();
-    return scope_;
+    return ShownOnTop(scope_);
 }
 
 void COstrelDlg::OnStatusCellDoubleClicked(int row, int column) {
