@@ -103,13 +103,22 @@ if [[ ! -f $qcp/.complete-$qcp_version ]]; then
     cat >"$qcp/src/CMakeLists.txt" <<'EOF'
 cmake_minimum_required(VERSION 3.16)
 project(qcustomplot CXX)
+# The toolchain searches the cross sysroot only; the Qt prefix is the other root.
+list(APPEND CMAKE_FIND_ROOT_PATH ${CMAKE_PREFIX_PATH})
 find_package(Qt6 REQUIRED COMPONENTS Widgets PrintSupport)
 set(CMAKE_AUTOMOC ON)
-add_library(qcustomplot SHARED qcustomplot.cpp qcustomplot.h)
-target_compile_definitions(qcustomplot PRIVATE QCUSTOMPLOT_COMPILE_LIBRARY)
-target_link_libraries(qcustomplot PUBLIC Qt6::Widgets Qt6::PrintSupport)
-install(TARGETS qcustomplot RUNTIME DESTINATION bin ARCHIVE DESTINATION lib LIBRARY DESTINATION lib)
+# Named as Debian's build of it, so that the window finds it the same way on both systems.
+add_library(QCustomPlotQt6 SHARED qcustomplot.cpp qcustomplot.h)
+set_target_properties(QCustomPlotQt6 PROPERTIES OUTPUT_NAME qcustomplot-qt6)
+target_compile_definitions(QCustomPlotQt6 PRIVATE QCUSTOMPLOT_COMPILE_LIBRARY
+                                          INTERFACE QCUSTOMPLOT_USE_LIBRARY)
+target_include_directories(QCustomPlotQt6 INTERFACE $<INSTALL_INTERFACE:include>)
+target_link_libraries(QCustomPlotQt6 PUBLIC Qt6::Widgets Qt6::PrintSupport)
+install(TARGETS QCustomPlotQt6 EXPORT QCustomPlotQt6Targets
+        RUNTIME DESTINATION bin ARCHIVE DESTINATION lib LIBRARY DESTINATION lib)
 install(FILES qcustomplot.h DESTINATION include)
+install(EXPORT QCustomPlotQt6Targets NAMESPACE QCustomPlotQt6:: DESTINATION lib/cmake/QCustomPlotQt6
+        FILE QCustomPlotQt6Config.cmake)
 EOF
     cmake -S "$qcp/src" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_PREFIX_PATH="$prefix" -DQT_HOST_PATH=/usr \
