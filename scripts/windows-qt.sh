@@ -9,6 +9,9 @@ cd "$(dirname "$0")/.."
 root=$PWD
 cache=${TREVANE_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/trevane}
 mkdir -p "$cache"
+# One build at a time: a second run waits for the first and then finds its result.
+exec 9>"$cache/windows-qt.lock"
+flock 9
 
 fail() {
     echo "windows-qt: FAILED: $*" >&2
@@ -56,6 +59,19 @@ fetch_source() {
     (cd "$work" && dpkg-source --no-check -x "$dsc" tree >/dev/null) || fail "could not unpack $dsc"
     echo "$work/tree"
 }
+
+packages=(g++-mingw-w64-x86-64-posix cmake ninja-build ccache dpkg-dev qt6-base-dev libqcustomplot-dev)
+missing=()
+for package in "${packages[@]}"; do
+    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
+done
+if ((${#missing[@]})); then
+    # Other installs may run beside this one (CI builds Qt beside the Linux tests).
+    apt_wait=(-o DPkg::Lock::Timeout=600)
+    DEBIAN_FRONTEND=noninteractive apt-get "${apt_wait[@]}" update -qq &&
+        DEBIAN_FRONTEND=noninteractive apt-get "${apt_wait[@]}" install -y -qq "${missing[@]}" >/dev/null ||
+        fail "could not install ${missing[*]}"
+fi
 
 toolchain=$root/cmake/toolchain-mingw64.cmake
 qt_version=$(dpkg-query -W -f='${Version}' qt6-base-dev 2>/dev/null) || fail "qt6-base-dev is not installed"
