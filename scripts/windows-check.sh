@@ -31,6 +31,18 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Wine links the user's Documents, Desktop and the like to the Linux home folder; the checks
+# install into them, so they become folders inside the prefix.
+keep_in_prefix() {
+    local link
+    for link in "$1"/drive_c/users/*/*; do
+        if [[ -L $link ]]; then
+            rm "$link" && mkdir "$link"
+        fi
+    done
+}
+export -f keep_in_prefix
+
 # The version resource and the manifest that Explorer and Windows read from the window's .exe.
 check_identity() {
     local exe=$1 resources
@@ -153,6 +165,7 @@ if [[ ! -f $WINEPREFIX/system.reg ]]; then
     timeout 60 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 ||
         fail "could not select Wine's null graphics driver"
     timeout 120 wineserver -w || true
+    keep_in_prefix "$WINEPREFIX"
 fi
 
 check_imports "$stage"
