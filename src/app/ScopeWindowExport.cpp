@@ -3,7 +3,6 @@
 #include <string>
 
 #include <QBuffer>
-#include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
 
@@ -41,8 +40,8 @@ QString ScopeWindow::ExportCsv(const QString& path) const {
         }
         csv += '\n';
     }
-    const auto failure = ReplaceFileAtomically(QFile::encodeName(path).toStdString(), csv);
-    return failure ? QString::fromLocal8Bit(*failure) : QString();
+    const auto failure = ReplaceFileAtomically(path.toStdString(), csv);  // a path is UTF-8
+    return failure ? QString::fromStdString(*failure) : QString();
 }
 
 QString ScopeWindow::ExportPng(const QString& path) const {
@@ -53,9 +52,9 @@ QString ScopeWindow::ExportPng(const QString& path) const {
         return QStringLiteral("Could not make the PNG image for %1").arg(path);
     }
     const auto failure = ReplaceFileAtomically(
-        QFile::encodeName(path).toStdString(),
+        path.toStdString(),
         std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
-    return failure ? QString::fromLocal8Bit(*failure) : QString();
+    return failure ? QString::fromStdString(*failure) : QString();
 }
 
 void ScopeWindow::OnExportClicked(bool png) {
