@@ -75,7 +75,10 @@ fi
 
 toolchain=$root/cmake/toolchain-mingw64.cmake
 qt_version=$(dpkg-query -W -f='${Version}' qt6-base-dev 2>/dev/null) || fail "qt6-base-dev is not installed"
-key=$( (echo "qt6-base $qt_version"; printf '%s\n' "${qt_options[@]}"; cat "$toolchain") | sha256sum | cut -c1-12)
+# Fixes of our own, applied over Debian's patches.
+patches=("$root"/scripts/windows-qt-patches/*.patch)
+key=$( (echo "qt6-base $qt_version"; printf '%s\n' "${qt_options[@]}"; cat "$toolchain" "${patches[@]}") |
+    sha256sum | cut -c1-12)
 prefix=$cache/qt6-windows-${qt_version//[^A-Za-z0-9.]/_}-$key
 
 if [[ ! -f $prefix/.complete ]]; then
@@ -85,6 +88,9 @@ if [[ ! -f $prefix/.complete ]]; then
     fetched=$(sed -n 's/^Version: //p' "$work"/qt6-base_*.dsc)
     # The host's moc, rcc and uic serve the cross build: the two must be the same version.
     [[ $fetched == "$qt_version" ]] || fail "the sources serve qt6-base $fetched, the host has $qt_version"
+    for patch in "${patches[@]}"; do
+        patch -d "$tree" -p1 --quiet <"$patch" || fail "could not apply $patch"
+    done
     rm -rf "$prefix"
     launcher=()
     command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)

@@ -106,7 +106,7 @@ CommandHistory CommandHistory::Parse(std::string_view text) {
 std::optional<std::string> CommandHistory::Load(const std::string& path) {
     *this = CommandHistory();
     std::error_code error;
-    const auto status = std::filesystem::status(path, error);
+    const auto status = std::filesystem::status(PathFromText(path), error);
     if (status.type() == std::filesystem::file_type::not_found) {
         return std::nullopt;
     }

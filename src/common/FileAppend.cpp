@@ -125,10 +125,10 @@ NewFile CreateNewFile(const std::string& path, std::string& failure) {
     }
     const int error = errno;
     std::error_code unknown;
-    if (error == EEXIST && std::filesystem::is_regular_file(path, unknown)) {
+    if (error == EEXIST && std::filesystem::is_regular_file(PathFromText(path), unknown)) {
         return NewFile::Taken;
     }
-    failure = error == EEXIST && std::filesystem::is_directory(path, unknown)
+    failure = error == EEXIST && std::filesystem::is_directory(PathFromText(path), unknown)
                   ? std::string("it is a folder")
                   : "creating it failed: " + ErrnoText(error);
     return NewFile::Failed;

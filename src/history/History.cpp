@@ -75,19 +75,19 @@ std::optional<std::string> Damage(sqlite::Database& db) {
 // Renames the file and its journals aside; returns the new name.
 std::string SetAside(const std::string& path, const char* why) {
     std::string aside = path + "." + why + "-" + AsideSuffix();
-    for (int n = 2; fs::exists(aside); ++n) {
+    for (int n = 2; fs::exists(PathFromText(aside)); ++n) {
         aside = path + "." + why + "-" + AsideSuffix() + "-" + FormatInt(n);
     }
     std::error_code failed;
-    fs::rename(path, aside, failed);
+    fs::rename(PathFromText(path), PathFromText(aside), failed);
     if (failed) {
         throw HistoryError("cannot rename '" + path + "' aside to '" + aside +
                            "': " + failed.message());
     }
     for (const char* journal : {"-wal", "-shm", "-journal"}) {
         std::error_code ignored;
-        if (fs::exists(path + journal, ignored)) {
-            fs::rename(path + journal, aside + journal, ignored);
+        if (fs::exists(PathFromText(path + journal), ignored)) {
+            fs::rename(PathFromText(path + journal), PathFromText(aside + journal), ignored);
         }
     }
     return aside;
@@ -158,10 +158,11 @@ History::History(const std::string& path, Access access) {
 
 void History::OpenOrSetAside(const std::string& path, Access access) {
     std::error_code noFile;
-    if (fs::is_directory(path, noFile)) {
+    if (fs::is_directory(PathFromText(path), noFile)) {
         throw HistoryError("'" + path + "' is a folder, not a history file");
     }
-    const bool exists = fs::exists(path, noFile) && fs::file_size(path, noFile) > 0;
+    const bool exists =
+        fs::exists(PathFromText(path), noFile) && fs::file_size(PathFromText(path), noFile) > 0;
     const char* aside = nullptr;
     std::int64_t version = 0;
     if (exists && !HasSqliteHeader(path)) {
