@@ -236,7 +236,6 @@ TEST_F(PlotsWindowTest, AWholeTestInVirtualTimeIsPlottedAndReportedBesideTheLog)
     EXPECT_TRUE(std::filesystem::exists(files.html)) << files.html;
     EXPECT_TRUE(std::filesystem::exists(files.csv)) << files.csv;
     EXPECT_TRUE(plots->SummaryText().contains("X: passed."));
-    SetSystemClock(nullptr);
 }
 
 // The verdict stays in the strip and on the progress bar, in its colour, until the next test.
@@ -291,7 +290,6 @@ TEST_F(PlotsWindowTest, TheStripAndTheBarShowTheVerdictInColourUntilTheNextTest)
     EXPECT_TRUE(amber.red() > amber.green() && amber.green() > amber.blue())
         << amber.name().toStdString();
     EXPECT_EQ(progress->palette().color(QPalette::Highlight), amber);
-    SetSystemClock(nullptr);
 }
 
 }  // namespace

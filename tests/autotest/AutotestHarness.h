@@ -16,6 +16,9 @@
 
 #include "common/Clock.h"
 #include "protocol/MotionClient.h"
+#include "support/ProgramState.h"
+#include "support/ScratchFolder.h"
+#include "support/ScriptedController.h"
 #include "support/SpyWindow.h"
 
 // What the automatic test's tests share: a scripted controller for exact readings, a virtual
@@ -92,45 +95,7 @@ class TestWindow final : public testing::SpyWindow {
     std::mutex windowThread_;
 };
 
-// A controller whose replies are scripted per command and per occurrence. Defaults answer every
-// command of the automatic test with a fixed, plausible reply.
-class ScriptedController final : public MotionClient {
-  public:
-    // Returns the reply to the `occurrence`-th sending (from 0) of `command`, or nullopt for the
-    // default reply. Throw to make the exchange fail.
-    using Script =
-        std::function<std::optional<std::string>(const std::string& command, int occurrence)>;
-
-    static constexpr const char* kDescription = "127.0.0.1:23 Scripted controller rev 1.0";
-
-    explicit ScriptedController(Script script = {});
-
-    std::string command(const std::string& command, const std::string& terminator,
-                        const std::string& acknowledgement, bool trim) override;
-    std::string connection() override;
-    std::string programUpload() override { return {}; }
-    std::vector<char> record(const std::string&) override { return {}; }
-
-    void FailConnection() { connectionFails_ = true; }
-    void SetDescription(std::string description);
-    // Runs inside each exchange, after the command was recorded and before the reply.
-    void OnExchange(std::function<void(const std::string&)> hook);
-    std::vector<std::string> Commands() const;
-    std::size_t CommandCount() const;
-    void ClearCommands();
-
-  private:
-    std::string DefaultReply(const std::string& command);
-
-    mutable std::mutex mutex_;
-    Script script_;
-    std::function<void(const std::string&)> onExchange_;
-    std::vector<std::string> commands_;
-    std::map<std::string, int> occurrences_;
-    std::map<char, std::string> targets_;
-    bool connectionFails_ = false;
-    std::string description_ = kDescription;
-};
+using testing::ScriptedController;
 
 // 29 November 2012, 14:05:09 UTC, and the same day at 23:59:50.
 std::chrono::system_clock::time_point WallTime(int hour, int minute, int second);
@@ -145,6 +110,8 @@ class AutotestFixture : public ::testing::Test {
     // Replaces the clock (and the log file name made from it).
     void StartClockAt(std::chrono::system_clock::time_point wallStart);
     void UseController(std::shared_ptr<ScriptedController> controller);
+    // For tests that connect to a machine of their own instead.
+    void DropController();
 
     // Presses Run Auto Test and waits (bounded) for the test thread to end.
     void RunWholeTest();
@@ -159,8 +126,7 @@ class AutotestFixture : public ::testing::Test {
     std::shared_ptr<ScriptedController> controller_;
 
   private:
-    std::filesystem::path previousDirectory_;
-    std::filesystem::path scratch_;
+    std::optional<testing::ScopedWorkingFolder> folder_;
 };
 
 // Torque and error readings that differ from cycle to cycle and stay inside their limits: the

@@ -10,6 +10,7 @@
 #include "link/WindowOps.h"
 #include "net/TcpMotionClient.h"
 #include "sim/Simulator.h"
+#include "support/ProgramState.h"
 #include "support/SpyWindow.h"
 #include "traffic/TrafficRecorder.h"
 
@@ -25,16 +26,12 @@ class SimulatorLinkTest : public ::testing::Test {
         SetWindow(window);
         SetSessionFactory(MakeTcpSessionFactory(server.Port()));
     }
-    void TearDown() override {
-        CloseLink();
-        SetSessionFactory(nullptr);
-        SetWindow(nullptr);
-    }
 
     std::shared_ptr<sim::Machine> machine =
         std::make_shared<sim::Machine>(std::make_shared<RealClock>());
     sim::Server server{machine, "127.0.0.1", 0};
     std::shared_ptr<testing::SpyWindow> window = std::make_shared<testing::SpyWindow>();
+    testing::ProgramStateGuard state;
 };
 
 TEST_F(SimulatorLinkTest, ConnectAndExchangeCommands) {

@@ -5,10 +5,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "machine/FakeController.h"
 #include "machine/Jog.h"
 #include "machine/Procedures.h"
-#include "machine/SimulatedLink.h"
+#include "support/LinkFixture.h"
 
 namespace trevane::testing {
 namespace {
@@ -19,7 +18,7 @@ using ::testing::IsEmpty;
 constexpr int kUp = +1;
 constexpr int kDown = -1;
 
-class JogTest : public FakeLinkTest {
+class JogTest : public ScriptedLinkTest {
   protected:
     void Tick(std::initializer_list<int> axes) {
         for (int axis : axes) {
@@ -27,14 +26,14 @@ class JogTest : public FakeLinkTest {
         }
     }
     std::vector<std::string> Press(int direction) {
-        controller_.ClearExchanges();
+        controller_->ClearExchanges();
         OnJogButtonDown(direction);
-        return controller_.Commands();
+        return controller_->Commands();
     }
     std::vector<std::string> Release() {
-        controller_.ClearExchanges();
+        controller_->ClearExchanges();
         OnJogButtonUp();
-        return controller_.Commands();
+        return controller_->Commands();
     }
 };
 
@@ -100,7 +99,7 @@ TEST_F(JogTest, NothingIsSentWithoutAConnectionOrWhileATestRuns) {
 
 TEST_F(JogTest, AFailedCommandDoesNotKeepTheRestOfTheStopFromBeingSent) {
     Connect();
-    controller_.FailCommands(true);
+    controller_->FailCommands(true);
     EXPECT_THAT(Release(), ElementsAre("AB1", "PT1,1,1,1", "SP*=10000"));
     EXPECT_EQ(CountErrorLines(window_->Transcript()), 3);
 }
