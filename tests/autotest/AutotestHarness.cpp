@@ -130,7 +130,20 @@ std::chrono::system_clock::time_point TestClock::WallNow() {
 bool TestClock::SleepFor(Duration duration, std::stop_token stop) {
     Pause().Tick();
     SeenProgress().Record();
-    return clock_.SleepFor(duration, stop);
+    Duration oversleep{0};
+    {
+        std::lock_guard lock(mutex_);
+        waits_.push_back({duration, g_testProgress.load()});
+        if (oversleeps_ && waits_.size() % 3 == 0) {
+            oversleep = 6ms;
+        }
+    }
+    return clock_.SleepFor(duration + oversleep, stop);
+}
+
+std::vector<TestClock::Wait> TestClock::Waits() const {
+    std::lock_guard lock(mutex_);
+    return waits_;
 }
 
 bool TestWindow::Admit() {

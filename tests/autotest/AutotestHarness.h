@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -68,17 +69,30 @@ class ProgressTrace {
 
 ProgressTrace& SeenProgress();
 
-// Virtual time with the pause point and the progress trace at every wait.
+// Virtual time with the pause point and the progress trace at every wait, which it also notes
+// with the progress bar's value at its start.
 class TestClock final : public Clock {
   public:
+    struct Wait {
+        Duration duration;
+        int progress;
+    };
+
     explicit TestClock(std::chrono::system_clock::time_point wallStart);
     TimePoint Now() override;
     std::chrono::system_clock::time_point WallNow() override;
     bool SleepFor(Duration duration, std::stop_token stop) override;
     Duration Elapsed() const { return clock_.Elapsed(); }
+    void Advance(Duration duration) { clock_.Advance(duration); }
+    // From now on every third wait oversleeps by 6 ms, as a loaded machine's waits do.
+    void OversleepNowAndThen() { oversleeps_ = true; }
+    std::vector<Wait> Waits() const;
 
   private:
     VirtualClock clock_;
+    std::atomic<bool> oversleeps_{false};
+    mutable std::mutex mutex_;
+    std::vector<Wait> waits_;
 };
 
 // A window whose operations are carried out one at a time, as on the window's thread, and skipped
