@@ -48,31 +48,6 @@ TEST_F(SimulatorLinkTest, ConnectAndExchangeCommands) {
     EXPECT_THAT(window->Transcript(), HasSubstr("a command error occurred\r\n"));
 }
 
-TEST_F(SimulatorLinkTest, RecordAndUploadFrameAsTheClientExpects) {
-    machine->SetStoredProgram("#A\r\nEN\r\n");
-    OnConnect();
-    ASSERT_TRUE(g_connected);
-    const std::vector<char> record = g_recordController.Get()->record("QR IXYZW");
-    ASSERT_GE(record.size(), record::kMinimumSize);
-    const auto length = static_cast<std::size_t>(
-        static_cast<unsigned char>(record[record::kLengthOffset]) |
-        static_cast<unsigned char>(record[record::kLengthOffset + 1]) << 8);
-    EXPECT_EQ(length, record.size());
-    EXPECT_EQ(g_controller.Get()->programUpload(), "#A\nEN\n");
-}
-
-TEST_F(SimulatorLinkTest, RejectedCommandCarriesTheControllersReason) {
-    OnConnect();
-    ASSERT_TRUE(g_connected);
-    try {
-        g_controller.Get()->command("NOT A COMMAND");
-        FAIL() << "the simulated controller accepted an unknown command";
-    } catch (const MotionError& error) {
-        EXPECT_THAT(error.what(), HasSubstr("'NOT A COMMAND'"));
-    }
-    EXPECT_EQ(SendCommand("SH"), "");
-}
-
 // The recorder sits between Connect and the client: every exchange of both sessions shows, a
 // rejection with the controller's own reason, a failure with what failed.
 TEST_F(SimulatorLinkTest, TrafficHoldsEachExchangeWithItsReasonAndEveryFailure) {

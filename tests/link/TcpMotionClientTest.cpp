@@ -90,34 +90,6 @@ TEST_F(TcpMotionClientTest, CommandWithCarriageReturnsReadsOneReplyPerLine) {
     EXPECT_THAT(peer.Requests(), ElementsAre("TPX", "SH", "TPY", "TPY"));
 }
 
-TEST_F(TcpMotionClientTest, RejectionThrowsWithTheControllersReason) {
-    auto client = Open();
-    try {
-        client->command("XQ");
-        FAIL() << "a rejected command returned";
-    } catch (const MotionError& error) {
-        EXPECT_THAT(error.what(), HasSubstr("'XQ'"));
-        EXPECT_THAT(error.what(), HasSubstr("1 Unrecognized command"));
-    }
-    // A rejection leaves the session usable.
-    EXPECT_EQ(client->command("TPY"), "-5");
-    EXPECT_THAT(peer.Requests(), ElementsAre("XQ", "TC1", "TPY"));
-}
-
-TEST_F(TcpMotionClientTest, SilentPeerTimesOutAndSpendsTheSession) {
-    auto client = Open();
-    EXPECT_THROW(client->command("WT"), MotionError);
-    try {
-        client->command("TPX");
-        FAIL() << "a spent session sent a command";
-    } catch (const MotionError& error) {
-        EXPECT_THAT(error.what(), HasSubstr("spent"));
-    }
-    EXPECT_THROW(client->connection(), MotionError);
-    EXPECT_THROW(client->record("QR IXYZW"), MotionError);
-    EXPECT_THAT(peer.Requests(), ElementsAre("WT"));
-}
-
 TEST_F(TcpMotionClientTest, ACommandGivesUpAfterTheReplyTimeNotTheUploadTime) {
     // The shipped limits: 1 s for a reply, 10 s for a program upload.
     const TcpTimeouts shipped{};
@@ -165,11 +137,6 @@ TEST_F(TcpMotionClientTest, ConnectionNamesAddressPortAndIdentity) {
     EXPECT_EQ(client->connection(),
               "127.0.0.1:" + std::to_string(peer.Port()) + " " + testing::kPeerIdentity);
     EXPECT_THAT(peer.Requests(), ElementsAre("\x12\x16"));
-}
-
-TEST_F(TcpMotionClientTest, UploadReturnsTheProgramWithLineFeeds) {
-    auto client = Open();
-    EXPECT_EQ(client->programUpload(), "#A\nMG \"a:b\"\nEN\n");
 }
 
 TEST_F(TcpMotionClientTest, RecordReturnsExactlyTheRecordsBytes) {
