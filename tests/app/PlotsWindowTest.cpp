@@ -1,6 +1,5 @@
 #include <filesystem>
 #include <memory>
-#include <random>
 #include <string>
 
 #include <QAbstractButton>
@@ -183,12 +182,6 @@ TEST_F(PlotsWindowTest, WhileATestRunsTheHeadlineSaysWhatRunsNotWhatIsUnfinished
 }
 
 TEST_F(PlotsWindowTest, ThePreviousCompletedTraceOfTheSameControllerIsDrawnUnderTheMove) {
-    const std::filesystem::path before = std::filesystem::current_path();
-    const std::filesystem::path scratch =
-        std::filesystem::temp_directory_path() /
-        ("trevane-plots-history-" + std::to_string(std::random_device{}()));
-    std::filesystem::create_directories(scratch);
-    std::filesystem::current_path(scratch);
     {
         TestRecorder earlier;
         RecordSyntheticTest(earlier, 1, 2, 7, false);
@@ -209,8 +202,6 @@ TEST_F(PlotsWindowTest, ThePreviousCompletedTraceOfTheSameControllerIsDrawnUnder
     EXPECT_EQ(plots.Plot(2).previousTorque->dataCount(), 0);
     EXPECT_EQ(plots.Plot(0).previousTorque->pen().style(), Qt::DashLine);
     recorder.FinishOwnRecord(TestOutcome::Stopped);
-    std::filesystem::current_path(before);
-    std::filesystem::remove_all(scratch);
 }
 
 TEST_F(PlotsWindowTest, AWholeTestInVirtualTimeIsPlottedAndReportedBesideTheLog) {

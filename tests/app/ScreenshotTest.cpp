@@ -19,6 +19,7 @@
 #include "link/Link.h"
 #include "net/TcpMotionClient.h"
 #include "support/ChildProcess.h"
+#include "support/ScratchFolder.h"
 
 namespace trevane::testing {
 namespace {
@@ -73,9 +74,8 @@ std::size_t Lines(const std::string& text) {
 
 TEST(ScreenshotTest, WithoutSimulateNothingIsConnectedAndTheRunIsRefused) {
     SilentListener controller;
-    const auto folder = std::filesystem::temp_directory_path() /
-                        ("trevane-screenshot-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder);
+    const ScratchFolder scratch("trevane-screenshot");
+    const std::filesystem::path& folder = scratch.Path();
     std::ofstream(folder / "PelornControl.ini")
         << "[Main]\nGAddress=127.0.0.1\nPort=" << controller.Port() << "\n";
 
@@ -91,7 +91,6 @@ TEST(ScreenshotTest, WithoutSimulateNothingIsConnectedAndTheRunIsRefused) {
         EXPECT_FALSE(std::filesystem::exists(folder / "shot.png"));
     }
     EXPECT_FALSE(controller.AnybodyConnected()) << "the refused run reached the controller";
-    std::filesystem::remove_all(folder);
 }
 
 TEST(ScreenshotTest, OptionsRefuseAScreenshotWithoutSimulate) {
