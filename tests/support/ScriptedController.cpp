@@ -101,51 +101,6 @@ std::vector<char> ScriptedController::Record(int session, const std::string& que
     return *record_;
 }
 
-void ScriptedController::SetReply(const std::string& command, std::string reply) {
-    std::lock_guard lock(mutex_);
-    replies_[command] = std::move(reply);
-}
-
-void ScriptedController::FailCommands(bool fail) {
-    std::lock_guard lock(mutex_);
-    failCommands_ = fail;
-}
-
-void ScriptedController::SetDescription(std::string description) {
-    std::lock_guard lock(mutex_);
-    description_ = std::move(description);
-}
-
-void ScriptedController::SetRecord(std::vector<char> bytes) {
-    std::lock_guard lock(mutex_);
-    record_ = std::move(bytes);
-}
-
-void ScriptedController::FailRecord() {
-    std::lock_guard lock(mutex_);
-    record_.reset();
-}
-
-void ScriptedController::SetProgram(std::string text) {
-    std::lock_guard lock(mutex_);
-    program_ = std::move(text);
-}
-
-void ScriptedController::FailUpload() {
-    std::lock_guard lock(mutex_);
-    program_.reset();
-}
-
-void ScriptedController::OnExchange(Hook hook) {
-    std::lock_guard lock(mutex_);
-    onExchange_ = std::move(hook);
-}
-
-void ScriptedController::OnEveryExchange(std::function<void()> hook) {
-    std::lock_guard lock(mutex_);
-    onEveryExchange_ = std::move(hook);
-}
-
 std::vector<std::string> ScriptedController::Commands() const {
     std::lock_guard lock(mutex_);
     std::vector<std::string> lines;
@@ -153,21 +108,6 @@ std::vector<std::string> ScriptedController::Commands() const {
         lines.push_back(exchange.line);
     }
     return lines;
-}
-
-std::size_t ScriptedController::CommandCount() const {
-    std::lock_guard lock(mutex_);
-    return commands_.size();
-}
-
-std::vector<ScriptedController::Exchange> ScriptedController::RecordRequests() const {
-    std::lock_guard lock(mutex_);
-    return records_;
-}
-
-int ScriptedController::Uploads() const {
-    std::lock_guard lock(mutex_);
-    return uploads_;
 }
 
 void ScriptedController::ClearExchanges() {

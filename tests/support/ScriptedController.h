@@ -21,6 +21,12 @@ namespace trevane::testing {
 // plausible reply of the automatic test.
 class ScriptedController final : public MotionClient,
                                  public std::enable_shared_from_this<ScriptedController> {
+    template <typename Action>
+    auto Locked(Action action) const {
+        std::lock_guard lock(mutex_);
+        return action();
+    }
+
   public:
     // Returns the reply to the `occurrence`-th sending (from 0) of `command`, or nullopt for the
     // default reply. Throw to make the exchange fail.
@@ -45,24 +51,50 @@ class ScriptedController final : public MotionClient,
     std::vector<char> record(const std::string& query) override;
 
     // How it answers.
-    void SetReply(const std::string& command, std::string reply);
-    void FailCommands(bool fail);
-    void FailConnection() { connectionFails_ = true; }
-    void SetDescription(std::string description);
-    void SetRecord(std::vector<char> bytes);
-    void FailRecord();
-    void SetProgram(std::string text);
-    void FailUpload();
+    void SetReply(const std::string& command, std::string reply) {
+        Locked([&] { replies_[command] = std::move(reply); });
+    }
+    void FailCommands(bool fail) {
+        Locked([&] { failCommands_ = fail; });
+    }
+    void FailConnection() {
+        Locked([&] { connectionFails_ = true; });
+    }
+    void SetDescription(std::string description) {
+        Locked([&] { description_ = std::move(description); });
+    }
+    void SetRecord(std::vector<char> bytes) {
+        Locked([&] { record_ = std::move(bytes); });
+    }
+    void FailRecord() {
+        Locked([&] { record_.reset(); });
+    }
+    void SetProgram(std::string text) {
+        Locked([&] { program_ = std::move(text); });
+    }
+    void FailUpload() {
+        Locked([&] { program_.reset(); });
+    }
     // Runs inside each exchange, after the command was recorded and before the reply: first the
     // test's hook, then the harness's (where it may hold the calling thread).
-    void OnExchange(Hook hook);
-    void OnEveryExchange(std::function<void()> hook);
+    void OnExchange(Hook hook) {
+        Locked([&] { onExchange_ = std::move(hook); });
+    }
+    void OnEveryExchange(std::function<void()> hook) {
+        Locked([&] { onEveryExchange_ = std::move(hook); });
+    }
 
     // What it was asked. Clearing also restarts the occurrences the script sees.
     std::vector<std::string> Commands() const;
-    std::size_t CommandCount() const;
-    std::vector<Exchange> RecordRequests() const;
-    int Uploads() const;
+    std::size_t CommandCount() const {
+        return Locked([&] { return commands_.size(); });
+    }
+    std::vector<Exchange> RecordRequests() const {
+        return Locked([&] { return records_; });
+    }
+    int Uploads() const {
+        return Locked([&] { return uploads_; });
+    }
     void ClearExchanges();
 
   private:
