@@ -34,13 +34,6 @@ TEST_F(CommandEntryTest, AnEmptyEntryIsSentAsAnEmptyCommand) {
     EXPECT_EQ(window_->Transcript(), "\r\n\r\n");
 }
 
-TEST_F(CommandEntryTest, BeforeAConnectTheErrorLineIsFollowedByAnEmptyLine) {
-    window_->TypeCommand("MG _BN");
-    SubmitCommand();
-    EXPECT_EQ(window_->Transcript(), "a command error occurred\r\n\r\n");
-    EXPECT_EQ(window_->CommandEntry(), "");
-}
-
 TEST_F(CommandEntryTest, WorksOnALeftOverSessionWithoutTheConnectedFlag) {
     controller_->SetReply("TC1", "0 no error");
     Connect();
@@ -57,15 +50,6 @@ TEST_F(CommandEntryTest, RepliesAndPastedCommandsKeepTheirLineBreaks) {
     SubmitCommand();
     EXPECT_THAT(controller_->Commands(), ElementsAre("MG 1\r\nMG 2"));
     EXPECT_EQ(window_->Transcript(), "1.0000\r\n2.0000\r\n");
-}
-
-TEST_F(CommandEntryTest, AReplyContinuesALineTheOperatorTypedIntoTheTranscript) {
-    controller_->SetReply("MG 3", "3.0000");
-    Connect();
-    window_->EditTranscript("note: ");
-    window_->TypeCommand("MG 3");
-    SubmitCommand();
-    EXPECT_EQ(window_->Transcript(), "note: 3.0000\r\n");
 }
 
 // A window whose entry cannot be cleared: the failure comes after the exchange.

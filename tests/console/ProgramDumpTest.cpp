@@ -82,16 +82,6 @@ TEST_F(ProgramDumpTest, DoesNothingBeforeAConnectOrWhileATestRuns) {
     EXPECT_EQ(ReadFile("logProgram.txt"), "EN\r\n");
 }
 
-TEST_F(ProgramDumpTest, ASecondDumpReplacesTheWholeFile) {
-    controller_->SetProgram("#A\nJG 1,2,3,4\nEN\n");
-    Connect();
-    DumpProgram();
-    controller_->SetProgram("EN\n");
-    DumpProgram();
-    EXPECT_EQ(ReadFile("logProgram.txt"), "EN\r\n");
-    EXPECT_EQ(window_->Messages().size(), 2U);
-}
-
 TEST_F(ProgramDumpTest, AnEmptyProgramGivesAnEmptyFileAndTheMessage) {
     WriteBytes("logProgram.txt", "old\r\n");
     controller_->SetProgram("");
