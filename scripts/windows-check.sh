@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# The Windows build: cross-compiles the core, the link, the simulator and trevane-cli with
-# mingw-w64 into build-windows/, runs their tests under Wine, runs the Windows trevane-cli's
-# automatic test against the Linux simulator on loopback and compares its log with the Linux
-# CLI's, checks that Ctrl-C of a Windows jog leaves the axis standing, and packs the ZIP.
-# Exits non-zero naming the step that failed.
+# The Windows build: cross-compiles everything, the window included (on Qt cross-built from
+# Debian's sources by scripts/windows-qt.sh), with mingw-w64 into build-windows/, runs the tests
+# under Wine, runs the Windows trevane-cli's and the Windows window's automatic test against the
+# Linux simulator on loopback and compares their logs with the Linux CLI's, checks that Ctrl-C of
+# a Windows jog leaves the axis standing, packs the ZIP and the installer, and installs and
+# uninstalls it silently. Exits non-zero naming the step that failed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -30,8 +31,63 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Wine links the user's Documents, Desktop and the like to the Linux home folder; the checks
+# install into them, so they become folders inside the prefix.
+keep_in_prefix() {
+    local link
+    for link in "$1"/drive_c/users/*/*; do
+        if [[ -L $link ]]; then
+            rm "$link" && mkdir "$link"
+        fi
+    done
+}
+export -f keep_in_prefix
+
+# The version resource and the manifest that Explorer and Windows read from the window's .exe.
+check_identity() {
+    local exe=$1 resources
+    resources=$(x86_64-w64-mingw32-windres -i "$exe" -O rc 2>/dev/null) || fail "windres cannot read $exe's resources"
+    local value
+    for value in '"ProductName", "Trevane"' '"FileDescription", "Ostrel"' '"OriginalFilename", "Trevane.exe"' \
+        '"FileVersion", "1.0.0.1"' '"ProductVersion", "1.0.0.1"' 'FILEVERSION 1,0,0,1' 'PRODUCTVERSION 1,0,0,1'; do
+        grep -qF "$value" <<<"$resources" || fail "$exe's version resource lacks $value"
+    done
+    local manifest
+    manifest=$(strings -n 8 "$exe" | tr -d '\r')
+    for value in 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' 'level="asInvoker"' \
+        '>true/pm</dpiAware>'; do
+        grep -qF "$value" <<<"$manifest" || fail "$exe's manifest lacks $value"
+    done
+}
+
+# Every DLL that a shipped program, DLL or plugin imports is shipped in bin/ or is one of
+# Windows' own (Wine's system32 holds a stand-in for each); nothing in bin/ goes unused.
+check_imports() {
+    local stage=$1 system32=$WINEPREFIX/drive_c/windows/system32
+    local shipped imported="" file dll lower
+    shipped=$(find "$stage/bin" -maxdepth 1 -iname '*.dll' -printf '%f\n' | tr 'A-Z' 'a-z')
+    while IFS= read -r file; do
+        while IFS= read -r dll; do
+            lower=$(tr 'A-Z' 'a-z' <<<"$dll")
+            imported+="$lower"$'\n'
+            grep -qxF "$lower" <<<"$shipped" && continue
+            case $lower in
+            libstdc++* | libgcc* | libwinpthread* | qt6* | *qcustomplot*)
+                fail "$(basename "$file") needs $dll, which is not shipped" ;;
+            esac
+            [[ -n $(find "$system32" -maxdepth 1 -iname "$dll" -print -quit) ]] ||
+                fail "$(basename "$file") needs $dll, neither shipped nor one of Windows' own"
+        done < <(x86_64-w64-mingw32-objdump -p "$file" | sed -n 's/^[[:space:]]*DLL Name: //p')
+    done < <(find "$stage/bin" -iname '*.exe' -o -iname '*.dll')
+    while IFS= read -r dll; do
+        grep -qxF "$dll" <<<"$imported" || fail "bin/$dll is shipped but nothing imports it"
+    done <<<"$shipped"
+}
+
 begin "install the cross compiler and Wine"
-packages=(g++-mingw-w64-x86-64-posix wine wine64 googletest libasio-dev cmake ninja-build ccache tcl xz-utils)
+packages=(g++-mingw-w64-x86-64-posix wine wine64 googletest libasio-dev nlohmann-json3-dev cmake ninja-build
+    ccache tcl xz-utils dpkg-dev qt6-base-dev libqcustomplot-dev nsis xvfb xauth xdotool imagemagick
+    fonts-dejavu-core fonts-wine unzip)
 missing=()
 for package in "${packages[@]}"; do
     dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
@@ -70,11 +126,16 @@ if [[ ! -f $sqlite/sqlite3.c || ! -f $sqlite/sqlite3.h ]]; then
     rm -rf "$sqlite/build" "$apt_state"
 fi
 
+begin "Qt and QCustomPlot for Windows (built once, then cached)"
+qt=$(bash scripts/windows-qt.sh | tail -1)
+[[ -f $qt/.complete ]] || fail "scripts/windows-qt.sh gave no Qt prefix"
+
 begin "cross-build into build-windows/"
 cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" \
-    -DTREVANE_BUILD_GUI=OFF -DTREVANE_BUILD_BENCH=OFF -DTREVANE_BUILD_FUZZ=OFF \
-    -DTREVANE_SQLITE_SOURCE="$sqlite" >/dev/null
+    -DTREVANE_BUILD_GUI=ON -DTREVANE_BUILD_BENCH=OFF -DTREVANE_BUILD_FUZZ=OFF \
+    -DTREVANE_SQLITE_SOURCE="$sqlite" -DTREVANE_QT_PREFIX="$qt" -DQT_HOST_PATH=/usr \
+    -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake >/dev/null
 nice cmake --build "$out" -j "$(nproc)"
 for program in trevane-cli trevane-sim; do
     exe=$(find "$out/src" -name "$program.exe" | head -1)
@@ -84,6 +145,13 @@ for program in trevane-cli trevane-sim; do
     fi
 done
 cli_exe=$(find "$out/src" -name trevane-cli.exe | head -1)
+
+begin "stage the installed programs and check what they import"
+stage=$out/stage
+rm -rf "$stage"
+cmake --install "$out" --prefix "$stage" >/dev/null || fail "cmake --install into $stage failed"
+[[ -f $stage/bin/trevane.exe ]] || fail "the window trevane.exe is not installed"
+check_identity "$stage/bin/trevane.exe"
 
 begin "prepare a headless Wine prefix"
 export WINEPREFIX=$out/wine
@@ -96,7 +164,11 @@ if [[ ! -f $WINEPREFIX/system.reg ]]; then
     timeout 120 wineserver -w || true
     timeout 60 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 ||
         fail "could not select Wine's null graphics driver"
+    timeout 120 wineserver -w || true
+    keep_in_prefix "$WINEPREFIX"
 fi
+
+check_imports "$stage"
 
 begin "run the Windows tests under Wine"
 (cd "$out" && CTEST_OUTPUT_ON_FAILURE=1 ctest -j "$(nproc)" --timeout 300) ||
@@ -205,13 +277,62 @@ done
 [[ -n $standing ]] || fail "Y still moves (speed '$speed') after Ctrl-C of the Windows jog"
 stop_sim
 
-begin "pack the Windows programs into a ZIP"
+begin "the window under Wine: Connect and Run Auto Test against the Linux simulator"
+# A Wine prefix of its own with the X11 driver, on a virtual X server; the tests' prefix stays
+# headless.
+start_sim window
+mkdir -p "$work/window"
+printf '[Main]\r\nGAddress=127.0.0.1\r\nPort=%s\r\n' "$sim_port" >"$work/window/PelornControl.ini"
+entries=$(grep -c . "$work"/linux/logFile.txt*)
+WINEPREFIX=$out/wine-x11 timeout 600 xvfb-run -a -s "-screen 0 1280x1024x24" \
+    bash "$root/scripts/windows-window.sh" "$stage/bin/trevane.exe" "$work/window" "$entries" \
+    "$out/window.png" || fail "the window's automatic test did not run through (see $work/window)"
+stop_sim
+window_logs=("$work/window"/logFile.txt*)
+[[ ${#window_logs[@]} == 1 && -f ${window_logs[0]} ]] || fail "the window left no single log file"
+log_form "${window_logs[0]}" >"$work/window.form"
+if ! diff -u "$work/linux.form" "$work/window.form"; then
+    fail "the Windows window's log differs in form from the Linux CLI's"
+fi
+cmp -s <(tr -cd '\r' <"$work"/linux/logFile.txt*) <(tr -cd '\r' <"${window_logs[0]}") ||
+    fail "the Windows window's log has other line ends than the Linux CLI's"
+
+begin "pack the Windows programs into a ZIP and an installer"
 (cd "$out" && cpack -G ZIP >/dev/null) || fail "cpack could not make the ZIP"
 zip=$(ls "$out"/trevane-*-windows-x64.zip 2>/dev/null | head -1)
 [[ -n $zip ]] || fail "no ZIP in $out"
-listing=$(unzip -l "$zip" 2>/dev/null || python3 -m zipfile -l "$zip")
-for entry in bin/trevane-cli.exe bin/trevane-sim.exe README.txt; do
+listing=$(unzip -l "$zip")
+for entry in bin/trevane.exe bin/trevane-cli.exe bin/trevane-sim.exe bin/platforms/qwindows.dll README.txt LICENSE.txt; do
     grep -q "$entry" <<<"$listing" || fail "$zip lacks $entry"
 done
+(cd "$out" && cpack -G NSIS >"$work/nsis.log" 2>&1) || fail "cpack could not make the installer (see $work/nsis.log)"
+setup=$(ls "$out"/trevane-*-win64-setup.exe 2>/dev/null | head -1)
+[[ -n $setup ]] || fail "no trevane-VERSION-win64-setup.exe in $out"
 
-echo "windows-check: passed; package $zip"
+begin "install silently, start the installed program, uninstall"
+# Per user and without administrator rights: into the user's own program folder.
+profile=$(ls -d "$WINEPREFIX"/drive_c/users/*/AppData/Local | grep -v /Public/ | head -1)
+profile=${profile%/AppData/Local}
+installed=$profile/AppData/Local/Programs/Trevane
+shortcut="$profile/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Trevane.lnk"
+documents=$profile/Documents/Trevane
+rm -rf "$installed" "$documents"
+timeout 300 wine "$setup" /S || fail "the silent install exited $?"
+timeout 120 wineserver -w || true
+[[ -f $installed/bin/trevane.exe && -f $installed/Uninstall.exe ]] ||
+    fail "the installer left no program in $installed"
+[[ -f $shortcut ]] || fail "the installer made no Start-menu entry Trevane"
+[[ -d $documents ]] || fail "the installer made no working folder $documents"
+version=$(timeout 60 wine "$installed/bin/trevane-cli.exe" --version | tr -d '\r') ||
+    fail "the installed trevane-cli.exe does not start"
+[[ $version == "trevane-cli $(sed -n 's/^project(Trevane VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)" ]] ||
+    fail "the installed trevane-cli.exe says '$version'"
+# What the user made in the working folder outlives the program.
+printf 'kept\r\n' >"$documents/logFile.txt"
+timeout 300 wine "$installed/Uninstall.exe" /S || fail "the silent uninstall exited $?"
+timeout 120 wineserver -w || true
+[[ ! -e $installed ]] || fail "the uninstaller left $installed: $(find "$installed" | head -5)"
+[[ ! -e $shortcut ]] || fail "the uninstaller left the Start-menu entry"
+[[ $(cat "$documents/logFile.txt" 2>/dev/null) == $'kept\r' ]] || fail "the uninstaller touched $documents"
+
+echo "windows-check: passed; packages $zip $setup ($(du -h "$setup" | cut -f1))"

@@ -9,6 +9,9 @@ cd "$(dirname "$0")/.."
 root=$PWD
 cache=${TREVANE_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/trevane}
 mkdir -p "$cache"
+# One build at a time: a second run waits for the first and then finds its result.
+exec 9>"$cache/windows-qt.lock"
+flock 9
 
 fail() {
     echo "windows-qt: FAILED: $*" >&2
@@ -57,6 +60,19 @@ fetch_source() {
     echo "$work/tree"
 }
 
+packages=(g++-mingw-w64-x86-64-posix cmake ninja-build ccache dpkg-dev qt6-base-dev libqcustomplot-dev)
+missing=()
+for package in "${packages[@]}"; do
+    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
+done
+if ((${#missing[@]})); then
+    # Other installs may run beside this one (CI builds Qt beside the Linux tests).
+    apt_wait=(-o DPkg::Lock::Timeout=600)
+    DEBIAN_FRONTEND=noninteractive apt-get "${apt_wait[@]}" update -qq &&
+        DEBIAN_FRONTEND=noninteractive apt-get "${apt_wait[@]}" install -y -qq "${missing[@]}" >/dev/null ||
+        fail "could not install ${missing[*]}"
+fi
+
 toolchain=$root/cmake/toolchain-mingw64.cmake
 qt_version=$(dpkg-query -W -f='${Version}' qt6-base-dev 2>/dev/null) || fail "qt6-base-dev is not installed"
 key=$( (echo "qt6-base $qt_version"; printf '%s\n' "${qt_options[@]}"; cat "$toolchain") | sha256sum | cut -c1-12)
@@ -103,13 +119,22 @@ if [[ ! -f $qcp/.complete-$qcp_version ]]; then
     cat >"$qcp/src/CMakeLists.txt" <<'EOF'
 cmake_minimum_required(VERSION 3.16)
 project(qcustomplot CXX)
+# The toolchain searches the cross sysroot only; the Qt prefix is the other root.
+list(APPEND CMAKE_FIND_ROOT_PATH ${CMAKE_PREFIX_PATH})
 find_package(Qt6 REQUIRED COMPONENTS Widgets PrintSupport)
 set(CMAKE_AUTOMOC ON)
-add_library(qcustomplot SHARED qcustomplot.cpp qcustomplot.h)
-target_compile_definitions(qcustomplot PRIVATE QCUSTOMPLOT_COMPILE_LIBRARY)
-target_link_libraries(qcustomplot PUBLIC Qt6::Widgets Qt6::PrintSupport)
-install(TARGETS qcustomplot RUNTIME DESTINATION bin ARCHIVE DESTINATION lib LIBRARY DESTINATION lib)
+# Named as Debian's build of it, so that the window finds it the same way on both systems.
+add_library(QCustomPlotQt6 SHARED qcustomplot.cpp qcustomplot.h)
+set_target_properties(QCustomPlotQt6 PROPERTIES OUTPUT_NAME qcustomplot-qt6)
+target_compile_definitions(QCustomPlotQt6 PRIVATE QCUSTOMPLOT_COMPILE_LIBRARY
+                                          INTERFACE QCUSTOMPLOT_USE_LIBRARY)
+target_include_directories(QCustomPlotQt6 INTERFACE $<INSTALL_INTERFACE:include>)
+target_link_libraries(QCustomPlotQt6 PUBLIC Qt6::Widgets Qt6::PrintSupport)
+install(TARGETS QCustomPlotQt6 EXPORT QCustomPlotQt6Targets
+        RUNTIME DESTINATION bin ARCHIVE DESTINATION lib LIBRARY DESTINATION lib)
 install(FILES qcustomplot.h DESTINATION include)
+install(EXPORT QCustomPlotQt6Targets NAMESPACE QCustomPlotQt6:: DESTINATION lib/cmake/QCustomPlotQt6
+        FILE QCustomPlotQt6Config.cmake)
 EOF
     cmake -S "$qcp/src" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_PREFIX_PATH="$prefix" -DQT_HOST_PATH=/usr \

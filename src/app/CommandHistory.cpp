@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "common/FileReplace.h"
+#include "common/PathText.h"
 
 namespace trevane {
 namespace {
@@ -113,7 +114,7 @@ std::optional<std::string> CommandHistory::Load(const std::string& path) {
         return "cannot read the command history '" + path +
                "': " + (error ? error.message() : std::string("not a regular file"));
     }
-    std::ifstream file(path, std::ios::binary);
+    std::ifstream file(PathFromText(path), std::ios::binary);
     std::string text;
     char chunk[4096];
     while (file.read(chunk, sizeof chunk) || file.gcount() > 0) {
@@ -128,11 +129,11 @@ std::optional<std::string> CommandHistory::Load(const std::string& path) {
 
 std::optional<std::string> CommandHistory::Save(const std::string& path) const {
     std::error_code error;
-    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    const std::filesystem::path folder = PathFromText(path).parent_path();
     if (!folder.empty()) {
         std::filesystem::create_directories(folder, error);
         if (error) {
-            return "cannot make the folder '" + folder.string() +
+            return "cannot make the folder '" + TextFromPath(folder) +
                    "' for the command history: " + error.message();
         }
     }

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFontMetrics>
+#include <QSettings>
 
 namespace trevane {
 namespace {
@@ -17,6 +18,17 @@ int MulDiv(int value, int numerator, int denominator) {
 }  // namespace
 
 QFont DialogFont() {
+#ifdef Q_OS_WIN
+    // The template's "MS Shell Dlg" is no font but a name the registry maps to one (Microsoft
+    // Sans Serif on Windows, Tahoma under Wine); the dialog framework measures with that one.
+    const QSettings substitutes(QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows "
+                                               "NT\\CurrentVersion\\FontSubstitutes"),
+                                QSettings::NativeFormat);
+    const QString family = substitutes.value(QStringLiteral("MS Shell Dlg")).toString();
+    if (!family.isEmpty()) {
+        return QFont(family, 8);
+    }
+#endif
     QFont font = QApplication::font();
     font.setPointSize(8);
     return font;

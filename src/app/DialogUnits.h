@@ -14,7 +14,8 @@ struct DialogBaseUnits {
     int charHeight = 0;
 };
 
-// The platform's default dialog font at 8 points.
+// The dialog font at 8 points: on Windows the font "MS Shell Dlg" stands for, elsewhere the
+// platform's default.
 QFont DialogFont();
 
 // The average width is that of the 52 Latin letters, divided by 52 and rounded.

@@ -1,6 +1,5 @@
 #include "app/MyEdit.h"
 
-#include <QFile>
 #include <QKeyEvent>
 #include <QStandardPaths>
 #include <QTextBlock>
@@ -37,7 +36,7 @@ CMyEdit::CMyEdit(QWidget* parent) : QPlainTextEdit(parent), historyFile_(Command
     setTabChangesFocus(true);
     document()->setDocumentMargin(1);
     if (!historyFile_.isEmpty()) {
-        if (const auto failure = history_.Load(QFile::encodeName(historyFile_).toStdString())) {
+        if (const auto failure = history_.Load(historyFile_.toStdString())) {
             historyError_ = QString::fromStdString(*failure);
             qWarning("trevane: %s", failure->c_str());
         }
@@ -100,7 +99,7 @@ void CMyEdit::Remember(const QString& command) {
         return;
     }
     // A history that cannot be kept costs the operator nothing now; it is named, not fatal.
-    const auto failure = history_.Save(QFile::encodeName(historyFile_).toStdString());
+    const auto failure = history_.Save(historyFile_.toStdString());
     historyError_ = failure ? QString::fromStdString(*failure) : QString();
     if (failure) {
         qWarning("trevane: %s", failure->c_str());

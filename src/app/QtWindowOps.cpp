@@ -172,7 +172,7 @@ void QtWindowOps::ShowMessage(const std::string& text, const std::string& captio
 
 void QtWindowOps::OpenFolder(const std::string& path) {
     Run(Done{}, [path](COstrelDlg& dialog) {
-        dialog.OpenFolder(FromWire(path));
+        dialog.OpenFolder(QString::fromStdString(path));  // a path is UTF-8, not wire text
         return Done{};
     });
 }

@@ -2,7 +2,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -209,7 +208,7 @@ QString TrafficWindow::SaveAs(const QString& path) const {
         text += FormatTrafficLine(model_.Entry(row));
         text += '\n';
     }
-    const auto failure = ReplaceFileAtomically(QFile::encodeName(path).toStdString(), text);
+    const auto failure = ReplaceFileAtomically(path.toStdString(), text);
     return failure ? QString::fromStdString(*failure) : QString();
 }
 
@@ -225,7 +224,7 @@ void TrafficWindow::OnSaveClicked() {
 }
 
 QString TrafficWindow::StartRecording(const QString& path) {
-    if (const auto failure = trace_.Start(QFile::encodeName(path).toStdString())) {
+    if (const auto failure = trace_.Start(path.toStdString())) {
         return QStringLiteral("Could not record to ") + QString::fromLocal8Bit(*failure);
     }
     record_->setText(QStringLiteral("Stop recording"));
@@ -248,7 +247,7 @@ QString TrafficWindow::RecordingText() const {
         return {};
     }
     QString text = QStringLiteral("recording to %1: %2 exchanges")
-                       .arg(QFileInfo(QFile::decodeName(trace_.Path().c_str())).fileName())
+                       .arg(QFileInfo(QString::fromStdString(trace_.Path())).fileName())
                        .arg(trace_.LinesWritten());
     if (const std::uint64_t lost = trace_.LinesLost(); lost > 0) {
         text += QStringLiteral(", %1 not written").arg(lost);

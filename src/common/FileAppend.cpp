@@ -17,6 +17,8 @@
 
 // The platform calls for appending: one write per append, so a reader or a second writer never
 // sees half of one, and a short write is taken back.
+#include "common/PathText.h"
+
 namespace trevane {
 namespace {
 
@@ -30,8 +32,8 @@ using Offset = long long;
 
 int OpenForAppend(const std::string& path) {
     int fd = -1;
-    _wsopen_s(&fd, std::filesystem::path(path).c_str(),
-              _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY, _SH_DENYNO, _S_IREAD | _S_IWRITE);
+    _wsopen_s(&fd, PathFromText(path).c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY,
+              _SH_DENYNO, _S_IREAD | _S_IWRITE);
     return fd;
 }
 Offset EndOf(int fd) {
@@ -49,7 +51,7 @@ int CloseFile(int fd) {
 }
 int CreateExclusive(const std::string& path) {
     int fd = -1;
-    _wsopen_s(&fd, std::filesystem::path(path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
+    _wsopen_s(&fd, PathFromText(path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
               _SH_DENYNO, _S_IREAD | _S_IWRITE);
     return fd;
 }

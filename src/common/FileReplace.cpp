@@ -18,6 +18,8 @@
 #include <unistd.h>
 #endif
 
+#include "common/PathText.h"
+
 // The one place with platform calls for files: exclusive creation, flushing to the disk and the
 // rename that replaces an existing file.
 namespace trevane {
@@ -205,11 +207,11 @@ std::optional<std::string> WriteInPlace(const fs::path& path, std::string_view b
 
 FileKind KindOf(const std::string& path) {
     std::error_code error;
-    const fs::file_status status = fs::status(fs::path(path), error);
+    const fs::file_status status = fs::status(PathFromText(path), error);
     if (fs::is_directory(status)) {
         return FileKind::Folder;
     }
-    if (WrittenInPlace(fs::path(path), status)) {
+    if (WrittenInPlace(PathFromText(path), status)) {
         return FileKind::InPlace;
     }
     return fs::exists(status) ? FileKind::Regular : FileKind::Missing;
@@ -221,14 +223,14 @@ std::optional<std::string> ReplaceFileAtomically(const std::string& path, std::s
         case FileKind::Folder:
             return failed + "it is a folder";
         case FileKind::InPlace:
-            if (std::optional<std::string> failure = WriteInPlace(fs::path(path), bytes)) {
+            if (std::optional<std::string> failure = WriteInPlace(PathFromText(path), bytes)) {
                 return failed + *failure;
             }
             return std::nullopt;
         default:
             break;
     }
-    const fs::path target = ThroughLinks(fs::path(path));
+    const fs::path target = ThroughLinks(PathFromText(path));
     constexpr int kAttempts = 16;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         const fs::path temporary = TemporaryPathFor(target);
@@ -237,7 +239,7 @@ std::optional<std::string> ReplaceFileAtomically(const std::string& path, std::s
             if (errno == EEXIST) {
                 continue;
             }
-            return failed + "cannot create the temporary file '" + temporary.string() +
+            return failed + "cannot create the temporary file '" + TextFromPath(temporary) +
                    "': " + ErrnoText(errno);
         }
         if (std::optional<std::string> failure = KeepModeAndOwner(fd, target)) {
@@ -247,7 +249,7 @@ std::optional<std::string> ReplaceFileAtomically(const std::string& path, std::s
         }
         if (std::optional<std::string> failure = WriteAndClose(fd, bytes)) {
             RemoveFile(temporary);
-            return failed + "writing the temporary file '" + temporary.string() +
+            return failed + "writing the temporary file '" + TextFromPath(temporary) +
                    "' failed: " + *failure;
         }
         if (std::optional<std::string> failure = RenameOver(temporary, target)) {

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "common/FileReplace.h"
+#include "common/PathText.h"
 #include "link/Link.h"
 #include "link/TestState.h"
 #include "link/WindowOps.h"
@@ -96,7 +97,7 @@ void OpenLogFolder() {
         if (error) {
             return;
         }
-        Window()->OpenFolder(folder.string());
+        Window()->OpenFolder(TextFromPath(folder));
     } catch (...) {
         // The outcome of opening the folder is not looked at.
     }

@@ -9,6 +9,7 @@
 #include "autotest/Outcomes.h"
 #include "common/CLocale.h"
 #include "common/Clock.h"
+#include "common/PathText.h"
 #include "history/Schema.h"
 
 namespace trevane::history {
@@ -37,7 +38,7 @@ std::string AsideSuffix() {
 }
 
 bool HasSqliteHeader(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
+    std::ifstream file(PathFromText(path), std::ios::binary);
     char header[16] = {};
     file.read(header, sizeof header);
     return file.gcount() == sizeof header &&
@@ -192,7 +193,8 @@ void History::OpenOrSetAside(const std::string& path, Access access) {
     }
     if (access == Access::Read) {
         if (damage_) {
-            throw HistoryError(fs::path(path).filename().string() + " is damaged: " + *damage_);
+            throw HistoryError(TextFromPath(PathFromText(path).filename()) +
+                               " is damaged: " + *damage_);
         }
         if (aside != nullptr) {
             throw HistoryError(

@@ -6,6 +6,7 @@
 
 #include "autotest/Outcomes.h"
 #include "common/CLocale.h"
+#include "common/PathText.h"
 
 namespace trevane {
 namespace {
@@ -129,7 +130,7 @@ TestVerdict VerdictOfTest(const TestRecord& record, const std::optional<TestRepo
     // Only this test's own report counts; an earlier one's must not be named.
     if (report && report->testNumber == record.testNumber) {
         verdict.reportFailed = report->failure.has_value();
-        verdict.reportFile = std::filesystem::path(report->files.html).filename().string();
+        verdict.reportFile = TextFromPath(PathFromText(report->files.html).filename());
     }
     return verdict;
 }
