@@ -38,15 +38,6 @@ std::optional<PeerReply> Answers(const std::string& request) {
     if (request == "TPY") {
         return PeerReply{"-5\r\n:"};
     }
-    if (request == "SH") {
-        return PeerReply{":"};
-    }
-    if (request == "XQ") {
-        return PeerReply{"?"};
-    }
-    if (request == "UL") {
-        return PeerReply{"#A\r\nMG \"a:b\"\r\nEN\r\n\x1A:"};
-    }
     if (request == "QR IXYZW") {
         return PeerReply{RecordOfLength(record::kMinimumSize) + ":"};
     }
@@ -73,22 +64,6 @@ class TcpMotionClientTest : public ::testing::Test {
 
     ScriptedPeer peer{ControllerScript(Answers)};
 };
-
-TEST_F(TcpMotionClientTest, CommandSendsTheLineAndReturnsTheReply) {
-    auto client = Open();
-    EXPECT_EQ(client->command("TPX"), "1234");
-    EXPECT_EQ(client->command("TPX", "\r", ":", false), " 1234\r\n");
-    EXPECT_EQ(client->command("SH"), "");
-    EXPECT_THAT(peer.Requests(), ElementsAre("TPX", "TPX", "SH"));
-}
-
-TEST_F(TcpMotionClientTest, CommandWithCarriageReturnsReadsOneReplyPerLine) {
-    auto client = Open();
-    EXPECT_EQ(client->command("TPX\rSH\rTPY"), "1234\r\n-5");
-    // Still in step: the next request gets its own reply, not a leftover.
-    EXPECT_EQ(client->command("TPY"), "-5");
-    EXPECT_THAT(peer.Requests(), ElementsAre("TPX", "SH", "TPY", "TPY"));
-}
 
 TEST_F(TcpMotionClientTest, ACommandGivesUpAfterTheReplyTimeNotTheUploadTime) {
     // The shipped limits: 1 s for a reply, 10 s for a program upload.
