@@ -12,15 +12,18 @@ foreach(entry asio.hpp asio)
     file(CREATE_LINK ${TREVANE_ASIO_SOURCE}/${entry} ${ASIO_INCLUDE_DIR}/${entry} SYMBOLIC)
 endforeach()
 
-# GoogleTest from its sources, built with the cross compiler; nlohmann-json (header-only) for the
-# tests' JSON reading, linked in like Asio.
+# nlohmann-json (header-only) for the CLI's and the tests' JSON reading, linked in like Asio.
+set(NLOHMANN_JSON_INCLUDE_DIR ${CMAKE_BINARY_DIR}/nlohmann-include)
+file(MAKE_DIRECTORY ${NLOHMANN_JSON_INCLUDE_DIR})
+if(NOT EXISTS /usr/include/nlohmann/json.hpp)
+    message(FATAL_ERROR "nlohmann-json header '/usr/include/nlohmann/json.hpp' missing (nlohmann-json3-dev)")
+endif()
+file(CREATE_LINK /usr/include/nlohmann ${NLOHMANN_JSON_INCLUDE_DIR}/nlohmann SYMBOLIC)
+add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
+target_include_directories(nlohmann_json::nlohmann_json SYSTEM INTERFACE ${NLOHMANN_JSON_INCLUDE_DIR})
+
+# GoogleTest from its sources, built with the cross compiler.
 if(TREVANE_BUILD_TESTS)
-    set(NLOHMANN_JSON_INCLUDE_DIR ${CMAKE_BINARY_DIR}/nlohmann-include)
-    file(MAKE_DIRECTORY ${NLOHMANN_JSON_INCLUDE_DIR})
-    if(NOT EXISTS /usr/include/nlohmann/json.hpp)
-        message(FATAL_ERROR "nlohmann-json header '/usr/include/nlohmann/json.hpp' missing (nlohmann-json3-dev)")
-    endif()
-    file(CREATE_LINK /usr/include/nlohmann ${NLOHMANN_JSON_INCLUDE_DIR}/nlohmann SYMBOLIC)
     set(TREVANE_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources for the cross build")
     if(NOT EXISTS ${TREVANE_GTEST_SOURCE}/CMakeLists.txt)
         message(FATAL_ERROR "GoogleTest sources '${TREVANE_GTEST_SOURCE}' missing (googletest)")

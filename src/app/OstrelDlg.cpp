@@ -1,29 +1,15 @@
 #include "app/OstrelDlg.h"
 
-#include <algorithm>
-#include <vector>
-
-#include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
-#include <QGroupBox>
-#include <QGuiApplication>
-#include <QHeaderView>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPlainTextEdit>
-#include <QProgressBar>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QShortcut>
 #include <QSlider>
 #include <QStyle>
 #include <QStyleOptionSlider>
-#include <QTableView>
-#include <QTextCursor>
-#include <QTextDocument>
 #include <QTimer>
 #include <QToolTip>
 #include <QUrl>
@@ -33,27 +19,21 @@
 #include "app/ControlIds.h"
 #include "app/IpAddressField.h"
 #include "app/JogButtons.h"
-#include "app/MyEdit.h"
 #include "app/PlotsWindow.h"
 #include "app/ProfileFile.h"
 #include "app/QtWindowOps.h"
 #include "app/RunHandler.h"
 #include "app/ScopeWindow.h"
-#include "app/StatusTableModel.h"
 #include "app/TextBridge.h"
 #include "app/TrafficWindow.h"
 #include "autotest/TestLog.h"
-#include "autotest/TestRecorder.h"
 #include "autotest/TestRunner.h"
 #include "console/ProgramDump.h"
-#include "console/StatusMonitor.h"
 #include "link/Link.h"
 #include "machine/Procedures.h"
 #include "protocol/Limits.h"
 #include "report/TestEnd.h"
 #include "report/TestReport.h"
-#include "report/TestVerdict.h"
-#include "traffic/TrafficRecorder.h"
 
 namespace trevane {
 
@@ -146,52 +126,6 @@ void COstrelDlg::ConnectHandlers() {
     }
 }
 
-void COstrelDlg::ClearLastError() {
-    // The failures before this point belong to an earlier test or link.
-    errorsClearedAt_ = Traffic().LastSequence();
-    RefreshHealth(true);
-}
-
-void COstrelDlg::OnConnectClicked() {
-    health_.ConnectPressed();
-    errorsClearedAt_ = Traffic().LastSequence();
-    if (healthTimer_ == nullptr) {
-        healthTimer_ = new QTimer(this);
-        healthTimer_->setObjectName(QStringLiteral("LinkHealth"));
-        connect(healthTimer_, &QTimer::timeout, this, [this] { RefreshHealth(false); });
-        healthTimer_->start(kHealthCheck);
-    }
-    // Connect holds this thread until it ends, so the grey goes on the screen first.
-    RefreshHealth(true);
-    statusList_->viewport()->repaint();
-    const QString endpoint = AddressText() + QLatin1Char(':') + QString::number(controllerPort_);
-    RunHandler("Connect", &OnConnect);
-    connectedEndpoint_ = g_connected.load() ? endpoint : QString();
-    health_.ConnectEnded();
-    RefreshHealth(true);
-}
-
-void COstrelDlg::RefreshHealth(bool stripNow) {
-    const auto now = LinkHealth::Clock::now();
-    const bool connected = g_connected.load();
-    const bool stale = health_.Stale(now, connected);
-    const bool staleChanged = stale != statusModel_->Stale();
-    statusModel_->SetStale(stale);
-    if (stripNow || staleChanged || now - stripSetAt_ >= kStripRefresh) {
-        stripSetAt_ = now;
-        strip_->SetLinkText(health_.LinkText(now, connected));
-        strip_->SetEndpoint(connected ? connectedEndpoint_ : QString());
-        const std::optional<TrafficEntry> failure = Traffic().LastFailure();
-        if (failure && failure->sequence > errorsClearedAt_ && !failure->reason.empty()) {
-            const auto age = std::chrono::duration_cast<std::chrono::seconds>(
-                std::chrono::system_clock::now() - failure->time);
-            strip_->SetLastError(LastErrorText(QString::fromLocal8Bit(failure->reason), age));
-        } else {
-            strip_->SetLastError(QString());
-        }
-    }
-}
-
 void COstrelDlg::OnInitDialog() {
     systemMenu_ = new QMenu(this);
     systemMenu_->setObjectName(QStringLiteral("SystemMenu"));
@@ -254,134 +188,6 @@ void COstrelDlg::ShowSpeed(bool whileMoving) {
                                                              QStyle::SC_SliderHandle, speed_);
         QToolTip::showText(speed_->mapToGlobal(handle.topRight()), text, speed_);
     }
-}
-
-void COstrelDlg::StartTimer(int id, int periodMs) {
-    QTimer*& timer = timers_[id];
-    if (timer == nullptr) {
-        timer = new QTimer(this);
-        timer->setObjectName(QStringLiteral("IDT_%1").arg(id));
-        // Precise, so that 10 ms means 10 ms; a tick that falls due during a poll waits for
-        // it to end and is merged with any other, since the poll holds this thread.
-        timer->setTimerType(Qt::PreciseTimer);
-        connect(timer, &QTimer::timeout, this, [this, id] { OnTimerTick(id); });
-    }
-    timer->start(periodMs);
-}
-
-void COstrelDlg::StopTimer(int id) {
-    const auto found = timers_.find(id);
-    if (found != timers_.end()) {
-        found->second->stop();
-    }
-}
-
-bool COstrelDlg::TimerRunning(int id) const {
-    const auto found = timers_.find(id);
-    return found != timers_.end() && found->second->isActive();
-}
-
-void COstrelDlg::OnTimerTick(int id) {
-    // The poll's 52 cell writes reach the view as one change.
-    statusModel_->BeginBatch();
-    if (id == IDT_STATUS) {
-        // OnTimer's status branch, timed for the link's health.
-        const auto sent = LinkHealth::Clock::now();
-        bool written = false;
-        RunHandler("the timer tick", [&written] { written = UpdateStatusTable(); });
-        health_.PollDone(sent, LinkHealth::Clock::now(), written);
-        RefreshHealth(false);
-    } else {
-        RunHandler("the timer tick", [id] { OnTimer(id); });
-        if (id == IDT_PROGRESS) {
-            ShowVerdict();
-        }
-    }
-    statusModel_->EndBatch();
-}
-
-namespace {
-
-QColor VerdictColour(TestVerdict::Kind kind) {
-    switch (kind) {
-        case TestVerdict::Kind::Passed:
-            return {0x1b, 0x7f, 0x2a};
-        case TestVerdict::Kind::Aborted:
-        case TestVerdict::Kind::LinkLost:
-            return {0xc6, 0x28, 0x28};
-        case TestVerdict::Kind::Unverified:
-            return {0xb2, 0x6a, 0x00};
-        case TestVerdict::Kind::Stopped:
-        case TestVerdict::Kind::NoConnection:
-            break;
-    }
-    return {0x75, 0x75, 0x75};
-}
-
-}  // namespace
-
-void COstrelDlg::ShowVerdict() {
-    // The progress timer runs from the first test on, so it carries the check.
-    const std::optional<TestVerdict> verdict = LastTestVerdict();
-    const int shown = verdict ? verdict->testNumber : 0;
-    const int kind = verdict ? static_cast<int>(verdict->kind) : -1;
-    if (shown == shownVerdictTest_ && kind == shownVerdictKind_) {
-        return;
-    }
-    shownVerdictTest_ = shown;
-    shownVerdictKind_ = kind;
-    QPalette palette = QGuiApplication::palette();
-    if (!verdict) {
-        strip_->SetVerdict(QString(), QColor());
-    } else {
-        const QColor colour = VerdictColour(verdict->kind);
-        strip_->SetVerdict(QString::fromLocal8Bit(VerdictLine(*verdict)), colour);
-        // The bar is empty once a test has ended, so its groove takes the colour too.
-        palette.setColor(QPalette::Highlight, colour);
-        palette.setColor(QPalette::Base, colour.lighter(170));
-        palette.setColor(QPalette::Window, colour.lighter(170));
-    }
-    progress_->setPalette(palette);
-}
-
-TrafficWindow* COstrelDlg::OpenTraffic() {
-    if (traffic_ == nullptr) {
-        traffic_ = new TrafficWindow(Traffic(), this);
-        connect(traffic_, &TrafficWindow::RecordingChanged, strip_, &LinkStrip::SetRecording);
-    }
-    traffic_->show();
-    traffic_->raise();
-    traffic_->activateWindow();
-    return traffic_;
-}
-
-PlotsWindow* COstrelDlg::OpenPlots() {
-    if (plots_ == nullptr) {
-        plots_ = new PlotsWindow(Recorder(), this);
-    }
-    plots_->show();
-    plots_->raise();
-    plots_->activateWindow();
-    return plots_;
-}
-
-ScopeWindow* COstrelDlg::OpenScope() {
-    if (scope_ == nullptr) {
-        scope_ = new ScopeWindow(scope::StatusScopeBuffer(), this);
-    }
-    scope_->show();
-    scope_->raise();
-    scope_->activateWindow();
-    return scope_;
-}
-
-void COstrelDlg::OnStatusCellDoubleClicked(int row, int column) {
-    // Column 0 holds the labels, which name no axis.
-    if (column < 1 || column >= StatusTableModel::kColumns || row < 0 ||
-        row >= StatusTableModel::kRows) {
-        return;
-    }
-    OpenScope()->AddTrace({static_cast<std::size_t>(column - 1), static_cast<std::size_t>(row)});
 }
 
 void COstrelDlg::ShowMessage(const QString& text, const QString& caption, bool ownedByWindow) {

@@ -71,6 +71,8 @@ class ScopeWindow final : public QWidget {
     void hideEvent(QHideEvent* event) override;
 
   private:
+    static constexpr std::size_t kDefaultSpanIndex = 1;  // 10 s
+
     QWidget* MakeControls();
     void AddCursorReadout(QVBoxLayout& layout);
     void RebuildTraceRows();

@@ -6,7 +6,6 @@
 #include <system_error>
 
 namespace trevane::cli::json {
-namespace {
 
 void AppendUnicodeEscape(std::string& out, unsigned char byte) {
     static constexpr char kHex[] = "0123456789abcdef";
@@ -14,8 +13,6 @@ void AppendUnicodeEscape(std::string& out, unsigned char byte) {
     out += kHex[byte >> 4];
     out += kHex[byte & 0x0f];
 }
-
-}  // namespace
 
 std::string Quote(std::string_view bytes) {
     std::string out;

@@ -14,6 +14,9 @@ namespace trevane::cli::json {
 // `bytes` as a quoted JSON string.
 std::string Quote(std::string_view bytes);
 
+// `byte` as \u00XX, the way Quote writes a byte outside printable ASCII.
+void AppendUnicodeEscape(std::string& out, unsigned char byte);
+
 // One JSON object, members in the order they were added.
 class Object {
   public:

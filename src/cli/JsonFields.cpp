@@ -1,157 +1,71 @@
 #include "cli/JsonFields.h"
 
-#include <optional>
+#include <nlohmann/json.hpp>
+
+#include "cli/Json.h"
 
 namespace trevane::cli::json {
 namespace {
 
-class Reader {
-  public:
-    explicit Reader(std::string_view text) : text_(text) {}
-
-    void Blanks() {
-        while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\t')) {
-            ++at_;
+// Raw bytes above 0x7F as \u00XX, so that a line that is not UTF-8 still parses and each such
+// byte comes back as itself; Quote writes none, but a child's line is read as it is.
+std::string EscapeHighBytes(std::string_view line) {
+    std::string out;
+    out.reserve(line.size());
+    for (const char c : line) {
+        if (static_cast<unsigned char>(c) < 0x80) {
+            out += c;
+        } else {
+            AppendUnicodeEscape(out, static_cast<unsigned char>(c));
         }
     }
-    bool Take(char c) {
-        Blanks();
-        if (at_ < text_.size() && text_[at_] == c) {
-            ++at_;
-            return true;
-        }
-        return false;
-    }
-    bool AtString() {
-        Blanks();
-        return at_ < text_.size() && text_[at_] == '"';
-    }
+    return out;
+}
 
-    std::optional<std::string> String() {
-        if (!Take('"')) {
-            return std::nullopt;
+// The UTF-8 that the parser made back into the bytes that Quote was given: a code point up to
+// U+00FF is its byte, anything above shows as "?".
+std::string Bytes(const std::string& utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        if (lead < 0x80) {
+            out += utf8[i++];
+            continue;
         }
-        std::string out;
-        while (at_ < text_.size()) {
-            const char c = text_[at_++];
-            if (c == '"') {
-                return out;
-            }
-            if (c != '\\') {
-                out += c;
-                continue;
-            }
-            if (at_ == text_.size()) {
-                return std::nullopt;
-            }
-            const char escape = text_[at_++];
-            switch (escape) {
-                case 'n':
-                    out += '\n';
-                    break;
-                case 'r':
-                    out += '\r';
-                    break;
-                case 't':
-                    out += '\t';
-                    break;
-                case 'b':
-                    out += '\b';
-                    break;
-                case 'f':
-                    out += '\f';
-                    break;
-                case 'u': {
-                    if (at_ + 4 > text_.size()) {
-                        return std::nullopt;
-                    }
-                    unsigned value = 0;
-                    for (int i = 0; i < 4; ++i) {
-                        const char h = text_[at_++];
-                        const int digit = h >= '0' && h <= '9'   ? h - '0'
-                                          : h >= 'a' && h <= 'f' ? h - 'a' + 10
-                                          : h >= 'A' && h <= 'F' ? h - 'A' + 10
-                                                                 : -1;
-                        if (digit < 0) {
-                            return std::nullopt;
-                        }
-                        value = value * 16 + static_cast<unsigned>(digit);
-                    }
-                    // Ours are bytes (at most 0xFF); anything above is shown as "?".
-                    out += value <= 0xFF ? static_cast<char>(value) : '?';
-                    break;
-                }
-                default:
-                    out += escape;
-            }
+        const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        if (length == 2 && lead <= 0xC3 && i + 1 < utf8.size()) {
+            const auto next = static_cast<unsigned char>(utf8[i + 1]);
+            out += static_cast<char>(((lead & 0x03) << 6) | (next & 0x3F));
+        } else {
+            out += '?';
         }
-        return std::nullopt;
+        i += length;
     }
+    return out;
+}
 
-    // Skips one value of any kind; false when the text ends first.
-    bool SkipValue() {
-        if (AtString()) {
-            return String().has_value();
+void AddTextMembers(const nlohmann::json& object, const std::string& prefix,
+                    std::map<std::string, std::string>& members) {
+    for (const auto& [key, value] : object.items()) {
+        if (value.is_string()) {
+            members[prefix + Bytes(key)] = Bytes(value.get_ref<const std::string&>());
+        } else if (value.is_object()) {
+            // One level down, as "error.message": our error objects nest their text.
+            AddTextMembers(value, prefix + Bytes(key) + ".", members);
         }
-        int depth = 0;
-        while (at_ < text_.size()) {
-            const char c = text_[at_];
-            if (c == '"') {
-                if (!String()) {
-                    return false;
-                }
-                continue;
-            }
-            if ((c == ',' || c == '}' || c == ']') && depth == 0) {
-                return true;
-            }
-            depth += c == '{' || c == '[' ? 1 : c == '}' || c == ']' ? -1 : 0;
-            ++at_;
-        }
-        return false;
     }
-
-    std::size_t At() const { return at_; }
-    std::string_view Text() const { return text_; }
-
-  private:
-    std::string_view text_;
-    std::size_t at_ = 0;
-};
+}
 
 }  // namespace
 
 std::map<std::string, std::string> TextMembers(std::string_view line) {
+    const nlohmann::json parsed = nlohmann::json::parse(EscapeHighBytes(line), nullptr, false);
     std::map<std::string, std::string> members;
-    Reader reader(line);
-    if (!reader.Take('{') || reader.Take('}')) {
-        return members;
+    if (parsed.is_object()) {
+        AddTextMembers(parsed, "", members);
     }
-    do {
-        const std::optional<std::string> key = reader.String();
-        if (!key || !reader.Take(':')) {
-            return {};
-        }
-        if (reader.AtString()) {
-            std::optional<std::string> value = reader.String();
-            if (!value) {
-                return {};
-            }
-            members[*key] = std::move(*value);
-        } else {
-            reader.Blanks();
-            const std::size_t start = reader.At();
-            if (!reader.SkipValue()) {
-                return {};
-            }
-            // One level down, as "error.message": our error objects nest their text.
-            for (auto& [name, value] :
-                 TextMembers(reader.Text().substr(start, reader.At() - start))) {
-                members[*key + "." + name] = std::move(value);
-            }
-        }
-    } while (reader.Take(','));
-    return reader.Take('}') ? members : std::map<std::string, std::string>{};
+    return members;
 }
 
 }  // namespace trevane::cli::json

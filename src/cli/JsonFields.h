@@ -7,10 +7,9 @@
 // Reading back the JSON Lines that trevane-cli itself writes (a fleet reads its children's).
 namespace trevane::cli::json {
 
-// The top-level members of one JSON object whose values are strings, decoded to the bytes
-// Quote was given (\u00XX as one byte), and those of objects as "key.member"; other values
-// are skipped. Empty when `line` is not an
-// object.
+// The members of one JSON object whose values are strings, decoded to the bytes Quote was given
+// (\u00XX as one byte), and those of nested objects as "key.member"; other values are skipped.
+// Empty when `line` is not a JSON object.
 std::map<std::string, std::string> TextMembers(std::string_view line);
 
 }  // namespace trevane::cli::json

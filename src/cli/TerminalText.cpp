@@ -1,6 +1,7 @@
 #include "cli/TerminalText.h"
 
 #include "common/Platform.h"
+#include "common/Utf8.h"
 
 namespace trevane::cli {
 namespace {
@@ -13,42 +14,6 @@ void AppendEscaped(std::string& out, std::string_view bytes) {
         out += kHex[byte >> 4];
         out += kHex[byte & 0x0f];
     }
-}
-
-bool IsContinuation(unsigned char byte) {
-    return (byte & 0xC0) == 0x80;
-}
-
-// The length of the well-formed UTF-8 sequence at the start of `text`, or 0: no overlong forms,
-// no surrogates, nothing above U+10FFFF.
-std::size_t SequenceLength(std::string_view text) {
-    const auto at = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = at(0);
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        low = lead == 0xE0 ? 0xA0 : 0x80;
-        high = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
-    }
-    if (text.size() < length || at(1) < low || at(1) > high) {
-        return 0;
-    }
-    for (std::size_t i = 2; i < length; ++i) {
-        if (!IsContinuation(at(i))) {
-            return 0;
-        }
-    }
-    return length;
 }
 
 }  // namespace
@@ -67,7 +32,7 @@ std::string EscapeForTerminal(std::string_view text) {
             } else {
                 out += text[0];
             }
-        } else if ((length = SequenceLength(text)) == 0) {
+        } else if ((length = Utf8SequenceLength(text)) == 0) {
             length = 1;
             AppendEscaped(out, text.substr(0, 1));
         } else if (byte == 0xC2 && static_cast<unsigned char>(text[1]) < 0xA0) {

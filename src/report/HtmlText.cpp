@@ -2,46 +2,13 @@
 
 #include <cctype>
 
-namespace trevane::html {
-namespace {
+#include "common/Utf8.h"
 
-// The length of the well-formed UTF-8 sequence at the start of `text` (its first byte is not
-// ASCII), or 0 when there is none: no overlong forms, no surrogates, nothing above U+10FFFF.
-std::size_t Utf8SequenceLength(std::string_view text) {
-    const auto lead = static_cast<unsigned char>(text[0]);
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        low = lead == 0xE0 ? 0xA0 : 0x80;
-        high = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
-    }
-    if (text.size() < length) {
-        return 0;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte < (i == 1 ? low : 0x80) || byte > (i == 1 ? high : 0xBF)) {
-            return 0;
-        }
-    }
-    return length;
-}
+namespace trevane::html {
 
 // Text from the controller goes into the page as characters only: markup is escaped, a byte that
 // is not part of UTF-8 is read as Latin-1 (what an 8-bit code page most likely meant), and
 // control characters show as U+FFFD.
-}  // namespace
-
 void AppendEscaped(std::string& out, std::string_view text) {
     static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
     std::size_t i = 0;
