@@ -1,5 +1,7 @@
 #include "BenchWindow.h"
 
+#include <chrono>
+#include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <stdexcept>
@@ -98,6 +100,29 @@ long ResidentKiB() {
         }
     }
     return -1;
+}
+
+double SecondsArgument(int argc, char** argv, double fallback) {
+    return argc > 1 ? std::atof(argv[1]) : fallback;
+}
+
+WindowLoad MeasureWindowLoad(double seconds, const std::vector<std::function<double()>>& counters,
+                             int warmUpMs) {
+    RunEventLoopFor(warmUpMs);
+    std::vector<double> before;
+    for (const auto& counter : counters) {
+        before.push_back(counter());
+    }
+    const double cpuBefore = ThreadCpuSeconds();
+    const auto start = std::chrono::steady_clock::now();
+    RunEventLoopFor(static_cast<int>(seconds * 1000));
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    WindowLoad load{100.0 * (ThreadCpuSeconds() - cpuBefore) / wall, {}};
+    for (std::size_t i = 0; i < counters.size(); ++i) {
+        load.perSecond.push_back((counters[i]() - before[i]) / wall);
+    }
+    return load;
 }
 
 }  // namespace trevane::bench

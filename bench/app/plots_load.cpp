@@ -27,63 +27,34 @@ using Clock = std::chrono::steady_clock;
 
 // Records moves into Recorder() as the test thread does, each cycle after two exchanges and a
 // 10 ms wait, until stopped.
-class SampleFeeder {
-  public:
-    SampleFeeder(std::shared_ptr<sim::Machine> machine, int testNumber)
-        : session_(sim::MakeInProcessClient(std::move(machine))),
-          thread_([this, testNumber](std::stop_token stop) { Run(stop, testNumber); }) {}
-    ~SampleFeeder() {
-        thread_.request_stop();
-        thread_.join();
-    }
-    long Samples() const { return samples_.load(); }
-
-  private:
-    void Run(std::stop_token stop, int testNumber) {
-        TestRecorder& recorder = Recorder();
-        recorder.BeginTest(testNumber);
-        for (int move = 0; !stop.stop_requested(); move = (move + 1) % kMovesPerTest) {
-            recorder.BeginMove(move, "XYZ"[move / 2], move % 2 == 0 ? -20000 : 0);
-            const auto start = Clock::now();
-            for (int cycle = 0; cycle < kCyclesPerMove && !stop.stop_requested(); ++cycle) {
-                const double timeMs =
-                    std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-                const float torque =
-                    static_cast<float>(std::atof(session_->command("TTX").c_str()));
-                const float error = static_cast<float>(std::atof(session_->command("TEX").c_str()));
-                const float shape = static_cast<float>(cycle % 50) / 50.0f;
-                recorder.AddSample(timeMs, torque + 2.0f * shape, error + 500.0f * shape, 2.0f,
-                                   500.0f);
-                ++samples_;
-                std::this_thread::sleep_for(10ms);
-            }
-            recorder.EndMoveWatch();
+void FeedSamples(MotionClient& session, int testNumber, std::stop_token stop,
+                 std::atomic<long>& samples) {
+    TestRecorder& recorder = Recorder();
+    recorder.BeginTest(testNumber);
+    for (int move = 0; !stop.stop_requested(); move = (move + 1) % kMovesPerTest) {
+        recorder.BeginMove(move, "XYZ"[move / 2], move % 2 == 0 ? -20000 : 0);
+        const auto start = Clock::now();
+        for (int cycle = 0; cycle < kCyclesPerMove && !stop.stop_requested(); ++cycle) {
+            const double timeMs =
+                std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+            const float torque = static_cast<float>(std::atof(session.command("TTX").c_str()));
+            const float error = static_cast<float>(std::atof(session.command("TEX").c_str()));
+            const float shape = static_cast<float>(cycle % 50) / 50.0f;
+            recorder.AddSample(timeMs, torque + 2.0f * shape, error + 500.0f * shape, 2.0f, 500.0f);
+            ++samples;
+            std::this_thread::sleep_for(10ms);
         }
-        recorder.FinishOwnRecord(TestOutcome::Stopped);
+        recorder.EndMoveWatch();
     }
+    recorder.FinishOwnRecord(TestOutcome::Stopped);
+}
 
-    std::shared_ptr<MotionClient> session_;
-    std::atomic<long> samples_{0};
-    std::jthread thread_;
-};
-
-struct Load {
-    double cpuPercent;
-    double samplesPerSecond;
-};
-
-Load MeasureLoad(ConnectedWindow& window, int testNumber, double seconds) {
-    SampleFeeder feeder(std::shared_ptr<sim::Machine>(&window.Machine(), [](sim::Machine*) {}),
-                        testNumber);
-    RunEventLoopFor(200);
-
-    const long samplesBefore = feeder.Samples();
-    const double cpuBefore = ThreadCpuSeconds();
-    const auto start = Clock::now();
-    RunEventLoopFor(static_cast<int>(seconds * 1000));
-    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-    const double cpu = ThreadCpuSeconds() - cpuBefore;
-    return {100.0 * cpu / wall, static_cast<double>(feeder.Samples() - samplesBefore) / wall};
+WindowLoad MeasureLoad(ConnectedWindow& window, int testNumber, double seconds) {
+    Feeder feeder([session = sim::MakeInProcessClient(window.MachineShared()), testNumber](
+                      std::stop_token stop, std::atomic<long>& samples) {
+        FeedSamples(*session, testNumber, stop, samples);
+    });
+    return MeasureWindowLoad(seconds, {[&feeder] { return feeder.Count(); }});
 }
 
 }  // namespace
@@ -93,21 +64,21 @@ int main(int argc, char** argv) {
     using namespace trevane::bench;
     UseOffscreenPlatformByDefault();
     QApplication application(argc, argv);
-    const double seconds = argc > 1 ? std::atof(argv[1]) : 2.0;
+    const double seconds = SecondsArgument(argc, argv, 2.0);
 
     ConnectedWindow window(Link::InProcess);  // polls every 10 ms, as during a test
     window.StartMoving();
-    const Load baseline = MeasureLoad(window, 1, seconds);
+    const WindowLoad baseline = MeasureLoad(window, 1, seconds);
     window.Dialog().OpenPlots();
-    const Load plotting = MeasureLoad(window, 2, seconds);
+    const WindowLoad plotting = MeasureLoad(window, 2, seconds);
 
     std::printf(
         "window thread CPU over %.1f s, status polls running, samples at the watch's pace\n",
         seconds);
     std::printf("  baseline, Plots closed : %6.2f %% of one core (%.0f samples/s recorded)\n",
-                baseline.cpuPercent, baseline.samplesPerSecond);
+                baseline.cpuPercent, baseline.perSecond[0]);
     std::printf("  Plots open, live       : %6.2f %% of one core (%.0f samples/s recorded)\n",
-                plotting.cpuPercent, plotting.samplesPerSecond);
+                plotting.cpuPercent, plotting.perSecond[0]);
     std::printf("  added by the live plot : %6.2f percentage points (%.2fx the baseline)\n",
                 plotting.cpuPercent - baseline.cpuPercent,
                 baseline.cpuPercent > 0 ? plotting.cpuPercent / baseline.cpuPercent : 0.0);

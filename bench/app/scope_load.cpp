@@ -4,7 +4,6 @@
 // (the baseline), then with both open. Offscreen; a figure, never a pass or fail.
 //
 //   bench_scope_load [SECONDS]
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
@@ -14,41 +13,17 @@
 #include "app/ScopeWindow.h"
 #include "scope/RecordValues.h"
 
-namespace trevane::bench {
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-struct Load {
-    double cpuPercent;
-    double pollsPerSecond;
-};
-
-Load MeasureLoad(double seconds) {
-    const scope::ScopeBuffer& buffer = scope::StatusScopeBuffer();
-    RunEventLoopFor(300);
-    const std::uint64_t recordsBefore = buffer.Version();
-    const double cpuBefore = ThreadCpuSeconds();
-    const auto start = Clock::now();
-    RunEventLoopFor(static_cast<int>(seconds * 1000));
-    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-    const double cpu = ThreadCpuSeconds() - cpuBefore;
-    return {100.0 * cpu / wall, static_cast<double>(buffer.Version() - recordsBefore) / wall};
-}
-
-}  // namespace
-}  // namespace trevane::bench
-
 int main(int argc, char** argv) {
     using namespace trevane;
     using namespace trevane::bench;
     UseOffscreenPlatformByDefault();
     QApplication application(argc, argv);
-    const double seconds = argc > 1 ? std::atof(argv[1]) : 5.0;
+    const double seconds = SecondsArgument(argc, argv, 5.0);
+    const auto records = [] { return static_cast<double>(scope::StatusScopeBuffer().Version()); };
 
     ConnectedWindow window(Link::InProcess);  // polls every 10 ms
     window.StartMoving();
-    const Load closed = MeasureLoad(seconds);
+    const WindowLoad closed = MeasureWindowLoad(seconds, {records}, 300);
 
     window.Dialog().OpenPlots();
     ScopeWindow* scopeWindow = window.Dialog().OpenScope();
@@ -60,14 +35,14 @@ int main(int argc, char** argv) {
         }
     }
     scopeWindow->SetSpan(10);
-    const Load open = MeasureLoad(seconds);
+    const WindowLoad open = MeasureWindowLoad(seconds, {records}, 300);
 
     std::printf("window thread CPU over %.1f s, status polls every 10 ms, four axes jogging\n",
                 seconds);
     std::printf("  baseline, Scope and Plots closed       : %6.2f %% of one core (%.0f polls/s)\n",
-                closed.cpuPercent, closed.pollsPerSecond);
+                closed.cpuPercent, closed.perSecond[0]);
     std::printf("  Scope (%d traces, 10 s) and Plots open : %6.2f %% of one core (%.0f polls/s)\n",
-                scopeWindow->TraceCount(), open.cpuPercent, open.pollsPerSecond);
+                scopeWindow->TraceCount(), open.cpuPercent, open.perSecond[0]);
     std::printf(
         "  added by the open windows              : %6.2f percentage points (%.2fx the "
         "baseline)\n",

@@ -26,48 +26,20 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// Sends "TPX" every 10 ms on a recorded command session of its own, until stopped.
-class CommandFeeder {
-  public:
-    explicit CommandFeeder(std::shared_ptr<sim::Machine> machine)
-        : session_(TapSession(sim::MakeInProcessClient(std::move(machine)), "command", Traffic())),
-          thread_([this](std::stop_token stop) {
-              while (!stop.stop_requested()) {
-                  session_->command("TPX");
-                  ++sent_;
-                  std::this_thread::sleep_for(10ms);
-              }
-          }) {}
-    ~CommandFeeder() {
-        thread_.request_stop();
-        thread_.join();
-    }
-    long Sent() const { return sent_.load(); }
-
-  private:
-    std::shared_ptr<MotionClient> session_;
-    std::atomic<long> sent_{0};
-    std::jthread thread_;
-};
-
-struct Load {
-    double cpuPercent;
-    double commandsPerSecond;
-    double pollsPerSecond;
-};
-
-Load MeasureLoad(ConnectedWindow& window, double seconds) {
-    CommandFeeder feeder(std::shared_ptr<sim::Machine>(&window.Machine(), [](sim::Machine*) {}));
-    RunEventLoopFor(200);
-    const long sentBefore = feeder.Sent();
-    const auto pollsBefore = Traffic().RecordPolls();
-    const double cpuBefore = ThreadCpuSeconds();
-    const auto start = Clock::now();
-    RunEventLoopFor(static_cast<int>(seconds * 1000));
-    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-    const double cpu = ThreadCpuSeconds() - cpuBefore;
-    return {100.0 * cpu / wall, static_cast<double>(feeder.Sent() - sentBefore) / wall,
-            static_cast<double>(Traffic().RecordPolls() - pollsBefore) / wall};
+// Status polls run all along; a feeder sends "TPX" every 10 ms on a recorded command session of
+// its own.
+WindowLoad MeasureLoad(ConnectedWindow& window, double seconds) {
+    Feeder feeder([session = TapSession(sim::MakeInProcessClient(window.MachineShared()), "command",
+                                        Traffic())](std::stop_token stop, std::atomic<long>& sent) {
+        while (!stop.stop_requested()) {
+            session->command("TPX");
+            ++sent;
+            std::this_thread::sleep_for(10ms);
+        }
+    });
+    return MeasureWindowLoad(seconds,
+                             {[&feeder] { return feeder.Count(); },
+                              [] { return static_cast<double>(Traffic().RecordPolls()); }});
 }
 
 }  // namespace
@@ -77,17 +49,17 @@ int main(int argc, char** argv) {
     using namespace trevane::bench;
     UseOffscreenPlatformByDefault();
     QApplication application(argc, argv);
-    const double seconds = argc > 1 ? std::atof(argv[1]) : 2.0;
+    const double seconds = SecondsArgument(argc, argv, 2.0);
 
     ConnectedWindow window(Link::InProcess);  // polls every 10 ms
-    const Load baseline = MeasureLoad(window, seconds);
+    const WindowLoad baseline = MeasureLoad(window, seconds);
     window.Dialog().OpenTraffic();
-    const Load open = MeasureLoad(window, seconds);
+    const WindowLoad open = MeasureLoad(window, seconds);
 
     std::printf("window thread CPU over %.1f s, status polls and a command every 10 ms\n", seconds);
-    const auto line = [](const char* what, const Load& load) {
+    const auto line = [](const char* what, const WindowLoad& load) {
         std::printf("  %-24s: %6.2f %% of one core (%.0f polls/s, %.0f commands/s)\n", what,
-                    load.cpuPercent, load.pollsPerSecond, load.commandsPerSecond);
+                    load.cpuPercent, load.perSecond[1], load.perSecond[0]);
     };
     line("baseline, Traffic closed", baseline);
     line("Traffic open, following", open);

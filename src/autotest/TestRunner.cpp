@@ -308,6 +308,15 @@ void ReportProgress(std::int32_t percent) {
     g_testProgress = percent;
 }
 
+void ResetAutotestState() {
+    StopAndJoinTestThreads();
+    g_lastTestCompleted = false;
+    g_cnSaved = 0.0f;
+    g_cnCurrent = 0.0f;
+    g_moveAborted = false;
+    g_anyMoveAborted = false;
+}
+
 void StopAndJoinTestThreads() {
     std::vector<std::jthread> threads;
     {

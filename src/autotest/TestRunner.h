@@ -35,6 +35,10 @@ void StopAndJoinTestThreads();
 // True while any test thread (a running one, or an aborted one still unwinding) is alive.
 bool AnyTestThreadAlive();
 
+// The automatic test's program-wide values as at start: every test thread stopped and joined,
+// the saved and current "CN", the abort flags. For tests.
+void ResetAutotestState();
+
 // For callers without a window (trevane-cli, tests): waits until no test thread is alive.
 // Returns false when `timeout` passed first.
 bool WaitForTestEnd(std::chrono::milliseconds timeout);

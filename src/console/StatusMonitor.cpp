@@ -17,6 +17,13 @@ std::array<std::uint8_t, record::kMinimumSize> g_record{};
 std::array<std::array<bool, 16>, 4> g_axisStatusFlags{};
 std::array<std::array<bool, 8>, 4> g_axisSwitchFlags{};
 
+void ResetConsoleState() {
+    g_record = {};
+    g_axisStatusFlags = {};
+    g_axisSwitchFlags = {};
+    scope::StatusScopeBuffer().Clear();
+}
+
 const std::array<const char*, 13> kStatusRowLabels = {
     "refpos",   "motorpos",      "errorpos",      "auxpos", "velocity", "torque",   "analog",
     "stopcode", "forward limit", "reverse limit", "moving", "stopped",  "motor off"};

@@ -59,6 +59,13 @@ StoreResult StoreTest(const TestRecord& record, const TestFiles& files, const st
     return result;
 }
 
+void ResetHistoryState() {
+    SetHistoryEnabled(true);
+    SetHistoryPath({});
+    std::lock_guard lock(g_lastMutex);
+    g_last.reset();
+}
+
 void SetHistoryEnabled(bool enabled) {
     g_enabled = enabled;
 }

@@ -42,4 +42,8 @@ std::optional<StoreResult> LastStored();
 // "history could not be written: REASON" of the last test, if it could not.
 std::optional<std::string> LastHistoryFailureText();
 
+// The history's program-wide values as at start: on, in the working directory, nothing stored.
+// For tests.
+void ResetHistoryState();
+
 }  // namespace trevane::history

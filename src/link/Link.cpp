@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/StopControl.h"
+#include "link/TestState.h"
 #include "link/WindowOps.h"
 #include "traffic/TrafficRecorder.h"
 #include "traffic/TrafficTap.h"
@@ -170,6 +171,23 @@ void JoinStopAttempts() {
     for (std::thread& attempt : attempts) {
         attempt.join();
     }
+}
+
+void ResetLinkState() {
+    JoinStopAttempts();
+    CloseLink();
+    SetSessionFactory(nullptr);
+    SetWindow(nullptr);
+    g_testRunning = false;
+    g_testProgress = 0;
+    {
+        std::lock_guard lock(g_connectFailureMutex);
+        g_connectFailure.clear();
+        g_connectedAddress.clear();
+    }
+    Traffic().SetSink(nullptr);
+    WatchExchanges(nullptr);
+    Traffic().Clear();
 }
 
 void CloseLink() {

@@ -82,6 +82,10 @@ bool SendStopOnFreshSession(std::chrono::milliseconds bound);
 // Waits for stop attempts that outlived their bound. For shutdown and tests.
 void JoinStopAttempts();
 
+// The link's program-wide values as at start: no sessions, no factory, no window, no test
+// flags, no recorded traffic. For tests, once no test thread is left.
+void ResetLinkState();
+
 // The Connect button's handler.
 void OnConnect();
 

@@ -11,6 +11,7 @@
 #include "report/ComparisonHtml.h"
 #include "report/ReportHtml.h"
 #include "report/SamplesCsv.h"
+#include "report/TestVerdict.h"
 
 namespace trevane {
 namespace {
@@ -58,6 +59,13 @@ TestReportResult WriteTestReport(const TestRecord& record, const std::string& lo
         result.failure = failures;
     }
     return result;
+}
+
+void ResetReportState() {
+    SetTestReportEnabled(false);
+    ClearLastTestVerdict();
+    std::lock_guard lock(g_lastReportMutex);
+    g_lastReport.reset();
 }
 
 void SetTestReportEnabled(bool enabled) {

@@ -48,4 +48,7 @@ void OnTestEnded(const TestRecord& record);
 // The report written most recently in this run of the program.
 std::optional<TestReportResult> LastTestReport();
 
+// The report's program-wide values as at start: off, none written, no verdict. For tests.
+void ResetReportState();
+
 }  // namespace trevane

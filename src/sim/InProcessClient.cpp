@@ -77,9 +77,10 @@ class InProcessClient final : public MotionClient {
     void Exchange(std::string_view bytes, std::string_view request, protocol::ReplyParser& parser,
                   std::chrono::milliseconds timeout) {
         if (spentReason_) {
-            throw MotionError("cannot send '" + protocol::Printable(request) +
-                              "': the session to " + endpoint_ + " is spent (" + *spentReason_ +
-                              ")");
+            const std::string text = "cannot send '" + protocol::Printable(request) +
+                                     "': the session to " + endpoint_ + " is spent (" +
+                                     *spentReason_ + ")";
+            throw spentByTimeout_ ? MotionError::Timeout(text) : MotionError(text);
         }
         std::vector<Request> requests;
         framer_.Feed(bytes, requests);
@@ -95,8 +96,7 @@ class InProcessClient final : public MotionClient {
         if (!parser.Done()) {
             // The controller still waits for the rest of a line, or sent a short reply.
             WaitOut(timeout);
-            Spend("no reply to '" + protocol::Printable(request) + "' from " + endpoint_ +
-                  " in time");
+            SpendByTimeout(request);
         }
     }
 
@@ -114,20 +114,18 @@ class InProcessClient final : public MotionClient {
         if (link.silent) {
             impl_.RecordOnly(session_, line.line);
             WaitOut(timeout);
-            Spend("no reply to '" + protocol::Printable(request) + "' from " + endpoint_ +
-                  " in time");
+            SpendByTimeout(request);
         }
         Reply reply = impl_.Exchange(session_, line.line, line.tooLong);
         if (reply.silent) {
             WaitOut(timeout);
-            Spend("no reply to '" + protocol::Printable(request) + "' from " + endpoint_ + " in time");
+            SpendByTimeout(request);
         }
         if (link.delayMs > 0) {
             const std::chrono::milliseconds delay(link.delayMs);
             if (delay >= timeout) {
                 WaitOut(timeout);
-                Spend("no reply to '" + protocol::Printable(request) + "' from " + endpoint_ +
-                      " in time");
+                SpendByTimeout(request);
             }
             WaitOut(delay);
         }
@@ -161,6 +159,14 @@ class InProcessClient final : public MotionClient {
         spentReason_ = reason;
         throw MotionError(reason);
     }
+    // As the TCP client does, a timeout is told apart from a broken link, now and for every
+    // later call of the spent session.
+    [[noreturn]] void SpendByTimeout(std::string_view request) {
+        spentReason_ =
+            "no reply to '" + protocol::Printable(request) + "' from " + endpoint_ + " in time";
+        spentByTimeout_ = true;
+        throw MotionError::Timeout(*spentReason_);
+    }
 
     const std::shared_ptr<Responder> machine_;
     Responder& impl_;
@@ -172,6 +178,7 @@ class InProcessClient final : public MotionClient {
     RequestFramer framer_;
     unsigned long long requests_ = 0;
     std::optional<std::string> spentReason_;
+    bool spentByTimeout_ = false;
 };
 
 }  // namespace

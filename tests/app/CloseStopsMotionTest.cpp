@@ -43,6 +43,8 @@ TEST_F(CloseStopsMotionTest, ClosingTheWindowDuringATestLeavesEveryAxisStanding)
 
     dialog.reject();
     ASSERT_FALSE(AnyTestThreadAlive());
+    EXPECT_FALSE(g_testRunning.load());
+    EXPECT_EQ(g_mainDlg, nullptr);
 
     const auto commands = machine_->ReceivedCommands();
     EXPECT_NE(std::find(commands.begin(), commands.end(), "AB1"), commands.end())

@@ -1,6 +1,5 @@
 #include <filesystem>
 #include <memory>
-#include <random>
 #include <string>
 
 #include <QAbstractButton>
@@ -183,12 +182,6 @@ TEST_F(PlotsWindowTest, WhileATestRunsTheHeadlineSaysWhatRunsNotWhatIsUnfinished
 }
 
 TEST_F(PlotsWindowTest, ThePreviousCompletedTraceOfTheSameControllerIsDrawnUnderTheMove) {
-    const std::filesystem::path before = std::filesystem::current_path();
-    const std::filesystem::path scratch =
-        std::filesystem::temp_directory_path() /
-        ("trevane-plots-history-" + std::to_string(std::random_device{}()));
-    std::filesystem::create_directories(scratch);
-    std::filesystem::current_path(scratch);
     {
         TestRecorder earlier;
         RecordSyntheticTest(earlier, 1, 2, 7, false);
@@ -209,8 +202,6 @@ TEST_F(PlotsWindowTest, ThePreviousCompletedTraceOfTheSameControllerIsDrawnUnder
     EXPECT_EQ(plots.Plot(2).previousTorque->dataCount(), 0);
     EXPECT_EQ(plots.Plot(0).previousTorque->pen().style(), Qt::DashLine);
     recorder.FinishOwnRecord(TestOutcome::Stopped);
-    std::filesystem::current_path(before);
-    std::filesystem::remove_all(scratch);
 }
 
 TEST_F(PlotsWindowTest, AWholeTestInVirtualTimeIsPlottedAndReportedBesideTheLog) {
@@ -236,7 +227,6 @@ TEST_F(PlotsWindowTest, AWholeTestInVirtualTimeIsPlottedAndReportedBesideTheLog)
     EXPECT_TRUE(std::filesystem::exists(files.html)) << files.html;
     EXPECT_TRUE(std::filesystem::exists(files.csv)) << files.csv;
     EXPECT_TRUE(plots->SummaryText().contains("X: passed."));
-    SetSystemClock(nullptr);
 }
 
 // The verdict stays in the strip and on the progress bar, in its colour, until the next test.
@@ -291,7 +281,6 @@ TEST_F(PlotsWindowTest, TheStripAndTheBarShowTheVerdictInColourUntilTheNextTest)
     EXPECT_TRUE(amber.red() > amber.green() && amber.green() > amber.blue())
         << amber.name().toStdString();
     EXPECT_EQ(progress->palette().color(QPalette::Highlight), amber);
-    SetSystemClock(nullptr);
 }
 
 }  // namespace

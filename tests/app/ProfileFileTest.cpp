@@ -2,10 +2,11 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 
 #include <gtest/gtest.h>
+
+#include "support/ScratchFolder.h"
 
 namespace trevane {
 namespace {
@@ -93,21 +94,14 @@ TEST(ProfileFile, ReadsUtf16LittleEndianWithTheSameRules) {
 
 class ProfileFileOnDisk : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::random_device seed;
-        folder_ =
-            std::filesystem::temp_directory_path() / ("trevane-profile-" + std::to_string(seed()));
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-
     std::filesystem::path Write(const std::string& contents) {
         const auto file = folder_ / kConfigFileName;
         std::ofstream(file, std::ios::binary) << contents;
         return file;
     }
 
-    std::filesystem::path folder_;
+    testing::ScratchFolder scratch_{"trevane-profile"};
+    const std::filesystem::path folder_ = scratch_.Path();
 };
 
 TEST_F(ProfileFileOnDisk, AMissingFileReadsAsNothingConfigured) {

@@ -92,10 +92,6 @@ class JoggingScopeTest : public WindowTest {
         scope_ = dialog.OpenScope();
         scope::StatusScopeBuffer().Clear();  // the records of this test only
     }
-    void TearDown() override {
-        WindowTest::TearDown();
-        SetSystemClock(nullptr);
-    }
 
     void Poll(std::chrono::milliseconds duration) {
         for (auto done = 0ms; done < duration; done += 10ms) {

@@ -1,13 +1,8 @@
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 
 #include <QApplication>
@@ -17,49 +12,15 @@
 #include "app/OstrelApp.h"
 #include "app/WindowHarness.h"
 #include "link/Link.h"
+#include "link/ScriptedPeer.h"
 #include "net/TcpMotionClient.h"
 #include "support/ChildProcess.h"
+#include "support/ScratchFolder.h"
 
 namespace trevane::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-// A loopback listener that never accepts: whatever connects to it stays queued, so afterwards a
-// non-blocking accept tells whether anybody came.
-class SilentListener {
-  public:
-    SilentListener() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-            ::listen(fd_, 8) != 0 ||
-            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-            throw std::runtime_error("cannot listen on loopback");
-        }
-        port_ = ntohs(address.sin_port);
-    }
-    ~SilentListener() { ::close(fd_); }
-    SilentListener(const SilentListener&) = delete;
-    SilentListener& operator=(const SilentListener&) = delete;
-
-    std::uint16_t Port() const { return port_; }
-    bool AnybodyConnected() const {
-        const int peer = ::accept(fd_, nullptr, nullptr);
-        if (peer >= 0) {
-            ::close(peer);
-            return true;
-        }
-        return errno != EAGAIN && errno != EWOULDBLOCK;
-    }
-
-  private:
-    int fd_ = -1;
-    std::uint16_t port_ = 0;
-};
 
 std::size_t Lines(const std::string& text) {
     std::size_t lines = 0;
@@ -72,10 +33,9 @@ std::size_t Lines(const std::string& text) {
 }
 
 TEST(ScreenshotTest, WithoutSimulateNothingIsConnectedAndTheRunIsRefused) {
-    SilentListener controller;
-    const auto folder = std::filesystem::temp_directory_path() /
-                        ("trevane-screenshot-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder);
+    ScriptedPeer controller([](const std::string&) { return std::optional<PeerReply>(); });
+    const ScratchFolder scratch("trevane-screenshot");
+    const std::filesystem::path& folder = scratch.Path();
     std::ofstream(folder / "PelornControl.ini")
         << "[Main]\nGAddress=127.0.0.1\nPort=" << controller.Port() << "\n";
 
@@ -90,8 +50,7 @@ TEST(ScreenshotTest, WithoutSimulateNothingIsConnectedAndTheRunIsRefused) {
             << run.err;
         EXPECT_FALSE(std::filesystem::exists(folder / "shot.png"));
     }
-    EXPECT_FALSE(controller.AnybodyConnected()) << "the refused run reached the controller";
-    std::filesystem::remove_all(folder);
+    EXPECT_EQ(controller.ConnectionsAccepted(), 0) << "the refused run reached the controller";
 }
 
 TEST(ScreenshotTest, OptionsRefuseAScreenshotWithoutSimulate) {
@@ -110,12 +69,7 @@ using ScreenshotRunTest = WindowTest;
 // Connect fails (nothing listens): the failure box is closed rather than left waiting for an OK,
 // the run ends with 1 and no picture.
 TEST_F(ScreenshotRunTest, AFailedConnectEndsTheRunWithoutWaitingOnTheBox) {
-    std::uint16_t deadPort = 0;
-    {
-        SilentListener gone;
-        deadPort = gone.Port();
-    }
-    SetSessionFactory(MakeTcpSessionFactory(deadPort));
+    SetSessionFactory(MakeTcpSessionFactory(UnusedLoopbackPort()));
     COstrelDlg& dialog = OpenDialog();
     dialog.SetAddressText("127.0.0.1");
     int exitCode = 0;

@@ -3,7 +3,6 @@
 #include <bit>
 #include <clocale>
 #include <fstream>
-#include <random>
 #include <string>
 
 #include <QAbstractButton>
@@ -49,17 +48,6 @@ class QtEnvironment final : public ::testing::Environment {
 [[maybe_unused]] const ::testing::Environment* const g_qtEnvironment =
     ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
-std::filesystem::path MakeTemporaryFolder() {
-    std::random_device seed;
-    const auto base = std::filesystem::temp_directory_path();
-    for (;;) {
-        auto folder = base / ("trevane-window-" + std::to_string(seed()));
-        if (std::filesystem::create_directory(folder)) {
-            return folder;
-        }
-    }
-}
-
 // "Show Details..." is the box's own, not a button of its caller.
 int StandardButtons(const QMessageBox& box) {
     return std::popcount(static_cast<unsigned>(box.standardButtons().toInt()));
@@ -68,28 +56,15 @@ int StandardButtons(const QMessageBox& box) {
 }  // namespace
 
 void WindowTest::SetUp() {
-    previousDir_ = std::filesystem::current_path();
-    workDir_ = MakeTemporaryFolder();
-    std::filesystem::current_path(workDir_);
     SetCommandHistoryFile(HistoryFile());
-    SetSystemClock(nullptr);
-    g_testRunning = false;
-    g_testProgress = 0;
-    CloseLink();
     machine_ = std::make_shared<sim::Machine>(SystemClockShared());
     SetSessionFactory(sim::InProcessSessionFactory(machine_));
 }
 
 void WindowTest::TearDown() {
     CloseDialog();
-    StopAndJoinTestThreads();
-    CloseLink();
-    SetSessionFactory(nullptr);
-    SetWindow(nullptr);
+    ResetProgramState();
     SetCommandHistoryFile(std::nullopt);
-    std::filesystem::current_path(previousDir_);
-    std::error_code ignored;
-    std::filesystem::remove_all(workDir_, ignored);
 }
 
 COstrelDlg& WindowTest::OpenDialog() {

@@ -13,6 +13,8 @@
 
 #include "app/OstrelDlg.h"
 #include "sim/Simulator.h"
+#include "support/ProgramState.h"
+#include "support/ScratchFolder.h"
 
 namespace trevane::testing {
 
@@ -41,11 +43,12 @@ class WindowTest : public ::testing::Test {
     // Where the command entry keeps its history in this test: inside the working directory.
     QString HistoryFile() const;
 
-    std::filesystem::path workDir_;
+    ScopedWorkingFolder folder_{"trevane-window"};
+    const std::filesystem::path workDir_ = folder_.Path();
     std::shared_ptr<sim::Machine> machine_;
 
   private:
-    std::filesystem::path previousDir_;
+    ProgramStateGuard state_;
     std::unique_ptr<COstrelDlg> dialog_;
 };
 

@@ -88,19 +88,5 @@ TEST_F(WindowThreadTest, AWaitingCallerReturnsWhenTheWindowGoes) {
     QTest::qWait(20);  // a call still queued finds no window
 }
 
-TEST_F(WindowThreadTest, ClosingTheWindowStopsARunningTest) {
-    COstrelDlg& dialog = OpenDialog();
-    Connect();
-    Control<QAbstractButton>(IDC_RUNTEST)->click();
-    ASSERT_TRUE(g_testRunning.load());
-    // Let the test get going: it reads the configuration and waits on the window now and then.
-    (void)QTest::qWaitFor(
-        [&] { return Control<QLabel>(IDC_TESTSTATUS)->text() != "Starting Test\n"; }, 2000);
-    dialog.reject();
-    EXPECT_FALSE(AnyTestThreadAlive());
-    EXPECT_FALSE(g_testRunning.load());
-    EXPECT_EQ(g_mainDlg, nullptr);
-}
-
 }  // namespace
 }  // namespace trevane::testing

@@ -7,7 +7,6 @@
 #include <ctime>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <sstream>
 
 #include "autotest/AxisMotionTest.h"
@@ -131,7 +130,20 @@ std::chrono::system_clock::time_point TestClock::WallNow() {
 bool TestClock::SleepFor(Duration duration, std::stop_token stop) {
     Pause().Tick();
     SeenProgress().Record();
-    return clock_.SleepFor(duration, stop);
+    Duration oversleep{0};
+    {
+        std::lock_guard lock(mutex_);
+        waits_.push_back({duration, g_testProgress.load()});
+        if (oversleeps_ && waits_.size() % 3 == 0) {
+            oversleep = 6ms;
+        }
+    }
+    return clock_.SleepFor(duration + oversleep, stop);
+}
+
+std::vector<TestClock::Wait> TestClock::Waits() const {
+    std::lock_guard lock(mutex_);
+    return waits_;
 }
 
 bool TestWindow::Admit() {
@@ -171,101 +183,6 @@ void TestWindow::SetRunTestCaption(const std::string& caption) {
     }
 }
 
-ScriptedController::ScriptedController(Script script) : script_(std::move(script)) {}
-
-std::string ScriptedController::command(const std::string& command, const std::string&,
-                                        const std::string&, bool) {
-    int occurrence = 0;
-    std::function<void(const std::string&)> hook;
-    {
-        std::lock_guard lock(mutex_);
-        commands_.push_back(command);
-        occurrence = occurrences_[command]++;
-        hook = onExchange_;
-    }
-    if (hook) {
-        hook(command);
-    }
-    Pause().Tick();
-    if (script_) {
-        if (std::optional<std::string> reply = script_(command, occurrence)) {
-            return *reply;
-        }
-    }
-    std::lock_guard lock(mutex_);
-    return DefaultReply(command);
-}
-
-std::string ScriptedController::connection() {
-    if (connectionFails_) {
-        throw MotionError("connection description: link down");
-    }
-    std::lock_guard lock(mutex_);
-    return description_;
-}
-
-void ScriptedController::SetDescription(std::string description) {
-    std::lock_guard lock(mutex_);
-    description_ = std::move(description);
-}
-
-void ScriptedController::OnExchange(std::function<void(const std::string&)> hook) {
-    std::lock_guard lock(mutex_);
-    onExchange_ = std::move(hook);
-}
-
-std::vector<std::string> ScriptedController::Commands() const {
-    std::lock_guard lock(mutex_);
-    return commands_;
-}
-
-std::size_t ScriptedController::CommandCount() const {
-    std::lock_guard lock(mutex_);
-    return commands_.size();
-}
-
-void ScriptedController::ClearCommands() {
-    std::lock_guard lock(mutex_);
-    commands_.clear();
-    occurrences_.clear();
-}
-
-std::string ScriptedController::DefaultReply(const std::string& command) {
-    static const std::map<std::string, std::string> fixed = {
-        {"SP*=?", "10000,10000,10000,10000"},
-        {"AC*=?", "300000,300000,300000,300000"},
-        {"DC*=?", "2000000,2000000,2000000,2000000"},
-        {"KP*=?", "6.00,6.00,6.00,6.00"},
-        {"KI*=?", "0.50,0.50,0.50,0.50"},
-        {"KD*=?", "64.00,64.00,64.00,64.00"},
-        {"MG _CN", "-1.0000"},
-    };
-    if (auto it = fixed.find(command); it != fixed.end()) {
-        return it->second;
-    }
-    if (command.starts_with("MG @OUT[")) {
-        return "0.0000";
-    }
-    if (command.starts_with("MG _LF") || command.starts_with("MG _LR")) {
-        return "1.0000";
-    }
-    if (command.size() == 3 && command.starts_with("TT")) {
-        return "-0.4321";
-    }
-    if (command.size() == 3 && command.starts_with("TE")) {
-        return "-12";
-    }
-    if (command.starts_with("PA") && command.size() > 3 && command[3] == '=') {
-        targets_[command[2]] = command.substr(4);
-        return {};
-    }
-    if (command.size() == 3 && command.starts_with("TP")) {
-        auto it = targets_.find(command[2]);
-        return it == targets_.end() ? "0" : it->second;
-    }
-    return {};
-}
-
 std::chrono::system_clock::time_point WallTime(int hour, int minute, int second) {
     using namespace std::chrono;
     return sys_days{year{2012} / November / 29} + hours{hour} + minutes{minute} + seconds{second};
@@ -279,21 +196,10 @@ void AutotestFixture::SetUp() {
     ::setenv("TZ", "UTC", 1);
     ::tzset();
 #endif
-    previousDirectory_ = std::filesystem::current_path();
-    std::random_device entropy;
-    scratch_ = std::filesystem::temp_directory_path() /
-               ("trevane-autotest-" + std::to_string(entropy()) + std::to_string(entropy()));
-    std::filesystem::create_directories(scratch_);
-    std::filesystem::current_path(scratch_);
+    folder_.emplace("trevane-autotest");
+    testing::ResetProgramState();
     // Only the history's own tests keep one; the others judge the folder's files.
     history::SetHistoryEnabled(false);
-
-    g_testRunning = false;
-    g_testProgress = 0;
-    g_cnSaved = 0.0f;
-    g_cnCurrent = 0.0f;
-    g_moveAborted = false;
-    g_anyMoveAborted = false;
     Pause().Disarm();
     SeenProgress().Clear();
 
@@ -307,15 +213,8 @@ void AutotestFixture::TearDown() {
     Pause().Release();
     StopAndJoinTestThreads();
     EXPECT_FALSE(Pause().GaveUp()) << "the window's thread was stuck while the test was held";
-    SetTestReportEnabled(false);
-    history::SetHistoryEnabled(true);
-    SetWindow(nullptr);
-    CloseLink();
-    SetSessionFactory(nullptr);
-    SetSystemClock(nullptr);
-    std::filesystem::current_path(previousDirectory_);
-    std::error_code ignored;
-    std::filesystem::remove_all(scratch_, ignored);
+    testing::ResetProgramState();
+    folder_.reset();
 }
 
 void AutotestFixture::StartClockAt(std::chrono::system_clock::time_point wallStart) {
@@ -326,8 +225,15 @@ void AutotestFixture::StartClockAt(std::chrono::system_clock::time_point wallSta
 
 void AutotestFixture::UseController(std::shared_ptr<ScriptedController> controller) {
     controller_ = std::move(controller);
+    controller_->OnEveryExchange([] { Pause().Tick(); });
     g_controller.Set(controller_);
     g_connected = true;
+}
+
+void AutotestFixture::DropController() {
+    g_controller.Reset();
+    g_connected = false;
+    controller_.reset();
 }
 
 void AutotestFixture::RunWholeTest() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -16,6 +17,9 @@
 
 #include "common/Clock.h"
 #include "protocol/MotionClient.h"
+#include "support/ProgramState.h"
+#include "support/ScratchFolder.h"
+#include "support/ScriptedController.h"
 #include "support/SpyWindow.h"
 
 // What the automatic test's tests share: a scripted controller for exact readings, a virtual
@@ -65,17 +69,30 @@ class ProgressTrace {
 
 ProgressTrace& SeenProgress();
 
-// Virtual time with the pause point and the progress trace at every wait.
+// Virtual time with the pause point and the progress trace at every wait, which it also notes
+// with the progress bar's value at its start.
 class TestClock final : public Clock {
   public:
+    struct Wait {
+        Duration duration;
+        int progress;
+    };
+
     explicit TestClock(std::chrono::system_clock::time_point wallStart);
     TimePoint Now() override;
     std::chrono::system_clock::time_point WallNow() override;
     bool SleepFor(Duration duration, std::stop_token stop) override;
     Duration Elapsed() const { return clock_.Elapsed(); }
+    void Advance(Duration duration) { clock_.Advance(duration); }
+    // From now on every third wait oversleeps by 6 ms, as a loaded machine's waits do.
+    void OversleepNowAndThen() { oversleeps_ = true; }
+    std::vector<Wait> Waits() const;
 
   private:
     VirtualClock clock_;
+    std::atomic<bool> oversleeps_{false};
+    mutable std::mutex mutex_;
+    std::vector<Wait> waits_;
 };
 
 // A window whose operations are carried out one at a time, as on the window's thread, and skipped
@@ -92,45 +109,7 @@ class TestWindow final : public testing::SpyWindow {
     std::mutex windowThread_;
 };
 
-// A controller whose replies are scripted per command and per occurrence. Defaults answer every
-// command of the automatic test with a fixed, plausible reply.
-class ScriptedController final : public MotionClient {
-  public:
-    // Returns the reply to the `occurrence`-th sending (from 0) of `command`, or nullopt for the
-    // default reply. Throw to make the exchange fail.
-    using Script =
-        std::function<std::optional<std::string>(const std::string& command, int occurrence)>;
-
-    static constexpr const char* kDescription = "127.0.0.1:23 Scripted controller rev 1.0";
-
-    explicit ScriptedController(Script script = {});
-
-    std::string command(const std::string& command, const std::string& terminator,
-                        const std::string& acknowledgement, bool trim) override;
-    std::string connection() override;
-    std::string programUpload() override { return {}; }
-    std::vector<char> record(const std::string&) override { return {}; }
-
-    void FailConnection() { connectionFails_ = true; }
-    void SetDescription(std::string description);
-    // Runs inside each exchange, after the command was recorded and before the reply.
-    void OnExchange(std::function<void(const std::string&)> hook);
-    std::vector<std::string> Commands() const;
-    std::size_t CommandCount() const;
-    void ClearCommands();
-
-  private:
-    std::string DefaultReply(const std::string& command);
-
-    mutable std::mutex mutex_;
-    Script script_;
-    std::function<void(const std::string&)> onExchange_;
-    std::vector<std::string> commands_;
-    std::map<std::string, int> occurrences_;
-    std::map<char, std::string> targets_;
-    bool connectionFails_ = false;
-    std::string description_ = kDescription;
-};
+using testing::ScriptedController;
 
 // 29 November 2012, 14:05:09 UTC, and the same day at 23:59:50.
 std::chrono::system_clock::time_point WallTime(int hour, int minute, int second);
@@ -145,6 +124,8 @@ class AutotestFixture : public ::testing::Test {
     // Replaces the clock (and the log file name made from it).
     void StartClockAt(std::chrono::system_clock::time_point wallStart);
     void UseController(std::shared_ptr<ScriptedController> controller);
+    // For tests that connect to a machine of their own instead.
+    void DropController();
 
     // Presses Run Auto Test and waits (bounded) for the test thread to end.
     void RunWholeTest();
@@ -159,8 +140,7 @@ class AutotestFixture : public ::testing::Test {
     std::shared_ptr<ScriptedController> controller_;
 
   private:
-    std::filesystem::path previousDirectory_;
-    std::filesystem::path scratch_;
+    std::optional<testing::ScopedWorkingFolder> folder_;
 };
 
 // Torque and error readings that differ from cycle to cycle and stay inside their limits: the

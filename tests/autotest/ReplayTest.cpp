@@ -23,12 +23,7 @@ class ReplayedTest : public AutotestFixture {
   protected:
     void SetUp() override {
         AutotestFixture::SetUp();
-        g_controller.Reset();
-        controller_.reset();
-    }
-    void TearDown() override {
-        CloseLink();
-        AutotestFixture::TearDown();
+        DropController();
     }
 
     // Connects through `factory`, runs the whole test and returns its log.

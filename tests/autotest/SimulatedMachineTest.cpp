@@ -38,9 +38,7 @@ class SimulatedMachine : public AutotestFixture {
   protected:
     void SetUp() override {
         AutotestFixture::SetUp();
-        g_controller.Reset();
-        g_connected = false;
-        controller_.reset();
+        DropController();
         machine_ = std::make_shared<sim::Machine>(clock_);
     }
 

@@ -41,7 +41,7 @@ class Runner : public AutotestFixture {
         RunWholeTest();
         const long events = Pause().Count();
         std::filesystem::remove(LogFilePath());
-        controller_->ClearCommands();
+        controller_->ClearExchanges();
         return events;
     }
 };
@@ -77,7 +77,7 @@ TEST_F(Runner, AnAbortAtAnyPointEndsTheTestCleanly) {
     for (int round = 0; round < kAbortRounds; ++round) {
         const long target = point(random);
         std::filesystem::remove(LogFilePath());
-        controller_->ClearCommands();
+        controller_->ClearExchanges();
         Pause().Arm(target);
 
         OnRunAutoTest();

@@ -46,16 +46,12 @@ class TrustworthyVerdict : public AutotestFixture {
   protected:
     void SetUp() override {
         AutotestFixture::SetUp();
-        g_controller.Reset();
-        g_connected = false;
-        controller_.reset();
+        DropController();
         history::SetHistoryEnabled(true);
     }
     void TearDown() override {
-        StopAndJoinTestThreads();
-        CloseLink();
-        server_.reset();
         AutotestFixture::TearDown();
+        server_.reset();
     }
 
     // A new machine served on loopback, with `fault` when given, and a Connect to it.

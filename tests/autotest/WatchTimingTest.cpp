@@ -14,30 +14,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Virtual time whose waits oversleep now and then, as a loaded machine's do.
-class OversleepingClock final : public Clock {
-  public:
-    TimePoint Now() override { return clock_.Now(); }
-    std::chrono::system_clock::time_point WallNow() override { return clock_.WallNow(); }
-    bool SleepFor(Duration duration, std::stop_token stop) override {
-        return clock_.SleepFor(duration + Oversleep(), stop);
-    }
-    bool SleepUntil(TimePoint deadline, std::stop_token stop) override {
-        return clock_.SleepUntil(deadline + Oversleep(), stop);
-    }
-    void Advance(Duration duration) { clock_.Advance(duration); }
-
-  private:
-    Duration Oversleep() {
-        std::lock_guard lock(mutex_);
-        return (++sleeps_ % 3 == 0) ? Duration(6ms) : Duration(0);
-    }
-
-    VirtualClock clock_;
-    std::mutex mutex_;
-    long sleeps_ = 0;
-};
-
 struct Exchange {
     std::string command;
     Clock::TimePoint begin;
@@ -47,17 +23,16 @@ struct Exchange {
 class WatchTiming : public AutotestFixture {};
 
 TEST_F(WatchTiming, EveryCycleWaitsTenMillisecondsAfterItsLastExchange) {
-    auto clock = std::make_shared<OversleepingClock>();
-    SetSystemClock(clock);
+    clock_->OversleepNowAndThen();
     std::mutex mutex;
     std::vector<Exchange> exchanges;
     int count = 0;
     controller_->OnExchange([&](const std::string& command) {
-        const Clock::TimePoint begin = clock->Now();
+        const Clock::TimePoint begin = clock_->Now();
         // Some exchanges are slow; a slow one must not eat into the following wait.
-        clock->Advance(++count % 5 == 0 ? Clock::Duration(15ms) : Clock::Duration(1ms));
+        clock_->Advance(++count % 5 == 0 ? Clock::Duration(15ms) : Clock::Duration(1ms));
         std::lock_guard lock(mutex);
-        exchanges.push_back({command, begin, clock->Now()});
+        exchanges.push_back({command, begin, clock_->Now()});
     });
     RunWholeTest();
 

@@ -117,17 +117,14 @@ TEST_F(CliAutotest, WithoutAControllerItExitsTwoAndRunsNoTest) {
     EXPECT_TRUE(LogFiles().empty());
 }
 
-TEST_F(CliAutotest, CtrlCAbortsTheTestAsTheButtonDoes) {
+TEST_F(CliAutotest, CtrlCAbortsTheTestAsTheButtonDoesAndTheReportIsStillWritten) {
     auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
     sim::Server server(machine, "127.0.0.1", 0);
     // SIGINT 1.5 s in: inside the checks' 2 s wait, or earlier on a slow machine.
     const ProgramRun run =
-        Run("--address 127.0.0.1 --port " + std::to_string(server.Port()) + " autotest",
+        Run("--address 127.0.0.1 --port " + std::to_string(server.Port()) + " autotest --report",
             std::chrono::milliseconds(1500));
     EXPECT_EQ(run.exitCode, 130) << run.err;
-    EXPECT_THAT(run.out, ::testing::StartsWith("Starting Test\n"));
-    EXPECT_THAT(run.out, EndsWith("\nTest Aborted by User\nTest result: stopped by the operator: "
-                                  "X not tested, Y not tested, Z not tested. Report: none\n"));
     const auto logs = LogFiles();
     ASSERT_EQ(logs.size(), 1u);
     const std::string log = ReadFile(logs[0]);
@@ -135,7 +132,18 @@ TEST_F(CliAutotest, CtrlCAbortsTheTestAsTheButtonDoes) {
     EXPECT_THAT(log, ::testing::Not(HasSubstr("Exit Motion")));
     // The name as the window makes it, without its trailing blank.
     EXPECT_EQ(logs[0].filename().string().size(), 29u);
+    std::string base = logs[0].filename().string();
+    base.resize(base.size() - 4);  // ".txt"
+    EXPECT_THAT(run.out, ::testing::StartsWith("Starting Test\n"));
+    EXPECT_THAT(run.out, EndsWith("\nTest Aborted by User\nTest result: stopped by the operator: "
+                                  "X not tested, Y not tested, Z not tested. Report: " +
+                                  base + ".html\n"));
     EXPECT_THAT(run.err, HasSubstr(logs[0].filename().string()));
+    EXPECT_THAT(run.err, HasSubstr("report '" + base + ".html', samples '" + base + ".csv'"));
+    const std::string html = ReadFile(dir_ / (base + ".html"));
+    EXPECT_THAT(html, HasSubstr("<tr><th>Outcome</th><td>stopped</td></tr>"));
+    EXPECT_THAT(html, HasSubstr(sim::kIdentityLine));
+    EXPECT_EQ(ReadFile(dir_ / (base + ".csv")), "move,axis,target,cycle,time_ms,torque,error\r\n");
 }
 
 TEST_F(CliAutotest, JsonGivesEachEntryAndTheVerdictLast) {
@@ -164,27 +172,6 @@ TEST_F(CliAutotest, JsonGivesEachEntryAndTheVerdictLast) {
     ASSERT_EQ(logs.size(), 1u);
     EXPECT_EQ(dir_ / verdict["log"].text, logs[0]);
     EXPECT_TRUE(verdict.Has("report"));
-}
-
-TEST_F(CliAutotest, ReportIsWrittenBesideTheLogAlsoAfterCtrlC) {
-    auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
-    sim::Server server(machine, "127.0.0.1", 0);
-    const ProgramRun run =
-        Run("--address 127.0.0.1 --port " + std::to_string(server.Port()) + " autotest --report",
-            std::chrono::milliseconds(1500));
-    EXPECT_EQ(run.exitCode, 130) << run.err;
-    const auto logs = LogFiles();
-    ASSERT_EQ(logs.size(), 1u);
-    const std::string log = ReadFile(logs[0]);
-    EXPECT_THAT(log, EndsWith("  Test Aborted by User\r\n"));
-
-    std::string base = logs[0].filename().string();
-    base.resize(base.size() - 4);  // ".txt"
-    EXPECT_THAT(run.err, HasSubstr("report '" + base + ".html', samples '" + base + ".csv'"));
-    const std::string html = ReadFile(dir_ / (base + ".html"));
-    EXPECT_THAT(html, HasSubstr("<tr><th>Outcome</th><td>stopped</td></tr>"));
-    EXPECT_THAT(html, HasSubstr(sim::kIdentityLine));
-    EXPECT_EQ(ReadFile(dir_ / (base + ".csv")), "move,axis,target,cycle,time_ms,torque,error\r\n");
 }
 
 // Waits, within a bound, until the simulated X axis is under way.

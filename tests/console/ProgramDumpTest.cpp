@@ -16,8 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "console/ProgramDump.h"
-#include "machine/FakeController.h"
-#include "machine/SimulatedLink.h"
+#include "support/LinkFixture.h"
 #include "support/ScratchFolder.h"
 
 namespace trevane::testing {
@@ -39,7 +38,7 @@ SpyWindow::Message CouldNotWrite() {
     return {"Could not write logProgram.txt", "Diagnostics", false};
 }
 
-class ProgramDumpTest : public FakeLinkTest {
+class ProgramDumpTest : public ScriptedLinkTest {
   protected:
     std::vector<std::string> FolderEntries() const {
         std::vector<std::string> names;
@@ -58,23 +57,23 @@ MATCHER_P(IsMessage, expected, "") {
 }
 
 TEST_F(ProgramDumpTest, WritesTheProgramWithCrLfLineEndsAndSaysSo) {
-    controller_.SetProgram("#AUTO\nJG 1000\nBG X\nEN\n");
+    controller_->SetProgram("#AUTO\nJG 1000\nBG X\nEN\n");
     Connect();
     DumpProgram();
     EXPECT_EQ(ReadFile("logProgram.txt"), "#AUTO\r\nJG 1000\r\nBG X\r\nEN\r\n");
     EXPECT_THAT(window_->Messages(), ElementsAre(IsMessage(Dumped())));
     EXPECT_THAT(FolderEntries(), ElementsAre("logProgram.txt"));
-    EXPECT_EQ(controller_.Uploads(), 1);
+    EXPECT_EQ(controller_->Uploads(), 1);
 }
 
 TEST_F(ProgramDumpTest, DoesNothingBeforeAConnectOrWhileATestRuns) {
-    controller_.SetProgram("EN\n");
+    controller_->SetProgram("EN\n");
     DumpProgram();
     OnDumpProgram();
     Connect();
     g_testRunning = true;
     OnDumpProgram();
-    EXPECT_EQ(controller_.Uploads(), 0);
+    EXPECT_EQ(controller_->Uploads(), 0);
     EXPECT_THAT(FolderEntries(), IsEmpty());
     EXPECT_THAT(window_->Messages(), IsEmpty());
 
@@ -83,19 +82,9 @@ TEST_F(ProgramDumpTest, DoesNothingBeforeAConnectOrWhileATestRuns) {
     EXPECT_EQ(ReadFile("logProgram.txt"), "EN\r\n");
 }
 
-TEST_F(ProgramDumpTest, ASecondDumpReplacesTheWholeFile) {
-    controller_.SetProgram("#A\nJG 1,2,3,4\nEN\n");
-    Connect();
-    DumpProgram();
-    controller_.SetProgram("EN\n");
-    DumpProgram();
-    EXPECT_EQ(ReadFile("logProgram.txt"), "EN\r\n");
-    EXPECT_EQ(window_->Messages().size(), 2U);
-}
-
 TEST_F(ProgramDumpTest, AnEmptyProgramGivesAnEmptyFileAndTheMessage) {
     WriteBytes("logProgram.txt", "old\r\n");
-    controller_.SetProgram("");
+    controller_->SetProgram("");
     Connect();
     DumpProgram();
     EXPECT_TRUE(fs::exists("logProgram.txt"));
@@ -104,7 +93,7 @@ TEST_F(ProgramDumpTest, AnEmptyProgramGivesAnEmptyFileAndTheMessage) {
 }
 
 TEST_F(ProgramDumpTest, TheTextEndsAtItsFirstZeroByte) {
-    controller_.SetProgram(std::string("EN\n\0garbage\n", 12));
+    controller_->SetProgram(std::string("EN\n\0garbage\n", 12));
     Connect();
     DumpProgram();
     EXPECT_EQ(ReadFile("logProgram.txt"), "EN\r\n");
@@ -112,7 +101,7 @@ TEST_F(ProgramDumpTest, TheTextEndsAtItsFirstZeroByte) {
 
 TEST_F(ProgramDumpTest, AFailedUploadTouchesNoFileAndShowsNothing) {
     WriteBytes("logProgram.txt", "previous\r\n");
-    controller_.FailUpload();
+    controller_->FailUpload();
     Connect();
     DumpProgram();
     EXPECT_EQ(ReadFile("logProgram.txt"), "previous\r\n");
@@ -125,7 +114,7 @@ TEST_F(ProgramDumpTest, AFileThatCannotBeReplacedIsReportedAndNothingIsLeftBehin
     // A folder in the file's place cannot be replaced by a file, even by root.
     fs::create_directory("logProgram.txt");
     WriteBytes("logProgram.txt/keep", "x");
-    controller_.SetProgram("EN\n");
+    controller_->SetProgram("EN\n");
     Connect();
     DumpProgram();
     EXPECT_THAT(window_->Messages(), ElementsAre(IsMessage(CouldNotWrite())));
@@ -141,7 +130,7 @@ TEST_F(ProgramDumpTest, AReadOnlyFolderKeepsThePreviousFileWhole) {
         GTEST_SKIP() << "this user writes into read-only folders (root); the replace-failure "
                         "case is covered by a folder standing in the file's place";
     }
-    controller_.SetProgram("EN\n");
+    controller_->SetProgram("EN\n");
     Connect();
     DumpProgram();
     EXPECT_EQ(ReadFile("logProgram.txt"), "previous\r\n");
@@ -152,7 +141,7 @@ TEST_F(ProgramDumpTest, ReplacesTheFileInsteadOfWritingIntoIt) {
     // A hard link shares the old file's bytes: writing in place would change them too.
     WriteBytes("logProgram.txt", "previous\r\n");
     fs::create_hard_link("logProgram.txt", "kept.txt");
-    controller_.SetProgram("EN\n");
+    controller_->SetProgram("EN\n");
     Connect();
     DumpProgram();
     EXPECT_EQ(ReadFile("logProgram.txt"), "EN\r\n");
@@ -166,7 +155,7 @@ TEST_F(ProgramDumpTest, TheNewFileKeepsTheModeOfTheOneItReplaces) {
 #endif
     WriteBytes("logProgram.txt", "previous\r\n");
     fs::permissions("logProgram.txt", fs::perms::owner_read | fs::perms::owner_write);
-    controller_.SetProgram("EN\n");
+    controller_->SetProgram("EN\n");
     Connect();
     DumpProgram();
     EXPECT_EQ(ReadFile("logProgram.txt"), "EN\r\n");
@@ -192,7 +181,7 @@ TEST_F(ProgramDumpTest, ASymbolicLinkIsWrittenThroughToItsTarget) {
     WriteBytes("elsewhere/program.txt", "previous\r\n");
     fs::create_symlink("elsewhere/program.txt", "logProgram.txt");
     fs::create_symlink("missing.txt", "dangling.txt");
-    controller_.SetProgram("EN\n");
+    controller_->SetProgram("EN\n");
     Connect();
     DumpProgram();
     EXPECT_TRUE(fs::is_symlink("logProgram.txt"));

@@ -10,10 +10,9 @@
 #include "common/CLocale.h"
 #include "console/StatusMonitor.h"
 #include "link/WindowOps.h"
-#include "machine/FakeController.h"
 #include "machine/Jog.h"
 #include "machine/Procedures.h"
-#include "machine/SimulatedLink.h"
+#include "support/LinkFixture.h"
 
 namespace trevane::testing {
 namespace {
@@ -80,7 +79,7 @@ std::vector<std::string> TableOf(const SpyWindow& window) {
     return texts;
 }
 
-class StatusMonitorTest : public FakeLinkTest {
+class StatusMonitorTest : public ScriptedLinkTest {
   protected:
     StatusMonitorTest() { window_ = orderedWindow_; }
 
@@ -113,7 +112,7 @@ TEST_F(StatusMonitorTest, DecodesEveryFieldOfEachAxisIntoItsOwnColumn) {
             .Uint16(axis, kAnalog, 0x0100 + axis)
             .Bytes(axis, kStopCode, {static_cast<std::uint8_t>(10 + axis)});
     }
-    controller_.SetRecord(builder.Build());
+    controller_->SetRecord(builder.Build());
     Connect();
 
     ASSERT_TRUE(UpdateStatusTable());
@@ -125,11 +124,11 @@ TEST_F(StatusMonitorTest, DecodesEveryFieldOfEachAxisIntoItsOwnColumn) {
 
 TEST_F(StatusMonitorTest, ReadsSixteenBitFieldsAsSignedAndTheStopCodeAsUnsigned) {
     using namespace record;
-    controller_.SetRecord(RecordBuilder()
-                              .Bytes(1, kTorque, {0xFF, 0xFF})
-                              .Bytes(1, kAnalog, {0x00, 0x80})
-                              .Bytes(1, kStopCode, {0xFF})
-                              .Build());
+    controller_->SetRecord(RecordBuilder()
+                               .Bytes(1, kTorque, {0xFF, 0xFF})
+                               .Bytes(1, kAnalog, {0x00, 0x80})
+                               .Bytes(1, kStopCode, {0xFF})
+                               .Build());
     Connect();
     ASSERT_TRUE(UpdateStatusTable());
     EXPECT_EQ(window_->Cell(5, 2), "-1");
@@ -139,12 +138,12 @@ TEST_F(StatusMonitorTest, ReadsSixteenBitFieldsAsSignedAndTheStopCodeAsUnsigned)
 
 TEST_F(StatusMonitorTest, ShowsTheRawStatusAndSwitchBitsAndNoOthers) {
     using namespace record;
-    controller_.SetRecord(RecordBuilder()
-                              .Uint16(0, kStatusWord, 0x8011)
-                              .Bytes(0, kSwitches, {0x0C})
-                              .Uint16(2, kStatusWord, 0x7FEE)
-                              .Bytes(2, kSwitches, {0xF3})
-                              .Build());
+    controller_->SetRecord(RecordBuilder()
+                               .Uint16(0, kStatusWord, 0x8011)
+                               .Bytes(0, kSwitches, {0x0C})
+                               .Uint16(2, kStatusWord, 0x7FEE)
+                               .Bytes(2, kSwitches, {0xF3})
+                               .Build());
     Connect();
     ASSERT_TRUE(UpdateStatusTable());
     // Rows 8..12: forward limit, reverse limit, moving, stopped, motor off.
@@ -162,7 +161,7 @@ TEST_F(StatusMonitorTest, ShowsTheRawStatusAndSwitchBitsAndNoOthers) {
 }
 
 TEST_F(StatusMonitorTest, WritesAllFiftyTwoCellsAxisByAxisOnEveryPoll) {
-    controller_.SetRecord(RecordBuilder().Build());
+    controller_->SetRecord(RecordBuilder().Build());
     Connect();
     ASSERT_TRUE(UpdateStatusTable());
     ASSERT_TRUE(UpdateStatusTable());
@@ -177,8 +176,8 @@ TEST_F(StatusMonitorTest, WritesAllFiftyTwoCellsAxisByAxisOnEveryPoll) {
     }
     EXPECT_EQ(orderedWindow_->Writes(), expected);
     // Polls go to the record session only.
-    EXPECT_THAT(controller_.Commands(), IsEmpty());
-    for (const auto& request : controller_.RecordRequests()) {
+    EXPECT_THAT(controller_->Commands(), IsEmpty());
+    for (const auto& request : controller_->RecordRequests()) {
         EXPECT_EQ(request.session, 1);
         EXPECT_EQ(request.line, "QR IXYZW");
     }
@@ -187,28 +186,28 @@ TEST_F(StatusMonitorTest, WritesAllFiftyTwoCellsAxisByAxisOnEveryPoll) {
 TEST_F(StatusMonitorTest, AFailedOrShortRecordLeavesTheTableAndTheRecordAsTheyWere) {
     using namespace record;
     const std::vector<char> good = RecordBuilder().Int32(0, kReferencePosition, 42).Build();
-    controller_.SetRecord(good);
+    controller_->SetRecord(good);
     Connect();
     ASSERT_TRUE(UpdateStatusTable());
     const std::vector<std::string> before = Table();
     const auto recordBefore = g_record;
 
-    controller_.FailRecord();
+    controller_->FailRecord();
     EXPECT_FALSE(UpdateStatusTable());
     EXPECT_EQ(Table(), before);
 
     // One byte short: the last byte would be the W axis's analog input.
     std::vector<char> shortRecord = RecordBuilder().Int32(0, kReferencePosition, 7).Build();
     shortRecord.pop_back();
-    controller_.SetRecord(shortRecord);
+    controller_->SetRecord(shortRecord);
     EXPECT_FALSE(UpdateStatusTable());
     EXPECT_EQ(Table(), before);
     EXPECT_EQ(g_record, recordBefore);
-    EXPECT_EQ(controller_.RecordRequests().size(), 3U);
+    EXPECT_EQ(controller_->RecordRequests().size(), 3U);
 }
 
 TEST_F(StatusMonitorTest, MakesNoRequestWithoutAConnection) {
-    controller_.SetRecord(RecordBuilder().Build());
+    controller_->SetRecord(RecordBuilder().Build());
     EXPECT_FALSE(UpdateStatusTable());
     OnTimer(IDT_STATUS);
 
@@ -216,24 +215,24 @@ TEST_F(StatusMonitorTest, MakesNoRequestWithoutAConnection) {
     Connect();
     g_connected = false;
     OnTimer(IDT_STATUS);
-    EXPECT_THAT(controller_.RecordRequests(), IsEmpty());
+    EXPECT_THAT(controller_->RecordRequests(), IsEmpty());
     EXPECT_THAT(Table(), ::testing::Each(""));
 }
 
 TEST_F(StatusMonitorTest, TimerIdsChooseThePollOrTheProgress) {
-    controller_.SetRecord(RecordBuilder().Build());
+    controller_->SetRecord(RecordBuilder().Build());
     Connect();
     g_testProgress = 70;
     OnTimer(3);
-    EXPECT_THAT(controller_.RecordRequests(), IsEmpty());
+    EXPECT_THAT(controller_->RecordRequests(), IsEmpty());
     EXPECT_EQ(window_->Progress(), 0);
 
     OnTimer(IDT_PROGRESS);
     EXPECT_EQ(window_->Progress(), 70);
-    EXPECT_THAT(controller_.RecordRequests(), IsEmpty());
+    EXPECT_THAT(controller_->RecordRequests(), IsEmpty());
 
     OnTimer(IDT_STATUS);
-    EXPECT_EQ(controller_.RecordRequests().size(), 1U);
+    EXPECT_EQ(controller_->RecordRequests().size(), 1U);
     g_testProgress = 0;
 }
 

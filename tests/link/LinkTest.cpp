@@ -10,6 +10,7 @@
 #include "link/ScriptedPeer.h"
 #include "link/WindowOps.h"
 #include "net/TcpMotionClient.h"
+#include "support/ProgramState.h"
 #include "support/SpyWindow.h"
 
 namespace trevane {
@@ -75,11 +76,6 @@ class LinkTest : public ::testing::Test {
         SetWindow(window);
         SetSessionFactory(MakeTcpSessionFactory(peer.Port(), kQuick));
     }
-    void TearDown() override {
-        CloseLink();
-        SetSessionFactory(nullptr);
-        SetWindow(nullptr);
-    }
 
     std::string Description() const {
         return "127.0.0.1:" + std::to_string(peer.Port()) + " " + testing::kPeerIdentity;
@@ -102,6 +98,7 @@ class LinkTest : public ::testing::Test {
 
     std::shared_ptr<SpyWindow> window = std::make_shared<SpyWindow>();
     ScriptedPeer peer{ControllerScript(Answers)};
+    testing::ProgramStateGuard state;
 };
 
 TEST_F(LinkTest, SendCommandWithoutSessionReportsTheErrorLine) {

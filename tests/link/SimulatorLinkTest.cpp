@@ -10,6 +10,7 @@
 #include "link/WindowOps.h"
 #include "net/TcpMotionClient.h"
 #include "sim/Simulator.h"
+#include "support/ProgramState.h"
 #include "support/SpyWindow.h"
 #include "traffic/TrafficRecorder.h"
 
@@ -25,16 +26,12 @@ class SimulatorLinkTest : public ::testing::Test {
         SetWindow(window);
         SetSessionFactory(MakeTcpSessionFactory(server.Port()));
     }
-    void TearDown() override {
-        CloseLink();
-        SetSessionFactory(nullptr);
-        SetWindow(nullptr);
-    }
 
     std::shared_ptr<sim::Machine> machine =
         std::make_shared<sim::Machine>(std::make_shared<RealClock>());
     sim::Server server{machine, "127.0.0.1", 0};
     std::shared_ptr<testing::SpyWindow> window = std::make_shared<testing::SpyWindow>();
+    testing::ProgramStateGuard state;
 };
 
 TEST_F(SimulatorLinkTest, ConnectAndExchangeCommands) {
@@ -49,31 +46,6 @@ TEST_F(SimulatorLinkTest, ConnectAndExchangeCommands) {
 
     EXPECT_EQ(SendCommand("NOT A COMMAND"), "");
     EXPECT_THAT(window->Transcript(), HasSubstr("a command error occurred\r\n"));
-}
-
-TEST_F(SimulatorLinkTest, RecordAndUploadFrameAsTheClientExpects) {
-    machine->SetStoredProgram("#A\r\nEN\r\n");
-    OnConnect();
-    ASSERT_TRUE(g_connected);
-    const std::vector<char> record = g_recordController.Get()->record("QR IXYZW");
-    ASSERT_GE(record.size(), record::kMinimumSize);
-    const auto length = static_cast<std::size_t>(
-        static_cast<unsigned char>(record[record::kLengthOffset]) |
-        static_cast<unsigned char>(record[record::kLengthOffset + 1]) << 8);
-    EXPECT_EQ(length, record.size());
-    EXPECT_EQ(g_controller.Get()->programUpload(), "#A\nEN\n");
-}
-
-TEST_F(SimulatorLinkTest, RejectedCommandCarriesTheControllersReason) {
-    OnConnect();
-    ASSERT_TRUE(g_connected);
-    try {
-        g_controller.Get()->command("NOT A COMMAND");
-        FAIL() << "the simulated controller accepted an unknown command";
-    } catch (const MotionError& error) {
-        EXPECT_THAT(error.what(), HasSubstr("'NOT A COMMAND'"));
-    }
-    EXPECT_EQ(SendCommand("SH"), "");
 }
 
 // The recorder sits between Connect and the client: every exchange of both sessions shows, a

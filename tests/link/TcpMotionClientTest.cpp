@@ -38,15 +38,6 @@ std::optional<PeerReply> Answers(const std::string& request) {
     if (request == "TPY") {
         return PeerReply{"-5\r\n:"};
     }
-    if (request == "SH") {
-        return PeerReply{":"};
-    }
-    if (request == "XQ") {
-        return PeerReply{"?"};
-    }
-    if (request == "UL") {
-        return PeerReply{"#A\r\nMG \"a:b\"\r\nEN\r\n\x1A:"};
-    }
     if (request == "QR IXYZW") {
         return PeerReply{RecordOfLength(record::kMinimumSize) + ":"};
     }
@@ -73,50 +64,6 @@ class TcpMotionClientTest : public ::testing::Test {
 
     ScriptedPeer peer{ControllerScript(Answers)};
 };
-
-TEST_F(TcpMotionClientTest, CommandSendsTheLineAndReturnsTheReply) {
-    auto client = Open();
-    EXPECT_EQ(client->command("TPX"), "1234");
-    EXPECT_EQ(client->command("TPX", "\r", ":", false), " 1234\r\n");
-    EXPECT_EQ(client->command("SH"), "");
-    EXPECT_THAT(peer.Requests(), ElementsAre("TPX", "TPX", "SH"));
-}
-
-TEST_F(TcpMotionClientTest, CommandWithCarriageReturnsReadsOneReplyPerLine) {
-    auto client = Open();
-    EXPECT_EQ(client->command("TPX\rSH\rTPY"), "1234\r\n-5");
-    // Still in step: the next request gets its own reply, not a leftover.
-    EXPECT_EQ(client->command("TPY"), "-5");
-    EXPECT_THAT(peer.Requests(), ElementsAre("TPX", "SH", "TPY", "TPY"));
-}
-
-TEST_F(TcpMotionClientTest, RejectionThrowsWithTheControllersReason) {
-    auto client = Open();
-    try {
-        client->command("XQ");
-        FAIL() << "a rejected command returned";
-    } catch (const MotionError& error) {
-        EXPECT_THAT(error.what(), HasSubstr("'XQ'"));
-        EXPECT_THAT(error.what(), HasSubstr("1 Unrecognized command"));
-    }
-    // A rejection leaves the session usable.
-    EXPECT_EQ(client->command("TPY"), "-5");
-    EXPECT_THAT(peer.Requests(), ElementsAre("XQ", "TC1", "TPY"));
-}
-
-TEST_F(TcpMotionClientTest, SilentPeerTimesOutAndSpendsTheSession) {
-    auto client = Open();
-    EXPECT_THROW(client->command("WT"), MotionError);
-    try {
-        client->command("TPX");
-        FAIL() << "a spent session sent a command";
-    } catch (const MotionError& error) {
-        EXPECT_THAT(error.what(), HasSubstr("spent"));
-    }
-    EXPECT_THROW(client->connection(), MotionError);
-    EXPECT_THROW(client->record("QR IXYZW"), MotionError);
-    EXPECT_THAT(peer.Requests(), ElementsAre("WT"));
-}
 
 TEST_F(TcpMotionClientTest, ACommandGivesUpAfterTheReplyTimeNotTheUploadTime) {
     // The shipped limits: 1 s for a reply, 10 s for a program upload.
@@ -165,11 +112,6 @@ TEST_F(TcpMotionClientTest, ConnectionNamesAddressPortAndIdentity) {
     EXPECT_EQ(client->connection(),
               "127.0.0.1:" + std::to_string(peer.Port()) + " " + testing::kPeerIdentity);
     EXPECT_THAT(peer.Requests(), ElementsAre("\x12\x16"));
-}
-
-TEST_F(TcpMotionClientTest, UploadReturnsTheProgramWithLineFeeds) {
-    auto client = Open();
-    EXPECT_EQ(client->programUpload(), "#A\nMG \"a:b\"\nEN\n");
 }
 
 TEST_F(TcpMotionClientTest, RecordReturnsExactlyTheRecordsBytes) {

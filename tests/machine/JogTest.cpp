@@ -5,10 +5,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "machine/FakeController.h"
 #include "machine/Jog.h"
 #include "machine/Procedures.h"
-#include "machine/SimulatedLink.h"
+#include "support/LinkFixture.h"
 
 namespace trevane::testing {
 namespace {
@@ -19,7 +18,7 @@ using ::testing::IsEmpty;
 constexpr int kUp = +1;
 constexpr int kDown = -1;
 
-class JogTest : public FakeLinkTest {
+class JogTest : public ScriptedLinkTest {
   protected:
     void Tick(std::initializer_list<int> axes) {
         for (int axis : axes) {
@@ -27,34 +26,48 @@ class JogTest : public FakeLinkTest {
         }
     }
     std::vector<std::string> Press(int direction) {
-        controller_.ClearExchanges();
+        controller_->ClearExchanges();
         OnJogButtonDown(direction);
-        return controller_.Commands();
+        return controller_->Commands();
     }
     std::vector<std::string> Release() {
-        controller_.ClearExchanges();
+        controller_->ClearExchanges();
         OnJogButtonUp();
-        return controller_.Commands();
+        return controller_->Commands();
     }
 };
 
-TEST_F(JogTest, UpAndDownJogTheTickedAxesInOppositeDirectionsAndReleaseStops) {
-    Connect();
-    Tick({0, 2});
-    window_->SetSpeed(-50);
-    EXPECT_THAT(Press(kUp), ElementsAre("PT0,0,0,0", "JG-50,0,-50,0", "BG"));
-    EXPECT_THAT(Release(), ElementsAre("AB1", "PT1,1,1,1", "SP*=10000"));
-    EXPECT_THAT(Press(kDown), ElementsAre("PT0,0,0,0", "JG50,0,50,0", "BG"));
-    EXPECT_THAT(Release(), ElementsAre("AB1", "PT1,1,1,1", "SP*=10000"));
-}
+// The JG speeds of a press: the slider's value, negated for Up, on the ticked axes but never W.
+struct JogCase {
+    std::vector<int> ticked;
+    int slider;
+    const char* up;
+    const char* down;
+};
 
-TEST_F(JogTest, TheFourthAxisNeverJogs) {
+TEST_F(JogTest, APressJogsTheTickedAxesAtTheSlidersSpeedAndTheFourthAxisNever) {
+    const JogCase cases[] = {
+        {{0, 2}, -50, "JG-50,0,-50,0", "JG50,0,50,0"},
+        {{}, -50, "JG0,0,0,0", "JG0,0,0,0"},
+        {{3}, -50, "JG0,0,0,0", "JG0,0,0,0"},
+        {{0, 1, 2}, -50, "JG-50,-50,-50,0", "JG50,50,50,0"},
+        {{1}, 7, "JG0,7,0,0", "JG0,-7,0,0"},  // below zero the directions swap
+        {{0, 1, 2, 3}, -10000, "JG-10000,-10000,-10000,0", "JG10000,10000,10000,0"},
+        {{0}, std::numeric_limits<int>::min(), "JG-2147483648,0,0,0", "JG2147483647,0,0,0"},
+    };
     Connect();
-    EXPECT_THAT(Press(kUp), ElementsAre("PT0,0,0,0", "JG0,0,0,0", "BG")) << "no box ticked";
-    Tick({3});
-    EXPECT_THAT(Press(kUp), ElementsAre("PT0,0,0,0", "JG0,0,0,0", "BG")) << "only W ticked";
-    Tick({0, 1, 2});
-    EXPECT_THAT(Press(kDown), ElementsAre("PT0,0,0,0", "JG50,50,50,0", "BG")) << "all ticked";
+    for (const JogCase& jog : cases) {
+        for (int axis = 0; axis < 4; ++axis) {
+            window_->SetAxisChecked(axis, false);
+        }
+        for (int axis : jog.ticked) {
+            window_->SetAxisChecked(axis, true);
+        }
+        window_->SetSpeed(jog.slider);
+        EXPECT_THAT(Press(kUp), ElementsAre("PT0,0,0,0", jog.up, "BG")) << jog.slider;
+        EXPECT_THAT(Press(kDown), ElementsAre("PT0,0,0,0", jog.down, "BG")) << jog.slider;
+        EXPECT_THAT(Release(), ElementsAre("AB1", "PT1,1,1,1", "SP*=10000"));
+    }
 }
 
 TEST_F(JogTest, SliderAtZeroStopsInsteadOfJogging) {
@@ -63,27 +76,6 @@ TEST_F(JogTest, SliderAtZeroStopsInsteadOfJogging) {
     window_->SetSpeed(0);
     EXPECT_THAT(Press(kUp), ElementsAre("AB1", "PT1,1,1,1", "SP*=10000"));
     EXPECT_THAT(Press(kDown), ElementsAre("AB1", "PT1,1,1,1", "SP*=10000"));
-}
-
-TEST_F(JogTest, SliderBelowZeroSwapsTheDirections) {
-    Connect();
-    Tick({1});
-    window_->SetSpeed(7);
-    EXPECT_THAT(Press(kUp), ElementsAre("PT0,0,0,0", "JG0,7,0,0", "BG"));
-    EXPECT_THAT(Press(kDown), ElementsAre("PT0,0,0,0", "JG0,-7,0,0", "BG"));
-}
-
-TEST_F(JogTest, SliderAtItsTopJogsAtFullSpeed) {
-    Connect();
-    Tick({0, 1, 2, 3});
-    window_->SetSpeed(-10000);
-    EXPECT_THAT(Press(kUp), ElementsAre("PT0,0,0,0", "JG-10000,-10000,-10000,0", "BG"));
-    EXPECT_THAT(Press(kDown), ElementsAre("PT0,0,0,0", "JG10000,10000,10000,0", "BG"));
-}
-
-TEST_F(JogTest, ReleaseStopsEvenWithNoBoxTicked) {
-    Connect();
-    EXPECT_THAT(Release(), ElementsAre("AB1", "PT1,1,1,1", "SP*=10000"));
 }
 
 TEST_F(JogTest, NothingIsSentWithoutAConnectionOrWhileATestRuns) {
@@ -100,16 +92,9 @@ TEST_F(JogTest, NothingIsSentWithoutAConnectionOrWhileATestRuns) {
 
 TEST_F(JogTest, AFailedCommandDoesNotKeepTheRestOfTheStopFromBeingSent) {
     Connect();
-    controller_.FailCommands(true);
+    controller_->FailCommands(true);
     EXPECT_THAT(Release(), ElementsAre("AB1", "PT1,1,1,1", "SP*=10000"));
     EXPECT_EQ(CountErrorLines(window_->Transcript()), 3);
-}
-
-TEST_F(JogTest, ExtremeSliderPositionsDoNotOverflow) {
-    Connect();
-    Tick({0});
-    window_->SetSpeed(std::numeric_limits<int>::min());
-    EXPECT_THAT(Press(kDown), ElementsAre("PT0,0,0,0", "JG2147483647,0,0,0", "BG"));
 }
 
 class JogOnTheMachineTest : public SimulatedLinkTest {};

@@ -33,22 +33,6 @@ class ServerTest : public ::testing::Test {
     }
 };
 
-TEST_F(ServerTest, SpeaksTheProtocolToTheTcpClient) {
-    EXPECT_EQ(server->Address(), "127.0.0.1");
-    ASSERT_NE(server->Port(), 0);
-    auto session = Connect();
-    EXPECT_EQ(session->connection(), "127.0.0.1:" + std::to_string(server->Port()) +
-                                         " Trevane simulated controller, 4 axes, firmware 1.0");
-    EXPECT_EQ(session->command("SB1;MG @OUT[1]", "\r", ":", true), "1.0000");
-    EXPECT_EQ(session->command("TPX", "\r", ":", false), " 0\r\n");
-    EXPECT_THROW(session->command("FOO", "\r", ":", true), MotionError);
-    EXPECT_EQ(session->command("SP*=?", "\r", ":", true), "25000, 25000, 25000, 25000");
-    EXPECT_EQ(session->record("QR IXYZW").size(), 152u);
-    EXPECT_EQ(session->programUpload(), "#AUTO\nMG \"READY\"\nSB7\nEN\n");
-    EXPECT_EQ(machine->ReceivedCommands(),
-              (std::vector<std::string>{"SB1;MG @OUT[1]", "TPX", "FOO", "TC1", "SP*=?", "UL"}));
-}
-
 TEST_F(ServerTest, RawBytesOfRepliesAndTheIdentityRequest) {
     RawConnection raw(server->Port());
     ASSERT_TRUE(raw.Write("\x12\x16\r"));
@@ -163,35 +147,6 @@ TEST_F(ServerTest, ClientThatNeverReadsIsDisconnected) {
     }
     EXPECT_TRUE(failed);
     ExpectServing();
-}
-
-TEST_F(ServerTest, LinkFaultsActOnTcpSessions) {
-    machine->AddFault(ParseFault("drop:2"));
-    {
-        auto session = Connect();
-        EXPECT_NO_THROW(session->command("SB1", "\r", ":", true));
-        EXPECT_NO_THROW(session->command("SB2", "\r", ":", true));
-        EXPECT_THROW(session->command("SB3", "\r", ":", true), MotionError);
-    }
-    EXPECT_FALSE(machine->Output(3));
-    machine->ClearFaults();
-    machine->AddFault(ParseFault("silent"));
-    {
-        auto session = Connect({milliseconds(2000), milliseconds(100), milliseconds(100)});
-        EXPECT_THROW(session->command("SB4", "\r", ":", true), MotionError);
-    }
-    EXPECT_FALSE(machine->Output(4));
-    machine->ClearFaults();
-    machine->AddFault(ParseFault("delay:500"));
-    {
-        auto session = Connect({milliseconds(2000), milliseconds(50), milliseconds(50)});
-        EXPECT_THROW(session->command("SB5", "\r", ":", true), MotionError);
-        auto patient = Connect();
-        EXPECT_EQ(patient->command("MG @OUT[5]", "\r", ":", true), "1.0000");
-    }
-    machine->ClearFaults();
-    machine->AddFault(ParseFault("short-record"));
-    EXPECT_EQ(Connect()->record("QR IXYZW").size(), 100u);
 }
 
 TEST_F(ServerTest, StopClosesOpenSessions) {
