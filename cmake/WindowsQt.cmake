@@ -27,8 +27,8 @@ function(trevane_wine_path out path)
 endfunction()
 
 # The tests under Wine find the DLLs through WINEPATH and draw offscreen: on Windows that plugin
-# renders with FreeType and needs a font folder of its own. The -platform argument is not
-# needed: Wine hands the environment to the program.
+# renders with FreeType from a font folder of its own. Wine hands no QT_ variable on to the
+# program, so the test harness names the platform and the font folder itself.
 get_target_property(trevane_qcustomplot_dll QCustomPlotQt6::QCustomPlotQt6 IMPORTED_LOCATION_RELEASE)
 if(NOT trevane_qcustomplot_dll)
     get_target_property(trevane_qcustomplot_dll QCustomPlotQt6::QCustomPlotQt6 IMPORTED_LOCATION)
@@ -44,11 +44,7 @@ endif()
 file(COPY ${trevane_test_fonts} DESTINATION ${TREVANE_QT_FONT_DIR})
 trevane_wine_path(qt_bin ${TREVANE_QT_PREFIX}/bin)
 trevane_wine_path(qcp_bin ${trevane_qcustomplot_bin})
-trevane_wine_path(qt_plugins ${TREVANE_QT_PREFIX}/plugins)
-trevane_wine_path(qt_fonts ${TREVANE_QT_FONT_DIR})
-set(TREVANE_QT_TEST_ENVIRONMENT
-    "WINEPATH=${qt_bin}\\;${qcp_bin}" "QT_PLUGIN_PATH=${qt_plugins}" "QT_QPA_FONTDIR=${qt_fonts}"
-    "QT_QPA_PLATFORM=offscreen")
+set(TREVANE_QT_TEST_ENVIRONMENT "WINEPATH=${qt_bin}\\;${qcp_bin}")
 
 # Installs beside the window exactly the DLLs it imports and the plugins Qt loads at run time;
 # scripts/windows-check.sh holds the result to that with objdump.

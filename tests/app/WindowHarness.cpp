@@ -30,13 +30,21 @@ class QtEnvironment final : public ::testing::Environment {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
             qputenv("QT_QPA_PLATFORM", "offscreen");
         }
+#ifdef TREVANE_TEST_FONT_DIR
+        // Wine hands no QT_ variable on, and offscreen on Windows draws only fonts of its folder.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_FONTDIR")) {
+            qputenv("QT_QPA_FONTDIR", TREVANE_TEST_FONT_DIR);
+        }
+#endif
         const std::string locale = std::setlocale(LC_ALL, nullptr);
         application_ = std::make_unique<QApplication>(argc_, argv_);
         // Nothing a test does reaches the user's own data folder.
         QStandardPaths::setTestModeEnabled(true);
         std::setlocale(LC_ALL, locale.c_str());
     }
-    void TearDown() override { application_.reset(); }
+    void TearDown() override {
+        application_.reset();
+    }
 
   private:
     int argc_ = 1;
