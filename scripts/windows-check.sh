@@ -41,7 +41,6 @@ keep_in_prefix() {
         fi
     done
 }
-export -f keep_in_prefix
 
 # The version resource and the manifest that Explorer and Windows read from the window's .exe.
 check_identity() {
@@ -161,14 +160,20 @@ export WINEDEBUG=-all
 # No Mono or Gecko prompts, and no debugger that would hold a crashed test until its timeout.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 unset DISPLAY WAYLAND_DISPLAY
-if [[ ! -f $WINEPREFIX/system.reg ]]; then
-    timeout 300 wineboot --init >/dev/null 2>&1 || fail "wineboot could not make $WINEPREFIX"
-    timeout 120 wineserver -w || true
-    timeout 60 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 ||
-        fail "could not select Wine's null graphics driver"
-    timeout 120 wineserver -w || true
-    keep_in_prefix "$WINEPREFIX"
-fi
+# A new prefix with the user's folders inside it, and Wine's null graphics driver when asked.
+make_prefix() {
+    local prefix=$1 driver=$2
+    [[ -f $prefix/system.reg ]] && return 0
+    WINEPREFIX=$prefix timeout 300 wineboot --init >/dev/null 2>&1 || fail "wineboot could not make $prefix"
+    WINEPREFIX=$prefix timeout 120 wineserver -w || true
+    if [[ $driver == null ]]; then
+        WINEPREFIX=$prefix timeout 60 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f \
+            >/dev/null 2>&1 || fail "could not select Wine's null graphics driver"
+        WINEPREFIX=$prefix timeout 120 wineserver -w || true
+    fi
+    keep_in_prefix "$prefix"
+}
+make_prefix "$WINEPREFIX" null
 
 begin "check that the shipped files import only what ships or what Windows has"
 check_imports "$stage"
@@ -227,7 +232,7 @@ run_autotest() {
         >../"$name".out 2>../"$name".err) ||
         fail "$name autotest exited $?: $(cat "$work/$name.err")"
     stop_sim
-    local logs=("$work/$name"/logFile.txt*)
+    local logs=("$work/$name"/logFile.txt*.txt)
     [[ ${#logs[@]} == 1 && -f ${logs[0]} ]] || fail "$name autotest left no single log file"
     log_form "${logs[0]}" >"$work/$name.form"
 }
@@ -239,7 +244,7 @@ if ! diff -u "$work/linux.form" "$work/windows.form"; then
     fail "the Windows CLI's log differs in form from the Linux CLI's"
 fi
 # Byte for byte apart from the numbers: the same line ends on both.
-cmp -s <(tr -cd '\r' <"$work"/linux/logFile.txt*) <(tr -cd '\r' <"$work"/windows/logFile.txt*) ||
+cmp -s <(tr -cd '\r' <"$work"/linux/logFile.txt*.txt) <(tr -cd '\r' <"$work"/windows/logFile.txt*.txt) ||
     fail "the Windows CLI's log has other line ends than the Linux CLI's"
 
 begin "Ctrl-C of a Windows jog leaves the axis standing"
@@ -283,21 +288,22 @@ stop_sim
 begin "the window under Wine: Connect and Run Auto Test against the Linux simulator"
 # A Wine prefix of its own with the X11 driver, on a virtual X server; the tests' prefix stays
 # headless.
+make_prefix "$out/wine-x11" x11
 start_sim window
 mkdir -p "$work/window"
 printf '[Main]\r\nGAddress=127.0.0.1\r\nPort=%s\r\n' "$sim_port" >"$work/window/PelornControl.ini"
-entries=$(grep -c . "$work"/linux/logFile.txt*)
+entries=$(grep -c . "$work"/linux/logFile.txt*.txt)
 WINEPREFIX=$out/wine-x11 timeout 600 xvfb-run -a -s "-screen 0 1280x1024x24" \
     bash "$root/scripts/windows-window.sh" "$stage/bin/trevane.exe" "$work/window" "$entries" \
     "$out/window.png" || fail "the window's automatic test did not run through (see $work/window)"
 stop_sim
-window_logs=("$work/window"/logFile.txt*)
+window_logs=("$work/window"/logFile.txt*.txt)
 [[ ${#window_logs[@]} == 1 && -f ${window_logs[0]} ]] || fail "the window left no single log file"
 log_form "${window_logs[0]}" >"$work/window.form"
 if ! diff -u "$work/linux.form" "$work/window.form"; then
     fail "the Windows window's log differs in form from the Linux CLI's"
 fi
-cmp -s <(tr -cd '\r' <"$work"/linux/logFile.txt*) <(tr -cd '\r' <"${window_logs[0]}") ||
+cmp -s <(tr -cd '\r' <"$work"/linux/logFile.txt*.txt) <(tr -cd '\r' <"${window_logs[0]}") ||
     fail "the Windows window's log has other line ends than the Linux CLI's"
 
 begin "pack the Windows programs into a ZIP and an installer"
@@ -325,6 +331,9 @@ timeout 120 wineserver -w || true
 [[ -f $installed/bin/trevane.exe && -f $installed/Uninstall.exe ]] ||
     fail "the installer left no program in $installed"
 [[ -f $shortcut ]] || fail "the installer made no Start-menu entry Trevane"
+# The entry starts the window in the user's own working folder.
+strings -e l "$shortcut" | grep -qF 'Documents\Trevane' ||
+    fail "the Start-menu entry does not start in Documents\Trevane"
 [[ -d $documents ]] || fail "the installer made no working folder $documents"
 version=$(timeout 60 wine "$installed/bin/trevane-cli.exe" --version | tr -d '\r') ||
     fail "the installed trevane-cli.exe does not start"

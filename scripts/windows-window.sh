@@ -17,12 +17,6 @@ fail() {
     exit 1
 }
 
-if [[ ! -f $WINEPREFIX/system.reg ]]; then
-    timeout 300 wineboot --init >/dev/null 2>&1 || fail "wineboot could not make $WINEPREFIX"
-    timeout 120 wineserver -w || true
-    keep_in_prefix "$WINEPREFIX"
-fi
-
 cd "$folder"
 wine "$exe" >window.out 2>window.err &
 app=$!
@@ -67,7 +61,7 @@ sleep 3
 click 396 156 106 17 # Run Auto Test
 log=
 for _ in $(seq 60); do
-    log=$(ls logFile.txt* 2>/dev/null | head -1 || true)
+    log=$(ls logFile.txt*.txt 2>/dev/null | head -1 || true)
     [[ -n $log ]] && break
     sleep 0.5
 done

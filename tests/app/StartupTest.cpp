@@ -17,6 +17,7 @@
 #include <QToolTip>
 
 #include "app/ControlIds.h"
+#include "app/DialogUnits.h"
 #include "app/IpAddressField.h"
 #include "app/JogButtons.h"
 #include "app/MyEdit.h"
@@ -90,10 +91,10 @@ struct Units {
     int Y(int dlu) const { return (dlu * cy + 4) / 8; }
 };
 
+// The font itself is the dialog's (on Windows the one "MS Shell Dlg" stands for, checked against
+// GDI on its own); the units are measured here.
 Units DialogFontUnits() {
-    QFont font = QApplication::font();
-    font.setPointSize(8);
-    const QFontMetrics metrics(font);
+    const QFontMetrics metrics(DialogFont());
     const int letters = metrics.horizontalAdvance(
         QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     return {(letters / 26 + 1) / 2, metrics.ascent() + metrics.descent()};
