@@ -42,6 +42,19 @@ TEST(PathTextTest, FilesInAFolderOutsideTheCodePageAreWrittenAndReadWhereTheText
     EXPECT_EQ(ReadFile(PathFromText(dump)), "program");
 }
 
+#ifdef _WIN32
+// Windows users type and paste paths with backslashes; both separators reach the same file.
+TEST(PathTextTest, BackslashesAndSlashesNameTheSameFileOnWindows) {
+    ScratchFolder scratch;
+    const std::string folder = TextFromPath(scratch.Path()) + "\\" + kFolderName;
+    std::filesystem::create_directory(PathFromText(folder));
+    ASSERT_EQ(AppendWhole(folder + "\\logFile.txt", "first\r\n"), std::nullopt);
+    ASSERT_EQ(AppendWhole(folder + "/logFile.txt", "second\r\n"), std::nullopt);
+    EXPECT_EQ(ReadFile(PathFromText(folder) / "logFile.txt"), "first\r\nsecond\r\n");
+    EXPECT_EQ(KindOf(folder + "\\logFile.txt"), FileKind::Regular);
+}
+#endif
+
 TEST(PathTextTest, TextAndPathConvertBothWaysAsUtf8) {
     EXPECT_EQ(TextFromPath(PathFromText(kFolderName)), kFolderName);
     EXPECT_EQ(TextFromPath(PathFromText("")), "");
