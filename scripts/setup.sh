@@ -27,8 +27,9 @@ as_root() {
 
 if [ ${#missing[@]} -gt 0 ]; then
     echo "setup: installing ${missing[*]}"
-    as_root apt-get update -qq
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    # Waits for another install (CI builds the Windows Qt beside the tests) rather than failing.
+    as_root apt-get -o DPkg::Lock::Timeout=600 update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
 # The tests run under a decimal-comma locale to prove that numbers and stamps ignore it.

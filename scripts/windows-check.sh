@@ -85,6 +85,8 @@ check_imports() {
     done <<<"$shipped"
 }
 
+source "$root/scripts/debian-source.sh"
+
 begin "install the cross compiler and Wine"
 packages=(g++-mingw-w64-x86-64-posix wine wine64 googletest libasio-dev nlohmann-json3-dev cmake ninja-build
     ccache tcl xz-utils dpkg-dev qt6-base-dev libqcustomplot-dev nsis xvfb xauth xdotool imagemagick
@@ -95,7 +97,8 @@ for package in "${packages[@]}"; do
 done
 if ((${#missing[@]})); then
     export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq && apt-get install -y -qq "${missing[@]}" >/dev/null
+    apt_wait=(-o DPkg::Lock::Timeout=600)
+    apt-get "${apt_wait[@]}" update -qq && apt-get "${apt_wait[@]}" install -y -qq "${missing[@]}" >/dev/null
 fi
 
 begin "make SQLite's one-file source from Debian's sqlite3 sources"
@@ -103,28 +106,13 @@ begin "make SQLite's one-file source from Debian's sqlite3 sources"
 # package sources (as deb-src, in a private apt state) and turned into sqlite3.c by its makefile.
 sqlite=$out/sqlite
 if [[ ! -f $sqlite/sqlite3.c || ! -f $sqlite/sqlite3.h ]]; then
-    apt_state=$out/sqlite-apt
-    rm -rf "$apt_state" "$sqlite"
-    mkdir -p "$apt_state/parts" "$apt_state/lists/partial" "$sqlite/build"
-    for sources in /etc/apt/sources.list.d/*.sources; do
-        [[ -f $sources ]] && sed 's/^Types: deb$/Types: deb-src/' "$sources" >"$apt_state/parts/$(basename "$sources")"
-    done
-    if [[ -f /etc/apt/sources.list ]]; then
-        sed -n 's/^deb /deb-src /p' /etc/apt/sources.list >"$apt_state/parts/main.list"
-    fi
-    apt_options=(-o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$apt_state/parts"
-        -o "Dir::State::Lists=$apt_state/lists")
-    apt-get "${apt_options[@]}" update -qq || fail "could not read the package sources' source lists"
-    (cd "$apt_state" && apt-get "${apt_options[@]}" source --download-only -qq sqlite3 2>/dev/null) ||
-        fail "could not fetch the sqlite3 source package"
-    orig=$(find "$apt_state" -maxdepth 1 -name 'sqlite3_*.orig.tar.*' ! -name '*-www*' | head -1)
-    [[ -n $orig ]] || fail "the sqlite3 source package has no original tarball"
-    tar -xf "$orig" -C "$sqlite/build"
-    tree=$(find "$sqlite/build" -maxdepth 1 -mindepth 1 -type d | head -1)
+    rm -rf "$sqlite"
+    tree=$(debian_source sqlite3 "$out/sqlite-source")
+    mkdir -p "$sqlite/build"
     (cd "$sqlite/build" && "$tree/configure" >configure.log 2>&1 && make sqlite3.c >make.log 2>&1) ||
         fail "could not make sqlite3.c (see $sqlite/build/*.log)"
     mv "$sqlite/build/sqlite3.c" "$sqlite/build/sqlite3.h" "$sqlite/"
-    rm -rf "$sqlite/build" "$apt_state"
+    rm -rf "$sqlite/build" "$out/sqlite-source"
 fi
 
 begin "Qt and QCustomPlot for Windows (built once, then cached)"

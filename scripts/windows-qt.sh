@@ -35,30 +35,7 @@ qt_options=(
     -DFEATURE_system_doubleconversion=OFF
 )
 
-# A source package fetched through the machine's package sources, read as deb-src in a private
-# apt state, and unpacked with Debian's patches applied. Prints the unpacked tree.
-fetch_source() {
-    local package=$1 work=$2
-    local apt_state=$work/apt
-    rm -rf "$work"
-    mkdir -p "$apt_state/parts" "$apt_state/lists/partial"
-    for sources in /etc/apt/sources.list.d/*.sources; do
-        [[ -f $sources ]] && sed 's/^Types: deb$/Types: deb-src/' "$sources" >"$apt_state/parts/$(basename "$sources")"
-    done
-    if [[ -f /etc/apt/sources.list ]]; then
-        sed -n 's/^deb /deb-src /p' /etc/apt/sources.list >"$apt_state/parts/main.list"
-    fi
-    local apt_options=(-o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$apt_state/parts"
-        -o "Dir::State::Lists=$apt_state/lists")
-    apt-get "${apt_options[@]}" update -qq >&2 || fail "could not read the package sources' source lists"
-    (cd "$work" && apt-get "${apt_options[@]}" source --download-only -qq "$package" >&2 2>/dev/null) ||
-        fail "could not fetch the $package source package"
-    local dsc
-    dsc=$(find "$work" -maxdepth 1 -name "${package}_*.dsc" | head -1)
-    [[ -n $dsc ]] || fail "the $package source package has no .dsc"
-    (cd "$work" && dpkg-source --no-check -x "$dsc" tree >/dev/null) || fail "could not unpack $dsc"
-    echo "$work/tree"
-}
+source "$root/scripts/debian-source.sh"
 
 packages=(g++-mingw-w64-x86-64-posix cmake ninja-build ccache dpkg-dev qt6-base-dev libqcustomplot-dev)
 missing=()
@@ -84,7 +61,7 @@ prefix=$cache/qt6-windows-${qt_version//[^A-Za-z0-9.]/_}-$key
 if [[ ! -f $prefix/.complete ]]; then
     say "building qt6-base $qt_version for Windows into $prefix (about half an hour on two cores)"
     work=$cache/qt6-windows-work
-    tree=$(fetch_source qt6-base "$work")
+    tree=$(debian_source qt6-base "$work")
     fetched=$(sed -n 's/^Version: //p' "$work"/qt6-base_*.dsc)
     # The host's moc, rcc and uic serve the cross build: the two must be the same version.
     [[ $fetched == "$qt_version" ]] || fail "the sources serve qt6-base $fetched, the host has $qt_version"
@@ -116,7 +93,7 @@ qcp=$prefix/qcustomplot
 if [[ ! -f $qcp/.complete-$qcp_version ]]; then
     say "building QCustomPlot $qcp_version for Windows"
     work=$cache/qcustomplot-windows-work
-    tree=$(fetch_source qcustomplot "$work")
+    tree=$(debian_source qcustomplot "$work")
     fetched=$(sed -n 's/^Version: //p' "$work"/qcustomplot_*.dsc)
     [[ $fetched == "$qcp_version" ]] || fail "the sources serve qcustomplot $fetched, the host has $qcp_version"
     rm -rf "$qcp"
