@@ -2,8 +2,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -22,6 +20,7 @@
 #include "report/TestReport.h"
 #include "report/TestVerdict.h"
 #include "sim/Simulator.h"
+#include "support/ScratchFolder.h"
 
 // Verdicts of tests whose readings failed or whose link went away, against the simulated
 // controller over loopback TCP, in virtual time.
@@ -35,10 +34,7 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using trevane::testing::ReadFile;
 
 constexpr const char* kLinkLostEntry = "Test Aborted: the link to the controller was lost";
 
