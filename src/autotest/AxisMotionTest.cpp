@@ -69,10 +69,16 @@ void AbortMove(const std::string& axis, AbortReason reason, const char* entry,
 }
 
 // A switch reading below 1 counts as on (a failed query reads as 0): flip CN. Each flip goes by
-// the CN the test set last, so flips alternate across switches and axes.
+// the CN the test set last, so flips alternate across switches and axes. A reply that came out
+// of step is no reading at all: nothing is flipped on it.
 void CheckLimitSwitch(const std::string& axis, bool forward) {
-    const std::string reply = SendCommand((forward ? "MG _LF" : "MG _LR") + axis);
-    if (!(ReadNumber(reply) < kSwitchOnBelow)) {
+    const std::uint64_t outOfStepBefore = OutOfStepReplies();
+    const std::optional<std::string> reading =
+        TrySendReading((forward ? "MG _LF" : "MG _LR") + axis);
+    if (!reading && OutOfStepReplies() != outOfStepBefore) {
+        return;
+    }
+    if (!(ReadNumber(reading.value_or(std::string())) < kSwitchOnBelow)) {
         return;
     }
     if (g_cnCurrent > 0.0f) {
@@ -113,8 +119,14 @@ struct Move {
 constexpr Move kMoveOut{"=-20000", " Axis is being moved to -20000", -20000};
 constexpr Move kMoveBack{"=0", " Axis is being moved to 0", 0};
 
-// One watched move; true when it was not aborted (and has been reported).
-bool RunMove(int axisIndex, const Move& move, float& maxError) {
+// Replies out of step since `since`, for the move watched last.
+void CountOutOfStep(std::uint64_t since) {
+    Recorder().CountOutOfStepReplies(static_cast<int>(OutOfStepReplies() - since));
+}
+
+// One watched move; true when it was not aborted (and has been reported). `outOfStepBefore`
+// comes from before the move's switch check, whose reading the move relies on.
+bool RunMove(int axisIndex, const Move& move, float& maxError, std::uint64_t outOfStepBefore) {
     const std::string axis = g_axisNames[axisIndex];
     SendCommand("PT" + axis + "=1");
     SendCommand("PA" + axis + move.command);
@@ -122,15 +134,22 @@ bool RunMove(int axisIndex, const Move& move, float& maxError) {
     Recorder().BeginMove(2 * axisIndex + (move.target == 0 ? 1 : 0), axis[0], move.target);
     const float maxTorque = WatchMove(axis, maxError);
     if (g_moveAborted) {
+        CountOutOfStep(outOfStepBefore);
         return false;
     }
     ReportMove(axis, maxTorque, maxError);
+    // A reply taken for the last reading shows itself out of step on the report's exchanges.
+    CountOutOfStep(outOfStepBefore);
     Wait(1s);
     return true;
 }
 
 void RestoreCn() {
     Recorder().SetStage("the closing sequence");
+    if (!g_cnSavedTrusted) {
+        // Restoring a CN the machine never had would rewire its switches.
+        return;
+    }
     if (g_cnSaved > 0.0f) {
         SendCommand("CN1");
         g_cnCurrent = 1.0f;
@@ -164,7 +183,7 @@ float WatchMove(const std::string& axis, float& maxError) {
     const Clock::TimePoint watchStart = waitForNextCycle.Now();
     for (int cycle = 0; cycle < kCyclesPerMove; ++cycle) {
         const Clock::TimePoint cycleStart = waitForNextCycle.Now();
-        const std::optional<std::string> torqueRead = TrySendCommand("TT" + axis);
+        const std::optional<std::string> torqueRead = TrySendReading("TT" + axis);
         const std::string torqueReply = torqueRead.value_or(std::string());
         const float torqueReading = ReadNumber(torqueReply);
         const float torque = std::fabs(torqueReading);
@@ -175,7 +194,7 @@ float WatchMove(const std::string& axis, float& maxError) {
             AbortMove(axis, AbortReason::Torque,
                       " Axis move aborted due to torque above threshhold.  Torque: ", torqueReply);
         }
-        const std::optional<std::string> errorRead = TrySendCommand("TE" + axis);
+        const std::optional<std::string> errorRead = TrySendReading("TE" + axis);
         const std::string errorReply = errorRead.value_or(std::string());
         const float errorReading = ReadNumber(errorReply);
         const float error = std::fabs(errorReading);
@@ -218,13 +237,15 @@ void RunAxisMotionTest() {
         const std::string axis = g_axisNames[index];
         g_moveAborted = false;
         Recorder().SetStage(axis + "'s move to -20000");
+        std::uint64_t outOfStepBefore = OutOfStepReplies();
         CheckLimitSwitch(axis, false);
-        if (!RunMove(index, kMoveOut, maxError)) {
+        if (!RunMove(index, kMoveOut, maxError, outOfStepBefore)) {
             continue;
         }
         Recorder().SetStage(axis + "'s move to 0");
+        outOfStepBefore = OutOfStepReplies();
         CheckLimitSwitch(axis, true);
-        if (!RunMove(index, kMoveBack, maxError)) {
+        if (!RunMove(index, kMoveBack, maxError, outOfStepBefore)) {
             continue;
         }
         ReportProgress(g_testProgress + kProgressPerAxis);

@@ -17,6 +17,7 @@ namespace trevane {
 
 std::atomic<float> g_cnSaved{0.0f};
 std::atomic<float> g_cnCurrent{0.0f};
+std::atomic<bool> g_cnSavedTrusted{true};
 
 namespace {
 
@@ -56,10 +57,14 @@ constexpr std::string_view kCnCheck = "MG _CN";
 std::string ConnectionDescription() {
     ThrowIfStopRequested();
     std::string description;
+    const std::shared_ptr<MotionClient> session = CommandSession();
     try {
-        if (std::shared_ptr<MotionClient> session = g_controller.Get()) {
+        if (session) {
             description = session->connection();
         }
+    } catch (const std::exception& error) {
+        NoteSessionFailure(session, error);
+        description.clear();
     } catch (...) {
         description.clear();
     }
@@ -70,16 +75,22 @@ std::string ConnectionDescription() {
 }  // namespace
 
 void RunConfigurationChecks() {
+    const std::uint64_t outOfStepBefore = OutOfStepReplies();
+    g_cnSavedTrusted = true;
     SendCommand("HX");
     const std::string description = ConnectionDescription();
     WriteLog("ID: ", description + "\r\n");
     Recorder().SetIdentity(description);
     for (const Check& check : kChecks) {
-        const std::string reply = SendCommand(std::string(check.command));
+        const std::uint64_t outOfStepBeforeCheck = OutOfStepReplies();
+        const std::string reply = check.command == kCnCheck
+                                      ? TrySendReading(std::string(check.command)).value_or("")
+                                      : SendCommand(std::string(check.command));
         if (check.command == kCnCheck) {
             const float cn = ReadNumber(reply);
             g_cnCurrent = cn;
             g_cnSaved = cn;
+            g_cnSavedTrusted = OutOfStepReplies() == outOfStepBeforeCheck;
         }
         WriteLog(check.label, reply);
         // Recorded behind its log entry, so the record never holds more than the log.
@@ -92,6 +103,7 @@ void RunConfigurationChecks() {
         }
     }
     ReportProgress(50);
+    Recorder().CountOutOfStepReplies(static_cast<int>(OutOfStepReplies() - outOfStepBefore));
     Wait(std::chrono::seconds(2));
     WriteLog("Done with Checks", "\n");
 }

@@ -49,6 +49,7 @@ struct MoveSummary {
     int abortCount = 0;                           // abort entries logged during the move
     int failedTorqueReadings = 0;                 // "TT" exchanges of the watch that failed
     int failedErrorReadings = 0;                  // "TE" exchanges of the watch that failed
+    int outOfStepReplies = 0;  // from the move's switch check to its report: replies not trusted
 
     float maxTorque = 0;     // largest absolute torque of the move, as the move report shows it
     float maxError = 0;      // as the move report shows it: the largest since the test's first move
@@ -60,7 +61,9 @@ struct MoveSummary {
 
     bool Reported() const { return currentPosition.has_value(); }
     // Every torque and error reading of the watch arrived.
-    bool Measured() const { return failedTorqueReadings == 0 && failedErrorReadings == 0; }
+    bool Measured() const {
+        return failedTorqueReadings == 0 && failedErrorReadings == 0 && outOfStepReplies == 0;
+    }
 };
 
 struct MoveTrace : MoveSummary {
@@ -106,6 +109,7 @@ struct TestRecord {
     TestOutcome outcome = TestOutcome::Running;
     std::string stage;         // what the test was doing: "the checks", "Y's move to -20000"
     bool stopReached = false;  // after a lost link: "AB1" reached the controller on a new session
+    int outOfStepReplies = 0;  // before the first move: replies of the checks not trusted
 
     // The move with this index, or null when it was not watched.
     const MoveTrace* FindMove(int moveIndex) const;

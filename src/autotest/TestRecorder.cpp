@@ -143,6 +143,20 @@ void TestRecorder::CountFailedReadings(bool torqueFailed, bool errorFailed) {
     }
 }
 
+void TestRecorder::CountOutOfStepReplies(int count) {
+    if (count <= 0) {
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    if (MoveTrace* move = WritableMoveLocked()) {
+        move->outOfStepReplies += count;
+        ChangedLocked();
+    } else if (Slot* slot = WritableLocked()) {
+        slot->record.outOfStepReplies += count;
+        ChangedLocked();
+    }
+}
+
 void TestRecorder::MarkAbortedByUser(int testNumber) {
     std::lock_guard lock(mutex_);
     if (current_ && !current_->finished && current_->record.testNumber == testNumber) {

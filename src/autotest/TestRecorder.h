@@ -74,6 +74,8 @@ class TestRecorder {
     void MarkMoveAbort(AbortReason reason, const std::string& reading);
     // One cycle's readings that failed (kept even while samples are not).
     void CountFailedReadings(bool torqueFailed, bool errorFailed);
+    // Replies that came out of step: the move watched last has them, or the test before any.
+    void CountOutOfStepReplies(int count);
     void EndMoveWatch();
     void SetCurrentError(const std::string& reply);
     void SetCurrentPosition(const std::string& reply);

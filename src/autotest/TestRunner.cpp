@@ -313,6 +313,7 @@ void ResetAutotestState() {
     g_lastTestCompleted = false;
     g_cnSaved = 0.0f;
     g_cnCurrent = 0.0f;
+    g_cnSavedTrusted = true;
     g_moveAborted = false;
     g_anyMoveAborted = false;
 }

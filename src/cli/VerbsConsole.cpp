@@ -75,12 +75,17 @@ std::string DescribeFailure(const std::exception_ptr& failure) {
 // One decoded record; false after printing why there is none.
 bool ReadRecord(StatusColumns& columns, std::string& error) {
     std::vector<char> bytes;
+    const std::shared_ptr<MotionClient> session = RecordSession();
     try {
-        const std::shared_ptr<MotionClient> session = g_recordController.Get();
         if (!session) {
             throw MotionError("no data-record session is open");
         }
-        bytes = session->record(kRecordQuery);
+        try {
+            bytes = session->record(kRecordQuery);
+        } catch (const std::exception& failure) {
+            NoteSessionFailure(session, failure);
+            throw;
+        }
     } catch (...) {
         error = std::string("'") + kRecordQuery +
                 "' failed: " + DescribeFailure(std::current_exception());

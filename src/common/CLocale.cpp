@@ -89,6 +89,46 @@ float ReadNumber(std::string_view text) {
     return static_cast<float>(ReadNumberAsDouble(text));
 }
 
+bool IsOneNumber(std::string_view text) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!text.empty() && blank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && blank(text.back())) {
+        text.remove_suffix(1);
+    }
+    std::size_t pos = 0;
+    const auto digits = [&] {
+        const std::size_t first = pos;
+        while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
+            ++pos;
+        }
+        return pos - first;
+    };
+    const auto sign = [&] {
+        if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
+            ++pos;
+        }
+    };
+    sign();
+    std::size_t mantissa = digits();
+    if (pos < text.size() && text[pos] == '.') {
+        ++pos;
+        mantissa += digits();
+    }
+    if (mantissa == 0) {
+        return false;
+    }
+    if (pos < text.size() && (text[pos] == 'e' || text[pos] == 'E')) {
+        ++pos;
+        sign();
+        if (digits() == 0) {
+            return false;
+        }
+    }
+    return pos == text.size();
+}
+
 std::string FormatFixed(double value) {
     char buffer[512];
     auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 6);

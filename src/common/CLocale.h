@@ -17,6 +17,10 @@ float ReadNumber(std::string_view text);
 // The same reading in double precision, before the conversion to float.
 double ReadNumberAsDouble(std::string_view text);
 
+// Whether `text`, blanks, CR and LF around it aside, is one decimal number and nothing else:
+// a sign, digits with at most one '.', an exponent ("-20000", " 1.0000", "2.5e-3").
+bool IsOneNumber(std::string_view text);
+
 // printf "%f": six decimals, no grouping, '.' as the decimal point.
 std::string FormatFixed(double value);
 

@@ -53,11 +53,17 @@ bool WriteTextFileAtomically(const std::string& path, const std::string& text) {
 }
 
 std::string UploadProgramText() {
-    const std::shared_ptr<MotionClient> session = g_controller.Get();
+    const std::shared_ptr<MotionClient> session = CommandSession();
     if (!session) {
         throw MotionError("no command session is open for the program upload");
     }
-    std::string program = session->programUpload();
+    std::string program;
+    try {
+        program = session->programUpload();
+    } catch (const std::exception& error) {
+        NoteSessionFailure(session, error);
+        throw;
+    }
     // The file holds the text up to its first zero byte, as a "%s" write would.
     program.erase(std::min(program.find('\0'), program.size()));
     return program;

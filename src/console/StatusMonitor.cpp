@@ -92,11 +92,11 @@ bool UpdateStatusTable() {
         return false;
     }
     // A failed poll is dropped without a word; the next tick tries again.
+    const std::shared_ptr<MotionClient> session = RecordSession();
+    if (!session) {
+        return false;
+    }
     try {
-        const std::shared_ptr<MotionClient> session = g_recordController.Get();
-        if (!session) {
-            return false;
-        }
         const std::vector<char> reply = session->record(kRecordQuery);
         if (reply.size() < record::kMinimumSize) {
             scope::StatusScopeBuffer().AddGap(SystemClock().Now());
@@ -113,6 +113,10 @@ bool UpdateStatusTable() {
             }
         }
         return true;
+    } catch (const std::exception& error) {
+        NoteSessionFailure(session, error);
+        scope::StatusScopeBuffer().AddGap(SystemClock().Now());
+        return false;
     } catch (...) {
         scope::StatusScopeBuffer().AddGap(SystemClock().Now());
         return false;

@@ -4,6 +4,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/CLocale.h"
 #include "common/StopControl.h"
 #include "link/TestState.h"
 #include "link/WindowOps.h"
@@ -30,6 +31,9 @@ thread_local bool t_linkLossEndsRun = false;
 std::mutex g_stopAttemptsMutex;
 std::vector<std::thread> g_stopAttempts;
 
+std::atomic<std::uint64_t> g_outOfStepReplies{0};
+std::mutex g_reopenMutex;  // one reopening at a time, so a session is replaced once
+
 std::string ConnectedAddress() {
     std::lock_guard lock(g_connectFailureMutex);
     return g_connectedAddress;
@@ -55,7 +59,52 @@ std::shared_ptr<MotionClient> OpenSession(const SessionFactory& factory, const s
     return TapSession(std::move(session), name, Traffic());
 }
 
+// The slot's session, replaced by a fresh one first when its replies went out of step. A
+// session that cannot be opened again leaves the slot empty: the link is lost.
+std::shared_ptr<MotionClient> LiveSession(SessionSlot& slot, const char* name) {
+    if (!slot.OutOfStep()) {
+        return slot.Get();
+    }
+    std::lock_guard lock(g_reopenMutex);
+    if (!slot.OutOfStep()) {
+        return slot.Get();
+    }
+    const SessionFactory factory = GetSessionFactory();
+    try {
+        if (!factory) {
+            throw MotionError("no controller link is set up");
+        }
+        slot.Set(OpenSession(factory, ConnectedAddress(), name));
+    } catch (...) {
+        slot.Reset();
+    }
+    return slot.Get();
+}
+
 }  // namespace
+
+std::shared_ptr<MotionClient> CommandSession() {
+    return LiveSession(g_controller, "command");
+}
+
+std::shared_ptr<MotionClient> RecordSession() {
+    return LiveSession(g_recordController, "record");
+}
+
+void NoteSessionFailure(const std::shared_ptr<MotionClient>& session,
+                        const std::exception& error) {
+    const auto* motion = dynamic_cast<const MotionError*>(&error);
+    if (motion == nullptr || !motion->OutOfStep()) {
+        return;
+    }
+    ++g_outOfStepReplies;
+    g_controller.MarkOutOfStep(session);
+    g_recordController.MarkOutOfStep(session);
+}
+
+std::uint64_t OutOfStepReplies() {
+    return g_outOfStepReplies.load();
+}
 
 void SetSessionFactory(SessionFactory factory) {
     std::lock_guard lock(g_factoryMutex);
@@ -72,20 +121,29 @@ std::string LastConnectFailure() {
     return g_connectFailure;
 }
 
-std::optional<std::string> TrySendCommand(const std::string& command) {
+namespace {
+
+std::optional<std::string> Exchange(const std::string& command, bool numberOnly) {
     ThrowIfStopRequested();
-    std::shared_ptr<MotionClient> session = g_controller.Get();
+    std::shared_ptr<MotionClient> session = CommandSession();
     bool sessionLost = session == nullptr;
     if (session) {
         try {
             std::string reply = session->command(command, "\r", ":", true);
+            if (numberOnly && !IsOneNumber(reply)) {
+                throw MotionError::OutOfStep("out of step: '" + EscapeBytes(reply) +
+                                             "' cannot be the reply to '" + EscapeBytes(command) +
+                                             "'");
+            }
             ThrowIfStopRequested();
             return reply;
         } catch (const TestAborted&) {
             throw;
         } catch (const MotionError& error) {
-            // Only a rejection leaves the session usable; anything else has spent it.
-            sessionLost = !error.Rejected();
+            NoteSessionFailure(session, error);
+            // A rejection leaves the session usable and one out of step is opened anew before
+            // the next command; anything else has spent it.
+            sessionLost = !error.Rejected() && !error.OutOfStep();
         } catch (...) {
             // Any failure of the link: the operator sees the fixed line, never the details.
             sessionLost = true;
@@ -97,6 +155,16 @@ std::optional<std::string> TrySendCommand(const std::string& command) {
         throw LinkLost{};
     }
     return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> TrySendCommand(const std::string& command) {
+    return Exchange(command, false);
+}
+
+std::optional<std::string> TrySendReading(const std::string& command) {
+    return Exchange(command, true);
 }
 
 std::string SendCommand(const std::string& command) {

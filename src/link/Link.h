@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -26,15 +27,27 @@ class SessionSlot {
         {
             std::lock_guard lock(mutex_);
             old = std::exchange(session_, std::move(session));
+            outOfStep_ = false;
         }
         // `old` is released outside the lock: closing a session may take a moment.
     }
     void Reset() { Set(nullptr); }
     explicit operator bool() const { return Get() != nullptr; }
 
+    // Only while `session` is still the slot's: a session opened since is in step.
+    void MarkOutOfStep(const std::shared_ptr<MotionClient>& session) {
+        std::lock_guard lock(mutex_);
+        outOfStep_ = outOfStep_ || (session != nullptr && session == session_);
+    }
+    bool OutOfStep() const {
+        std::lock_guard lock(mutex_);
+        return outOfStep_;
+    }
+
   private:
     mutable std::mutex mutex_;
     std::shared_ptr<MotionClient> session_;
+    bool outOfStep_ = false;
 };
 
 extern SessionSlot g_controller;        // command session: command, connection, programUpload
@@ -47,6 +60,18 @@ extern std::atomic<bool> g_connected;   // true only after a Connect finished ev
 void SetSessionFactory(SessionFactory factory);
 SessionFactory GetSessionFactory();
 
+// The sessions of the last Connect, each opened anew first when its replies went out of step (a
+// session that cannot be opened again is dropped and null is returned). Exchanges on them that
+// fail go to NoteSessionFailure.
+std::shared_ptr<MotionClient> CommandSession();
+std::shared_ptr<MotionClient> RecordSession();
+// A call on `session` threw `error`: an out-of-step session is counted and replaced before its
+// next use. Anything else is left to the caller.
+void NoteSessionFailure(const std::shared_ptr<MotionClient>& session, const std::exception& error);
+// Exchanges of either session that failed out of step since the program started; a reader
+// compares two values to learn whether any reply in between could not be trusted.
+std::uint64_t OutOfStepReplies();
+
 // The one routine every text command travels through. Never fails to its caller: on failure it
 // appends "a command error occurred\r\n" to the transcript, scrolls it and returns "".
 // On a test thread whose stop has been requested it unwinds with TestAborted instead, before
@@ -55,6 +80,9 @@ std::string SendCommand(const std::string& command);
 // The same, but a failed exchange gives nothing instead of "", so a caller can tell a failed
 // reading from an empty reply.
 std::optional<std::string> TrySendCommand(const std::string& command);
+// The same for a command whose reply can only be a number ("TTX", "MG _LFX"): any other reply
+// cannot be its answer, so the session is out of step and the reading fails.
+std::optional<std::string> TrySendReading(const std::string& command);
 
 // Thrown by SendCommand on a thread inside a LinkLossEndsRun scope when the command session itself
 // is gone (closed by the peer, spent after a timeout, reset), not merely one command rejected. The

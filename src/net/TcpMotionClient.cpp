@@ -27,9 +27,12 @@ struct TcpMotionClient::Impl {
                                    protocol::ReplyParser parser, std::chrono::milliseconds timeout);
     MotionError Rejection(std::string_view request);
 
+    enum class Spent { Broken, TimedOut, OutOfStep };
     void ThrowIfSpent(std::string_view request) const;
-    [[noreturn]] void Spend(const std::string& reason, bool timedOut = false);
-    void DropStaleBytes();
+    [[noreturn]] void Spend(const std::string& reason, Spent how = Spent::Broken);
+    static MotionError ErrorOf(Spent how, const std::string& text);
+    // Fails the exchange of `request`, unsent, when bytes wait that no request asked for.
+    void ThrowIfStaleBytes(std::string_view request);
     void WriteAll(std::string_view bytes, Deadline deadline, std::string_view request);
     std::size_t ReadSome(Deadline deadline, std::string_view request,
                          std::chrono::milliseconds replyTimeout);
@@ -47,7 +50,7 @@ struct TcpMotionClient::Impl {
     asio::io_context io;
     asio::ip::tcp::socket socket{io};
     std::optional<std::string> spentReason;
-    bool spentByTimeout = false;
+    Spent spentHow = Spent::Broken;
     std::array<char, 64 * 1024> buffer{};
 };
 
@@ -64,6 +67,11 @@ asio::ip::address_v4 CheckedAddress(const std::string& address) {
 
 Deadline DeadlineAfter(std::chrono::milliseconds timeout) {
     return std::chrono::steady_clock::now() + timeout;
+}
+
+// A few bytes of what came, for the reason: enough to recognise a reply in the traffic.
+std::string Sample(std::string_view bytes) {
+    return "'" + protocol::Printable(bytes, 24) + "'";
 }
 
 std::chrono::milliseconds TimeLeft(Deadline deadline) {
@@ -90,22 +98,28 @@ bool TcpMotionClient::Impl::RunUntil(const bool& done, Deadline deadline) {
     return true;
 }
 
-void TcpMotionClient::Impl::Spend(const std::string& reason, bool timedOut) {
+MotionError TcpMotionClient::Impl::ErrorOf(Spent how, const std::string& text) {
+    return how == Spent::TimedOut    ? MotionError::Timeout(text)
+           : how == Spent::OutOfStep ? MotionError::OutOfStep(text)
+                                     : MotionError(text);
+}
+
+void TcpMotionClient::Impl::Spend(const std::string& reason, Spent how) {
     spentReason = reason;
-    spentByTimeout = timedOut;
+    spentHow = how;
     asio::error_code ignored;
     socket.close(ignored);
     // Let a cancelled connect's handler run now, so nothing refers to that call's locals.
     io.restart();
     io.run();
-    throw timedOut ? MotionError::Timeout(reason) : MotionError(reason);
+    throw ErrorOf(how, reason);
 }
 
 void TcpMotionClient::Impl::ThrowIfSpent(std::string_view request) const {
     if (spentReason) {
         const std::string text = "cannot send '" + protocol::Printable(request) + "': the session to " +
                                  Endpoint() + " is spent (" + *spentReason + ")";
-        throw spentByTimeout ? MotionError::Timeout(text) : MotionError(text);
+        throw ErrorOf(spentHow, text);
     }
 }
 
@@ -137,12 +151,20 @@ void TcpMotionClient::Impl::Connect(const asio::ip::address_v4& ip) {
     }
 }
 
-void TcpMotionClient::Impl::DropStaleBytes() {
+void TcpMotionClient::Impl::ThrowIfStaleBytes(std::string_view request) {
     asio::error_code ec;
-    // The socket does not block: this ends at the first read that finds nothing waiting.
-    while (socket.read_some(asio::buffer(buffer), ec) > 0 && !ec) {
-    }
+    // The socket does not block: this finds only what is already waiting.
+    const std::size_t stale = socket.read_some(asio::buffer(buffer), ec);
     // A closed or broken connection shows itself on the reply's read, with its own message.
+    if (ec || stale == 0) {
+        return;
+    }
+    // Such bytes are most likely the real reply of the previous request, which then took
+    // something else for its own: that reply, not only this one, cannot be trusted.
+    Spend("out of step: " + Sample(std::string_view(buffer.data(), stale)) + " came from " +
+              Endpoint() + " while no request waited; '" + protocol::Printable(request) +
+              "' was not sent",
+          Spent::OutOfStep);
 }
 
 void TcpMotionClient::Impl::WriteAll(std::string_view bytes, Deadline deadline,
@@ -169,7 +191,7 @@ std::size_t TcpMotionClient::Impl::ReadSome(Deadline deadline, std::string_view 
         if (net::WaitReadable(socket, TimeLeft(deadline)) == net::Readiness::TimedOut) {
             Spend("no reply to '" + protocol::Printable(request) + "' from " + Endpoint() + " within " +
                       std::to_string(replyTimeout.count()) + " ms",
-                  true);
+                  Spent::TimedOut);
         }
         asio::error_code ec;
         const std::size_t received = socket.read_some(asio::buffer(buffer), ec);
@@ -190,18 +212,26 @@ protocol::ReplyParser TcpMotionClient::Impl::Exchange(std::string_view bytes,
                                                       protocol::ReplyParser parser,
                                                       std::chrono::milliseconds timeout) {
     ThrowIfSpent(request);
-    DropStaleBytes();
+    ThrowIfStaleBytes(request);
     Deadline deadline = DeadlineAfter(timeout);
     WriteAll(bytes, deadline, request);
     while (!parser.Done()) {
         const std::size_t received = ReadSome(deadline, request, timeout);
         const std::size_t acksBefore = parser.AcknowledgementsSeen();
+        std::size_t used = 0;
         try {
-            // Whatever follows the last ack is dropped with the buffer: it answers no request.
-            parser.Feed(std::string_view(buffer.data(), received));
+            used = parser.Feed(std::string_view(buffer.data(), received));
         } catch (const protocol::ReplyFormatError& error) {
-            Spend("reply to '" + protocol::Printable(request) + "' from " + Endpoint() + ": " +
-                  error.what());
+            Spend("out of step: the reply to '" + protocol::Printable(request) + "' from " +
+                      Endpoint() + " does not frame: " + error.what(),
+                  Spent::OutOfStep);
+        }
+        if (used < received) {
+            // A second reply to one request: which of the two was meant for it is unknown.
+            Spend("out of step: " + Sample(std::string_view(buffer.data() + used, received - used)) +
+                      " followed the reply to '" + protocol::Printable(request) + "' from " +
+                      Endpoint(),
+                  Spent::OutOfStep);
         }
         if (parser.AcknowledgementsSeen() != acksBefore) {
             // Each line of a multi-line request gets the full time for its own reply.

@@ -56,9 +56,20 @@ class MotionError : public std::runtime_error {
     }
     bool TimedOut() const { return timedOut_; }
 
+    // The replies no longer match the requests: bytes came when no request waited, a second
+    // reply followed one, or a reply could not be the answer to its request. The protocol has no
+    // request ids, so the session cannot be trusted again; a fresh one must be opened.
+    static MotionError OutOfStep(const std::string& text) {
+        MotionError error(text);
+        error.outOfStep_ = true;
+        return error;
+    }
+    bool OutOfStep() const { return outOfStep_; }
+
   private:
     bool rejected_ = false;
     bool timedOut_ = false;
+    bool outOfStep_ = false;
     std::string reason_;
 };
 

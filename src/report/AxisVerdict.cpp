@@ -16,7 +16,14 @@ std::string AxisVerdict::FailedReadingsText() const {
     if (failedErrorReadings > 0) {
         text += (text.empty() ? "" : " and ") + FormatInt(failedErrorReadings) + of + " error";
     }
-    return text.empty() ? text : text + " readings failed";
+    if (!text.empty()) {
+        text += " readings failed";
+    }
+    if (outOfStepReplies > 0) {
+        text += (text.empty() ? "" : ", ") + FormatInt(outOfStepReplies) +
+                (outOfStepReplies == 1 ? " reply" : " replies") + " out of step";
+    }
+    return text;
 }
 
 std::string AxisVerdict::Text() const {
@@ -54,12 +61,19 @@ AxisVerdict VerdictOf(const TestRecord& record, char axis) {
         verdict.readings += kCyclesPerMove;
         verdict.failedTorqueReadings += move.failedTorqueReadings;
         verdict.failedErrorReadings += move.failedErrorReadings;
+        verdict.outOfStepReplies += move.outOfStepReplies;
         if (move.aborted && verdict.kind != AxisVerdict::Kind::Aborted) {
             verdict.kind = AxisVerdict::Kind::Aborted;
             verdict.reason = move.abortReason;
             verdict.reading = move.abortReading;
             verdict.target = move.target;
         }
+    }
+    if (verdict.outOfStepReplies > 0) {
+        // Which reply answered which request is unknown: an abort may have read another
+        // request's reply, a pass may have read a stale one.
+        verdict.kind = AxisVerdict::Kind::Unverified;
+        return verdict;
     }
     if (verdict.kind == AxisVerdict::Kind::Aborted) {
         return verdict;

@@ -25,8 +25,9 @@ struct AxisVerdict {
     int readings = 0;     // torque readings asked for in its watches, and as many error readings
     int failedTorqueReadings = 0;
     int failedErrorReadings = 0;
+    int outOfStepReplies = 0;  // replies of its moves that came out of step
 
-    // "400 of 400 torque readings failed"; "" when none failed.
+    // "400 of 400 torque readings failed", "1 reply out of step"; "" when none failed.
     std::string FailedReadingsText() const;
 
     // "passed", "unverified: 400 of 400 torque readings failed", "aborted: torque above 3.1,

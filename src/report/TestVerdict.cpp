@@ -121,11 +121,16 @@ TestVerdict VerdictOfTest(const TestRecord& record, const std::optional<TestRepo
         // passed either.
         if (anyAborted) {
             verdict.kind = TestVerdict::Kind::Aborted;
-        } else if (anyUnverified) {
+        } else if (anyUnverified || record.outOfStepReplies > 0) {
             verdict.kind = TestVerdict::Kind::Unverified;
         } else {
             verdict.kind = allPassed ? TestVerdict::Kind::Passed : TestVerdict::Kind::Aborted;
         }
+    }
+    if (record.outOfStepReplies > 0) {
+        verdict.notes.push_back(FormatInt(record.outOfStepReplies) +
+                                (record.outOfStepReplies == 1 ? " reply" : " replies") +
+                                " of the checks came out of step and were not acted on.");
     }
     // Only this test's own report counts; an earlier one's must not be named.
     if (report && report->testNumber == record.testNumber) {
@@ -176,9 +181,13 @@ Headline HeadlineOf(const TestVerdict& verdict, const std::vector<std::string>& 
             const std::string aborted = AxesOfKind(verdict, AxisVerdict::Kind::Aborted);
             return {"FAILED: " + (aborted.empty() ? SettledAxesText(verdict) : aborted), "failed"};
         }
-        case TestVerdict::Kind::Unverified:
-            return {"INCOMPLETE: " + AxesOfKind(verdict, AxisVerdict::Kind::Unverified),
+        case TestVerdict::Kind::Unverified: {
+            const std::string unverified = AxesOfKind(verdict, AxisVerdict::Kind::Unverified);
+            return {"INCOMPLETE: " +
+                        (unverified.empty() ? std::string("replies of the checks out of step")
+                                            : unverified),
                     "incomplete"};
+        }
         case TestVerdict::Kind::LinkLost:
             return {"INCOMPLETE: " + LinkLostText(verdict), "incomplete"};
         case TestVerdict::Kind::Stopped:

@@ -15,11 +15,13 @@
 #include <gtest/gtest.h>
 
 #include "common/Clock.h"
+#include "net/TcpMotionClient.h"
 #include "sim/Simulator.h"
 #include "support/ChildProcess.h"
 #include "support/CliJsonDocs.h"
 #include "support/JsonValue.h"
 #include "support/ScratchFolder.h"
+#include "support/StrayRelay.h"
 
 // trevane-cli's machine and console verbs as a program, against the simulated controller's TCP
 // server on loopback, judged by exit codes, output and what the machine received.
@@ -322,6 +324,24 @@ TEST_F(CliVerbsTest, DumpWritesTheProgramOrSaysWhyItDidNot) {
     EXPECT_EQ(failedUpload.exitCode, 1);
     EXPECT_THAT(failedUpload.err, HasSubstr("upload"));
     EXPECT_EQ(ReadFile(folder_ / "logProgram.txt"), "#A\r\nEN\r\n");
+}
+
+// Behind a relay that repeats every "TE" reply, no stray is ever printed as an answer: the
+// command it follows fails with the reason, and the next goes out on a fresh session.
+TEST_F(CliVerbsTest, SendNeverPrintsAStrayReplyAsTheAnswer) {
+    const auto direct = MakeTcpSessionFactory(server_->Port())("127.0.0.1");
+    const std::string expected = direct->command("MG 111") + "\n\n" + direct->command("MG 222") +
+                                 "\n\n" + direct->command("MG 333") + "\n";
+    StrayRelay relay(server_->Port(), CopyAfter("TE"));
+    const ProgramRun run =
+        RunProgram(TREVANE_CLI_PATH,
+                   {"--address", "127.0.0.1", "--port", std::to_string(relay.Port()), "send",
+                    "MG 111", "TEX", "MG 222", "TEX", "MG 333"},
+                   folder_);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out, expected);
+    EXPECT_THAT(run.err, HasSubstr("out of step: "));
+    EXPECT_THAT(run.err, HasSubstr(" followed the reply to 'TEX'"));
 }
 
 }  // namespace

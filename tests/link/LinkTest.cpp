@@ -153,10 +153,10 @@ TEST_F(LinkTest, RejectedCommandGivesTheErrorLineAndTheSessionGoesOn) {
     EXPECT_EQ(SendCommand("TPY"), "-5");
 }
 
-// A timeout, a connection closed mid-reply and an oversized reply all spend the session:
-// the failing call and every later one report the error line, and nothing more is sent.
+// A timeout and a connection closed mid-reply spend the session: the failing call and every
+// later one report the error line, and nothing more is sent.
 TEST_F(LinkTest, BrokenExchangesSpendTheSession) {
-    for (const char* failing : {"WT", "CUT", "LS"}) {
+    for (const char* failing : {"WT", "CUT"}) {
         SCOPED_TRACE(failing);
         window->EditTranscript("");
         OnConnect();
@@ -169,6 +169,19 @@ TEST_F(LinkTest, BrokenExchangesSpendTheSession) {
         OnConnect();
         EXPECT_EQ(SendCommand("TPX"), "1234");
     }
+}
+
+// The rest of an oversized reply is still on its way: that session is out of step, and the next
+// command goes out on a fresh one.
+TEST_F(LinkTest, AnOversizedReplyPutsTheSessionOutOfStepAndTheNextCommandReopensIt) {
+    OnConnect();
+    const int accepted = peer.ConnectionsAccepted();
+    const std::uint64_t outOfStep = OutOfStepReplies();
+    EXPECT_EQ(SendCommand("LS"), "");
+    EXPECT_EQ(SendCommand("TPX"), "1234");
+    EXPECT_EQ(window->Transcript(), Description() + "\r\n" + kErrorLine);
+    EXPECT_EQ(peer.ConnectionsAccepted(), accepted + 1);
+    EXPECT_EQ(OutOfStepReplies(), outOfStep + 1);
 }
 
 TEST_F(LinkTest, FailingHaltLeavesTheErrorLineAboveTheDescription) {

@@ -100,11 +100,27 @@ TEST_F(TcpMotionClientTest, ReplyOverOneMebibyteThrows) {
     EXPECT_THROW(client->command("TPX"), MotionError);
 }
 
-TEST_F(TcpMotionClientTest, BytesArrivingBetweenRequestsAreDropped) {
+// Unasked bytes may be the late answer to the request before: the session is out of step, and
+// the request that found them is not sent on it.
+TEST_F(TcpMotionClientTest, BytesArrivingBetweenRequestsPutTheSessionOutOfStep) {
     auto client = Open();
     EXPECT_EQ(client->command("TPX"), "1234");
     peer.PushToAll("unasked\r\n:?");
-    EXPECT_EQ(client->command("TPY"), "-5");
+    try {
+        client->command("TPY");
+        FAIL() << "a request was answered on a session out of step";
+    } catch (const MotionError& error) {
+        EXPECT_TRUE(error.OutOfStep());
+        EXPECT_THAT(error.what(), HasSubstr("'unasked\\r\\n:?' came from 127.0.0.1:"));
+        EXPECT_THAT(error.what(), HasSubstr("'TPY' was not sent"));
+    }
+    try {
+        client->command("TPZ");
+        FAIL() << "a session out of step was used again";
+    } catch (const MotionError& error) {
+        EXPECT_TRUE(error.OutOfStep());
+    }
+    EXPECT_THAT(peer.Requests(), ElementsAre("TPX"));
 }
 
 TEST_F(TcpMotionClientTest, ConnectionNamesAddressPortAndIdentity) {

@@ -1,0 +1,139 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/Clock.h"
+#include "link/Link.h"
+#include "link/WindowOps.h"
+#include "net/TcpMotionClient.h"
+#include "sim/Simulator.h"
+#include "support/ProgramState.h"
+#include "support/SpyWindow.h"
+#include "support/StrayRelay.h"
+#include "traffic/TrafficRecorder.h"
+
+namespace trevane {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::HasSubstr;
+using testing::StrayPlan;
+using testing::StrayRelay;
+
+// The link over TCP to the simulated controller's server, through a relay that adds stray
+// replies: no stray may ever come back as the reply to a command.
+class OutOfStepTest : public ::testing::Test {
+  protected:
+    void ConnectThrough(StrayPlan plan) {
+        relay_.emplace(server_.Port(), std::move(plan));
+        SetWindow(window_);
+        SetSessionFactory(MakeTcpSessionFactory(relay_->Port()));
+        OnConnect();
+        ASSERT_TRUE(g_connected);
+    }
+
+    // What the controller itself answers, asked on a session of its own.
+    std::string Direct(const std::string& command) {
+        return MakeTcpSessionFactory(server_.Port())("127.0.0.1")->command(command);
+    }
+
+    int Received(const std::string& command) const {
+        const std::vector<std::string> received = machine_->ReceivedCommands();
+        return static_cast<int>(std::count(received.begin(), received.end(), command));
+    }
+
+    std::shared_ptr<sim::Machine> machine_ =
+        std::make_shared<sim::Machine>(std::make_shared<RealClock>());
+    sim::Server server_{machine_, "127.0.0.1", 0};
+    std::optional<StrayRelay> relay_;
+    std::shared_ptr<testing::SpyWindow> window_ = std::make_shared<testing::SpyWindow>();
+    testing::ProgramStateGuard state_;
+};
+
+// A copy of each "TE" reply right behind it, as in a relay that repeats itself: the command it
+// follows fails, the session is opened anew, and every reply that is handed out is the right one.
+TEST_F(OutOfStepTest, ASecondReplyFailsItsCommandAndTheNextCommandGetsAFreshSession) {
+    ConnectThrough(testing::CopyAfter("TE"));
+    const std::uint64_t before = OutOfStepReplies();
+    const std::uint64_t traffic = Traffic().LastSequence();
+
+    std::vector<std::optional<std::string>> replies;
+    for (const char* command : {"MG 111", "TEX", "MG 222", "TEX", "MG 333"}) {
+        replies.push_back(TrySendCommand(command));
+    }
+    EXPECT_EQ(replies[0], Direct("MG 111"));
+    EXPECT_EQ(replies[1], std::nullopt);
+    EXPECT_EQ(replies[2], Direct("MG 222"));
+    EXPECT_EQ(replies[3], std::nullopt);
+    EXPECT_EQ(replies[4], Direct("MG 333"));
+    EXPECT_EQ(OutOfStepReplies() - before, 2u);
+    EXPECT_THAT(window_->Transcript(), HasSubstr("a command error occurred\r\n"));
+
+    int shown = 0;
+    for (const TrafficEntry& entry : Traffic().Since(traffic)) {
+        if (entry.reason.find("out of step") != std::string::npos) {
+            ++shown;
+            EXPECT_EQ(entry.request, "TEX\\r");
+            EXPECT_EQ(entry.acknowledgement, "");
+        }
+    }
+    EXPECT_EQ(shown, 2);
+}
+
+// Bytes that come while no request waits: the command that finds them is not sent, since they
+// are most likely the real answer to the one before; the one after goes out on a new session.
+TEST_F(OutOfStepTest, BytesBetweenRepliesFailTheNextCommandUnsent) {
+    ConnectThrough(testing::InjectBetweenAfter("MG 1", " 5.0000\r\n:"));
+    EXPECT_EQ(TrySendCommand("MG 1"), Direct("MG 1"));
+    ASSERT_TRUE(relay_->WaitForInjected(1, 5s));
+
+    EXPECT_EQ(TrySendCommand("MG 2"), std::nullopt);
+    EXPECT_EQ(Received("MG 2"), 0);
+    const std::optional<std::string> three = TrySendCommand("MG 3");
+    EXPECT_EQ(Received("MG 3"), 1);
+    EXPECT_EQ(three, Direct("MG 3"));
+    const std::optional<TrafficEntry> failure = Traffic().LastFailure();
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_THAT(failure->reason, HasSubstr("while no request waited; 'MG 2' was not sent"));
+}
+
+// A stray ahead of the reply is read first; the real reply behind it gives it away.
+TEST_F(OutOfStepTest, AStrayAheadOfTheReplyIsNeverTheReading) {
+    ConnectThrough(testing::InjectBefore("MG _LFX", " 0.0000\r\n:"));
+    EXPECT_EQ(TrySendReading("MG _LFX"), std::nullopt);
+    EXPECT_EQ(TrySendReading("MG _LFX"), Direct("MG _LFX"));
+}
+
+// A reading that must be a number and is not one cannot be the answer to its request.
+TEST_F(OutOfStepTest, AReplyOfTheWrongFormIsNoReading) {
+    ConnectThrough(testing::ReplaceReply("TTX", "1 Unrecognized command\r\n:"));
+    const std::uint64_t before = OutOfStepReplies();
+    EXPECT_EQ(TrySendReading("TTX"), std::nullopt);
+    EXPECT_EQ(OutOfStepReplies() - before, 1u);
+    EXPECT_EQ(TrySendReading("TTX"), Direct("TTX"));
+}
+
+// The record session goes out of step on its own and is opened anew for the next poll.
+TEST_F(OutOfStepTest, TheRecordSessionIsReopenedBeforeTheNextPoll) {
+    ConnectThrough(testing::CopyAfter("QR"));
+    const std::shared_ptr<MotionClient> first = RecordSession();
+    try {
+        first->record("QR IXYZW");
+        ADD_FAILURE() << "a record with a second one behind it was taken";
+    } catch (const MotionError& error) {
+        EXPECT_TRUE(error.OutOfStep()) << error.what();
+        NoteSessionFailure(first, error);
+    }
+    const std::shared_ptr<MotionClient> second = RecordSession();
+    EXPECT_NE(first, second);
+    ASSERT_NE(second, nullptr);
+    // The command session was never out of step and is the one Connect opened.
+    EXPECT_EQ(SendCommand("MG 7"), Direct("MG 7"));
+}
+
+}  // namespace
+}  // namespace trevane
