@@ -97,9 +97,12 @@ void NoteSessionFailure(const std::shared_ptr<MotionClient>& session,
     if (motion == nullptr || !motion->OutOfStep()) {
         return;
     }
-    ++g_outOfStepReplies;
-    g_controller.MarkOutOfStep(session);
-    g_recordController.MarkOutOfStep(session);
+    // Counted once per slip: the calls refused on the same session afterwards are not new ones.
+    const bool command = g_controller.MarkOutOfStep(session);
+    const bool record = g_recordController.MarkOutOfStep(session);
+    if (command || record) {
+        ++g_outOfStepReplies;
+    }
 }
 
 std::uint64_t OutOfStepReplies() {
@@ -123,13 +126,31 @@ std::string LastConnectFailure() {
 
 namespace {
 
+// The command's reply on `session`; a command that found the session out of step before it went
+// out goes out once more on a fresh session, so that a stop is never lost to a stray reply.
+std::string CommandOnLiveSession(std::shared_ptr<MotionClient>& session, const std::string& command) {
+    try {
+        return session->command(command, "\r", ":", true);
+    } catch (const MotionError& error) {
+        if (!error.OutOfStep() || !error.NotSent()) {
+            throw;
+        }
+        NoteSessionFailure(session, error);
+        session = CommandSession();
+        if (!session) {
+            throw;
+        }
+        return session->command(command, "\r", ":", true);
+    }
+}
+
 std::optional<std::string> Exchange(const std::string& command, bool numberOnly) {
     ThrowIfStopRequested();
     std::shared_ptr<MotionClient> session = CommandSession();
     bool sessionLost = session == nullptr;
     if (session) {
         try {
-            std::string reply = session->command(command, "\r", ":", true);
+            std::string reply = CommandOnLiveSession(session, command);
             if (numberOnly && !IsOneNumber(reply)) {
                 throw MotionError::OutOfStep("out of step: '" + EscapeBytes(reply) +
                                              "' cannot be the reply to '" + EscapeBytes(command) +

@@ -34,10 +34,15 @@ class SessionSlot {
     void Reset() { Set(nullptr); }
     explicit operator bool() const { return Get() != nullptr; }
 
-    // Only while `session` is still the slot's: a session opened since is in step.
-    void MarkOutOfStep(const std::shared_ptr<MotionClient>& session) {
+    // Only while `session` is still the slot's: a session opened since is in step. True when
+    // this call marked it.
+    bool MarkOutOfStep(const std::shared_ptr<MotionClient>& session) {
         std::lock_guard lock(mutex_);
-        outOfStep_ = outOfStep_ || (session != nullptr && session == session_);
+        if (outOfStep_ || session == nullptr || session != session_) {
+            return false;
+        }
+        outOfStep_ = true;
+        return true;
     }
     bool OutOfStep() const {
         std::lock_guard lock(mutex_);
@@ -68,8 +73,8 @@ std::shared_ptr<MotionClient> RecordSession();
 // A call on `session` threw `error`: an out-of-step session is counted and replaced before its
 // next use. Anything else is left to the caller.
 void NoteSessionFailure(const std::shared_ptr<MotionClient>& session, const std::exception& error);
-// Exchanges of either session that failed out of step since the program started; a reader
-// compares two values to learn whether any reply in between could not be trusted.
+// Sessions found out of step since the program started; a reader compares two values to learn
+// whether any reply in between could not be trusted.
 std::uint64_t OutOfStepReplies();
 
 // The one routine every text command travels through. Never fails to its caller: on failure it

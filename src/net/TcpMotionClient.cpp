@@ -27,7 +27,7 @@ struct TcpMotionClient::Impl {
                                    protocol::ReplyParser parser, std::chrono::milliseconds timeout);
     MotionError Rejection(std::string_view request);
 
-    enum class Spent { Broken, TimedOut, OutOfStep };
+    enum class Spent { Broken, TimedOut, OutOfStep, OutOfStepUnsent };
     void ThrowIfSpent(std::string_view request) const;
     [[noreturn]] void Spend(const std::string& reason, Spent how = Spent::Broken);
     static MotionError ErrorOf(Spent how, const std::string& text);
@@ -101,6 +101,7 @@ bool TcpMotionClient::Impl::RunUntil(const bool& done, Deadline deadline) {
 MotionError TcpMotionClient::Impl::ErrorOf(Spent how, const std::string& text) {
     return how == Spent::TimedOut    ? MotionError::Timeout(text)
            : how == Spent::OutOfStep ? MotionError::OutOfStep(text)
+           : how == Spent::OutOfStepUnsent ? MotionError::OutOfStep(text, false)
                                      : MotionError(text);
 }
 
@@ -119,7 +120,8 @@ void TcpMotionClient::Impl::ThrowIfSpent(std::string_view request) const {
     if (spentReason) {
         const std::string text = "cannot send '" + protocol::Printable(request) + "': the session to " +
                                  Endpoint() + " is spent (" + *spentReason + ")";
-        throw ErrorOf(spentHow, text);
+        // Refused here, so it was not sent either.
+        throw ErrorOf(spentHow == Spent::OutOfStep ? Spent::OutOfStepUnsent : spentHow, text);
     }
 }
 
@@ -164,7 +166,7 @@ void TcpMotionClient::Impl::ThrowIfStaleBytes(std::string_view request) {
     Spend("out of step: " + Sample(std::string_view(buffer.data(), stale)) + " came from " +
               Endpoint() + " while no request waited; '" + protocol::Printable(request) +
               "' was not sent",
-          Spent::OutOfStep);
+          Spent::OutOfStepUnsent);
 }
 
 void TcpMotionClient::Impl::WriteAll(std::string_view bytes, Deadline deadline,

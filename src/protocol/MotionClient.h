@@ -59,17 +59,22 @@ class MotionError : public std::runtime_error {
     // The replies no longer match the requests: bytes came when no request waited, a second
     // reply followed one, or a reply could not be the answer to its request. The protocol has no
     // request ids, so the session cannot be trusted again; a fresh one must be opened.
-    static MotionError OutOfStep(const std::string& text) {
+    // `sent`: whether the request went out before the slip was seen.
+    static MotionError OutOfStep(const std::string& text, bool sent = true) {
         MotionError error(text);
         error.outOfStep_ = true;
+        error.unsent_ = !sent;
         return error;
     }
     bool OutOfStep() const { return outOfStep_; }
+    // The request never reached the controller: sending it on a fresh session cannot repeat it.
+    bool NotSent() const { return unsent_; }
 
   private:
     bool rejected_ = false;
     bool timedOut_ = false;
     bool outOfStep_ = false;
+    bool unsent_ = false;
     std::string reason_;
 };
 
