@@ -247,28 +247,29 @@ StrayPlan InjectBefore(std::string request, std::string bytes, int times) {
     };
 }
 
-StrayPlan ReplaceReply(std::string request, std::string bytes) {
+namespace {
+
+// The plan that shapes the stray of the first reply to `request` with `shape`.
+StrayPlan Once(std::string request, std::function<void(Stray&)> shape) {
     auto done = std::make_shared<bool>(false);
     return [=](const std::string& line, const std::string&) {
         Stray stray;
         if (line == request && !*done) {
             *done = true;
-            stray.instead = bytes;
+            shape(stray);
         }
         return stray;
     };
 }
 
+}  // namespace
+
+StrayPlan ReplaceReply(std::string request, std::string bytes) {
+    return Once(std::move(request), [bytes](Stray& stray) { stray.instead = bytes; });
+}
+
 StrayPlan InjectBetweenAfter(std::string request, std::string bytes) {
-    auto done = std::make_shared<bool>(false);
-    return [=](const std::string& line, const std::string&) {
-        Stray stray;
-        if (line == request && !*done) {
-            *done = true;
-            stray.between = bytes;
-        }
-        return stray;
-    };
+    return Once(std::move(request), [bytes](Stray& stray) { stray.between = bytes; });
 }
 
 }  // namespace trevane::testing
