@@ -4,7 +4,7 @@
 #include <exception>
 #include <filesystem>
 #include <mutex>
-#include <set>
+#include <map>
 #include <system_error>
 
 #include "autotest/TestLog.h"
@@ -25,11 +25,11 @@ std::atomic<bool> g_reportEnabled{false};
 std::mutex g_lastReportMutex;
 std::optional<TestReportResult> g_lastReport;
 
-// The report files this program made, by absolute name. A name made here may be written again;
-// a file of that name that was there before belongs to another test (or to someone who put a
-// link there) and is never replaced.
+// The report files this program made, by absolute name, and whether each has been written yet.
+// A name made here may be written again; a file of that name that was there before belongs to
+// another test (or to someone who put a link there) and is never replaced.
 std::mutex g_madeFilesMutex;
-std::set<std::string> g_madeFiles;
+std::map<std::string, bool> g_madeFiles;
 
 std::string AbsoluteText(const std::string& path) {
     std::error_code unknown;
@@ -37,20 +37,20 @@ std::string AbsoluteText(const std::string& path) {
     return unknown ? path : TextFromPath(absolute.lexically_normal());
 }
 
-// Makes the file of `path` this program's own, or says why it cannot be. `made` tells that it was
-// made just now (an empty file, to be taken away again if the writing fails).
-std::optional<std::string> ClaimReportFile(const std::string& path, bool& made) {
-    made = false;
+// Makes the file of `path` this program's own, or says why it cannot be. `empty` tells that
+// nothing has been written to it yet (an empty file, to be taken away if the writing fails).
+std::optional<std::string> ClaimReportFile(const std::string& path, bool& empty) {
     const std::string key = AbsoluteText(path);
     std::lock_guard lock(g_madeFilesMutex);
-    if (g_madeFiles.contains(key)) {
+    if (const auto made = g_madeFiles.find(key); made != g_madeFiles.end()) {
+        empty = !made->second;
         return std::nullopt;
     }
     std::string failure;
     switch (CreateNewFile(path, failure)) {
         case NewFile::Created:
-            g_madeFiles.insert(key);
-            made = true;
+            g_madeFiles.emplace(key, false);
+            empty = true;
             return std::nullopt;
         case NewFile::Taken:
             return "cannot write '" + path +
@@ -62,18 +62,32 @@ std::optional<std::string> ClaimReportFile(const std::string& path, bool& made) 
 }
 
 std::optional<std::string> WriteReportFile(const std::string& path, const std::string& bytes) {
-    bool made = false;
-    if (std::optional<std::string> failure = ClaimReportFile(path, made)) {
+    bool empty = false;
+    if (std::optional<std::string> failure = ClaimReportFile(path, empty)) {
         return failure;
     }
     std::optional<std::string> failure = ReplaceFileAtomically(path, bytes);
-    if (failure && made) {
+    std::lock_guard lock(g_madeFilesMutex);
+    if (!failure) {
+        g_madeFiles[AbsoluteText(path)] = true;
+    } else if (empty) {
         std::error_code ignored;
         std::filesystem::remove(PathFromText(path), ignored);
-        std::lock_guard lock(g_madeFilesMutex);
         g_madeFiles.erase(AbsoluteText(path));
     }
     return failure;
+}
+
+// The names of the files this test may write: a name another file has is left out, so that
+// the history never points at another test's report.
+TestReportFiles ClaimedNames(TestReportFiles files) {
+    bool empty = false;
+    for (std::string* name : {&files.html, &files.csv}) {
+        if (!name->empty() && ClaimReportFile(*name, empty)) {
+            name->clear();
+        }
+    }
+    return files;
 }
 
 }  // namespace
@@ -151,7 +165,7 @@ void OnTestEnded(const TestRecord& record) {
     }
     const bool report = g_reportEnabled;
     const TestReportFiles files =
-        report ? ReportFileNames(LogFilePath(), record.testNumber) : TestReportFiles{};
+        report ? ClaimedNames(ReportFileNames(LogFilePath(), record.testNumber)) : TestReportFiles{};
     std::string historyHtml;
     std::vector<std::string> driftFlags;
     if (history::HistoryEnabled()) {

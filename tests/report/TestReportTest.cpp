@@ -468,9 +468,22 @@ TEST_F(Report, AnotherTestsReportIsNeverReplacedNorALinkFollowed) {
     std::ofstream(outside, std::ios::binary) << "kept";
     std::filesystem::create_symlink(outside, "logFile.txt 112912-140509-2.csv");
 #endif
+    history::SetHistoryEnabled(true);
     Script(VaryingReadings());
     const TestRecord record = RunReportedTest();
     EXPECT_EQ(LogFilePath(), "logFile.txt 112912-140509-2.txt");
+    {
+        // Nor does the history point at the other test's page as this test's report.
+        history::History store(history::kHistoryFileName, history::History::Access::Read);
+        sqlite::Statement files =
+            store.Db().Prepare("SELECT log_file, report_file, samples_file FROM tests");
+        ASSERT_TRUE(files.Step());
+        EXPECT_EQ(files.Text(0), "logFile.txt 112912-140509-2.txt");
+        EXPECT_EQ(files.Text(1), "");
+#ifndef _WIN32
+        EXPECT_EQ(files.Text(2), "");
+#endif
+    }
     ASSERT_TRUE(LastTestReport().has_value());
     ASSERT_TRUE(LastTestReport()->failure.has_value());
     EXPECT_THAT(*LastTestReport()->failure,
