@@ -147,12 +147,13 @@ std::string_view Replay::Keep(std::string_view bytes, std::string_view same, lon
     return kept;
 }
 
-// Grows like push_back and counts what the vector took more.
+// Grows like push_back and counts what the vector took more (it doubles; less where it grows by
+// half, so the count never falls short).
 template <typename Item>
 void Replay::Append(std::vector<Item>& items, Item item, long lineNumber) {
     const std::size_t before = items.capacity();
     if (items.size() == before) {
-        Count((std::max<std::size_t>(before, 4)) * sizeof(Item), lineNumber);
+        Count(std::max<std::size_t>(before, 1) * sizeof(Item), lineNumber);
     }
     items.push_back(std::move(item));
 }
