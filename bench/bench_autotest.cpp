@@ -336,6 +336,9 @@ void BM_WriteReport(benchmark::State& state) {
         move.currentPosition = "-20000";
         record.moves.push_back(std::move(move));
     }
+    // A report never replaces a file it did not make: an earlier run's files go first.
+    std::filesystem::remove("bench-report.html");
+    std::filesystem::remove("bench-report.csv");
     for (auto _ : state) {
         const TestReportResult result = WriteTestReport(record, "bench-report.txt");
         if (result.failure) {

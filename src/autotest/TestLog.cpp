@@ -4,12 +4,14 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <optional>
 
 #include "common/CLocale.h"
 #include "common/Clock.h"
 #include "common/FileAppend.h"
+#include "common/PathText.h"
 #include "common/StopControl.h"
 #include "link/WindowOps.h"
 
@@ -37,8 +39,17 @@ std::atomic<int> g_lostLogEntries{0};
 std::string g_lastLogFailure;
 
 // The name as made, and whether this program has made the file yet: guarded by g_logFileMutex.
+// Once made, the file is the one appended to, whatever takes its name later; when no file could
+// be made, every entry is lost for the reason kept.
+enum class LogFileState { NotMade, Made, NoName };
 std::string g_madeLogFileName;
-bool g_logFileClaimed = false;
+LogFileState g_logFileState = LogFileState::NotMade;
+FileIdentity g_logFileIdentity;
+std::string g_noLogFileReason;
+
+// Tests of one second in other programs take "-2", "-3" and so on; far more than a second ever
+// sees, few enough that a folder filled with names on purpose is given up on at once.
+constexpr int kLogFileNames = 100;
 
 std::string WithoutTrailingBlanks(std::string path) {
     while (!path.empty() && path.back() == ' ') {
@@ -62,27 +73,47 @@ void SetLogFileNameLocked(const std::string& name) {
     g_logFileName[length] = '\0';
 }
 
+std::string CurrentFolderText() {
+    std::error_code unknown;
+    const std::filesystem::path folder = std::filesystem::current_path(unknown);
+    return unknown ? std::string(".") : TextFromPath(folder);
+}
+
 // Another program's test of the same second has the same name: the log is created exclusively,
-// and a name already taken gets "-2", "-3" and so on, so two tests never share one file.
-void ClaimLogFileLocked() {
-    if (g_logFileClaimed) {
+// and a name already taken (by anything at all) gets "-2", "-3" and so on, so two tests never
+// share one file.
+void MakeLogFileLocked() {
+    if (g_logFileState != LogFileState::NotMade) {
         return;
     }
-    g_logFileClaimed = true;
-    constexpr int kNames = 1000;
-    for (int number = 1; number < kNames; ++number) {
+    for (int number = 1; number <= kLogFileNames; ++number) {
         const std::string name = NumberedName(g_madeLogFileName, number);
         std::string failure;
-        switch (CreateNewFile(WithoutTrailingBlanks(name), failure)) {
+        switch (CreateNewFile(WithoutTrailingBlanks(name), failure, &g_logFileIdentity)) {
             case NewFile::Created:
                 SetLogFileNameLocked(name);
+                g_logFileState = LogFileState::Made;
                 return;
             case NewFile::Taken:
                 continue;
             case NewFile::Failed:
-                return;  // the append fails too, and counts the entry as lost
+                g_noLogFileReason = "the log file '" + WithoutTrailingBlanks(name) +
+                                    "' could not be made in '" + CurrentFolderText() +
+                                    "': " + failure;
+                break;
         }
+        break;
     }
+    if (g_noLogFileReason.empty()) {
+        g_noLogFileReason =
+            "no free name for the log file in '" + CurrentFolderText() + "': '" +
+            WithoutTrailingBlanks(NumberedName(g_madeLogFileName, 1)) + "' to '" +
+            WithoutTrailingBlanks(NumberedName(g_madeLogFileName, kLogFileNames)) +
+            "' are all taken";
+    }
+    // No name of another test's file is left for anyone to write to or to name a report after.
+    SetLogFileNameLocked("");
+    g_logFileState = LogFileState::NoName;
 }
 
 std::string CurrentStamp() {
@@ -110,10 +141,15 @@ std::string StoredBytes(const std::string& stamp, const std::string& text) {
 void AppendEntry(const std::string& text) {
     std::lock_guard lock(g_logFileMutex);
     ThrowIfStopRequested();
-    ClaimLogFileLocked();
+    MakeLogFileLocked();
+    if (g_logFileState == LogFileState::NoName) {
+        g_lastLogFailure = g_noLogFileReason;
+        ++g_lostLogEntries;
+        return;
+    }
     const std::string bytes = StoredBytes(CurrentStamp(), text);
-    if (std::optional<std::string> failure =
-            AppendWhole(WithoutTrailingBlanks(g_logFileName), bytes)) {
+    if (std::optional<std::string> failure = AppendWholeToOwnFile(
+            WithoutTrailingBlanks(g_logFileName), g_logFileIdentity, bytes)) {
         g_lastLogFailure = std::move(*failure);
         ++g_lostLogEntries;
     }
@@ -128,7 +164,9 @@ void MakeLogFileName() {
     std::lock_guard lock(g_logFileMutex);
     SetLogFileNameLocked(name);
     g_madeLogFileName = name;
-    g_logFileClaimed = false;
+    g_logFileState = LogFileState::NotMade;
+    g_logFileIdentity = {};
+    g_noLogFileReason.clear();
     g_lostLogEntries = 0;
     g_lastLogFailure.clear();
 }

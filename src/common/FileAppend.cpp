@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 #endif
@@ -55,6 +56,19 @@ int CreateExclusive(const std::string& path) {
               _SH_DENYNO, _S_IREAD | _S_IWRITE);
     return fd;
 }
+int OpenExistingForAppend(const std::string& path) {
+    int fd = -1;
+    _wsopen_s(&fd, PathFromText(path).c_str(), _O_WRONLY | _O_APPEND | _O_BINARY, _SH_DENYNO, 0);
+    return fd;
+}
+// The C library has no file numbers here; a link needs rights an operator seldom has.
+FileIdentity IdentityOf(int) {
+    return {};
+}
+bool IsRegular(int fd) {
+    struct _stat64 status {};
+    return _fstat64(fd, &status) == 0 && (status.st_mode & _S_IFREG) != 0;
+}
 
 #else
 
@@ -90,7 +104,30 @@ int CloseFile(int fd) {
     return ::close(fd);
 }
 int CreateExclusive(const std::string& path) {
-    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+}
+// Without O_CREAT and without following a link; a FIFO without a reader fails as above.
+int OpenExistingForAppend(const std::string& path) {
+    const int fd = ::open(path.c_str(),
+                          O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
+    if (fd >= 0) {
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags >= 0) {
+            ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+        }
+    }
+    return fd;
+}
+FileIdentity IdentityOf(int fd) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        return {};
+    }
+    return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+}
+bool IsRegular(int fd) {
+    struct stat status {};
+    return ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
 }
 
 #endif
@@ -115,22 +152,39 @@ std::optional<std::string> WriteWhole(int fd, std::string_view bytes) {
     return reason;
 }
 
+std::optional<std::string> WriteAndClose(int fd, std::string_view bytes) {
+    std::optional<std::string> failure = WriteWhole(fd, bytes);
+    if (CloseFile(fd) != 0 && !failure) {
+        failure = "closing it failed: " + ErrnoText(errno);
+    }
+    return failure;
+}
+
+bool SameFile(const FileIdentity& a, const FileIdentity& b) {
+    const bool known = a.device != 0 || a.inode != 0;
+    return !known || (a.device == b.device && a.inode == b.inode);
+}
+
 }  // namespace
 
-NewFile CreateNewFile(const std::string& path, std::string& failure) {
+NewFile CreateNewFile(const std::string& path, std::string& failure, FileIdentity* identity) {
     const int fd = CreateExclusive(path);
     if (fd >= 0) {
+        if (identity != nullptr) {
+            *identity = IdentityOf(fd);
+        }
         CloseFile(fd);
         return NewFile::Created;
     }
     const int error = errno;
+    // Whatever is there, and whatever the error says about it (Windows says EACCES for a
+    // folder), the name belongs to someone else.
     std::error_code unknown;
-    if (error == EEXIST && std::filesystem::is_regular_file(PathFromText(path), unknown)) {
+    const auto status = std::filesystem::symlink_status(PathFromText(path), unknown);
+    if (!unknown && std::filesystem::exists(status)) {
         return NewFile::Taken;
     }
-    failure = error == EEXIST && std::filesystem::is_directory(PathFromText(path), unknown)
-                  ? std::string("it is a folder")
-                  : "creating it failed: " + ErrnoText(error);
+    failure = "creating it failed: " + ErrnoText(error);
     return NewFile::Failed;
 }
 
@@ -139,11 +193,36 @@ std::optional<std::string> AppendWhole(const std::string& path, std::string_view
     if (fd < 0) {
         return "opening it failed: " + ErrnoText(errno);
     }
-    std::optional<std::string> failure = WriteWhole(fd, bytes);
-    if (CloseFile(fd) != 0 && !failure) {
-        failure = "closing it failed: " + ErrnoText(errno);
+    return WriteAndClose(fd, bytes);
+}
+
+std::optional<std::string> AppendWholeToOwnFile(const std::string& path, FileIdentity& identity,
+                                                std::string_view bytes) {
+    int fd = OpenExistingForAppend(path);
+    if (fd < 0 && errno == ENOENT) {
+        // Removed meanwhile: made again, as an append would, but only as a new file.
+        std::string failure;
+        FileIdentity made;
+        switch (CreateNewFile(path, failure, &made)) {
+            case NewFile::Created:
+                identity = made;
+                fd = OpenExistingForAppend(path);
+                break;
+            case NewFile::Taken:
+                return std::string("it was removed and something else has taken its name");
+            case NewFile::Failed:
+                return failure;
+        }
     }
-    return failure;
+    if (fd < 0) {
+        return errno == ELOOP ? std::string("a symbolic link has taken its name")
+                              : "opening it failed: " + ErrnoText(errno);
+    }
+    if (!IsRegular(fd) || !SameFile(identity, IdentityOf(fd))) {
+        CloseFile(fd);
+        return std::string("another file has taken its name");
+    }
+    return WriteAndClose(fd, bytes);
 }
 
 }  // namespace trevane

@@ -225,14 +225,11 @@ TraceExchange ParseTraceLine(std::string_view line, long lineNumber) {
     return exchange;
 }
 
-std::vector<TraceExchange> ReadTrace(std::istream& in) {
-    std::vector<TraceExchange> exchanges;
-    std::string line;
-    long lineNumber = 0;
+std::optional<TraceExchange> TraceReader::Next() {
+    std::streambuf& buffer = *in_.rdbuf();
     while (true) {
-        line.clear();
+        line_.clear();
         bool ended = false;
-        std::streambuf& buffer = *in.rdbuf();
         for (int next = buffer.sbumpc(); next != std::char_traits<char>::eof();
              next = buffer.sbumpc()) {
             const char c = static_cast<char>(next);
@@ -240,26 +237,35 @@ std::vector<TraceExchange> ReadTrace(std::istream& in) {
                 ended = true;
                 break;
             }
-            if (line.size() == kMaxTraceLineBytes) {
-                Damaged(lineNumber + 1,
+            if (line_.size() == kMaxTraceLineBytes) {
+                Damaged(lineNumber_ + 1,
                         "longer than " + std::to_string(kMaxTraceLineBytes) + " bytes");
             }
-            line += c;
+            line_ += c;
         }
-        if (!ended && line.empty()) {
-            break;
+        if (!ended && line_.empty()) {
+            if (!any_) {
+                throw TraceError("the trace holds no exchanges");
+            }
+            return std::nullopt;
         }
-        ++lineNumber;
+        ++lineNumber_;
         if (!ended) {
-            Damaged(lineNumber, "truncated (the trace ends inside this line)");
+            Damaged(lineNumber_, "truncated (the trace ends inside this line)");
         }
-        if (lineNumber == 1 && line.starts_with('#')) {
+        if (lineNumber_ == 1 && line_.starts_with('#')) {
             continue;
         }
-        exchanges.push_back(ParseTraceLine(line, lineNumber));
+        any_ = true;
+        return ParseTraceLine(line_, lineNumber_);
     }
-    if (exchanges.empty()) {
-        throw TraceError("the trace holds no exchanges");
+}
+
+std::vector<TraceExchange> ReadTrace(std::istream& in) {
+    std::vector<TraceExchange> exchanges;
+    TraceReader reader(in);
+    while (std::optional<TraceExchange> exchange = reader.Next()) {
+        exchanges.push_back(std::move(*exchange));
     }
     return exchanges;
 }

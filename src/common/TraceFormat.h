@@ -45,8 +45,23 @@ class TraceError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Every exchange of a trace, in file order. A first line starting with "#" is a header and is
-// skipped. Throws TraceError ("line N: ...") for an older, truncated or damaged trace.
+// A trace read one exchange at a time, so that a reader holds only the line at hand. A first line
+// starting with "#" is a header and is skipped.
+class TraceReader {
+  public:
+    explicit TraceReader(std::istream& in) : in_(in) {}
+    // The next exchange in file order, or nothing at the end. Throws TraceError ("line N: ...")
+    // for an older, truncated or damaged trace, and at the end of one that held no exchange.
+    std::optional<TraceExchange> Next();
+
+  private:
+    std::istream& in_;
+    std::string line_;
+    long lineNumber_ = 0;
+    bool any_ = false;
+};
+
+// Every exchange of a trace, in file order, read by a TraceReader.
 std::vector<TraceExchange> ReadTrace(std::istream& in);
 
 // One line without its line end; throws TraceError naming `lineNumber`.

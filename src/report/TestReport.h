@@ -14,7 +14,8 @@
 // gets "logFile.txt 112912-140509.html" and ".csv" for the first test of the run. Tests of one run
 // share the log, so the n-th test (the one after the log's n-th "Starting Test") gets "-n" before
 // the extension: "logFile.txt 112912-140509-2.html" for the second. A test that found no
-// connection writes no report but keeps its number.
+// connection writes no report but keeps its number. A test without a log file (no name for one
+// could be made) has no report names and writes no report.
 namespace trevane {
 
 struct TestReportFiles {
@@ -30,7 +31,9 @@ struct TestReportResult {
     std::optional<std::string> failure;  // what could not be written; nothing when both were
 };
 
-// Writes both files, each replacing any earlier file of that name as one step.
+// Writes both files. A file is made new: one that was there before (another test's report, a
+// symbolic link) is left as it is and reported. A file this program made is replaced as one step
+// when written again.
 TestReportResult WriteTestReport(const TestRecord& record, const std::string& logPath,
                                  const std::string& historyHtml = {},
                                  const std::vector<std::string>& driftFlags = {});

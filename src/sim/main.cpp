@@ -100,7 +100,11 @@ void PrintHelp() {
            "                  Traffic window's recording) instead of the machine: each\n"
            "                  request gets the reply recorded for it next, data records\n"
            "                  follow the recorded time, an unknown request gets \"?\"; at the\n"
-           "                  end prints how many requests matched, repeated or were unknown\n"
+           "                  end prints how many requests matched, repeated or were\n"
+           "                  unknown. A trace that would take more than "
+        << (sim::Replay::kMaxHeldBytes >> 20)
+        << " MiB of memory\n"
+           "                  (some millions of exchanges) is refused, naming its line\n"
            "  --replay-speed F  play the recorded time F times as fast (0.01 to 100)\n"
            "  --help          show this text\n"
            "  --version       print the version\n\n"
@@ -181,18 +185,19 @@ int ParseArguments(int argc, char** argv, Options& options) {
     return -1;
 }
 
-// The trace's exchanges, or nothing after naming the file and the line that is wrong.
-std::optional<std::vector<TraceExchange>> LoadTrace(const std::string& path) {
+// The trace ready to serve, or nothing after naming the file and the line that is wrong (or at
+// which the trace grew too large to hold).
+std::shared_ptr<sim::Replay> LoadReplay(const std::string& path, double speed) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         std::cerr << "trevane-sim: --replay '" << path << "': cannot be opened\n";
-        return std::nullopt;
+        return nullptr;
     }
     try {
-        return ReadTrace(in);
+        return std::make_shared<sim::Replay>(in, std::make_shared<RealClock>(), speed);
     } catch (const TraceError& error) {
         std::cerr << "trevane-sim: --replay '" << path << "': " << error.what() << "\n";
-        return std::nullopt;
+        return nullptr;
     }
 }
 
@@ -209,13 +214,11 @@ int Serve(const Options& options, std::shared_ptr<sim::Responder> responder) {
 }
 
 int ServeReplay(const Options& options) {
-    const std::optional<std::vector<TraceExchange>> trace = LoadTrace(options.replay);
-    if (!trace) {
+    const std::shared_ptr<sim::Replay> replay = LoadReplay(options.replay, options.replaySpeed);
+    if (!replay) {
         return 1;
     }
-    auto replay =
-        std::make_shared<sim::Replay>(*trace, std::make_shared<RealClock>(), options.replaySpeed);
-    std::cout << "replaying '" << options.replay << "': " << trace->size() << " exchanges"
+    std::cout << "replaying '" << options.replay << "': " << replay->Exchanges() << " exchanges"
               << std::endl;
     const int status = Serve(options, replay);
     std::cout << "replayed " << replay->Summary() << std::endl;

@@ -25,6 +25,7 @@ namespace {
 using namespace std::chrono_literals;
 using TestLog = AutotestFixture;
 using ::testing::HasSubstr;
+using trevane::testing::ReadFile;
 
 // 50 bytes in the file: the 19-byte stamp and 31 of text.
 constexpr const char* kEntryText = "entry of thirty-one bytes .....";
@@ -117,10 +118,12 @@ TEST_F(TestLog, StatusLineShowsTheWholeTextWithoutStamp) {
 #endif
 
 TEST_F(TestLog, AnUnwritableFileDropsTheEntryButTheStatusLineStillChanges) {
+    WriteLog("Starting Test", "\n");
     // A folder in the file's place makes every open fail, whoever runs the test.
+    std::filesystem::remove(LogFilePath());
     std::filesystem::create_directory(LogFilePath());
-    EXPECT_NO_THROW(WriteLog("Starting Test", "\n"));
-    EXPECT_EQ(window_->TestStatus(), "Starting Test\n");
+    EXPECT_NO_THROW(WriteLog("KP: ", "6.00"));
+    EXPECT_EQ(window_->TestStatus(), "KP: 6.00");
     EXPECT_TRUE(std::filesystem::is_directory(LogFilePath()));
     EXPECT_EQ(LostLogEntries(), 1);
     EXPECT_THAT(LastLogWriteFailure(), HasSubstr("opening it failed"));
@@ -130,6 +133,113 @@ TEST_F(TestLog, AnUnwritableFileDropsTheEntryButTheStatusLineStillChanges) {
     EXPECT_EQ(LostLogEntries(), 0) << "a new log starts without losses";
     EXPECT_EQ(LastLogWriteFailure(), "");
 }
+
+// Names a test of the same second may meet, by number: what the name already holds.
+std::string NumberedLog(int number) {
+    return number == 1 ? std::string("logFile.txt 112912-140509.txt")
+                       : "logFile.txt 112912-140509-" + std::to_string(number) + ".txt";
+}
+
+TEST_F(TestLog, EveryNameAlreadyTakenIsPassedOverAndNoneIsWrittenTo) {
+    std::ofstream(NumberedLog(1), std::ios::binary) << "another test\r\n";
+    std::filesystem::create_directory(NumberedLog(2));
+#ifndef _WIN32
+    // A link to a file elsewhere, and one that leads nowhere: neither may be followed.
+    const std::filesystem::path outside = std::filesystem::absolute("outside");
+    std::filesystem::create_directory(outside);
+    std::ofstream(outside / "kept.txt", std::ios::binary) << "kept";
+    std::filesystem::create_symlink(outside / "kept.txt", NumberedLog(3));
+    std::filesystem::create_symlink(outside / "made.txt", NumberedLog(4));
+    const std::string ours = NumberedLog(5);
+#else
+    const std::string ours = NumberedLog(3);
+#endif
+    WriteLog("Starting Test", "\n");
+    EXPECT_EQ(LogFilePath(), ours);
+    EXPECT_EQ(LogBytes(), "11/29/12 14:05:09  Starting Test\r\n");
+    EXPECT_EQ(LostLogEntries(), 0);
+    EXPECT_EQ(ReadFile(NumberedLog(1)), "another test\r\n");
+    EXPECT_TRUE(std::filesystem::is_empty(NumberedLog(2)));
+#ifndef _WIN32
+    EXPECT_EQ(ReadFile(outside / "kept.txt"), "kept");
+    EXPECT_FALSE(std::filesystem::exists(outside / "made.txt"));
+#endif
+}
+
+TEST_F(TestLog, WithoutAFreeNameEveryEntryIsLostAndTheReasonNamesTheFolderAndTheNames) {
+    std::ofstream(NumberedLog(1), std::ios::binary) << "another test\r\n";
+    for (int number = 2; number <= 100; ++number) {
+        std::filesystem::create_directory(NumberedLog(number));
+    }
+    WriteLog("Starting Test", "\n");
+    WriteLog("KP: ", "6.00");
+    EXPECT_EQ(window_->TestStatus(), "KP: 6.00") << "the status line goes on";
+    EXPECT_EQ(LostLogEntries(), 2);
+    EXPECT_EQ(LastLogWriteFailure(),
+              "no free name for the log file in '" +
+                  std::filesystem::current_path().string() + "': '" + NumberedLog(1) + "' to '" +
+                  NumberedLog(100) + "' are all taken");
+    EXPECT_EQ(LogFilePath(), "") << "no other test's file is named as this one's log";
+    EXPECT_STREQ(g_logFileName, "");
+    EXPECT_EQ(ReadFile(NumberedLog(1)), "another test\r\n");
+    EXPECT_FALSE(std::filesystem::exists(NumberedLog(101)));
+
+    // A new log tries every name again.
+    std::filesystem::remove(NumberedLog(50));
+    MakeLogFileName();
+    WriteLog("Starting Test", "\n");
+    EXPECT_EQ(LogFilePath(), NumberedLog(50));
+    EXPECT_EQ(LostLogEntries(), 0);
+}
+
+#ifndef _WIN32
+
+// Only a name nothing holds counts as free; a folder that cannot take files is no reason to
+// try a hundred names.
+TEST_F(TestLog, AFolderWhereNoFileCanBeMadeIsNamedOnce) {
+    const std::filesystem::path here = std::filesystem::current_path();
+    std::filesystem::create_directory("gone");
+    std::filesystem::current_path("gone");
+    std::filesystem::remove(here / "gone");
+    WriteLog("Starting Test", "\n");
+    std::filesystem::current_path(here);
+    EXPECT_EQ(LostLogEntries(), 1);
+    EXPECT_THAT(LastLogWriteFailure(), HasSubstr("the log file '" + NumberedLog(1) +
+                                                 "' could not be made in '"));
+    EXPECT_THAT(LastLogWriteFailure(), HasSubstr(std::generic_category().message(ENOENT)));
+    EXPECT_EQ(LogFilePath(), "");
+}
+
+// Once made, the log is the file it was: whatever takes its name later is not written to. A log
+// removed meanwhile is made again, as an append would make it.
+TEST_F(TestLog, AnEntryGoesOnlyToTheFileTheLogMade) {
+    WriteLog("Starting Test", "\n");
+    const std::string log = LogFilePath();
+    std::ofstream("elsewhere.txt", std::ios::binary) << "elsewhere";
+
+    std::filesystem::rename(log, "ours.txt");
+    std::filesystem::create_symlink(std::filesystem::absolute("elsewhere.txt"), log);
+    WriteLog("linked", "\n");
+    EXPECT_EQ(LostLogEntries(), 1);
+    EXPECT_EQ(LastLogWriteFailure(), "a symbolic link has taken its name");
+
+    std::filesystem::remove(log);
+    std::filesystem::copy_file("elsewhere.txt", log);
+    WriteLog("replaced", "\n");
+    EXPECT_EQ(LostLogEntries(), 2);
+    EXPECT_EQ(LastLogWriteFailure(), "another file has taken its name");
+    EXPECT_EQ(ReadFile("elsewhere.txt"), "elsewhere");
+    EXPECT_EQ(ReadFile(log), "elsewhere");
+
+    std::filesystem::rename("ours.txt", log);
+    WriteLog("back", "\n");
+    std::filesystem::remove(log);
+    WriteLog("made again", "\n");
+    EXPECT_EQ(LostLogEntries(), 2);
+    EXPECT_EQ(LogBytes(), "11/29/12 14:05:09  made again\r\n");
+}
+
+#endif
 
 #ifndef _WIN32
 

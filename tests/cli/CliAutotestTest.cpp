@@ -411,33 +411,54 @@ TEST_F(CliAutotest, UnmeasuredMovesAreUnverifiedInTheJsonAndTheExitCode) {
     }
 }
 
-TEST_F(CliAutotest, ALogThatCannotBeWrittenFailsTheRunAndIsNotNamed) {
-    // Folders stand where the log would go, under every name the next two minutes can give it;
-    // they cannot be opened as files, not even by root.
+// Every name the log could take in the next half minute (it is made as the test starts) is
+// taken: another test's log and report, a folder, links to a file elsewhere, and folders up to the
+// last.
+TEST_F(CliAutotest, ALogWithoutAFreeNameFailsTheRunAndNoOtherFileIsTouched) {
+    const std::filesystem::path outside = dir_ / "outside";
+    std::filesystem::create_directory(outside);
+    std::ofstream(outside / "kept", std::ios::binary) << "kept";
     const std::time_t now = std::time(nullptr);
-    std::vector<std::string> names;
-    for (std::time_t t = now - 2; t <= now + 120; ++t) {
+    std::vector<std::string> theirs;
+    for (std::time_t t = now - 2; t <= now + 30; ++t) {
         std::tm local{};
         ::localtime_r(&t, &local);
-        char name[64];
-        std::strftime(name, sizeof name, "logFile.txt %m%d%y-%H%M%S.txt", &local);
-        std::filesystem::create_directory(dir_ / name);
-        names.push_back(name);
+        char stamp[64];
+        std::strftime(stamp, sizeof stamp, "logFile.txt %m%d%y-%H%M%S", &local);
+        const std::string base = stamp;
+        std::ofstream(dir_ / (base + ".txt"), std::ios::binary) << "their log";
+        std::ofstream(dir_ / (base + ".html"), std::ios::binary) << "their report";
+        std::filesystem::create_directory(dir_ / (base + "-2.txt"));
+        std::filesystem::create_symlink(outside / "kept", dir_ / (base + "-3.txt"));
+        std::filesystem::create_symlink(outside / "made", dir_ / (base + "-4.txt"));
+        for (int number = 5; number <= 100; ++number) {
+            std::filesystem::create_directory(dir_ / (base + "-" + std::to_string(number) + ".txt"));
+        }
+        theirs.push_back(base);
     }
     auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
     sim::Server server(machine, "127.0.0.1", 0);
     // The whole test, so nothing but the lost entries can fail the run.
-    const ProgramRun run =
-        Run("--address 127.0.0.1 --port " + std::to_string(server.Port()) + " autotest");
+    const ProgramRun run = Run("--address 127.0.0.1 --port " + std::to_string(server.Port()) +
+                               " autotest --report");
     EXPECT_EQ(run.exitCode, 1) << run.err;
     EXPECT_THAT(run.out, ::testing::StartsWith("Starting Test\n"));
     EXPECT_THAT(run.out, EndsWith("\nDisable Machine\nTest result: X passed, Y passed, Z passed. "
-                                  "X, Y, Z: no baseline yet. Report: none\n"));
-    EXPECT_THAT(run.err, HasSubstr("log file could not be written: opening it failed: "));
-    for (const std::string& name : names) {
-        ASSERT_THAT(run.err, ::testing::Not(HasSubstr(name)));
-        EXPECT_TRUE(std::filesystem::is_empty(dir_ / name));
+                                  "X, Y, Z: no baseline yet. Report: none (it could not be "
+                                  "written)\n"));
+    EXPECT_THAT(run.err, HasSubstr("autotest: log file could not be written: no free name for the "
+                                   "log file in '" + dir_.string() + "': 'logFile.txt "));
+    EXPECT_THAT(run.err, HasSubstr("-100.txt' are all taken ("));
+    EXPECT_THAT(run.err, HasSubstr("autotest: no report was written: the test has no log file"));
+    EXPECT_THAT(run.err, HasSubstr("autotest: no log file was written"));
+    for (const std::string& base : theirs) {
+        ASSERT_EQ(ReadFile(dir_ / (base + ".txt")), "their log") << base;
+        ASSERT_EQ(ReadFile(dir_ / (base + ".html")), "their report") << base;
+        ASSERT_TRUE(std::filesystem::is_empty(dir_ / (base + "-2.txt"))) << base;
+        ASSERT_FALSE(std::filesystem::exists(dir_ / (base + "-101.txt"))) << base;
     }
+    EXPECT_EQ(ReadFile(outside / "kept"), "kept");
+    EXPECT_FALSE(std::filesystem::exists(outside / "made"));
     for (int axis = 0; axis < 4; ++axis) {
         EXPECT_FALSE(machine->ReadAxis(axis).moving) << "axis " << axis;
     }

@@ -440,7 +440,7 @@ TEST_F(Report, EachTestOfARunGetsItsOwnNumberedFiles) {
 }
 
 TEST_F(Report, AFileThatCannotBeWrittenIsReportedAndTheOtherIsWritten) {
-    // A folder in the page's place: the rename over it fails, whoever runs the test.
+    // A folder in the page's place: its name is taken, whoever runs the test.
     std::filesystem::create_directory("logFile.txt 112912-140509.html");
     const TestRecord record = RunReportedTest();
     EXPECT_EQ(record.outcome, TestOutcome::Completed);
@@ -455,6 +455,73 @@ TEST_F(Report, AFileThatCannotBeWrittenIsReportedAndTheOtherIsWritten) {
                             "logFile.txt 112912-140509.txt"));
     EXPECT_TRUE(std::filesystem::is_directory("logFile.txt 112912-140509.html"));
     EXPECT_TRUE(LogBytes().ends_with("  Disable Machine\r\n"));
+}
+
+// Another program's test of the same second: its log took the plain name, so this test's log is
+// "-2", whose first report has the name of the other log's second test's report.
+TEST_F(Report, AnotherTestsReportIsNeverReplacedNorALinkFollowed) {
+    std::ofstream("logFile.txt 112912-140509.txt", std::ios::binary) << "their log";
+    std::ofstream("logFile.txt 112912-140509-2.html", std::ios::binary) << "their page";
+#ifndef _WIN32
+    const std::filesystem::path outside = std::filesystem::absolute("outside.csv");
+    std::ofstream(outside, std::ios::binary) << "kept";
+    std::filesystem::create_symlink(outside, "logFile.txt 112912-140509-2.csv");
+#endif
+    history::SetHistoryEnabled(true);
+    Script(VaryingReadings());
+    const TestRecord record = RunReportedTest();
+    EXPECT_EQ(LogFilePath(), "logFile.txt 112912-140509-2.txt");
+    {
+        // Nor does the history point at the other test's page as this test's report.
+        history::History store(history::kHistoryFileName, history::History::Access::Read);
+        sqlite::Statement files =
+            store.Db().Prepare("SELECT log_file, report_file, samples_file FROM tests");
+        ASSERT_TRUE(files.Step());
+        EXPECT_EQ(files.Text(0), "logFile.txt 112912-140509-2.txt");
+        EXPECT_EQ(files.Text(1), "");
+#ifndef _WIN32
+        EXPECT_EQ(files.Text(2), "");
+#endif
+    }
+    ASSERT_TRUE(LastTestReport().has_value());
+    ASSERT_TRUE(LastTestReport()->failure.has_value());
+    EXPECT_THAT(*LastTestReport()->failure,
+                HasSubstr("'logFile.txt 112912-140509-2.html': another file has that name"));
+    EXPECT_EQ(ReadFile("logFile.txt 112912-140509.txt"), "their log");
+    EXPECT_EQ(ReadFile("logFile.txt 112912-140509-2.html"), "their page");
+#ifndef _WIN32
+    EXPECT_THAT(*LastTestReport()->failure, HasSubstr("'logFile.txt 112912-140509-2.csv'"));
+    EXPECT_EQ(ReadFile(outside), "kept");
+    EXPECT_TRUE(std::filesystem::is_symlink("logFile.txt 112912-140509-2.csv"));
+#endif
+
+    // Its own files it replaces when it writes the report again.
+    std::filesystem::remove("logFile.txt 112912-140509-2.html");
+    std::filesystem::remove("logFile.txt 112912-140509-2.csv");
+    ASSERT_FALSE(WriteTestReport(record, LogFilePath()).failure.has_value());
+    const TestReportResult again = WriteTestReport(record, LogFilePath());
+    EXPECT_FALSE(again.failure.has_value()) << *again.failure;
+    EXPECT_EQ(ParseCsv(ReadFile(again.files.csv)).size(), 1200u);
+}
+
+TEST_F(Report, ATestWithoutALogFileWritesNoReport) {
+    std::ofstream("logFile.txt 112912-140509.txt", std::ios::binary) << "their log";
+    std::ofstream("logFile.txt 112912-140509.html", std::ios::binary) << "their page";
+    for (int number = 2; number <= 100; ++number) {
+        std::filesystem::create_directory("logFile.txt 112912-140509-" + std::to_string(number) +
+                                          ".txt");
+    }
+    const std::vector<std::string> before = FilesInFolder();
+    Script(VaryingReadings());
+    RunReportedTest();
+    ASSERT_TRUE(LastTestReport().has_value());
+    ASSERT_TRUE(LastTestReport()->failure.has_value());
+    EXPECT_THAT(*LastTestReport()->failure,
+                HasSubstr("no report was written: the test has no log file (no free name for "
+                          "the log file in '"));
+    EXPECT_EQ(LastTestReport()->files.html, "");
+    EXPECT_EQ(FilesInFolder(), before);
+    EXPECT_EQ(ReadFile("logFile.txt 112912-140509.html"), "their page");
 }
 
 // Records made by hand: the edges that a run does not reach easily.

@@ -1,4 +1,7 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 #include <fstream>
 #include <sstream>
@@ -73,7 +76,7 @@ TEST(TraceReadTest, AnOlderTruncatedOrDamagedTraceNamesItsLine) {
 std::shared_ptr<Replay> ReplayOf(const std::string& trace, std::shared_ptr<VirtualClock> clock,
                                  double speed = 1.0) {
     std::istringstream in(trace);
-    return std::make_shared<Replay>(ReadTrace(in), std::move(clock), speed);
+    return std::make_shared<Replay>(in, std::move(clock), speed);
 }
 
 std::string Line(const std::string& time, const std::string& rest) {
@@ -119,6 +122,82 @@ TEST(ReplayTest, ALostReplyStaysLostAndWhatASpentSessionNeverSentIsSkipped) {
     // Two lines in one request: one acknowledgement each, the replies joined.
     EXPECT_EQ(session->command("SH\rTPY", "\r", ":", true), "17");
     EXPECT_EQ(replay->Counts().unknown, 0u);
+}
+
+// `count` record polls 10 ms apart, each record different from the one before.
+std::string RecordPolls(int count) {
+    std::string trace;
+    std::string record(152, '\0');
+    record[2] = static_cast<char>(152);
+    for (int i = 0; i < count; ++i) {
+        record[100] = static_cast<char>(i);
+        char time[16];
+        std::snprintf(time, sizeof time, "%02d.%03d", i / 100 % 60, i % 100 * 10);
+        trace += Line(time, "record\tQR IXYZW\\r\trecord, 152 bytes\t:\t40\t\t" +
+                                EscapeBytes(record));
+    }
+    return trace;
+}
+
+TEST(ReplayTest, ATraceOverTheBoundIsRefusedAtTheLineItReachedAndReadNoFurther) {
+    const std::string trace = RecordPolls(2000);
+    std::istringstream in(trace);
+    try {
+        Replay replay(in, std::make_shared<VirtualClock>(), 1.0, 64 * 1024);
+        ADD_FAILURE() << "a trace of " << replay.HeldBytes() << " bytes held was taken";
+    } catch (const trevane::TraceError& error) {
+        EXPECT_THAT(error.what(), ::testing::MatchesRegex(
+                                      "line [0-9]+: the trace is too large to replay: it would "
+                                      "take more than 65536 bytes of memory; replay a shorter "
+                                      "part of it"));
+    }
+    EXPECT_LT(static_cast<std::size_t>(in.tellg()), trace.size() / 2);
+
+    // Within the bound the same trace is served, and holds little more than its records.
+    std::istringstream whole(trace);
+    Replay replay(whole, std::make_shared<VirtualClock>());
+    EXPECT_EQ(replay.Exchanges(), 2000u);
+    EXPECT_LT(replay.HeldBytes(), Replay::kMaxHeldBytes);
+}
+
+// A controller standing still answers every poll alike; a long trace of it holds one copy.
+TEST(ReplayTest, RepeatedRepliesAreKeptOnce) {
+    const std::string reply(200, 'x');
+    std::string trace;
+    for (int i = 0; i < 20000; ++i) {
+        trace += Line("01.000", "command\tTPX\\r\t" + reply + "\t:\t40\t\t");
+    }
+    std::istringstream in(trace);
+    const auto replay = std::make_shared<Replay>(in, std::make_shared<VirtualClock>());
+    EXPECT_LT(replay->HeldBytes(), 20000 * reply.size() / 2);
+    const auto session = MakeInProcessClient(replay, "127.0.0.1", 23);
+    EXPECT_EQ(session->command("TPX", "\r", ":", true), reply);
+}
+
+// Records come back in time order even when the trace has them out of it, and a trace read
+// whole answers as one read line by line.
+TEST(ReplayTest, ARecordedListAndAStreamAnswerAlike) {
+    const auto record = [](char mark) {
+        return "record\tQR IXYZW\\r\trecord, 5 bytes\t:\t40\t\t\\x00\\x00\\x05\\x00" +
+               std::string(1, mark);
+    };
+    const std::string trace = Line("01.200", record('c')) + Line("01.000", record('a')) +
+                              Line("01.100", record('b')) +
+                              Line("01.300", "command\tTPX\\r\t7\t:\t40\t\t");
+    for (const bool streamed : {false, true}) {
+        auto clock = std::make_shared<VirtualClock>();
+        std::istringstream in(trace);
+        const auto replay = streamed ? std::make_shared<Replay>(in, clock)
+                                     : std::make_shared<Replay>(ReadTrace(in), clock);
+        const auto session = MakeInProcessClient(replay, "127.0.0.1", 23);
+        std::string seen;
+        for (const int ms : {0, 100, 200}) {
+            clock->Advance(std::chrono::milliseconds(ms) - clock->Elapsed());
+            seen += session->record("QR IXYZW").back();
+        }
+        EXPECT_EQ(seen, "abc") << streamed;
+        EXPECT_EQ(session->command("TPX", "\r", ":", true), "7") << streamed;
+    }
 }
 
 #ifndef _WIN32
