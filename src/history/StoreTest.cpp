@@ -5,6 +5,9 @@
 #include <filesystem>
 #include <mutex>
 
+#include "history/ServerStore.h"
+#include "history/Sync.h"
+
 namespace trevane::history {
 namespace {
 
@@ -13,6 +16,7 @@ std::mutex g_lastMutex;
 std::optional<StoreResult> g_last;
 std::mutex g_pathMutex;
 std::string g_path = kHistoryFileName;
+std::optional<std::string> g_server;
 
 // `file` (relative to the working directory) as seen from the folder of `historyPath`.
 std::string SeenFrom(const std::string& historyPath, const std::string& file) {
@@ -39,6 +43,38 @@ std::string HistoryPath() {
     return g_path;
 }
 
+void SetHistoryServer(std::optional<std::string> server) {
+    std::lock_guard lock(g_pathMutex);
+    g_server = std::move(server);
+}
+
+std::optional<std::string> HistoryServer() {
+    std::lock_guard lock(g_pathMutex);
+    return g_server;
+}
+
+namespace {
+
+// Sends what waits; the store to compare with and the test's id there, or why not.
+std::unique_ptr<HistoryStore> SendToServer(const std::string& server, History& local,
+                                           const std::string& uuid, std::int64_t& id,
+                                           StoreResult& result) {
+    try {
+        std::unique_ptr<HistoryStore> store = OpenServerStore(ParseServerAddress(server));
+        result.waiting = SendWaiting(local, *store).waiting;
+        if (const std::optional<std::int64_t> there = store->IdOf(uuid)) {
+            id = *there;
+            return store;
+        }
+    } catch (const std::exception& e) {
+        result.serverFailure = e.what();
+    }
+    result.waiting = static_cast<int>(local.Waiting().size());
+    return nullptr;
+}
+
+}  // namespace
+
 StoreResult StoreTest(const TestRecord& record, const TestFiles& files, const std::string& path) {
     StoreResult result;
     result.testNumber = record.testNumber;
@@ -47,9 +83,15 @@ StoreResult StoreTest(const TestRecord& record, const TestFiles& files, const st
         result.notice = history.Notice();
         const TestFiles seen{SeenFrom(path, files.log), SeenFrom(path, files.report),
                              SeenFrom(path, files.samples)};
-        const std::int64_t id = history.Add(record, seen);
-        if (const std::optional<StoredTest> stored = history.Test(id)) {
-            result.comparison = Compare(history, *stored, true);
+        const TestRow row = RowOfRecord(record, seen);
+        std::int64_t id = history.Put(row);
+        std::unique_ptr<HistoryStore> server;
+        if (const std::optional<std::string> address = HistoryServer()) {
+            server = SendToServer(*address, history, row.uuid, id, result);
+        }
+        HistoryStore& store = server ? *server : static_cast<HistoryStore&>(history);
+        if (const std::optional<StoredTest> stored = store.Test(id)) {
+            result.comparison = Compare(store, *stored, true);
             result.flags = DriftFlagTexts(result.comparison->drift);
             result.noBaseline = AxesWithoutBaseline(*result.comparison);
         }
@@ -62,6 +104,7 @@ StoreResult StoreTest(const TestRecord& record, const TestFiles& files, const st
 void ResetHistoryState() {
     SetHistoryEnabled(true);
     SetHistoryPath({});
+    SetHistoryServer(std::nullopt);
     std::lock_guard lock(g_lastMutex);
     g_last.reset();
 }
@@ -90,6 +133,18 @@ std::optional<std::string> LastHistoryFailureText() {
         return std::nullopt;
     }
     return "history could not be written: " + *last->failure;
+}
+
+}  // namespace trevane::history
+
+namespace trevane::history {
+
+std::optional<std::string> LastKeptLocallyText() {
+    const std::optional<StoreResult> last = LastStored();
+    if (!last || last->failure || !last->serverFailure) {
+        return std::nullopt;
+    }
+    return KeptLocallyText(last->waiting);
 }
 
 }  // namespace trevane::history
