@@ -163,7 +163,11 @@ class ServerStore : public HistoryStore {
         db_.Execute("BEGIN");
         try {
             db_.Execute(kMigrationLock);
-            db_.Execute("CREATE TABLE IF NOT EXISTS trevane_schema (version INTEGER NOT NULL)");
+            // Looked for, not created "if not exists": an account without CREATE may use tables
+            // their owner made.
+            if (db_.Query("SELECT to_regclass('trevane_schema') IS NULL").Text(0, 0) == "t") {
+                db_.Execute("CREATE TABLE trevane_schema (version INTEGER NOT NULL)");
+            }
             const pg::Result rows = db_.Query("SELECT max(version) FROM trevane_schema");
             const int version = rows.IsNull(0, 0) ? 0 : static_cast<int>(rows.Int(0, 0));
             if (version > kSchemaVersion) {
