@@ -56,12 +56,16 @@ CREATE TABLE samples (
 )sql";
 
 // Every test gets an identity of its own, so that a test sent twice is stored once; the local
-// file notes which tests the server has taken. One controller is its address, port and identity.
+// file notes which tests the server has taken. One controller is its address, port and identity;
+// the file orders its tests as they were stored, the server as they ran (a test kept locally for
+// days arrives late), each with an index of its own.
 inline constexpr const char* kSchemaV2 = R"sql(
 ALTER TABLE tests ADD COLUMN uuid TEXT;
 CREATE UNIQUE INDEX tests_by_uuid ON tests (uuid);
 DROP INDEX tests_by_controller;
-CREATE INDEX tests_by_controller ON tests (address, port, identity, started_utc, id);
+CREATE INDEX tests_by_controller ON tests (address, port, identity, id);
+CREATE INDEX tests_by_controller_time ON tests (address, port, identity, started_utc, id);
+CREATE INDEX tests_by_time ON tests (started_utc, id);
 CREATE TABLE sent (
     uuid TEXT PRIMARY KEY
 ) WITHOUT ROWID;
