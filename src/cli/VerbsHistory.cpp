@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -195,16 +196,22 @@ void ListTests(history::HistoryStore& store, const history::TestQuery& query, bo
 int SyncHistory(const std::string& server, bool json) {
     const history::ServerAddress address = history::ParseServerAddress(server);
     std::error_code noFile;
-    history::SyncResult sync;
+    std::optional<history::History> local;
     if (std::filesystem::is_regular_file(history::kHistoryFileName, noFile)) {
-        history::History local(history::kHistoryFileName);
-        try {
-            sync = history::SendWaiting(local, *history::OpenServerStore(address));
-        } catch (const history::HistoryError& e) {
-            ReportError("history sync: " + std::string(e.what()) + "; " +
-                        history::KeptLocallyText(static_cast<int>(local.Waiting().size())));
-            return kExitFailed;
+        local.emplace(history::kHistoryFileName);
+    }
+    history::SyncResult sync;
+    try {
+        // Connected even when nothing waits: a sync is also how a technician tries the setting.
+        const std::unique_ptr<history::HistoryStore> store = history::OpenServerStore(address);
+        if (local) {
+            sync = history::SendWaiting(*local, *store);
         }
+    } catch (const history::HistoryError& e) {
+        const int waiting = local ? static_cast<int>(local->Waiting().size()) : 0;
+        ReportError("history sync: " + std::string(e.what()) +
+                    (waiting > 0 ? "; " + history::KeptLocallyText(waiting) : std::string()));
+        return kExitFailed;
     }
     if (json) {
         json::WriteLine(std::cout, json::Object()

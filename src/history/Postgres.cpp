@@ -4,7 +4,6 @@
 
 #include <libpq-fe.h>
 
-#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 
@@ -19,12 +18,18 @@ constexpr const char* kTcpUserTimeoutMs = "30000";
 constexpr const char* kStatementTimeout = "SET statement_timeout = 60000";
 
 std::string OneLine(const char* message) {
-    std::string text = message == nullptr ? "" : message;
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
+    std::string text;
+    for (const char* c = message == nullptr ? "" : message; *c != '\0'; ++c) {
+        const bool blank = *c == '\n' || *c == '\t' || *c == '\r' || *c == ' ';
+        if (!blank) {
+            text += *c;
+        } else if (!text.empty() && text.back() != ' ') {
+            text += ' ';
+        }
+    }
+    while (!text.empty() && text.back() == ' ') {
         text.pop_back();
     }
-    std::replace(text.begin(), text.end(), '\n', ' ');
-    std::replace(text.begin(), text.end(), '\t', ' ');
     return text;
 }
 

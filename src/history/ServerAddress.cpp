@@ -24,19 +24,24 @@ bool IsUrl(const std::string& text) {
     return lower.starts_with("postgresql://") || lower.starts_with("postgres://");
 }
 
-// "password=" as a key of a key=value string or of a URL's query, blanks around '=' allowed.
+// "password=" or "sslpassword=" (a client key's passphrase) as a key of a key=value string or
+// of a URL's query, blanks around '=' allowed.
 bool HasPasswordKey(const std::string& text) {
     const std::string lower = Lower(text);
-    for (std::size_t at = lower.find("password"); at != std::string::npos;
-         at = lower.find("password", at + 1)) {
-        const bool starts = at == 0 || std::isspace(static_cast<unsigned char>(lower[at - 1])) ||
-                            lower[at - 1] == '?' || lower[at - 1] == '&';
-        std::size_t next = at + 8;
-        while (next < lower.size() && std::isspace(static_cast<unsigned char>(lower[next]))) {
-            ++next;
-        }
-        if (starts && next < lower.size() && lower[next] == '=') {
-            return true;
+    for (const std::string key : {"password", "sslpassword"}) {
+        for (std::size_t at = lower.find(key); at != std::string::npos;
+             at = lower.find(key, at + 1)) {
+            const bool starts = at == 0 ||
+                                std::isspace(static_cast<unsigned char>(lower[at - 1])) != 0 ||
+                                lower[at - 1] == '?' || lower[at - 1] == '&';
+            std::size_t next = at + key.size();
+            while (next < lower.size() &&
+                   std::isspace(static_cast<unsigned char>(lower[next])) != 0) {
+                ++next;
+            }
+            if (starts && next < lower.size() && lower[next] == '=') {
+                return true;
+            }
         }
     }
     return false;

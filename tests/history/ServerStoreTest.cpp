@@ -219,6 +219,7 @@ TEST(ServerAddresses, APasswordIsRefusedAndNeverRepeated) {
           "postgresql://127.0.0.1/team?password=s3cret-pw",
           "postgresql://127.0.0.1/team?sslmode=require&password=s3cret-pw",
           "host=127.0.0.1 password = s3cret-pw", "service=team password=s3cret-pw",
+          "postgresql://anna@127.0.0.1/team?sslcert=a.crt&sslpassword=s3cret-pw",
           "anna:s3cret-pw@127.0.0.1"}) {
         try {
             ParseServerAddress(text);
