@@ -73,6 +73,15 @@ std::unique_ptr<HistoryStore> SendToServer(const std::string& server, History& l
     return nullptr;
 }
 
+void CompareWithEarlier(HistoryStore& store, std::int64_t id, StoreResult& result) {
+    if (const std::optional<StoredTest> stored = store.Test(id)) {
+        Comparison comparison = Compare(store, *stored, true);
+        result.flags = DriftFlagTexts(comparison.drift);
+        result.noBaseline = AxesWithoutBaseline(comparison);
+        result.comparison = std::move(comparison);
+    }
+}
+
 }  // namespace
 
 StoreResult StoreTest(const TestRecord& record, const TestFiles& files, const std::string& path) {
@@ -84,16 +93,22 @@ StoreResult StoreTest(const TestRecord& record, const TestFiles& files, const st
         const TestFiles seen{SeenFrom(path, files.log), SeenFrom(path, files.report),
                              SeenFrom(path, files.samples)};
         const TestRow row = RowOfRecord(record, seen);
-        std::int64_t id = history.Put(row);
-        std::unique_ptr<HistoryStore> server;
+        const std::int64_t localId = history.Put(row);
         if (const std::optional<std::string> address = HistoryServer()) {
-            server = SendToServer(*address, history, row.uuid, id, result);
+            std::int64_t serverId = 0;
+            if (std::unique_ptr<HistoryStore> server =
+                    SendToServer(*address, history, row.uuid, serverId, result)) {
+                try {
+                    CompareWithEarlier(*server, serverId, result);
+                } catch (const std::exception& e) {
+                    // Gone after taking the test: the file's tests are the comparison then.
+                    result.serverFailure = e.what();
+                    result.waiting = static_cast<int>(history.Waiting().size());
+                }
+            }
         }
-        HistoryStore& store = server ? *server : static_cast<HistoryStore&>(history);
-        if (const std::optional<StoredTest> stored = store.Test(id)) {
-            result.comparison = Compare(store, *stored, true);
-            result.flags = DriftFlagTexts(result.comparison->drift);
-            result.noBaseline = AxesWithoutBaseline(*result.comparison);
+        if (!result.comparison) {
+            CompareWithEarlier(history, localId, result);
         }
     } catch (const std::exception& e) {
         result.failure = e.what();
@@ -141,7 +156,7 @@ namespace trevane::history {
 
 std::optional<std::string> LastKeptLocallyText() {
     const std::optional<StoreResult> last = LastStored();
-    if (!last || last->failure || !last->serverFailure) {
+    if (!last || last->failure || !last->serverFailure || last->waiting == 0) {
         return std::nullopt;
     }
     return KeptLocallyText(last->waiting);

@@ -1,5 +1,7 @@
 #include <cstdlib>
+#include <atomic>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -139,13 +141,19 @@ TEST_F(TeamHistory, AFleetOfSixteenLosesAndDoublesNothingThroughAnOutage) {
     std::vector<std::thread> members;
     std::atomic<int> stored{0};
     std::atomic<int> failures{0};
+    std::mutex failureMutex;
+    std::string failure;
     for (int m = 0; m < kMembers; ++m) {
         members.emplace_back([&, m] {
             for (int round = 0; round < kRounds; ++round) {
                 const StoreResult result = StoreTest(
                     MakeRecord(100, "127.0.0.1:" + std::to_string(7000 + m) + " Sim"),
                     {"log.txt", "", ""}, LocalFile("fleet"));
-                failures += result.failure ? 1 : 0;
+                if (result.failure) {
+                    ++failures;
+                    std::lock_guard lock(failureMutex);
+                    failure = *result.failure;
+                }
                 ++stored;
             }
         });
@@ -162,7 +170,7 @@ TEST_F(TeamHistory, AFleetOfSixteenLosesAndDoublesNothingThroughAnOutage) {
     for (std::thread& member : members) {
         member.join();
     }
-    EXPECT_EQ(failures, 0) << "the local file takes every test";
+    EXPECT_EQ(failures, 0) << "the local file takes every test: " << failure;
     // The last ones to end may have ended while it was away; one more run sends the rest.
     History local(LocalFile("fleet"));
     SendWaiting(local, *OpenServerStore(ParseServerAddress(url_)));
