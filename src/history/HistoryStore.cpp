@@ -29,8 +29,8 @@ std::string CheckSinceDate(const std::string& text) {
         }
         return true;
     };
-    if (text.size() != 10 || text[4] != '-' || text[7] != '-' || !digits(0, 4) ||
-        !digits(5, 2) || !digits(8, 2)) {
+    if (text.size() != 10 || text[4] != '-' || text[7] != '-' || !digits(0, 4) || !digits(5, 2) ||
+        !digits(8, 2)) {
         return "is not a date as YYYY-MM-DD";
     }
     const std::chrono::year_month_day date{

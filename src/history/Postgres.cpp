@@ -80,18 +80,18 @@ Connection::Connection(const std::string& conninfo, const std::string& shown) : 
     values.insert(values.end(), {kTcpUserTimeoutMs, "trevane", conninfo.c_str(), nullptr});
     conn_ = PQconnectdbParams(keys.data(), values.data(), 1);
     if (conn_ == nullptr) {
-        throw history::HistoryError("the history server " + shown_ + " cannot be reached: " +
-                                    "out of memory");
+        throw history::HistoryError("the history server " + shown_ +
+                                    " cannot be reached: " + "out of memory");
     }
     if (PQstatus(conn_) != CONNECTION_OK) {
         const std::string why = OneLine(PQerrorMessage(conn_));
         PQfinish(conn_);
         conn_ = nullptr;
-        throw history::HistoryError("the history server " + shown_ + " cannot be reached: " +
-                                    why);
+        throw history::HistoryError("the history server " + shown_ + " cannot be reached: " + why);
     }
     // The server's notices ("already exists, skipping") are no business of the operator's.
-    PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
+    PQsetNoticeProcessor(
+        conn_, [](void*, const char*) {}, nullptr);
     Execute(kStatementTimeout);
 }
 

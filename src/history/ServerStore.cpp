@@ -81,8 +81,7 @@ class ServerStore : public HistoryStore {
                 "identity, $1) > 0) AND started_utc >= $2 "
                 "ORDER BY started_utc DESC, id DESC LIMIT $3::bigint",
             {query.controller, query.since,
-             query.limit > 0 ? Param(NumberText(static_cast<long long>(query.limit)))
-                             : Param()});
+             query.limit > 0 ? Param(NumberText(static_cast<long long>(query.limit))) : Param()});
         std::vector<StoredTest> tests = ReadTests(rows);
         std::reverse(tests.begin(), tests.end());
         return tests;
@@ -200,10 +199,9 @@ class ServerStore : public HistoryStore {
             "identity, outcome, log_file, report_file, samples_file, uuid) VALUES "
             "($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11) "
             "ON CONFLICT (uuid) DO NOTHING RETURNING id",
-            {NumberText(static_cast<long long>(row.testNumber)), row.startedUtc,
-             row.startedLocal, row.address, NumberText(static_cast<long long>(row.port)),
-             row.identity, row.outcome, row.logFile, row.reportFile, row.samplesFile,
-             row.uuid});
+            {NumberText(static_cast<long long>(row.testNumber)), row.startedUtc, row.startedLocal,
+             row.address, NumberText(static_cast<long long>(row.port)), row.identity, row.outcome,
+             row.logFile, row.reportFile, row.samplesFile, row.uuid});
         if (inserted.Rows() == 0) {
             // Sent before: stored once.
             return IdOf(row.uuid).value_or(0);
@@ -222,9 +220,8 @@ class ServerStore : public HistoryStore {
         }
         std::vector<Param> params;
         for (std::size_t seq = 0; seq < checks.size(); ++seq) {
-            params.insert(params.end(),
-                          {testId, NumberText(static_cast<long long>(seq)), checks[seq].kind,
-                           checks[seq].label, checks[seq].reply});
+            params.insert(params.end(), {testId, NumberText(static_cast<long long>(seq)),
+                                         checks[seq].kind, checks[seq].label, checks[seq].reply});
         }
         db_.Query("INSERT INTO check_values (test_id, seq, kind, label, reply) VALUES " +
                       Placeholders(checks.size(), 5),

@@ -26,9 +26,9 @@ namespace trevane {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ChildProcess;
 using ::testing::HasSubstr;
 using ::testing::Not;
-using testing::ChildProcess;
 using testing::PostgresServer;
 using testing::ProgramRun;
 
@@ -55,9 +55,9 @@ class ServerCli : public ::testing::Test {
 
     // An automatic test, ended by Ctrl-C once it runs: it reached the controller, so it is kept.
     ProgramRun InterruptedTest(std::vector<std::string> extra) {
-        std::vector<std::string> arguments = {"--address", "127.0.0.1", "--port",
-                                              std::to_string(sim_.Port()), "--json",
-                                              "--trace", "trace.txt", "autotest"};
+        std::vector<std::string> arguments = {
+            "--address", "127.0.0.1", "--port",    std::to_string(sim_.Port()),
+            "--json",    "--trace",   "trace.txt", "autotest"};
         arguments.insert(arguments.end(), extra.begin(), extra.end());
         ChildProcess cli(TREVANE_CLI_PATH, arguments, dir_);
         EXPECT_TRUE(cli.WaitForOutput("Starting Test", std::chrono::seconds(30)));

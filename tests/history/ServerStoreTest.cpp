@@ -1,5 +1,5 @@
-#include <cstdlib>
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -24,9 +24,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
-using ::testing::Not;
 using testing::kMachine;
 using testing::MakeRecord;
+using ::testing::Not;
 using trevane::testing::PostgresServer;
 
 class ServerUnderTest : public testing::StoreUnderTest {
@@ -146,9 +146,9 @@ TEST_F(TeamHistory, AFleetOfSixteenLosesAndDoublesNothingThroughAnOutage) {
     for (int m = 0; m < kMembers; ++m) {
         members.emplace_back([&, m] {
             for (int round = 0; round < kRounds; ++round) {
-                const StoreResult result = StoreTest(
-                    MakeRecord(100, "127.0.0.1:" + std::to_string(7000 + m) + " Sim"),
-                    {"log.txt", "", ""}, LocalFile("fleet"));
+                const StoreResult result =
+                    StoreTest(MakeRecord(100, "127.0.0.1:" + std::to_string(7000 + m) + " Sim"),
+                              {"log.txt", "", ""}, LocalFile("fleet"));
                 if (result.failure) {
                     ++failures;
                     std::lock_guard lock(failureMutex);

@@ -147,9 +147,9 @@ TEST_P(SharedStoreCases, SixteenWritersAtOnceKeepEveryTest) {
         writers.emplace_back([this, w] {
             std::unique_ptr<HistoryStore> store = OpenAnother();
             for (int i = 0; i < kEach; ++i) {
-                store->Put(RowOfRecord(
-                    MakeRecord(100, "127.0.0.1:" + std::to_string(6000 + w) + " Sim"),
-                    {"log.txt", "", ""}));
+                store->Put(
+                    RowOfRecord(MakeRecord(100, "127.0.0.1:" + std::to_string(6000 + w) + " Sim"),
+                                {"log.txt", "", ""}));
             }
         });
     }
@@ -161,8 +161,7 @@ TEST_P(SharedStoreCases, SixteenWritersAtOnceKeepEveryTest) {
     for (const StoredTest& test : all) {
         EXPECT_EQ(test.moves.size(), 6u);
     }
-    EXPECT_EQ(Store().PreviousTrace("127.0.0.1:6007 Sim", 5).size(),
-              std::size_t{kCyclesPerMove});
+    EXPECT_EQ(Store().PreviousTrace("127.0.0.1:6007 Sim", 5).size(), std::size_t{kCyclesPerMove});
 }
 
 }  // namespace

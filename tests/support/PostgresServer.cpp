@@ -12,8 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <random>
 #include <stdexcept>
@@ -79,9 +79,8 @@ std::string RandomWord(const char* prefix) {
 void Run(const std::string& command, const char* what, const fs::path& log) {
     if (std::system(command.c_str()) != 0) {
         std::ifstream in(log);
-        throw std::runtime_error(std::string("PostgreSQL server: ") + what + " failed: " +
-                                 command + "\n" +
-                                 std::string(std::istreambuf_iterator<char>(in), {}));
+        throw std::runtime_error(std::string("PostgreSQL server: ") + what + " failed: " + command +
+                                 "\n" + std::string(std::istreambuf_iterator<char>(in), {}));
     }
 }
 
@@ -112,8 +111,9 @@ std::string PostgresServer::WhyMissing() {
     if (!TREVANE_HAVE_LIBPQ) {
         return "this build has no libpq";
     }
-    return FindBin() ? "" : "initdb and pg_ctl not found under /usr/lib/postgresql/*/bin "
-                            "(Debian's postgresql-15; scripts/setup.sh installs it)";
+    return FindBin() ? ""
+                     : "initdb and pg_ctl not found under /usr/lib/postgresql/*/bin "
+                       "(Debian's postgresql-15; scripts/setup.sh installs it)";
 }
 
 PostgresServer* PostgresServer::Shared() {
@@ -151,8 +151,7 @@ void StopAtTheEnd::TearDown() {
 
 PostgresServer::PostgresServer(const fs::path& bin, const fs::path& folder)
     : bin_(bin), folder_(folder), port_(FreeLoopbackPort()), password_(RandomWord("pw-")) {
-    fs::permissions(folder_, fs::perms::owner_all | fs::perms::group_exec |
-                                 fs::perms::others_exec);
+    fs::permissions(folder_, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
     const fs::path data = folder_ / "data";
     const fs::path pwfile = folder_ / "pwfile";
     fs::create_directory(data);
@@ -166,11 +165,11 @@ PostgresServer::PostgresServer(const fs::path& bin, const fs::path& folder)
         }
     }
     fs::permissions(data, fs::perms::owner_all);
-    Run(AsServerUser("'" + (bin_ / "initdb").string() + "' -D '" + data.string() + "' -U " +
-                     user_ + " --pwfile='" + pwfile.string() +
+    Run(AsServerUser("'" + (bin_ / "initdb").string() + "' -D '" + data.string() + "' -U " + user_ +
+                     " --pwfile='" + pwfile.string() +
                      "' --auth=scram-sha-256 -E UTF8 --no-locale --no-sync > '" +
                      (folder_ / "initdb.log").string() + "' 2>&1"),
-         "initdb", folder_ / "initdb.log");
+        "initdb", folder_ / "initdb.log");
     passFile_ = folder_ / "pgpass";
     wrongPassFile_ = folder_ / "pgpass-wrong";
     WritePassFile(passFile_, port_, user_, password_);
@@ -207,8 +206,10 @@ void PostgresServer::Start() {
     }
     // Loopback only, and no Unix socket: nothing outside the test can reach it.
     Run(AsServerUser("'" + (bin_ / "pg_ctl").string() + "' -D '" + (folder_ / "data").string() +
-                     "' -l '" + (folder_ / "data" / "server.log").string() + "' -w -t 60 -o \"-c "
-                     "listen_addresses=127.0.0.1 -p " + std::to_string(port_) +
+                     "' -l '" + (folder_ / "data" / "server.log").string() +
+                     "' -w -t 60 -o \"-c "
+                     "listen_addresses=127.0.0.1 -p " +
+                     std::to_string(port_) +
                      " -c unix_socket_directories= -c fsync=off -c max_connections=60\" start "
                      "> /dev/null"),
         "pg_ctl start", folder_ / "data" / "server.log");

@@ -52,15 +52,16 @@ class PostgresServer {
 };
 
 // Skips the test, loudly, where the server's programs are missing; fails it in CI.
-#define TREVANE_REQUIRE_POSTGRES(server)                                                  \
-    do {                                                                                  \
-        if ((server) == nullptr) {                                                        \
-            if (::trevane::testing::InContinuousIntegration()) {                          \
-                FAIL() << "no PostgreSQL server: " << ::trevane::testing::PostgresServer::WhyMissing(); \
-            }                                                                             \
-            GTEST_SKIP() << "SKIPPED, no PostgreSQL server: "                             \
-                         << ::trevane::testing::PostgresServer::WhyMissing();             \
-        }                                                                                 \
+#define TREVANE_REQUIRE_POSTGRES(server)                                      \
+    do {                                                                      \
+        if ((server) == nullptr) {                                            \
+            if (::trevane::testing::InContinuousIntegration()) {              \
+                FAIL() << "no PostgreSQL server: "                            \
+                       << ::trevane::testing::PostgresServer::WhyMissing();   \
+            }                                                                 \
+            GTEST_SKIP() << "SKIPPED, no PostgreSQL server: "                 \
+                         << ::trevane::testing::PostgresServer::WhyMissing(); \
+        }                                                                     \
     } while (false)
 
 bool InContinuousIntegration();
