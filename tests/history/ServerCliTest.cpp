@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -164,6 +165,29 @@ TEST_F(ServerCli, APasswordNeverAppearsInAnythingTheProgramWrote) {
     const std::string all = EverythingWritten();
     EXPECT_THAT(all, HasSubstr("trevane_test")) << "the runs wrote what they should";
     EXPECT_EQ(all.find(secret), std::string::npos) << "the password was written somewhere";
+}
+
+// Two controllers tested while the server is down: both pass and say so by their exit code, the
+// fleet says what waits, and a sync sends it.
+TEST_F(ServerCli, AFleetKeepsEveryTestWhileTheServerIsDownAndPassesAsWithout) {
+    sim::Server second{std::make_shared<sim::Machine>(std::make_shared<RealClock>()), "127.0.0.1",
+                       0};
+    std::ofstream(dir_ / "fleet.txt") << "127.0.0.1 " << sim_.Port() << " press-1\n127.0.0.1 "
+                                      << second.Port() << " press-2\n";
+    server_->Stop();
+    const ProgramRun fleet = Run({"fleet", "fleet.txt", "--history", url_, "autotest"});
+    EXPECT_EQ(fleet.exitCode, 0) << fleet.err;
+    EXPECT_THAT(fleet.err, HasSubstr("trevane-cli: fleet: history: kept locally, 2 tests waiting "
+                                     "for the server"));
+    for (const char* member : {"press-1", "press-2"}) {
+        EXPECT_THAT(testing::ReadFile(dir_ / member / "trevane-cli.err"),
+                    HasSubstr("history: kept locally"))
+            << member << ": the child was given the server";
+    }
+    server_->Start();
+    const ProgramRun sync = Run({"history", "sync", "--history", url_});
+    EXPECT_EQ(sync.exitCode, 0) << sync.err;
+    EXPECT_THAT(sync.out, HasSubstr("history sync: 2 tests sent to "));
 }
 
 }  // namespace
