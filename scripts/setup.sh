@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config ccache
     qt6-base-dev libqcustomplot-dev libgl1-mesa-dev
-    libsqlite3-dev
+    libsqlite3-dev libpq-dev postgresql-15
     libasio-dev libgtest-dev libgmock-dev googletest libbenchmark-dev nlohmann-json3-dev
     clang libclang-rt-14-dev
     locales xvfb xauth

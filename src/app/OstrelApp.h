@@ -51,6 +51,7 @@ class COstrelApp {
 
   private:
     void ConfigureLink();
+    void ConfigureHistoryServer();
 
     StartOptions options_;
     std::shared_ptr<sim::Machine> machine_;

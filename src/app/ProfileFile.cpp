@@ -187,3 +187,12 @@ std::uint16_t ConfiguredPort(const std::filesystem::path& file, std::uint16_t fa
 }
 
 }  // namespace trevane
+
+namespace trevane {
+
+std::string ConfiguredHistoryServer(const std::filesystem::path& file) {
+    // A URL with its TLS parameters outgrows the address's 254 characters.
+    return ReadProfileFile(file, kHistorySection, kHistoryServerKey, "", 4096);
+}
+
+}  // namespace trevane

@@ -15,6 +15,10 @@ inline constexpr const char* kConfigFileName = "PelornControl.ini";
 inline constexpr const char* kConfigSection = "Main";
 inline constexpr const char* kAddressKey = "GAddress";
 inline constexpr const char* kPortKey = "Port";
+// The team's history server: section "History", key "Server" (a postgresql:// URL or a service
+// name, never a password).
+inline constexpr const char* kHistorySection = "History";
+inline constexpr const char* kHistoryServerKey = "Server";
 
 // The address value was read into 255 characters including the terminator.
 inline constexpr std::size_t kProfileValueLimit = 254;
@@ -46,5 +50,8 @@ std::string ConfiguredAddress(const std::filesystem::path& file);
 // The controller port from `file`: the optional key "Port" of section "Main" when it is a whole
 // number from 1 to 65535, else `fallback`.
 std::uint16_t ConfiguredPort(const std::filesystem::path& file, std::uint16_t fallback);
+
+// The history server configured in `file` (section "History", key "Server"), or "".
+std::string ConfiguredHistoryServer(const std::filesystem::path& file);
 
 }  // namespace trevane

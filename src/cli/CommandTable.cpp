@@ -3,6 +3,13 @@
 #include <algorithm>
 
 namespace trevane::cli {
+namespace {
+
+constexpr const char* kHistoryServerSummary =
+    "also keep the history on a PostgreSQL server: postgresql://HOST/DB or a service name "
+    "(default TREVANE_HISTORY); never a password";
+
+}  // namespace
 
 const std::vector<OptionSpec>& GlobalOptions() {
     static const std::vector<OptionSpec> options = {
@@ -23,17 +30,21 @@ const std::vector<OptionSpec>& GlobalOptions() {
 const std::vector<VerbSpec>& VerbSpecs() {
     static const std::vector<VerbSpec> verbs = {
         {"autotest",
-         "[--report]",
+         "[--report] [--history URL]",
          "run the automatic diagnostic test and write its log file",
          "The log file goes to the working directory; every test that reached the controller\n"
          "is kept in trevane-history.sqlite. Exit 0 when every move of X, Y and Z completed\n"
          "with every reading, 1 when a move was aborted or unverified, the link was lost, a\n"
          "command failed, or the report, the history or an entry of the log could not be\n"
          "written, 2 without connection. Ctrl-C, SIGTERM or SIGHUP abort the test and stop the\n"
-         "axes (130, 143, 129), so does a closed standard output (141).",
+         "axes (130, 143, 129), so does a closed standard output (141). With a history\n"
+         "server the test goes to trevane-history.sqlite first, then to the server; a server\n"
+         "out of reach keeps it waiting there (\"history: kept locally, N tests waiting for\n"
+         "the server\") and changes no exit code: the next run or history sync sends it.",
          false,
          {{"--report", "",
-           "also write the test report beside the log (the log's name with .html, and .csv)"}}},
+           "also write the test report beside the log (the log's name with .html, and .csv)"},
+          {"--history", "URL", kHistoryServerSummary}}},
         {"connect",
          "",
          "connect as the Connect button does and print the connection description",
@@ -48,24 +59,32 @@ const std::vector<VerbSpec>& VerbSpecs() {
          false,
          {}},
         {"fleet",
-         "FILE [--jobs N] autotest|record|connect [ARGS]",
+         "FILE [--jobs N] [--history URL] autotest|record|connect [ARGS]",
          "run VERB on every controller FILE lists, each by a trevane-cli of its own",
          "FILE lists one controller a line as ADDRESS [PORT [NAME]] ('#' starts a comment).\n"
          "Each runs in the folder NAME (or ADDRESS) with its log, report, trace.txt,\n"
          "trevane-cli.jsonl and trevane-cli.err; autotest keeps every test in one\n"
          "trevane-history.sqlite here. One line per controller while it runs, then a summary\n"
          "table and fleet-summary.html. Exit 0 only when every controller passed; Ctrl-C,\n"
-         "SIGTERM or SIGHUP reach every child, which ends as a single test does.",
+         "SIGTERM or SIGHUP reach every child, which ends as a single test does. With a\n"
+         "history server every child sends its test and what waits; at the end the fleet\n"
+         "sends what is still waiting.",
          true,
-         {{"--jobs", "N", "how many controllers at once (default 8)"}}},
+         {{"--jobs", "N", "how many controllers at once (default 8)"},
+          {"--history", "URL", kHistoryServerSummary}}},
         {"history",
-         "[--limit N]",
+         "[sync] [--limit N] [--controller TEXT] [--since DATE] [--history URL]",
          "list the last automatic tests kept in trevane-history.sqlite",
          "Reads trevane-history.sqlite in the working directory: each test with each axis's\n"
          "largest torque and error and the drift against the same controller's earlier tests.\n"
-         "A damaged file is named and nothing is listed.",
+         "A damaged file is named and nothing is listed. With a history server, the team's\n"
+         "tests of every technician are listed instead. history sync sends what the file holds\n"
+         "and the server has not taken yet (exit 1 when some still wait).",
          true,
-         {{"--limit", "N", "how many tests, the newest (default 10)"}}},
+         {{"--limit", "N", "how many tests, the newest (default 10)"},
+          {"--controller", "TEXT", "only the controllers whose ADDRESS:PORT IDENTITY holds TEXT"},
+          {"--since", "DATE", "only the tests started on or after DATE (YYYY-MM-DD, UTC)"},
+          {"--history", "URL", kHistoryServerSummary}}},
         {"jog",
          "AXES SPEED SECONDS",
          "jog the axes among X, Y, Z at SPEED counts/s for SECONDS, then stop them (also on "

@@ -18,6 +18,7 @@
 #include "autotest/TestRunner.h"
 #include "cli/Cli.h"
 #include "cli/HeadlessWindow.h"
+#include "cli/HistoryServerOption.h"
 #include "cli/Json.h"
 #include "cli/Verbs.h"
 #include "common/Clock.h"
@@ -182,6 +183,10 @@ void PrintVerdict(bool aborted) {
     } else {
         line.Null("report");
     }
+    if (const std::optional<history::StoreResult> stored = history::LastStored();
+        stored && history::HistoryServer()) {
+        line.Number("history_waiting", static_cast<long long>(stored->waiting));
+    }
     json::WriteLine(std::cout, line);
 }
 
@@ -200,6 +205,12 @@ bool PrintHistory() {
         std::cerr << *failure << "\n";
         return false;
     }
+    if (const std::optional<std::string> kept = history::LastKeptLocallyText()) {
+        // Nothing is lost: the next run, or history sync, sends what waits.
+        std::cerr << "trevane-cli: autotest: history: " << stored->serverFailure.value_or("")
+                  << "\n"
+                  << "trevane-cli: autotest: " << *kept << "\n";
+    }
     for (const std::string& flag : stored->flags) {
         std::cerr << "trevane-cli: autotest: " << flag << "\n";
     }
@@ -208,14 +219,23 @@ bool PrintHistory() {
 
 int RunAutoTest(const Invocation& invocation) {
     bool report = false;
-    for (const std::string& arg : invocation.args) {
-        if (arg == "--report") {
+    std::optional<std::string> server;
+    const std::vector<std::string>& args = invocation.args;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--report") {
             report = true;
+        } else if (args[i] == "--history" && i + 1 < args.size()) {
+            server = args[++i];
         } else {
-            return UsageError("autotest: unknown argument '" + arg +
-                              "' (usage: autotest [--report])");
+            return UsageError("autotest: unknown argument '" + args[i] +
+                              "' (usage: autotest [--report] [--history URL])");
         }
     }
+    const HistoryServerChoice history = ChooseHistoryServer(server);
+    if (history.error) {
+        return UsageError("autotest: " + *history.error);
+    }
+    history::SetHistoryServer(history.server);
     if (!ConnectLikeTheWindow(invocation)) {
         return kExitUsage;
     }

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "cli/Fleet.h"
 #include "cli/FleetFile.h"
 #include "cli/FleetReport.h"
+#include "cli/HistoryServerOption.h"
 #include "cli/Json.h"
 #include "cli/Verbs.h"
 #include "common/CLocale.h"
@@ -18,6 +20,9 @@
 #include "common/FileReplace.h"
 #include "common/Platform.h"
 #include "history/History.h"
+#include "history/ServerAddress.h"
+#include "history/ServerStore.h"
+#include "history/Sync.h"
 #include "protocol/Protocol.h"
 
 namespace trevane::cli {
@@ -26,12 +31,47 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kMaxJobs = 64;
-constexpr const char* kUsage = "fleet FILE [--jobs N] autotest|record|connect [ARGS]";
+constexpr const char* kUsage =
+    "fleet FILE [--jobs N] [--history URL] autotest|record|connect [ARGS]";
 
 struct FleetCommand {
     std::string file;
     FleetOptions options;
+    std::optional<std::string> server;  // --history before the verb
 };
+
+// The server named after the verb, for the children, wins over the one named before it.
+std::optional<std::string> ServerAfterTheVerb(const std::vector<std::string>& args) {
+    const auto at = std::find(args.begin(), args.end(), "--history");
+    return at != args.end() && at + 1 != args.end() ? std::optional<std::string>(*(at + 1))
+                                                    : std::nullopt;
+}
+
+// What the children could not send while the server was away goes now.
+void SendWhatWaits(const std::string& server, const fs::path& historyFile) {
+    std::error_code noFile;
+    if (!fs::is_regular_file(historyFile, noFile)) {
+        return;
+    }
+    try {
+        history::History local(historyFile.string());
+        try {
+            const history::SyncResult sync = history::SendWaiting(
+                local, *history::OpenServerStore(history::ParseServerAddress(server)));
+            if (sync.sent > 0) {
+                std::cerr << "trevane-cli: fleet: history: " << sync.sent
+                          << (sync.sent == 1 ? " test" : " tests") << " sent to the server\n";
+            }
+        } catch (const history::HistoryError& e) {
+            std::cerr << "trevane-cli: fleet: history: " << e.what() << "\n"
+                      << "trevane-cli: fleet: "
+                      << history::KeptLocallyText(static_cast<int>(local.Waiting().size()))
+                      << "\n";
+        }
+    } catch (const std::exception& e) {
+        std::cerr << "trevane-cli: fleet: history: " << e.what() << "\n";
+    }
+}
 
 // Returns an error text, or nothing when the arguments are sound.
 std::optional<std::string> ParseFleetArguments(const std::vector<std::string>& args,
@@ -52,6 +92,11 @@ std::optional<std::string> ParseFleetArguments(const std::vector<std::string>& a
                        std::to_string(kMaxJobs);
             }
             command.options.jobs = jobs;
+        } else if (arg == "--history") {
+            if (i + 1 == args.size()) {
+                return std::string("--history needs a URL or service name");
+            }
+            command.server = args[++i];
         } else if (command.file.empty()) {
             command.file = arg;
         } else {
@@ -131,6 +176,16 @@ int RunFleetVerb(const Invocation& invocation) {
     }
     command.options.program = OwnProgramPath();
     command.options.history = (here / history::kHistoryFileName).string();
+    const std::optional<std::string> afterVerb = ServerAfterTheVerb(command.options.args);
+    const HistoryServerChoice server = ChooseHistoryServer(afterVerb ? afterVerb : command.server);
+    if (server.error) {
+        return UsageError("fleet: " + *server.error);
+    }
+    const bool toServer = server.server && command.options.verb == "autotest";
+    if (toServer && !afterVerb) {
+        // The children's TREVANE_HISTORY names the fleet's file, so the server goes by option.
+        command.options.args.insert(command.options.args.end(), {"--history", *server.server});
+    }
 
     InstallInterruptHandlers();
     const FleetDisplay::Mode mode = invocation.json              ? FleetDisplay::Mode::Json
@@ -140,6 +195,9 @@ int RunFleetVerb(const Invocation& invocation) {
     RunFleet(members, command.options, [&](std::size_t index) { display.Changed(index); });
     display.Flush();
     StopInterruptWatcher();
+    if (toServer) {
+        SendWhatWaits(*server.server, here / history::kHistoryFileName);
+    }
 
     const std::string title =
         "Fleet " + fs::path(command.file).filename().string() + ", " +

@@ -1,18 +1,25 @@
-// The test history of the working directory, read without a controller.
+// The test history of the working directory, or of the team's server, read without a controller.
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
+#include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "autotest/Outcomes.h"
+#include "cli/HistoryServerOption.h"
 #include "cli/Json.h"
 #include "cli/TerminalText.h"
 #include "cli/Verbs.h"
 #include "common/CLocale.h"
 #include "history/History.h"
+#include "history/ServerAddress.h"
+#include "history/ServerStore.h"
+#include "history/Sync.h"
 #include "history/Trends.h"
 #include "protocol/Protocol.h"
 
@@ -101,10 +108,10 @@ std::string AxisMaxima(const history::StoredTest& test, char axis) {
 }
 
 // The identity line came from a controller: the table reaches a terminal escaped.
-void PrintTable(const std::vector<Listed>& tests) {
+void PrintTable(const std::vector<Listed>& tests, const std::string& where) {
     std::ostringstream table;
     if (tests.empty()) {
-        table << "no tests in " << history::kHistoryFileName << "\n";
+        table << "no tests in " << where << "\n";
     } else {
         TableRows(tests, table);
     }
@@ -128,33 +135,122 @@ void TableRows(const std::vector<Listed>& tests, std::ostream& out) {
     }
 }
 
-int RunHistory(const Invocation& invocation) {
-    int limit = kDefaultLimit;
-    const std::vector<std::string>& args = invocation.args;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--limit" && i + 1 < args.size()) {
+struct HistoryArguments {
+    history::TestQuery query{kDefaultLimit, {}, {}};
+    std::optional<std::string> server;
+    bool sync = false;
+};
+
+constexpr const char* kHistoryUsage =
+    "usage: history [--limit N] [--controller TEXT] [--since DATE] [--history URL] | history "
+    "sync [--history URL]";
+
+// An error text, or nothing when the arguments are sound.
+std::optional<std::string> ParseHistoryArguments(const std::vector<std::string>& args,
+                                                 HistoryArguments& parsed) {
+    std::size_t i = 0;
+    if (!args.empty() && args[0] == "sync") {
+        parsed.sync = true;
+        i = 1;
+    }
+    for (; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const bool listing = !parsed.sync;
+        if (arg == "--history" && i + 1 < args.size()) {
+            parsed.server = args[++i];
+        } else if (listing && arg == "--limit" && i + 1 < args.size()) {
             const std::string& value = args[++i];
+            int& limit = parsed.query.limit;
             const auto [end, ec] =
                 std::from_chars(value.data(), value.data() + value.size(), limit);
             if (ec != std::errc{} || end != value.data() + value.size() || limit < 1) {
-                return UsageError("history: --limit '" + protocol::Printable(value) +
-                                  "' is not a number of tests (1 or more)");
+                return "--limit '" + protocol::Printable(value) +
+                       "' is not a number of tests (1 or more)";
+            }
+        } else if (listing && arg == "--controller" && i + 1 < args.size()) {
+            parsed.query.controller = args[++i];
+        } else if (listing && arg == "--since" && i + 1 < args.size()) {
+            parsed.query.since = args[++i];
+            if (const std::string wrong = history::CheckSinceDate(parsed.query.since);
+                !wrong.empty()) {
+                return "--since '" + protocol::Printable(parsed.query.since) + "' " + wrong;
             }
         } else {
-            return UsageError("history: unknown argument '" + protocol::Printable(args[i]) +
-                              "' (usage: history [--limit N])");
+            return "unknown argument '" + protocol::Printable(arg) + "' (" + kHistoryUsage + ")";
         }
     }
+    return std::nullopt;
+}
+
+void ListTests(history::HistoryStore& store, const history::TestQuery& query, bool json,
+               const std::string& where) {
+    std::vector<Listed> listed;
+    for (history::StoredTest& test : store.LastTests(query)) {
+        std::vector<history::Drift> drift = history::Compare(store, test, false).drift;
+        listed.push_back({std::move(test), std::move(drift)});
+    }
+    json ? PrintJson(listed) : PrintTable(listed, where);
+}
+
+// Sends what the local file holds and the server has not taken yet.
+int SyncHistory(const std::string& server, bool json) {
+    const history::ServerAddress address = history::ParseServerAddress(server);
+    std::error_code noFile;
+    std::optional<history::History> local;
+    if (std::filesystem::is_regular_file(history::kHistoryFileName, noFile)) {
+        local.emplace(history::kHistoryFileName);
+    }
+    history::SyncResult sync;
     try {
-        history::History store(history::kHistoryFileName, history::History::Access::Read);
-        std::vector<Listed> listed;
-        for (history::StoredTest& test : store.LastTests(limit)) {
-            std::vector<history::Drift> drift = history::Compare(store, test, false).drift;
-            listed.push_back({std::move(test), std::move(drift)});
+        // Connected even when nothing waits: a sync is also how a technician tries the setting.
+        const std::unique_ptr<history::HistoryStore> store = history::OpenServerStore(address);
+        if (local) {
+            sync = history::SendWaiting(*local, *store);
         }
-        invocation.json ? PrintJson(listed) : PrintTable(listed);
+    } catch (const history::HistoryError& e) {
+        const int waiting = local ? static_cast<int>(local->Waiting().size()) : 0;
+        ReportError("history sync: " + std::string(e.what()) +
+                    (waiting > 0 ? "; " + history::KeptLocallyText(waiting) : std::string()));
+        return kExitFailed;
+    }
+    if (json) {
+        json::WriteLine(std::cout, json::Object()
+                                       .Text("server", address.shown)
+                                       .Number("sent", static_cast<long long>(sync.sent))
+                                       .Number("waiting", static_cast<long long>(sync.waiting)));
+    } else {
+        std::cout << "history sync: " << sync.sent << (sync.sent == 1 ? " test" : " tests")
+                  << " sent to " << address.shown << ", nothing waits\n";
+    }
+    return kExitOk;
+}
+
+int RunHistory(const Invocation& invocation) {
+    HistoryArguments args;
+    if (const std::optional<std::string> error = ParseHistoryArguments(invocation.args, args)) {
+        return UsageError("history: " + *error);
+    }
+    const HistoryServerChoice server = ChooseHistoryServer(args.server);
+    if (server.error) {
+        return UsageError("history: " + *server.error);
+    }
+    if (args.sync && !server.server) {
+        return UsageError("history sync: no server named (--history URL or TREVANE_HISTORY)");
+    }
+    try {
+        if (args.sync) {
+            return SyncHistory(*server.server, invocation.json);
+        }
+        if (server.server) {
+            const history::ServerAddress address = history::ParseServerAddress(*server.server);
+            ListTests(*history::OpenServerStore(address), args.query, invocation.json,
+                      address.shown);
+        } else {
+            history::History store(history::kHistoryFileName, history::History::Access::Read);
+            ListTests(store, args.query, invocation.json, history::kHistoryFileName);
+        }
     } catch (const std::exception& e) {
-        ReportError("history: " + std::string(e.what()));
+        ReportError(std::string(args.sync ? "history sync: " : "history: ") + e.what());
         return kExitFailed;
     }
     return std::cout.flush() ? kExitOk : kExitFailed;

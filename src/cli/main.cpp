@@ -15,6 +15,7 @@
 #include "cli/Json.h"
 #include "cli/TraceFile.h"
 #include "cli/Verbs.h"
+#include "history/ServerAddress.h"
 #include "history/StoreTest.h"
 #include "link/Link.h"
 #include "protocol/Limits.h"
@@ -198,8 +199,10 @@ int RunCommandLine(CommandLine& line) {
             return kExitFailed;
         }
     }
-    // A fleet's children keep their tests in the fleet's one history.
-    if (const char* history = std::getenv("TREVANE_HISTORY"); history != nullptr) {
+    // A fleet's children keep their tests in the fleet's one history; a server named there is
+    // the verb's to take.
+    if (const char* history = std::getenv("TREVANE_HISTORY");
+        history != nullptr && !history::NamesServer(history)) {
         history::SetHistoryPath(history);
     }
     InstallInterruptHandlers();

@@ -1,12 +1,12 @@
 #include "history/History.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 
 #include "autotest/Outcomes.h"
+#include "history/TestRow.h"
 #include "common/CLocale.h"
 #include "common/Clock.h"
 #include "common/PathText.h"
@@ -16,22 +16,6 @@ namespace trevane::history {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string StampUtc(std::chrono::system_clock::time_point time) {
-    using namespace std::chrono;
-    const auto day = floor<days>(time);
-    const year_month_day date{day};
-    const hh_mm_ss clock{floor<seconds>(time - day)};
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", int(date.year()),
-                  unsigned(date.month()), unsigned(date.day()), int(clock.hours().count()),
-                  int(clock.minutes().count()), int(clock.seconds().count()));
-    return text;
-}
-
-std::string StampLocal(std::chrono::system_clock::time_point time) {
-    return FormatTimeC("%Y-%m-%dT%H:%M:%S", ToLocalTime(time));
-}
 
 std::string AsideSuffix() {
     return FormatTimeC("%Y%m%d-%H%M%S", ToLocalTime(SystemClock().WallNow()));
@@ -93,33 +77,6 @@ std::string SetAside(const std::string& path, const char* why) {
     return aside;
 }
 
-std::string MoveVerdict(const MoveTrace& move) {
-    if (move.aborted) {
-        return outcome::kAborted;
-    }
-    if (!move.Reported()) {
-        return outcome::kUnfinished;
-    }
-    // Only a move whose every reading arrived may serve as a baseline.
-    return move.Measured() ? outcome::kCompleted : outcome::kUnverified;
-}
-
-std::string OutcomeOf(const TestRecord& record) {
-    if (record.outcome == TestOutcome::Completed) {
-        bool unverified = false;
-        for (const MoveTrace& move : record.moves) {
-            if (move.aborted) {
-                return "move aborted";
-            }
-            unverified = unverified || !move.Measured();
-        }
-        if (unverified) {
-            return outcome::kUnverified;
-        }
-    }
-    return TestOutcomeText(record.outcome);
-}
-
 StoredTest ReadTestRow(const sqlite::Statement& row) {
     StoredTest test;
     test.id = row.Int(0);
@@ -134,19 +91,6 @@ StoredTest ReadTestRow(const sqlite::Statement& row) {
 constexpr const char* kTestColumns = "id, started_utc, address, port, identity, outcome";
 
 }  // namespace
-
-void SplitConnectionText(const std::string& text, std::string& address, int& port,
-                         std::string& identity) {
-    const std::size_t blank = text.find(' ');
-    const std::string endpoint = text.substr(0, blank);
-    identity = blank == std::string::npos ? std::string() : text.substr(blank + 1);
-    const std::size_t colon = endpoint.rfind(':');
-    address = endpoint.substr(0, colon);
-    port = 0;
-    if (colon != std::string::npos) {
-        port = static_cast<int>(ReadNumber(endpoint.substr(colon + 1)));
-    }
-}
 
 History::History(const std::string& path, Access access) {
     try {
@@ -231,88 +175,174 @@ void History::Migrate(int fromVersion) {
          ++version) {
         db_->Execute(kMigrations[version]);
     }
+    GiveIdentities();
     db_->Execute("PRAGMA application_id=" + std::to_string(kApplicationId));
     db_->Execute("PRAGMA user_version=" + std::to_string(kSchemaVersion));
     transaction.Commit();
 }
 
+// Tests stored by builds before identities were kept get theirs when the file is migrated.
+void History::GiveIdentities() {
+    std::vector<std::int64_t> ids;
+    sqlite::Statement query = db_->Prepare("SELECT id FROM tests WHERE uuid IS NULL");
+    while (query.Step()) {
+        ids.push_back(query.Int(0));
+    }
+    sqlite::Statement update = db_->Prepare("UPDATE tests SET uuid = ? WHERE id = ?");
+    for (const std::int64_t id : ids) {
+        update.Bind(1, NewUuid()).Bind(2, id).Step();
+        update.Reset();
+    }
+}
+
 std::int64_t History::Add(const TestRecord& record, const TestFiles& files) {
-    std::string address;
-    std::string identity;
-    int port = 0;
-    SplitConnectionText(record.identity.value_or(""), address, port, identity);
+    return Put(RowOfRecord(record, files));
+}
+
+std::optional<std::int64_t> History::IdOf(const std::string& uuid) {
+    sqlite::Statement query = db_->Prepare("SELECT id FROM tests WHERE uuid = ?");
+    query.Bind(1, uuid);
+    return query.Step() ? std::optional<std::int64_t>(query.Int(0)) : std::nullopt;
+}
+
+std::int64_t History::Put(const TestRow& row) {
     sqlite::Transaction transaction(*db_);
+    if (const std::optional<std::int64_t> id = IdOf(row.uuid)) {
+        return *id;
+    }
     db_->Prepare(
            "INSERT INTO tests (test_number, started_utc, started_local, address, port, "
-           "identity, outcome, log_file, report_file, samples_file) "
-           "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
-        .Bind(1, std::int64_t{record.testNumber})
-        .Bind(2, StampUtc(record.startTime))
-        .Bind(3, StampLocal(record.startTime))
-        .Bind(4, address)
-        .Bind(5, std::int64_t{port})
-        .Bind(6, identity)
-        .Bind(7, OutcomeOf(record))
-        .Bind(8, files.log)
-        .Bind(9, files.report)
-        .Bind(10, files.samples)
+           "identity, outcome, log_file, report_file, samples_file, uuid) "
+           "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+        .Bind(1, std::int64_t{row.testNumber})
+        .Bind(2, row.startedUtc)
+        .Bind(3, row.startedLocal)
+        .Bind(4, row.address)
+        .Bind(5, std::int64_t{row.port})
+        .Bind(6, row.identity)
+        .Bind(7, row.outcome)
+        .Bind(8, row.logFile)
+        .Bind(9, row.reportFile)
+        .Bind(10, row.samplesFile)
+        .Bind(11, row.uuid)
         .Step();
     const std::int64_t testId = db_->LastInsertId();
 
     sqlite::Statement check = db_->Prepare(
         "INSERT INTO check_values (test_id, seq, kind, label, reply) VALUES (?, ?, ?, ?, ?)");
     std::int64_t seq = 0;
-    auto addCheck = [&](const char* kind, const std::string& label, const std::string& reply) {
-        check.Bind(1, testId).Bind(2, seq++).Bind(3, kind).Bind(4, label).Bind(5, reply).Step();
+    for (const CheckRow& c : row.checks) {
+        check.Bind(1, testId).Bind(2, seq++).Bind(3, c.kind).Bind(4, c.label).Bind(5, c.reply);
+        check.Step();
         check.Reset();
-    };
-    for (const LoggedReading& reading : record.checks) {
-        addCheck("check", reading.label, reading.reply);
     }
-    for (const LoggedReading& reading : record.motionOutputs) {
-        addCheck("output", reading.label, reading.reply);
-    }
-    if (record.cnSaved) {
-        addCheck("cn", "saved", FormatFixed(*record.cnSaved));
-    }
-    if (record.cnRestored) {
-        addCheck("cn", "restored", FormatInt(*record.cnRestored));
-    }
-
     sqlite::Statement move = db_->Prepare(
         "INSERT INTO moves (test_id, move_index, axis, target, verdict, reason, abort_reading, "
         "max_torque, max_error, final_error, final_position) "
         "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     sqlite::Statement sample = db_->Prepare(
         "INSERT INTO samples (move_id, cycle, time_ms, torque, error) VALUES (?, ?, ?, ?, ?)");
-    for (const MoveTrace& trace : record.moves) {
+    for (const MoveRow& m : row.moves) {
         move.Bind(1, testId)
-            .Bind(2, std::int64_t{trace.moveIndex})
-            .Bind(3, std::string_view(&trace.axis, 1))
-            .Bind(4, std::int64_t{trace.target})
-            .Bind(5, MoveVerdict(trace))
-            .Bind(6, AbortReasonText(trace.abortReason))
-            .Bind(7, trace.abortReading)
-            .Bind(8, double{trace.maxTorque})
-            .Bind(9, double{trace.moveMaxError});
-        trace.currentError ? move.Bind(10, *trace.currentError) : move.BindNull(10);
-        trace.currentPosition ? move.Bind(11, *trace.currentPosition) : move.BindNull(11);
+            .Bind(2, std::int64_t{m.moveIndex})
+            .Bind(3, m.axis)
+            .Bind(4, std::int64_t{m.target})
+            .Bind(5, m.verdict)
+            .Bind(6, m.reason)
+            .Bind(7, m.abortReading)
+            .Bind(8, m.maxTorque)
+            .Bind(9, m.maxError);
+        m.finalError ? move.Bind(10, *m.finalError) : move.BindNull(10);
+        m.finalPosition ? move.Bind(11, *m.finalPosition) : move.BindNull(11);
         move.Step();
         move.Reset();
         const std::int64_t moveId = db_->LastInsertId();
-        for (std::size_t cycle = 0; cycle < trace.samples.size(); ++cycle) {
-            const TraceSample& s = trace.samples[cycle];
+        for (std::size_t cycle = 0; cycle < m.samples.size(); ++cycle) {
+            const SampleRow& s = m.samples[cycle];
             sample.Bind(1, moveId)
                 .Bind(2, static_cast<std::int64_t>(cycle))
                 .Bind(3, s.timeMs)
-                .Bind(4, double{s.torque})
-                .Bind(5, double{s.error})
+                .Bind(4, s.torque)
+                .Bind(5, s.error)
                 .Step();
             sample.Reset();
         }
     }
     transaction.Commit();
     return testId;
+}
+
+std::vector<std::string> History::Waiting() {
+    std::vector<std::string> uuids;
+    sqlite::Statement query = db_->Prepare(
+        "SELECT uuid FROM tests WHERE uuid NOT IN (SELECT uuid FROM sent) ORDER BY id");
+    while (query.Step()) {
+        uuids.push_back(query.Text(0));
+    }
+    return uuids;
+}
+
+std::optional<TestRow> History::Row(const std::string& uuid) {
+    sqlite::Statement test = db_->Prepare(
+        "SELECT id, test_number, started_utc, started_local, address, port, identity, outcome, "
+        "log_file, report_file, samples_file FROM tests WHERE uuid = ?");
+    test.Bind(1, uuid);
+    if (!test.Step()) {
+        return std::nullopt;
+    }
+    const std::int64_t id = test.Int(0);
+    TestRow row;
+    row.uuid = uuid;
+    row.testNumber = static_cast<int>(test.Int(1));
+    row.startedUtc = test.Text(2);
+    row.startedLocal = test.Text(3);
+    row.address = test.Text(4);
+    row.port = static_cast<int>(test.Int(5));
+    row.identity = test.Text(6);
+    row.outcome = test.Text(7);
+    row.logFile = test.Text(8);
+    row.reportFile = test.IsNull(9) ? "" : test.Text(9);
+    row.samplesFile = test.IsNull(10) ? "" : test.Text(10);
+    sqlite::Statement checks = db_->Prepare(
+        "SELECT kind, label, reply FROM check_values WHERE test_id = ? ORDER BY seq");
+    checks.Bind(1, id);
+    while (checks.Step()) {
+        row.checks.push_back({checks.Text(0), checks.Text(1), checks.Text(2)});
+    }
+    sqlite::Statement moves = db_->Prepare(
+        "SELECT id, move_index, axis, target, verdict, reason, abort_reading, max_torque, "
+        "max_error, final_error, final_position FROM moves WHERE test_id = ? ORDER BY id");
+    moves.Bind(1, id);
+    sqlite::Statement samples = db_->Prepare(
+        "SELECT time_ms, torque, error FROM samples WHERE move_id = ? ORDER BY cycle");
+    while (moves.Step()) {
+        MoveRow move;
+        move.moveIndex = static_cast<int>(moves.Int(1));
+        move.axis = moves.Text(2);
+        move.target = static_cast<int>(moves.Int(3));
+        move.verdict = moves.Text(4);
+        move.reason = moves.Text(5);
+        move.abortReading = moves.IsNull(6) ? "" : moves.Text(6);
+        move.maxTorque = moves.Real(7);
+        move.maxError = moves.Real(8);
+        if (!moves.IsNull(9)) {
+            move.finalError = moves.Text(9);
+        }
+        if (!moves.IsNull(10)) {
+            move.finalPosition = moves.Text(10);
+        }
+        samples.Bind(1, moves.Int(0));
+        while (samples.Step()) {
+            move.samples.push_back({samples.Real(0), samples.Real(1), samples.Real(2)});
+        }
+        samples.Reset();
+        row.moves.push_back(std::move(move));
+    }
+    return row;
+}
+
+void History::MarkSent(const std::string& uuid) {
+    db_->Prepare("INSERT OR IGNORE INTO sent (uuid) VALUES (?)").Bind(1, uuid).Step();
 }
 
 std::vector<StoredMove> History::MovesOf(std::int64_t testId) {
@@ -336,16 +366,22 @@ std::vector<StoredMove> History::MovesOf(std::int64_t testId) {
     return moves;
 }
 
-std::vector<StoredTest> History::LastTests(int limit) {
+std::vector<StoredTest> History::LastTests(const TestQuery& query) {
     std::vector<StoredTest> tests;
     if (!db_) {
         return tests;
     }
-    sqlite::Statement query = db_->Prepare(std::string("SELECT ") + kTestColumns +
-                                           " FROM tests ORDER BY id DESC LIMIT ?");
-    query.Bind(1, std::int64_t{limit > 0 ? limit : -1});
-    while (query.Step()) {
-        tests.push_back(ReadTestRow(query));
+    // instr, not LIKE: the text is matched as it is, '%' and '_' included.
+    sqlite::Statement select = db_->Prepare(
+        std::string("SELECT ") + kTestColumns +
+        " FROM tests WHERE (? = '' OR instr(address || ':' || port || ' ' || identity, ?) > 0)"
+        " AND started_utc >= ? ORDER BY id DESC LIMIT ?");
+    select.Bind(1, query.controller)
+        .Bind(2, query.controller)
+        .Bind(3, query.since)
+        .Bind(4, std::int64_t{query.limit > 0 ? query.limit : -1});
+    while (select.Step()) {
+        tests.push_back(ReadTestRow(select));
     }
     std::reverse(tests.begin(), tests.end());
     for (StoredTest& test : tests) {
@@ -370,17 +406,18 @@ std::vector<StoredMove> History::EarlierMoves(const StoredTest& test, int moveIn
     std::vector<StoredMove> moves;
     sqlite::Statement query = db_->Prepare(
         "SELECT m.max_torque, m.max_error, t.started_utc FROM tests t JOIN moves m "
-        "ON m.test_id = t.id WHERE t.address = ? AND t.identity = ? AND t.id < ? "
+        "ON m.test_id = t.id WHERE t.address = ? AND t.port = ? AND t.identity = ? AND t.id < ? "
         "AND m.move_index = ? AND m.verdict = ? AND t.outcome <> ? "
         // Earlier versions stored a move whose every reading failed as completed with zeros.
         "AND (m.max_torque <> 0 OR m.max_error <> 0) ORDER BY t.id DESC LIMIT ?");
     query.Bind(1, test.address)
-        .Bind(2, test.identity)
-        .Bind(3, test.id)
-        .Bind(4, std::int64_t{moveIndex})
-        .Bind(5, std::string_view(outcome::kCompleted))
-        .Bind(6, std::string_view(outcome::kLinkLost))
-        .Bind(7, std::int64_t{count});
+        .Bind(2, std::int64_t{test.port})
+        .Bind(3, test.identity)
+        .Bind(4, test.id)
+        .Bind(5, std::int64_t{moveIndex})
+        .Bind(6, std::string_view(outcome::kCompleted))
+        .Bind(7, std::string_view(outcome::kLinkLost))
+        .Bind(8, std::int64_t{count});
     while (query.Step()) {
         StoredMove move;
         move.moveIndex = moveIndex;
@@ -396,11 +433,13 @@ std::vector<StoredTest> History::RecentTests(const StoredTest& test, int count) 
     std::vector<StoredTest> tests;
     sqlite::Statement query = db_->Prepare(
         std::string("SELECT ") + kTestColumns +
-        " FROM tests WHERE address = ? AND identity = ? AND id <= ? ORDER BY id DESC LIMIT ?");
+        " FROM tests WHERE address = ? AND port = ? AND identity = ? AND id <= ? "
+        "ORDER BY id DESC LIMIT ?");
     query.Bind(1, test.address)
-        .Bind(2, test.identity)
-        .Bind(3, test.id)
-        .Bind(4, std::int64_t{count});
+        .Bind(2, std::int64_t{test.port})
+        .Bind(3, test.identity)
+        .Bind(4, test.id)
+        .Bind(5, std::int64_t{count});
     while (query.Step()) {
         tests.push_back(ReadTestRow(query));
     }
@@ -423,13 +462,14 @@ std::vector<TraceSample> History::PreviousTrace(const std::string& connectionTex
     sqlite::Statement query = db_->Prepare(
         "SELECT s.time_ms, s.torque, s.error FROM samples s WHERE s.move_id = ("
         "SELECT m.id FROM tests t JOIN moves m ON m.test_id = t.id WHERE t.address = ? AND "
-        "t.identity = ? AND m.move_index = ? AND m.verdict = ? AND t.outcome <> ? "
-        "ORDER BY t.id DESC LIMIT 1) ORDER BY s.cycle");
+        "t.port = ? AND t.identity = ? AND m.move_index = ? AND m.verdict = ? AND "
+        "t.outcome <> ? ORDER BY t.id DESC LIMIT 1) ORDER BY s.cycle");
     query.Bind(1, address)
-        .Bind(2, identity)
-        .Bind(3, std::int64_t{moveIndex})
-        .Bind(4, std::string_view(outcome::kCompleted))
-        .Bind(5, std::string_view(outcome::kLinkLost));
+        .Bind(2, std::int64_t{port})
+        .Bind(3, identity)
+        .Bind(4, std::int64_t{moveIndex})
+        .Bind(5, std::string_view(outcome::kCompleted))
+        .Bind(6, std::string_view(outcome::kLinkLost));
     while (query.Step()) {
         samples.push_back(
             {query.Real(0), static_cast<float>(query.Real(1)), static_cast<float>(query.Real(2))});

@@ -3,11 +3,12 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "autotest/TestRecord.h"
+#include "history/HistoryStore.h"
+#include "history/Schema.h"
 #include "history/Sqlite.h"
 
 // Every automatic test kept in one SQLite file in the working directory, so that a machine's
@@ -16,38 +17,9 @@
 namespace trevane::history {
 
 inline constexpr const char* kHistoryFileName = "trevane-history.sqlite";
-// PRAGMA user_version of the layout this build writes; older files are migrated up to it.
-inline constexpr int kSchemaVersion = 1;
 // PRAGMA application_id: tells a Trevane history from any other SQLite file ("TRVH").
 inline constexpr std::int32_t kApplicationId = 0x54525648;
 inline constexpr int kBusyTimeoutMs = 5000;
-
-// The history could not be opened, read or written; what() says why.
-class HistoryError : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
-};
-
-struct StoredMove {
-    int moveIndex = 0;
-    char axis = 'X';
-    int target = 0;
-    std::string verdict;  // "completed", "unverified", "aborted" or "unfinished"
-    std::string reason;   // of an abort: "torque" or "position error"
-    double maxTorque = 0;
-    double maxError = 0;
-    std::string testStarted;  // EarlierMoves: when the move's test started (ISO 8601)
-};
-
-struct StoredTest {
-    std::int64_t id = 0;
-    std::string startedUtc;  // ISO 8601, "2026-12-07T17:14:35Z"
-    std::string address;
-    int port = 0;
-    std::string identity;  // the controller's identity line, without the address
-    std::string outcome;
-    std::vector<StoredMove> moves;
-};
 
 // What a test is stored with besides its record.
 struct TestFiles {
@@ -56,11 +28,9 @@ struct TestFiles {
     std::string samples;  // the report's CSV
 };
 
-// "127.0.0.1:5023 Simulated controller" -> address, port and identity line.
-void SplitConnectionText(const std::string& text, std::string& address, int& port,
-                         std::string& identity);
-
-class History {
+// The local store: the SQLite file. With a server, it also holds the tests the server has not
+// taken yet.
+class History : public HistoryStore {
   public:
     enum class Access { Write, Read };
     // For writing: opens the file, beginning it when missing. A file that is not a Trevane
@@ -73,28 +43,32 @@ class History {
 
     const std::optional<std::string>& Notice() const { return notice_; }
 
-    // Stores a test in one transaction; returns its id.
+    // Stores a test in one transaction under a new identity; returns its id.
     std::int64_t Add(const TestRecord& record, const TestFiles& files);
 
-    // The last `limit` tests (all when limit <= 0), oldest first.
-    std::vector<StoredTest> LastTests(int limit);
-    // The test with this id, with its moves.
-    std::optional<StoredTest> Test(std::int64_t id);
-    // Of the same controller, before `id`: the move's maxima in the last `count` tests that
-    // completed and measured it and did not lose the link, newest first.
-    std::vector<StoredMove> EarlierMoves(const StoredTest& test, int moveIndex, int count);
-    // The same controller's last `count` tests up to and including `id`, oldest first.
-    std::vector<StoredTest> RecentTests(const StoredTest& test, int count);
+    std::int64_t Put(const TestRow& row) override;
+    std::optional<std::int64_t> IdOf(const std::string& uuid) override;
+    using HistoryStore::LastTests;
+    std::vector<StoredTest> LastTests(const TestQuery& query) override;
+    std::optional<StoredTest> Test(std::int64_t id) override;
+    std::vector<StoredMove> EarlierMoves(const StoredTest& test, int moveIndex,
+                                         int count) override;
+    std::vector<StoredTest> RecentTests(const StoredTest& test, int count) override;
+    std::vector<TraceSample> PreviousTrace(const std::string& connectionText,
+                                           int moveIndex) override;
 
-    // The samples of the latest kept test of this controller (its connection text) that
-    // completed the move; empty when there is none.
-    std::vector<TraceSample> PreviousTrace(const std::string& connectionText, int moveIndex);
+    // The tests the server has not taken yet, oldest first, and the whole rows of one of them.
+    std::vector<std::string> Waiting();
+    std::optional<TestRow> Row(const std::string& uuid);
+    // The server holds this test now.
+    void MarkSent(const std::string& uuid);
 
     sqlite::Database& Db() { return *db_; }
 
   private:
     void OpenOrSetAside(const std::string& path, Access access);
     void Migrate(int fromVersion);
+    void GiveIdentities();
     std::vector<StoredMove> MovesOf(std::int64_t testId);
 
     std::unique_ptr<sqlite::Database> db_;

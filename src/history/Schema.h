@@ -1,10 +1,10 @@
 #pragma once
 
 #include <iterator>
+#include <string>
 
-#include "history/History.h"
-
-// The history file's tables, version by version.
+// The history's tables, version by version, for the SQLite file and the PostgreSQL database
+// alike; ForPostgres() says the few words PostgreSQL spells otherwise.
 namespace trevane::history {
 
 inline constexpr const char* kSchemaV1 = R"sql(
@@ -55,8 +55,31 @@ CREATE TABLE samples (
 ) WITHOUT ROWID;
 )sql";
 
+// Every test gets an identity of its own, so that a test sent twice is stored once; the local
+// file notes which tests the server has taken. One controller is its address, port and identity;
+// the file orders its tests as they were stored, the server as they ran (a test kept locally for
+// days arrives late), each with an index of its own.
+inline constexpr const char* kSchemaV2 = R"sql(
+ALTER TABLE tests ADD COLUMN uuid TEXT;
+CREATE UNIQUE INDEX tests_by_uuid ON tests (uuid);
+DROP INDEX tests_by_controller;
+CREATE INDEX tests_by_controller ON tests (address, port, identity, id);
+CREATE INDEX tests_by_controller_time ON tests (address, port, identity, started_utc, id);
+CREATE INDEX tests_by_time ON tests (started_utc, id);
+CREATE TABLE sent (
+    uuid TEXT PRIMARY KEY
+) WITHOUT ROWID;
+)sql";
+
+// PRAGMA user_version (SQLite) and trevane_schema.version (PostgreSQL) of the layout this build
+// writes; older ones are migrated up to it.
+inline constexpr int kSchemaVersion = 2;
+
 // Each entry takes the layout from version i to i + 1.
-inline constexpr const char* kMigrations[] = {kSchemaV1};
+inline constexpr const char* kMigrations[] = {kSchemaV1, kSchemaV2};
 static_assert(std::size(kMigrations) == kSchemaVersion);
+
+// The same statements in PostgreSQL's words.
+std::string ForPostgres(const std::string& sql);
 
 }  // namespace trevane::history

@@ -5,6 +5,9 @@
 #include <filesystem>
 #include <mutex>
 
+#include "history/ServerStore.h"
+#include "history/Sync.h"
+
 namespace trevane::history {
 namespace {
 
@@ -13,6 +16,7 @@ std::mutex g_lastMutex;
 std::optional<StoreResult> g_last;
 std::mutex g_pathMutex;
 std::string g_path = kHistoryFileName;
+std::optional<std::string> g_server;
 
 // `file` (relative to the working directory) as seen from the folder of `historyPath`.
 std::string SeenFrom(const std::string& historyPath, const std::string& file) {
@@ -39,6 +43,47 @@ std::string HistoryPath() {
     return g_path;
 }
 
+void SetHistoryServer(std::optional<std::string> server) {
+    std::lock_guard lock(g_pathMutex);
+    g_server = std::move(server);
+}
+
+std::optional<std::string> HistoryServer() {
+    std::lock_guard lock(g_pathMutex);
+    return g_server;
+}
+
+namespace {
+
+// Sends what waits; the store to compare with and the test's id there, or why not.
+std::unique_ptr<HistoryStore> SendToServer(const std::string& server, History& local,
+                                           const std::string& uuid, std::int64_t& id,
+                                           StoreResult& result) {
+    try {
+        std::unique_ptr<HistoryStore> store = OpenServerStore(ParseServerAddress(server));
+        result.waiting = SendWaiting(local, *store).waiting;
+        if (const std::optional<std::int64_t> there = store->IdOf(uuid)) {
+            id = *there;
+            return store;
+        }
+    } catch (const std::exception& e) {
+        result.serverFailure = e.what();
+    }
+    result.waiting = static_cast<int>(local.Waiting().size());
+    return nullptr;
+}
+
+void CompareWithEarlier(HistoryStore& store, std::int64_t id, StoreResult& result) {
+    if (const std::optional<StoredTest> stored = store.Test(id)) {
+        Comparison comparison = Compare(store, *stored, true);
+        result.flags = DriftFlagTexts(comparison.drift);
+        result.noBaseline = AxesWithoutBaseline(comparison);
+        result.comparison = std::move(comparison);
+    }
+}
+
+}  // namespace
+
 StoreResult StoreTest(const TestRecord& record, const TestFiles& files, const std::string& path) {
     StoreResult result;
     result.testNumber = record.testNumber;
@@ -47,11 +92,23 @@ StoreResult StoreTest(const TestRecord& record, const TestFiles& files, const st
         result.notice = history.Notice();
         const TestFiles seen{SeenFrom(path, files.log), SeenFrom(path, files.report),
                              SeenFrom(path, files.samples)};
-        const std::int64_t id = history.Add(record, seen);
-        if (const std::optional<StoredTest> stored = history.Test(id)) {
-            result.comparison = Compare(history, *stored, true);
-            result.flags = DriftFlagTexts(result.comparison->drift);
-            result.noBaseline = AxesWithoutBaseline(*result.comparison);
+        const TestRow row = RowOfRecord(record, seen);
+        const std::int64_t localId = history.Put(row);
+        if (const std::optional<std::string> address = HistoryServer()) {
+            std::int64_t serverId = 0;
+            if (std::unique_ptr<HistoryStore> server =
+                    SendToServer(*address, history, row.uuid, serverId, result)) {
+                try {
+                    CompareWithEarlier(*server, serverId, result);
+                } catch (const std::exception& e) {
+                    // Gone after taking the test: the file's tests are the comparison then.
+                    result.serverFailure = e.what();
+                    result.waiting = static_cast<int>(history.Waiting().size());
+                }
+            }
+        }
+        if (!result.comparison) {
+            CompareWithEarlier(history, localId, result);
         }
     } catch (const std::exception& e) {
         result.failure = e.what();
@@ -62,6 +119,7 @@ StoreResult StoreTest(const TestRecord& record, const TestFiles& files, const st
 void ResetHistoryState() {
     SetHistoryEnabled(true);
     SetHistoryPath({});
+    SetHistoryServer(std::nullopt);
     std::lock_guard lock(g_lastMutex);
     g_last.reset();
 }
@@ -90,6 +148,18 @@ std::optional<std::string> LastHistoryFailureText() {
         return std::nullopt;
     }
     return "history could not be written: " + *last->failure;
+}
+
+}  // namespace trevane::history
+
+namespace trevane::history {
+
+std::optional<std::string> LastKeptLocallyText() {
+    const std::optional<StoreResult> last = LastStored();
+    if (!last || last->failure || !last->serverFailure || last->waiting == 0) {
+        return std::nullopt;
+    }
+    return KeptLocallyText(last->waiting);
 }
 
 }  // namespace trevane::history

@@ -20,6 +20,9 @@ struct StoreResult {
     std::optional<Comparison> comparison;
     std::vector<std::string> flags;  // DriftFlagTexts of the comparison
     std::vector<char> noBaseline;    // AxesWithoutBaseline of the comparison
+    // With a server: why it did not take the test, and how many tests wait for it now.
+    std::optional<std::string> serverFailure;
+    int waiting = 0;
 };
 
 // Where tests are kept: kHistoryFileName in the working directory unless another file was set
@@ -27,8 +30,13 @@ struct StoreResult {
 void SetHistoryPath(std::string path);
 std::string HistoryPath();
 
-// Stores the test in the history and compares it with earlier ones. The file names are kept
-// relative to the history's folder.
+// The team's server (a URL or service name), when tests go there too; none by default.
+void SetHistoryServer(std::optional<std::string> server);
+std::optional<std::string> HistoryServer();
+
+// Stores the test in the local history, then sends what waits to the server if there is one,
+// and compares the test with earlier ones: the team's on the server, else the file's. The file
+// names are kept relative to the history's folder.
 StoreResult StoreTest(const TestRecord& record, const TestFiles& files,
                       const std::string& path = HistoryPath());
 
@@ -41,8 +49,11 @@ void SetLastStored(StoreResult result);
 std::optional<StoreResult> LastStored();
 // "history could not be written: REASON" of the last test, if it could not.
 std::optional<std::string> LastHistoryFailureText();
+// KeptLocallyText of the last test, if the server did not take it.
+std::optional<std::string> LastKeptLocallyText();
 
-// The history's program-wide values as at start: on, in the working directory, nothing stored.
+// The history's program-wide values as at start: on, in the working directory, no server,
+// nothing stored.
 // For tests.
 void ResetHistoryState();
 

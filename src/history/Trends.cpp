@@ -19,7 +19,7 @@ void AddDrift(Comparison& out, const StoredMove& move, const char* quantity, dou
         {move.axis, move.target, quantity, value, baseline, Change(value, baseline)});
 }
 
-MoveComparison CompareMove(History& history, const StoredTest& test, const StoredMove& move) {
+MoveComparison CompareMove(HistoryStore& history, const StoredTest& test, const StoredMove& move) {
     MoveComparison result;
     result.move = move;
     const std::vector<StoredMove> earlier =
@@ -61,7 +61,7 @@ bool IsDrift(double value, double baseline, double minimumRise) {
     return value >= baseline * kDriftRatio && value - baseline >= minimumRise;
 }
 
-Comparison Compare(History& history, const StoredTest& test, bool withTrends) {
+Comparison Compare(HistoryStore& history, const StoredTest& test, bool withTrends) {
     Comparison out;
     for (const StoredMove& move : test.moves) {
         MoveComparison compared = CompareMove(history, test, move);

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "history/History.h"
+#include "history/HistoryStore.h"
 
 // A test's maxima set against the same machine's earlier tests: drift is wear, a dry guide or a
 // loose coupling showing long before a move is aborted.
@@ -57,7 +57,7 @@ struct Comparison {
     std::map<char, std::vector<TrendPoint>> trends;  // per axis, oldest first
 };
 
-Comparison Compare(History& history, const StoredTest& test, bool withTrends);
+Comparison Compare(HistoryStore& history, const StoredTest& test, bool withTrends);
 
 // "Y: error 62 % above earlier tests", one per axis and quantity, the larger change of the
 // axis's two moves.

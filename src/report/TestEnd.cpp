@@ -24,6 +24,9 @@ void WriteVerdict(const TestRecord& record, std::uint64_t ticket) {
         if (const std::string none = history::NoBaselineText(stored->noBaseline); !none.empty()) {
             verdict.notes.push_back(none + ".");
         }
+        if (const std::optional<std::string> kept = history::LastKeptLocallyText()) {
+            verdict.notes.push_back(*kept + ".");
+        }
     }
     const std::string line = VerdictLine(verdict);
     if (!SetLastTestVerdict(ticket, std::move(verdict))) {

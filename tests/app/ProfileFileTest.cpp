@@ -140,5 +140,14 @@ TEST_F(ProfileFileOnDisk, TheConfigurationIsTheWorkingDirectorysFile) {
     EXPECT_EQ(path, folder_ / "PelornControl.ini");
 }
 
+TEST_F(ProfileFileOnDisk, TheHistoryServerIsItsOwnSectionsWholeValue) {
+    const std::string url = "postgresql://anna@127.0.0.1:5432/team?sslmode=verify-full&" +
+                            std::string(300, 'x') + "=1";
+    EXPECT_EQ(ConfiguredHistoryServer(Write("[Main]\nGAddress=127.0.0.1\n[History]\nServer=" +
+                                            url + "\n")),
+              url);
+    EXPECT_EQ(ConfiguredHistoryServer(Write("[Main]\nServer=team\n")), "");
+}
+
 }  // namespace
 }  // namespace trevane

@@ -51,14 +51,16 @@ class TrustworthyVerdict : public AutotestFixture {
     }
 
     // A new machine served on loopback, with `fault` when given, and a Connect to it.
+    // The same port every time: the history knows one controller by address, port and identity.
     void ServeAndConnect(const std::string& fault = {}) {
+        const auto port = server_ ? server_->Port() : 0;
         CloseLink();
         server_.reset();
         machine_ = std::make_shared<sim::Machine>(clock_);
         if (!fault.empty()) {
             machine_->AddFault(sim::ParseFault(fault));
         }
-        server_ = std::make_unique<sim::Server>(machine_, "127.0.0.1", 0);
+        server_ = std::make_unique<sim::Server>(machine_, "127.0.0.1", port);
         SetSessionFactory(MakeTcpSessionFactory(server_->Port()));
         window_->SetAddress("127.0.0.1");
         OnConnect();

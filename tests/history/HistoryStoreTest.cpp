@@ -19,9 +19,28 @@
 #include "history/Trends.h"
 #include "report/ComparisonHtml.h"
 #include "support/ScratchFolder.h"
+#include "StoreCases.h"
+#include "TestRecords.h"
+#include "history/Schema.h"
+#include "history/Sync.h"
 
 namespace trevane::history {
 namespace {
+
+class SqliteUnderTest : public testing::StoreUnderTest {
+  public:
+    std::unique_ptr<HistoryStore> Open() override { return std::make_unique<History>(path_); }
+
+  private:
+    trevane::testing::ScratchFolder scratch_{"trevane-history"};
+    std::string path_ = (scratch_.Path() / kHistoryFileName).string();
+};
+
+using testing::SharedStoreCases;
+INSTANTIATE_TEST_SUITE_P(Sqlite, SharedStoreCases,
+                         ::testing::Values(testing::StoreKind{
+                             "SQLite", [] { return std::make_unique<SqliteUnderTest>(); }}),
+                         testing::StoreName);
 
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
@@ -29,36 +48,8 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
 
-constexpr const char* kMachine = "127.0.0.1:5023 Simulated controller rev 1.0";
-
-// A whole test of X, Y and Z whose moves all reach `torque` and `error`, Y's at `yError`.
-TestRecord MakeRecord(float yError, const std::string& identity = kMachine,
-                      bool yCompleted = true) {
-    TestRecord record;
-    record.testNumber = 1;
-    record.startTime = std::chrono::system_clock::time_point(std::chrono::seconds(1354197909));
-    record.identity = identity;
-    record.checks = {{"Motor Type X", "1.0000"}, {"KP X", "6.0000"}};
-    record.outcome = TestOutcome::Completed;
-    for (int index = 0; index < kMovesPerTest; ++index) {
-        MoveTrace move;
-        move.moveIndex = index;
-        move.axis = "XYZ"[index / 2];
-        move.target = index % 2 == 0 ? -20000 : 0;
-        move.maxTorque = 1.0f;
-        move.moveMaxError = move.axis == 'Y' ? yError : 100.0f;
-        move.currentPosition = "0";
-        if (move.axis == 'Y' && !yCompleted) {
-            move.aborted = true;
-            move.abortReason = AbortReason::PositionError;
-        }
-        for (int cycle = 0; cycle < kCyclesPerMove; ++cycle) {
-            move.samples.push_back({cycle * 10.0, 0.5f, static_cast<float>(cycle % 7)});
-        }
-        record.moves.push_back(move);
-    }
-    return record;
-}
+using testing::kMachine;
+using testing::MakeRecord;
 
 class HistoryStore : public ::testing::Test {
   protected:
@@ -77,76 +68,10 @@ class HistoryStore : public ::testing::Test {
         return names;
     }
 
-    testing::ScratchFolder scratch_{"trevane-history"};
+    trevane::testing::ScratchFolder scratch_{"trevane-history"};
     const fs::path& dir_ = scratch_.Path();
     std::string path_;
 };
-
-TEST_F(HistoryStore, TheBaselineIsTheMedianOfTheLastFiveEarlierTestsThatCompletedTheMove) {
-    History history(path_);
-    // Oldest first. The 100 is older than the last five, the aborted one and the other
-    // controller's do not count.
-    for (const float y : {900.0f, 100.0f, 110.0f, 90.0f, 130.0f, 95.0f}) {
-        history.Add(MakeRecord(y), {"log.txt", "", ""});
-    }
-    history.Add(MakeRecord(5000.0f, kMachine, false), {"log.txt", "", ""});
-    history.Add(MakeRecord(5000.0f, "127.0.0.2:23 Other controller"), {"log.txt", "", ""});
-    // Nor does a move whose readings failed, nor any move of a test that lost its link.
-    TestRecord unverified = MakeRecord(0.0f);
-    unverified.moves[2].failedErrorReadings = 200;
-    unverified.moves[3].failedTorqueReadings = 1;
-    history.Add(unverified, {"log.txt", "", ""});
-    // Nor a move that an earlier version kept as completed with nothing measured.
-    TestRecord empty = MakeRecord(0.0f);
-    empty.moves[2].maxTorque = 0;
-    empty.moves[3].maxTorque = 0;
-    history.Add(empty, {"log.txt", "", ""});
-    TestRecord lost = MakeRecord(5000.0f);
-    lost.outcome = TestOutcome::LinkLost;
-    history.Add(lost, {"log.txt", "", ""});
-    const std::int64_t id = history.Add(MakeRecord(131.0f), {"log.txt", "", ""});
-
-    const Comparison comparison = Compare(history, *history.Test(id), true);
-    ASSERT_EQ(comparison.moves.size(), 6u);
-    const MoveComparison& y = comparison.moves[2];
-    EXPECT_EQ(y.earlierTests, 5);
-    EXPECT_DOUBLE_EQ(y.errorBaseline, 100.0);  // median of 100, 110, 90, 130, 95
-    // 31 % and 31 counts above: drift. X and Z stay where they were.
-    ASSERT_EQ(comparison.drift.size(), 2u);
-    EXPECT_EQ(comparison.drift[0].axis, 'Y');
-    EXPECT_EQ(comparison.drift[0].quantity, "error");
-    EXPECT_DOUBLE_EQ(comparison.drift[0].change, 31.0);
-    EXPECT_THAT(DriftFlagTexts(comparison.drift), ElementsAre("Y: error 31 % above earlier tests"));
-    // The trend holds this controller's tests only, the aborted one included, the unverified not.
-    EXPECT_EQ(comparison.trends.at('Y').size(), 9u);
-    EXPECT_EQ(y.baseTests.size(), 5u);
-    EXPECT_TRUE(AxesWithoutBaseline(comparison).empty());
-    EXPECT_THAT(RenderComparisonHtml(comparison),
-                HasSubstr("<p>Base: the tests started 2012-11-29T14:05:09Z.</p>"));
-}
-
-TEST_F(HistoryStore, FewerThanThreeCleanEarlierMovesAreNoBaseline) {
-    History history(path_);
-    history.Add(MakeRecord(100.0f), {"log.txt", "", ""});
-    history.Add(MakeRecord(100.0f), {"log.txt", "", ""});
-    const std::int64_t id = history.Add(MakeRecord(900.0f), {"log.txt", "", ""});
-    const Comparison comparison = Compare(history, *history.Test(id), false);
-    EXPECT_TRUE(comparison.drift.empty());
-    EXPECT_THAT(AxesWithoutBaseline(comparison), ElementsAre('X', 'Y', 'Z'));
-    EXPECT_EQ(NoBaselineText(AxesWithoutBaseline(comparison)), "X, Y, Z: no baseline yet");
-}
-
-TEST_F(HistoryStore, ThePreviousTraceIsTheLatestCompletedMoveOfTheSameController) {
-    History history(path_);
-    TestRecord older = MakeRecord(100);
-    older.moves[2].samples[0].torque = 0.75f;
-    history.Add(older, {"log.txt", "", ""});
-    history.Add(MakeRecord(100, kMachine, false), {"log.txt", "", ""});
-    history.Add(MakeRecord(100, "127.0.0.2:23 Other controller"), {"log.txt", "", ""});
-    const std::vector<TraceSample> y = history.PreviousTrace(kMachine, 2);
-    EXPECT_EQ(y, older.moves[2].samples);
-    EXPECT_TRUE(history.PreviousTrace("127.0.0.3:23 Unknown", 2).empty());
-}
 
 TEST(DriftThresholds, BothTheRatioAndTheAbsoluteRiseMustBeReached) {
     EXPECT_TRUE(IsDrift(1.25, 1.0, kDriftTorqueVolts));
@@ -209,27 +134,6 @@ TEST_F(HistoryStore, AFileOfANewerLayoutIsLeftAsItIsAndNotWritten) {
     sqlite::Statement count = db.Prepare("SELECT COUNT(*) FROM tests");
     ASSERT_TRUE(count.Step());
     EXPECT_EQ(count.Int(0), 1);
-}
-
-// As the window and a CLI in one folder: each waits for the other's transaction.
-TEST_F(HistoryStore, TwoWritersOnOneFileKeepEveryTest) {
-    History(path_).LastTests(0);  // the layout exists before both start
-    constexpr int kEach = 15;
-    auto writer = [this] {
-        History history(path_);
-        for (int i = 0; i < kEach; ++i) {
-            history.Add(MakeRecord(100), {"log.txt", "", ""});
-        }
-    };
-    std::thread window(writer);
-    std::thread cli(writer);
-    window.join();
-    cli.join();
-    History history(path_, History::Access::Read);
-    EXPECT_EQ(history.LastTests(0).size(), 2u * kEach);
-    sqlite::Statement samples = history.Db().Prepare("SELECT COUNT(*) FROM samples");
-    ASSERT_TRUE(samples.Step());
-    EXPECT_EQ(samples.Int(0), 2 * kEach * kMovesPerTest * kCyclesPerMove);
 }
 
 TEST_F(HistoryStore, ReadingAMissingHistoryCreatesNothing) {
@@ -295,6 +199,99 @@ TEST_F(HistoryStore, AFolderInTheWayIsNamedAndAFullDiskIsCalledSo) {
     EXPECT_EQ(sqlite::FailureText(kIoErrWrite, ENOSPC, "disk I/O error"), "disk full");
     EXPECT_EQ(sqlite::FailureText(13, 0, "database or disk is full"), "disk full");
     EXPECT_EQ(sqlite::FailureText(kIoErrWrite, EIO, "disk I/O error"), "disk I/O error");
+}
+
+
+// A file of the first layout, as builds before identities and the server wrote it.
+TEST_F(HistoryStore, AnOlderFileIsReadAsItIsAndMigratedWhenWritten) {
+    {
+        sqlite::Database old(path_, sqlite::Database::Mode::Create, 100);
+        old.Execute(kSchemaV1);
+        old.Execute(
+            "INSERT INTO tests VALUES (1, 1, '2025-01-02T03:04:05Z', '2025-01-02T04:04:05', "
+            "'127.0.0.1', 5023, 'Simulated controller rev 1.0', 'completed', 'log.txt', NULL, "
+            "NULL);"
+            "INSERT INTO moves VALUES (1, 1, 2, 'Y', -20000, 'completed', '', NULL, 1.5, 120, "
+            "NULL, '0');"
+            "INSERT INTO samples VALUES (1, 0, 0.0, 0.5, 3.0);");
+        old.Execute("PRAGMA application_id=" + std::to_string(kApplicationId));
+        old.Execute("PRAGMA user_version=1");
+    }
+    {
+        const std::vector<StoredTest> read = History(path_, History::Access::Read).LastTests(0);
+        ASSERT_EQ(read.size(), 1u);
+        EXPECT_EQ(read[0].port, 5023);
+    }
+    History history(path_);
+    sqlite::Statement version = history.Db().Prepare("PRAGMA user_version");
+    ASSERT_TRUE(version.Step());
+    EXPECT_EQ(version.Int(0), kSchemaVersion);
+    // The old test waits for a server like any other, under an identity of its own.
+    const std::vector<std::string> waiting = history.Waiting();
+    ASSERT_EQ(waiting.size(), 1u);
+    EXPECT_THAT(waiting[0], ::testing::MatchesRegex(
+                                "[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}"));
+    const std::optional<TestRow> row = history.Row(waiting[0]);
+    ASSERT_TRUE(row.has_value());
+    EXPECT_EQ(row->identity, "Simulated controller rev 1.0");
+    ASSERT_EQ(row->moves.size(), 1u);
+    EXPECT_EQ(row->moves[0].finalPosition, "0");
+    EXPECT_FALSE(row->moves[0].finalError.has_value());
+    ASSERT_EQ(row->moves[0].samples.size(), 1u);
+    EXPECT_DOUBLE_EQ(row->moves[0].samples[0].error, 3.0);
+    const std::int64_t id = history.Add(MakeRecord(100), {"log.txt", "", ""});
+    EXPECT_EQ(history.Test(id)->moves.size(), 6u);
+}
+
+// A store that takes `good` tests and then fails, as a server that goes away mid-way.
+class FailingStore : public History {
+  public:
+    FailingStore(const std::string& path, int good) : History(path), good_(good) {}
+    std::int64_t Put(const TestRow& row) override {
+        if (good_-- <= 0) {
+            throw HistoryError("the history server test failed: connection lost");
+        }
+        return History::Put(row);
+    }
+
+  private:
+    int good_;
+};
+
+TEST_F(HistoryStore, WhatWaitsIsSentOnceAndStaysQueuedWhereTheServerFails) {
+    const std::string serverPath = (dir_ / "server.sqlite").string();
+    History local(path_);
+    for (int i = 0; i < 3; ++i) {
+        local.Add(MakeRecord(100.0f + static_cast<float>(i)), {"log.txt", "", ""});
+    }
+    {
+        FailingStore failing(serverPath, 1);
+        EXPECT_THROW(SendWaiting(local, failing), HistoryError);
+    }
+    EXPECT_EQ(local.Waiting().size(), 2u) << "the first was taken, the others wait";
+    History server(serverPath);
+    // The server took the next one, but the note of it was lost: sent again, stored once.
+    for (const std::string& uuid : local.Waiting()) {
+        server.Put(*local.Row(uuid));
+        break;
+    }
+    const SyncResult sync = SendWaiting(local, server);
+    EXPECT_EQ(sync.sent, 2);
+    EXPECT_EQ(sync.waiting, 0);
+    EXPECT_EQ(SendWaiting(local, server).sent, 0);
+    const std::vector<StoredTest> there = server.LastTests(0);
+    ASSERT_EQ(there.size(), 3u);
+    EXPECT_DOUBLE_EQ(there[2].moves[2].maxError, 102.0) << "in the order they ran";
+    EXPECT_EQ(server.PreviousTrace(kMachine, 2), MakeRecord(102).moves[2].samples);
+    EXPECT_EQ(KeptLocallyText(3), "history: kept locally, 3 tests waiting for the server");
+    EXPECT_EQ(KeptLocallyText(1), "history: kept locally, 1 test waiting for the server");
+}
+
+TEST(HistoryDates, SinceTakesADayOfTheCalendar) {
+    EXPECT_EQ(CheckSinceDate("2026-02-28"), "");
+    EXPECT_NE(CheckSinceDate("2026-02-30"), "");
+    EXPECT_NE(CheckSinceDate("2026-2-3"), "");
+    EXPECT_NE(CheckSinceDate("yesterday"), "");
 }
 
 }  // namespace
