@@ -76,6 +76,20 @@ std::optional<std::string> ParseFleetArguments(const std::vector<std::string>& a
     return std::nullopt;
 }
 
+// Opened once before any child starts, so that they find it begun and never race to create it
+// (one of them would find another's half-made file). Returns why not when it cannot be written.
+std::optional<std::string> BeginHistory(const std::string& path) {
+    try {
+        const history::History history(path);
+        if (history.Notice()) {
+            std::cerr << "trevane-cli: fleet: " << *history.Notice() << "\n";
+        }
+    } catch (const std::exception& error) {
+        return std::string(error.what());
+    }
+    return std::nullopt;
+}
+
 void PrintJsonEnd(const std::vector<FleetMember>& members) {
     int passed = 0;
     for (const FleetMember& member : members) {
@@ -131,6 +145,11 @@ int RunFleetVerb(const Invocation& invocation) {
     }
     command.options.program = OwnProgramPath();
     command.options.history = (here / history::kHistoryFileName).string();
+    if (const std::optional<std::string> failure = BeginHistory(command.options.history)) {
+        ReportError("fleet: the history cannot be written: " + *failure +
+                    "; no controller was started");
+        return kExitFailed;
+    }
 
     InstallInterruptHandlers();
     const FleetDisplay::Mode mode = invocation.json              ? FleetDisplay::Mode::Json
