@@ -267,6 +267,20 @@ TEST_F(Fleet, ItsFilesInAReusedFolderAreNeverWrittenThroughALinkPlantedThere) {
     EXPECT_THAT(ReadFile(dir_ / "d" / "trevane-cli.jsonl"), HasSubstr(sim::kIdentityLine));
 }
 
+TEST_F(Fleet, AHistoryThatCannotBeWrittenStartsNoController) {
+    Controller controller;
+    WriteFleet("127.0.0.1 " + controller.Port() + " a\n");
+    fs::create_directory(dir_ / history::kHistoryFileName);
+    const testing::ProgramRun run =
+        testing::RunProgram(TREVANE_CLI_PATH, {"fleet", "fleet.txt", "autotest"}, dir_);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_THAT(run.err, HasSubstr("fleet: the history cannot be written: '" +
+                                   (dir_ / history::kHistoryFileName).string() +
+                                   "' is a folder, not a history file; no controller was started"));
+    EXPECT_TRUE(controller.machine->Received().empty());
+    EXPECT_FALSE(fs::exists(dir_ / "a"));
+}
+
 TEST_F(Fleet, JsonLinesTellEveryChangeAndEachControllerAtTheEnd) {
     Controller reachable;
     WriteFleet("127.0.0.1 " + reachable.Port() + "\n127.0.0.1 " + DeadPort() + " dead\n");
