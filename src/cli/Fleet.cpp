@@ -109,9 +109,9 @@ class FleetRunner {
         running->started = Steady::now();
         try {
             // Made new before the child starts, so that nothing of an earlier run is read as its.
-            running->files = std::make_unique<MemberFiles>(
-                member.folder, kFleetOutputFile, kFleetErrorFile,
-                std::vector<std::string>{kFleetTraceFile});
+            running->files =
+                std::make_unique<MemberFiles>(member.folder, kFleetOutputFile, kFleetErrorFile,
+                                              std::vector<std::string>{kFleetTraceFile});
             ChildSpec spec;
             spec.program = options_.program;
             spec.arguments = {"--address", member.controller.address, "--port",
@@ -153,8 +153,7 @@ class FleetRunner {
         for (std::size_t k = 0; k < overdue.size(); ++k) {
             Running& running = *running_[overdue[k]];
             running.child->Kill();
-            running.killed = "killed: it had not ended " +
-                             std::to_string(kFleetStopBound.count()) +
+            running.killed = "killed: it had not ended " + std::to_string(kFleetStopBound.count()) +
                              " s after the interrupt; " +
                              (stops[k] ? "the stop could not be sent first: " + *stops[k]
                                        : std::string("its controller was sent the stop first"));

@@ -88,8 +88,7 @@ int MakeNewFile(const fs::path& file) {
     if (::unlink(file.c_str()) != 0 && errno != ENOENT) {
         Refuse(file, "cannot be replaced: " + ErrnoText(errno));
     }
-    const int fd =
-        ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) {
         Refuse(file, "cannot be created: " + ErrnoText(errno));
     }

@@ -145,12 +145,12 @@ int RunFleetVerb(const Invocation& invocation) {
     }
     command.options.program = OwnProgramPath();
     command.options.history = (here / history::kHistoryFileName).string();
-    if (const std::optional<std::string> failure =
-            command.options.verb == "autotest" ? BeginHistory(command.options.history)
-                                               : std::nullopt) {
-        ReportError("fleet: the history cannot be written: " + *failure +
-                    "; no controller was started");
-        return kExitFailed;
+    if (command.options.verb == "autotest") {
+        if (const std::optional<std::string> failure = BeginHistory(command.options.history)) {
+            ReportError("fleet: the history cannot be written: " + *failure +
+                        "; no controller was started");
+            return kExitFailed;
+        }
     }
 
     InstallInterruptHandlers();

@@ -214,7 +214,8 @@ class TrialRun {
             Fail(name + " left " + std::to_string(logs.size()) + " test logs");
             return;
         }
-        if (const std::string last = LastLogEntry(logs[0]); !last.ends_with("Test Aborted by User")) {
+        if (const std::string last = LastLogEntry(logs[0]);
+            !last.ends_with("Test Aborted by User")) {
             Fail(name + ": the log ends with '" + last + "'");
         }
         const auto stop = std::find(received.rbegin(), received.rend(), "AB1");
@@ -278,8 +279,8 @@ std::vector<Trial> DrawTrials(int signal, int count, std::mt19937& random) {
         Trial trial;
         trial.signal = signal;
         const int limit = i % 2 == 0 ? 1'000'000 : 100'000;
-        trial.delay = std::chrono::microseconds(
-            std::uniform_int_distribution<int>(0, limit)(random));
+        trial.delay =
+            std::chrono::microseconds(std::uniform_int_distribution<int>(0, limit)(random));
         trial.autotest = i % 4 != 3;
         trials.push_back(trial);
     }

@@ -207,10 +207,9 @@ TEST_F(Fleet, AChildThatDoesNotEndIsKilledOnlyAfterItsControllerWasSentTheStop) 
               "killed: it had not ended 20 s after the interrupt; its controller was sent the "
               "stop first");
     const std::vector<sim::ReceivedCommand> received = controller.machine->Received();
-    const auto stop = std::find_if(received.begin() + static_cast<std::ptrdiff_t>(before.size()),
-                                   received.end(), [&](const sim::ReceivedCommand& command) {
-                                       return command.line == "AB1";
-                                   });
+    const auto stop =
+        std::find_if(received.begin() + static_cast<std::ptrdiff_t>(before.size()), received.end(),
+                     [&](const sim::ReceivedCommand& command) { return command.line == "AB1"; });
     ASSERT_NE(stop, received.end());
     EXPECT_NE(stop->session, childSession);
     for (int axis = 0; axis < 4; ++axis) {
@@ -245,8 +244,8 @@ TEST_F(Fleet, ItsFilesInAReusedFolderAreNeverWrittenThroughALinkPlantedThere) {
     std::ofstream(outside / "d") << "keep d";
     fs::create_hard_link(outside / "d", dir_ / "d" / "trevane-cli.jsonl");
 
-    const testing::ProgramRun run = testing::RunProgram(
-        TREVANE_CLI_PATH, {"--json", "fleet", "fleet.txt", "connect"}, dir_);
+    const testing::ProgramRun run =
+        testing::RunProgram(TREVANE_CLI_PATH, {"--json", "fleet", "fleet.txt", "connect"}, dir_);
     EXPECT_EQ(run.exitCode, 1) << run.err;
     const std::vector<testing::JsonValue> lines = testing::ParseJsonLines(run.out);
     ASSERT_GE(lines.size(), 6u) << run.out;
