@@ -33,7 +33,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr int kDefaultTrialsPerSignal = 5;
+constexpr int kDefaultTrialsPerSignal = 10;
 #else
 constexpr int kDefaultTrialsPerSignal = 40;
 #endif
