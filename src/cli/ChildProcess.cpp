@@ -4,6 +4,7 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,6 +28,7 @@ bool ChildProcessesAvailable() {
 std::string OwnProgramPath() {
     return {};
 }
+void TakeHeldInterrupts() {}
 Child::Child(const ChildSpec& spec) {
     throw std::runtime_error("cannot start '" + spec.program + "': not available on Windows");
 }
@@ -35,16 +37,33 @@ std::optional<int> Child::Poll() {
     return status_;
 }
 void Child::Signal(int) {}
+void Child::Freeze() {}
 void Child::Kill() {}
 
 #else
 
 namespace {
 
+sigset_t InterruptSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    return set;
+}
+
 // Runs in the forked child, where only async-signal-safe calls are allowed: every string was
-// made before the fork. Never returns.
+// made before the fork. The interrupt signals arrive blocked and stay so through execve, which
+// keeps them pending until the new program takes them; none of them may reach it ignored.
+// Never returns.
 [[noreturn]] void BecomeChild(const ChildSpec& spec, char* const* argv, char* const* envp,
                               pid_t parent) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        ::signal(signal, SIG_DFL);
+    }
+    const sigset_t held = InterruptSignals();
+    sigprocmask(SIG_SETMASK, &held, nullptr);
     setpgid(0, 0);
 #ifdef __linux__
     prctl(PR_SET_PDEATHSIG, SIGTERM);
@@ -52,13 +71,9 @@ namespace {
     if (getppid() != parent) {
         _exit(127);  // the parent died before the death signal was armed
     }
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
     const int in = open("/dev/null", O_RDONLY);
-    const int out = open(spec.outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = open(spec.errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
+    if (in < 0 || spec.outputFd < 0 || spec.errorFd < 0 || dup2(in, 0) < 0 ||
+        dup2(spec.outputFd, 1) < 0 || dup2(spec.errorFd, 2) < 0 ||
         chdir(spec.folder.c_str()) != 0) {
         _exit(127);
     }
@@ -66,10 +81,32 @@ namespace {
     _exit(127);
 }
 
+// Holds the interrupt signals on the calling thread while it lives: the child is forked with
+// them blocked, so none can reach it before it has handlers, nor run this program's handler in
+// the child's copy, where it would be lost at execve.
+class HeldInterrupts {
+  public:
+    HeldInterrupts() {
+        const sigset_t held = InterruptSignals();
+        pthread_sigmask(SIG_BLOCK, &held, &previous_);
+    }
+    ~HeldInterrupts() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    HeldInterrupts(const HeldInterrupts&) = delete;
+    HeldInterrupts& operator=(const HeldInterrupts&) = delete;
+
+  private:
+    sigset_t previous_;
+};
+
 }  // namespace
 
 bool ChildProcessesAvailable() {
     return true;
+}
+
+void TakeHeldInterrupts() {
+    const sigset_t held = InterruptSignals();
+    pthread_sigmask(SIG_UNBLOCK, &held, nullptr);
 }
 
 std::string OwnProgramPath() {
@@ -104,6 +141,7 @@ Child::Child(const ChildSpec& spec) {
     }
     envp.push_back(nullptr);
     const pid_t parent = getpid();
+    const HeldInterrupts held;
     const pid_t pid = fork();
     if (pid < 0) {
         throw std::runtime_error("cannot start '" + spec.program + "' in '" + spec.folder +
@@ -138,6 +176,12 @@ std::optional<int> Child::Poll() {
 void Child::Signal(int signal) {
     if (!Poll()) {
         kill(static_cast<pid_t>(pid_), signal);
+    }
+}
+
+void Child::Freeze() {
+    if (!Poll()) {
+        kill(static_cast<pid_t>(pid_), SIGSTOP);
     }
 }
 

@@ -14,12 +14,17 @@ bool ChildProcessesAvailable();
 // This program's own executable, to start copies of it.
 std::string OwnProgramPath();
 
+// A child starts with SIGINT, SIGTERM and SIGHUP held back, so that one sent before it has its
+// handlers waits for them instead of being lost or ending it; it takes them with this call, once
+// its handlers are in place. Harmless in a program that was not started so.
+void TakeHeldInterrupts();
+
 struct ChildSpec {
     std::string program;
     std::vector<std::string> arguments;    // without the program's name
     std::string folder;                    // the child's working directory
-    std::string outputFile;                // standard output, created or emptied
-    std::string errorFile;                 // standard error, created or emptied
+    int outputFd = -1;                     // standard output, a file the caller opened
+    int errorFd = -1;                      // standard error, likewise
     std::vector<std::string> environment;  // "NAME=VALUE" added to this process's own
 };
 
@@ -37,6 +42,8 @@ class Child {
     std::optional<int> Poll();
     // Sends SIGINT, SIGTERM or SIGHUP (given as the number of this platform).
     void Signal(int signal);
+    // Holds it where it is (SIGSTOP), so that it sends nothing more until killed.
+    void Freeze();
     void Kill();
 
   private:

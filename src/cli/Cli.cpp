@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/ChildProcess.h"
 #include "cli/HeadlessWindow.h"
 #include "cli/TerminalText.h"
 #include "cli/Verbs.h"
@@ -243,6 +244,7 @@ void InstallInterruptHandlers() {
     // A reader that went away is reported by the failed write, which ends the verb as an
     // interrupt does; the signal would kill the program with the axes still moving.
     std::signal(kSignalBrokenPipe, SIG_IGN);
+    TakeHeldInterrupts();  // a fleet's child: one that came before now reaches the handler
 #endif
 }
 

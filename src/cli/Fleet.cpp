@@ -1,34 +1,35 @@
 #include "cli/Fleet.h"
 
 #include <csignal>
-#include <filesystem>
-#include <fstream>
 #include <memory>
+#include <sstream>
 #include <thread>
 
 #include "cli/ChildProcess.h"
 #include "cli/Cli.h"
+#include "cli/FleetFiles.h"
+#include "cli/FleetStop.h"
 #include "cli/JsonFields.h"
 #include "cli/Verbs.h"
 
 namespace trevane::cli {
 namespace {
 
-namespace fs = std::filesystem;
 using Steady = std::chrono::steady_clock;
 
 constexpr std::chrono::milliseconds kPoll{50};
 
-// One running child and what has been read of its standard output.
+// One running child, its files and what has been read of its standard output.
 struct Running {
+    std::unique_ptr<MemberFiles> files;
     std::unique_ptr<Child> child;
-    std::ifstream output;
     std::string partial;
     Steady::time_point started;
+    std::string killed;  // why it was killed, "" while it was not
 };
 
-std::string LastLine(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+std::string LastLine(const std::string& text) {
+    std::istringstream in(text);
     std::string line;
     std::string last;
     while (std::getline(in, line)) {
@@ -59,17 +60,24 @@ class FleetRunner {
     void Run() {
         std::size_t next = 0;
         std::optional<Steady::time_point> killAt;
+        bool killed = false;
         while (true) {
             if (!killAt && InterruptRequested()) {
                 PassOnInterrupt(next);
                 killAt = Steady::now() + kFleetStopBound;
             }
-            while (!killAt && next < members_.size() && active_ < options_.jobs) {
+            // Asked again before each start: none begins once the interrupt has been seen.
+            while (!killAt && !InterruptRequested() && next < members_.size() &&
+                   active_ < options_.jobs) {
                 Start(next++);
+            }
+            if (killAt && !killed && Steady::now() > *killAt) {
+                KillOverdue();
+                killed = true;
             }
             for (std::size_t i = 0; i < running_.size(); ++i) {
                 if (running_[i]) {
-                    Look(i, killAt && Steady::now() > *killAt);
+                    Look(i);
                 }
             }
             if (active_ == 0 && (killAt || next == members_.size())) {
@@ -97,29 +105,25 @@ class FleetRunner {
 
     void Start(std::size_t i) {
         FleetMember& member = members_[i];
-        std::error_code error;
-        fs::create_directories(member.folder, error);
-        if (error) {
-            member.exitCode = kExitFailed;
-            Set(i, "failed", "cannot make the folder '" + member.folder + "': " + error.message());
-            return;
-        }
-        ChildSpec spec;
-        spec.program = options_.program;
-        spec.arguments = {"--address", member.controller.address, "--port",
-                          std::to_string(member.controller.port)};
-        const std::vector<std::string> rest = Arguments();
-        spec.arguments.insert(spec.arguments.end(), rest.begin(), rest.end());
-        spec.folder = member.folder;
-        spec.outputFile = (fs::path(member.folder) / kFleetOutputFile).string();
-        spec.errorFile = (fs::path(member.folder) / kFleetErrorFile).string();
-        spec.environment = {"TREVANE_HISTORY=" + options_.history};
-        // Emptied before the child starts, so that nothing of an earlier run is read as its.
-        std::ofstream(spec.outputFile, std::ios::binary | std::ios::trunc);
         auto running = std::make_unique<Running>();
         running->started = Steady::now();
         try {
+            // Made new before the child starts, so that nothing of an earlier run is read as its.
+            running->files =
+                std::make_unique<MemberFiles>(member.folder, kFleetOutputFile, kFleetErrorFile,
+                                              std::vector<std::string>{kFleetTraceFile});
+            ChildSpec spec;
+            spec.program = options_.program;
+            spec.arguments = {"--address", member.controller.address, "--port",
+                              std::to_string(member.controller.port)};
+            const std::vector<std::string> rest = Arguments();
+            spec.arguments.insert(spec.arguments.end(), rest.begin(), rest.end());
+            spec.folder = member.folder;
+            spec.outputFd = running->files->OutputForChild();
+            spec.errorFd = running->files->ErrorForChild();
+            spec.environment = {"TREVANE_HISTORY=" + options_.history};
             running->child = std::make_unique<Child>(spec);
+            running->files->CloseChildEnds();
         } catch (const std::exception& failure) {
             member.exitCode = kExitFailed;
             Set(i, "failed", failure.what());
@@ -130,6 +134,30 @@ class FleetRunner {
         Set(i, "running",
             "connecting to " + member.controller.address + ":" +
                 std::to_string(member.controller.port));
+    }
+
+    // The children that have not ended within the bound are held where they are, their
+    // controllers are sent the stop, and only then are they killed: none is ended in the middle
+    // of a move that nothing stops.
+    void KillOverdue() {
+        std::vector<std::size_t> overdue;
+        std::vector<FleetController> controllers;
+        for (std::size_t i = 0; i < running_.size(); ++i) {
+            if (running_[i] && !running_[i]->child->Poll()) {
+                running_[i]->child->Freeze();
+                overdue.push_back(i);
+                controllers.push_back(members_[i].controller);
+            }
+        }
+        const std::vector<std::optional<std::string>> stops = StopMotionOn(controllers);
+        for (std::size_t k = 0; k < overdue.size(); ++k) {
+            Running& running = *running_[overdue[k]];
+            running.child->Kill();
+            running.killed = "killed: it had not ended " + std::to_string(kFleetStopBound.count()) +
+                             " s after the interrupt; " +
+                             (stops[k] ? "the stop could not be sent first: " + *stops[k]
+                                       : std::string("its controller was sent the stop first"));
+        }
     }
 
     void PassOnInterrupt(std::size_t next) {
@@ -152,19 +180,12 @@ class FleetRunner {
 
     void ReadOutput(std::size_t i) {
         Running& running = *running_[i];
-        if (!running.output.is_open()) {
-            running.output.open(fs::path(members_[i].folder) / kFleetOutputFile, std::ios::binary);
-        }
-        running.output.clear();
-        char buffer[16 * 1024];
         std::string text = members_[i].text;
-        while (running.output.read(buffer, sizeof buffer) || running.output.gcount() > 0) {
-            running.partial.append(buffer, static_cast<std::size_t>(running.output.gcount()));
-            for (std::size_t end = running.partial.find('\n'); end != std::string::npos;
-                 end = running.partial.find('\n')) {
-                See(i, running.partial.substr(0, end), text);
-                running.partial.erase(0, end + 1);
-            }
+        running.partial += running.files->NewOutput();
+        for (std::size_t end = running.partial.find('\n'); end != std::string::npos;
+             end = running.partial.find('\n')) {
+            See(i, running.partial.substr(0, end), text);
+            running.partial.erase(0, end + 1);
         }
         Set(i, members_[i].state, text);
     }
@@ -187,31 +208,29 @@ class FleetRunner {
         }
     }
 
-    void Look(std::size_t i, bool overdue) {
+    void Look(std::size_t i) {
         Running& running = *running_[i];
         ReadOutput(i);
-        if (overdue) {
-            running.child->Kill();
-        }
         const std::optional<int> status = running.child->Poll();
         if (!status) {
             return;
         }
         ReadOutput(i);
+        running.files->RemoveLeftovers();
+        const bool overdue = !running.killed.empty();
         FleetMember& member = members_[i];
         member.exitCode = *status;
         member.seconds = std::chrono::duration<double>(Steady::now() - running.started).count();
         const std::string state = overdue ? "aborted" : StateOf(*status, options_.verb);
         std::string text = member.text;
         if (overdue) {
-            text = "killed: it had not ended " + std::to_string(kFleetStopBound.count()) +
-                   " s after the interrupt";
+            text = running.killed;
         } else if (!member.result.empty()) {
             text = member.result;
         } else if (text.starts_with("connecting to ")) {
             text.clear();  // it ended without a word of its own
         } else if (state != "passed" && state != "done") {
-            std::string why = LastLine((fs::path(member.folder) / kFleetErrorFile).string());
+            std::string why = LastLine(running.files->Errors());
             if (why.starts_with("trevane-cli: ")) {
                 why.erase(0, std::string_view("trevane-cli: ").size());
             }

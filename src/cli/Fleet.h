@@ -37,7 +37,8 @@ struct FleetOptions {
 inline constexpr const char* kFleetOutputFile = "trevane-cli.jsonl";
 inline constexpr const char* kFleetErrorFile = "trevane-cli.err";
 inline constexpr const char* kFleetTraceFile = "trace.txt";
-// How long children may take to end after an interrupt was passed on before they are killed.
+// How long children may take to end after an interrupt was passed on; one still running then is
+// held, its controller is sent the stop on a session of the fleet's own, and it is killed.
 inline constexpr std::chrono::seconds kFleetStopBound{20};
 
 // Runs every member, at most `jobs` at once, calling `changed` with a member's index after each

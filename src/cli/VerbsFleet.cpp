@@ -121,6 +121,20 @@ std::optional<std::string> ParseFleetArguments(const std::vector<std::string>& a
     return std::nullopt;
 }
 
+// Opened once before any child starts, so that they find it begun and never race to create it
+// (one of them would find another's half-made file). Returns why not when it cannot be written.
+std::optional<std::string> BeginHistory(const std::string& path) {
+    try {
+        const history::History history(path);
+        if (history.Notice()) {
+            std::cerr << "trevane-cli: fleet: " << *history.Notice() << "\n";
+        }
+    } catch (const std::exception& error) {
+        return std::string(error.what());
+    }
+    return std::nullopt;
+}
+
 void PrintJsonEnd(const std::vector<FleetMember>& members) {
     int passed = 0;
     for (const FleetMember& member : members) {
@@ -185,6 +199,13 @@ int RunFleetVerb(const Invocation& invocation) {
     if (toServer && !afterVerb) {
         // The children's TREVANE_HISTORY names the fleet's file, so the server goes by option.
         command.options.args.insert(command.options.args.end(), {"--history", *server.server});
+    }
+    if (command.options.verb == "autotest") {
+        if (const std::optional<std::string> failure = BeginHistory(command.options.history)) {
+            ReportError("fleet: the history cannot be written: " + *failure +
+                        "; no controller was started");
+            return kExitFailed;
+        }
     }
 
     InstallInterruptHandlers();

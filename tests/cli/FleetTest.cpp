@@ -163,6 +163,123 @@ TEST_F(Fleet, AnInterruptStopsEveryChildAndEveryAxisStands) {
     }
 }
 
+// The process whose working folder is `folder`: a fleet's child.
+pid_t ProcessIn(const fs::path& folder) {
+    std::error_code none;
+    for (const auto& entry : fs::directory_iterator("/proc", none)) {
+        const std::string name = entry.path().filename().string();
+        std::error_code gone;
+        if (name.find_first_not_of("0123456789") == std::string::npos &&
+            fs::read_symlink(entry.path() / "cwd", gone) == folder) {
+            return static_cast<pid_t>(std::stol(name));
+        }
+    }
+    return -1;
+}
+
+TEST_F(Fleet, AChildThatDoesNotEndIsKilledOnlyAfterItsControllerWasSentTheStop) {
+    Controller controller;
+    WriteFleet("127.0.0.1 " + controller.Port() + " a\n");
+    ChildProcess fleet(TREVANE_CLI_PATH, {"--json", "fleet", "fleet.txt", "autotest"}, dir_);
+    ASSERT_TRUE(fleet.WaitForOutput("X Axis is being moved", std::chrono::seconds(40)))
+        << fleet.Output();
+    const pid_t child = ProcessIn(fs::canonical(dir_ / "a"));
+    ASSERT_GT(child, 0);
+    // Held mid-move, it can take no signal: as a child hung in an exchange would be.
+    ASSERT_EQ(kill(child, SIGSTOP), 0);
+    std::vector<sim::ReceivedCommand> before = controller.machine->Received();
+    ASSERT_FALSE(before.empty());
+    const int childSession = before.back().session;
+    // What it would leave if killed while replacing a file, beside what is not its to remove.
+    std::ofstream(dir_ / "a" / "trace.txt.0123abcd.tmp") << "half";
+    std::ofstream(dir_ / "a" / "notes.tmp") << "mine";
+    std::ofstream(dir_ / "a" / "old.txt.89abcdef.tmp") << "older";
+    fs::last_write_time(dir_ / "a" / "old.txt.89abcdef.tmp",
+                        fs::file_time_type::clock::now() - std::chrono::hours(1));
+
+    fleet.Signal(SIGINT);
+    EXPECT_EQ(fleet.WaitForExit(std::chrono::seconds(40)), 128 + SIGINT) << fleet.Errors();
+    const std::vector<testing::JsonValue> lines = testing::ParseJsonLines(fleet.Output());
+    ASSERT_GE(lines.size(), 2u);
+    const testing::JsonValue& end = lines[lines.size() - 3];
+    EXPECT_EQ(end["state"].text, "aborted");
+    EXPECT_EQ(end["text"].text,
+              "killed: it had not ended 20 s after the interrupt; its controller was sent the "
+              "stop first");
+    const std::vector<sim::ReceivedCommand> received = controller.machine->Received();
+    const auto stop =
+        std::find_if(received.begin() + static_cast<std::ptrdiff_t>(before.size()), received.end(),
+                     [&](const sim::ReceivedCommand& command) { return command.line == "AB1"; });
+    ASSERT_NE(stop, received.end());
+    EXPECT_NE(stop->session, childSession);
+    for (int axis = 0; axis < 4; ++axis) {
+        EXPECT_FALSE(StandingAxis(*controller.machine, axis).moving) << axis;
+    }
+    EXPECT_FALSE(fs::exists(dir_ / "a" / "trace.txt.0123abcd.tmp"));
+    EXPECT_TRUE(fs::exists(dir_ / "a" / "notes.tmp"));
+    EXPECT_TRUE(fs::exists(dir_ / "a" / "old.txt.89abcdef.tmp"));
+}
+
+TEST_F(Fleet, ItsFilesInAReusedFolderAreNeverWrittenThroughALinkPlantedThere) {
+    Controller controllers[4];
+    const char* names[] = {"a", "b", "c", "d"};
+    std::string text;
+    for (int i = 0; i < 4; ++i) {
+        text += "127.0.0.1 " + controllers[i].Port() + " " + names[i] + "\n";
+    }
+    WriteFleet(text);
+    const fs::path outside = dir_ / "outside";
+    fs::create_directories(outside);
+    const struct {
+        const char* folder;
+        const char* file;
+    } planted[] = {{"a", "trevane-cli.jsonl"}, {"b", "trevane-cli.err"}, {"c", "trace.txt"}};
+    for (const auto& [folder, file] : planted) {
+        fs::create_directories(dir_ / folder);
+        std::ofstream(outside / folder) << "keep " << folder;
+        fs::create_symlink(outside / folder, dir_ / folder / file);
+    }
+    // A hard link is a name of its own: the fleet's new file replaces the name, not the bytes.
+    fs::create_directories(dir_ / "d");
+    std::ofstream(outside / "d") << "keep d";
+    fs::create_hard_link(outside / "d", dir_ / "d" / "trevane-cli.jsonl");
+
+    const testing::ProgramRun run =
+        testing::RunProgram(TREVANE_CLI_PATH, {"--json", "fleet", "fleet.txt", "connect"}, dir_);
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    const std::vector<testing::JsonValue> lines = testing::ParseJsonLines(run.out);
+    ASSERT_GE(lines.size(), 6u) << run.out;
+    for (int i = 0; i < 3; ++i) {
+        const testing::JsonValue& end = lines[lines.size() - 6 + static_cast<std::size_t>(i)];
+        EXPECT_EQ(end["controller"].text, names[i]);
+        EXPECT_EQ(end["state"].text, "failed");
+        EXPECT_EQ(end["text"].text, "'" + (dir_ / names[i] / planted[i].file).string() +
+                                        "' is a symbolic link: a fleet writes its files "
+                                        "through none");
+        EXPECT_TRUE(controllers[i].machine->Received().empty()) << names[i];
+        EXPECT_TRUE(fs::is_symlink(dir_ / names[i] / planted[i].file)) << names[i];
+    }
+    EXPECT_EQ(lines[lines.size() - 3]["state"].text, "done");
+    for (const char* folder : names) {
+        EXPECT_EQ(ReadFile(outside / folder), std::string("keep ") + folder);
+    }
+    EXPECT_THAT(ReadFile(dir_ / "d" / "trevane-cli.jsonl"), HasSubstr(sim::kIdentityLine));
+}
+
+TEST_F(Fleet, AHistoryThatCannotBeWrittenStartsNoController) {
+    Controller controller;
+    WriteFleet("127.0.0.1 " + controller.Port() + " a\n");
+    fs::create_directory(dir_ / history::kHistoryFileName);
+    const testing::ProgramRun run =
+        testing::RunProgram(TREVANE_CLI_PATH, {"fleet", "fleet.txt", "autotest"}, dir_);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_THAT(run.err, HasSubstr("fleet: the history cannot be written: '" +
+                                   (dir_ / history::kHistoryFileName).string() +
+                                   "' is a folder, not a history file; no controller was started"));
+    EXPECT_TRUE(controller.machine->Received().empty());
+    EXPECT_FALSE(fs::exists(dir_ / "a"));
+}
+
 TEST_F(Fleet, JsonLinesTellEveryChangeAndEachControllerAtTheEnd) {
     Controller reachable;
     WriteFleet("127.0.0.1 " + reachable.Port() + "\n127.0.0.1 " + DeadPort() + " dead\n");
