@@ -7,8 +7,12 @@
 
 #include "app/DisplayCheck.h"
 #include "app/OstrelApp.h"
+#include "common/Platform.h"
 
 int main(int argc, char** argv) {
+    // A recording into a pipe whose reader died fails its writes; it must not end the window
+    // with an axis jogging.
+    trevane::IgnoreBrokenPipeSignal();
     bool screenshot = false;
     bool simulate = false;
     for (int i = 1; i < argc; ++i) {

@@ -9,8 +9,14 @@
 #include <io.h>
 #include <stdio.h>
 #else
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
+
+#include <cerrno>
+#include <system_error>
 
 namespace trevane {
 
@@ -65,6 +71,63 @@ bool StandardErrorIsTerminal() {
     return _isatty(_fileno(stderr)) != 0;
 #else
     return isatty(STDERR_FILENO) == 1;
+#endif
+}
+
+void IgnoreBrokenPipeSignal() {
+#ifndef _WIN32
+    ::signal(SIGPIPE, SIG_IGN);
+#endif
+}
+
+void BlockBrokenPipeSignalOnThisThread() {
+#ifndef _WIN32
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+#endif
+}
+
+std::optional<std::string> WriteToStandardStream(StandardStream stream, std::string_view bytes) {
+    while (!bytes.empty()) {
+#ifdef _WIN32
+        const int fd = _fileno(stream == StandardStream::Output ? stdout : stderr);
+        const unsigned chunk = bytes.size() > 0x40000000U ? 0x40000000U
+                                                          : static_cast<unsigned>(bytes.size());
+        const long written = _write(fd, bytes.data(), chunk);
+#else
+        const int fd = stream == StandardStream::Output ? STDOUT_FILENO : STDERR_FILENO;
+        const long written = ::write(fd, bytes.data(), bytes.size());
+#endif
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+#ifndef _WIN32
+            // A stream another program made non-blocking: wait for room as a blocking one would.
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                pollfd room{fd, POLLOUT, 0};
+                ::poll(&room, 1, 1000);
+                continue;
+            }
+#endif
+            return std::generic_category().message(errno);
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return std::nullopt;
+}
+
+bool IsStandardOutput(const std::string& path) {
+#ifdef _WIN32
+    (void)path;
+    return false;  // written as any other file there
+#else
+    struct stat named {};
+    struct stat output {};
+    return ::stat(path.c_str(), &named) == 0 && ::fstat(STDOUT_FILENO, &output) == 0 &&
+           named.st_dev == output.st_dev && named.st_ino == output.st_ino;
 #endif
 }
 
