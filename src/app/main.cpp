@@ -7,6 +7,7 @@
 
 #include "app/DisplayCheck.h"
 #include "app/OstrelApp.h"
+#include "app/TerminationClose.h"
 #include "common/Platform.h"
 
 int main(int argc, char** argv) {
@@ -42,6 +43,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     const auto application = trevane::StartApplication(argc, argv);
+    const trevane::CloseOnTermination closeOnTermination;
 
     const QStringList arguments = QApplication::arguments();
     std::string error;

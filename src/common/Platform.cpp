@@ -9,12 +9,14 @@
 #include <io.h>
 #include <stdio.h>
 #else
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
+#include <atomic>
 #include <cerrno>
 #include <system_error>
 
@@ -118,6 +120,74 @@ std::optional<std::string> WriteToStandardStream(StandardStream stream, std::str
     }
     return std::nullopt;
 }
+
+#ifdef _WIN32
+
+TerminationSignalPipe::TerminationSignalPipe() = default;
+TerminationSignalPipe::~TerminationSignalPipe() = default;
+int TerminationSignalPipe::Take() {
+    return 0;
+}
+
+#else
+
+namespace {
+
+constexpr int kTerminationSignals[] = {SIGINT, SIGTERM, SIGHUP};
+std::atomic<int> g_terminationWriteEnd{-1};
+static_assert(std::atomic<int>::is_always_lock_free);
+struct sigaction g_previousActions[3];
+
+extern "C" void NoteTerminationSignal(int) {
+    const int saved = errno;
+    const int fd = g_terminationWriteEnd.load();
+    if (fd >= 0) {
+        [[maybe_unused]] const auto written = ::write(fd, "s", 1);
+    }
+    errno = saved;
+}
+
+}  // namespace
+
+TerminationSignalPipe::TerminationSignalPipe() {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
+        return;
+    }
+    readEnd_ = ends[0];
+    writeEnd_ = ends[1];
+    g_terminationWriteEnd = writeEnd_;
+    struct sigaction action {};
+    action.sa_handler = NoteTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int i = 0; i < 3; ++i) {
+        ::sigaction(kTerminationSignals[i], &action, &g_previousActions[i]);
+    }
+}
+
+TerminationSignalPipe::~TerminationSignalPipe() {
+    if (readEnd_ < 0) {
+        return;
+    }
+    for (int i = 0; i < 3; ++i) {
+        ::sigaction(kTerminationSignals[i], &g_previousActions[i], nullptr);
+    }
+    g_terminationWriteEnd = -1;
+    ::close(readEnd_);
+    ::close(writeEnd_);
+}
+
+int TerminationSignalPipe::Take() {
+    int count = 0;
+    char bytes[64];
+    for (long got = 0; readEnd_ >= 0 && (got = ::read(readEnd_, bytes, sizeof bytes)) > 0;) {
+        count += static_cast<int>(got);
+    }
+    return count;
+}
+
+#endif
 
 bool IsStandardOutput(const std::string& path) {
 #ifdef _WIN32

@@ -34,6 +34,25 @@ enum class StandardStream { Output, Error };
 // Writes every byte of `bytes` to the process's standard output or error, going around any
 // buffer; returns why not.
 std::optional<std::string> WriteToStandardStream(StandardStream stream, std::string_view bytes);
+// While one lives, SIGINT, SIGTERM and SIGHUP no longer end the program but each put a byte on
+// a pipe that an event loop watches; the handlers before it come back afterwards. One at a time.
+class TerminationSignalPipe {
+  public:
+    TerminationSignalPipe();
+    ~TerminationSignalPipe();
+    TerminationSignalPipe(const TerminationSignalPipe&) = delete;
+    TerminationSignalPipe& operator=(const TerminationSignalPipe&) = delete;
+
+    // The end to watch for reading; -1 where the platform has no such signals.
+    int ReadEnd() const { return readEnd_; }
+    // Empties the pipe; how many signals had arrived.
+    int Take();
+
+  private:
+    int readEnd_ = -1;
+    int writeEnd_ = -1;
+};
+
 // Whether `path` is the very file, pipe or terminal that standard output writes to.
 bool IsStandardOutput(const std::string& path);
 
