@@ -8,7 +8,6 @@
 #include <utility>
 
 #include "cli/Cli.h"
-#include "cli/Verbs.h"
 #include "common/Platform.h"
 
 namespace trevane::cli {
@@ -118,6 +117,17 @@ std::optional<std::string> LossOf(const char* name, const OutputTally& tally) {
            std::to_string(tally.bytesLost) + " byte(s) not written)";
 }
 
+BatchWrite WriteTo(StandardStream stream) {
+    return [stream](std::string_view bytes) {
+        std::optional<std::string> failure = WriteToStandardStream(stream, bytes);
+        if (failure && stream == StandardStream::Output) {
+            // Seen at once, not at the next line: a verb under way stops as on Ctrl-C.
+            ReportBrokenOutput();
+        }
+        return failure;
+    };
+}
+
 }  // namespace
 
 void QueueStandardOutputs() {
@@ -125,20 +135,13 @@ void QueueStandardOutputs() {
     if (streams.out) {
         return;
     }
-    streams.out = std::make_shared<QueuedOutput>(
-        [](std::string_view bytes) {
-            std::optional<std::string> failure =
-                WriteToStandardStream(StandardStream::Output, bytes);
-            if (failure) {
-                // Seen at once, not at the next line: a verb under way stops as on Ctrl-C.
-                ReportBrokenOutput();
-            }
-            return failure;
-        },
-        kStandardOutputBound);
-    streams.err = std::make_shared<QueuedOutput>(
-        [](std::string_view bytes) { return WriteToStandardStream(StandardStream::Error, bytes); },
-        kStandardOutputBound);
+    streams.out = std::make_shared<QueuedOutput>(WriteTo(StandardStream::Output),
+                                                 kStandardOutputBound);
+    // One queue for both when they reach one place, so their lines keep the order they had.
+    streams.err = StandardStreamsShareAFile()
+                      ? streams.out
+                      : std::make_shared<QueuedOutput>(WriteTo(StandardStream::Error),
+                                                       kStandardOutputBound);
     streams.outBuffer = std::make_unique<QueuedStreamBuf>(streams.out);
     streams.errBuffer = std::make_unique<QueuedStreamBuf>(streams.err);
     streams.logBuffer = std::make_unique<QueuedStreamBuf>(streams.err);
@@ -163,18 +166,20 @@ bool FinishStandardOutputs() {
     std::clog.flush();
     const int interrupts = InterruptCount();
     constexpr auto kLeftBehind = std::chrono::milliseconds(100);
-    WaitForReader(*streams.out, interrupts);
+    WaitForReader(*streams.out, interrupts) && WaitForReader(*streams.err, interrupts);
     std::cout.rdbuf(std::exchange(streams.previousOut, nullptr));
-    const std::optional<std::string> loss =
-        LossOf("standard output", streams.out->Close(kLeftBehind));
-    if (loss) {
-        ReportError(*loss);
-    }
-    WaitForReader(*streams.err, interrupts);
     std::cerr.rdbuf(streams.previousErr);
     std::clog.rdbuf(streams.previousLog);
+    const std::optional<std::string> loss =
+        LossOf("standard output", streams.out->Close(kLeftBehind));
+    streams.err->Close(kLeftBehind);
     streams.out.reset();
-    streams.err->Close(kLeftBehind);  // nowhere left to say what it lost
+    if (loss) {
+        // A queue of its own for the last line: standard error may be the stalled one.
+        QueuedOutput last(WriteTo(StandardStream::Error), kStandardOutputBound);
+        last.Push("trevane-cli: " + *loss + "\n");
+        last.Close(kLeftBehind);
+    }
     return loss.has_value();
 }
 

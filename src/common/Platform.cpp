@@ -189,6 +189,17 @@ int TerminationSignalPipe::Take() {
 
 #endif
 
+bool StandardStreamsShareAFile() {
+#ifdef _WIN32
+    return _isatty(_fileno(stdout)) != 0 && _isatty(_fileno(stderr)) != 0;
+#else
+    struct stat output {};
+    struct stat error {};
+    return ::fstat(STDOUT_FILENO, &output) == 0 && ::fstat(STDERR_FILENO, &error) == 0 &&
+           output.st_dev == error.st_dev && output.st_ino == error.st_ino;
+#endif
+}
+
 bool IsStandardOutput(const std::string& path) {
 #ifdef _WIN32
     (void)path;

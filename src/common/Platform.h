@@ -53,6 +53,8 @@ class TerminationSignalPipe {
     int writeEnd_ = -1;
 };
 
+// Whether standard output and error write to one file, pipe or terminal (2>&1, a terminal).
+bool StandardStreamsShareAFile();
 // Whether `path` is the very file, pipe or terminal that standard output writes to.
 bool IsStandardOutput(const std::string& path);
 
