@@ -7,8 +7,13 @@
 
 #include "app/DisplayCheck.h"
 #include "app/OstrelApp.h"
+#include "app/TerminationClose.h"
+#include "common/Platform.h"
 
 int main(int argc, char** argv) {
+    // A recording into a pipe whose reader died fails its writes; it must not end the window
+    // with an axis jogging.
+    trevane::IgnoreBrokenPipeSignal();
     bool screenshot = false;
     bool simulate = false;
     for (int i = 1; i < argc; ++i) {
@@ -38,6 +43,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     const auto application = trevane::StartApplication(argc, argv);
+    const trevane::CloseOnTermination closeOnTermination;
 
     const QStringList arguments = QApplication::arguments();
     std::string error;

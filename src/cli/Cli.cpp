@@ -15,8 +15,10 @@
 
 #include "cli/ChildProcess.h"
 #include "cli/HeadlessWindow.h"
+#include "cli/StandardOutputs.h"
 #include "cli/TerminalText.h"
 #include "cli/Verbs.h"
+#include "common/Platform.h"
 #include "common/StopWait.h"
 #include "link/Link.h"
 #include "net/TcpMotionClient.h"
@@ -83,6 +85,24 @@ BOOL WINAPI HandleConsoleEvent(DWORD event) {
 // watcher saw is the operator asking a second time.
 constexpr auto kRepeatedInterrupt = std::chrono::milliseconds(300);
 constexpr auto kInterruptPoll = std::chrono::milliseconds(20);
+// The last stop before ending at once: a fresh session's connect (2 s) and one reply.
+constexpr auto kLastStopBound = std::chrono::milliseconds(3000);
+// What the last lines on standard error get before the program ends at once.
+constexpr auto kLastWordsBound = std::chrono::milliseconds(200);
+
+// A verb that does not end on the first interrupt (its stop still waiting on a slow controller)
+// ends now, but not before one more try at stopping the axes: whatever holds up the verb's own
+// stop must not leave them moving.
+[[noreturn]] void EndAtOnce() {
+    const bool stopped = SendStopOnFreshSession(kLastStopBound);
+    std::cerr << (stopped ? "trevane-cli: interrupted again; ending at once after AB1 stopped "
+                            "the axes"
+                          : "trevane-cli: interrupted again; ending at once without stopping "
+                            "(AB1 did not reach the controller)")
+              << std::endl;
+    DrainStandardOutputs(kLastWordsBound);
+    std::_Exit(InterruptExitCode());
+}
 
 struct InterruptWatcher {
     std::mutex mutex;
@@ -130,9 +150,7 @@ void WatchForInterrupt(std::stop_token stop) {
         if (std::chrono::steady_clock::now() - firstSeen < kRepeatedInterrupt) {
             seen = count;
         } else if (count > seen) {
-            std::cerr << "trevane-cli: interrupted again; ending at once without stopping"
-                      << std::endl;
-            std::_Exit(InterruptExitCode());
+            EndAtOnce();
         }
     }
 }
@@ -208,6 +226,10 @@ bool InterruptRequested() {
     return g_interrupts.load() > 0;
 }
 
+int InterruptCount() {
+    return g_interrupts.load();
+}
+
 void OnInterrupt(std::function<void()> onInterrupt) {
     std::lock_guard lock(Watcher().mutex);
     Watcher().callbacks.push_back(std::move(onInterrupt));
@@ -241,11 +263,11 @@ void InstallInterruptHandlers() {
     std::signal(SIGINT, HandleInterruptSignal);
     std::signal(SIGTERM, HandleInterruptSignal);
     std::signal(kSignalHangUp, HandleInterruptSignal);
+#endif
     // A reader that went away is reported by the failed write, which ends the verb as an
     // interrupt does; the signal would kill the program with the axes still moving.
-    std::signal(kSignalBrokenPipe, SIG_IGN);
+    IgnoreBrokenPipeSignal();
     TakeHeldInterrupts();  // a fleet's child: one that came before now reaches the handler
-#endif
 }
 
 void StopInterruptWatcher() {

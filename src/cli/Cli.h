@@ -6,8 +6,11 @@
 namespace trevane::cli {
 
 // SIGINT, SIGTERM and SIGHUP set the interrupt flag and start the watcher that runs OnInterrupt
-// callbacks; a second interrupt asked for later ends the program at once. SIGPIPE is ignored.
+// callbacks; a second interrupt asked for later makes one bounded attempt to stop the axes
+// ("AB1" on a fresh session) and ends the program at once. SIGPIPE is ignored.
 void InstallInterruptHandlers();
+// How many interrupts (and broken outputs) have arrived so far.
+int InterruptCount();
 // 128 + the number of the first signal (SIGPIPE for a broken output), 130 when there was none.
 int InterruptExitCode();
 // A write to standard output failed: counted as one interrupt by SIGPIPE, so a running verb

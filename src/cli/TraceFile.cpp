@@ -1,5 +1,7 @@
 #include "cli/TraceFile.h"
 
+#include "cli/StandardOutputs.h"
+#include "common/Platform.h"
 #include "traffic/TraceWriter.h"
 
 namespace trevane::cli {
@@ -13,7 +15,13 @@ TraceWriter& Writer() {
 }  // namespace
 
 std::optional<std::string> StartTrace(const std::string& path) {
-    if (std::optional<std::string> failure = Writer().Start(path)) {
+    // Onto standard output through its own queue, so the trace and the verb's lines keep their
+    // order there.
+    const std::shared_ptr<QueuedOutput> output = StandardOutputQueue();
+    std::optional<std::string> failure = output && IsStandardOutput(path)
+                                             ? Writer().Start(path, output)
+                                             : Writer().Start(path);
+    if (failure) {
         return "--trace " + *failure;
     }
     return std::nullopt;

@@ -13,8 +13,10 @@
 #include "cli/CommandTable.h"
 #include "cli/HeadlessWindow.h"
 #include "cli/Json.h"
+#include "cli/StandardOutputs.h"
 #include "cli/TraceFile.h"
 #include "cli/Verbs.h"
+#include "common/Platform.h"
 #include "history/ServerAddress.h"
 #include "history/StoreTest.h"
 #include "link/Link.h"
@@ -236,6 +238,9 @@ void WriteJsonError(int status) {
 }
 
 int Main(int argc, char** argv) {
+    IgnoreBrokenPipeSignal();
+    // Before anything is printed or traced: no output may hold up a stop.
+    QueueStandardOutputs();
     CommandLine line;
     line.invocation.port = kDefaultControllerPort;
     int status = kExitOk;
@@ -246,6 +251,9 @@ int Main(int argc, char** argv) {
     }
     if (line.invocation.json && status != kExitOk) {
         WriteJsonError(status);
+    }
+    if (FinishStandardOutputs() && status == kExitOk) {
+        status = kExitFailed;
     }
     return status;
 }

@@ -15,6 +15,7 @@
 #include <signal.h>
 #endif
 
+#include "common/Platform.h"
 #include "sim/Replay.h"
 #include "sim/Simulator.h"
 
@@ -232,6 +233,8 @@ int ServeReplay(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A reader of the program's output that went away must not end the served controller.
+    trevane::IgnoreBrokenPipeSignal();
     Options options;
     if (const int exitCode = ParseArguments(argc, argv, options); exitCode >= 0) {
         return exitCode;

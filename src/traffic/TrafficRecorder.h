@@ -52,7 +52,8 @@ class TrafficRecorder {
     static constexpr std::chrono::seconds kRecordSampling{1};
 
     // Every exchange, sampled or not, right after it is counted. Called on the exchanging
-    // thread, one call at a time; it must not call back into the recorder.
+    // thread, one call at a time; it must not call back into the recorder, and must not wait
+    // for anything (a file, a pipe): a stop to the controller may be the exchange it holds up.
     using Sink = std::function<void(const TrafficEntry&)>;
 
     void Add(TrafficEntry entry);

@@ -1,11 +1,16 @@
 #include <algorithm>
+#include <csignal>
 #include <string>
 #include <vector>
 
 #include <QAbstractButton>
+#include <QCheckBox>
+#include <QSlider>
 #include <QTest>
 
 #include "app/ControlIds.h"
+#include "app/JogButtons.h"
+#include "app/TerminationClose.h"
 #include "app/WindowHarness.h"
 #include "autotest/TestRunner.h"
 #include "link/Link.h"
@@ -56,6 +61,34 @@ TEST_F(CloseStopsMotionTest, ClosingTheWindowDuringATestLeavesEveryAxisStanding)
         EXPECT_EQ(machine_->ReadAxis(axis).stopCode, sim::kStopAborted) << "axis " << axis;
     }
 }
+
+#ifndef _WIN32
+// SIGTERM and SIGHUP close the window as its close button does: the held jog's stop goes out and
+// X stands, where the signal itself would have ended the program with X moving.
+TEST_F(CloseStopsMotionTest, TerminationAndHangUpCloseTheWindowAndStopAHeldJog) {
+    for (const int signal : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        const CloseOnTermination closeOnTermination;
+        COstrelDlg& dialog = OpenDialog();
+        Connect();
+        Control<QAbstractButton>(IDC_TURNON)->click();
+        Control<QAbstractButton>(IDC_PREPAREMOTION)->click();
+        Control<QCheckBox>(IDC_AXIS_X)->setChecked(true);
+        Control<QSlider>(IDC_SPEED)->setValue(-10000);
+        QTest::mousePress(Control<JogButton>(IDC_JOGUP), Qt::LeftButton);
+        ASSERT_TRUE(QTest::qWaitFor([this] { return machine_->ReadAxis(0).moving; }, 5000));
+        machine_->ClearReceived();
+        ASSERT_EQ(::raise(signal), 0);
+        EXPECT_TRUE(QTest::qWaitFor([&dialog] { return !dialog.isVisible(); }, 5000));
+        const std::vector<std::string> received = machine_->ReceivedCommands();
+        ASSERT_GE(received.size(), 3u);
+        EXPECT_EQ(std::vector<std::string>(received.begin(), received.begin() + 3),
+                  (std::vector<std::string>{"AB1", "PT1,1,1,1", "SP*=10000"}));
+        EXPECT_TRUE(QTest::qWaitFor([this] { return !machine_->ReadAxis(0).moving; }, 1000));
+        CloseDialog();
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace trevane::testing

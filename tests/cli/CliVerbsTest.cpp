@@ -134,6 +134,8 @@ TEST_F(CliVerbsTest, JogStopsTheAxesOnHangUpAndTermination) {
     }
 }
 
+// The program does not wait for the slow stop sequence, but it does not leave before one more
+// "AB1" of its own has gone out on a fresh session.
 TEST_F(CliVerbsTest, ASecondCtrlCLaterEndsAStopThatIsStillWaiting) {
     ChildProcess jog(TREVANE_CLI_PATH, At({"jog", "X", "300", "60"}), folder_);
     ASSERT_TRUE(Received("BG"));
@@ -144,8 +146,26 @@ TEST_F(CliVerbsTest, ASecondCtrlCLaterEndsAStopThatIsStillWaiting) {
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
     jog.Signal(SIGINT);
     EXPECT_EQ(jog.WaitForExit(), 130);
-    EXPECT_THAT(jog.Errors(), HasSubstr("interrupted again; ending at once"));
-    EXPECT_NE(machine_->ReceivedCommands().back(), "SP*=10000");
+    EXPECT_THAT(jog.Errors(),
+                HasSubstr("interrupted again; ending at once after AB1 stopped the axes"));
+    const std::vector<std::string> received = machine_->ReceivedCommands();
+    EXPECT_EQ(std::count(received.begin(), received.end(), "AB1"), 2);
+    EXPECT_NE(received.back(), "SP*=10000");
+}
+
+// A second Ctrl-C whose last stop the controller refuses says so.
+TEST_F(CliVerbsTest, ASecondCtrlCSaysWhenItsLastStopFailed) {
+    ChildProcess jog(TREVANE_CLI_PATH, At({"jog", "X", "300", "60"}), folder_);
+    ASSERT_TRUE(Received("BG"));
+    machine_->AddFault(sim::ParseFault("delay:900"));
+    machine_->AddFault(sim::ParseFault("reject:AB1"));
+    jog.Signal(SIGINT);
+    ASSERT_TRUE(Received("AB1"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    jog.Signal(SIGINT);
+    EXPECT_EQ(jog.WaitForExit(), 130);
+    EXPECT_THAT(jog.Errors(), HasSubstr("interrupted again; ending at once without stopping (AB1 "
+                                        "did not reach the controller)"));
 }
 
 TEST_F(CliVerbsTest, RecordPrintsTheThirteenRowsAligned) {

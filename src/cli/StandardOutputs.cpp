@@ -1,0 +1,200 @@
+#include "cli/StandardOutputs.h"
+
+#include <algorithm>
+#include <iostream>
+#include <mutex>
+#include <streambuf>
+#include <string>
+#include <utility>
+
+#include "cli/Cli.h"
+#include "common/Platform.h"
+
+namespace trevane::cli {
+namespace {
+
+// Hands whole lines to the queue, so a line is kept or lost whole. It has no put area: every
+// character goes through the lock, as the streams are written from several threads at once.
+class QueuedStreamBuf final : public std::streambuf {
+  public:
+    explicit QueuedStreamBuf(std::shared_ptr<QueuedOutput> output) : output_(std::move(output)) {}
+
+  protected:
+    int_type overflow(int_type c) override {
+        if (traits_type::eq_int_type(c, traits_type::eof())) {
+            return traits_type::not_eof(c);
+        }
+        const char ch = traits_type::to_char_type(c);
+        return xsputn(&ch, 1) == 1 ? c : traits_type::eof();
+    }
+
+    std::streamsize xsputn(const char* text, std::streamsize count) override {
+        std::lock_guard lock(mutex_);
+        if (output_->WriteFailed()) {
+            return 0;  // the stream fails, as it did on the broken pipe itself
+        }
+        pending_.append(text, static_cast<std::size_t>(count));
+        if (const std::size_t end = pending_.rfind('\n'); end != std::string::npos) {
+            PushLocked(end + 1);
+        }
+        return count;
+    }
+
+    int sync() override {
+        std::lock_guard lock(mutex_);
+        PushLocked(pending_.size());
+        return output_->WriteFailed() ? -1 : 0;
+    }
+
+  private:
+    void PushLocked(std::size_t size) {
+        if (size == 0) {
+            return;
+        }
+        std::string bytes = pending_.substr(0, size);
+        pending_.erase(0, size);
+        const std::size_t length = bytes.size();
+        output_->Push(std::move(bytes), length);  // counted in bytes
+    }
+
+    std::shared_ptr<QueuedOutput> output_;
+    std::mutex mutex_;
+    std::string pending_;
+};
+
+struct Streams {
+    std::shared_ptr<QueuedOutput> out;
+    std::shared_ptr<QueuedOutput> err;
+    std::unique_ptr<QueuedStreamBuf> outBuffer;
+    std::unique_ptr<QueuedStreamBuf> errBuffer;
+    std::unique_ptr<QueuedStreamBuf> logBuffer;
+    std::streambuf* previousOut = nullptr;
+    std::streambuf* previousErr = nullptr;
+    std::streambuf* previousLog = nullptr;
+
+    // A program that ends without FinishStandardOutputs must not leave the streams on buffers
+    // that are gone when the library flushes them.
+    ~Streams() {
+        if (previousOut != nullptr) {
+            std::cout.rdbuf(previousOut);
+            std::cerr.rdbuf(previousErr);
+            std::clog.rdbuf(previousLog);
+        }
+    }
+};
+
+Streams& TheStreams() {
+    static Streams streams;
+    return streams;
+}
+
+// Waits while the reader takes bytes; false once it stalled for kFinishStall or an interrupt
+// came after `interruptsBefore`.
+bool WaitForReader(QueuedOutput& output, int interruptsBefore) {
+    constexpr auto kSlice = std::chrono::milliseconds(50);
+    auto written = output.Tally().bytesWritten;
+    auto lastProgress = std::chrono::steady_clock::now();
+    while (!output.Drain(kSlice)) {
+        if (InterruptCount() > interruptsBefore) {
+            return false;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (const auto current = output.Tally().bytesWritten; current != written) {
+            written = current;
+            lastProgress = now;
+        } else if (now - lastProgress >= kFinishStall) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<std::string> LossOf(const char* name, const OutputTally& tally) {
+    if (tally.bytesLost == 0) {
+        return std::nullopt;
+    }
+    return std::string(name) + ": " + tally.firstFailure.value_or("not written") + " (" +
+           std::to_string(tally.bytesLost) + " byte(s) not written)";
+}
+
+BatchWrite WriteTo(StandardStream stream) {
+    return [stream](std::string_view bytes) {
+        std::optional<std::string> failure = WriteToStandardStream(stream, bytes);
+        if (failure && stream == StandardStream::Output) {
+            // Seen at once, not at the next line: a verb under way stops as on Ctrl-C.
+            ReportBrokenOutput();
+        }
+        return failure;
+    };
+}
+
+}  // namespace
+
+void QueueStandardOutputs() {
+    Streams& streams = TheStreams();
+    if (streams.out) {
+        return;
+    }
+    streams.out = std::make_shared<QueuedOutput>(WriteTo(StandardStream::Output),
+                                                 kStandardOutputBound);
+    // One queue for both when they reach one place, so their lines keep the order they had.
+    streams.err = StandardStreamsShareAFile()
+                      ? streams.out
+                      : std::make_shared<QueuedOutput>(WriteTo(StandardStream::Error),
+                                                       kStandardOutputBound);
+    streams.outBuffer = std::make_unique<QueuedStreamBuf>(streams.out);
+    streams.errBuffer = std::make_unique<QueuedStreamBuf>(streams.err);
+    streams.logBuffer = std::make_unique<QueuedStreamBuf>(streams.err);
+    std::cout.flush();
+    std::cerr.flush();
+    streams.previousOut = std::cout.rdbuf(streams.outBuffer.get());
+    streams.previousErr = std::cerr.rdbuf(streams.errBuffer.get());
+    streams.previousLog = std::clog.rdbuf(streams.logBuffer.get());
+}
+
+std::shared_ptr<QueuedOutput> StandardOutputQueue() {
+    return TheStreams().out;
+}
+
+bool FinishStandardOutputs() {
+    Streams& streams = TheStreams();
+    if (!streams.out) {
+        return false;
+    }
+    std::cout.flush();
+    std::cerr.flush();
+    std::clog.flush();
+    const int interrupts = InterruptCount();
+    constexpr auto kLeftBehind = std::chrono::milliseconds(100);
+    WaitForReader(*streams.out, interrupts) && WaitForReader(*streams.err, interrupts);
+    std::cout.rdbuf(std::exchange(streams.previousOut, nullptr));
+    std::cerr.rdbuf(streams.previousErr);
+    std::clog.rdbuf(streams.previousLog);
+    const std::optional<std::string> loss =
+        LossOf("standard output", streams.out->Close(kLeftBehind));
+    streams.err->Close(kLeftBehind);
+    streams.out.reset();
+    if (loss) {
+        // A queue of its own for the last line: standard error may be the stalled one.
+        QueuedOutput last(WriteTo(StandardStream::Error), kStandardOutputBound);
+        last.Push("trevane-cli: " + *loss + "\n");
+        last.Close(kLeftBehind);
+    }
+    return loss.has_value();
+}
+
+void DrainStandardOutputs(std::chrono::milliseconds bound) {
+    Streams& streams = TheStreams();
+    if (!streams.out) {
+        return;
+    }
+    std::cout.flush();
+    std::cerr.flush();
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    streams.err->Drain(bound);
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    streams.out->Drain(std::max(left, std::chrono::milliseconds(0)));
+}
+
+}  // namespace trevane::cli
