@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 
 #include "autotest/Outcomes.h"
 #include "history/TestRow.h"
@@ -90,10 +91,18 @@ StoredTest ReadTestRow(const sqlite::Statement& row) {
 
 constexpr const char* kTestColumns = "id, started_utc, address, port, identity, outcome";
 
+// Writers of one program open one at a time: a writer that probed a file another was still
+// beginning would take it for a foreign one and set it aside, with the other's tests in it.
+std::mutex g_openForWriting;
+
 }  // namespace
 
 History::History(const std::string& path, Access access) {
     try {
+        std::unique_lock<std::mutex> opening(g_openForWriting, std::defer_lock);
+        if (access == Access::Write) {
+            opening.lock();
+        }
         OpenOrSetAside(path, access);
     } catch (const sqlite::SqliteError& e) {
         throw HistoryError(std::string("'") + path + "': " + e.what());

@@ -2,6 +2,7 @@
 #include <sys/mount.h>
 #endif
 
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -104,6 +105,30 @@ TEST_F(HistoryStore, AForeignOrDamagedFileIsKeptAsideAndANewHistoryBegun) {
         fs::remove(aside);
         EXPECT_EQ(History(path_, History::Access::Read).LastTests(0).size(), 1u);
         fs::remove(path_);
+    }
+}
+
+// Writers of one program that begin the same new file at once: none may take the file another
+// is still beginning for a foreign one and set it aside with that one's tests.
+TEST_F(HistoryStore, WritersBeginningOneFileAtOnceSetNothingAside) {
+    for (int round = 0; round < 20; ++round) {
+        const std::string path = (dir_ / ("round-" + std::to_string(round) + ".sqlite")).string();
+        std::vector<std::thread> writers;
+        std::atomic<int> notices{0};
+        for (int writer = 0; writer < 8; ++writer) {
+            writers.emplace_back([&] {
+                try {
+                    const History history(path);
+                    notices += history.Notice() ? 1 : 0;
+                } catch (const HistoryError&) {
+                    ++notices;  // "database is locked": that writer's test would be lost
+                }
+            });
+        }
+        for (std::thread& writer : writers) {
+            writer.join();
+        }
+        ASSERT_EQ(notices, 0) << "round " << round;
     }
 }
 

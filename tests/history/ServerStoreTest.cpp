@@ -149,10 +149,10 @@ TEST_F(TeamHistory, AFleetOfSixteenLosesAndDoublesNothingThroughAnOutage) {
                 const StoreResult result =
                     StoreTest(MakeRecord(100, "127.0.0.1:" + std::to_string(7000 + m) + " Sim"),
                               {"log.txt", "", ""}, LocalFile("fleet"));
-                if (result.failure) {
+                if (result.failure || result.notice) {
                     ++failures;
                     std::lock_guard lock(failureMutex);
-                    failure = *result.failure;
+                    failure = result.failure ? *result.failure : *result.notice;
                 }
                 ++stored;
             }
