@@ -146,11 +146,15 @@ TEST(ReplayTest, ATraceOverTheBoundIsRefusedAtTheLineItReachedAndReadNoFurther) 
         Replay replay(in, std::make_shared<VirtualClock>(), 1.0, 64 * 1024);
         ADD_FAILURE() << "a trace of " << replay.HeldBytes() << " bytes held was taken";
     } catch (const trevane::TraceError& error) {
-        // The simple regular expressions of the Windows build know \d but no brackets.
-        EXPECT_THAT(error.what(), ::testing::MatchesRegex(
-                                      "line \\d+: the trace is too large to replay: it would "
-                                      "take more than 65536 bytes of memory; replay a shorter "
-                                      "part of it"));
+        const std::string what = error.what();
+        // Spelled out: no regular expression reads the same on Linux and in the Windows build.
+        EXPECT_THAT(what, ::testing::StartsWith("line "));
+        EXPECT_THAT(what, ::testing::EndsWith(
+                              ": the trace is too large to replay: it would take more than 65536 "
+                              "bytes of memory; replay a shorter part of it"));
+        const std::string number = what.substr(5, what.find(':') - 5);
+        EXPECT_TRUE(!number.empty() && number.find_first_not_of("0123456789") == std::string::npos)
+            << what;
     }
     EXPECT_LT(static_cast<std::size_t>(in.tellg()), trace.size() / 2);
 
