@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-order=(common protocol traffic link machine autotest history report scope console)
+order=(common protocol traffic link machine autotest history report scope console controller)
 declare -A allowed
 below=""
 for folder in "${order[@]}"; do

@@ -11,13 +11,10 @@
 #include "autotest/TestRunner.h"
 #include "common/CLocale.h"
 #include "common/StopControl.h"
-#include "link/Link.h"
+#include "autotest/TestContext.h"
+#include "link/ControllerLink.h"
 
 namespace trevane {
-
-std::atomic<float> g_cnSaved{0.0f};
-std::atomic<float> g_cnCurrent{0.0f};
-std::atomic<bool> g_cnSavedTrusted{true};
 
 namespace {
 
@@ -52,18 +49,19 @@ constexpr std::array<Check, 19> kChecks = {{
 constexpr std::string_view kGainCheck = "KP*=?";
 constexpr std::string_view kCnCheck = "MG _CN";
 
-// The connection query bypasses SendCommand, so it gets its own guard: a failure (or no session
+// The connection query bypasses the command routine, so it gets its own guard: a failure (or no session
 // at all) reads as an empty description and the test goes on, as after any failed command.
-std::string ConnectionDescription() {
+std::string ConnectionDescription(ControllerLink& link) {
     ThrowIfStopRequested();
     std::string description;
-    const std::shared_ptr<MotionClient> session = CommandSession();
+    const std::shared_ptr<MotionClient> session = link.CommandSession();
     try {
         if (session) {
             description = session->connection();
+            link.NoteSessionUse(session);
         }
     } catch (const std::exception& error) {
-        NoteSessionFailure(session, error);
+        link.NoteSessionFailure(session, error);
         description.clear();
     } catch (...) {
         description.clear();
@@ -74,38 +72,39 @@ std::string ConnectionDescription() {
 
 }  // namespace
 
-void RunConfigurationChecks() {
-    const std::uint64_t outOfStepBefore = OutOfStepReplies();
-    g_cnSavedTrusted = true;
-    SendCommand("HX");
-    const std::string description = ConnectionDescription();
-    WriteLog("ID: ", description + "\r\n");
-    Recorder().SetIdentity(description);
+void RunConfigurationChecks(TestContext& test) {
+    ControllerLink& link = test.link;
+    const std::uint64_t outOfStepBefore = link.OutOfStepReplies();
+    test.cnSavedTrusted = true;
+    link.SendCommand("HX");
+    const std::string description = ConnectionDescription(link);
+    test.log.Write("ID: ", description + "\r\n");
+    test.recorder.SetIdentity(description);
     for (const Check& check : kChecks) {
-        const std::uint64_t outOfStepBeforeCheck = OutOfStepReplies();
+        const std::uint64_t outOfStepBeforeCheck = link.OutOfStepReplies();
         const std::string reply = check.command == kCnCheck
-                                      ? TrySendReading(std::string(check.command)).value_or("")
-                                      : SendCommand(std::string(check.command));
+                                      ? link.TrySendReading(std::string(check.command)).value_or("")
+                                      : link.SendCommand(std::string(check.command));
         if (check.command == kCnCheck) {
             const float cn = ReadNumber(reply);
-            g_cnCurrent = cn;
-            g_cnSaved = cn;
-            g_cnSavedTrusted = OutOfStepReplies() == outOfStepBeforeCheck;
+            test.cnCurrent = cn;
+            test.cnSaved = cn;
+            test.cnSavedTrusted = link.OutOfStepReplies() == outOfStepBeforeCheck;
         }
-        WriteLog(check.label, reply);
+        test.log.Write(check.label, reply);
         // Recorded behind its log entry, so the record never holds more than the log.
-        Recorder().AddCheck(check.label, reply);
+        test.recorder.AddCheck(check.label, reply);
         if (check.command == kCnCheck) {
-            Recorder().SetCnSaved(g_cnSaved);
+            test.recorder.SetCnSaved(test.cnSaved);
         }
         if (check.command == kGainCheck) {
-            ReportProgress(40);
+            test.runner.ReportProgress(40);
         }
     }
-    ReportProgress(50);
-    Recorder().CountOutOfStepReplies(static_cast<int>(OutOfStepReplies() - outOfStepBefore));
+    test.runner.ReportProgress(50);
+    test.recorder.CountOutOfStepReplies(static_cast<int>(link.OutOfStepReplies() - outOfStepBefore));
     Wait(std::chrono::seconds(2));
-    WriteLog("Done with Checks", "\n");
+    test.log.Write("Done with Checks", "\n");
 }
 
 }  // namespace trevane

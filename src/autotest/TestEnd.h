@@ -6,8 +6,8 @@
 #include "autotest/TestRecord.h"
 
 // What becomes of a test once it has ended (its report, its place in the history, its verdict)
-// is decided above the runner: the front ends install these hooks, so the runner reaches up to
-// none of it. Without hooks a test just ends.
+// is decided above the runner: the controller object installs these hooks, so the runner
+// reaches up to none of it. Without hooks a test just ends.
 namespace trevane {
 
 struct TestEndHooks {
@@ -19,9 +19,5 @@ struct TestEndHooks {
     // Then outside the stop's reach, so that an aborted test still gets its verdict.
     std::function<void(const TestRecord&, std::uint64_t ticket)> judged;
 };
-
-// Install before the first test starts.
-void SetTestEndHooks(TestEndHooks hooks);
-TestEndHooks GetTestEndHooks();
 
 }  // namespace trevane

@@ -323,9 +323,4 @@ void TestRecorder::ChangedLocked() {
     version_.fetch_add(1, std::memory_order_acq_rel);
 }
 
-TestRecorder& Recorder() {
-    static TestRecorder recorder;
-    return recorder;
-}
-
 }  // namespace trevane

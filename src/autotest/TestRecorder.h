@@ -94,7 +94,4 @@ class TestRecorder {
     std::atomic<bool> samplesEnabled_{true};
 };
 
-// The program-wide recorder that the test writes to.
-TestRecorder& Recorder();
-
 }  // namespace trevane

@@ -2,25 +2,24 @@
 
 #include <string>
 
-#include "link/Link.h"
-#include "link/WindowOps.h"
+#include "link/ControllerLink.h"
 
 namespace trevane {
 
-void SubmitCommand() {
-    const auto window = Window();
+void SubmitCommand(ControllerLink& link) {
+    const auto window = link.TheOperator();
+    std::string command;
     try {
         // Sent as typed: not trimmed, not checked for being empty, pasted line breaks kept.
-        const std::string command = window->CommandText();
-        const std::string reply = SendCommand(command);
+        command = window->CommandText();
+        const std::string reply = link.SendCommand(command);
         window->SetCommandText("");
         window->AppendTranscript(reply + "\r\n");
         window->ScrollTranscriptToEnd();
     } catch (...) {
-        // A failure outside the exchange (SendCommand reports its own) ends the submission.
+        // A failure outside the exchange (the link reports its own) ends the submission.
         try {
-            window->AppendTranscript(std::string(kCommandErrorText) + "\r\n");
-            window->ScrollTranscriptToEnd();
+            window->CommandFailed({command, "the command entry failed", false});
         } catch (...) {
             // Nothing is left to tell the operator with; the entry must not bring the window down.
         }

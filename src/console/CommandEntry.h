@@ -2,8 +2,10 @@
 
 namespace trevane {
 
+class ControllerLink;
+
 // Sends the command entry's whole text unchanged, clears the entry and appends the reply and
 // "\r\n" to the transcript. Called by the entry on a typed carriage return.
-void SubmitCommand();
+void SubmitCommand(ControllerLink& link);
 
 }  // namespace trevane

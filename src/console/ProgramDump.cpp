@@ -9,9 +9,7 @@
 
 #include "common/FileReplace.h"
 #include "common/PathText.h"
-#include "link/Link.h"
-#include "link/TestState.h"
-#include "link/WindowOps.h"
+#include "link/ControllerLink.h"
 
 namespace trevane {
 namespace {
@@ -52,16 +50,31 @@ bool WriteTextFileAtomically(const std::string& path, const std::string& text) {
     return WriteTextFileAtomically(path, text, error);
 }
 
-std::string UploadProgramText() {
-    const std::shared_ptr<MotionClient> session = CommandSession();
+std::string UploadProgramText(ControllerLink& link) {
+    std::shared_ptr<MotionClient> session = link.CommandSession();
     if (!session) {
         throw MotionError("no command session is open for the program upload");
     }
     std::string program;
     try {
-        program = session->programUpload();
+        try {
+            program = session->programUpload();
+        } catch (const MotionError& error) {
+            // The controller had closed the idle session before the request went out: once more
+            // on a new one.
+            if (!error.ClosedByController() || !error.NotSent()) {
+                throw;
+            }
+            link.NoteSessionFailure(session, error);
+            session = link.CommandSession();
+            if (!session) {
+                throw;
+            }
+            program = session->programUpload();
+        }
+        link.NoteSessionUse(session);
     } catch (const std::exception& error) {
-        NoteSessionFailure(session, error);
+        link.NoteSessionFailure(session, error);
         throw;
     }
     // The file holds the text up to its first zero byte, as a "%s" write would.
@@ -69,41 +82,41 @@ std::string UploadProgramText() {
     return program;
 }
 
-void OnDumpProgram() {
-    if (g_testRunning) {
+void OnDumpProgram(ControllerLink& link) {
+    if (link.Test().running) {
         return;
     }
-    DumpProgram();
+    DumpProgram(link);
 }
 
-void DumpProgram() {
+void DumpProgram(ControllerLink& link) {
     try {
-        if (!g_connected) {
+        if (!link.Connected()) {
             return;
         }
         std::string program;
         try {
-            program = UploadProgramText();
+            program = UploadProgramText(link);
         } catch (...) {
             // A failed upload touches no file and shows nothing.
             return;
         }
         const bool written = WriteTextFileAtomically(kDumpFileName, program);
         // Owned by no window: the main window stays usable while the box is open.
-        Window()->ShowMessage(written ? kDumpedText : kDumpFailedText, kMessageCaption, false);
+        link.TheOperator()->ShowMessage(written ? kDumpedText : kDumpFailedText, kMessageCaption, false);
     } catch (...) {
         // Never throws into the window's event handling.
     }
 }
 
-void OpenLogFolder() {
+void OpenLogFolder(ControllerLink& link) {
     try {
         std::error_code error;
         const std::filesystem::path folder = std::filesystem::current_path(error);
         if (error) {
             return;
         }
-        Window()->OpenFolder(TextFromPath(folder));
+        link.TheOperator()->OpenFolder(TextFromPath(folder));
     } catch (...) {
         // The outcome of opening the folder is not looked at.
     }

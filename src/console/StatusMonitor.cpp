@@ -6,23 +6,9 @@
 
 #include "common/CLocale.h"
 #include "common/Clock.h"
-#include "link/Link.h"
-#include "link/TestState.h"
-#include "link/WindowOps.h"
-#include "scope/ScopeBuffer.h"
+#include "link/ControllerLink.h"
 
 namespace trevane {
-
-std::array<std::uint8_t, record::kMinimumSize> g_record{};
-std::array<std::array<bool, 16>, 4> g_axisStatusFlags{};
-std::array<std::array<bool, 8>, 4> g_axisSwitchFlags{};
-
-void ResetConsoleState() {
-    g_record = {};
-    g_axisStatusFlags = {};
-    g_axisSwitchFlags = {};
-    scope::StatusScopeBuffer().Clear();
-}
 
 const std::array<const char*, 13> kStatusRowLabels = {
     "refpos",   "motorpos",      "errorpos",      "auxpos", "velocity", "torque",   "analog",
@@ -72,66 +58,67 @@ std::array<std::string, 13> DecodeAxisColumn(const std::uint8_t* recordBytes, in
     return texts;
 }
 
-void DecodeAxisFlags() {
-    for (std::size_t axis = 0; axis < record::kAxisCount; ++axis) {
-        const std::uint8_t* block = g_record.data() + record::AxisBlockOffset(axis);
-        const unsigned status = static_cast<unsigned>(block[record::kStatusWord] |
-                                                      (block[record::kStatusWord + 1] << 8));
-        const unsigned switches = block[record::kSwitches];
-        for (unsigned bit = 0; bit < 16; ++bit) {
-            g_axisStatusFlags[axis][bit] = ((status >> bit) & 1U) != 0;
-        }
-        for (unsigned bit = 0; bit < 8; ++bit) {
-            g_axisSwitchFlags[axis][bit] = ((switches >> bit) & 1U) != 0;
-        }
+StatusMonitor::StatusMonitor(ControllerLink& link) : link_(link) {}
+
+std::array<std::uint8_t, record::kMinimumSize> StatusMonitor::Record() const {
+    std::lock_guard lock(recordMutex_);
+    return record_;
+}
+
+scope::ScopeBuffer& StatusMonitor::Scope() {
+    std::lock_guard lock(scopeMutex_);
+    if (!scopeBuffer_) {
+        scopeBuffer_ = std::make_unique<scope::ScopeBuffer>();
+        scope_ = scopeBuffer_.get();
+    }
+    return *scopeBuffer_;
+}
+
+void StatusMonitor::AddGap() {
+    if (scope::ScopeBuffer* buffer = scope_.load()) {
+        buffer->AddGap(SystemClock().Now());
     }
 }
 
-bool UpdateStatusTable() {
-    if (!g_connected) {
+bool StatusMonitor::Poll() {
+    if (!link_.Connected()) {
         return false;
     }
     // A failed poll is dropped without a word; the next tick tries again.
-    const std::shared_ptr<MotionClient> session = RecordSession();
+    const std::shared_ptr<MotionClient> session = link_.RecordSession();
     if (!session) {
+        AddGap();
         return false;
     }
     try {
         const std::vector<char> reply = session->record(kRecordQuery);
+        link_.NoteSessionUse(session);
         if (reply.size() < record::kMinimumSize) {
-            scope::StatusScopeBuffer().AddGap(SystemClock().Now());
+            AddGap();
             return false;
         }
-        std::memcpy(g_record.data(), reply.data(), record::kMinimumSize);
-        scope::StatusScopeBuffer().AddRecord(SystemClock().Now(), g_record.data());
-        DecodeAxisFlags();
-        const auto window = Window();
-        for (int axis = 0; axis < static_cast<int>(record::kAxisCount); ++axis) {
-            const std::array<std::string, 13> column = DecodeAxisColumn(g_record.data(), axis);
-            for (int row = 0; row < static_cast<int>(column.size()); ++row) {
-                window->SetStatusCell(row, axis + 1, column[row]);
-            }
+        std::array<std::uint8_t, record::kMinimumSize> bytes;
+        std::memcpy(bytes.data(), reply.data(), record::kMinimumSize);
+        {
+            std::lock_guard lock(recordMutex_);
+            record_ = bytes;
         }
+        if (scope::ScopeBuffer* buffer = scope_.load()) {
+            buffer->AddRecord(SystemClock().Now(), bytes.data());
+        }
+        StatusTable values;
+        for (int axis = 0; axis < static_cast<int>(record::kAxisCount); ++axis) {
+            values[static_cast<std::size_t>(axis)] = DecodeAxisColumn(bytes.data(), axis);
+        }
+        link_.TheOperator()->ShowStatus(values);
         return true;
     } catch (const std::exception& error) {
-        NoteSessionFailure(session, error);
-        scope::StatusScopeBuffer().AddGap(SystemClock().Now());
+        link_.NoteSessionFailure(session, error);
+        AddGap();
         return false;
     } catch (...) {
-        scope::StatusScopeBuffer().AddGap(SystemClock().Now());
+        AddGap();
         return false;
-    }
-}
-
-void OnProgressTick() {
-    Window()->SetProgress(g_testProgress);
-}
-
-void OnTimer(int id) {
-    if (id == IDT_STATUS) {
-        UpdateStatusTable();
-    } else if (id == IDT_PROGRESS) {
-        OnProgressTick();
     }
 }
 

@@ -3,9 +3,13 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <atomic>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "common/RecordLayout.h"
+#include "scope/ScopeBuffer.h"
 
 namespace trevane {
 
@@ -33,18 +37,39 @@ extern const std::array<RecordField, 13> kRecordFields;
 // "X_refpos_counts": a CSV column of `record --watch --csv` and of the Scope's export.
 std::string RecordFieldName(std::size_t axis, std::size_t row);
 
-// The progress timer's tick (IDT_PROGRESS): shows g_testProgress on the progress bar.
-void OnProgressTick();
+class ControllerLink;
 
-// The window's timer handler: IDT_STATUS polls, IDT_PROGRESS shows the test progress.
-void OnTimer(int id);
+// One controller's status table: each poll (every 10 ms while connected) asks the record
+// session for a data record, decodes it for the operator and feeds the scope's buffer, once
+// something has asked for that buffer.
+class StatusMonitor {
+  public:
+    explicit StatusMonitor(ControllerLink& link);
+    StatusMonitor(const StatusMonitor&) = delete;
+    StatusMonitor& operator=(const StatusMonitor&) = delete;
 
-// One poll: a record from g_recordController, decoded into the 52 cells. A failed request or a
-// record shorter than 152 bytes abandons the poll silently. Returns true when the cells were
-// written (for the window's link-health display).
-bool UpdateStatusTable();
+    // One poll: a record from the record session, decoded into the 52 values the operator is
+    // shown. A failed request or a record shorter than 152 bytes abandons the poll silently.
+    // Returns true when the values were shown (for the window's link-health display).
+    bool Poll();
+    // The last record decoded (zeros before the first).
+    std::array<std::uint8_t, record::kMinimumSize> Record() const;
+    // The scope's buffer, made on the first call: from then on every poll feeds it, so a
+    // controller nobody watches that way (one of a fleet) costs no buffer.
+    scope::ScopeBuffer& Scope();
+    // The buffer when it has been made, else null.
+    scope::ScopeBuffer* ScopeIfMade() const { return scope_.load(); }
 
-void DecodeAxisFlags();
+  private:
+    void AddGap();
+
+    ControllerLink& link_;
+    mutable std::mutex recordMutex_;
+    std::array<std::uint8_t, record::kMinimumSize> record_{};
+    std::mutex scopeMutex_;
+    std::unique_ptr<scope::ScopeBuffer> scopeBuffer_;  // under scopeMutex_
+    std::atomic<scope::ScopeBuffer*> scope_{nullptr};
+};
 
 // The thirteen cell texts of one axis (0..3) of a 152-byte record, as the table shows them.
 std::array<std::string, 13> DecodeAxisColumn(const std::uint8_t* record, int axis);

@@ -11,13 +11,6 @@
 namespace trevane::history {
 namespace {
 
-std::atomic<bool> g_enabled{true};
-std::mutex g_lastMutex;
-std::optional<StoreResult> g_last;
-std::mutex g_pathMutex;
-std::string g_path = kHistoryFileName;
-std::optional<std::string> g_server;
-
 // `file` (relative to the working directory) as seen from the folder of `historyPath`.
 std::string SeenFrom(const std::string& historyPath, const std::string& file) {
     namespace fs = std::filesystem;
@@ -33,24 +26,24 @@ std::string SeenFrom(const std::string& historyPath, const std::string& file) {
 
 }  // namespace
 
-void SetHistoryPath(std::string path) {
-    std::lock_guard lock(g_pathMutex);
-    g_path = path.empty() ? std::string(kHistoryFileName) : std::move(path);
+void TestHistory::SetPath(std::string path) {
+    std::lock_guard lock(mutex_);
+    path_ = path.empty() ? std::string(kHistoryFileName) : std::move(path);
 }
 
-std::string HistoryPath() {
-    std::lock_guard lock(g_pathMutex);
-    return g_path;
+std::string TestHistory::Path() const {
+    std::lock_guard lock(mutex_);
+    return path_;
 }
 
-void SetHistoryServer(std::optional<std::string> server) {
-    std::lock_guard lock(g_pathMutex);
-    g_server = std::move(server);
+void TestHistory::SetServer(std::optional<std::string> server) {
+    std::lock_guard lock(mutex_);
+    server_ = std::move(server);
 }
 
-std::optional<std::string> HistoryServer() {
-    std::lock_guard lock(g_pathMutex);
-    return g_server;
+std::optional<std::string> TestHistory::Server() const {
+    std::lock_guard lock(mutex_);
+    return server_;
 }
 
 namespace {
@@ -84,7 +77,8 @@ void CompareWithEarlier(HistoryStore& store, std::int64_t id, StoreResult& resul
 
 }  // namespace
 
-StoreResult StoreTest(const TestRecord& record, const TestFiles& files, const std::string& path) {
+StoreResult StoreTest(const TestRecord& record, const TestFiles& files, const std::string& path,
+                      const std::optional<std::string>& server) {
     StoreResult result;
     result.testNumber = record.testNumber;
     try {
@@ -94,7 +88,7 @@ StoreResult StoreTest(const TestRecord& record, const TestFiles& files, const st
                              SeenFrom(path, files.samples)};
         const TestRow row = RowOfRecord(record, seen);
         const std::int64_t localId = history.Put(row);
-        if (const std::optional<std::string> address = HistoryServer()) {
+        if (const std::optional<std::string>& address = server) {
             std::int64_t serverId = 0;
             if (std::unique_ptr<HistoryStore> server =
                     SendToServer(*address, history, row.uuid, serverId, result)) {
@@ -116,46 +110,26 @@ StoreResult StoreTest(const TestRecord& record, const TestFiles& files, const st
     return result;
 }
 
-void ResetHistoryState() {
-    SetHistoryEnabled(true);
-    SetHistoryPath({});
-    SetHistoryServer(std::nullopt);
-    std::lock_guard lock(g_lastMutex);
-    g_last.reset();
+void TestHistory::SetLast(StoreResult result) {
+    std::lock_guard lock(mutex_);
+    last_ = std::move(result);
 }
 
-void SetHistoryEnabled(bool enabled) {
-    g_enabled = enabled;
+std::optional<StoreResult> TestHistory::Last() const {
+    std::lock_guard lock(mutex_);
+    return last_;
 }
 
-bool HistoryEnabled() {
-    return g_enabled;
-}
-
-void SetLastStored(StoreResult result) {
-    std::lock_guard lock(g_lastMutex);
-    g_last = std::move(result);
-}
-
-std::optional<StoreResult> LastStored() {
-    std::lock_guard lock(g_lastMutex);
-    return g_last;
-}
-
-std::optional<std::string> LastHistoryFailureText() {
-    const std::optional<StoreResult> last = LastStored();
+std::optional<std::string> TestHistory::LastFailureText() const {
+    const std::optional<StoreResult> last = Last();
     if (!last || !last->failure) {
         return std::nullopt;
     }
     return "history could not be written: " + *last->failure;
 }
 
-}  // namespace trevane::history
-
-namespace trevane::history {
-
-std::optional<std::string> LastKeptLocallyText() {
-    const std::optional<StoreResult> last = LastStored();
+std::optional<std::string> TestHistory::LastKeptLocallyText() const {
+    const std::optional<StoreResult> last = Last();
     if (!last || last->failure || !last->serverFailure || last->waiting == 0) {
         return std::nullopt;
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,36 +27,44 @@ struct StoreResult {
     int waiting = 0;
 };
 
-// Where tests are kept: kHistoryFileName in the working directory unless another file was set
-// (the children of a fleet share one).
-void SetHistoryPath(std::string path);
-std::string HistoryPath();
-
-// The team's server (a URL or service name), when tests go there too; none by default.
-void SetHistoryServer(std::optional<std::string> server);
-std::optional<std::string> HistoryServer();
-
-// Stores the test in the local history, then sends what waits to the server if there is one,
+// Stores the test in the history at `path`, then sends what waits to `server` if there is one,
 // and compares the test with earlier ones: the team's on the server, else the file's. The file
 // names are kept relative to the history's folder.
-StoreResult StoreTest(const TestRecord& record, const TestFiles& files,
-                      const std::string& path = HistoryPath());
+StoreResult StoreTest(const TestRecord& record, const TestFiles& files, const std::string& path,
+                      const std::optional<std::string>& server = std::nullopt);
 
-// On by default; tests of other parts may turn it off.
-void SetHistoryEnabled(bool enabled);
-bool HistoryEnabled();
+// One controller's history settings, and what became of its last test.
+class TestHistory {
+  public:
+    // Where tests are kept: kHistoryFileName in the working directory unless another file was
+    // set (the controllers of a fleet share one).
+    void SetPath(std::string path);
+    std::string Path() const;
+    // The team's server (a URL or service name), when tests go there too; none by default.
+    void SetServer(std::optional<std::string> server);
+    std::optional<std::string> Server() const;
+    // On by default; tests of other parts may turn it off.
+    void SetEnabled(bool enabled) { enabled_ = enabled; }
+    bool Enabled() const { return enabled_.load(); }
 
-// Kept by the test runner's hook for the front ends.
-void SetLastStored(StoreResult result);
-std::optional<StoreResult> LastStored();
-// "history could not be written: REASON" of the last test, if it could not.
-std::optional<std::string> LastHistoryFailureText();
-// KeptLocallyText of the last test, if the server did not take it.
-std::optional<std::string> LastKeptLocallyText();
+    StoreResult Store(const TestRecord& record, const TestFiles& files) const {
+        return StoreTest(record, files, Path(), Server());
+    }
 
-// The history's program-wide values as at start: on, in the working directory, no server,
-// nothing stored.
-// For tests.
-void ResetHistoryState();
+    // Kept by the test's end for the front ends.
+    void SetLast(StoreResult result);
+    std::optional<StoreResult> Last() const;
+    // "history could not be written: REASON" of the last test, if it could not.
+    std::optional<std::string> LastFailureText() const;
+    // KeptLocallyText of the last test, if the server did not take it.
+    std::optional<std::string> LastKeptLocallyText() const;
+
+  private:
+    std::atomic<bool> enabled_{true};
+    mutable std::mutex mutex_;
+    std::string path_ = kHistoryFileName;
+    std::optional<std::string> server_;
+    std::optional<StoreResult> last_;
+};
 
 }  // namespace trevane::history

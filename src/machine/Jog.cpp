@@ -5,17 +5,15 @@
 #include <string>
 
 #include "common/CLocale.h"
-#include "link/Link.h"
-#include "link/TestState.h"
-#include "link/WindowOps.h"
+#include "link/ControllerLink.h"
 
 namespace trevane {
 namespace {
 
-AxisSelection ReadAxisSelection(WindowOps& window) {
+AxisSelection ReadAxisSelection(Operator& panel) {
     AxisSelection axes{};
     for (int axis = 0; axis < 4; ++axis) {
-        axes[axis] = window.IsAxisChecked(axis) ? 1 : 0;
+        axes[axis] = panel.AxisChosen(axis) ? 1 : 0;
     }
     return axes;
 }
@@ -39,38 +37,37 @@ std::string JogCommand(const AxisSelection& axes, int speed) {
 
 }  // namespace
 
-void Jog(const AxisSelection& axes, int speed) {
-    if (!g_connected) {
+void Jog(ControllerLink& link, const AxisSelection& axes, int speed) {
+    if (!link.Connected()) {
         return;
     }
     if (speed == 0) {
-        SendCommand("AB1");
-        SendCommand("PT1,1,1,1");
-        SendCommand("SP*=10000");
+        link.SendCommand("AB1");
+        link.SendCommand("PT1,1,1,1");
+        link.SendCommand("SP*=10000");
         return;
     }
     // A jog needs position tracking off; the stop sequence turns it back on.
-    SendCommand("PT0,0,0,0");
-    SendCommand(JogCommand(axes, speed));
-    SendCommand("BG");
+    link.SendCommand("PT0,0,0,0");
+    link.SendCommand(JogCommand(axes, speed));
+    link.SendCommand("BG");
 }
 
-void OnJogButtonDown(int direction) {
-    if (g_testRunning) {
+void OnJogButtonDown(ControllerLink& link, int direction) {
+    if (link.Test().running) {
         return;
     }
-    auto window = Window();
-    const AxisSelection axes = ReadAxisSelection(*window);
-    const long long position = window->SpeedPosition();
-    Jog(axes, ClampToInt(direction < 0 ? -position : position));
+    auto panel = link.TheOperator();
+    const AxisSelection axes = ReadAxisSelection(*panel);
+    const long long position = panel->JogSpeed();
+    Jog(link, axes, ClampToInt(direction < 0 ? -position : position));
 }
 
-void OnJogButtonUp() {
-    if (g_testRunning) {
+void OnJogButtonUp(ControllerLink& link) {
+    if (link.Test().running) {
         return;
     }
-    auto window = Window();
-    Jog(ReadAxisSelection(*window), 0);
+    Jog(link, ReadAxisSelection(*link.TheOperator()), 0);
 }
 
 }  // namespace trevane

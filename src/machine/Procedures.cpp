@@ -3,73 +3,72 @@
 #include <initializer_list>
 #include <string>
 
-#include "link/Link.h"
-#include "link/TestState.h"
+#include "link/ControllerLink.h"
 
 namespace trevane {
 namespace {
 
 // Each command waits for its own reply; a failure has already been reported by SendCommand and
 // must not keep the machine from reaching the rest of the sequence.
-void SendSequence(std::initializer_list<const char*> commands) {
-    if (!g_connected) {
+void SendSequence(ControllerLink& link, std::initializer_list<const char*> commands) {
+    if (!link.Connected()) {
         return;
     }
     for (const char* command : commands) {
-        SendCommand(command);
+        link.SendCommand(command);
     }
 }
 
 // The buttons stay idle while the test drives the machine through the same procedures.
 template <typename Procedure>
-void UnlessTestRuns(Procedure procedure) {
-    if (g_testRunning) {
+void UnlessTestRuns(ControllerLink& link, Procedure procedure) {
+    if (link.Test().running) {
         return;
     }
-    procedure();
+    procedure(link);
 }
 
 }  // namespace
 
 // The limit values have nine digits, not the 32-bit limits; keep them exactly as they are.
-void EnableMachine() {
-    SendSequence({"SB7", "TL*=5.0", "BL-214783648,-214783648,-214783648;",
+void EnableMachine(ControllerLink& link) {
+    SendSequence(link, {"SB7", "TL*=5.0", "BL-214783648,-214783648,-214783648;",
                   "FL214783647,214783647,214783647;", "AB1", "CB1", "CB2", "CB3", "CB4", "MO",
                   "HX"});
 }
 
-void DisableMachine() {
-    SendSequence({"AB1", "CB1", "CB2", "CB3", "CB4", "MO", "CB7"});
+void DisableMachine(ControllerLink& link) {
+    SendSequence(link, {"AB1", "CB1", "CB2", "CB3", "CB4", "MO", "CB7"});
 }
 
-void PrepareMotion() {
-    SendSequence({"TL*=5.0", "AB1", "SH", "DC*=2000000", "AC*=300000", "SP*=10000",
+void PrepareMotion(ControllerLink& link) {
+    SendSequence(link, {"TL*=5.0", "AB1", "SH", "DC*=2000000", "AC*=300000", "SP*=10000",
                   "BL-214783648,-214783648,-214783648", "FL214783647,214783647,214783647",
                   "PT1,1,1", "SB1", "SB2", "SB3"});
 }
 
-void ExitMotion() {
-    SendSequence({"AB1", "CB1", "CB2", "CB3", "CB4", "MO"});
+void ExitMotion(ControllerLink& link) {
+    SendSequence(link, {"AB1", "CB1", "CB2", "CB3", "CB4", "MO"});
 }
 
-void SetZero() {
-    SendSequence({"DP0,0,0,0"});
+void SetZero(ControllerLink& link) {
+    SendSequence(link, {"DP0,0,0,0"});
 }
 
-void OnTurnOn() {
-    UnlessTestRuns(EnableMachine);
+void OnTurnOn(ControllerLink& link) {
+    UnlessTestRuns(link, EnableMachine);
 }
-void OnTurnOff() {
-    UnlessTestRuns(DisableMachine);
+void OnTurnOff(ControllerLink& link) {
+    UnlessTestRuns(link, DisableMachine);
 }
-void OnPrepareMotion() {
-    UnlessTestRuns(PrepareMotion);
+void OnPrepareMotion(ControllerLink& link) {
+    UnlessTestRuns(link, PrepareMotion);
 }
-void OnExitMotion() {
-    UnlessTestRuns(ExitMotion);
+void OnExitMotion(ControllerLink& link) {
+    UnlessTestRuns(link, ExitMotion);
 }
-void OnSetZero() {
-    UnlessTestRuns(SetZero);
+void OnSetZero(ControllerLink& link) {
+    UnlessTestRuns(link, SetZero);
 }
 
 }  // namespace trevane

@@ -5,16 +5,18 @@
 // automatic test runs.
 namespace trevane {
 
-void EnableMachine();
-void DisableMachine();
-void PrepareMotion();
-void ExitMotion();
-void SetZero();
+class ControllerLink;
 
-void OnTurnOn();
-void OnTurnOff();
-void OnPrepareMotion();
-void OnExitMotion();
-void OnSetZero();
+void EnableMachine(ControllerLink& link);
+void DisableMachine(ControllerLink& link);
+void PrepareMotion(ControllerLink& link);
+void ExitMotion(ControllerLink& link);
+void SetZero(ControllerLink& link);
+
+void OnTurnOn(ControllerLink& link);
+void OnTurnOff(ControllerLink& link);
+void OnPrepareMotion(ControllerLink& link);
+void OnExitMotion(ControllerLink& link);
+void OnSetZero(ControllerLink& link);
 
 }  // namespace trevane

@@ -67,6 +67,17 @@ class MotionError : public std::runtime_error {
         return error;
     }
     bool OutOfStep() const { return outOfStep_; }
+
+    // The controller (or anything on the way) closed the connection: before the request went
+    // out (`sent` false: sending it on a fresh session cannot repeat it) or while its reply was
+    // awaited (it may have been carried out, so it must never be sent again).
+    static MotionError ClosedByController(const std::string& text, bool sent) {
+        MotionError error(text);
+        error.closed_ = true;
+        error.unsent_ = !sent;
+        return error;
+    }
+    bool ClosedByController() const { return closed_; }
     // The request never reached the controller: sending it on a fresh session cannot repeat it.
     bool NotSent() const { return unsent_; }
 
@@ -74,6 +85,7 @@ class MotionError : public std::runtime_error {
     bool rejected_ = false;
     bool timedOut_ = false;
     bool outOfStep_ = false;
+    bool closed_ = false;
     bool unsent_ = false;
     std::string reason_;
 };

@@ -3,7 +3,6 @@
 #include <string_view>
 
 #include "autotest/Outcomes.h"
-#include "autotest/TestLog.h"
 #include "common/CLocale.h"
 #include "report/AxisVerdict.h"
 #include "report/HtmlText.h"
@@ -252,10 +251,6 @@ void AppendMoves(std::string& out, const TestRecord& record) {
 }
 
 }  // namespace
-
-std::string RenderReportHtml(const TestRecord& record, const std::string& logPath) {
-    return RenderReportHtml(record, logPath, LostLogEntries());
-}
 
 std::string RenderReportHtml(const TestRecord& record, const std::string& logPath,
                              int lostLogEntries) {

@@ -9,10 +9,9 @@
 // loaded from elsewhere).
 namespace trevane {
 
-// Says how many log entries were lost when any were: LostLogEntries() unless given.
-std::string RenderReportHtml(const TestRecord& record, const std::string& logPath);
+// Says how many log entries were lost when any were.
 std::string RenderReportHtml(const TestRecord& record, const std::string& logPath,
-                             int lostLogEntries);
+                             int lostLogEntries = 0);
 // With a section of the test history's making after the axes (already HTML), and the history's
 // drift flags ("Y: torque 60 % above earlier tests") for the headline and the axes.
 std::string RenderReportHtml(const TestRecord& record, const std::string& logPath,

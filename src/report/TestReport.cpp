@@ -1,35 +1,20 @@
 #include "report/TestReport.h"
 
-#include <atomic>
 #include <exception>
 #include <filesystem>
 #include <mutex>
 #include <map>
 #include <system_error>
 
-#include "autotest/TestLog.h"
 #include "common/CLocale.h"
 #include "common/FileAppend.h"
 #include "common/FileReplace.h"
 #include "common/PathText.h"
-#include "history/StoreTest.h"
-#include "report/ComparisonHtml.h"
 #include "report/ReportHtml.h"
 #include "report/SamplesCsv.h"
-#include "report/TestVerdict.h"
 
 namespace trevane {
 namespace {
-
-std::atomic<bool> g_reportEnabled{false};
-std::mutex g_lastReportMutex;
-std::optional<TestReportResult> g_lastReport;
-
-// The report files this program made, by absolute name, and whether each has been written yet.
-// A name made here may be written again; a file of that name that was there before belongs to
-// another test (or to someone who put a link there) and is never replaced.
-std::mutex g_madeFilesMutex;
-std::map<std::string, bool> g_madeFiles;
 
 std::string AbsoluteText(const std::string& path) {
     std::error_code unknown;
@@ -37,19 +22,19 @@ std::string AbsoluteText(const std::string& path) {
     return unknown ? path : TextFromPath(absolute.lexically_normal());
 }
 
-// Makes the file of `path` this program's own, or says why it cannot be. `empty` tells that
-// nothing has been written to it yet (an empty file, to be taken away if the writing fails).
-std::optional<std::string> ClaimReportFile(const std::string& path, bool& empty) {
+}  // namespace
+
+std::optional<std::string> ReportFiles::Claim(const std::string& path, bool& empty) {
     const std::string key = AbsoluteText(path);
-    std::lock_guard lock(g_madeFilesMutex);
-    if (const auto made = g_madeFiles.find(key); made != g_madeFiles.end()) {
+    std::lock_guard lock(mutex_);
+    if (const auto made = made_.find(key); made != made_.end()) {
         empty = !made->second;
         return std::nullopt;
     }
     std::string failure;
     switch (CreateNewFile(path, failure)) {
         case NewFile::Created:
-            g_madeFiles.emplace(key, false);
+            made_.emplace(key, false);
             empty = true;
             return std::nullopt;
         case NewFile::Taken:
@@ -61,36 +46,32 @@ std::optional<std::string> ClaimReportFile(const std::string& path, bool& empty)
     return "cannot write '" + path + "': " + failure;
 }
 
-std::optional<std::string> WriteReportFile(const std::string& path, const std::string& bytes) {
+std::optional<std::string> ReportFiles::Write(const std::string& path, const std::string& bytes) {
     bool empty = false;
-    if (std::optional<std::string> failure = ClaimReportFile(path, empty)) {
+    if (std::optional<std::string> failure = Claim(path, empty)) {
         return failure;
     }
     std::optional<std::string> failure = ReplaceFileAtomically(path, bytes);
-    std::lock_guard lock(g_madeFilesMutex);
+    std::lock_guard lock(mutex_);
     if (!failure) {
-        g_madeFiles[AbsoluteText(path)] = true;
+        made_[AbsoluteText(path)] = true;
     } else if (empty) {
         std::error_code ignored;
         std::filesystem::remove(PathFromText(path), ignored);
-        g_madeFiles.erase(AbsoluteText(path));
+        made_.erase(AbsoluteText(path));
     }
     return failure;
 }
 
-// The names of the files this test may write: a name another file has is left out, so that
-// the history never points at another test's report.
-TestReportFiles ClaimedNames(TestReportFiles files) {
+TestReportFiles ReportFiles::Claimed(TestReportFiles files) {
     bool empty = false;
     for (std::string* name : {&files.html, &files.csv}) {
-        if (!name->empty() && ClaimReportFile(*name, empty)) {
+        if (!name->empty() && Claim(*name, empty)) {
             name->clear();
         }
     }
     return files;
 }
-
-}  // namespace
 
 TestReportFiles ReportFileNames(const std::string& logPath, int testNumber) {
     if (logPath.empty()) {
@@ -107,13 +88,14 @@ TestReportFiles ReportFileNames(const std::string& logPath, int testNumber) {
 }
 
 TestReportResult WriteTestReport(const TestRecord& record, const std::string& logPath,
+                                 ReportFiles& made, const LogLoss& loss,
                                  const std::string& historyHtml,
                                  const std::vector<std::string>& driftFlags) {
     TestReportResult result;
     result.testNumber = record.testNumber;
     result.files = ReportFileNames(logPath, record.testNumber);
     if (logPath.empty()) {
-        const std::string why = LastLogWriteFailure();
+        const std::string& why = loss.lastFailure;
         result.failure = "no report was written: the test has no log file" +
                          (why.empty() ? std::string() : " (" + why + ")");
         return result;
@@ -123,12 +105,12 @@ TestReportResult WriteTestReport(const TestRecord& record, const std::string& lo
         failures += failures.empty() ? failure : "; " + failure;
     };
     try {
-        if (auto failure = WriteReportFile(result.files.csv, RenderSamplesCsv(record))) {
+        if (auto failure = made.Write(result.files.csv, RenderSamplesCsv(record))) {
             note(*failure);
         }
-        if (auto failure = WriteReportFile(
+        if (auto failure = made.Write(
                 result.files.html,
-                RenderReportHtml(record, logPath, LostLogEntries(), historyHtml, driftFlags))) {
+                RenderReportHtml(record, logPath, loss.entries, historyHtml, driftFlags))) {
             note(*failure);
         }
     } catch (const std::exception& e) {
@@ -138,59 +120,6 @@ TestReportResult WriteTestReport(const TestRecord& record, const std::string& lo
         result.failure = failures;
     }
     return result;
-}
-
-void ResetReportState() {
-    SetTestReportEnabled(false);
-    ClearLastTestVerdict();
-    {
-        std::lock_guard lock(g_madeFilesMutex);
-        g_madeFiles.clear();
-    }
-    std::lock_guard lock(g_lastReportMutex);
-    g_lastReport.reset();
-}
-
-void SetTestReportEnabled(bool enabled) {
-    g_reportEnabled = enabled;
-}
-
-bool TestReportEnabled() {
-    return g_reportEnabled;
-}
-
-void OnTestEnded(const TestRecord& record) {
-    if (record.outcome == TestOutcome::NoConnection || record.outcome == TestOutcome::Running) {
-        return;
-    }
-    const bool report = g_reportEnabled;
-    const TestReportFiles files =
-        report ? ClaimedNames(ReportFileNames(LogFilePath(), record.testNumber)) : TestReportFiles{};
-    std::string historyHtml;
-    std::vector<std::string> driftFlags;
-    if (history::HistoryEnabled()) {
-        history::StoreResult stored =
-            history::StoreTest(record, {LogFilePath(), files.html, files.csv});
-        if (stored.comparison) {
-            historyHtml = history::RenderComparisonHtml(*stored.comparison);
-        }
-        driftFlags = stored.flags;
-        history::SetLastStored(std::move(stored));
-    }
-    if (!report) {
-        // A test of the same number in a replaced log must not be told of an earlier report.
-        std::lock_guard lock(g_lastReportMutex);
-        g_lastReport.reset();
-        return;
-    }
-    TestReportResult result = WriteTestReport(record, LogFilePath(), historyHtml, driftFlags);
-    std::lock_guard lock(g_lastReportMutex);
-    g_lastReport = std::move(result);
-}
-
-std::optional<TestReportResult> LastTestReport() {
-    std::lock_guard lock(g_lastReportMutex);
-    return g_lastReport;
 }
 
 }  // namespace trevane

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,27 +33,37 @@ struct TestReportResult {
     std::optional<std::string> failure;  // what could not be written; nothing when both were
 };
 
+// The report files one controller made, by absolute name, and whether each has been written
+// yet. A name made here may be written again; a file of that name that was there before belongs
+// to another test (or to someone who put a link there) and is never replaced.
+class ReportFiles {
+  public:
+    // Makes the file of `path` this controller's own, or says why it cannot be. `empty` tells
+    // that nothing has been written to it yet.
+    std::optional<std::string> Claim(const std::string& path, bool& empty);
+    // Writes `bytes` whole into a file claimed here (claiming it first).
+    std::optional<std::string> Write(const std::string& path, const std::string& bytes);
+    // The names of the files this test may write: a name another file has is left out, so that
+    // the history never points at another test's report.
+    TestReportFiles Claimed(TestReportFiles files);
+
+  private:
+    std::mutex mutex_;
+    std::map<std::string, bool> made_;
+};
+
+// What the log lost, for the report to say.
+struct LogLoss {
+    int entries = 0;
+    std::string lastFailure;  // why the log has no file, when it has none
+};
+
 // Writes both files. A file is made new: one that was there before (another test's report, a
-// symbolic link) is left as it is and reported. A file this program made is replaced as one step
+// symbolic link) is left as it is and reported. A file `made` holds is replaced as one step
 // when written again.
 TestReportResult WriteTestReport(const TestRecord& record, const std::string& logPath,
+                                 ReportFiles& made, const LogLoss& loss = {},
                                  const std::string& historyHtml = {},
                                  const std::vector<std::string>& driftFlags = {});
-
-// Off by default: the reference writes no files besides the log. The window and
-// `trevane-cli autotest --report` turn it on.
-void SetTestReportEnabled(bool enabled);
-bool TestReportEnabled();
-
-// The test runner's hook, on the test thread once a test has ended (after its last log entry):
-// stores the test in the history and writes the report when enabled, unless the test found no
-// connection.
-void OnTestEnded(const TestRecord& record);
-
-// The report written most recently in this run of the program.
-std::optional<TestReportResult> LastTestReport();
-
-// The report's program-wide values as at start: off, none written, no verdict. For tests.
-void ResetReportState();
 
 }  // namespace trevane

@@ -1,7 +1,6 @@
 #include "report/TestVerdict.h"
 
 #include <filesystem>
-#include <mutex>
 #include <utility>
 
 #include "autotest/Outcomes.h"
@@ -10,10 +9,6 @@
 
 namespace trevane {
 namespace {
-
-std::mutex g_verdictMutex;
-std::optional<TestVerdict> g_lastVerdict;
-std::uint64_t g_ticket = 0;
 
 std::string AxisText(const AxisVerdict& axis) {
     std::string text(1, axis.axis);
@@ -198,26 +193,6 @@ Headline HeadlineOf(const TestVerdict& verdict, const std::vector<std::string>& 
             break;
     }
     return {"INCOMPLETE: not run, no connection", "incomplete"};
-}
-
-std::optional<TestVerdict> LastTestVerdict() {
-    std::lock_guard lock(g_verdictMutex);
-    return g_lastVerdict;
-}
-
-std::uint64_t ClearLastTestVerdict() {
-    std::lock_guard lock(g_verdictMutex);
-    g_lastVerdict.reset();
-    return ++g_ticket;
-}
-
-bool SetLastTestVerdict(std::uint64_t ticket, TestVerdict verdict) {
-    std::lock_guard lock(g_verdictMutex);
-    if (ticket != g_ticket) {
-        return false;
-    }
-    g_lastVerdict = std::move(verdict);
-    return true;
 }
 
 }  // namespace trevane

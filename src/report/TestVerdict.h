@@ -47,14 +47,4 @@ TestVerdict VerdictOfTest(const TestRecord& record, const std::optional<TestRepo
 // "Test result: X passed, Y aborted (position error -753 above 700), Z passed. Report: none"
 std::string VerdictLine(const TestVerdict& verdict);
 
-// The verdict of the most recent test that has ended; nothing while a test runs or before the
-// first. Any thread.
-std::optional<TestVerdict> LastTestVerdict();
-
-// The test runner's hooks. A starting test clears the last verdict and gets a ticket; a test that
-// ended sets its verdict with that ticket, which fails (false) once a later test has started, so
-// a thread still unwinding cannot mark the next test with its verdict.
-std::uint64_t ClearLastTestVerdict();
-bool SetLastTestVerdict(std::uint64_t ticket, TestVerdict verdict);
-
 }  // namespace trevane

@@ -175,9 +175,4 @@ std::vector<ScopeBuffer::Row> ScopeBuffer::Rows(TimePoint from, TimePoint to) co
     return rows;
 }
 
-ScopeBuffer& StatusScopeBuffer() {
-    static ScopeBuffer buffer;
-    return buffer;
-}
-
 }  // namespace trevane::scope

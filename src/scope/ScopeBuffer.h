@@ -81,7 +81,4 @@ class ScopeBuffer {
     std::uint64_t version_ = 0;
 };
 
-// The buffer that the status monitor feeds with every record it polls.
-ScopeBuffer& StatusScopeBuffer();
-
 }  // namespace trevane::scope

@@ -28,7 +28,7 @@ class TraceWriter {
     static constexpr std::chrono::milliseconds kStartBound{1000};
     static constexpr std::chrono::milliseconds kStopBound{1000};
 
-    explicit TraceWriter(TrafficRecorder& recorder = Traffic());
+    explicit TraceWriter(TrafficRecorder& recorder);
     ~TraceWriter();  // stops writing
     TraceWriter(const TraceWriter&) = delete;
     TraceWriter& operator=(const TraceWriter&) = delete;

@@ -133,9 +133,14 @@ void TrafficRecorder::SetSink(Sink sink) {
     sink_ = sink ? std::make_shared<Sink>(std::move(sink)) : nullptr;
 }
 
-TrafficRecorder& Traffic() {
-    static TrafficRecorder recorder;
-    return recorder;
+void TrafficRecorder::WatchExchanges(ExchangeWatcher watcher) {
+    std::lock_guard lock(mutex_);
+    watcher_ = std::move(watcher);
+}
+
+TrafficRecorder::ExchangeWatcher TrafficRecorder::Watcher() const {
+    std::lock_guard lock(mutex_);
+    return watcher_;
 }
 
 }  // namespace trevane

@@ -18,6 +18,8 @@
 // Every exchange of both controller sessions, for a traffic window and for trace files.
 namespace trevane {
 
+struct TappedExchange;
+
 struct TrafficEntry {
     std::uint64_t sequence = 0;                  // 1, 2, ... in the order the exchanges ended
     std::chrono::system_clock::time_point time;  // when the exchange began
@@ -69,6 +71,12 @@ class TrafficRecorder {
     std::string LastError() const;
 
     void Clear();
+
+    // Told of every exchange as its caller saw it, on the exchanging thread after the exchange;
+    // null removes it.
+    using ExchangeWatcher = std::function<void(const TappedExchange&)>;
+    void WatchExchanges(ExchangeWatcher watcher);
+    ExchangeWatcher Watcher() const;
     // Once it returns, the sink it replaced is not running and is never called again.
     void SetSink(Sink sink);
 
@@ -83,9 +91,7 @@ class TrafficRecorder {
     std::optional<TrafficEntry> lastFailure_;
     std::mutex sinkMutex_;        // taken before mutex_
     std::shared_ptr<Sink> sink_;  // under mutex_; called under sinkMutex_
+    ExchangeWatcher watcher_;     // under mutex_
 };
-
-// The program-wide recorder that Connect's sessions report to.
-TrafficRecorder& Traffic();
 
 }  // namespace trevane

@@ -12,16 +12,8 @@
 namespace trevane {
 namespace {
 
-std::mutex g_watcherMutex;
-ExchangeWatcher g_watcher;
-
-void Tell(const TappedExchange& exchange) {
-    ExchangeWatcher watcher;
-    {
-        std::lock_guard lock(g_watcherMutex);
-        watcher = g_watcher;
-    }
-    if (watcher) {
+void Tell(const TrafficRecorder& recorder, const TappedExchange& exchange) {
+    if (const TrafficRecorder::ExchangeWatcher watcher = recorder.Watcher()) {
         watcher(exchange);
     }
 }
@@ -102,7 +94,7 @@ class TrafficTap final : public MotionClient {
             entry.microseconds =
                 std::chrono::duration_cast<std::chrono::microseconds>(clock.Now() - start).count();
             recorder_.Add(std::move(entry));
-            Tell(tapped);
+            Tell(recorder_, tapped);
         };
         // Anything but a failure of the link (a stop unwinding the caller) is no exchange's
         // outcome and is not recorded.
@@ -139,11 +131,6 @@ class TrafficTap final : public MotionClient {
 };
 
 }  // namespace
-
-void WatchExchanges(ExchangeWatcher watcher) {
-    std::lock_guard lock(g_watcherMutex);
-    g_watcher = std::move(watcher);
-}
 
 std::shared_ptr<MotionClient> TapSession(std::shared_ptr<MotionClient> inner, const char* session,
                                          TrafficRecorder& recorder) {

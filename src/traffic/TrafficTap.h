@@ -7,7 +7,7 @@
 #include "protocol/MotionClient.h"
 
 // The one observer of every exchange of a session: each goes to a traffic recorder, and to the
-// program's exchange watcher when one is installed (trevane-cli's command watch).
+// recorder's exchange watcher when one is installed (trevane-cli's command watch).
 namespace trevane {
 
 class TrafficRecorder;
@@ -25,11 +25,6 @@ struct TappedExchange {
     std::string error;             // when not ok: what the session threw
     bool timedOut = false;         // no reply came in time (or the session was spent by that)
 };
-
-using ExchangeWatcher = std::function<void(const TappedExchange&)>;
-
-// Called on the exchanging thread, after the exchange; null removes it.
-void WatchExchanges(ExchangeWatcher watcher);
 
 // `inner` with every exchange reported to `recorder` under `session` ("command" or "record").
 std::shared_ptr<MotionClient> TapSession(std::shared_ptr<MotionClient> inner, const char* session,

@@ -7,17 +7,14 @@
 #include <gtest/gtest.h>
 
 #include "common/Clock.h"
-#include "link/Link.h"
-#include "link/TestState.h"
-#include "link/WindowOps.h"
 #include "sim/Simulator.h"
-#include "support/ProgramState.h"
+#include "support/ControllerUnderTest.h"
 #include "support/ScriptedController.h"
 #include "support/SpyWindow.h"
 
 namespace trevane::testing {
 
-// A recording window installed for one test, in a clean program state that is put back after.
+// A recording window on a controller of the test's own.
 class LinkTestBase : public ::testing::Test {
   protected:
     void SetUp() override { SetWindow(window_); }
@@ -25,7 +22,7 @@ class LinkTestBase : public ::testing::Test {
     // Connects as the Connect button does, then forgets what Connect itself showed.
     void ConnectAndClearTranscript() {
         OnConnect();
-        ASSERT_TRUE(g_connected);
+        ASSERT_TRUE(Connected());
         window_->EditTranscript("");
     }
 
@@ -39,7 +36,7 @@ class LinkTestBase : public ::testing::Test {
         return count;
     }
 
-    ProgramStateGuard state_;
+    ControllerGuard controller_under_test_;
     std::shared_ptr<SpyWindow> window_ = std::make_shared<SpyWindow>();
 };
 

@@ -70,7 +70,20 @@ std::vector<std::string> SpyWindow::OpenedFolders() const {
     return folders_;
 }
 
-std::string SpyWindow::ReadAddress() {
+std::vector<CommandFailure> SpyWindow::Failures() const {
+    std::lock_guard lock(mutex_);
+    return failures_;
+}
+std::vector<std::string> SpyWindow::Reopenings() const {
+    std::lock_guard lock(mutex_);
+    return reopenings_;
+}
+std::pair<SessionStatus, SessionStatus> SpyWindow::Sessions() const {
+    std::lock_guard lock(mutex_);
+    return {commandSession_, recordSession_};
+}
+
+std::string SpyWindow::Address() {
     std::lock_guard lock(mutex_);
     return address_.substr(0, 254);
 }
@@ -90,38 +103,60 @@ void SpyWindow::SetCommandText(const std::string& text) {
     std::lock_guard lock(mutex_);
     command_ = text;
 }
+void SpyWindow::CommandFailed(const CommandFailure& failure) {
+    {
+        std::lock_guard lock(mutex_);
+        failures_.push_back(failure);
+    }
+    Operator::CommandFailed(failure);
+}
+void SpyWindow::SessionReopened(const std::string& text) {
+    {
+        std::lock_guard lock(mutex_);
+        reopenings_.push_back(text);
+    }
+    Operator::SessionReopened(text);
+}
+void SpyWindow::SessionChanged(const SessionStatus& command, const SessionStatus& record) {
+    std::lock_guard lock(mutex_);
+    commandSession_ = command;
+    recordSession_ = record;
+}
 void SpyWindow::SetTestStatus(const std::string& text) {
     std::lock_guard lock(mutex_);
     status_ = text;
     statusHistory_.push_back(text);
 }
-void SpyWindow::SetRunTestCaption(const std::string& caption) {
+void SpyWindow::TestRunningChanged(bool running) {
     std::lock_guard lock(mutex_);
-    caption_ = caption;
+    caption_ = running ? "Abort Test" : "Run Auto Test";
+    if (running) {
+        timers_[IDT_PROGRESS] = true;
+    }
 }
 void SpyWindow::SetProgress(int position) {
     std::lock_guard lock(mutex_);
     progress_ = position;
 }
-void SpyWindow::SetStatusCell(int row, int column, const std::string& text) {
+void SpyWindow::PollingChanged(bool polling) {
     std::lock_guard lock(mutex_);
-    cells_[{row, column}] = text;
+    timers_[IDT_STATUS] = polling;
 }
-bool SpyWindow::IsAxisChecked(int axis) {
+void SpyWindow::ShowStatus(const StatusTable& values) {
+    std::lock_guard lock(mutex_);
+    for (int axis = 0; axis < 4; ++axis) {
+        for (int row = 0; row < 13; ++row) {
+            cells_[{row, axis + 1}] = values[static_cast<std::size_t>(axis)][static_cast<std::size_t>(row)];
+        }
+    }
+}
+bool SpyWindow::AxisChosen(int axis) {
     std::lock_guard lock(mutex_);
     return axis >= 0 && axis < 4 && axes_[axis];
 }
-int SpyWindow::SpeedPosition() {
+int SpyWindow::JogSpeed() {
     std::lock_guard lock(mutex_);
     return speed_;
-}
-void SpyWindow::StartTimer(int id, int) {
-    std::lock_guard lock(mutex_);
-    timers_[id] = true;
-}
-void SpyWindow::StopTimer(int id) {
-    std::lock_guard lock(mutex_);
-    timers_[id] = false;
 }
 void SpyWindow::ShowMessage(const std::string& text, const std::string& caption,
                             bool ownedByWindow) {

@@ -5,13 +5,18 @@
 #include <string>
 #include <vector>
 
-#include "link/WindowOps.h"
+#include "link/Operator.h"
 
 namespace trevane::testing {
 
-// A headless window that records what the logic did to it. Thread-safe; operations run on the
-// calling thread.
-class SpyWindow : public WindowOps {
+// The window's timers as the spy keeps them: polling (after Connect) and the progress bar's
+// (started with the first test).
+inline constexpr int IDT_STATUS = 1;
+inline constexpr int IDT_PROGRESS = 2;
+
+// A headless operator that records what the controller did to it, the way the window shows it
+// (captions, timers, cells). Thread-safe; calls run on the calling thread.
+class SpyWindow : public Operator {
   public:
     struct Message {
         std::string text;
@@ -35,25 +40,34 @@ class SpyWindow : public WindowOps {
     std::vector<std::string> TestStatusHistory() const;
     std::string RunTestCaption() const;
     int Progress() const;
+    // Row 0..12 of column 1..4 (X..W), as the status table shows it.
     std::string Cell(int row, int column) const;
     bool TimerRunning(int id) const;
     std::vector<Message> Messages() const;
     std::vector<std::string> OpenedFolders() const;
 
-    // WindowOps
-    std::string ReadAddress() override;
+    // The progress timer's tick, as the window does it: shows the test's progress.
+    void SetProgress(int position);
+    // The failures and reopenings the controller told of, and the sessions' last states.
+    std::vector<CommandFailure> Failures() const;
+    std::vector<std::string> Reopenings() const;
+    std::pair<SessionStatus, SessionStatus> Sessions() const;
+
+    // Operator
+    std::string Address() override;
     void AppendTranscript(const std::string& text) override;
     void ScrollTranscriptToEnd() override;
     std::string CommandText() override;
     void SetCommandText(const std::string& text) override;
+    bool AxisChosen(int axis) override;
+    int JogSpeed() override;
+    void CommandFailed(const CommandFailure& failure) override;
+    void SessionReopened(const std::string& text) override;
+    void SessionChanged(const SessionStatus& command, const SessionStatus& record) override;
     void SetTestStatus(const std::string& text) override;
-    void SetRunTestCaption(const std::string& caption) override;
-    void SetProgress(int position) override;
-    void SetStatusCell(int row, int column, const std::string& text) override;
-    bool IsAxisChecked(int axis) override;
-    int SpeedPosition() override;
-    void StartTimer(int id, int periodMs) override;
-    void StopTimer(int id) override;
+    void TestRunningChanged(bool running) override;
+    void PollingChanged(bool polling) override;
+    void ShowStatus(const StatusTable& values) override;
     void ShowMessage(const std::string& text, const std::string& caption,
                      bool ownedByWindow) override;
     void OpenFolder(const std::string& path) override;
@@ -74,6 +88,10 @@ class SpyWindow : public WindowOps {
     std::map<int, bool> timers_;
     std::vector<Message> messages_;
     std::vector<std::string> folders_;
+    std::vector<CommandFailure> failures_;
+    std::vector<std::string> reopenings_;
+    SessionStatus commandSession_;
+    SessionStatus recordSession_;
 };
 
 }  // namespace trevane::testing

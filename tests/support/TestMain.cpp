@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include "report/TestEnd.h"
 
 // Runs every test under a decimal-comma locale when one is installed, the way Qt would set the
 // process locale from a German technician's environment.
@@ -17,8 +16,6 @@ int main(int argc, char** argv) {
         }
     }
     std::printf("process locale: %s\n", chosen ? chosen : "C (no decimal-comma locale installed)");
-    // What both front ends install, so that every test ends as it does in the programs.
-    trevane::InstallTestEndHooks();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
