@@ -82,7 +82,7 @@ void TestLog::MakeFileLocked() {
     for (int number = 1; number <= kLogFileNames; ++number) {
         const std::string name = NumberedName(madeName_, number);
         std::string failure;
-        switch (CreateNewFile(WithoutTrailingBlanks(name), failure, &identity_)) {
+        switch (CreateNewFile(InFolderLocked(name), failure, &identity_)) {
             case NewFile::Created:
                 name_ = name;
                 state_ = FileState::Made;
@@ -91,7 +91,7 @@ void TestLog::MakeFileLocked() {
                 continue;
             case NewFile::Failed:
                 noFileReason_ = "the log file '" + WithoutTrailingBlanks(name) +
-                                    "' could not be made in '" + CurrentFolderText() +
+                                    "' could not be made in '" + FolderTextLocked() +
                                     "': " + failure;
                 break;
         }
@@ -99,7 +99,7 @@ void TestLog::MakeFileLocked() {
     }
     if (noFileReason_.empty()) {
         noFileReason_ =
-            "no free name for the log file in '" + CurrentFolderText() + "': '" +
+            "no free name for the log file in '" + FolderTextLocked() + "': '" +
             WithoutTrailingBlanks(NumberedName(madeName_, 1)) + "' to '" +
             WithoutTrailingBlanks(NumberedName(madeName_, kLogFileNames)) +
             "' are all taken";
@@ -122,7 +122,7 @@ void TestLog::AppendEntry(const std::string& text) {
     }
     const std::string bytes = StoredBytes(CurrentStamp(), text);
     if (std::optional<std::string> failure = AppendWholeToOwnFile(
-            WithoutTrailingBlanks(name_), identity_, bytes)) {
+            InFolderLocked(name_), identity_, bytes)) {
         lastFailure_ = std::move(*failure);
         ++lostEntries_;
     }
@@ -149,7 +149,21 @@ int TestLog::CountTestStart() {
 
 std::string TestLog::FilePath() const {
     std::lock_guard lock(mutex_);
-    return WithoutTrailingBlanks(name_);
+    return name_.empty() ? std::string() : InFolderLocked(name_);
+}
+
+void TestLog::SetFolder(std::string folder) {
+    std::lock_guard lock(mutex_);
+    folder_ = std::move(folder);
+}
+
+std::string TestLog::InFolderLocked(const std::string& name) const {
+    const std::string file = WithoutTrailingBlanks(name);
+    return folder_.empty() ? file : TextFromPath(PathFromText(folder_) / PathFromText(file));
+}
+
+std::string TestLog::FolderTextLocked() const {
+    return folder_.empty() ? CurrentFolderText() : folder_;
 }
 
 std::string TestLog::LastWriteFailure() const {

@@ -25,6 +25,9 @@ class TestLog {
     // so on, up to "-100"). Nothing already there is ever written to, nor anything a symbolic
     // link leads to.
     void MakeFileName();
+    // The folder the file is made in: the working directory unless another is set (each
+    // controller of a fleet has its own). Set before the first entry.
+    void SetFolder(std::string folder);
     // Counts a test started with the current name and returns its number: 1 for the first test
     // since MakeFileName, 2 for the second, and so on (the n-th "Starting Test" of the log).
     int CountTestStart();
@@ -48,6 +51,8 @@ class TestLog {
     enum class FileState { NotMade, Made, NoName };
     void MakeFileLocked();
     void AppendEntry(const std::string& text);
+    std::string InFolderLocked(const std::string& name) const;
+    std::string FolderTextLocked() const;
 
     ControllerLink& link_;
     std::atomic<int> testsStarted_{0};
@@ -55,6 +60,7 @@ class TestLog {
     // from landing behind "Test Aborted by User". Never held across an operator call: the test
     // thread may be waiting for the window's thread while that thread is inside an abort.
     mutable std::mutex mutex_;
+    std::string folder_;    // "" for the working directory
     std::string name_;      // as it stands, trailing blank included; "" once none could be made
     std::string madeName_;  // as made, before any "-n"
     FileState state_ = FileState::NotMade;

@@ -20,7 +20,7 @@
 #include "cli/Verbs.h"
 #include "common/Platform.h"
 #include "common/StopWait.h"
-#include "link/Link.h"
+#include "controller/Controller.h"
 #include "net/TcpMotionClient.h"
 
 #ifdef _WIN32
@@ -29,6 +29,13 @@
 
 namespace trevane::cli {
 namespace {
+
+// Made at first use and kept to the program's end: the interrupt watcher may still send its
+// last stop through it.
+Controller& ProgramController() {
+    static Controller controller;
+    return controller;
+}
 
 std::vector<Verb>& Registry() {
     static std::vector<Verb> verbs;
@@ -94,7 +101,7 @@ constexpr auto kLastWordsBound = std::chrono::milliseconds(200);
 // ends now, but not before one more try at stopping the axes: whatever holds up the verb's own
 // stop must not leave them moving.
 [[noreturn]] void EndAtOnce() {
-    const bool stopped = SendStopOnFreshSession(kLastStopBound);
+    const bool stopped = TheController().Link().SendStopOnFreshSession(kLastStopBound);
     std::cerr << (stopped ? "trevane-cli: interrupted again; ending at once after AB1 stopped "
                             "the axes"
                           : "trevane-cli: interrupted again; ending at once without stopping "
@@ -183,11 +190,15 @@ int UsageError(const std::string& message) {
     return kExitUsage;
 }
 
+Controller& TheController() {
+    return ProgramController();
+}
+
 void UseTcpSessions(std::uint16_t port, int timeoutMs) {
     TcpTimeouts timeouts;
     timeouts.reply = std::chrono::milliseconds(timeoutMs);
     timeouts.upload = std::chrono::milliseconds(10LL * timeoutMs);
-    SetSessionFactory(MakeTcpSessionFactory(port, timeouts));
+    TheController().Link().SetSessionFactory(MakeTcpSessionFactory(port, timeouts));
     WatchTheSessions();
 }
 
@@ -197,10 +208,11 @@ bool ConnectLikeTheWindow(const Invocation& invocation) {
     ForgetTimeouts();
     window->HoldMessages(true);
     HoldCommandReports();
-    OnConnect();
+    ControllerLink& link = TheController().Link();
+    link.Connect();
     window->HoldMessages(false);
     const std::vector<std::string> messages = window->TakeHeldMessages();
-    if (g_connected) {
+    if (link.Connected()) {
         ReleaseCommandReports(true);
         for (const std::string& message : messages) {
             std::cerr << message << "\n";
@@ -208,7 +220,7 @@ bool ConnectLikeTheWindow(const Invocation& invocation) {
         return true;
     }
     ReleaseCommandReports(false);  // the one line below says why
-    std::string reason = LastConnectFailure();
+    std::string reason = link.LastConnectFailure();
     const std::string endpoint = invocation.address + ":" + std::to_string(invocation.port);
     if (SawTimeout()) {
         // A silent peer is most often the wrong port or another kind of device.

@@ -10,6 +10,7 @@
 #include "cli/Cli.h"
 #include "cli/Verbs.h"
 #include "protocol/Protocol.h"
+#include "controller/Controller.h"
 #include "traffic/TrafficTap.h"
 
 namespace trevane::cli {
@@ -68,7 +69,7 @@ void See(const TappedExchange& exchange) {
 }  // namespace
 
 void WatchTheSessions() {
-    WatchExchanges(See);
+    TheController().Traffic().WatchExchanges(See);
 }
 
 bool SawTimeout() {

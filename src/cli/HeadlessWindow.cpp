@@ -5,7 +5,6 @@
 
 #include "cli/TerminalText.h"
 #include "common/StopControl.h"
-#include "link/Link.h"
 
 namespace trevane::cli {
 
@@ -48,23 +47,31 @@ std::vector<std::string> HeadlessWindow::TakeHeldMessages() {
     return std::exchange(heldMessages_, {});
 }
 
-std::string HeadlessWindow::ReadAddress() {
+std::string HeadlessWindow::Address() {
     std::lock_guard lock(mutex_);
     return address_.substr(0, 254);  // what the address field can hold
 }
 
 void HeadlessWindow::AppendTranscript(const std::string& text) {
-    static const std::string errorLine = std::string(kCommandErrorText) + "\r\n";
     std::lock_guard lock(mutex_);
     if (CurrentThreadStopRequested()) {
         return;  // a stopped test shows nothing more
     }
-    if (text == errorLine) {
-        // Counted only: the session watcher has named the command and its reason.
-        ++commandErrors_;
-        return;
-    }
     transcript_ += text;
+}
+
+void HeadlessWindow::CommandFailed(const CommandFailure&) {
+    // Counted only: the session watcher has named the command and its reason.
+    std::lock_guard lock(mutex_);
+    if (!CurrentThreadStopRequested()) {
+        ++commandErrors_;
+    }
+}
+
+void HeadlessWindow::SessionReopened(const std::string& text) {
+    // Told once, beside the other notes on standard error, never mixed into a reply.
+    std::lock_guard lock(mutex_);
+    err_ << "trevane-cli: " << ForStandardError(text) << '\n' << std::flush;
 }
 
 std::string HeadlessWindow::CommandText() {
@@ -91,13 +98,13 @@ void HeadlessWindow::SetTestStatus(const std::string& text) {
     out_ << std::flush;
 }
 
-bool HeadlessWindow::IsAxisChecked(int axis) {
+bool HeadlessWindow::AxisChosen(int axis) {
     std::lock_guard lock(mutex_);
     return axis >= 0 && axis < static_cast<int>(axes_.size()) &&
            axes_[static_cast<std::size_t>(axis)];
 }
 
-int HeadlessWindow::SpeedPosition() {
+int HeadlessWindow::JogSpeed() {
     std::lock_guard lock(mutex_);
     return speed_;
 }

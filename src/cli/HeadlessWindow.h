@@ -7,16 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "link/WindowOps.h"
+#include "link/Operator.h"
 
 namespace trevane::cli {
 
-// The window's operations without a window. Command-error lines are counted (the session watcher
-// names each failed command); message boxes go to the error stream at once; the rest of the
-// transcript is kept for the verb to print as it likes; test status lines go to the output
-// stream. Timers do nothing: the CLI does not poll.
-// Operations run on the calling thread and may come from any thread.
-class HeadlessWindow final : public WindowOps {
+// The operator without a window. Failed commands are counted (the session watcher names each
+// one); message boxes go to the error stream at once; the rest of the transcript is kept for the
+// verb to print as it likes; test status lines go to the output stream. Polling does nothing:
+// the CLI does not poll. Calls run on the calling thread and may come from any thread.
+class HeadlessWindow final : public Operator {
   public:
     HeadlessWindow(std::ostream& out, std::ostream& err);
 
@@ -26,26 +25,26 @@ class HeadlessWindow final : public WindowOps {
 
     // Transcript text appended since the last call, command-error lines left out.
     std::string TakeTranscript();
-    // How many "a command error occurred" lines the transcript has received.
+    // How many commands failed.
     int CommandErrorCount() const;
 
     // While held, message boxes are kept instead of printed (Connect reports its own line).
     void HoldMessages(bool hold);
     std::vector<std::string> TakeHeldMessages();
 
-    std::string ReadAddress() override;
+    std::string Address() override;
     void AppendTranscript(const std::string& text) override;
     void ScrollTranscriptToEnd() override {}
+    void CommandFailed(const CommandFailure& failure) override;
+    void SessionReopened(const std::string& text) override;
     std::string CommandText() override;
     void SetCommandText(const std::string& text) override;
     void SetTestStatus(const std::string& text) override;
-    void SetRunTestCaption(const std::string&) override {}
-    void SetProgress(int) override {}
-    void SetStatusCell(int, int, const std::string&) override {}
-    bool IsAxisChecked(int axis) override;
-    int SpeedPosition() override;
-    void StartTimer(int, int) override {}
-    void StopTimer(int) override {}
+    void TestRunningChanged(bool) override {}
+    void PollingChanged(bool) override {}
+    void ShowStatus(const StatusTable&) override {}
+    bool AxisChosen(int axis) override;
+    int JogSpeed() override;
     void ShowMessage(const std::string& text, const std::string& caption,
                      bool ownedByWindow) override;
     void OpenFolder(const std::string& path) override;
@@ -64,7 +63,7 @@ class HeadlessWindow final : public WindowOps {
     std::vector<std::string> heldMessages_;
 };
 
-// The window trevane-cli installs at start (Window() returns it, or a wrapper around it).
+// The operator trevane-cli attaches to its controller at start (or a wrapper around it).
 std::shared_ptr<HeadlessWindow> TheHeadlessWindow();
 
 }  // namespace trevane::cli

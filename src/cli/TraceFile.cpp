@@ -1,14 +1,16 @@
 #include "cli/TraceFile.h"
 
 #include "cli/StandardOutputs.h"
+#include "cli/Verbs.h"
 #include "common/Platform.h"
+#include "controller/Controller.h"
 #include "traffic/TraceWriter.h"
 
 namespace trevane::cli {
 namespace {
 
 TraceWriter& Writer() {
-    static TraceWriter writer;
+    static TraceWriter writer(TheController().Traffic());
     return writer;
 }
 

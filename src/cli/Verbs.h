@@ -4,7 +4,14 @@
 #include <string>
 #include <vector>
 
+namespace trevane {
+class Controller;
+}
+
 namespace trevane::cli {
+
+// The one controller a run of trevane-cli talks to.
+Controller& TheController();
 
 // What every verb gets: the connection options and the verb's own arguments.
 struct Invocation {

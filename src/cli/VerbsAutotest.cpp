@@ -24,7 +24,7 @@
 #include "common/Clock.h"
 #include "common/StopControl.h"
 #include "history/StoreTest.h"
-#include "link/WindowOps.h"
+#include "controller/Controller.h"
 #include "report/TestReport.h"
 #include "report/TestVerdict.h"
 
@@ -34,9 +34,10 @@ namespace {
 using namespace std::chrono_literals;
 
 // The moves of the test as it recorded them, for the last --json line.
-std::string MovesJson() {
+std::string MovesJson(const TestResult& result) {
     std::vector<std::string> moves;
-    for (const MoveTrace& move : Recorder().Summary().moves) {
+    const std::vector<MoveTrace> none;
+    for (const MoveTrace& move : result.record ? result.record->moves : none) {
         const char* word = move.aborted       ? outcome::kAborted
                            : !move.Reported() ? outcome::kUnfinished
                            : !move.Measured() ? outcome::kUnverified
@@ -72,15 +73,15 @@ class JsonStatus {
     Clock::TimePoint start_;
 };
 
-// The command-line window with the one guarantee the window's thread gives: an operation from a
-// test thread that has been stopped is skipped, and the check and the operation happen under one
+// The command-line operator with the one guarantee the window's thread gives: a call from a
+// test thread that has been stopped is skipped, and the check and the call happen under one
 // lock, so no entry of an aborted test is printed after "Test Aborted by User".
-class TestWindow final : public WindowOps {
+class TestWindow final : public Operator {
   public:
     TestWindow(std::shared_ptr<HeadlessWindow> window, JsonStatus& json)
         : window_(std::move(window)), json_(json) {}
 
-    std::string ReadAddress() override { return window_->ReadAddress(); }
+    std::string Address() override { return window_->Address(); }
     void AppendTranscript(const std::string& text) override {
         std::lock_guard lock(mutex_);
         if (!CurrentThreadStopRequested()) {
@@ -105,13 +106,18 @@ class TestWindow final : public WindowOps {
             }
         }
     }
-    void SetRunTestCaption(const std::string&) override {}
-    void SetProgress(int) override {}
-    void SetStatusCell(int, int, const std::string&) override {}
-    bool IsAxisChecked(int axis) override { return window_->IsAxisChecked(axis); }
-    int SpeedPosition() override { return window_->SpeedPosition(); }
-    void StartTimer(int, int) override {}
-    void StopTimer(int) override {}
+    void CommandFailed(const CommandFailure& failure) override {
+        std::lock_guard lock(mutex_);
+        if (!CurrentThreadStopRequested()) {
+            window_->CommandFailed(failure);
+        }
+    }
+    void SessionReopened(const std::string& text) override { window_->SessionReopened(text); }
+    void TestRunningChanged(bool) override {}
+    void PollingChanged(bool) override {}
+    void ShowStatus(const StatusTable&) override {}
+    bool AxisChosen(int axis) override { return window_->AxisChosen(axis); }
+    int JogSpeed() override { return window_->JogSpeed(); }
     void ShowMessage(const std::string& text, const std::string& caption,
                      bool ownedByWindow) override {
         window_->ShowMessage(text, caption, ownedByWindow);
@@ -124,24 +130,20 @@ class TestWindow final : public WindowOps {
     JsonStatus& json_;
 };
 
-// Presses the test button, and presses it again on Ctrl-C. Returns true when the test was aborted.
-bool RunTestToItsEnd() {
-    OnRunAutoTest();
-    bool aborted = false;
-    // The interrupt flag is polled: a signal handler can wake no one.
-    while (!WaitForTestEnd(20ms)) {
-        if (!aborted && InterruptRequested() && g_testRunning) {
-            OnRunAutoTest();
-            aborted = true;
-        }
+// Runs the test as the button does, and aborts it as Abort Test does on Ctrl-C.
+TestResult RunTestToItsEnd(Controller& controller) {
+    // The callback may run after this verb has returned; it owns its copy of the stop state.
+    std::stop_source interrupted;
+    OnInterrupt([interrupted]() mutable { interrupted.request_stop(); });
+    if (InterruptRequested()) {
+        interrupted.request_stop();
     }
-    StopAndJoinTestThreads();
-    return aborted;
+    return controller.RunAutomaticTest(interrupted.get_token());
 }
 
 // One line naming the report's files, or what could not be written. False on a failure.
-bool PrintReport() {
-    const std::optional<TestReportResult> report = LastTestReport();
+bool PrintReport(const TestResult& result) {
+    const std::optional<TestReportResult>& report = result.report;
     if (!report) {
         return true;
     }
@@ -154,37 +156,36 @@ bool PrintReport() {
     return true;
 }
 
-int JudgeTest(int commandFailures, bool aborted, bool reportWritten);
+int JudgeTest(const TestResult& result, int commandFailures, bool reportWritten);
 
 // The test's outcome in the words of the verdict, the report and the history.
-const char* Verdict(bool aborted) {
-    if (const std::optional<TestVerdict> verdict = LastTestVerdict()) {
-        return VerdictKindText(verdict->kind);
+const char* Verdict(const TestResult& result) {
+    if (result.verdict) {
+        return VerdictKindText(result.verdict->kind);
     }
-    return aborted ? outcome::kStopped : outcome::kNoConnection;
+    return result.stoppedByOperator ? outcome::kStopped : outcome::kNoConnection;
 }
 
-void PrintVerdict(bool aborted) {
+void PrintVerdict(const TestResult& result, bool server) {
     json::Object line;
-    line.Text("verdict", Verdict(aborted));
-    if (const std::optional<TestVerdict> verdict = LastTestVerdict()) {
-        line.Text("verdict_line", json::OneLine(VerdictLine(*verdict)));
+    line.Text("verdict", Verdict(result));
+    if (result.verdict) {
+        line.Text("verdict_line", json::OneLine(VerdictLine(*result.verdict)));
     }
-    line.Raw("moves", MovesJson());
+    line.Raw("moves", MovesJson(result));
     std::error_code noFile;
-    if (std::filesystem::is_regular_file(LogFilePath(), noFile)) {
-        line.Text("log", LogFilePath());
+    if (std::filesystem::is_regular_file(result.logPath, noFile)) {
+        line.Text("log", result.logPath);
     } else {
         line.Null("log");
     }
-    const std::optional<TestReportResult> report = LastTestReport();
+    const std::optional<TestReportResult>& report = result.report;
     if (report && !report->failure) {
         line.Text("report", report->files.html);
     } else {
         line.Null("report");
     }
-    if (const std::optional<history::StoreResult> stored = history::LastStored();
-        stored && history::HistoryServer()) {
+    if (const std::optional<history::StoreResult>& stored = result.stored; stored && server) {
         line.Number("history_waiting", static_cast<long long>(stored->waiting));
     }
     json::WriteLine(std::cout, line);
@@ -192,20 +193,20 @@ void PrintVerdict(bool aborted) {
 
 // The history's notice (an old file set aside) and the drift it found, or why it could not be
 // written. False on a failure.
-bool PrintHistory() {
-    const std::optional<history::StoreResult> stored = history::LastStored();
+bool PrintHistory(const TestResult& result, const history::TestHistory& history) {
+    const std::optional<history::StoreResult>& stored = result.stored;
     if (!stored) {
         return true;
     }
     if (stored->notice) {
         std::cerr << "trevane-cli: autotest: " << *stored->notice << "\n";
     }
-    if (const std::optional<std::string> failure = history::LastHistoryFailureText()) {
+    if (const std::optional<std::string> failure = history.LastFailureText()) {
         // Already worded for the operator, without the program's name.
         std::cerr << *failure << "\n";
         return false;
     }
-    if (const std::optional<std::string> kept = history::LastKeptLocallyText()) {
+    if (const std::optional<std::string> kept = history.LastKeptLocallyText()) {
         // Nothing is lost: the next run, or history sync, sends what waits.
         std::cerr << "trevane-cli: autotest: history: " << stored->serverFailure.value_or("")
                   << "\n"
@@ -235,59 +236,61 @@ int RunAutoTest(const Invocation& invocation) {
     if (history.error) {
         return UsageError("autotest: " + *history.error);
     }
-    history::SetHistoryServer(history.server);
+    Controller& controller = TheController();
+    controller.History().SetServer(history.server);
     if (!ConnectLikeTheWindow(invocation)) {
         return kExitUsage;
     }
     const std::shared_ptr<HeadlessWindow> cliWindow = TheHeadlessWindow();
     const int errorsBefore = cliWindow->CommandErrorCount();
-    MakeLogFileName();
-    SetTestReportEnabled(report);
+    controller.Log().MakeFileName();
+    controller.Conclusion().SetReportEnabled(report);
     JsonStatus json(invocation.json);
-    SetWindow(std::make_shared<TestWindow>(cliWindow, json));
-    const bool aborted = RunTestToItsEnd();
-    SetWindow(cliWindow);
+    controller.SetOperator(std::make_shared<TestWindow>(cliWindow, json));
+    const TestResult result = RunTestToItsEnd(controller);
+    controller.SetOperator(cliWindow);
 
-    const bool reportWritten = PrintReport();
+    const bool reportWritten = PrintReport(result);
     const int status =
-        JudgeTest(cliWindow->CommandErrorCount() - errorsBefore, aborted, reportWritten);
+        JudgeTest(result, cliWindow->CommandErrorCount() - errorsBefore, reportWritten);
     if (json.Enabled()) {
-        PrintVerdict(aborted);
-    } else if (const std::optional<TestVerdict> verdict = LastTestVerdict()) {
+        PrintVerdict(result, history.server.has_value());
+    } else if (result.verdict) {
         // The verdict closes the output, after every other line.
-        std::cout << VerdictLine(*verdict) << "\n" << std::flush;
+        std::cout << VerdictLine(*result.verdict) << "\n" << std::flush;
     }
     return status;
 }
 
 // The exit status of a finished test, with one line on standard error saying why.
-int JudgeTest(int commandFailures, bool aborted, bool reportWritten) {
-    const bool historyWritten = PrintHistory();
+int JudgeTest(const TestResult& result, int commandFailures, bool reportWritten) {
+    const bool historyWritten = PrintHistory(result, TheController().History());
+    const std::string& logPath = result.logPath;
     // Names the log only when there is one to look at.
     std::error_code noFile;
-    const bool logExists = std::filesystem::is_regular_file(LogFilePath(), noFile);
-    const bool logLost = LostLogEntries() > 0;
+    const bool logExists = std::filesystem::is_regular_file(logPath, noFile);
+    const bool logLost = result.lostLogEntries > 0;
     if (logLost) {
-        ReportError("autotest: log file could not be written: " + LastLogWriteFailure() + " (" +
-                    std::to_string(LostLogEntries()) + " entries lost)" +
-                    (logExists ? "; what was written is in '" + LogFilePath() + "'" : ""));
+        ReportError("autotest: log file could not be written: " + result.logFailure + " (" +
+                    std::to_string(result.lostLogEntries) + " entries lost)" +
+                    (logExists ? "; what was written is in '" + logPath + "'" : ""));
     }
-    const std::string log = logExists ? "autotest: log file '" + LogFilePath() + "'"
+    const std::string log = logExists ? "autotest: log file '" + logPath + "'"
                                       : std::string("autotest: no log file was written");
-    if (aborted) {
+    if (result.stoppedByOperator) {
         ReportError(log + "; the test was aborted");
         return InterruptExitCode();
     }
-    const std::optional<TestVerdict> verdict = LastTestVerdict();
+    const std::optional<TestVerdict>& verdict = result.verdict;
     if (verdict && verdict->kind == TestVerdict::Kind::LinkLost) {
         ReportError(log + "; the link to the controller was lost");
         return kExitFailed;
     }
-    if (!LastTestCompleted()) {
+    if (!result.completed) {
         ReportError(log + "; the test did not run (no connection)");
         return kExitUsage;
     }
-    if (g_anyMoveAborted) {
+    if (result.AnyMoveAborted()) {
         ReportError(log + "; a move was aborted");
         return kExitFailed;
     }

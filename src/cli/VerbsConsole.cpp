@@ -25,7 +25,7 @@
 #include "common/RecordLayout.h"
 #include "console/ProgramDump.h"
 #include "console/StatusMonitor.h"
-#include "link/Link.h"
+#include "controller/Controller.h"
 #include "protocol/Protocol.h"
 
 namespace trevane::cli {
@@ -75,7 +75,8 @@ std::string DescribeFailure(const std::exception_ptr& failure) {
 // One decoded record; false after printing why there is none.
 bool ReadRecord(StatusColumns& columns, std::string& error) {
     std::vector<char> bytes;
-    const std::shared_ptr<MotionClient> session = RecordSession();
+    ControllerLink& link = TheController().Link();
+    const std::shared_ptr<MotionClient> session = link.RecordSession();
     try {
         if (!session) {
             throw MotionError("no data-record session is open");
@@ -83,7 +84,7 @@ bool ReadRecord(StatusColumns& columns, std::string& error) {
         try {
             bytes = session->record(kRecordQuery);
         } catch (const std::exception& failure) {
-            NoteSessionFailure(session, failure);
+            link.NoteSessionFailure(session, failure);
             throw;
         }
     } catch (...) {
@@ -325,7 +326,7 @@ int RunDump(const Invocation& invocation) {
     }
     std::string program;
     try {
-        program = UploadProgramText();
+        program = UploadProgramText(TheController().Link());
     } catch (...) {
         const std::string error =
             "the program upload failed: " + DescribeFailure(std::current_exception()) + "; '" +

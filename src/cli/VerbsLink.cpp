@@ -9,7 +9,7 @@
 #include "cli/TerminalText.h"
 #include "cli/Verbs.h"
 #include "common/Clock.h"
-#include "link/Link.h"
+#include "controller/Controller.h"
 #include "protocol/Protocol.h"
 
 namespace trevane::cli {
@@ -98,7 +98,7 @@ int RunSend(const Invocation& invocation) {
                 PrintCommandsAsJson(false);
                 return kExitInterrupted;
             }
-            const std::string reply = SendCommand(command);
+            const std::string reply = TheController().Link().SendCommand(command);
             if (round == send.repeat && !invocation.json) {
                 // A failed exchange prints an empty line, so line N still answers command N.
                 std::cout << ForStandardOutput(protocol::ToUnixLineEnds(reply)) << '\n'

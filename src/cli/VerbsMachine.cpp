@@ -12,7 +12,7 @@
 #include "cli/HeadlessWindow.h"
 #include "cli/Verbs.h"
 #include "common/Clock.h"
-#include "link/Link.h"
+#include "controller/Controller.h"
 #include "machine/Jog.h"
 #include "machine/Procedures.h"
 #include "protocol/Protocol.h"
@@ -20,7 +20,7 @@
 namespace trevane::cli {
 namespace {
 
-// SendCommand reports a failure only as a transcript line; the command-line window counts them.
+// The command routine tells of a failure only to the operator; the command-line one counts them.
 class FailureCount {
   public:
     FailureCount() : window_(TheHeadlessWindow()), start_(window_->CommandErrorCount()) {}
@@ -33,7 +33,7 @@ class FailureCount {
 
 struct NamedProcedure {
     const char* name;
-    void (*run)();
+    void (*run)(ControllerLink&);
 };
 
 constexpr NamedProcedure kProcedures[] = {
@@ -61,7 +61,7 @@ int RunProcedure(const Invocation& invocation) {
     }
     FailureCount count;
     PrintCommandsAsJson(invocation.json);
-    chosen->run();
+    chosen->run(TheController().Link());
     PrintCommandsAsJson(false);
     if (count.Failures() > 0) {
         ReportError("run " + name + ": " + std::to_string(count.Failures()) + " command(s) failed");
@@ -129,14 +129,14 @@ int RunJog(const Invocation& invocation) {
     FailureCount count;
     PrintCommandsAsJson(invocation.json);
     if (!interrupted.stop_requested()) {
-        Jog(axes, speed);
+        Jog(TheController().Link(), axes, speed);
         const auto duration =
             std::chrono::duration_cast<Clock::Duration>(std::chrono::duration<double>(seconds));
         SystemClock().SleepFor(duration, interrupted.get_token());
     }
     const int failuresBeforeStop = count.Failures();
     // The stop goes out whatever happened before: an interrupted jog must not keep moving.
-    Jog(axes, 0);
+    Jog(TheController().Link(), axes, 0);
     PrintCommandsAsJson(false);
     if (count.Failures() > failuresBeforeStop) {
         ReportError("jog: the stop sequence failed; the axes may still be moving");

@@ -19,10 +19,9 @@
 #include "common/Platform.h"
 #include "history/ServerAddress.h"
 #include "history/StoreTest.h"
-#include "link/Link.h"
+#include "controller/Controller.h"
 #include "protocol/Limits.h"
 #include "protocol/Protocol.h"
-#include "report/TestEnd.h"
 
 namespace trevane::cli {
 namespace {
@@ -154,9 +153,10 @@ int RunVerb(const Verb& verb, const Invocation& invocation) {
 // Sessions close before the program's own objects go away.
 void CloseEverything() {
     StopInterruptWatcher();
-    CloseLink();
-    SetSessionFactory(nullptr);
-    SetWindow(nullptr);
+    ControllerLink& link = TheController().Link();
+    link.Close();
+    link.SetSessionFactory(nullptr);
+    link.SetOperator(nullptr);
 }
 
 int RunCommandLine(CommandLine& line) {
@@ -205,11 +205,10 @@ int RunCommandLine(CommandLine& line) {
     // the verb's to take.
     if (const char* history = std::getenv("TREVANE_HISTORY");
         history != nullptr && !history::NamesServer(history)) {
-        history::SetHistoryPath(history);
+        TheController().History().SetPath(history);
     }
     InstallInterruptHandlers();
-    SetWindow(TheHeadlessWindow());
-    InstallTestEndHooks();
+    TheController().SetOperator(TheHeadlessWindow());
     UseTcpSessions(static_cast<std::uint16_t>(line.invocation.port), line.invocation.timeoutMs);
     int status = RunVerb(*verb, line.invocation);
     CloseEverything();
