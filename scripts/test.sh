@@ -36,6 +36,9 @@ configure_and_test() {
 }
 
 configure_and_test build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# The libraries below the front ends as built: a new program-wide value shared by every
+# controller fails here rather than as two sessions that disturb each other.
+bash scripts/check-program-wide.sh build
 bash scripts/check-package.sh build
 
 sanitizer_args=(-DCMAKE_BUILD_TYPE=Debug -DTREVANE_BUILD_BENCH=OFF)
