@@ -46,9 +46,8 @@ void ControllerLink::SetOperator(std::shared_ptr<Operator> panel) {
 }
 
 std::shared_ptr<Operator> ControllerLink::TheOperator() const {
-    static const std::shared_ptr<Operator> none = std::make_shared<NoOperator>();
     std::lock_guard lock(operatorMutex_);
-    return operator_ ? operator_ : none;
+    return operator_ ? operator_ : noOperator_;
 }
 
 void ControllerLink::SetSessionFactory(SessionFactory factory) {

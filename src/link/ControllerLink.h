@@ -122,6 +122,7 @@ class ControllerLink {
 
     mutable std::mutex operatorMutex_;
     std::shared_ptr<Operator> operator_;
+    const std::shared_ptr<Operator> noOperator_ = std::make_shared<NoOperator>();
 
     mutable std::mutex factoryMutex_;
     SessionFactory factory_;
