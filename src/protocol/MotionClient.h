@@ -67,6 +67,19 @@ class MotionError : public std::runtime_error {
         return error;
     }
     bool OutOfStep() const { return outOfStep_; }
+
+    // The controller (or anything on the way) ended the session: an orderly end of stream or a
+    // reset. Controllers close a session left idle too long, which the next request finds before
+    // it goes out (`sent` false); one seen while a reply was awaited (`sent` true) may follow a
+    // command that was carried out, so that command must never be sent again.
+    static MotionError ClosedByController(const std::string& text, bool sent) {
+        MotionError error(text);
+        error.closedByController_ = true;
+        error.unsent_ = !sent;
+        return error;
+    }
+    bool ClosedByController() const { return closedByController_; }
+
     // The request never reached the controller: sending it on a fresh session cannot repeat it.
     bool NotSent() const { return unsent_; }
 
@@ -74,6 +87,7 @@ class MotionError : public std::runtime_error {
     bool rejected_ = false;
     bool timedOut_ = false;
     bool outOfStep_ = false;
+    bool closedByController_ = false;
     bool unsent_ = false;
     std::string reason_;
 };
