@@ -27,11 +27,12 @@ struct TcpMotionClient::Impl {
                                    protocol::ReplyParser parser, std::chrono::milliseconds timeout);
     MotionError Rejection(std::string_view request);
 
-    enum class Spent { Broken, TimedOut, OutOfStep, OutOfStepUnsent };
+    enum class Spent { Broken, TimedOut, OutOfStep, OutOfStepUnsent, Closed, ClosedUnsent };
     void ThrowIfSpent(std::string_view request) const;
     [[noreturn]] void Spend(const std::string& reason, Spent how = Spent::Broken);
     static MotionError ErrorOf(Spent how, const std::string& text);
-    // Fails the exchange of `request`, unsent, when bytes wait that no request asked for.
+    // Fails the exchange of `request`, unsent, when bytes wait that no request asked for or
+    // the controller has closed the session meanwhile.
     void ThrowIfStaleBytes(std::string_view request);
     void WriteAll(std::string_view bytes, Deadline deadline, std::string_view request);
     std::size_t ReadSome(Deadline deadline, std::string_view request,
@@ -74,6 +75,12 @@ std::string Sample(std::string_view bytes) {
     return "'" + protocol::Printable(bytes, 24) + "'";
 }
 
+// The peer ended the connection, as opposed to a failure on the way (no route, ...).
+bool ClosedByPeer(const asio::error_code& ec) {
+    return ec == asio::error::eof || ec == asio::error::connection_reset ||
+           ec == asio::error::broken_pipe || ec == asio::error::connection_aborted;
+}
+
 std::chrono::milliseconds TimeLeft(Deadline deadline) {
     const auto left = deadline - std::chrono::steady_clock::now();
     return std::max(std::chrono::ceil<std::chrono::milliseconds>(left),
@@ -99,10 +106,21 @@ bool TcpMotionClient::Impl::RunUntil(const bool& done, Deadline deadline) {
 }
 
 MotionError TcpMotionClient::Impl::ErrorOf(Spent how, const std::string& text) {
-    return how == Spent::TimedOut    ? MotionError::Timeout(text)
-           : how == Spent::OutOfStep ? MotionError::OutOfStep(text)
-           : how == Spent::OutOfStepUnsent ? MotionError::OutOfStep(text, false)
-                                     : MotionError(text);
+    switch (how) {
+        case Spent::TimedOut:
+            return MotionError::Timeout(text);
+        case Spent::OutOfStep:
+            return MotionError::OutOfStep(text);
+        case Spent::OutOfStepUnsent:
+            return MotionError::OutOfStep(text, false);
+        case Spent::Closed:
+            return MotionError::ClosedByController(text, true);
+        case Spent::ClosedUnsent:
+            return MotionError::ClosedByController(text, false);
+        case Spent::Broken:
+            break;
+    }
+    return MotionError(text);
 }
 
 void TcpMotionClient::Impl::Spend(const std::string& reason, Spent how) {
@@ -121,7 +139,10 @@ void TcpMotionClient::Impl::ThrowIfSpent(std::string_view request) const {
         const std::string text = "cannot send '" + protocol::Printable(request) + "': the session to " +
                                  Endpoint() + " is spent (" + *spentReason + ")";
         // Refused here, so it was not sent either.
-        throw ErrorOf(spentHow == Spent::OutOfStep ? Spent::OutOfStepUnsent : spentHow, text);
+        const Spent refused = spentHow == Spent::OutOfStep ? Spent::OutOfStepUnsent
+                              : spentHow == Spent::Closed  ? Spent::ClosedUnsent
+                                                           : spentHow;
+        throw ErrorOf(refused, text);
     }
 }
 
@@ -157,7 +178,14 @@ void TcpMotionClient::Impl::ThrowIfStaleBytes(std::string_view request) {
     asio::error_code ec;
     // The socket does not block: this finds only what is already waiting.
     const std::size_t stale = socket.read_some(asio::buffer(buffer), ec);
-    // A closed or broken connection shows itself on the reply's read, with its own message.
+    if (ClosedByPeer(ec)) {
+        // Most likely closed for being idle too long; the request can go on a fresh session.
+        const std::string how = ec == asio::error::eof ? "" : " (" + ec.message() + ")";
+        Spend("the controller at " + Endpoint() + " closed the session" + how + "; '" +
+                  protocol::Printable(request) + "' was not sent",
+              Spent::ClosedUnsent);
+    }
+    // Any other failure shows itself on the write or the reply's read, with its own message.
     if (ec || stale == 0) {
         return;
     }
@@ -171,6 +199,7 @@ void TcpMotionClient::Impl::ThrowIfStaleBytes(std::string_view request) {
 
 void TcpMotionClient::Impl::WriteAll(std::string_view bytes, Deadline deadline,
                                      std::string_view request) {
+    const std::size_t total = bytes.size();
     while (!bytes.empty()) {
         asio::error_code ec;
         const std::size_t sent = socket.write_some(asio::buffer(bytes.data(), bytes.size()), ec);
@@ -181,8 +210,12 @@ void TcpMotionClient::Impl::WriteAll(std::string_view bytes, Deadline deadline,
                       " timed out");
             }
         } else if (ec) {
+            const bool partly = bytes.size() < total;
             Spend("sending '" + protocol::Printable(request) + "' to " + Endpoint() +
-                  " failed: " + ec.message());
+                      " failed: " + ec.message(),
+                  !ClosedByPeer(ec) ? Spent::Broken
+                  : partly          ? Spent::Closed
+                                    : Spent::ClosedUnsent);
         }
     }
 }
@@ -203,8 +236,10 @@ std::size_t TcpMotionClient::Impl::ReadSome(Deadline deadline, std::string_view 
         if (ec != asio::error::would_block) {
             const std::string what =
                 ec == asio::error::eof ? "closed the connection" : "failed: " + ec.message();
+            // The request went out: it may have been carried out, so it must not go again.
             Spend("connection to " + Endpoint() + " " + what + " while waiting for the reply to '" +
-                  protocol::Printable(request) + "'");
+                      protocol::Printable(request) + "'",
+                  ClosedByPeer(ec) ? Spent::Closed : Spent::Broken);
         }
     }
 }

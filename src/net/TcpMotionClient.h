@@ -16,7 +16,9 @@ namespace trevane {
 // later call throws MotionError at once. So is a session whose reply passed 1 MiB or did not
 // frame, since the rest of it may still be on its way and would answer the next request.
 // A rejected request ("?") throws too, with the controller's reason ("TC1") in the text; the
-// session goes on.
+// session goes on. A session the controller ended (end of stream or reset) throws
+// MotionError::ClosedByController: unsent when found before the request went out (a session
+// closed for being idle), sent when found while the reply was awaited.
 class TcpMotionClient final : public MotionClient {
   public:
     // Connects to `address` (dotted IPv4 only) and `port`; throws MotionError naming the address

@@ -68,16 +68,18 @@ class MotionError : public std::runtime_error {
     }
     bool OutOfStep() const { return outOfStep_; }
 
-    // The controller (or anything on the way) closed the connection: before the request went
-    // out (`sent` false: sending it on a fresh session cannot repeat it) or while its reply was
-    // awaited (it may have been carried out, so it must never be sent again).
+    // The controller (or anything on the way) ended the session: an orderly end of stream or a
+    // reset. Controllers close a session left idle too long, which the next request finds before
+    // it goes out (`sent` false); one seen while a reply was awaited (`sent` true) may follow a
+    // command that was carried out, so that command must never be sent again.
     static MotionError ClosedByController(const std::string& text, bool sent) {
         MotionError error(text);
-        error.closed_ = true;
+        error.closedByController_ = true;
         error.unsent_ = !sent;
         return error;
     }
-    bool ClosedByController() const { return closed_; }
+    bool ClosedByController() const { return closedByController_; }
+
     // The request never reached the controller: sending it on a fresh session cannot repeat it.
     bool NotSent() const { return unsent_; }
 
@@ -85,7 +87,7 @@ class MotionError : public std::runtime_error {
     bool rejected_ = false;
     bool timedOut_ = false;
     bool outOfStep_ = false;
-    bool closed_ = false;
+    bool closedByController_ = false;
     bool unsent_ = false;
     std::string reason_;
 };

@@ -14,12 +14,15 @@ namespace {
 
 class InProcessClient final : public MotionClient {
   public:
-    InProcessClient(std::shared_ptr<Responder> responder, std::string address, std::uint16_t port)
+    InProcessClient(std::shared_ptr<Responder> responder, std::string address, std::uint16_t port,
+                    InProcessOptions options)
         : machine_(std::move(responder)),
           impl_(*machine_),
           session_(impl_.OpenSession()),
           endpoint_(address + ":" + std::to_string(port)),
-          framer_(kMaxRequestBytes) {}
+          options_(options),
+          framer_(kMaxRequestBytes),
+          lastActivity_(Now()) {}
 
     ~InProcessClient() override { impl_.CloseSession(session_); }
 
@@ -76,16 +79,14 @@ class InProcessClient final : public MotionClient {
     // Sends `bytes` and feeds the replies to `parser`. The caller holds `mutex_`.
     void Exchange(std::string_view bytes, std::string_view request, protocol::ReplyParser& parser,
                   std::chrono::milliseconds timeout) {
-        if (spentReason_) {
-            const std::string text = "cannot send '" + protocol::Printable(request) +
-                                     "': the session to " + endpoint_ + " is spent (" +
-                                     *spentReason_ + ")";
-            throw spentByTimeout_ ? MotionError::Timeout(text) : MotionError(text);
+        ThrowIfSpent(request);
+        if (options_.idleTimeout && Now() - lastActivity_ >= *options_.idleTimeout) {
+            SpendClosedUnsent(request);
         }
         std::vector<Request> requests;
         framer_.Feed(bytes, requests);
-        for (const Request& line : requests) {
-            const std::string wire = Answer(line, request, timeout);
+        for (std::size_t index = 0; index < requests.size(); ++index) {
+            const std::string wire = Answer(requests[index], index == 0, request, timeout);
             try {
                 parser.Feed(wire);
             } catch (const protocol::ReplyFormatError& error) {
@@ -95,31 +96,51 @@ class InProcessClient final : public MotionClient {
         }
         if (!parser.Done()) {
             // The controller still waits for the rest of a line, or sent a short reply.
-            WaitOut(timeout);
-            SpendByTimeout(request);
+            AwaitNoReply(request, timeout);
         }
     }
 
-    // The machine's reply to one line, with the link's faults applied.
-    std::string Answer(const Request& line, std::string_view request,
+    void ThrowIfSpent(std::string_view request) const {
+        if (!spentReason_) {
+            return;
+        }
+        const std::string text = "cannot send '" + protocol::Printable(request) +
+                                 "': the session to " + endpoint_ + " is spent (" + *spentReason_ +
+                                 ")";
+        switch (spentHow_) {
+            case Spent::TimedOut:
+                throw MotionError::Timeout(text);
+            case Spent::Closed:
+                // Refused here, so it was not sent either.
+                throw MotionError::ClosedByController(text, false);
+            case Spent::Broken:
+                break;
+        }
+        throw MotionError(text);
+    }
+
+    // The machine's reply to one line, with the link's faults applied. `first`: the first line
+    // of the request, so that nothing of the request went out before it.
+    std::string Answer(const Request& line, bool first, std::string_view request,
                        std::chrono::milliseconds timeout) {
         const LinkFaults link = impl_.Link();
         ++requests_;
         if (link.dropAfter > 0 && requests_ > static_cast<unsigned long long>(link.dropAfter)) {
-            Spend("connection to " + endpoint_ +
-                  " closed the connection while waiting for the "
-                  "reply to '" +
-                  protocol::Printable(request) + "'");
+            // The server closes the connection behind its last reply: a request that starts
+            // after that finds it closed; a line of one already under way was sent.
+            if (first) {
+                SpendClosedUnsent(request);
+            }
+            SpendClosedWhileWaiting(request);
         }
+        lastActivity_ = Now();
         if (link.silent) {
             impl_.RecordOnly(session_, line.line);
-            WaitOut(timeout);
-            SpendByTimeout(request);
+            AwaitNoReply(request, timeout);
         }
         Reply reply = impl_.Exchange(session_, line.line, line.tooLong);
         if (reply.silent) {
-            WaitOut(timeout);
-            SpendByTimeout(request);
+            AwaitNoReply(request, timeout);
         }
         if (link.delayMs > 0) {
             const std::chrono::milliseconds delay(link.delayMs);
@@ -129,7 +150,22 @@ class InProcessClient final : public MotionClient {
             }
             WaitOut(delay);
         }
+        lastActivity_ = Now();
         return reply.Wire();
+    }
+
+    // No reply is coming: the reply timeout runs out, unless the controller closes the session
+    // for being idle before that, as the server does with a request it never answers.
+    [[noreturn]] void AwaitNoReply(std::string_view request, std::chrono::milliseconds timeout) {
+        if (options_.idleTimeout) {
+            const Clock::TimePoint closing = lastActivity_ + *options_.idleTimeout;
+            if (closing < Now() + timeout) {
+                impl_.GetClock()->SleepUntil(closing, CurrentStopToken());
+                SpendClosedWhileWaiting(request);
+            }
+        }
+        WaitOut(timeout);
+        SpendByTimeout(request);
     }
 
     MotionError Rejection(std::string_view request) {
@@ -155,17 +191,33 @@ class InProcessClient final : public MotionClient {
         impl_.GetClock()->SleepFor(duration, CurrentStopToken());
     }
 
+    Clock::TimePoint Now() const { return impl_.GetClock()->Now(); }
+
+    // As the TCP client does, a timeout and a session the controller closed are told apart from
+    // a broken link, now and for every later call of the spent session.
     [[noreturn]] void Spend(const std::string& reason) {
         spentReason_ = reason;
+        spentHow_ = Spent::Broken;
         throw MotionError(reason);
     }
-    // As the TCP client does, a timeout is told apart from a broken link, now and for every
-    // later call of the spent session.
     [[noreturn]] void SpendByTimeout(std::string_view request) {
         spentReason_ =
             "no reply to '" + protocol::Printable(request) + "' from " + endpoint_ + " in time";
-        spentByTimeout_ = true;
+        spentHow_ = Spent::TimedOut;
         throw MotionError::Timeout(*spentReason_);
+    }
+    [[noreturn]] void SpendClosedUnsent(std::string_view request) {
+        spentReason_ = "the controller at " + endpoint_ + " closed the session; '" +
+                       protocol::Printable(request) + "' was not sent";
+        spentHow_ = Spent::Closed;
+        throw MotionError::ClosedByController(*spentReason_, false);
+    }
+    [[noreturn]] void SpendClosedWhileWaiting(std::string_view request) {
+        spentReason_ = "connection to " + endpoint_ +
+                       " closed the connection while waiting for the reply to '" +
+                       protocol::Printable(request) + "'";
+        spentHow_ = Spent::Closed;
+        throw MotionError::ClosedByController(*spentReason_, true);
     }
 
     const std::shared_ptr<Responder> machine_;
@@ -173,39 +225,53 @@ class InProcessClient final : public MotionClient {
     const int session_;
     const std::string endpoint_;
     const TcpTimeouts timeouts_{};
+    const InProcessOptions options_;
+
+    enum class Spent { Broken, TimedOut, Closed };
 
     std::mutex mutex_;  // one exchange at a time; guards everything below
     RequestFramer framer_;
     unsigned long long requests_ = 0;
+    // The last request received or reply given, on the simulator's clock.
+    Clock::TimePoint lastActivity_;
     std::optional<std::string> spentReason_;
-    bool spentByTimeout_ = false;
+    Spent spentHow_ = Spent::Broken;
 };
 
 }  // namespace
 
 std::shared_ptr<MotionClient> MakeInProcessClient(std::shared_ptr<Machine> machine,
-                                                  const std::string& address, std::uint16_t port) {
+                                                  const std::string& address, std::uint16_t port,
+                                                  InProcessOptions options) {
     if (!machine) {
         throw MotionError("no simulated machine to open a session on at '" + address + "'");
     }
-    return MakeInProcessClient(AsResponder(std::move(machine)), address, port);
+    return MakeInProcessClient(AsResponder(std::move(machine)), address, port, options);
 }
 
 std::shared_ptr<MotionClient> MakeInProcessClient(std::shared_ptr<Responder> responder,
-                                                  const std::string& address, std::uint16_t port) {
+                                                  const std::string& address, std::uint16_t port,
+                                                  InProcessOptions options) {
     if (!responder) {
         throw MotionError("no simulated controller to open a session on at '" + address + "'");
     }
-    return std::make_shared<InProcessClient>(std::move(responder), address, port);
+    if (options.idleTimeout && *options.idleTimeout <= std::chrono::milliseconds::zero()) {
+        throw MotionError("cannot open a simulated session at '" + address +
+                          "': the idle time must be positive");
+    }
+    return std::make_shared<InProcessClient>(std::move(responder), address, port, options);
 }
 
-SessionFactory InProcessSessionFactory(std::shared_ptr<Machine> machine) {
-    return [machine](const std::string& address) { return MakeInProcessClient(machine, address); };
+SessionFactory InProcessSessionFactory(std::shared_ptr<Machine> machine, InProcessOptions options) {
+    return [machine, options](const std::string& address) {
+        return MakeInProcessClient(machine, address, 23, options);
+    };
 }
 
-SessionFactory InProcessSessionFactory(std::shared_ptr<Responder> responder) {
-    return [responder](const std::string& address) {
-        return MakeInProcessClient(responder, address, 23);
+SessionFactory InProcessSessionFactory(std::shared_ptr<Responder> responder,
+                                       InProcessOptions options) {
+    return [responder, options](const std::string& address) {
+        return MakeInProcessClient(responder, address, 23, options);
     };
 }
 

@@ -314,6 +314,11 @@ void Machine::ClearReceived() {
     impl_->receivedBytes = 0;
 }
 
+std::size_t Machine::OpenSessions() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->sessions.size();
+}
+
 void Machine::SetStoredProgram(std::string text) {
     std::lock_guard lock(impl_->mutex);
     impl_->program = NormaliseProgram(text);

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -104,6 +105,10 @@ class Machine {
     void ClearReceived();
     static constexpr std::size_t kReceivedHistoryLimit = 100000;
 
+    // Sessions open on the machine, in process or over the server: how a test sees that the
+    // controller has closed one.
+    std::size_t OpenSessions() const;
+
     // The stored program returned by "UL" (lines ending "\r\n" on the wire).
     void SetStoredProgram(std::string text);
 
@@ -124,17 +129,29 @@ class Machine {
 // The machine as the transports serve it (nullptr for none).
 std::shared_ptr<Responder> AsResponder(std::shared_ptr<Machine> machine);
 
+// What an in-process session does beyond the machine's faults.
+struct InProcessOptions {
+    // The controller closes a session that sent no request for this long on the simulator's
+    // clock, as the server does (--idle-timeout); none: never. Must be positive.
+    std::optional<std::chrono::milliseconds> idleTimeout;
+};
+
 // An in-process session on the machine: every exchange goes straight to the model. Honours the
-// same faults as the server (a silent or dropped link throws MotionError as a timeout would).
-// `address` and `port` only appear in the connection description.
+// same faults as the server and fails the way the TCP client does (a silent controller times
+// out; a dropped or idle-closed session throws MotionError::ClosedByController).
+// `address` and `port` only appear in the connection description and error texts.
 std::shared_ptr<MotionClient> MakeInProcessClient(std::shared_ptr<Machine> machine,
                                                   const std::string& address = "127.0.0.1",
-                                                  std::uint16_t port = 23);
-SessionFactory InProcessSessionFactory(std::shared_ptr<Machine> machine);
+                                                  std::uint16_t port = 23,
+                                                  InProcessOptions options = {});
+SessionFactory InProcessSessionFactory(std::shared_ptr<Machine> machine,
+                                       InProcessOptions options = {});
 // The same on any responder (a replayed trace).
 std::shared_ptr<MotionClient> MakeInProcessClient(std::shared_ptr<Responder> responder,
-                                                  const std::string& address, std::uint16_t port);
-SessionFactory InProcessSessionFactory(std::shared_ptr<Responder> responder);
+                                                  const std::string& address, std::uint16_t port,
+                                                  InProcessOptions options = {});
+SessionFactory InProcessSessionFactory(std::shared_ptr<Responder> responder,
+                                       InProcessOptions options = {});
 
 // The TCP server: many sessions at once on one machine, served from its own thread.
 class Server {

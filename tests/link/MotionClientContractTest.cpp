@@ -1,6 +1,8 @@
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -21,6 +23,9 @@ using ::testing::HasSubstr;
 using ::testing::StartsWith;
 using namespace std::chrono_literals;
 
+// How long the closing controller lets a session sit without a request.
+constexpr std::chrono::milliseconds kIdle = 200ms;
+
 class TcpBackend {
   public:
     std::shared_ptr<MotionClient> Open() {
@@ -30,11 +35,29 @@ class TcpBackend {
     // A reply delay past the reply timeout.
     static constexpr const char* kLateReply = "delay:400";
 
+    // A session on `closingMachine`, whose controller closes sessions idle for kIdle; its
+    // replies may take well past that.
+    std::shared_ptr<MotionClient> OpenOnClosingController() {
+        return std::make_shared<TcpMotionClient>("127.0.0.1", closingServer_.Port(),
+                                                 TcpTimeouts{1000ms, 1500ms, 1500ms});
+    }
+    // Returns once the closing controller has closed every session on it.
+    void LetTheIdleTimePass() {
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        while (closingMachine->OpenSessions() > 0 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(10ms);
+        }
+        ASSERT_EQ(closingMachine->OpenSessions(), 0u) << "the idle session was never closed";
+    }
+
     std::shared_ptr<sim::Machine> machine =
+        std::make_shared<sim::Machine>(std::make_shared<RealClock>());
+    std::shared_ptr<sim::Machine> closingMachine =
         std::make_shared<sim::Machine>(std::make_shared<RealClock>());
 
   private:
     sim::Server server_{machine, "127.0.0.1", 0};
+    sim::Server closingServer_{closingMachine, "127.0.0.1", 0, sim::Server::Options{kIdle}};
 };
 
 class InProcessBackend {
@@ -42,8 +65,15 @@ class InProcessBackend {
     std::shared_ptr<MotionClient> Open() { return sim::MakeInProcessClient(machine); }
     static constexpr const char* kLateReply = "delay:1500";
 
+    std::shared_ptr<MotionClient> OpenOnClosingController() {
+        return sim::MakeInProcessClient(closingMachine, "127.0.0.1", 23, {kIdle});
+    }
+    void LetTheIdleTimePass() { closingClock->Advance(kIdle); }
+
     std::shared_ptr<sim::Machine> machine =
         std::make_shared<sim::Machine>(std::make_shared<VirtualClock>());
+    std::shared_ptr<VirtualClock> closingClock = std::make_shared<VirtualClock>();
+    std::shared_ptr<sim::Machine> closingMachine = std::make_shared<sim::Machine>(closingClock);
 };
 
 template <typename Backend>
@@ -136,11 +166,93 @@ TYPED_TEST(MotionClientContract, ADroppedLinkAnswersItsRequestsThenFailsForThatS
     this->AddFault("drop:2");
     EXPECT_NO_THROW(this->Send("SB1"));
     EXPECT_NO_THROW(this->Send("SB2"));
-    EXPECT_THROW(this->Send("SB3"), MotionError);
-    EXPECT_THROW(this->Send("SB4"), MotionError);
+    // Whether the close is seen before or after SB3 goes out depends on the wire's timing.
+    try {
+        this->Send("SB3");
+        FAIL() << "SB3 was answered on a dropped link";
+    } catch (const MotionError& error) {
+        EXPECT_TRUE(error.ClosedByController()) << error.what();
+    }
+    try {
+        this->Send("SB4");
+        FAIL() << "SB4 was answered on a dropped link";
+    } catch (const MotionError& error) {
+        EXPECT_TRUE(error.ClosedByController()) << error.what();
+        EXPECT_TRUE(error.NotSent()) << error.what();
+    }
     EXPECT_FALSE(this->backend.machine->Output(3));
     EXPECT_NO_THROW(this->backend.Open()->command("SB6"));
     EXPECT_TRUE(this->backend.machine->Output(6));
+}
+
+TYPED_TEST(MotionClientContract, ASessionClosedWhileIdleFailsItsNextRequestsUnsent) {
+    const std::shared_ptr<MotionClient> session = this->backend.OpenOnClosingController();
+    EXPECT_EQ(session->command("MG _CN"), "-1.0000");
+    this->backend.LetTheIdleTimePass();
+    const std::size_t received = this->backend.closingMachine->Received().size();
+    try {
+        session->command("TPX");
+        FAIL() << "TPX was answered on a closed session";
+    } catch (const MotionError& error) {
+        EXPECT_TRUE(error.ClosedByController()) << error.what();
+        EXPECT_TRUE(error.NotSent()) << error.what();
+        EXPECT_FALSE(error.TimedOut());
+        EXPECT_FALSE(error.OutOfStep());
+        EXPECT_FALSE(error.Rejected());
+        EXPECT_THAT(error.what(), HasSubstr("the controller at 127.0.0.1:"));
+        EXPECT_THAT(error.what(), HasSubstr("closed the session; 'TPX' was not sent"));
+    }
+    // Spent: every later call is refused, unsent, as the same kind.
+    for (const auto& call : std::vector<std::function<void()>>{
+             [&] { session->command("SB1"); }, [&] { session->record("QR IXYZW"); },
+             [&] { session->programUpload(); }, [&] { session->connection(); }}) {
+        try {
+            call();
+            ADD_FAILURE() << "a spent session answered";
+        } catch (const MotionError& error) {
+            EXPECT_TRUE(error.ClosedByController()) << error.what();
+            EXPECT_TRUE(error.NotSent()) << error.what();
+        }
+    }
+    EXPECT_EQ(this->backend.closingMachine->Received().size(), received);
+    EXPECT_FALSE(this->backend.closingMachine->Output(1));
+    EXPECT_EQ(this->backend.OpenOnClosingController()->command("TPX"), "0");
+}
+
+TYPED_TEST(MotionClientContract, ASessionClosedWhileItsReplyIsAwaitedFailsSent) {
+    // A controller that swallows the request, then closes the session as idle.
+    this->backend.closingMachine->AddFault(sim::ParseFault("silent"));
+    const std::shared_ptr<MotionClient> session = this->backend.OpenOnClosingController();
+    try {
+        session->command("SB1");
+        FAIL() << "a silent controller answered";
+    } catch (const MotionError& error) {
+        EXPECT_TRUE(error.ClosedByController()) << error.what();
+        EXPECT_FALSE(error.NotSent()) << error.what();
+        EXPECT_FALSE(error.TimedOut());
+    }
+    EXPECT_EQ(this->backend.closingMachine->ReceivedCommands(), std::vector<std::string>{"SB1"});
+    try {
+        session->command("SB2");
+        FAIL() << "a spent session answered";
+    } catch (const MotionError& error) {
+        EXPECT_TRUE(error.ClosedByController()) << error.what();
+        EXPECT_TRUE(error.NotSent()) << error.what();
+    }
+    EXPECT_EQ(this->backend.closingMachine->ReceivedCommands(), std::vector<std::string>{"SB1"});
+
+    // A connection dropped behind the first line of a two-line request: that line was carried
+    // out, so the request must not go again.
+    this->AddFault("drop:1");
+    try {
+        this->Send("SB3\rSB4");
+        FAIL() << "a dropped link answered both lines";
+    } catch (const MotionError& error) {
+        EXPECT_TRUE(error.ClosedByController()) << error.what();
+        EXPECT_FALSE(error.NotSent()) << error.what();
+    }
+    EXPECT_TRUE(this->backend.machine->Output(3));
+    EXPECT_FALSE(this->backend.machine->Output(4));
 }
 
 }  // namespace
