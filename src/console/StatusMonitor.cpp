@@ -80,18 +80,36 @@ void StatusMonitor::AddGap() {
     }
 }
 
+// A record session the controller had closed before the query went out is opened anew and
+// asked once more, so an idle limit never greys the table.
+std::vector<char> StatusMonitor::RecordOnLiveSession(std::shared_ptr<MotionClient>& session) {
+    try {
+        return session->record(kRecordQuery);
+    } catch (const MotionError& error) {
+        if (!error.ClosedByController() || !error.NotSent()) {
+            throw;
+        }
+        link_.NoteSessionFailure(session, error);
+        session = link_.RecordSession();
+        if (!session) {
+            throw;
+        }
+        return session->record(kRecordQuery);
+    }
+}
+
 bool StatusMonitor::Poll() {
     if (!link_.Connected()) {
         return false;
     }
     // A failed poll is dropped without a word; the next tick tries again.
-    const std::shared_ptr<MotionClient> session = link_.RecordSession();
+    std::shared_ptr<MotionClient> session = link_.RecordSession();
     if (!session) {
         AddGap();
         return false;
     }
     try {
-        const std::vector<char> reply = session->record(kRecordQuery);
+        const std::vector<char> reply = RecordOnLiveSession(session);
         link_.NoteSessionUse(session);
         if (reply.size() < record::kMinimumSize) {
             AddGap();

@@ -7,8 +7,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "common/RecordLayout.h"
+#include "protocol/MotionClient.h"
 #include "scope/ScopeBuffer.h"
 
 namespace trevane {
@@ -62,6 +64,7 @@ class StatusMonitor {
 
   private:
     void AddGap();
+    std::vector<char> RecordOnLiveSession(std::shared_ptr<MotionClient>& session);
 
     ControllerLink& link_;
     mutable std::mutex recordMutex_;

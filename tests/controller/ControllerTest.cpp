@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <filesystem>
 #include <memory>
 #include <stop_token>
@@ -45,6 +47,36 @@ struct Station {
     std::shared_ptr<sim::Machine> machine;
     std::shared_ptr<SpyWindow> panel = std::make_shared<SpyWindow>();
     mutable Controller controller;
+};
+
+// Holds the test thread at the log entry that starts X's first move until released.
+class HoldingWindow final : public SpyWindow {
+  public:
+    void SetTestStatus(const std::string& text) override {
+        SpyWindow::SetTestStatus(text);
+        if (text != "X Axis is being moved to -20000\n") {
+            return;
+        }
+        std::unique_lock lock(mutex_);
+        held_ = true;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return released_; });
+    }
+    void WaitUntilHeld() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return held_; });
+    }
+    void Release() {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool held_ = false;
+    bool released_ = false;
 };
 
 class TwoControllers : public ::testing::Test {
@@ -117,6 +149,8 @@ TEST_F(TwoControllers, RunAtOnceWithoutCrossTalk) {
 TEST_F(TwoControllers, AStopTokenAbortsOnlyItsOwnTest) {
     Station stopped(clock_);
     Station running(clock_);
+    auto holding = std::make_shared<HoldingWindow>();
+    stopped.controller.SetOperator(holding);
     for (Station* station : {&stopped, &running}) {
         station->controller.Link().Connect();
         station->controller.Log().MakeFileName();
@@ -126,11 +160,10 @@ TEST_F(TwoControllers, AStopTokenAbortsOnlyItsOwnTest) {
     {
         std::jthread first([&] { results[0] = stopped.controller.RunAutomaticTest(stop.get_token()); });
         std::jthread second([&] { results[1] = running.controller.RunAutomaticTest({}); });
-        // Into the first move of X, in virtual time.
-        while (stopped.controller.Recorder().Summary().moves.empty()) {
-            std::this_thread::sleep_for(1ms);
-        }
+        // At the start of X's first move, the axis moving.
+        holding->WaitUntilHeld();
         stop.request_stop();
+        holding->Release();
     }
     EXPECT_TRUE(results[0].stoppedByOperator);
     EXPECT_FALSE(results[0].completed);
