@@ -109,6 +109,8 @@ struct TestRecord {
     TestOutcome outcome = TestOutcome::Running;
     std::string stage;         // what the test was doing: "the checks", "Y's move to -20000"
     bool stopReached = false;  // after a lost link: "AB1" reached the controller on a new session
+    bool motorsRead = false;   // and the motors of X, Y and Z were read after it
+    std::string motorsOn;      // the axes among them whose motor read switched on
     int outOfStepReplies = 0;  // before the first move: replies of the checks not trusted
 
     // The move with this index, or null when it was not watched.

@@ -114,11 +114,14 @@ void TestRecorder::EndTest(TestOutcome outcome) {
     }
 }
 
-void TestRecorder::EndTestLinkLost(bool stopReached) {
+void TestRecorder::EndTestLinkLost(bool stopReached, bool motorsRead,
+                                   const std::string& motorsOn) {
     std::lock_guard lock(mutex_);
     if (Slot* slot = WritableLocked()) {
         slot->record.outcome = TestOutcome::LinkLost;
         slot->record.stopReached = stopReached;
+        slot->record.motorsRead = motorsRead;
+        slot->record.motorsOn = motorsOn;
         ChangedLocked();
     }
 }

@@ -51,7 +51,9 @@ class TestRecorder {
     // Sets the outcome of the calling thread's record (dropped after a stop, like any write).
     void EndTest(TestOutcome outcome);
     // The link was lost during the current stage; `stopReached` tells whether the stop got out.
-    void EndTestLinkLost(bool stopReached);
+    // `motorsRead`: the motors were read after the stop, `motorsOn` naming those switched on.
+    void EndTestLinkLost(bool stopReached, bool motorsRead = false,
+                         const std::string& motorsOn = {});
     // From the thread that asked the test to stop, after the stop request.
     void MarkAbortedByUser(int testNumber);
     // The calling thread's record, handed back and no longer written. A record still Running

@@ -191,8 +191,8 @@ void TestRunner::ClearRunningFlag(TestContext& test, bool completed) {
 
 void TestRunner::EndAfterLinkLoss(TestContext& test) {
     log_.Write(kLinkLostEntry, "\n");
-    const bool stopReached = link_.SendStopOnFreshSession(kStopAttemptBound);
-    recorder_.EndTestLinkLost(stopReached);
+    const StopAttempt stop = link_.StopOnFreshSession(kStopAttemptBound, true);
+    recorder_.EndTestLinkLost(stop.reached, stop.motorsRead, stop.motorsOn);
     ClearRunningFlag(test, false);
     link_.TheOperator()->TestRunningChanged(false);
 }

@@ -282,41 +282,67 @@ LinkLossEndsRun::~LinkLossEndsRun() {
 
 namespace {
 
-struct StopAttempt {
+struct SharedAttempt {
     std::mutex mutex;
     std::condition_variable changed;
     bool done = false;
-    bool reached = false;
+    StopAttempt result;
 };
+
+// "1.0000" reads as a motor switched off; only a number is a reading at all.
+std::optional<bool> MotorOff(const std::string& reply) {
+    if (!IsOneNumber(reply)) {
+        return std::nullopt;
+    }
+    return ReadNumber(reply) >= 0.5f;
+}
 
 }  // namespace
 
 bool ControllerLink::SendStopOnFreshSession(std::chrono::milliseconds bound) {
+    return StopOnFreshSession(bound, false).reached;
+}
+
+StopAttempt ControllerLink::StopOnFreshSession(std::chrono::milliseconds bound, bool readMotors) {
     SessionFactory factory = GetSessionFactory();
     if (!factory) {
-        return false;
+        return {};
     }
-    auto attempt = std::make_shared<StopAttempt>();
-    std::thread worker([this, attempt, factory = std::move(factory), address = ConnectedAddress()] {
-        bool reached = false;
+    auto attempt = std::make_shared<SharedAttempt>();
+    std::thread worker([this, attempt, readMotors, factory = std::move(factory),
+                        address = ConnectedAddress()] {
+        StopAttempt result;
         try {
             std::shared_ptr<MotionClient> session = OpenSession(factory, address, "command");
             session->command("AB1", "\r", ":", true);
-            reached = true;
+            result.reached = true;
+            std::string on;
+            bool read = readMotors;
+            for (const char* axis : {"X", "Y", "Z"}) {
+                if (!read) {
+                    break;
+                }
+                const std::optional<bool> off =
+                    MotorOff(session->command(std::string("MG _MO") + axis, "\r", ":", true));
+                read = off.has_value();
+                on += off.value_or(true) ? "" : axis;
+            }
+            result.motorsRead = read;
+            result.motorsOn = read ? on : std::string();
         } catch (...) {
-            // Not reached; the caller says so.
+            // What did not come is not claimed; the caller says so.
         }
         std::lock_guard lock(attempt->mutex);
         attempt->done = true;
-        attempt->reached = reached;
+        attempt->result = result;
         attempt->changed.notify_all();
     });
     bool done = false;
-    bool reached = false;
+    StopAttempt result;
     {
         std::unique_lock lock(attempt->mutex);
         done = attempt->changed.wait_for(lock, bound, [&attempt] { return attempt->done; });
-        reached = attempt->reached;
+        result = attempt->result;
     }
     if (done) {
         worker.join();
@@ -324,7 +350,7 @@ bool ControllerLink::SendStopOnFreshSession(std::chrono::milliseconds bound) {
         std::lock_guard lock(stopAttemptsMutex_);
         stopAttempts_.push_back(std::move(worker));
     }
-    return reached;
+    return result;
 }
 
 void ControllerLink::JoinStopAttempts() {

@@ -17,6 +17,13 @@
 
 namespace trevane {
 
+// What one stop on a fresh session came to.
+struct StopAttempt {
+    bool reached = false;     // the controller acknowledged "AB1"
+    bool motorsRead = false;  // "MG _MOX", "_MOY" and "_MOZ" were read after it
+    std::string motorsOn;     // the axes among X, Y, Z whose motor read switched on ("XZ")
+};
+
 // What the automatic test shares with the rest of the controller: the procedures, the jog and
 // the program dump refuse to run while a test drives the machine.
 struct TestFlags {
@@ -95,6 +102,9 @@ class ControllerLink {
     // attempt still under way then goes on by itself (each step has its own timeout) and is
     // joined by JoinStopAttempts or the destructor. The link's sessions are left as they are.
     bool SendStopOnFreshSession(std::chrono::milliseconds bound);
+    // The same, then (with `readMotors`, on the same session) the motor state of X, Y and Z, so
+    // that what is said of the machine afterwards comes from a reading taken after the stop.
+    StopAttempt StopOnFreshSession(std::chrono::milliseconds bound, bool readMotors);
     void JoinStopAttempts();
 
     TrafficRecorder& Traffic() { return traffic_; }

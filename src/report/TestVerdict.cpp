@@ -43,11 +43,27 @@ std::string SettledAxesText(const TestVerdict& verdict) {
 
 std::string LinkLostText(const TestVerdict& verdict) {
     std::string text = "link lost during " + verdict.lostDuring + "; ";
-    text += verdict.stopReached
-                ? "the stop (AB1) was sent on a new session; the motors are still switched on."
-                : "the stop (AB1) could not be sent, so the machine may still be switched on and "
-                  "moving: check it before you go near it.";
-    return text;
+    if (!verdict.stopReached) {
+        return text + "the stop (AB1) could not be sent, so the machine may still be switched on "
+                      "and moving: check it before you go near it.";
+    }
+    text += "the stop (AB1) was sent on a new session; ";
+    // Said only from the motors' reading after the stop.
+    if (!verdict.motorsRead) {
+        return text + "whether the motors are switched on is unknown (no reading came after the "
+                      "stop).";
+    }
+    if (verdict.motorsOn.empty()) {
+        return text + "the motors read switched off.";
+    }
+    if (verdict.motorsOn == "XYZ") {
+        return text + "the motors are still switched on.";
+    }
+    std::string axes;
+    for (const char axis : verdict.motorsOn) {
+        axes += (axes.empty() ? "" : ", ") + std::string(1, axis);
+    }
+    return text + "the motors of " + axes + " are still switched on.";
 }
 
 std::string AxesOfKind(const TestVerdict& verdict, AxisVerdict::Kind kind) {
@@ -108,6 +124,8 @@ TestVerdict VerdictOfTest(const TestRecord& record, const std::optional<TestRepo
         verdict.kind = TestVerdict::Kind::LinkLost;
         verdict.lostDuring = record.stage.empty() ? std::string("the test") : record.stage;
         verdict.stopReached = record.stopReached;
+        verdict.motorsRead = record.motorsRead;
+        verdict.motorsOn = record.motorsOn;
     } else if (record.outcome != TestOutcome::Completed) {
         verdict.kind = TestVerdict::Kind::Stopped;
         verdict.stoppedByOperator = record.outcome == TestOutcome::AbortedByUser;

@@ -28,6 +28,8 @@ struct TestVerdict {
     bool reportFailed = false;       // a report was due but could not be written
     std::string lostDuring;          // LinkLost: the stage, "Y's move to -20000"
     bool stopReached = false;        // LinkLost: "AB1" reached the controller on a new session
+    bool motorsRead = false;         // LinkLost: the motors were read after the stop
+    std::string motorsOn;            // LinkLost: the axes whose motor read switched on
     std::vector<std::string> notes;  // further findings, each appended as a sentence of its own
 };
 

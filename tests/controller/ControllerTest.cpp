@@ -181,3 +181,68 @@ TEST_F(TwoControllers, AStopTokenAbortsOnlyItsOwnTest) {
 
 }  // namespace
 }  // namespace trevane
+
+namespace trevane {
+namespace {
+
+// Makes the controller fall silent (so the command session times out and is spent) at one
+// status line, and answer again, with `faults` of its own, once the test says the link is lost.
+class SilencingWindow final : public SpyWindow {
+  public:
+    SilencingWindow(std::shared_ptr<sim::Machine> machine, std::string at,
+                    std::vector<std::string> faults)
+        : machine_(std::move(machine)), at_(std::move(at)), faults_(std::move(faults)) {}
+    void SetTestStatus(const std::string& text) override {
+        SpyWindow::SetTestStatus(text);
+        if (text == at_) {
+            machine_->AddFault(sim::ParseFault("silent"));
+        } else if (text == "Test Aborted: the link to the controller was lost\n") {
+            machine_->ClearFaults();
+            for (const std::string& fault : faults_) {
+                machine_->AddFault(sim::ParseFault(fault));
+            }
+        }
+    }
+
+  private:
+    std::shared_ptr<sim::Machine> machine_;
+    std::string at_;
+    std::vector<std::string> faults_;
+};
+
+// After a lost link the verdict says what the motors are only from a reading taken after the
+// stop: as read, or unknown when no reading came.
+TEST_F(TwoControllers, TheMotorStateAfterALostLinkIsTakenFromAReading) {
+    struct Case {
+        const char* silentFrom;
+        std::vector<std::string> faultsAfter;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"Done with Checks\n", {}, "; the motors read switched off."},
+        {"Preparing For Motion\n", {}, "; the motors are still switched on."},
+        {"Preparing For Motion\n", {"reject:MG _MOY"},
+         "; whether the motors are switched on is unknown (no reading came after the stop)."},
+    };
+    for (const Case& test : cases) {
+        Station station(clock_);
+        station.controller.SetOperator(std::make_shared<SilencingWindow>(
+            station.machine, test.silentFrom, test.faultsAfter));
+        station.controller.Link().Connect();
+        station.controller.Log().MakeFileName();
+        const TestResult result = station.controller.RunAutomaticTest({});
+        ASSERT_TRUE(result.verdict);
+        EXPECT_EQ(result.verdict->kind, TestVerdict::Kind::LinkLost);
+        const std::string line = VerdictLine(*result.verdict);
+        EXPECT_NE(line.find("the stop (AB1) was sent on a new session" + std::string(test.says)),
+                  std::string::npos)
+            << line;
+        clock_->Advance(1s);
+        for (int axis = 0; axis < 3; ++axis) {
+            EXPECT_FALSE(station.machine->ReadAxis(axis).moving) << axis;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace trevane
