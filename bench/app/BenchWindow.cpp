@@ -7,8 +7,8 @@
 #include <stdexcept>
 #include <string>
 
-#include <QAbstractButton>
 #include <QEventLoop>
+#include <QPushButton>
 #include <QTimer>
 #include <QtGlobal>
 
@@ -16,11 +16,11 @@
 #include <sys/resource.h>
 #endif
 
-#include "app/ControlIds.h"
 #include "app/StatusTableModel.h"
 #include "common/Clock.h"
 #include "console/StatusMonitor.h"
 #include "link/Link.h"
+#include "link/WindowOps.h"
 #include "net/TcpMotionClient.h"
 
 namespace trevane::bench {
@@ -39,10 +39,10 @@ ConnectedWindow::ConnectedWindow(Link link)
     } else {
         SetSessionFactory(sim::InProcessSessionFactory(machine_));
     }
-    dialog_ = std::make_unique<COstrelDlg>();
+    dialog_ = std::make_unique<MainWindow>();
     dialog_->SetAddressText(QStringLiteral("127.0.0.1"));
     dialog_->show();
-    static_cast<QAbstractButton*>(dialog_->GetDlgItem(IDC_CONNECT))->click();
+    dialog_->ConnectButton()->click();
     if (!g_connected) {
         throw std::runtime_error("the benchmark's window could not connect to its simulator");
     }

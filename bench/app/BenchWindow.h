@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/OstrelDlg.h"
+#include "app/MainWindow.h"
 #include "sim/Simulator.h"
 
 // What the window benchmarks set up: the offscreen platform, and a connected main dialog on a
@@ -25,7 +25,7 @@ class ConnectedWindow {
     explicit ConnectedWindow(Link link);
     ~ConnectedWindow();
 
-    COstrelDlg& Dialog() { return *dialog_; }
+    MainWindow& Dialog() { return *dialog_; }
     sim::Machine& Machine() { return *machine_; }
     std::shared_ptr<sim::Machine> MachineShared() { return machine_; }
     // Jogs all four axes, so that every poll brings new values and a repaint.
@@ -38,7 +38,7 @@ class ConnectedWindow {
   private:
     std::shared_ptr<sim::Machine> machine_;
     std::unique_ptr<sim::Server> server_;
-    std::unique_ptr<COstrelDlg> dialog_;
+    std::unique_ptr<MainWindow> dialog_;
 };
 
 // CPU seconds of the calling thread. Linux counts per thread; elsewhere the process's time

@@ -9,7 +9,6 @@
 #include <QPlainTextEdit>
 
 #include "BenchWindow.h"
-#include "app/ControlIds.h"
 #include "link/Link.h"
 #include "link/WindowOps.h"
 
@@ -44,7 +43,7 @@ void StatusPoll(benchmark::State& state, Link link, bool repaint) {
 void TranscriptAppend(benchmark::State& state) {
     ConnectedWindow window(Link::InProcess);
     window.StopPolling();
-    auto* transcript = static_cast<QPlainTextEdit*>(window.Dialog().GetDlgItem(IDC_TRANSCRIPT));
+    auto* transcript = window.Dialog().Transcript();
     std::string lines;
     for (long i = 0; i < state.range(0); ++i) {
         lines += "reply " + std::to_string(i) + "\r\n";

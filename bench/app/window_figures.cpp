@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
 
     // Start to window shown, cold (as the program starts), then warm against a bare dialog.
     auto start = Clock::now();
-    auto dialog = std::make_unique<trevane::COstrelDlg>();
+    auto dialog = std::make_unique<trevane::MainWindow>();
     const double constructMs = MillisecondsSince(start);
     ShowAndWaitForPaint(*dialog);
     const double coldShownMs = MillisecondsSince(programStart);
@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
     }
     const double bareMs = MillisecondsSince(start);
     start = Clock::now();
-    dialog = std::make_unique<trevane::COstrelDlg>();
+    dialog = std::make_unique<trevane::MainWindow>();
     ShowAndWaitForPaint(*dialog);
     const double warmMs = MillisecondsSince(start);
     dialog.reset();

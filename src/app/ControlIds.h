@@ -2,17 +2,11 @@
 
 #include "link/WindowOps.h"
 
-// Ids of the main dialog's controls and menu entries, numbered as in its template; the timers'
-// ids are the logic's (link/WindowOps.h).
+// Ids of the main dialog's controls, numbered as in its template, which binds each of its rows to
+// the window's member by them; the timers' ids are the logic's (link/WindowOps.h).
 namespace trevane {
 
-inline constexpr int IDOK = 1;
 inline constexpr int IDCANCEL = 2;
-inline constexpr int IDM_ABOUTBOX = 0x0010;
-inline constexpr int IDD_ABOUTBOX = 100;
-inline constexpr int IDS_ABOUTBOX = 101;
-inline constexpr int IDD_MAIN_DIALOG = 102;
-inline constexpr int IDR_MAINFRAME = 128;
 
 inline constexpr int IDC_CONNECT = 1000;
 inline constexpr int IDC_STATUSLIST = 1001;

@@ -57,8 +57,10 @@ bool JogButton::event(QEvent* event) {
     return QPushButton::event(event);
 }
 
-CMyButton::CMyButton(const QString& caption, QWidget* parent) : JogButton(+1, caption, parent) {}
+JogUpButton::JogUpButton(const QString& caption, QWidget* parent)
+    : JogButton(+1, caption, parent) {}
 
-CMyButton2::CMyButton2(const QString& caption, QWidget* parent) : JogButton(-1, caption, parent) {}
+JogDownButton::JogDownButton(const QString& caption, QWidget* parent)
+    : JogButton(-1, caption, parent) {}
 
 }  // namespace trevane

@@ -34,17 +34,17 @@ class JogButton : public QPushButton {
 };
 
 // "Up": jogs at the slider's position.
-class CMyButton final : public JogButton {
+class JogUpButton final : public JogButton {
     Q_OBJECT
   public:
-    explicit CMyButton(const QString& caption, QWidget* parent = nullptr);
+    explicit JogUpButton(const QString& caption, QWidget* parent = nullptr);
 };
 
 // "Down": jogs at the slider's position negated.
-class CMyButton2 final : public JogButton {
+class JogDownButton final : public JogButton {
     Q_OBJECT
   public:
-    explicit CMyButton2(const QString& caption, QWidget* parent = nullptr);
+    explicit JogDownButton(const QString& caption, QWidget* parent = nullptr);
 };
 
 }  // namespace trevane

@@ -24,7 +24,6 @@ class LinkHealth {
     // cells.
     void PollDone(Clock::time_point sent, Clock::time_point done, bool written);
 
-    bool HasValues() const { return lastGoodSent_.has_value(); }
     // The values' age counts from the request that fetched them, so a slow reply shows as
     // stale even though the window's thread was busy waiting for it all along.
     std::optional<Clock::duration> Age(Clock::time_point now) const;

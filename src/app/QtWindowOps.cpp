@@ -6,7 +6,7 @@
 #include <QMetaObject>
 #include <QThread>
 
-#include "app/OstrelDlg.h"
+#include "app/MainWindow.h"
 #include "app/TextBridge.h"
 #include "common/StopControl.h"
 #include "common/StopWait.h"
@@ -18,7 +18,7 @@ struct Done {};  // the result of an operation that returns nothing
 
 }  // namespace
 
-QtWindowOps::QtWindowOps(COstrelDlg& dialog)
+QtWindowOps::QtWindowOps(MainWindow& dialog)
     : shared_(std::make_shared<Shared>()), dialog_(&dialog), windowThread_(dialog.thread()) {}
 
 void QtWindowOps::Detach() {
@@ -49,7 +49,7 @@ Result QtWindowOps::Run(Result fallback, Operation operation) {
     if (!shared->attached || stop.stop_requested()) {
         return fallback;
     }
-    COstrelDlg* const dialog = dialog_;
+    MainWindow* const dialog = dialog_;
     QMetaObject::invokeMethod(
         dialog,
         [call, shared, dialog, operation = std::move(operation)]() mutable {
@@ -84,79 +84,79 @@ Result QtWindowOps::Run(Result fallback, Operation operation) {
 
 std::string QtWindowOps::ReadAddress() {
     return Run(std::string(),
-               [](COstrelDlg& dialog) { return ToWire(dialog.AddressText()).substr(0, 254); });
+               [](MainWindow& dialog) { return ToWire(dialog.AddressText()).substr(0, 254); });
 }
 
 void QtWindowOps::AppendTranscript(const std::string& text) {
-    Run(Done{}, [text](COstrelDlg& dialog) {
+    Run(Done{}, [text](MainWindow& dialog) {
         dialog.AppendTranscript(FromWire(text));
         return Done{};
     });
 }
 
 void QtWindowOps::ScrollTranscriptToEnd() {
-    Run(Done{}, [](COstrelDlg& dialog) {
+    Run(Done{}, [](MainWindow& dialog) {
         dialog.ScrollTranscriptToEnd();
         return Done{};
     });
 }
 
 std::string QtWindowOps::CommandText() {
-    return Run(std::string(), [](COstrelDlg& dialog) { return ToWire(dialog.CommandText()); });
+    return Run(std::string(), [](MainWindow& dialog) { return ToWire(dialog.CommandText()); });
 }
 
 void QtWindowOps::SetCommandText(const std::string& text) {
-    Run(Done{}, [text](COstrelDlg& dialog) {
+    Run(Done{}, [text](MainWindow& dialog) {
         dialog.SetCommandText(FromWire(text));
         return Done{};
     });
 }
 
 void QtWindowOps::SetTestStatus(const std::string& text) {
-    Run(Done{}, [text](COstrelDlg& dialog) {
+    Run(Done{}, [text](MainWindow& dialog) {
         dialog.SetTestStatus(FromWire(text));
         return Done{};
     });
 }
 
 void QtWindowOps::SetRunTestCaption(const std::string& caption) {
-    Run(Done{}, [caption](COstrelDlg& dialog) {
+    Run(Done{}, [caption](MainWindow& dialog) {
         dialog.SetRunTestCaption(FromWire(caption));
         return Done{};
     });
 }
 
 void QtWindowOps::SetProgress(int position) {
-    Run(Done{}, [position](COstrelDlg& dialog) {
+    Run(Done{}, [position](MainWindow& dialog) {
         dialog.SetProgress(position);
         return Done{};
     });
 }
 
 void QtWindowOps::SetStatusCell(int row, int column, const std::string& text) {
-    Run(Done{}, [row, column, text](COstrelDlg& dialog) {
+    Run(Done{}, [row, column, text](MainWindow& dialog) {
         dialog.SetStatusCell(row, column, FromWire(text));
         return Done{};
     });
 }
 
 bool QtWindowOps::IsAxisChecked(int axis) {
-    return Run(false, [axis](COstrelDlg& dialog) { return dialog.IsAxisChecked(axis); });
+    return Run(false, [axis](MainWindow& dialog) { return dialog.IsAxisChecked(axis); });
 }
 
 int QtWindowOps::SpeedPosition() {
-    return Run(0, [](COstrelDlg& dialog) { return dialog.SpeedPosition(); });
+    return Run(0, [](MainWindow& dialog) { return dialog.SpeedPosition(); });
 }
 
 void QtWindowOps::StartTimer(int id, int periodMs) {
-    Run(Done{}, [id, periodMs](COstrelDlg& dialog) {
+    Run(Done{}, [id, periodMs](MainWindow& dialog) {
         dialog.StartTimer(id, periodMs);
         return Done{};
     });
 }
 
 void QtWindowOps::StopTimer(int id) {
-    Run(Done{}, [id](COstrelDlg& dialog) {
+    Run(Done{}, [id](MainWindow& dialog) {
         dialog.StopTimer(id);
         return Done{};
     });
@@ -164,14 +164,14 @@ void QtWindowOps::StopTimer(int id) {
 
 void QtWindowOps::ShowMessage(const std::string& text, const std::string& caption,
                               bool ownedByWindow) {
-    Run(Done{}, [text, caption, ownedByWindow](COstrelDlg& dialog) {
+    Run(Done{}, [text, caption, ownedByWindow](MainWindow& dialog) {
         dialog.ShowMessage(FromWire(text), FromWire(caption), ownedByWindow);
         return Done{};
     });
 }
 
 void QtWindowOps::OpenFolder(const std::string& path) {
-    Run(Done{}, [path](COstrelDlg& dialog) {
+    Run(Done{}, [path](MainWindow& dialog) {
         dialog.OpenFolder(QString::fromStdString(path));  // a path is UTF-8, not wire text
         return Done{};
     });

@@ -12,7 +12,7 @@ class QThread;
 
 namespace trevane {
 
-class COstrelDlg;
+class MainWindow;
 
 // The window operations of the logic, carried out on the main dialog's widgets.
 //
@@ -24,12 +24,11 @@ class COstrelDlg;
 class QtWindowOps final : public WindowOps {
   public:
     // On the window's thread, with the dialog's controls in place.
-    explicit QtWindowOps(COstrelDlg& dialog);
+    explicit QtWindowOps(MainWindow& dialog);
 
     // On the window's thread, before the dialog goes: from then on every operation does
     // nothing and returns an empty value, and every waiting caller returns.
     void Detach();
-    bool Attached() const { return shared_->attached.load(); }
 
     std::string ReadAddress() override;
     void AppendTranscript(const std::string& text) override;
@@ -60,7 +59,7 @@ class QtWindowOps final : public WindowOps {
     Result Run(Result fallback, Operation operation);
 
     std::shared_ptr<Shared> shared_;
-    COstrelDlg* const dialog_;  // used only on the window's thread, and only while attached
+    MainWindow* const dialog_;  // used only on the window's thread, and only while attached
     QThread* const windowThread_;
 };
 

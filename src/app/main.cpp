@@ -6,8 +6,8 @@
 #include <QApplication>
 
 #include "app/DisplayCheck.h"
-#include "app/OstrelApp.h"
 #include "app/TerminationClose.h"
+#include "app/WindowProgram.h"
 #include "common/Platform.h"
 
 int main(int argc, char** argv) {
@@ -54,9 +54,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
-        trevane::COstrelApp theApp(*options);
-        theApp.InitInstance();
-        return theApp.ExitCode();
+        trevane::WindowProgram program(*options);
+        return program.Run();
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "trevane: %s\n", failure.what());
         return 1;

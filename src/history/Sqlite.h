@@ -42,7 +42,6 @@ class Database {
     void Execute(std::string_view sql);
     Statement Prepare(std::string_view sql);
     std::int64_t LastInsertId() const;
-    sqlite3* Handle() const { return db_; }
 
   private:
     sqlite3* db_ = nullptr;

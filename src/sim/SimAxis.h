@@ -68,7 +68,6 @@ class SimAxis {
     // Where the motor is: under a load it lags its reference `load` times as far as the loop
     // alone would make it, so the following error grows by exactly that factor.
     double Motor() const { return reference_ - load * (reference_ - motor_); }
-    double MotorVelocity() const { return motorVelocity_; }
     double Torque() const;  // volts, clamped by the torque limit
     AxisState State(bool cnMismatch) const;
 

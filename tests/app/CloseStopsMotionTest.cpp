@@ -3,12 +3,11 @@
 #include <string>
 #include <vector>
 
-#include <QAbstractButton>
 #include <QCheckBox>
+#include <QPushButton>
 #include <QSlider>
 #include <QTest>
 
-#include "app/ControlIds.h"
 #include "app/JogButtons.h"
 #include "app/TerminationClose.h"
 #include "app/WindowHarness.h"
@@ -32,9 +31,9 @@ bool AnyAxisMoving(sim::Machine& machine) {
 // Closing the window in the middle of an automatic test's move: the move is aborted on the
 // controller, not left to run to its end (or forever) with nobody watching.
 TEST_F(CloseStopsMotionTest, ClosingTheWindowDuringATestLeavesEveryAxisStanding) {
-    COstrelDlg& dialog = OpenDialog();
+    MainWindow& dialog = OpenDialog();
     Connect();
-    Control<QAbstractButton>(IDC_RUNTEST)->click();
+    Dialog().RunTestButton()->click();
     ASSERT_TRUE(g_testRunning.load());
     ASSERT_TRUE(QTest::qWaitFor([&] { return AnyAxisMoving(*machine_); }, 30000))
         << "the test never moved an axis";
@@ -49,7 +48,7 @@ TEST_F(CloseStopsMotionTest, ClosingTheWindowDuringATestLeavesEveryAxisStanding)
     dialog.reject();
     ASSERT_FALSE(AnyTestThreadAlive());
     EXPECT_FALSE(g_testRunning.load());
-    EXPECT_EQ(g_mainDlg, nullptr);
+    EXPECT_EQ(g_mainWindow, nullptr);
 
     const auto commands = machine_->ReceivedCommands();
     EXPECT_NE(std::find(commands.begin(), commands.end(), "AB1"), commands.end())
@@ -69,13 +68,13 @@ TEST_F(CloseStopsMotionTest, TerminationAndHangUpCloseTheWindowAndStopAHeldJog) 
     for (const int signal : {SIGTERM, SIGHUP}) {
         SCOPED_TRACE(signal);
         const CloseOnTermination closeOnTermination;
-        COstrelDlg& dialog = OpenDialog();
+        MainWindow& dialog = OpenDialog();
         Connect();
-        Control<QAbstractButton>(IDC_TURNON)->click();
-        Control<QAbstractButton>(IDC_PREPAREMOTION)->click();
-        Control<QCheckBox>(IDC_AXIS_X)->setChecked(true);
-        Control<QSlider>(IDC_SPEED)->setValue(-10000);
-        QTest::mousePress(Control<JogButton>(IDC_JOGUP), Qt::LeftButton);
+        Dialog().TurnOnButton()->click();
+        Dialog().PrepareMotionButton()->click();
+        Dialog().AxisBox(0)->setChecked(true);
+        Dialog().SpeedSlider()->setValue(-10000);
+        QTest::mousePress(Dialog().JogUp(), Qt::LeftButton);
         ASSERT_TRUE(QTest::qWaitFor([this] { return machine_->ReadAxis(0).moving; }, 5000));
         machine_->ClearReceived();
         ASSERT_EQ(::raise(signal), 0);

@@ -1,15 +1,14 @@
 #include <string>
 #include <vector>
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSlider>
 #include <QTest>
 
-#include "app/ControlIds.h"
 #include "app/JogButtons.h"
 #include "app/StatusTableModel.h"
 #include "app/WindowHarness.h"
@@ -27,12 +26,12 @@ class JogButtonTest : public WindowTest {
         OpenDialog();
         Connect();
         // Jogging needs a machine that is on and ready to move.
-        Control<QAbstractButton>(IDC_TURNON)->click();
-        Control<QAbstractButton>(IDC_PREPAREMOTION)->click();
-        Control<QCheckBox>(IDC_AXIS_X)->setChecked(true);
-        Control<QCheckBox>(IDC_AXIS_Z)->setChecked(true);
-        up_ = Control<JogButton>(IDC_JOGUP);
-        down_ = Control<JogButton>(IDC_JOGDOWN);
+        Dialog().TurnOnButton()->click();
+        Dialog().PrepareMotionButton()->click();
+        Dialog().AxisBox(0)->setChecked(true);
+        Dialog().AxisBox(2)->setChecked(true);
+        up_ = Dialog().JogUp();
+        down_ = Dialog().JogDown();
         machine_->ClearReceived();
     }
 
@@ -65,7 +64,7 @@ TEST_F(JogButtonTest, PressJogsTheTickedAxesAndReleaseStopsThem) {
     EXPECT_FALSE(up_->isDown());
 
     WaitUntilStopped();
-    Control<QSlider>(IDC_SPEED)->setValue(-10000);
+    Dialog().SpeedSlider()->setValue(-10000);
     QTest::mousePress(down_, Qt::LeftButton);
     EXPECT_EQ(Sent(), (Commands{"PT0,0,0,0", "JG10000,0,10000,0", "BG"}));
     QTest::mouseRelease(down_, Qt::LeftButton);
@@ -101,7 +100,7 @@ class LostMouseTest : public JogButtonTest, public ::testing::WithParamInterface
             other_.activateWindow();
             ASSERT_TRUE(QTest::qWaitForWindowActive(&other_));
         } else if (how == "focus") {
-            Control<QPlainTextEdit>(IDC_TRANSCRIPT)->setFocus();
+            Dialog().Transcript()->setFocus();
         } else if (how == "modal") {
             box_ = new QMessageBox(QMessageBox::NoIcon, "Modal", "over the window", QMessageBox::Ok,
                                    &Dialog());

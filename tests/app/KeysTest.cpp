@@ -1,5 +1,6 @@
 #include <filesystem>
 #include <map>
+#include <string>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -10,12 +11,14 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSlider>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
 
-#include "app/AboutDlg.h"
-#include "app/ControlIds.h"
+#include "app/AboutBox.h"
+#include "app/IpAddressField.h"
 #include "app/WindowHarness.h"
 
 namespace trevane::testing {
@@ -35,27 +38,35 @@ class FolderOpener : public QObject {
 };
 
 TEST_F(KeysTest, EnterOnAControlThatDoesNotTakeItEndsTheDialogAsOk) {
-    for (int id : {IDC_IPADDRESS, IDC_STATUSLIST, IDC_SPEED, IDC_AXIS_W}) {
-        COstrelDlg& dialog = OpenDialog();
-        QWidget* control = dialog.GetDlgItem(id);
-        control->setFocus();
-        QTest::keyClick(control, Qt::Key_Return);
-        EXPECT_FALSE(dialog.isVisible()) << id;
-        EXPECT_EQ(dialog.result(), QDialog::Accepted) << id;
-        EXPECT_EQ(g_mainDlg, nullptr) << id;
+    using Control = QWidget* (*)(const MainWindow&);
+    const Control controls[] = {
+        [](const MainWindow& dialog) -> QWidget* { return dialog.AddressField(); },
+        [](const MainWindow& dialog) -> QWidget* { return dialog.StatusList(); },
+        [](const MainWindow& dialog) -> QWidget* { return dialog.SpeedSlider(); },
+        [](const MainWindow& dialog) -> QWidget* { return dialog.AxisBox(3); },
+    };
+    for (const Control control : controls) {
+        MainWindow& dialog = OpenDialog();
+        QWidget* widget = control(dialog);
+        const std::string name = widget->objectName().toStdString();
+        widget->setFocus();
+        QTest::keyClick(widget, Qt::Key_Return);
+        EXPECT_FALSE(dialog.isVisible()) << name;
+        EXPECT_EQ(dialog.result(), QDialog::Accepted) << name;
+        EXPECT_EQ(g_mainWindow, nullptr) << name;
         CloseDialog();
     }
 }
 
 TEST_F(KeysTest, EscapeCancelAndTheCloseBoxEndTheDialog) {
-    COstrelDlg* dialog = &OpenDialog();
-    QTest::keyClick(dialog->GetDlgItem(IDC_TRANSCRIPT), Qt::Key_Escape);
+    MainWindow* dialog = &OpenDialog();
+    QTest::keyClick(dialog->Transcript(), Qt::Key_Escape);
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(dialog->result(), QDialog::Rejected);
     CloseDialog();
 
     dialog = &OpenDialog();
-    QTest::mouseClick(dialog->GetDlgItem(IDCANCEL), Qt::LeftButton);
+    QTest::mouseClick(dialog->CancelButton(), Qt::LeftButton);
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(dialog->result(), QDialog::Rejected);
     CloseDialog();
@@ -68,8 +79,8 @@ TEST_F(KeysTest, EscapeCancelAndTheCloseBoxEndTheDialog) {
 
 TEST_F(KeysTest, EnterOnAFocusedButtonClicksIt) {
     FolderOpener opener;
-    COstrelDlg& dialog = OpenDialog();
-    auto* button = dialog.GetDlgItem(IDC_OPENLOGFOLDER);
+    MainWindow& dialog = OpenDialog();
+    auto* button = dialog.OpenLogFolderButton();
     button->setFocus();
     QTest::keyClick(button, Qt::Key_Return);
     EXPECT_TRUE(dialog.isVisible());
@@ -77,7 +88,7 @@ TEST_F(KeysTest, EnterOnAFocusedButtonClicksIt) {
     EXPECT_EQ(std::filesystem::path(opener.opened[0].toLocalFile().toStdString()),
               std::filesystem::current_path());
 
-    button = dialog.GetDlgItem(IDCANCEL);
+    button = dialog.CancelButton();
     button->setFocus();
     QTest::keyClick(button, Qt::Key_Enter, Qt::KeypadModifier);
     EXPECT_FALSE(dialog.isVisible());
@@ -85,8 +96,8 @@ TEST_F(KeysTest, EnterOnAFocusedButtonClicksIt) {
 }
 
 TEST_F(KeysTest, EnterInTheTranscriptBreaksTheLine) {
-    COstrelDlg& dialog = OpenDialog();
-    auto* transcript = Control<QPlainTextEdit>(IDC_TRANSCRIPT);
+    MainWindow& dialog = OpenDialog();
+    auto* transcript = Dialog().Transcript();
     transcript->setFocus();
     QTest::keyClicks(transcript, "a");
     QTest::keyClick(transcript, Qt::Key_Return);
@@ -96,7 +107,7 @@ TEST_F(KeysTest, EnterInTheTranscriptBreaksTheLine) {
 }
 
 TEST_F(KeysTest, ResizingLeavesEveryControlWhereItWas) {
-    COstrelDlg& dialog = OpenDialog();
+    MainWindow& dialog = OpenDialog();
     std::map<QWidget*, QRect> before;
     for (QWidget* child : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
         before[child] = child->geometry();
@@ -111,7 +122,7 @@ TEST_F(KeysTest, ResizingLeavesEveryControlWhereItWas) {
 }
 
 TEST_F(KeysTest, TheWindowMenuEndsWithASeparatorAndTheAboutEntry) {
-    COstrelDlg& dialog = OpenDialog();
+    MainWindow& dialog = OpenDialog();
     const QList<QAction*> actions = dialog.SystemMenu()->actions();
     ASSERT_GE(actions.size(), 2);
     EXPECT_TRUE(actions[actions.size() - 2]->isSeparator());
@@ -130,13 +141,13 @@ TEST_F(KeysTest, TheWindowMenuEndsWithASeparatorAndTheAboutEntry) {
 }
 
 TEST_F(KeysTest, TheAboutBoxIsModalOverTheWindow) {
-    COstrelDlg& dialog = OpenDialog();
+    MainWindow& dialog = OpenDialog();
     QString title, text, ok;
     bool okIsDefault = false, iconShown = false;
     QWidget* owner = nullptr;
     QTimer::singleShot(0, [&] {
         QWidget* modal = QApplication::activeModalWidget();
-        auto* about = qobject_cast<CAboutDlg*>(modal);
+        auto* about = qobject_cast<AboutBox*>(modal);
         if (about == nullptr) {
             if (modal != nullptr) {
                 modal->close();

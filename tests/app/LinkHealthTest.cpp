@@ -1,13 +1,12 @@
 #include <chrono>
 
-#include <QAbstractButton>
 #include <QBrush>
 #include <QLabel>
 #include <QPalette>
+#include <QPushButton>
 #include <QTableView>
 #include <QTest>
 
-#include "app/ControlIds.h"
 #include "app/DialogTemplate.h"
 #include "app/DialogUnits.h"
 #include "app/LinkHealth.h"
@@ -95,7 +94,7 @@ class LinkHealthWindowTest : public WindowTest {
 };
 
 TEST_F(LinkHealthWindowTest, TheStripSaysNotConnectedOrWhereTheLinkLeads) {
-    COstrelDlg& dialog = OpenDialog();
+    MainWindow& dialog = OpenDialog();
     QTest::qWait(120);
     EXPECT_EQ(dialog.windowTitle(), "Trevane");
     EXPECT_EQ(StripText(), "not connected");
@@ -110,7 +109,7 @@ TEST_F(LinkHealthWindowTest, TheStripSaysNotConnectedOrWhereTheLinkLeads) {
 }
 
 TEST_F(LinkHealthWindowTest, TheStripSitsUnderTheControlsAndOnlyAddsItsHeight) {
-    COstrelDlg& dialog = OpenDialog();
+    MainWindow& dialog = OpenDialog();
     const QSize area = MapDialogSize(dialog.BaseUnits(), kMainDialogSize);
     LinkStrip* strip = dialog.Strip();
     ASSERT_NE(strip, nullptr);
@@ -154,7 +153,7 @@ TEST_F(LinkHealthWindowTest, ASlowControllerGreysTheTableUntilItAnswersInTimeAga
     // polls back without a new Connect.
     sim::Server server(machine_, "127.0.0.1", 0);
     SetSessionFactory(MakeTcpSessionFactory(server.Port()));
-    COstrelDlg& dialog = OpenDialog();
+    MainWindow& dialog = OpenDialog();
     Connect();
     ASSERT_TRUE(QTest::qWaitFor([&] { return Live(); }, 5000)) << StripText().toStdString();
     EXPECT_TRUE(StripText().contains(" polls/s, ")) << StripText().toStdString();
@@ -172,7 +171,7 @@ TEST_F(LinkHealthWindowTest, ASlowControllerGreysTheTableUntilItAnswersInTimeAga
 }
 
 TEST_F(LinkHealthWindowTest, ASilentControllerLeavesTheValuesGreyAndAgeing) {
-    COstrelDlg& dialog = OpenDialog();
+    MainWindow& dialog = OpenDialog();
     Connect();
     ASSERT_TRUE(QTest::qWaitFor([&] { return Live(); }, 5000));
     const QString before = Model().Cell(1, 1);
@@ -189,7 +188,7 @@ TEST_F(LinkHealthWindowTest, ASilentControllerLeavesTheValuesGreyAndAgeing) {
 }
 
 TEST_F(LinkHealthWindowTest, AFailedConnectGreysTheLastValues) {
-    COstrelDlg& dialog = OpenDialog();
+    MainWindow& dialog = OpenDialog();
     Connect();
     ASSERT_TRUE(QTest::qWaitFor([&] { return Live(); }, 5000));
     EXPECT_TRUE(TitleKept()) << dialog.windowTitle().toStdString();
@@ -203,7 +202,7 @@ TEST_F(LinkHealthWindowTest, AFailedConnectGreysTheLastValues) {
         stripWhileFailing = StripText();
         titleWhileFailing = dialog.windowTitle();
     };
-    Control<QAbstractButton>(IDC_CONNECT)->click();
+    Dialog().ConnectButton()->click();
     EXPECT_EQ(boxes.Seen().size(), 1u);
     EXPECT_TRUE(greyWhileFailing);
     EXPECT_TRUE(Model().Stale());

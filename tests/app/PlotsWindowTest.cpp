@@ -2,17 +2,16 @@
 #include <memory>
 #include <string>
 
-#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
 #include <QPen>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTest>
 
 #include <qcustomplot.h>
 
-#include "app/ControlIds.h"
 #include "app/PlotsWindow.h"
 #include "app/WindowHarness.h"
 #include "autotest/TestLog.h"
@@ -60,7 +59,7 @@ void RecordSyntheticTest(TestRecorder& recorder, int testNumber, int moves, int 
 using PlotsWindowTest = WindowTest;
 
 TEST_F(PlotsWindowTest, CtrlPAndTheMenuOpenOneModelessWindow) {
-    COstrelDlg& dialog = OpenDialog();
+    MainWindow& dialog = OpenDialog();
     EXPECT_EQ(dialog.Plots(), nullptr) << "made on first use only";
 
     QTest::keyClick(&dialog, Qt::Key_P, Qt::ControlModifier);
@@ -209,11 +208,11 @@ TEST_F(PlotsWindowTest, AWholeTestInVirtualTimeIsPlottedAndReportedBesideTheLog)
     SetSystemClock(clock);
     machine_ = std::make_shared<sim::Machine>(clock);
     SetSessionFactory(sim::InProcessSessionFactory(machine_));
-    COstrelDlg& dialog = OpenDialog();
+    MainWindow& dialog = OpenDialog();
     EXPECT_TRUE(TestReportEnabled()) << "the window turns the report on";
     PlotsWindow* plots = dialog.OpenPlots();
     Connect();
-    Control<QAbstractButton>(IDC_RUNTEST)->click();
+    Dialog().RunTestButton()->click();
     ASSERT_TRUE(QTest::qWaitFor([] { return !g_testRunning.load(); }, 60000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return plots->SummaryText().contains("Report: "); }, 5000))
         << plots->SummaryText().toStdString();
@@ -235,11 +234,11 @@ TEST_F(PlotsWindowTest, TheStripAndTheBarShowTheVerdictInColourUntilTheNextTest)
     SetSystemClock(clock);
     machine_ = std::make_shared<sim::Machine>(clock);
     SetSessionFactory(sim::InProcessSessionFactory(machine_));
-    COstrelDlg& dialog = OpenDialog();
+    MainWindow& dialog = OpenDialog();
     Connect();
-    auto* progress = Control<QProgressBar>(IDC_PROGRESS);
+    auto* progress = Dialog().ProgressBar();
     const auto runTest = [&] {
-        Control<QAbstractButton>(IDC_RUNTEST)->click();
+        Dialog().RunTestButton()->click();
         EXPECT_TRUE(dialog.Strip()->VerdictText().isEmpty()) << "a new test clears the last";
         EXPECT_TRUE(QTest::qWaitFor([] { return !g_testRunning.load(); }, 60000));
         EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog.Strip()->VerdictText().isEmpty(); }));

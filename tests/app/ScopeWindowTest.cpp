@@ -11,18 +11,19 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QMenu>
+#include <QPushButton>
 #include <QSlider>
 #include <QTableView>
 #include <QTableWidget>
 #include <QTest>
 
-#include "app/ControlIds.h"
 #include "app/JogButtons.h"
 #include "app/ScopeWindow.h"
 #include "app/WindowHarness.h"
 #include "common/Clock.h"
 #include "console/StatusMonitor.h"
 #include "link/Link.h"
+#include "link/WindowOps.h"
 #include "scope/ScopeBuffer.h"
 #include "support/ScratchFolder.h"
 
@@ -37,7 +38,7 @@ constexpr scope::Channel kXVelocity{0, scope::kVelocity};
 using ScopeWindowTest = WindowTest;
 
 TEST_F(ScopeWindowTest, TheMenuCtrlShiftSAndADoubleClickOnAValueOpenOneScope) {
-    COstrelDlg& dialog = OpenDialog();
+    MainWindow& dialog = OpenDialog();
     EXPECT_EQ(dialog.Scope(), nullptr) << "made on first use only";
     QTest::keyClick(&dialog, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
     ScopeWindow* scopeWindow = dialog.Scope();
@@ -47,7 +48,7 @@ TEST_F(ScopeWindowTest, TheMenuCtrlShiftSAndADoubleClickOnAValueOpenOneScope) {
     EXPECT_EQ(scopeWindow->TraceCount(), 0);
     scopeWindow->close();
 
-    auto* table = Control<QTableView>(IDC_STATUSLIST);
+    auto* table = Dialog().StatusList();
     const auto doubleClick = [&](int row, int column) {
         const QRect cell = table->visualRect(table->model()->index(row, column));
         // As the platform delivers one: a click, then the second press as a double-click.
@@ -82,13 +83,13 @@ class JoggingScopeTest : public WindowTest {
         SetSystemClock(clock_);
         machine_ = std::make_shared<sim::Machine>(clock_);
         SetSessionFactory(sim::InProcessSessionFactory(machine_));
-        COstrelDlg& dialog = OpenDialog();
+        MainWindow& dialog = OpenDialog();
         Connect();
         dialog.StopTimer(IDT_STATUS);  // the test polls in step with its clock
-        Control<QAbstractButton>(IDC_TURNON)->click();
-        Control<QAbstractButton>(IDC_PREPAREMOTION)->click();
-        Control<QCheckBox>(IDC_AXIS_X)->setChecked(true);
-        Control<QSlider>(IDC_SPEED)->setValue(-10000);  // towards positive counts
+        Dialog().TurnOnButton()->click();
+        Dialog().PrepareMotionButton()->click();
+        Dialog().AxisBox(0)->setChecked(true);
+        Dialog().SpeedSlider()->setValue(-10000);  // towards positive counts
         scope_ = dialog.OpenScope();
         scope::StatusScopeBuffer().Clear();  // the records of this test only
     }
@@ -123,7 +124,7 @@ TEST_F(JoggingScopeTest, AJogRaisesTheMotorPositionAndFiresASingleShotOnceOnVelo
     EXPECT_EQ(scope_->Acquisition().Fired(), 0);
     EXPECT_EQ(scope_->StateText(), "waiting for the trigger");
 
-    auto* jog = Control<JogButton>(IDC_JOGDOWN);
+    auto* jog = Dialog().JogDown();
     QTest::mousePress(jog, Qt::LeftButton);
     Poll(3000ms);
     QTest::mouseRelease(jog, Qt::LeftButton);

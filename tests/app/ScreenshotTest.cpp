@@ -9,8 +9,8 @@
 #include <QMessageBox>
 #include <QTest>
 
-#include "app/OstrelApp.h"
 #include "app/WindowHarness.h"
+#include "app/WindowProgram.h"
 #include "link/Link.h"
 #include "link/ScriptedPeer.h"
 #include "net/TcpMotionClient.h"
@@ -70,7 +70,7 @@ using ScreenshotRunTest = WindowTest;
 // the run ends with 1 and no picture.
 TEST_F(ScreenshotRunTest, AFailedConnectEndsTheRunWithoutWaitingOnTheBox) {
     SetSessionFactory(MakeTcpSessionFactory(UnusedLoopbackPort()));
-    COstrelDlg& dialog = OpenDialog();
+    MainWindow& dialog = OpenDialog();
     dialog.SetAddressText("127.0.0.1");
     int exitCode = 0;
     const QString path = QString::fromStdString((workDir_ / "shot.png").string());
@@ -88,7 +88,7 @@ TEST_F(ScreenshotRunTest, AFailedConnectEndsTheRunWithoutWaitingOnTheBox) {
 
 // A run that outlasts its bound is ended there with 1, before it has touched the machine.
 TEST_F(ScreenshotRunTest, TheBoundEndsARunThatTakesTooLong) {
-    COstrelDlg& dialog = OpenDialog();
+    MainWindow& dialog = OpenDialog();
     dialog.SetAddressText("127.0.0.1");
     int exitCode = 0;
     const QString path = QString::fromStdString((workDir_ / "shot.png").string());

@@ -6,12 +6,11 @@
 #include <thread>
 #include <vector>
 
-#include <QAbstractButton>
 #include <QCheckBox>
+#include <QPushButton>
 #include <QSlider>
 #include <QTest>
 
-#include "app/ControlIds.h"
 #include "app/JogButtons.h"
 #include "app/TrafficWindow.h"
 #include "app/WindowHarness.h"
@@ -59,13 +58,13 @@ class HangWatch {
 // window keeps answering, the release stops the axis at once, and Stop recording says what the
 // file lost instead of freezing the window.
 TEST_F(WindowTest, ReleasingAJogStopsTheAxisWhileTheRecordingsReaderIsStalled) {
-    COstrelDlg& dialog = OpenDialog();
+    MainWindow& dialog = OpenDialog();
     Connect();
-    Control<QAbstractButton>(IDC_TURNON)->click();
-    Control<QAbstractButton>(IDC_PREPAREMOTION)->click();
-    Control<QCheckBox>(IDC_AXIS_X)->setChecked(true);
-    Control<QSlider>(IDC_SPEED)->setValue(-10000);
-    auto* up = Control<JogButton>(IDC_JOGUP);
+    Dialog().TurnOnButton()->click();
+    Dialog().PrepareMotionButton()->click();
+    Dialog().AxisBox(0)->setChecked(true);
+    Dialog().SpeedSlider()->setValue(-10000);
+    auto* up = Dialog().JogUp();
 
     StalledFifo fifo(workDir_ / "trace.fifo", StalledFifo::Start::ReadsAtFirst);
     ASSERT_TRUE(fifo.Ready());

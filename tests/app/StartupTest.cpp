@@ -1,5 +1,6 @@
 #include <array>
 #include <filesystem>
+#include <utility>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -16,14 +17,13 @@
 #include <QTest>
 #include <QToolTip>
 
-#include "app/ControlIds.h"
+#include "app/CommandField.h"
 #include "app/DialogUnits.h"
 #include "app/IpAddressField.h"
 #include "app/JogButtons.h"
-#include "app/MyEdit.h"
-#include "app/OstrelApp.h"
 #include "app/StatusTableModel.h"
 #include "app/WindowHarness.h"
+#include "app/WindowProgram.h"
 #include "link/Link.h"
 #include "link/WindowOps.h"
 #include "net/TcpMotionClient.h"
@@ -34,40 +34,39 @@ namespace {
 // The dialog template, written out again here so that a slip in the window's own table shows.
 struct Expected {
     const char* name;
-    int id;
     const char* kind;  // the Qt class that the control must be (or derive from)
     const char* caption;
     int x, y, width, height;
 };
 
 constexpr std::array<Expected, 27> kTemplate = {{
-    {"IDCANCEL", 2, "QPushButton", "Cancel", 492, 334, 50, 14},
-    {"IDC_CONNECT", 1000, "QPushButton", "Connect", 93, 7, 49, 13},
-    {"IDC_STATUSLIST", 1001, "QTableView", "", 7, 178, 375, 170},
-    {"IDC_TRANSCRIPT", 1003, "QPlainTextEdit", "", 7, 31, 268, 114},
-    {"IDC_COMMAND", 1004, "trevane::CMyEdit", "", 7, 145, 267, 13},
-    {"IDC_TURNON", 1005, "QPushButton", "Turn On", 293, 21, 72, 18},
-    {"IDC_IPADDRESS", 1006, "trevane::IpAddressField", "", 7, 7, 84, 13},
-    {"IDC_TURNOFF", 1008, "QPushButton", "Turn Off", 293, 44, 72, 18},
-    {"IDC_PREPAREMOTION", 1009, "QPushButton", "Prepare Motion", 293, 69, 72, 18},
-    {"IDC_EXITMOTION", 1010, "QPushButton", "Exit Motion", 293, 95, 72, 18},
-    {"IDC_PROGRESS", 1011, "QProgressBar", "", 397, 177, 104, 13},
-    {"IDC_RUNTEST", 1012, "QPushButton", "Run Auto Test", 396, 156, 106, 17},
-    {"IDC_STATIC_DIAGNOSTICS", -1, "QGroupBox", "Diagnostics", 389, 145, 153, 166},
-    {"IDC_TESTSTATUS", 1014, "QLabel", "Not Running", 400, 196, 101, 24},
-    {"IDC_JOGUP", 1015, "trevane::CMyButton", "Up", 441, 15, 43, 23},
-    {"IDC_STATIC_JOG", -1, "QGroupBox", "Jog", 389, 7, 153, 138},
-    {"IDC_JOGDOWN", 1019, "trevane::CMyButton2", "Down", 441, 39, 43, 23},
-    {"IDC_SPEED", 1020, "QSlider", "", 503, 18, 30, 72},
-    {"IDC_STATIC_SPEED", -1, "QLabel", "Speed", 501, 90, 32, 9},
-    {"IDC_AXIS_X", 1023, "QCheckBox", "X", 395, 21, 27, 9},
-    {"IDC_AXIS_Y", 1024, "QCheckBox", "Y", 395, 31, 27, 9},
-    {"IDC_AXIS_Z", 1025, "QCheckBox", "Z", 395, 42, 27, 9},
-    {"IDC_AXIS_W", 1026, "QCheckBox", "W", 395, 53, 27, 9},
-    {"IDC_STATIC_MACROS", -1, "QGroupBox", "Macros", 279, 7, 103, 138},
-    {"IDC_DUMPPROGRAM", 1027, "QPushButton", "Dump Program Code", 397, 235, 104, 20},
-    {"IDC_SETZERO", 1028, "QPushButton", "DP0,0,0,0", 397, 118, 75, 18},
-    {"IDC_OPENLOGFOLDER", 1029, "QPushButton", "Open Log Folder", 397, 261, 103, 21},
+    {"IDCANCEL", "QPushButton", "Cancel", 492, 334, 50, 14},
+    {"IDC_CONNECT", "QPushButton", "Connect", 93, 7, 49, 13},
+    {"IDC_STATUSLIST", "QTableView", "", 7, 178, 375, 170},
+    {"IDC_TRANSCRIPT", "QPlainTextEdit", "", 7, 31, 268, 114},
+    {"IDC_COMMAND", "trevane::CommandField", "", 7, 145, 267, 13},
+    {"IDC_TURNON", "QPushButton", "Turn On", 293, 21, 72, 18},
+    {"IDC_IPADDRESS", "trevane::IpAddressField", "", 7, 7, 84, 13},
+    {"IDC_TURNOFF", "QPushButton", "Turn Off", 293, 44, 72, 18},
+    {"IDC_PREPAREMOTION", "QPushButton", "Prepare Motion", 293, 69, 72, 18},
+    {"IDC_EXITMOTION", "QPushButton", "Exit Motion", 293, 95, 72, 18},
+    {"IDC_PROGRESS", "QProgressBar", "", 397, 177, 104, 13},
+    {"IDC_RUNTEST", "QPushButton", "Run Auto Test", 396, 156, 106, 17},
+    {"IDC_STATIC_DIAGNOSTICS", "QGroupBox", "Diagnostics", 389, 145, 153, 166},
+    {"IDC_TESTSTATUS", "QLabel", "Not Running", 400, 196, 101, 24},
+    {"IDC_JOGUP", "trevane::JogUpButton", "Up", 441, 15, 43, 23},
+    {"IDC_STATIC_JOG", "QGroupBox", "Jog", 389, 7, 153, 138},
+    {"IDC_JOGDOWN", "trevane::JogDownButton", "Down", 441, 39, 43, 23},
+    {"IDC_SPEED", "QSlider", "", 503, 18, 30, 72},
+    {"IDC_STATIC_SPEED", "QLabel", "Speed", 501, 90, 32, 9},
+    {"IDC_AXIS_X", "QCheckBox", "X", 395, 21, 27, 9},
+    {"IDC_AXIS_Y", "QCheckBox", "Y", 395, 31, 27, 9},
+    {"IDC_AXIS_Z", "QCheckBox", "Z", 395, 42, 27, 9},
+    {"IDC_AXIS_W", "QCheckBox", "W", 395, 53, 27, 9},
+    {"IDC_STATIC_MACROS", "QGroupBox", "Macros", 279, 7, 103, 138},
+    {"IDC_DUMPPROGRAM", "QPushButton", "Dump Program Code", 397, 235, 104, 20},
+    {"IDC_SETZERO", "QPushButton", "DP0,0,0,0", 397, 118, 75, 18},
+    {"IDC_OPENLOGFOLDER", "QPushButton", "Open Log Folder", 397, 261, 103, 21},
 }};
 
 QString CaptionOf(QWidget* widget) {
@@ -103,29 +102,29 @@ Units DialogFontUnits() {
 using StartupTest = WindowTest;
 
 TEST_F(StartupTest, OpensInItsStartState) {
-    COstrelDlg& dialog = OpenDialog();
+    MainWindow& dialog = OpenDialog();
     EXPECT_EQ(dialog.windowTitle(), "Trevane");
     EXPECT_FALSE(dialog.windowIcon().isNull());
-    EXPECT_EQ(g_mainDlg, &dialog);
+    EXPECT_EQ(g_mainWindow, &dialog);
 
-    auto* speed = Control<QSlider>(IDC_SPEED);
+    auto* speed = Dialog().SpeedSlider();
     EXPECT_EQ(speed->orientation(), Qt::Vertical);
     EXPECT_EQ(speed->minimum(), -10000);
     EXPECT_EQ(speed->maximum(), 10);
     EXPECT_EQ(speed->value(), -50);
-    for (int id : {IDC_AXIS_X, IDC_AXIS_Y, IDC_AXIS_Z, IDC_AXIS_W}) {
-        EXPECT_FALSE(Control<QCheckBox>(id)->isChecked()) << id;
+    for (int axis = 0; axis < 4; ++axis) {
+        EXPECT_FALSE(dialog.AxisBox(axis)->isChecked()) << axis;
     }
-    EXPECT_EQ(Control<QLabel>(IDC_TESTSTATUS)->text(), "Not Running");
-    EXPECT_EQ(Control<QAbstractButton>(IDC_RUNTEST)->text(), "Run Auto Test");
-    auto* progress = Control<QProgressBar>(IDC_PROGRESS);
+    EXPECT_EQ(Dialog().TestStatusLabel()->text(), "Not Running");
+    EXPECT_EQ(Dialog().RunTestButton()->text(), "Run Auto Test");
+    auto* progress = Dialog().ProgressBar();
     EXPECT_EQ(progress->minimum(), 0);
     EXPECT_EQ(progress->maximum(), 100);
     EXPECT_EQ(progress->value(), 0);
     EXPECT_TRUE(Transcript().isEmpty());
-    EXPECT_TRUE(Control<QPlainTextEdit>(IDC_COMMAND)->toPlainText().isEmpty());
-    EXPECT_EQ(Control<IpAddressField>(IDC_IPADDRESS)->text(), "192.168.1.10");
-    EXPECT_EQ(dialog.focusWidget(), dialog.GetDlgItem(IDCANCEL)) << "focus on the first tab stop";
+    EXPECT_TRUE(Dialog().CommandEntry()->toPlainText().isEmpty());
+    EXPECT_EQ(Dialog().AddressField()->text(), "192.168.1.10");
+    EXPECT_EQ(dialog.focusWidget(), dialog.CancelButton()) << "focus on the first tab stop";
     EXPECT_FALSE(g_connected.load());
     EXPECT_FALSE(dialog.TimerRunning(IDT_STATUS));
     EXPECT_EQ(Window()->ReadAddress(), "192.168.1.10") << "the window operations are installed";
@@ -133,7 +132,7 @@ TEST_F(StartupTest, OpensInItsStartState) {
 
 TEST_F(StartupTest, TheStatusTableShowsItsLabelsAndEmptyCells) {
     OpenDialog();
-    auto* table = Control<QTableView>(IDC_STATUSLIST);
+    auto* table = Dialog().StatusList();
     const QAbstractItemModel* model = table->model();
     ASSERT_EQ(model->rowCount(), 13);
     ASSERT_EQ(model->columnCount(), 5);
@@ -157,7 +156,7 @@ TEST_F(StartupTest, TheStatusTableShowsItsLabelsAndEmptyCells) {
 }
 
 TEST_F(StartupTest, EveryControlHasItsNameKindCaptionAndPlace) {
-    COstrelDlg& dialog = OpenDialog();
+    MainWindow& dialog = OpenDialog();
     const Units units = DialogFontUnits();
     // The link's strip adds its own height below the template's area.
     EXPECT_EQ(dialog.size(), QSize(units.X(549), units.Y(357) + dialog.Strip()->height()));
@@ -166,9 +165,6 @@ TEST_F(StartupTest, EveryControlHasItsNameKindCaptionAndPlace) {
         auto* widget = dialog.findChild<QWidget*>(control.name);
         ASSERT_NE(widget, nullptr);
         EXPECT_TRUE(widget->inherits(control.kind)) << widget->metaObject()->className();
-        if (control.id != -1) {
-            EXPECT_EQ(dialog.GetDlgItem(control.id), widget);
-        }
         EXPECT_EQ(CaptionOf(widget), control.caption);
         // Edges mapped one by one; the size follows from them.
         const int left = units.X(control.x);
@@ -177,15 +173,48 @@ TEST_F(StartupTest, EveryControlHasItsNameKindCaptionAndPlace) {
                                             units.Y(control.y + control.height) - top));
         EXPECT_TRUE(widget->isVisible());
     }
-    EXPECT_EQ(dialog.GetDlgItem(IDOK), nullptr) << "no control has the OK command's id";
     for (auto* button : dialog.findChildren<QPushButton*>()) {
         EXPECT_FALSE(button->isDefault() || button->autoDefault())
             << button->objectName().toStdString();
     }
 }
 
+// What the screenshot run and the tests press must be the control that the template names.
+TEST_F(StartupTest, EachAccessorGivesItsTemplatesControl) {
+    const MainWindow& dialog = OpenDialog();
+    const std::pair<const char*, QWidget*> controls[] = {
+        {"IDCANCEL", dialog.CancelButton()},
+        {"IDC_CONNECT", dialog.ConnectButton()},
+        {"IDC_TURNON", dialog.TurnOnButton()},
+        {"IDC_TURNOFF", dialog.TurnOffButton()},
+        {"IDC_PREPAREMOTION", dialog.PrepareMotionButton()},
+        {"IDC_EXITMOTION", dialog.ExitMotionButton()},
+        {"IDC_RUNTEST", dialog.RunTestButton()},
+        {"IDC_DUMPPROGRAM", dialog.DumpProgramButton()},
+        {"IDC_SETZERO", dialog.SetZeroButton()},
+        {"IDC_OPENLOGFOLDER", dialog.OpenLogFolderButton()},
+        {"IDC_JOGUP", dialog.JogUp()},
+        {"IDC_JOGDOWN", dialog.JogDown()},
+        {"IDC_STATUSLIST", dialog.StatusList()},
+        {"IDC_TRANSCRIPT", dialog.Transcript()},
+        {"IDC_COMMAND", dialog.CommandEntry()},
+        {"IDC_IPADDRESS", dialog.AddressField()},
+        {"IDC_PROGRESS", dialog.ProgressBar()},
+        {"IDC_TESTSTATUS", dialog.TestStatusLabel()},
+        {"IDC_SPEED", dialog.SpeedSlider()},
+        {"IDC_AXIS_X", dialog.AxisBox(0)},
+        {"IDC_AXIS_Y", dialog.AxisBox(1)},
+        {"IDC_AXIS_Z", dialog.AxisBox(2)},
+        {"IDC_AXIS_W", dialog.AxisBox(3)},
+    };
+    for (const auto& [name, widget] : controls) {
+        ASSERT_NE(widget, nullptr) << name;
+        EXPECT_EQ(widget, dialog.findChild<QWidget*>(name)) << name;
+    }
+}
+
 TEST_F(StartupTest, TabVisitsTheControlsInTemplateOrder) {
-    COstrelDlg& dialog = OpenDialog();
+    MainWindow& dialog = OpenDialog();
     const std::vector<std::string> expected = {
         "IDCANCEL",          "IDC_CONNECT",    "IDC_STATUSLIST",  "IDC_TRANSCRIPT",
         "IDC_COMMAND",       "IDC_TURNON",     "IDC_IPADDRESS",   "IDC_TURNOFF",
@@ -203,7 +232,7 @@ TEST_F(StartupTest, TabVisitsTheControlsInTemplateOrder) {
 
 TEST_F(StartupTest, TheSliderHasItsMinimumAtTheTop) {
     OpenDialog();
-    auto* speed = Control<QSlider>(IDC_SPEED);
+    auto* speed = Dialog().SpeedSlider();
     QTest::mouseClick(speed, Qt::LeftButton, {}, QPoint(speed->width() / 2, 2));
     EXPECT_LT(speed->value(), -50) << "a click above the thumb moves it towards -10000";
     speed->setValue(-50);
@@ -216,7 +245,7 @@ TEST_F(StartupTest, TheSliderHasItsMinimumAtTheTop) {
 
 TEST_F(StartupTest, TheSliderShowsItsSpeedWhileItMovesAndAsItsTooltip) {
     OpenDialog();
-    auto* speed = Control<QSlider>(IDC_SPEED);
+    auto* speed = Dialog().SpeedSlider();
     EXPECT_EQ(speed->toolTip(), "Jog speed: -50 counts/s with Up, 50 counts/s with Down");
     speed->setFocus();
     QTest::keyClick(speed, Qt::Key_Up);
@@ -227,8 +256,8 @@ TEST_F(StartupTest, TheSliderShowsItsSpeedWhileItMovesAndAsItsTooltip) {
 }
 
 TEST_F(StartupTest, EveryStatusRowNamesItsUnitAndTorqueReadsInVolts) {
-    COstrelDlg& dialog = OpenDialog();
-    const QAbstractItemModel* model = Control<QTableView>(IDC_STATUSLIST)->model();
+    MainWindow& dialog = OpenDialog();
+    const QAbstractItemModel* model = Dialog().StatusList()->model();
     const auto tip = [model](int row, int column) {
         return model->index(row, column).data(Qt::ToolTipRole).toString();
     };
@@ -249,7 +278,7 @@ TEST_F(StartupTest, EveryStatusRowNamesItsUnitAndTorqueReadsInVolts) {
 }
 
 TEST_F(StartupTest, TheFrameNeverShrinksBelowTheTemplateAndTheStrip) {
-    COstrelDlg& dialog = OpenDialog();
+    MainWindow& dialog = OpenDialog();
     const QSize full = dialog.size();
     EXPECT_EQ(dialog.minimumSize(), full);
     dialog.resize(full.width() / 2, full.height() / 2);
@@ -270,7 +299,7 @@ TEST_F(StartupTest, TakesTheAddressFromTheWorkingDirectorysConfiguration) {
     WriteConfig("[ main ]\r\n  gaddress =  10.9.8.7  \r\n", elsewhere);
     std::filesystem::current_path(elsewhere);
     OpenDialog();
-    EXPECT_EQ(Control<IpAddressField>(IDC_IPADDRESS)->text(), "10.9.8.7");
+    EXPECT_EQ(Dialog().AddressField()->text(), "10.9.8.7");
     EXPECT_EQ(Window()->ReadAddress(), "10.9.8.7");
 }
 
@@ -279,17 +308,17 @@ TEST_F(StartupTest, ShowsTheDefaultAddressWhenTheConfigurationGivesNoIPv4Address
                               "-1.2.3.4", "1..2.3"}) {
         WriteConfig(std::string("[Main]\nGAddress=") + value + "\n");
         OpenDialog();
-        EXPECT_EQ(Control<IpAddressField>(IDC_IPADDRESS)->text(), "192.168.1.10") << value;
+        EXPECT_EQ(Dialog().AddressField()->text(), "192.168.1.10") << value;
         CloseDialog();
     }
     WriteConfig("[Main]\nGAddress=\"010.000.000.001\"\n");
     OpenDialog();
-    EXPECT_EQ(Control<IpAddressField>(IDC_IPADDRESS)->text(), "10.0.0.1");
+    EXPECT_EQ(Dialog().AddressField()->text(), "10.0.0.1");
 }
 
 TEST_F(StartupTest, TheAddressFieldHoldsFourNumbersUpTo255) {
     OpenDialog();
-    auto* field = Control<IpAddressField>(IDC_IPADDRESS);
+    auto* field = Dialog().AddressField();
     field->clear();
     field->setFocus();
     QTest::keyClicks(field, "1a0.2x0.300.4.5-");
@@ -307,15 +336,15 @@ TEST_F(StartupTest, TheApplicationConnectsToTheConfiguredPort) {
     WriteConfig("[Main]\nGAddress=127.0.0.1\nPort=" + std::to_string(server.Port()) + "\n");
     bool connected = false;
     QTimer::singleShot(0, [&] {
-        ASSERT_NE(g_mainDlg, nullptr);
-        qobject_cast<QAbstractButton*>(g_mainDlg->GetDlgItem(IDC_CONNECT))->click();
+        ASSERT_NE(g_mainWindow, nullptr);
+        g_mainWindow->ConnectButton()->click();
         connected = g_connected;
-        g_mainDlg->reject();
+        g_mainWindow->reject();
     });
-    COstrelApp app(StartOptions{});
-    EXPECT_FALSE(app.InitInstance());
+    WindowProgram app(StartOptions{});
+    EXPECT_EQ(app.Run(), 0);
     EXPECT_TRUE(connected);
-    EXPECT_EQ(g_mainDlg, nullptr);
+    EXPECT_EQ(g_mainWindow, nullptr);
     EXPECT_EQ(Window()->ReadAddress(), "") << "the window operations went with the dialog";
 }
 
@@ -324,16 +353,17 @@ TEST_F(StartupTest, SimulateServesAControllerOnLoopbackAndPointsTheWindowAtIt) {
     QString address;
     QString firstCell;
     QTimer::singleShot(0, [&] {
-        address = g_mainDlg->AddressText();
-        qobject_cast<QAbstractButton*>(g_mainDlg->GetDlgItem(IDC_CONNECT))->click();
-        (void)QTest::qWaitFor([] { return !g_mainDlg->StatusModel().Cell(0, 1).isEmpty(); }, 5000);
-        firstCell = g_mainDlg->StatusModel().Cell(0, 1);
-        g_mainDlg->reject();
+        address = g_mainWindow->AddressText();
+        g_mainWindow->ConnectButton()->click();
+        (void)QTest::qWaitFor([] { return !g_mainWindow->StatusModel().Cell(0, 1).isEmpty(); },
+                              5000);
+        firstCell = g_mainWindow->StatusModel().Cell(0, 1);
+        g_mainWindow->reject();
     });
     StartOptions options;
     options.simulate = true;
-    COstrelApp app(options);
-    app.InitInstance();
+    WindowProgram app(options);
+    EXPECT_EQ(app.Run(), 0);
     EXPECT_EQ(address, "127.0.0.1");
     EXPECT_EQ(firstCell, "0");
 }

@@ -7,7 +7,7 @@
 #include <QTableView>
 #include <QTest>
 
-#include "app/ControlIds.h"
+#include "app/CommandField.h"
 #include "app/LinkStrip.h"
 #include "app/TrafficWindow.h"
 #include "app/WindowHarness.h"
@@ -34,14 +34,14 @@ void Send(QPlainTextEdit* entry, const char* command) {
 }
 
 TEST_F(TrafficWindowTest, ARejectedCommandShowsWithItsReasonInTheTableAndTheStrip) {
-    COstrelDlg& dialog = OpenDialog();
+    MainWindow& dialog = OpenDialog();
     Traffic().Clear();
     QTest::keyClick(&dialog, Qt::Key_T, Qt::ControlModifier);
     TrafficWindow* traffic = dialog.TrafficView();
     ASSERT_NE(traffic, nullptr);
     EXPECT_TRUE(traffic->isVisible());
     Connect();
-    auto* entry = Control<QPlainTextEdit>(IDC_COMMAND);
+    auto* entry = Dialog().CommandEntry();
     entry->setFocus();
     Send(entry, "NOSUCH");
     EXPECT_TRUE(Transcript().endsWith("a command error occurred\n\n")) << "the transcript keeps "
@@ -76,11 +76,11 @@ TEST_F(TrafficWindowTest, ARejectedCommandShowsWithItsReasonInTheTableAndTheStri
 }
 
 TEST_F(TrafficWindowTest, PauseClearAndSaveWriteTheShownLinesWholeOrSayWhatFailed) {
-    COstrelDlg& dialog = OpenDialog();
+    MainWindow& dialog = OpenDialog();
     TrafficWindow* traffic = dialog.OpenTraffic();
     traffic->SetFilter(TrafficModel::Filter::CommandSession);
     Connect();
-    auto* entry = Control<QPlainTextEdit>(IDC_COMMAND);
+    auto* entry = Dialog().CommandEntry();
     entry->setFocus();
     traffic->SetPaused(true);
     Send(entry, "TPX");
@@ -109,7 +109,7 @@ TEST_F(TrafficWindowTest, PauseClearAndSaveWriteTheShownLinesWholeOrSayWhatFaile
 // The recording keeps every exchange of both sessions (every record poll, not one a second),
 // shown or hidden, and the strip says so while it runs.
 TEST_F(TrafficWindowTest, RecordingWritesTheWholeTraceWhileTheStripSaysSo) {
-    COstrelDlg& dialog = OpenDialog();
+    MainWindow& dialog = OpenDialog();
     TrafficWindow* traffic = dialog.OpenTraffic();
     const QString nowhere = QString::fromStdString((workDir_ / "missing" / "t.txt").string());
     EXPECT_TRUE(traffic->StartRecording(nowhere).contains(nowhere));
@@ -120,7 +120,7 @@ TEST_F(TrafficWindowTest, RecordingWritesTheWholeTraceWhileTheStripSaysSo) {
     EXPECT_TRUE(dialog.Strip()->RecordingText().startsWith("recording to trace.txt: "));
     Connect();
     traffic->hide();
-    auto* entry = Control<QPlainTextEdit>(IDC_COMMAND);
+    auto* entry = Dialog().CommandEntry();
     entry->setFocus();
     Send(entry, "TPX");
     const std::uint64_t pollsBefore = Traffic().RecordPolls();

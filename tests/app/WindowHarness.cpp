@@ -5,14 +5,13 @@
 #include <fstream>
 #include <string>
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QTest>
 
-#include "app/ControlIds.h"
-#include "app/MyEdit.h"
+#include "app/CommandField.h"
 #include "autotest/TestRunner.h"
 #include "common/Clock.h"
 #include "link/Link.h"
@@ -75,8 +74,8 @@ void WindowTest::TearDown() {
     SetCommandHistoryFile(std::nullopt);
 }
 
-COstrelDlg& WindowTest::OpenDialog() {
-    dialog_ = std::make_unique<COstrelDlg>();
+MainWindow& WindowTest::OpenDialog() {
+    dialog_ = std::make_unique<MainWindow>();
     dialog_->show();
     dialog_->activateWindow();
     EXPECT_TRUE(QTest::qWaitForWindowActive(dialog_.get()));
@@ -97,7 +96,7 @@ void WindowTest::WriteConfig(const std::string& contents, const std::filesystem:
 void WindowTest::Connect() {
     // Whatever the field shows by default, tests only ever talk to loopback.
     dialog_->SetAddressText("127.0.0.1");
-    Control<QAbstractButton>(IDC_CONNECT)->click();
+    Dialog().ConnectButton()->click();
     ASSERT_TRUE(g_connected.load());
 }
 
@@ -106,7 +105,7 @@ QString WindowTest::HistoryFile() const {
 }
 
 QString WindowTest::Transcript() {
-    return Control<QPlainTextEdit>(IDC_TRANSCRIPT)->toPlainText();
+    return Dialog().Transcript()->toPlainText();
 }
 
 MessageBoxWatcher::MessageBoxWatcher() {

@@ -11,7 +11,7 @@
 #include <QString>
 #include <QTimer>
 
-#include "app/OstrelDlg.h"
+#include "app/MainWindow.h"
 #include "sim/Simulator.h"
 #include "support/ProgramState.h"
 #include "support/ScratchFolder.h"
@@ -26,14 +26,9 @@ class WindowTest : public ::testing::Test {
     void TearDown() override;
 
     // Constructs the dialog now (reading the working directory's configuration) and shows it.
-    COstrelDlg& OpenDialog();
-    COstrelDlg& Dialog() { return *dialog_; }
+    MainWindow& OpenDialog();
+    MainWindow& Dialog() { return *dialog_; }
     void CloseDialog();
-
-    template <typename Widget = QWidget>
-    Widget* Control(int id) {
-        return qobject_cast<Widget*>(dialog_->GetDlgItem(id));
-    }
 
     void WriteConfig(const std::string& contents,
                      const std::filesystem::path& folder = std::filesystem::current_path());
@@ -49,7 +44,7 @@ class WindowTest : public ::testing::Test {
 
   private:
     ProgramStateGuard state_;
-    std::unique_ptr<COstrelDlg> dialog_;
+    std::unique_ptr<MainWindow> dialog_;
 };
 
 // What a message box showed before the watcher closed it with OK.

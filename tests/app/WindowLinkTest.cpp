@@ -2,19 +2,18 @@
 #include <fstream>
 #include <string>
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextDocument>
 #include <QTimer>
 
+#include "app/CommandField.h"
 #include "app/CommandHistory.h"
-#include "app/ControlIds.h"
-#include "app/MyEdit.h"
 #include "app/StatusTableModel.h"
 #include "app/WindowHarness.h"
 #include "link/Link.h"
@@ -26,11 +25,11 @@ namespace {
 
 using WindowLinkTest = WindowTest;
 
-QString Cell(COstrelDlg& dialog, int row, int column) {
+QString Cell(MainWindow& dialog, int row, int column) {
     return dialog.StatusModel().Cell(row, column);
 }
 
-bool TableFilled(COstrelDlg& dialog) {
+bool TableFilled(MainWindow& dialog) {
     for (int row = 0; row < 13; ++row) {
         for (int column = 1; column < 5; ++column) {
             if (Cell(dialog, row, column).isEmpty()) {
@@ -48,7 +47,7 @@ std::uint16_t DeadPort(const std::shared_ptr<sim::Machine>& machine) {
 }
 
 TEST_F(WindowLinkTest, ConnectFillsTheTableOnTheFirstTickWithOneUpdatePerPoll) {
-    COstrelDlg& dialog = OpenDialog();
+    MainWindow& dialog = OpenDialog();
     Connect();
     EXPECT_TRUE(Transcript().endsWith("\n"));
     EXPECT_TRUE(Transcript().startsWith("127.0.0.1")) << Transcript().toStdString();
@@ -82,7 +81,7 @@ TEST_F(WindowLinkTest, ConnectFillsTheTableOnTheFirstTickWithOneUpdatePerPoll) {
 }
 
 TEST_F(WindowLinkTest, AFailedConnectSaysSoAndLeavesTheTableFrozen) {
-    COstrelDlg& dialog = OpenDialog();
+    MainWindow& dialog = OpenDialog();
     Connect();
     ASSERT_TRUE(QTest::qWaitFor([&] { return TableFilled(dialog); }, 2000));
     const QString transcriptBefore = Transcript();
@@ -92,7 +91,7 @@ TEST_F(WindowLinkTest, AFailedConnectSaysSoAndLeavesTheTableFrozen) {
     SetSessionFactory(MakeTcpSessionFactory(deadPort));
     Window()->SetStatusCell(12, 2, "frozen");
     MessageBoxWatcher boxes;
-    Control<QAbstractButton>(IDC_CONNECT)->click();
+    Dialog().ConnectButton()->click();
 
     ASSERT_EQ(boxes.Seen().size(), 1u);
     const SeenMessageBox& box = boxes.Seen().front();
@@ -117,10 +116,10 @@ TEST_F(WindowLinkTest, AFailedConnectSaysSoAndLeavesTheTableFrozen) {
 }
 
 TEST_F(WindowLinkTest, EnterInTheEntrySendsTheCommandAndShowsTheReply) {
-    COstrelDlg& dialog = OpenDialog();
+    MainWindow& dialog = OpenDialog();
     Connect();
     machine_->ClearReceived();
-    auto* entry = Control<QPlainTextEdit>(IDC_COMMAND);
+    auto* entry = Dialog().CommandEntry();
     entry->setFocus();
     QTest::keyClicks(entry, "TPX");
     EXPECT_EQ(Window()->CommandText(), "TPX") << "typing alone sends nothing";
@@ -142,7 +141,7 @@ TEST_F(WindowLinkTest, CtrlEnterInTheEntryBreaksTheLineAndSendsNothing) {
     OpenDialog();
     Connect();
     machine_->ClearReceived();
-    auto* entry = Control<QPlainTextEdit>(IDC_COMMAND);
+    auto* entry = Dialog().CommandEntry();
     entry->setFocus();
     QTest::keyClicks(entry, "TPX");
     QTest::keyClick(entry, Qt::Key_Return, Qt::ControlModifier);
@@ -161,7 +160,7 @@ TEST_F(WindowLinkTest, CtrlEnterInTheEntryBreaksTheLineAndSendsNothing) {
 TEST_F(WindowLinkTest, UpAndDownRecallEarlierCommandsWithoutSendingAndTheNextRunKeepsThem) {
     OpenDialog();
     Connect();
-    auto* entry = Control<QPlainTextEdit>(IDC_COMMAND);
+    auto* entry = Dialog().CommandEntry();
     entry->setFocus();
     for (const char* command : {"TPX", "MG _TPY", "MG _TPY", "TPZ"}) {
         QTest::keyClicks(entry, command);
@@ -192,7 +191,7 @@ TEST_F(WindowLinkTest, UpAndDownRecallEarlierCommandsWithoutSendingAndTheNextRun
 
     CloseDialog();
     OpenDialog();
-    entry = Control<QPlainTextEdit>(IDC_COMMAND);
+    entry = Dialog().CommandEntry();
     entry->setFocus();
     EXPECT_EQ(press(Qt::Key_Up), "TPZ") << "the history outlives the run";
     EXPECT_EQ(press(Qt::Key_Up), "MG _TPY");
@@ -225,7 +224,7 @@ TEST_F(WindowLinkTest, TheHistoryFileKeepsLineBreaksAndTheNewestThousandAndNames
     std::filesystem::create_directories(std::filesystem::path(path) / "in-the-way");
     OpenDialog();
     Connect();
-    auto* entry = qobject_cast<CMyEdit*>(Control(IDC_COMMAND));
+    auto* entry = Dialog().CommandEntry();
     ASSERT_NE(entry, nullptr);
     EXPECT_TRUE(entry->HistoryError().contains(HistoryFile()))
         << entry->HistoryError().toStdString();
@@ -243,7 +242,7 @@ TEST_F(WindowLinkTest, APastedLineBreakStaysInTheCommand) {
     OpenDialog();
     Connect();
     machine_->ClearReceived();
-    auto* entry = Control<QPlainTextEdit>(IDC_COMMAND);
+    auto* entry = Dialog().CommandEntry();
     entry->setFocus();
     QApplication::clipboard()->setText("TPX\nTPY");
     QTest::keyClick(entry, Qt::Key_V, Qt::ControlModifier);
@@ -262,9 +261,9 @@ TEST_F(WindowLinkTest, APastedLineBreakStaysInTheCommand) {
 }
 
 TEST_F(WindowLinkTest, TheTranscriptContinuesWhatTheOperatorTyped) {
-    COstrelDlg& dialog = OpenDialog();
-    auto* transcript = Control<QPlainTextEdit>(IDC_TRANSCRIPT);
-    auto* entry = Control<QPlainTextEdit>(IDC_COMMAND);
+    MainWindow& dialog = OpenDialog();
+    auto* transcript = Dialog().Transcript();
+    auto* entry = Dialog().CommandEntry();
 
     // Before any Connect the exchange fails: the error line, then the empty reply's line.
     entry->setFocus();
@@ -288,8 +287,8 @@ TEST_F(WindowLinkTest, TheTranscriptContinuesWhatTheOperatorTyped) {
 }
 
 TEST_F(WindowLinkTest, TranscriptAppendsKeepLineBreaksAndTheOperatorsView) {
-    COstrelDlg& dialog = OpenDialog();
-    auto* transcript = Control<QPlainTextEdit>(IDC_TRANSCRIPT);
+    MainWindow& dialog = OpenDialog();
+    auto* transcript = Dialog().Transcript();
     auto window = Window();
     window->AppendTranscript("first\r\nsecond");
     window->AppendTranscript(" continued\r\n");
@@ -324,7 +323,7 @@ TEST_F(WindowLinkTest, TranscriptAppendsKeepLineBreaksAndTheOperatorsView) {
 }
 
 TEST_F(WindowLinkTest, TheDumpsMessageLeavesTheMainWindowUsable) {
-    COstrelDlg& dialog = OpenDialog();
+    MainWindow& dialog = OpenDialog();
     Connect();
     machine_->SetStoredProgram("#A\nEN\n");
     int blocked = 0;
@@ -339,7 +338,7 @@ TEST_F(WindowLinkTest, TheDumpsMessageLeavesTheMainWindowUsable) {
     dialog.installEventFilter(&counter);
 
     MessageBoxWatcher boxes;
-    Control<QAbstractButton>(IDC_DUMPPROGRAM)->click();
+    Dialog().DumpProgramButton()->click();
     ASSERT_EQ(boxes.Seen().size(), 1u);
     EXPECT_EQ(boxes.Seen()[0].text, "Dumped to logProgram.txt");
     EXPECT_EQ(boxes.Seen()[0].owner, nullptr);
@@ -347,7 +346,7 @@ TEST_F(WindowLinkTest, TheDumpsMessageLeavesTheMainWindowUsable) {
 
     // The Connect failure's box, owned by the window, does block it.
     SetSessionFactory(MakeTcpSessionFactory(DeadPort(machine_)));
-    Control<QAbstractButton>(IDC_CONNECT)->click();
+    Dialog().ConnectButton()->click();
     ASSERT_EQ(boxes.Seen().size(), 2u);
     EXPECT_GE(blocked, 1);
     dialog.removeEventFilter(&counter);

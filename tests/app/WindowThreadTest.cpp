@@ -3,15 +3,14 @@
 #include <stop_token>
 #include <thread>
 
-#include <QAbstractButton>
 #include <QCheckBox>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTest>
 #include <QThread>
 
-#include "app/ControlIds.h"
 #include "app/WindowHarness.h"
 #include "autotest/TestRunner.h"
 #include "common/StopControl.h"
@@ -26,7 +25,7 @@ using WindowThreadTest = WindowTest;
 
 TEST_F(WindowThreadTest, AnotherThreadsOperationRunsOnTheWindowsThreadWhileItWaits) {
     OpenDialog();
-    Control<QCheckBox>(IDC_AXIS_Y)->setChecked(true);
+    Dialog().AxisBox(1)->setChecked(true);
     std::atomic<bool> done{false};
     bool checked = false;
     int speed = 0;
@@ -42,9 +41,9 @@ TEST_F(WindowThreadTest, AnotherThreadsOperationRunsOnTheWindowsThreadWhileItWai
     });
     ASSERT_TRUE(QTest::qWaitFor([&] { return done.load(); }, 5000));
     worker.join();
-    EXPECT_EQ(Control<QLabel>(IDC_TESTSTATUS)->text(), "Exit Motion\n");
-    EXPECT_EQ(Control<QAbstractButton>(IDC_RUNTEST)->text(), "Abort Test");
-    EXPECT_EQ(Control<QProgressBar>(IDC_PROGRESS)->value(), 40);
+    EXPECT_EQ(Dialog().TestStatusLabel()->text(), "Exit Motion\n");
+    EXPECT_EQ(Dialog().RunTestButton()->text(), "Abort Test");
+    EXPECT_EQ(Dialog().ProgressBar()->value(), 40);
     EXPECT_EQ(Transcript(), "from the test\n");
     EXPECT_TRUE(checked);
     EXPECT_EQ(speed, -50);
@@ -68,7 +67,7 @@ TEST_F(WindowThreadTest, AWaitingCallerGivesUpOnceItIsStoppedAndItsOperationIsSk
     worker.join();
     EXPECT_EQ(read, "");
     QTest::qWait(20);
-    EXPECT_EQ(Control<QLabel>(IDC_TESTSTATUS)->text(), "Not Running");
+    EXPECT_EQ(Dialog().TestStatusLabel()->text(), "Not Running");
 }
 
 TEST_F(WindowThreadTest, AWaitingCallerReturnsWhenTheWindowGoes) {

@@ -14,11 +14,11 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
+#include "app/CommandField.h"
 #include "app/ControlIds.h"
 #include "app/IpAddressField.h"
 #include "app/JogButtons.h"
-#include "app/MyEdit.h"
-#include "app/OstrelDlg.h"
+#include "app/MainWindow.h"
 #include "app/StatusTableModel.h"
 
 namespace trevane {
@@ -84,16 +84,13 @@ QLabel* CreateLabel(const QString& text, Qt::Alignment alignment, bool wrap, QWi
 
 }  // namespace
 
-void COstrelDlg::CreateControls() {
+void MainWindow::CreateControls() {
     QWidget* previousTabStop = nullptr;
     std::vector<QWidget*> frames;
     for (const ControlTemplate& control : kMainDialogControls) {
         QWidget* widget = CreateControl(control);
         widget->setObjectName(QString::fromLatin1(control.name));
         widget->setGeometry(MapDialogRect(units_, control.rect));
-        if (control.id != kNoControlId) {
-            controls_[control.id] = widget;
-        }
         if (control.kind == ControlKind::GroupBox) {
             frames.push_back(widget);
         }
@@ -112,29 +109,27 @@ void COstrelDlg::CreateControls() {
     }
 }
 
-QWidget* COstrelDlg::CreateControl(const ControlTemplate& control) {
+QWidget* MainWindow::CreateControl(const ControlTemplate& control) {
     const QString caption = QString::fromLatin1(control.caption);
     switch (control.kind) {
         case ControlKind::PushButton: {
             auto* button = new QPushButton(caption, this);
-            if (control.id == IDCANCEL) {
-                cancel_ = button;
-            } else if (control.id == IDC_RUNTEST) {
-                runTest_ = button;
+            if (QPushButton** slot = ButtonSlot(control.id)) {
+                *slot = button;
             }
             return button;
         }
         case ControlKind::JogUpButton:
-            return jogUp_ = new CMyButton(caption, this);
+            return jogUp_ = new JogUpButton(caption, this);
         case ControlKind::JogDownButton:
-            return jogDown_ = new CMyButton2(caption, this);
+            return jogDown_ = new JogDownButton(caption, this);
         case ControlKind::StatusList:
             statusModel_ = new StatusTableModel(this);
             return statusList_ = CreateStatusList(statusModel_, this);
         case ControlKind::Transcript:
             return transcript_ = CreateTranscript(this);
         case ControlKind::CommandEntry:
-            return command_ = new CMyEdit(this);
+            return command_ = new CommandField(this);
         case ControlKind::IpAddress:
             return address_ = new IpAddressField(this);
         case ControlKind::ProgressBar:
@@ -160,20 +155,42 @@ QWidget* COstrelDlg::CreateControl(const ControlTemplate& control) {
     return new QWidget(this);
 }
 
-QWidget* COstrelDlg::GetDlgItem(int id) const {
-    const auto found = controls_.find(id);
-    return found == controls_.end() ? nullptr : found->second;
+QPushButton** MainWindow::ButtonSlot(int id) {
+    switch (id) {
+        case IDCANCEL:
+            return &cancel_;
+        case IDC_CONNECT:
+            return &connect_;
+        case IDC_TURNON:
+            return &turnOn_;
+        case IDC_TURNOFF:
+            return &turnOff_;
+        case IDC_PREPAREMOTION:
+            return &prepareMotion_;
+        case IDC_EXITMOTION:
+            return &exitMotion_;
+        case IDC_RUNTEST:
+            return &runTest_;
+        case IDC_DUMPPROGRAM:
+            return &dumpProgram_;
+        case IDC_SETZERO:
+            return &setZero_;
+        case IDC_OPENLOGFOLDER:
+            return &openLogFolder_;
+        default:
+            return nullptr;
+    }
 }
 
-QString COstrelDlg::AddressText() const {
+QString MainWindow::AddressText() const {
     return address_->AddressText();
 }
 
-void COstrelDlg::SetAddressText(const QString& address) {
+void MainWindow::SetAddressText(const QString& address) {
     address_->SetAddress(address, QString::fromLatin1(kDefaultAddress));
 }
 
-void COstrelDlg::AppendTranscript(const QString& text) {
+void MainWindow::AppendTranscript(const QString& text) {
     // An insertion at the end costs the same however long the transcript is; the operator's
     // own cursor and view stay where they are. Like a reference append it leaves nothing to
     // undo, which also keeps a long session's undo history from growing without end.
@@ -185,43 +202,43 @@ void COstrelDlg::AppendTranscript(const QString& text) {
     document->setUndoRedoEnabled(true);
 }
 
-void COstrelDlg::ScrollTranscriptToEnd() {
+void MainWindow::ScrollTranscriptToEnd() {
     QTextCursor cursor = transcript_->textCursor();
     cursor.movePosition(QTextCursor::End);
     transcript_->setTextCursor(cursor);
     transcript_->ensureCursorVisible();
 }
 
-QString COstrelDlg::CommandText() const {
+QString MainWindow::CommandText() const {
     return command_->toPlainText();
 }
 
-void COstrelDlg::SetCommandText(const QString& text) {
+void MainWindow::SetCommandText(const QString& text) {
     command_->setPlainText(text);
 }
 
-void COstrelDlg::SetTestStatus(const QString& text) {
+void MainWindow::SetTestStatus(const QString& text) {
     testStatus_->setText(text);
 }
 
-void COstrelDlg::SetRunTestCaption(const QString& caption) {
+void MainWindow::SetRunTestCaption(const QString& caption) {
     runTest_->setText(caption);
 }
 
-void COstrelDlg::SetProgress(int position) {
+void MainWindow::SetProgress(int position) {
     progress_->setValue(std::clamp(position, progress_->minimum(), progress_->maximum()));
 }
 
-void COstrelDlg::SetStatusCell(int row, int column, const QString& text) {
+void MainWindow::SetStatusCell(int row, int column, const QString& text) {
     statusModel_->SetCell(row, column, text);
 }
 
-bool COstrelDlg::IsAxisChecked(int axis) const {
+bool MainWindow::IsAxisChecked(int axis) const {
     return axis >= 0 && axis < static_cast<int>(axes_.size()) &&
            axes_[static_cast<std::size_t>(axis)]->isChecked();
 }
 
-int COstrelDlg::SpeedPosition() const {
+int MainWindow::SpeedPosition() const {
     return speed_->value();
 }
 

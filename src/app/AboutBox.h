@@ -8,10 +8,10 @@ class QPushButton;
 namespace trevane {
 
 // "About Ostrel": the icon, the name and version, and OK.
-class CAboutDlg final : public QDialog {
+class AboutBox final : public QDialog {
     Q_OBJECT
   public:
-    explicit CAboutDlg(QWidget* parent = nullptr);
+    explicit AboutBox(QWidget* parent = nullptr);
 };
 
 }  // namespace trevane

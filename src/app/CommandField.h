@@ -15,10 +15,10 @@ namespace trevane {
 //
 // Up and Down recall the commands sent before, from this run and earlier ones; a recalled
 // command is only shown, and Enter sends it as it would a typed one.
-class CMyEdit final : public QPlainTextEdit {
+class CommandField final : public QPlainTextEdit {
     Q_OBJECT
   public:
-    explicit CMyEdit(QWidget* parent = nullptr);
+    explicit CommandField(QWidget* parent = nullptr);
 
     const CommandHistory& History() const { return history_; }
     // What the last save of the history said went wrong; empty after a good one.

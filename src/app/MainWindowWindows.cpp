@@ -1,5 +1,5 @@
 // The windows that the dialog opens beside itself: Traffic, Plots and Scope.
-#include "app/OstrelDlg.h"
+#include "app/MainWindow.h"
 #include "app/PlotsWindow.h"
 #include "app/ScopeWindow.h"
 #include "app/StatusTableModel.h"
@@ -21,7 +21,7 @@ Window* ShownOnTop(Window* window) {
 
 }  // namespace
 
-TrafficWindow* COstrelDlg::OpenTraffic() {
+TrafficWindow* MainWindow::OpenTraffic() {
     if (traffic_ == nullptr) {
         traffic_ = new TrafficWindow(Traffic(), this);
         connect(traffic_, &TrafficWindow::RecordingChanged, strip_, &LinkStrip::SetRecording);
@@ -29,21 +29,21 @@ TrafficWindow* COstrelDlg::OpenTraffic() {
     return ShownOnTop(traffic_);
 }
 
-PlotsWindow* COstrelDlg::OpenPlots() {
+PlotsWindow* MainWindow::OpenPlots() {
     if (plots_ == nullptr) {
         plots_ = new PlotsWindow(Recorder(), this);
     }
     return ShownOnTop(plots_);
 }
 
-ScopeWindow* COstrelDlg::OpenScope() {
+ScopeWindow* MainWindow::OpenScope() {
     if (scope_ == nullptr) {
         scope_ = new ScopeWindow(scope::StatusScopeBuffer(), this);
     }
     return ShownOnTop(scope_);
 }
 
-void COstrelDlg::OnStatusCellDoubleClicked(int row, int column) {
+void MainWindow::OnStatusCellDoubleClicked(int row, int column) {
     // Column 0 holds the labels, which name no axis.
     if (column < 1 || column >= StatusTableModel::kColumns || row < 0 ||
         row >= StatusTableModel::kRows) {

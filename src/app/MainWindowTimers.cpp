@@ -1,15 +1,15 @@
 // The dialog's timers and what their ticks run.
 #include <QTimer>
 
-#include "app/ControlIds.h"
-#include "app/OstrelDlg.h"
+#include "app/MainWindow.h"
 #include "app/RunHandler.h"
 #include "app/StatusTableModel.h"
 #include "console/StatusMonitor.h"
+#include "link/WindowOps.h"
 
 namespace trevane {
 
-void COstrelDlg::StartTimer(int id, int periodMs) {
+void MainWindow::StartTimer(int id, int periodMs) {
     QTimer*& timer = timers_[id];
     if (timer == nullptr) {
         timer = new QTimer(this);
@@ -22,19 +22,19 @@ void COstrelDlg::StartTimer(int id, int periodMs) {
     timer->start(periodMs);
 }
 
-void COstrelDlg::StopTimer(int id) {
+void MainWindow::StopTimer(int id) {
     const auto found = timers_.find(id);
     if (found != timers_.end()) {
         found->second->stop();
     }
 }
 
-bool COstrelDlg::TimerRunning(int id) const {
+bool MainWindow::TimerRunning(int id) const {
     const auto found = timers_.find(id);
     return found != timers_.end() && found->second->isActive();
 }
 
-void COstrelDlg::OnTimerTick(int id) {
+void MainWindow::OnTimerTick(int id) {
     // The poll's 52 cell writes reach the view as one change.
     statusModel_->BeginBatch();
     if (id == IDT_STATUS) {

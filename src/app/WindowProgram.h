@@ -15,7 +15,7 @@ class Machine;
 class Server;
 }  // namespace sim
 
-class COstrelDlg;
+class MainWindow;
 
 struct StartOptions {
     // Serve an embedded simulated controller on a free loopback port and point the window at it.
@@ -33,21 +33,20 @@ std::string UsageText();
 // Drives `dialog` through a short session once its loop runs, saves a picture of it to `path`
 // and ends it. Ends it within `bound` whatever happens, closing any message box left open, and
 // sets `exitCode` to 1 when the session could not be made or the picture not written.
-void ScheduleScreenshot(COstrelDlg& dialog, const QString& path, int& exitCode,
+void ScheduleScreenshot(MainWindow& dialog, const QString& path, int& exitCode,
                         std::chrono::milliseconds bound = std::chrono::seconds(30));
 
-// The application object: links the controller sessions to the configured port (or to the
+// The window program: links the controller sessions to the configured port (or to the
 // embedded simulated controller), shows the main dialog until it ends, and tidies up after it.
-class COstrelApp {
+class WindowProgram {
   public:
-    explicit COstrelApp(StartOptions options);
-    ~COstrelApp();
-    COstrelApp(const COstrelApp&) = delete;
-    COstrelApp& operator=(const COstrelApp&) = delete;
+    explicit WindowProgram(StartOptions options);
+    ~WindowProgram();
+    WindowProgram(const WindowProgram&) = delete;
+    WindowProgram& operator=(const WindowProgram&) = delete;
 
-    // The start-up; returns when the dialog has ended. False, as no message loop follows it.
-    bool InitInstance();
-    int ExitCode() const { return exitCode_; }
+    // Shows the main window until it ends; returns the program's exit code.
+    int Run();
 
   private:
     void ConfigureLink();

@@ -1,16 +1,15 @@
-#include "app/AboutDlg.h"
+#include "app/AboutBox.h"
 
 #include <QLabel>
 #include <QPushButton>
 
 #include "app/AppIcon.h"
-#include "app/ControlIds.h"
 #include "app/DialogTemplate.h"
 #include "app/DialogUnits.h"
 
 namespace trevane {
 
-CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("IDD_ABOUTBOX"));
     setWindowTitle(QStringLiteral("About Ostrel"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |

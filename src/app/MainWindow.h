@@ -26,10 +26,10 @@ class QTimer;
 
 namespace trevane {
 
-class CMyButton;
-class CMyButton2;
-class CMyEdit;
+class CommandField;
 class IpAddressField;
+class JogDownButton;
+class JogUpButton;
 class PlotsWindow;
 class QtWindowOps;
 class ScopeWindow;
@@ -43,7 +43,7 @@ inline constexpr int kSpeedMaximum = 10;
 // The main window: every control of the diagnostics dialog, placed as its template says, the
 // dispatch of clicks and timer ticks to the logic, and the window operations that the logic
 // uses (installed with SetWindow for as long as the dialog lives).
-class COstrelDlg final : public QDialog {
+class MainWindow final : public QDialog {
     Q_OBJECT
   public:
     // Shown when the configuration names no address: where a controller sits on the machine's
@@ -58,15 +58,36 @@ class COstrelDlg final : public QDialog {
     static constexpr std::chrono::milliseconds kStripRefresh{250};
     static constexpr std::chrono::milliseconds kHealthCheck{50};
 
-    explicit COstrelDlg(QWidget* parent = nullptr);
-    ~COstrelDlg() override;
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
 
-    // A control by its id (IDCANCEL, IDC_...); nullptr for any other id.
-    QWidget* GetDlgItem(int id) const;
     DialogBaseUnits BaseUnits() const { return units_; }
     StatusTableModel& StatusModel() const { return *statusModel_; }
     // The entries that the window's menu offers (the About box among them).
     QMenu* SystemMenu() const { return systemMenu_; }
+
+    // The controls, for the screenshot run and the tests that drive the window.
+    QPushButton* CancelButton() const { return cancel_; }
+    QPushButton* ConnectButton() const { return connect_; }
+    QPushButton* TurnOnButton() const { return turnOn_; }
+    QPushButton* TurnOffButton() const { return turnOff_; }
+    QPushButton* PrepareMotionButton() const { return prepareMotion_; }
+    QPushButton* ExitMotionButton() const { return exitMotion_; }
+    QPushButton* RunTestButton() const { return runTest_; }
+    QPushButton* DumpProgramButton() const { return dumpProgram_; }
+    QPushButton* SetZeroButton() const { return setZero_; }
+    QPushButton* OpenLogFolderButton() const { return openLogFolder_; }
+    JogUpButton* JogUp() const { return jogUp_; }
+    JogDownButton* JogDown() const { return jogDown_; }
+    QTableView* StatusList() const { return statusList_; }
+    QPlainTextEdit* Transcript() const { return transcript_; }
+    CommandField* CommandEntry() const { return command_; }
+    IpAddressField* AddressField() const { return address_; }
+    QProgressBar* ProgressBar() const { return progress_; }
+    QLabel* TestStatusLabel() const { return testStatus_; }
+    QSlider* SpeedSlider() const { return speed_; }
+    // The axis's box, 0..3 for X..W.
+    QCheckBox* AxisBox(int axis) const { return axes_.at(static_cast<std::size_t>(axis)); }
 
     // The Plots window, made on first use and then shown and raised again each time; null
     // until then.
@@ -75,11 +96,9 @@ class COstrelDlg final : public QDialog {
     TrafficWindow* OpenTraffic();
     TrafficWindow* TrafficView() const { return traffic_; }
     PlotsWindow* Plots() const { return plots_; }
-    QShortcut* PlotsShortcut() const { return plotsShortcut_; }
     // The Scope window, the same way; a double-click on a value of the status table adds it.
     ScopeWindow* OpenScope();
     ScopeWindow* Scope() const { return scope_; }
-    const LinkHealth& Health() const { return health_; }
     // The line under the controls that shows the link's state.
     LinkStrip* Strip() const { return strip_; }
     // The port the link's sessions use, for the strip: the configured one unless the program
@@ -105,8 +124,8 @@ class COstrelDlg final : public QDialog {
     void ShowMessage(const QString& text, const QString& caption, bool ownedByWindow);
     void OpenFolder(const QString& path);
 
-    // A command of the window's menu; IDM_ABOUTBOX shows the About box modally.
-    void OnSysCommand(int id);
+    // Shows the About box modally.
+    void ShowAboutBox();
 
     // Ends the dialog. Before it goes, a held jog is stopped, the window operations are
     // withdrawn (a test thread waiting on one returns) and a running test is stopped.
@@ -120,6 +139,8 @@ class COstrelDlg final : public QDialog {
   private:
     void CreateControls();
     QWidget* CreateControl(const ControlTemplate& control);
+    // The member that holds the template's push button `id`; null for none.
+    QPushButton** ButtonSlot(int id);
     void ConnectHandlers();
     void OnInitDialog();
     void OnTimerTick(int id);
@@ -136,16 +157,23 @@ class COstrelDlg final : public QDialog {
     void ShutDown();
 
     DialogBaseUnits units_;
-    std::map<int, QWidget*> controls_;
     QPushButton* cancel_ = nullptr;
+    QPushButton* connect_ = nullptr;
+    QPushButton* turnOn_ = nullptr;
+    QPushButton* turnOff_ = nullptr;
+    QPushButton* prepareMotion_ = nullptr;
+    QPushButton* exitMotion_ = nullptr;
+    QPushButton* dumpProgram_ = nullptr;
+    QPushButton* setZero_ = nullptr;
+    QPushButton* openLogFolder_ = nullptr;
     QTableView* statusList_ = nullptr;
     StatusTableModel* statusModel_ = nullptr;
-    CMyEdit* command_ = nullptr;
+    CommandField* command_ = nullptr;
     IpAddressField* address_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QPushButton* runTest_ = nullptr;
-    CMyButton* jogUp_ = nullptr;
-    CMyButton2* jogDown_ = nullptr;
+    JogUpButton* jogUp_ = nullptr;
+    JogDownButton* jogDown_ = nullptr;
     QSlider* speed_ = nullptr;
     QPlainTextEdit* transcript_ = nullptr;
     QLabel* testStatus_ = nullptr;
@@ -154,7 +182,6 @@ class COstrelDlg final : public QDialog {
     std::map<int, QTimer*> timers_;
     std::shared_ptr<QtWindowOps> windowOps_;
     PlotsWindow* plots_ = nullptr;
-    QShortcut* plotsShortcut_ = nullptr;
     ScopeWindow* scope_ = nullptr;
     TrafficWindow* traffic_ = nullptr;
     QShortcut* trafficShortcut_ = nullptr;
@@ -171,6 +198,6 @@ class COstrelDlg final : public QDialog {
 };
 
 // The one main dialog while its window exists, else null. Window's thread only.
-extern COstrelDlg* g_mainDlg;
+extern MainWindow* g_mainWindow;
 
 }  // namespace trevane

@@ -1,4 +1,4 @@
-#include "app/OstrelDlg.h"
+#include "app/MainWindow.h"
 
 #include <QContextMenuEvent>
 #include <QDesktopServices>
@@ -14,9 +14,8 @@
 #include <QToolTip>
 #include <QUrl>
 
-#include "app/AboutDlg.h"
+#include "app/AboutBox.h"
 #include "app/AppIcon.h"
-#include "app/ControlIds.h"
 #include "app/IpAddressField.h"
 #include "app/JogButtons.h"
 #include "app/PlotsWindow.h"
@@ -37,28 +36,16 @@
 
 namespace trevane {
 
-COstrelDlg* g_mainDlg = nullptr;
+MainWindow* g_mainWindow = nullptr;
 
 namespace {
 
 constexpr int kSpeedStart = -50;
 
 struct ClickHandler {
-    int id;
+    QPushButton* button;
     const char* what;
     void (*handler)();
-};
-
-constexpr ClickHandler kClickHandlers[] = {
-    {IDC_CONNECT, "Connect", &OnConnect},
-    {IDC_TURNON, "Turn On", &OnTurnOn},
-    {IDC_TURNOFF, "Turn Off", &OnTurnOff},
-    {IDC_PREPAREMOTION, "Prepare Motion", &OnPrepareMotion},
-    {IDC_EXITMOTION, "Exit Motion", &OnExitMotion},
-    {IDC_RUNTEST, "Run Auto Test", &OnRunAutoTest},
-    {IDC_DUMPPROGRAM, "Dump Program Code", &OnDumpProgram},
-    {IDC_SETZERO, "DP0,0,0,0", &OnSetZero},
-    {IDC_OPENLOGFOLDER, "Open Log Folder", &OpenLogFolder},
 };
 
 bool IsEnterKey(const QKeyEvent& event) {
@@ -69,7 +56,7 @@ bool IsEnterKey(const QKeyEvent& event) {
 
 }  // namespace
 
-COstrelDlg::COstrelDlg(QWidget* parent) : QDialog(parent) {
+MainWindow::MainWindow(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("IDD_MAIN_DIALOG"));
     setWindowTitle(QStringLiteral("Trevane"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -92,14 +79,14 @@ COstrelDlg::COstrelDlg(QWidget* parent) : QDialog(parent) {
 
     windowOps_ = std::make_shared<QtWindowOps>(*this);
     SetWindow(windowOps_);
-    g_mainDlg = this;
+    g_mainWindow = this;
 }
 
-COstrelDlg::~COstrelDlg() {
+MainWindow::~MainWindow() {
     ShutDown();
 }
 
-void COstrelDlg::ConnectHandlers() {
+void MainWindow::ConnectHandlers() {
     for (QPushButton* button : findChildren<QPushButton*>()) {
         // No button is a default button: Enter on any other control is the dialog's OK.
         button->setAutoDefault(false);
@@ -107,26 +94,33 @@ void COstrelDlg::ConnectHandlers() {
         button->installEventFilter(this);
     }
     connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
-    for (const ClickHandler& click : kClickHandlers) {
-        auto* button = static_cast<QPushButton*>(GetDlgItem(click.id));
-        if (click.id == IDC_CONNECT) {
-            connect(button, &QPushButton::clicked, this, &COstrelDlg::OnConnectClicked);
-            continue;
-        }
-        connect(button, &QPushButton::clicked, this, [this, click] {
-            const bool starting = click.id == IDC_RUNTEST && !g_testRunning;
+    connect(connect_, &QPushButton::clicked, this, &MainWindow::OnConnectClicked);
+    const ClickHandler clicks[] = {
+        {turnOn_, "Turn On", &OnTurnOn},
+        {turnOff_, "Turn Off", &OnTurnOff},
+        {prepareMotion_, "Prepare Motion", &OnPrepareMotion},
+        {exitMotion_, "Exit Motion", &OnExitMotion},
+        {runTest_, "Run Auto Test", &OnRunAutoTest},
+        {dumpProgram_, "Dump Program Code", &OnDumpProgram},
+        {setZero_, "DP0,0,0,0", &OnSetZero},
+        {openLogFolder_, "Open Log Folder", &OpenLogFolder},
+    };
+    for (const ClickHandler& click : clicks) {
+        connect(click.button, &QPushButton::clicked, this, [this, click] {
+            const bool isRunTest = click.button == runTest_;
+            const bool starting = isRunTest && !g_testRunning;
             RunHandler(click.what, click.handler);
             if (starting) {
                 ClearLastError();
             }
-            if (click.id == IDC_RUNTEST) {
+            if (isRunTest) {
                 ShowVerdict();  // a test that starts clears the last one's verdict at once
             }
         });
     }
 }
 
-void COstrelDlg::OnInitDialog() {
+void MainWindow::OnInitDialog() {
     systemMenu_ = new QMenu(this);
     systemMenu_->setObjectName(QStringLiteral("SystemMenu"));
     QAction* traffic = systemMenu_->addAction(QString::fromLatin1(kTrafficMenuText));
@@ -137,8 +131,8 @@ void COstrelDlg::OnInitDialog() {
     QAction* plots = systemMenu_->addAction(QString::fromLatin1(kPlotsMenuText));
     plots->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
     connect(plots, &QAction::triggered, this, [this] { OpenPlots(); });
-    plotsShortcut_ = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_P), this);
-    connect(plotsShortcut_, &QShortcut::activated, this, [this] { OpenPlots(); });
+    auto* plotsShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_P), this);
+    connect(plotsShortcut, &QShortcut::activated, this, [this] { OpenPlots(); });
     QAction* scope = systemMenu_->addAction(QString::fromLatin1(kScopeMenuText));
     scope->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
     connect(scope, &QAction::triggered, this, [this] { OpenScope(); });
@@ -148,7 +142,7 @@ void COstrelDlg::OnInitDialog() {
             [this](const QModelIndex& at) { OnStatusCellDoubleClicked(at.row(), at.column()); });
     systemMenu_->addSeparator();
     QAction* about = systemMenu_->addAction(QString::fromLatin1(kAboutMenuText));
-    connect(about, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
+    connect(about, &QAction::triggered, this, [this] { ShowAboutBox(); });
 
     setWindowIcon(AppIcon());
     RunHandler("naming the test log", [] { MakeLogFileName(); });
@@ -170,7 +164,7 @@ void COstrelDlg::OnInitDialog() {
     cancel_->setFocus();
 }
 
-void COstrelDlg::ShowSpeed(bool whileMoving) {
+void MainWindow::ShowSpeed(bool whileMoving) {
     const int speed = speed_->value();
     const QString text = QStringLiteral("Jog speed: %1 counts/s with Up, %2 counts/s with Down")
                              .arg(speed)
@@ -190,7 +184,7 @@ void COstrelDlg::ShowSpeed(bool whileMoving) {
     }
 }
 
-void COstrelDlg::ShowMessage(const QString& text, const QString& caption, bool ownedByWindow) {
+void MainWindow::ShowMessage(const QString& text, const QString& caption, bool ownedByWindow) {
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok,
                     ownedByWindow ? this : nullptr);
     box.setTextFormat(Qt::PlainText);
@@ -205,23 +199,21 @@ void COstrelDlg::ShowMessage(const QString& text, const QString& caption, bool o
     box.exec();
 }
 
-void COstrelDlg::OpenFolder(const QString& path) {
+void MainWindow::OpenFolder(const QString& path) {
     QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
-void COstrelDlg::OnSysCommand(int id) {
-    if ((id & 0xFFF0) == IDM_ABOUTBOX) {
-        CAboutDlg about(this);
-        about.exec();
-    }
+void MainWindow::ShowAboutBox() {
+    AboutBox about(this);
+    about.exec();
 }
 
-void COstrelDlg::done(int result) {
+void MainWindow::done(int result) {
     ShutDown();
     QDialog::done(result);
 }
 
-void COstrelDlg::ShutDown() {
+void MainWindow::ShutDown() {
     if (shutDown_) {
         return;
     }
@@ -248,15 +240,15 @@ void COstrelDlg::ShutDown() {
     if (Window() == windowOps_) {
         SetWindow(nullptr);
     }
-    if (g_mainDlg == this) {
-        g_mainDlg = nullptr;
+    if (g_mainWindow == this) {
+        g_mainWindow = nullptr;
     }
     // A test thread waiting on the window has returned by now; the test unwinds at its next
     // command, log line or wait.
     RunHandler("stopping the automatic test", [] { StopAndJoinTestThreads(); });
 }
 
-void COstrelDlg::keyPressEvent(QKeyEvent* event) {
+void MainWindow::keyPressEvent(QKeyEvent* event) {
     // Enter that no control took is the dialog's OK, which ends it as Cancel does.
     if (IsEnterKey(*event)) {
         event->accept();
@@ -266,7 +258,7 @@ void COstrelDlg::keyPressEvent(QKeyEvent* event) {
     QDialog::keyPressEvent(event);  // Escape: Cancel
 }
 
-bool COstrelDlg::eventFilter(QObject* watched, QEvent* event) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     // Enter on a focused push button clicks it.
     if (event->type() == QEvent::KeyPress && IsEnterKey(*static_cast<QKeyEvent*>(event))) {
         if (auto* button = qobject_cast<QPushButton*>(watched); button && button->isEnabled()) {
@@ -277,7 +269,7 @@ bool COstrelDlg::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
-void COstrelDlg::contextMenuEvent(QContextMenuEvent* event) {
+void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
     // There is no window menu to extend on every desktop, so the dialog's own menu holds it.
     systemMenu_->exec(event->globalPos());
 }

@@ -1,20 +1,20 @@
-#include "app/OstrelApp.h"
+#include "app/WindowProgram.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 
-#include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QPushButton>
 #include <QTimer>
 
-#include "app/ControlIds.h"
-#include "app/MyEdit.h"
-#include "app/OstrelDlg.h"
+#include "app/CommandField.h"
+#include "app/MainWindow.h"
 #include "app/ProfileFile.h"
 #include "autotest/TestRunner.h"
 #include "common/Clock.h"
@@ -90,9 +90,9 @@ std::optional<StartOptions> ParseStartOptions(const std::vector<QString>& argume
     return options;
 }
 
-COstrelApp::COstrelApp(StartOptions options) : options_(std::move(options)) {}
+WindowProgram::WindowProgram(StartOptions options) : options_(std::move(options)) {}
 
-COstrelApp::~COstrelApp() {
+WindowProgram::~WindowProgram() {
     // The reference left its sessions to the end of the process; closing them here, before the
     // embedded controller stops, ends them in order instead.
     CloseLink();
@@ -100,7 +100,7 @@ COstrelApp::~COstrelApp() {
     machine_.reset();
 }
 
-void COstrelApp::ConfigureLink() {
+void WindowProgram::ConfigureLink() {
     if (options_.simulate) {
         machine_ = std::make_shared<sim::Machine>(SystemClockShared());
         server_ = std::make_unique<sim::Server>(machine_, kLoopbackAddress, 0);
@@ -115,7 +115,7 @@ void COstrelApp::ConfigureLink() {
 // The team's server from the ini's [History] section, else TREVANE_HISTORY. Tests of the embedded
 // simulator never go there. A server that cannot be used keeps the tests in the local file, and
 // the verdict line says so.
-void COstrelApp::ConfigureHistoryServer() {
+void WindowProgram::ConfigureHistoryServer() {
     std::string server = ConfiguredHistoryServer(ConfigFilePath());
     if (const char* env = std::getenv("TREVANE_HISTORY");
         server.empty() && env != nullptr && history::NamesServer(env)) {
@@ -126,7 +126,7 @@ void COstrelApp::ConfigureHistoryServer() {
     }
 }
 
-bool COstrelApp::InitInstance() {
+int WindowProgram::Run() {
     // The reference's common-control set-up, restart support and settings store have nothing to
     // map to here: Qt draws its own controls. The command entry's history is all that is kept
     // between runs; what the screenshot run types is no operator's, so it keeps none.
@@ -138,7 +138,7 @@ bool COstrelApp::InitInstance() {
     }
 
     {
-        COstrelDlg dialog;  // sets g_mainDlg and installs the window operations
+        MainWindow dialog;  // sets g_mainWindow and installs the window operations
         if (options_.simulate) {
             dialog.SetAddressText(QString::fromLatin1(kLoopbackAddress));
             dialog.SetControllerPort(server_->Port());
@@ -150,19 +150,16 @@ bool COstrelApp::InitInstance() {
     }
     // The dialog's end has stopped any test; nothing of it is left running.
     StopAndJoinTestThreads();
-    return false;
+    return exitCode_;
 }
 
-void ScheduleScreenshot(COstrelDlg& dialog, const QString& path, int& exitCode,
+void ScheduleScreenshot(MainWindow& dialog, const QString& path, int& exitCode,
                         std::chrono::milliseconds bound) {
     // A short session as an operator would have it: connected, machine on, two axes ticked for
     // jogging, a move under way and a few commands typed, so the picture shows a live table.
-    const auto click = [&dialog](int id) {
-        static_cast<QAbstractButton*>(dialog.GetDlgItem(id))->click();
-    };
     const auto type = [&dialog](const char* command) {
         dialog.SetCommandText(QString::fromLatin1(command));
-        auto* entry = dialog.GetDlgItem(IDC_COMMAND);
+        QWidget* entry = dialog.CommandEntry();
         QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
         QApplication::sendEvent(entry, &enter);
     };
@@ -198,11 +195,11 @@ void ScheduleScreenshot(COstrelDlg& dialog, const QString& path, int& exitCode,
 
     QTimer::singleShot(
         kScreenshotConnectDelayMs, &dialog,
-        [&dialog, &exitCode, &path, click, type, fail, lastBox, ended] {
+        [&dialog, &exitCode, &path, type, fail, lastBox, ended] {
             if (*ended) {
                 return;
             }
-            click(IDC_CONNECT);
+            dialog.ConnectButton()->click();
             if (*ended) {
                 return;  // the watchdog ended the run while Connect was under way
             }
@@ -212,10 +209,10 @@ void ScheduleScreenshot(COstrelDlg& dialog, const QString& path, int& exitCode,
                 fail("the screenshot run could not connect: " + reason.toStdString());
                 return;
             }
-            click(IDC_TURNON);
-            click(IDC_PREPAREMOTION);
-            click(IDC_AXIS_X);
-            click(IDC_AXIS_Z);
+            dialog.TurnOnButton()->click();
+            dialog.PrepareMotionButton()->click();
+            dialog.AxisBox(0)->click();
+            dialog.AxisBox(2)->click();
             type("PA24000,-16000,9000");
             type("BG");
             QTimer::singleShot(kScreenshotSettleMs / 2, &dialog, [type] { type("TP"); });

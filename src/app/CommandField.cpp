@@ -1,4 +1,4 @@
-#include "app/MyEdit.h"
+#include "app/CommandField.h"
 
 #include <QKeyEvent>
 #include <QStandardPaths>
@@ -28,7 +28,8 @@ void SetCommandHistoryFile(std::optional<QString> path) {
     g_historyFileOverride = std::move(path);
 }
 
-CMyEdit::CMyEdit(QWidget* parent) : QPlainTextEdit(parent), historyFile_(CommandHistoryFile()) {
+CommandField::CommandField(QWidget* parent)
+    : QPlainTextEdit(parent), historyFile_(CommandHistoryFile()) {
     setLineWrapMode(QPlainTextEdit::NoWrap);
     setWordWrapMode(QTextOption::NoWrap);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -43,7 +44,7 @@ CMyEdit::CMyEdit(QWidget* parent) : QPlainTextEdit(parent), historyFile_(Command
     }
 }
 
-void CMyEdit::keyPressEvent(QKeyEvent* event) {
+void CommandField::keyPressEvent(QKeyEvent* event) {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     if (enter && event->modifiers().testFlag(Qt::ControlModifier)) {
         // Ctrl+Enter types a line feed, which a multi-line edit takes as a line break.
@@ -64,7 +65,7 @@ void CMyEdit::keyPressEvent(QKeyEvent* event) {
     QPlainTextEdit::keyPressEvent(event);
 }
 
-bool CMyEdit::Recall(bool older) {
+bool CommandField::Recall(bool older) {
     // A pasted command of several lines keeps Up and Down for moving between its lines.
     const QTextBlock block = textCursor().block();
     if (older ? block.previous().isValid() : block.next().isValid()) {
@@ -80,7 +81,7 @@ bool CMyEdit::Recall(bool older) {
     return older || history_.Recalling() || recalled.has_value();
 }
 
-bool CMyEdit::OnChar(int character) {
+bool CommandField::OnChar(int character) {
     if (character == '\n') {
         insertPlainText(QStringLiteral("\n"));
         return true;
@@ -94,7 +95,7 @@ bool CMyEdit::OnChar(int character) {
     return true;
 }
 
-void CMyEdit::Remember(const QString& command) {
+void CommandField::Remember(const QString& command) {
     if (!history_.Add(command.toStdString()) || historyFile_.isEmpty()) {
         return;
     }

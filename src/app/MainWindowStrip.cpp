@@ -5,7 +5,7 @@
 #include <QTableView>
 #include <QTimer>
 
-#include "app/OstrelDlg.h"
+#include "app/MainWindow.h"
 #include "app/RunHandler.h"
 #include "app/StatusTableModel.h"
 #include "link/Link.h"
@@ -33,13 +33,13 @@ QColor VerdictColour(TestVerdict::Kind kind) {
 
 }  // namespace
 
-void COstrelDlg::ClearLastError() {
+void MainWindow::ClearLastError() {
     // The failures before this point belong to an earlier test or link.
     errorsClearedAt_ = Traffic().LastSequence();
     RefreshHealth(true);
 }
 
-void COstrelDlg::OnConnectClicked() {
+void MainWindow::OnConnectClicked() {
     health_.ConnectPressed();
     errorsClearedAt_ = Traffic().LastSequence();
     if (healthTimer_ == nullptr) {
@@ -58,7 +58,7 @@ void COstrelDlg::OnConnectClicked() {
     RefreshHealth(true);
 }
 
-void COstrelDlg::RefreshHealth(bool stripNow) {
+void MainWindow::RefreshHealth(bool stripNow) {
     const auto now = LinkHealth::Clock::now();
     const bool connected = g_connected.load();
     const bool stale = health_.Stale(now, connected);
@@ -79,7 +79,7 @@ void COstrelDlg::RefreshHealth(bool stripNow) {
     }
 }
 
-void COstrelDlg::ShowVerdict() {
+void MainWindow::ShowVerdict() {
     // The progress timer runs from the first test on, so it carries the check.
     const std::optional<TestVerdict> verdict = LastTestVerdict();
     const int shown = verdict ? verdict->testNumber : 0;
