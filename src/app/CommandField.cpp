@@ -90,7 +90,9 @@ bool CommandField::OnChar(int character) {
         return false;
     }
     const QString command = toPlainText();
-    RunHandler("command entry", [] { SubmitCommand(); });
+    if (link_ != nullptr) {
+        RunHandler("command entry", [this] { SubmitCommand(*link_); });
+    }
     Remember(command);
     return true;
 }

@@ -9,6 +9,8 @@
 
 namespace trevane {
 
+class ControllerLink;
+
 // The command entry: a one-line box in which Enter sends the command instead of breaking the
 // line. It is a plain-text editor one line high, because a single-line editor would strip the
 // line breaks that an operator pastes into a command, and those are sent as they are.
@@ -20,6 +22,9 @@ class CommandField final : public QPlainTextEdit {
   public:
     explicit CommandField(QWidget* parent = nullptr);
 
+    // The controller link a typed command goes to; none: Enter sends nothing.
+    void SetLink(ControllerLink* link) { link_ = link; }
+
     const CommandHistory& History() const { return history_; }
     // What the last save of the history said went wrong; empty after a good one.
     QString HistoryError() const { return historyError_; }
@@ -28,6 +33,7 @@ class CommandField final : public QPlainTextEdit {
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
+    ControllerLink* link_ = nullptr;
     // A typed character; 13 (carriage return, from Enter) submits the command, 10 (line feed,
     // from Ctrl+Enter) breaks the line.
     bool OnChar(int character);

@@ -1,10 +1,13 @@
 #pragma once
 
-#include "link/WindowOps.h"
-
 // Ids of the main dialog's controls, numbered as in its template, which binds each of its rows to
-// the window's member by them; the timers' ids are the logic's (link/WindowOps.h).
+// the window's member by them, and its two timers.
 namespace trevane {
+
+// The status poll while connected, and the progress bar's once a test has started.
+inline constexpr int kStatusTimer = 1;
+inline constexpr int kProgressTimer = 2;
+inline constexpr int kTimerPeriodMs = 10;
 
 inline constexpr int IDCANCEL = 2;
 

@@ -15,13 +15,17 @@ void JogButton::EndJog() {
         return;
     }
     jogHeld_ = false;
-    RunHandler("the jog release", [] { OnJogButtonUp(); });
+    if (link_ != nullptr) {
+        RunHandler("the jog release", [this] { OnJogButtonUp(*link_); });
+    }
 }
 
 void JogButton::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
         jogHeld_ = true;
-        RunHandler("the jog press", [this] { OnJogButtonDown(direction_); });
+        if (link_ != nullptr) {
+            RunHandler("the jog press", [this] { OnJogButtonDown(*link_, direction_); });
+        }
     }
     QPushButton::mousePressEvent(event);
 }

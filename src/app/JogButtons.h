@@ -4,6 +4,8 @@
 
 namespace trevane {
 
+class ControllerLink;
+
 // A hold-to-run button: a left-button press starts a jog, the release sends the stop sequence.
 // Other buttons and the keyboard send nothing.
 //
@@ -17,6 +19,8 @@ class JogButton : public QPushButton {
     bool JogHeld() const { return jogHeld_; }
     // Sends the stop sequence if the left button is held on this button, once.
     void EndJog();
+    // The controller link the jog goes to; none: the button sends nothing.
+    void SetLink(ControllerLink* link) { link_ = link; }
 
   protected:
     JogButton(int direction, const QString& caption, QWidget* parent);
@@ -30,6 +34,7 @@ class JogButton : public QPushButton {
 
   private:
     const int direction_;
+    ControllerLink* link_ = nullptr;
     bool jogHeld_ = false;
 };
 

@@ -1,5 +1,7 @@
 #include "app/MainWindow.h"
 
+#include <functional>
+
 #include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QKeyEvent>
@@ -16,11 +18,12 @@
 
 #include "app/AboutBox.h"
 #include "app/AppIcon.h"
+#include "app/CommandField.h"
 #include "app/IpAddressField.h"
 #include "app/JogButtons.h"
 #include "app/PlotsWindow.h"
 #include "app/ProfileFile.h"
-#include "app/QtWindowOps.h"
+#include "app/WindowOperator.h"
 #include "app/RunHandler.h"
 #include "app/ScopeWindow.h"
 #include "app/TextBridge.h"
@@ -28,10 +31,9 @@
 #include "autotest/TestLog.h"
 #include "autotest/TestRunner.h"
 #include "console/ProgramDump.h"
-#include "link/Link.h"
+#include "controller/Controller.h"
 #include "machine/Procedures.h"
 #include "protocol/Limits.h"
-#include "report/TestEnd.h"
 #include "report/TestReport.h"
 
 namespace trevane {
@@ -45,7 +47,7 @@ constexpr int kSpeedStart = -50;
 struct ClickHandler {
     QPushButton* button;
     const char* what;
-    void (*handler)();
+    std::function<void()> handler;
 };
 
 bool IsEnterKey(const QKeyEvent& event) {
@@ -56,7 +58,8 @@ bool IsEnterKey(const QKeyEvent& event) {
 
 }  // namespace
 
-MainWindow::MainWindow(QWidget* parent) : QDialog(parent) {
+MainWindow::MainWindow(Controller& controller, QWidget* parent)
+    : QDialog(parent), controller_(controller) {
     setObjectName(QStringLiteral("IDD_MAIN_DIALOG"));
     setWindowTitle(QStringLiteral("Trevane"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -74,11 +77,14 @@ MainWindow::MainWindow(QWidget* parent) : QDialog(parent) {
     setMinimumSize(size());
 
     CreateControls();
+    command_->SetLink(&controller_.Link());
+    jogUp_->SetLink(&controller_.Link());
+    jogDown_->SetLink(&controller_.Link());
     ConnectHandlers();
     OnInitDialog();
 
-    windowOps_ = std::make_shared<QtWindowOps>(*this);
-    SetWindow(windowOps_);
+    windowOps_ = std::make_shared<WindowOperator>(*this);
+    controller_.SetOperator(windowOps_);
     g_mainWindow = this;
 }
 
@@ -95,20 +101,21 @@ void MainWindow::ConnectHandlers() {
     }
     connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
     connect(connect_, &QPushButton::clicked, this, &MainWindow::OnConnectClicked);
+    Controller* const controller = &controller_;
     const ClickHandler clicks[] = {
-        {turnOn_, "Turn On", &OnTurnOn},
-        {turnOff_, "Turn Off", &OnTurnOff},
-        {prepareMotion_, "Prepare Motion", &OnPrepareMotion},
-        {exitMotion_, "Exit Motion", &OnExitMotion},
-        {runTest_, "Run Auto Test", &OnRunAutoTest},
-        {dumpProgram_, "Dump Program Code", &OnDumpProgram},
-        {setZero_, "DP0,0,0,0", &OnSetZero},
-        {openLogFolder_, "Open Log Folder", &OpenLogFolder},
+        {turnOn_, "Turn On", [controller] { OnTurnOn(controller->Link()); }},
+        {turnOff_, "Turn Off", [controller] { OnTurnOff(controller->Link()); }},
+        {prepareMotion_, "Prepare Motion", [controller] { OnPrepareMotion(controller->Link()); }},
+        {exitMotion_, "Exit Motion", [controller] { OnExitMotion(controller->Link()); }},
+        {runTest_, "Run Auto Test", [controller] { controller->Runner().OnRunAutoTest(); }},
+        {dumpProgram_, "Dump Program Code", [controller] { OnDumpProgram(controller->Link()); }},
+        {setZero_, "DP0,0,0,0", [controller] { OnSetZero(controller->Link()); }},
+        {openLogFolder_, "Open Log Folder", [controller] { OpenLogFolder(controller->Link()); }},
     };
     for (const ClickHandler& click : clicks) {
         connect(click.button, &QPushButton::clicked, this, [this, click] {
             const bool isRunTest = click.button == runTest_;
-            const bool starting = isRunTest && !g_testRunning;
+            const bool starting = isRunTest && !controller_.Link().Test().running;
             RunHandler(click.what, click.handler);
             if (starting) {
                 ClearLastError();
@@ -145,10 +152,11 @@ void MainWindow::OnInitDialog() {
     connect(about, &QAction::triggered, this, [this] { ShowAboutBox(); });
 
     setWindowIcon(AppIcon());
-    RunHandler("naming the test log", [] { MakeLogFileName(); });
+    RunHandler("naming the test log", [this] { controller_.Log().MakeFileName(); });
     // Every test of the window leaves its report (plots and samples) beside the log.
-    InstallTestEndHooks();
-    SetTestReportEnabled(true);
+    controller_.Conclusion().SetReportEnabled(true);
+    // The Scope window shows what came before it was opened, so its buffer is fed from here on.
+    controller_.Monitor().Scope();
 
     address_->SetAddress(FromWire(ConfiguredAddress(ConfigFilePath())),
                          QString::fromLatin1(kDefaultAddress));
@@ -190,7 +198,7 @@ void MainWindow::ShowMessage(const QString& text, const QString& caption, bool o
     box.setTextFormat(Qt::PlainText);
     if (text == QLatin1String(kConnectionFailedText)) {
         // The box's own text stays fixed; why it failed goes behind "Show Details...".
-        box.setDetailedText(QString::fromLocal8Bit(LastConnectFailure()));
+        box.setDetailedText(QString::fromLocal8Bit(controller_.Link().LastConnectFailure()));
     }
     if (!ownedByWindow) {
         // Modal to no window: the main window stays usable while the box is open.
@@ -237,15 +245,15 @@ void MainWindow::ShutDown() {
         traffic_->hide();
     }
     windowOps_->Detach();
-    if (Window() == windowOps_) {
-        SetWindow(nullptr);
+    if (controller_.Link().TheOperator() == windowOps_) {
+        controller_.SetOperator(nullptr);
     }
     if (g_mainWindow == this) {
         g_mainWindow = nullptr;
     }
     // A test thread waiting on the window has returned by now; the test unwinds at its next
     // command, log line or wait.
-    RunHandler("stopping the automatic test", [] { StopAndJoinTestThreads(); });
+    RunHandler("stopping the automatic test", [this] { controller_.Runner().StopAndJoin(); });
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {

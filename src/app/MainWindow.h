@@ -12,6 +12,7 @@
 #include "app/DialogUnits.h"
 #include "app/LinkHealth.h"
 #include "app/LinkStrip.h"
+#include "link/SessionState.h"
 
 class QCheckBox;
 class QLabel;
@@ -26,12 +27,14 @@ class QTimer;
 
 namespace trevane {
 
+class Controller;
+
 class CommandField;
 class IpAddressField;
 class JogDownButton;
 class JogUpButton;
 class PlotsWindow;
-class QtWindowOps;
+class WindowOperator;
 class ScopeWindow;
 class TrafficWindow;
 class StatusTableModel;
@@ -40,9 +43,9 @@ class StatusTableModel;
 inline constexpr int kSpeedMinimum = -10000;
 inline constexpr int kSpeedMaximum = 10;
 
-// The main window: every control of the diagnostics dialog, placed as its template says, the
-// dispatch of clicks and timer ticks to the logic, and the window operations that the logic
-// uses (installed with SetWindow for as long as the dialog lives).
+// The main window of one controller: every control of the diagnostics dialog, placed as its
+// template says, the dispatch of clicks and timer ticks to the controller, and the controller's
+// operator on these widgets (attached for as long as the dialog lives).
 class MainWindow final : public QDialog {
     Q_OBJECT
   public:
@@ -58,7 +61,9 @@ class MainWindow final : public QDialog {
     static constexpr std::chrono::milliseconds kStripRefresh{250};
     static constexpr std::chrono::milliseconds kHealthCheck{50};
 
-    explicit MainWindow(QWidget* parent = nullptr);
+    explicit MainWindow(Controller& controller, QWidget* parent = nullptr);
+
+    Controller& TheController() const { return controller_; }
     ~MainWindow() override;
 
     DialogBaseUnits BaseUnits() const { return units_; }
@@ -114,6 +119,10 @@ class MainWindow final : public QDialog {
     void SetCommandText(const QString& text);
     void SetTestStatus(const QString& text);
     void SetRunTestCaption(const QString& caption);
+    // A test started ("Abort Test", the progress bar follows it) or ended ("Run Auto Test").
+    void ShowTestRunning(bool running);
+    // Both sessions' states, for the strip.
+    void ShowSessions(const SessionStatus& command, const SessionStatus& record);
     void SetProgress(int position);
     void SetStatusCell(int row, int column, const QString& text);
     bool IsAxisChecked(int axis) const;
@@ -180,7 +189,10 @@ class MainWindow final : public QDialog {
     std::array<QCheckBox*, 4> axes_{};
     QMenu* systemMenu_ = nullptr;
     std::map<int, QTimer*> timers_;
-    std::shared_ptr<QtWindowOps> windowOps_;
+    Controller& controller_;
+    SessionStatus commandSession_;
+    SessionStatus recordSession_;
+    std::shared_ptr<WindowOperator> windowOps_;
     PlotsWindow* plots_ = nullptr;
     ScopeWindow* scope_ = nullptr;
     TrafficWindow* traffic_ = nullptr;

@@ -8,12 +8,33 @@
 #include "app/MainWindow.h"
 #include "app/RunHandler.h"
 #include "app/StatusTableModel.h"
-#include "link/Link.h"
+#include "controller/Controller.h"
 #include "report/TestVerdict.h"
 #include "traffic/TrafficRecorder.h"
 
 namespace trevane {
 namespace {
+
+// "; command session closed by the controller": what the strip adds while a session is not live.
+QString SessionText(const char* name, const SessionStatus& status) {
+    const char* words = nullptr;
+    switch (status.state) {
+        case SessionState::NotConnected:
+        case SessionState::Live:
+        case SessionState::Connecting:
+            return {};
+        case SessionState::ClosedByController:
+            words = " session closed by the controller";
+            break;
+        case SessionState::Reopening:
+            words = " session reopening";
+            break;
+        case SessionState::Failed:
+            words = " session failed";
+            break;
+    }
+    return QStringLiteral("; ") + QString::fromLatin1(name) + QString::fromLatin1(words);
+}
 
 QColor VerdictColour(TestVerdict::Kind kind) {
     switch (kind) {
@@ -35,13 +56,19 @@ QColor VerdictColour(TestVerdict::Kind kind) {
 
 void MainWindow::ClearLastError() {
     // The failures before this point belong to an earlier test or link.
-    errorsClearedAt_ = Traffic().LastSequence();
+    errorsClearedAt_ = controller_.Traffic().LastSequence();
+    RefreshHealth(true);
+}
+
+void MainWindow::ShowSessions(const SessionStatus& command, const SessionStatus& record) {
+    commandSession_ = command;
+    recordSession_ = record;
     RefreshHealth(true);
 }
 
 void MainWindow::OnConnectClicked() {
     health_.ConnectPressed();
-    errorsClearedAt_ = Traffic().LastSequence();
+    errorsClearedAt_ = controller_.Traffic().LastSequence();
     if (healthTimer_ == nullptr) {
         healthTimer_ = new QTimer(this);
         healthTimer_->setObjectName(QStringLiteral("LinkHealth"));
@@ -52,23 +79,26 @@ void MainWindow::OnConnectClicked() {
     RefreshHealth(true);
     statusList_->viewport()->repaint();
     const QString endpoint = AddressText() + QLatin1Char(':') + QString::number(controllerPort_);
-    RunHandler("Connect", &OnConnect);
-    connectedEndpoint_ = g_connected.load() ? endpoint : QString();
+    RunHandler("Connect", [this] { controller_.Link().Connect(); });
+    connectedEndpoint_ = controller_.Link().Connected() ? endpoint : QString();
     health_.ConnectEnded();
     RefreshHealth(true);
 }
 
 void MainWindow::RefreshHealth(bool stripNow) {
     const auto now = LinkHealth::Clock::now();
-    const bool connected = g_connected.load();
+    const bool connected = controller_.Link().Connected();
     const bool stale = health_.Stale(now, connected);
     const bool staleChanged = stale != statusModel_->Stale();
     statusModel_->SetStale(stale);
     if (stripNow || staleChanged || now - stripSetAt_ >= kStripRefresh) {
         stripSetAt_ = now;
-        strip_->SetLinkText(health_.LinkText(now, connected));
+        strip_->SetLinkText(health_.LinkText(now, connected) +
+                            (connected ? SessionText("command", commandSession_) +
+                                             SessionText("record", recordSession_)
+                                       : QString()));
         strip_->SetEndpoint(connected ? connectedEndpoint_ : QString());
-        const std::optional<TrafficEntry> failure = Traffic().LastFailure();
+        const std::optional<TrafficEntry> failure = controller_.Traffic().LastFailure();
         if (failure && failure->sequence > errorsClearedAt_ && !failure->reason.empty()) {
             const auto age = std::chrono::duration_cast<std::chrono::seconds>(
                 std::chrono::system_clock::now() - failure->time);
@@ -81,7 +111,7 @@ void MainWindow::RefreshHealth(bool stripNow) {
 
 void MainWindow::ShowVerdict() {
     // The progress timer runs from the first test on, so it carries the check.
-    const std::optional<TestVerdict> verdict = LastTestVerdict();
+    const std::optional<TestVerdict> verdict = controller_.Conclusion().LastVerdict();
     const int shown = verdict ? verdict->testNumber : 0;
     const int kind = verdict ? static_cast<int>(verdict->kind) : -1;
     if (shown == shownVerdictTest_ && kind == shownVerdictKind_) {

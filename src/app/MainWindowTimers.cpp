@@ -5,7 +5,8 @@
 #include "app/RunHandler.h"
 #include "app/StatusTableModel.h"
 #include "console/StatusMonitor.h"
-#include "link/WindowOps.h"
+#include "app/ControlIds.h"
+#include "controller/Controller.h"
 
 namespace trevane {
 
@@ -29,6 +30,13 @@ void MainWindow::StopTimer(int id) {
     }
 }
 
+void MainWindow::ShowTestRunning(bool running) {
+    SetRunTestCaption(QString::fromLatin1(running ? "Abort Test" : "Run Auto Test"));
+    if (running) {
+        StartTimer(kProgressTimer, kTimerPeriodMs);
+    }
+}
+
 bool MainWindow::TimerRunning(int id) const {
     const auto found = timers_.find(id);
     return found != timers_.end() && found->second->isActive();
@@ -37,18 +45,16 @@ bool MainWindow::TimerRunning(int id) const {
 void MainWindow::OnTimerTick(int id) {
     // The poll's 52 cell writes reach the view as one change.
     statusModel_->BeginBatch();
-    if (id == IDT_STATUS) {
-        // OnTimer's status branch, timed for the link's health.
+    if (id == kStatusTimer) {
+        // One poll, timed for the link's health.
         const auto sent = LinkHealth::Clock::now();
         bool written = false;
-        RunHandler("the timer tick", [&written] { written = UpdateStatusTable(); });
+        RunHandler("the timer tick", [this, &written] { written = controller_.Monitor().Poll(); });
         health_.PollDone(sent, LinkHealth::Clock::now(), written);
         RefreshHealth(false);
-    } else {
-        RunHandler("the timer tick", [id] { OnTimer(id); });
-        if (id == IDT_PROGRESS) {
-            ShowVerdict();
-        }
+    } else if (id == kProgressTimer) {
+        SetProgress(controller_.Link().Test().progress);
+        ShowVerdict();
     }
     statusModel_->EndBatch();
 }

@@ -5,6 +5,7 @@
 #include "app/StatusTableModel.h"
 #include "app/TrafficWindow.h"
 #include "autotest/TestRecorder.h"
+#include "controller/Controller.h"
 #include "scope/ScopeBuffer.h"
 #include "traffic/TrafficRecorder.h"
 
@@ -23,7 +24,7 @@ Window* ShownOnTop(Window* window) {
 
 TrafficWindow* MainWindow::OpenTraffic() {
     if (traffic_ == nullptr) {
-        traffic_ = new TrafficWindow(Traffic(), this);
+        traffic_ = new TrafficWindow(controller_.Traffic(), this);
         connect(traffic_, &TrafficWindow::RecordingChanged, strip_, &LinkStrip::SetRecording);
     }
     return ShownOnTop(traffic_);
@@ -31,14 +32,14 @@ TrafficWindow* MainWindow::OpenTraffic() {
 
 PlotsWindow* MainWindow::OpenPlots() {
     if (plots_ == nullptr) {
-        plots_ = new PlotsWindow(Recorder(), this);
+        plots_ = new PlotsWindow(controller_, this);
     }
     return ShownOnTop(plots_);
 }
 
 ScopeWindow* MainWindow::OpenScope() {
     if (scope_ == nullptr) {
-        scope_ = new ScopeWindow(scope::StatusScopeBuffer(), this);
+        scope_ = new ScopeWindow(controller_.Monitor().Scope(), this);
     }
     return ShownOnTop(scope_);
 }

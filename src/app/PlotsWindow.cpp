@@ -15,6 +15,7 @@
 #include <qcustomplot.h>
 
 #include "autotest/TestLog.h"
+#include "controller/Controller.h"
 #include "history/History.h"
 #include "report/TestReport.h"
 
@@ -124,8 +125,8 @@ QString RunningText(const TestRecord& summary) {
 
 }  // namespace
 
-PlotsWindow::PlotsWindow(TestRecorder& recorder, QWidget* parent)
-    : QWidget(parent, Qt::Window), recorder_(recorder) {
+PlotsWindow::PlotsWindow(Controller& controller, QWidget* parent)
+    : QWidget(parent, Qt::Window), controller_(controller), recorder_(controller.Recorder()) {
     setObjectName(QStringLiteral("PlotsWindow"));
     setWindowTitle(QStringLiteral("Trevane \u2014 Plots"));
     setAttribute(Qt::WA_DeleteOnClose, false);  // closing hides it; reopening shows the same
@@ -232,7 +233,7 @@ void PlotsWindow::Refresh() {
 void PlotsWindow::ShowPreviousTraces(const std::string& connectionText) {
     previousShown_ = true;
     try {
-        history::History store(history::kHistoryFileName, history::History::Access::Read);
+        history::History store(controller_.History().Path(), history::History::Access::Read);
         for (int move = 0; move < kMovesPerTest; ++move) {
             MovePlot& plot = plots_[static_cast<std::size_t>(move)];
             QVector<QCPGraphData> torque;
@@ -334,11 +335,13 @@ void PlotsWindow::UpdateSummary(const TestRecord& summary) {
         }
         const bool ended =
             summary.outcome != TestOutcome::Running && summary.outcome != TestOutcome::NoConnection;
+        const TestConclusion& conclusion = controller_.Conclusion();
         const std::optional<TestReportResult> report =
-            ended && TestReportEnabled() ? LastTestReport() : std::nullopt;
+            ended && conclusion.ReportEnabled() ? conclusion.LastReport() : std::nullopt;
         const bool reportShown =
-            report && report->files.html == ReportFileNames(LogFilePath(), summary.testNumber).html;
-        awaitingReport_ = ended && TestReportEnabled() && !reportShown;
+            report && report->files.html ==
+                          ReportFileNames(controller_.Log().FilePath(), summary.testNumber).html;
+        awaitingReport_ = ended && conclusion.ReportEnabled() && !reportShown;
         if (reportShown) {
             text += QStringLiteral("\nReport: ") + QString::fromLocal8Bit(report->files.html);
             if (report->failure) {

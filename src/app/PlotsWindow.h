@@ -20,6 +20,8 @@ class QLabel;
 
 namespace trevane {
 
+class Controller;
+
 // Torque and position error of every move of the current (or last) automatic test, one small
 // chart per move in the order X, Y, Z by rows and "to -20000", "to 0" by columns, so that a
 // technician compares the axes at a glance. While a test runs the move under watch grows live.
@@ -30,7 +32,8 @@ class PlotsWindow final : public QWidget {
     // 20 Hz: smooth for the eye, a few percent of a core on the window's thread.
     static constexpr int kRefreshMs = 50;
 
-    explicit PlotsWindow(TestRecorder& recorder, QWidget* parent = nullptr);
+    // The plots of `controller`'s tests.
+    explicit PlotsWindow(Controller& controller, QWidget* parent = nullptr);
     ~PlotsWindow() override;
 
     struct MovePlot {
@@ -72,6 +75,7 @@ class PlotsWindow final : public QWidget {
     void UpdateSummary(const TestRecord& summary);
     void ShowPreviousTraces(const std::string& connectionText);
 
+    Controller& controller_;
     TestRecorder& recorder_;
     QTimer refresh_;
     QLabel* summary_ = nullptr;

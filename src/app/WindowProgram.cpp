@@ -20,7 +20,7 @@
 #include "common/Clock.h"
 #include "history/ServerAddress.h"
 #include "history/StoreTest.h"
-#include "link/Link.h"
+#include "controller/Controller.h"
 #include "net/TcpMotionClient.h"
 #include "sim/Simulator.h"
 
@@ -90,12 +90,13 @@ std::optional<StartOptions> ParseStartOptions(const std::vector<QString>& argume
     return options;
 }
 
-WindowProgram::WindowProgram(StartOptions options) : options_(std::move(options)) {}
+WindowProgram::WindowProgram(StartOptions options)
+    : options_(std::move(options)), controller_(std::make_unique<Controller>()) {}
 
 WindowProgram::~WindowProgram() {
     // The reference left its sessions to the end of the process; closing them here, before the
     // embedded controller stops, ends them in order instead.
-    CloseLink();
+    controller_.reset();
     server_.reset();
     machine_.reset();
 }
@@ -104,10 +105,10 @@ void WindowProgram::ConfigureLink() {
     if (options_.simulate) {
         machine_ = std::make_shared<sim::Machine>(SystemClockShared());
         server_ = std::make_unique<sim::Server>(machine_, kLoopbackAddress, 0);
-        SetSessionFactory(MakeTcpSessionFactory(server_->Port()));
+        controller_->Link().SetSessionFactory(MakeTcpSessionFactory(server_->Port()));
         return;
     }
-    SetSessionFactory(
+    controller_->Link().SetSessionFactory(
         MakeTcpSessionFactory(ConfiguredPort(ConfigFilePath(), kDefaultControllerPort)));
     ConfigureHistoryServer();
 }
@@ -122,7 +123,7 @@ void WindowProgram::ConfigureHistoryServer() {
         server = env;
     }
     if (!server.empty()) {
-        history::SetHistoryServer(server);
+        controller_->History().SetServer(server);
     }
 }
 
@@ -138,7 +139,7 @@ int WindowProgram::Run() {
     }
 
     {
-        MainWindow dialog;  // sets g_mainWindow and installs the window operations
+        MainWindow dialog(*controller_);  // attaches itself as the controller's operator
         if (options_.simulate) {
             dialog.SetAddressText(QString::fromLatin1(kLoopbackAddress));
             dialog.SetControllerPort(server_->Port());
@@ -149,7 +150,7 @@ int WindowProgram::Run() {
         dialog.exec();
     }
     // The dialog's end has stopped any test; nothing of it is left running.
-    StopAndJoinTestThreads();
+    controller_->Runner().StopAndJoin();
     return exitCode_;
 }
 
@@ -203,7 +204,7 @@ void ScheduleScreenshot(MainWindow& dialog, const QString& path, int& exitCode,
             if (*ended) {
                 return;  // the watchdog ended the run while Connect was under way
             }
-            if (!g_connected.load()) {
+            if (!dialog.TheController().Link().Connected()) {
                 const QString reason =
                     lastBox->isEmpty() ? QStringLiteral("no connection") : *lastBox;
                 fail("the screenshot run could not connect: " + reason.toStdString());

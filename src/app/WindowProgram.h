@@ -10,6 +10,8 @@
 
 namespace trevane {
 
+class Controller;
+
 namespace sim {
 class Machine;
 class Server;
@@ -55,6 +57,9 @@ class WindowProgram {
     StartOptions options_;
     std::shared_ptr<sim::Machine> machine_;
     std::unique_ptr<sim::Server> server_;
+    // After the embedded controller, so that its sessions end before the controller they talk
+    // to.
+    std::unique_ptr<Controller> controller_;
     int exitCode_ = 0;
 };
 

@@ -13,10 +13,11 @@
 #include <thread>
 #include <vector>
 
-#include "cli/ChildProcess.h"
 #include "cli/HeadlessWindow.h"
+#include "cli/Json.h"
 #include "cli/StandardOutputs.h"
 #include "cli/TerminalText.h"
+#include "cli/VerbContext.h"
 #include "cli/Verbs.h"
 #include "common/Platform.h"
 #include "common/StopWait.h"
@@ -42,8 +43,9 @@ std::vector<Verb>& Registry() {
     return verbs;
 }
 
-std::mutex g_errorMutex;
-std::string g_lastError;
+std::mutex g_lastStopMutex;
+std::function<bool(std::chrono::milliseconds)> g_lastStop;  // guarded by g_lastStopMutex
+std::atomic<bool> g_threadsLeftBehind{false};
 
 // Counted in the signal handler: a lock-free atomic is the one thing a handler may touch.
 std::atomic<int> g_interrupts{0};
@@ -101,7 +103,13 @@ constexpr auto kLastWordsBound = std::chrono::milliseconds(200);
 // ends now, but not before one more try at stopping the axes: whatever holds up the verb's own
 // stop must not leave them moving.
 [[noreturn]] void EndAtOnce() {
-    const bool stopped = TheController().Link().SendStopOnFreshSession(kLastStopBound);
+    std::function<bool(std::chrono::milliseconds)> lastStop;
+    {
+        std::lock_guard lock(g_lastStopMutex);
+        lastStop = g_lastStop;
+    }
+    const bool stopped = lastStop ? lastStop(kLastStopBound)
+                                  : TheController().Link().SendStopOnFreshSession(kLastStopBound);
     std::cerr << (stopped ? "trevane-cli: interrupted again; ending at once after AB1 stopped "
                             "the axes"
                           : "trevane-cli: interrupted again; ending at once without stopping "
@@ -173,65 +181,78 @@ const std::vector<Verb>& Verbs() {
 }
 
 void ReportError(const std::string& message) {
-    {
-        std::lock_guard lock(g_errorMutex);
-        g_lastError = message;
-    }
-    std::cerr << "trevane-cli: " + ForStandardError(message) + "\n" << std::flush;
+    ReportError(ProgramContext(), message);
 }
 
 std::string LastReportedError() {
-    std::lock_guard lock(g_errorMutex);
-    return g_lastError;
+    return ProgramContext().LastError();
 }
 
 int UsageError(const std::string& message) {
-    ReportError(message);
-    return kExitUsage;
+    return UsageError(ProgramContext(), message);
+}
+
+bool ConnectLikeTheWindow(const Invocation& invocation) {
+    return ConnectLikeTheWindow(ProgramContext(), invocation);
 }
 
 Controller& TheController() {
     return ProgramController();
 }
 
-void UseTcpSessions(std::uint16_t port, int timeoutMs) {
+void UseTcpSessions(VerbContext& context, std::uint16_t port, int timeoutMs) {
     TcpTimeouts timeouts;
     timeouts.reply = std::chrono::milliseconds(timeoutMs);
     timeouts.upload = std::chrono::milliseconds(10LL * timeoutMs);
-    TheController().Link().SetSessionFactory(MakeTcpSessionFactory(port, timeouts));
-    WatchTheSessions();
+    context.controller.Link().SetSessionFactory(MakeTcpSessionFactory(port, timeouts));
+    WatchTheSessions(context);
 }
 
-bool ConnectLikeTheWindow(const Invocation& invocation) {
-    const std::shared_ptr<HeadlessWindow> window = TheHeadlessWindow();
-    window->SetAddress(invocation.address);
-    ForgetTimeouts();
-    window->HoldMessages(true);
-    HoldCommandReports();
-    ControllerLink& link = TheController().Link();
-    link.Connect();
-    window->HoldMessages(false);
-    const std::vector<std::string> messages = window->TakeHeldMessages();
-    if (link.Connected()) {
-        ReleaseCommandReports(true);
-        for (const std::string& message : messages) {
-            std::cerr << message << "\n";
-        }
-        return true;
+int RunVerb(VerbContext& context, const Verb& verb, const Invocation& invocation) {
+    try {
+        return verb.run(context, invocation);
+    } catch (const std::exception& error) {
+        ReportError(context, verb.name + ": " + error.what());
+    } catch (...) {
+        ReportError(context, verb.name + ": failed");
     }
-    ReleaseCommandReports(false);  // the one line below says why
-    std::string reason = link.LastConnectFailure();
-    const std::string endpoint = invocation.address + ":" + std::to_string(invocation.port);
-    if (SawTimeout()) {
-        // A silent peer is most often the wrong port or another kind of device.
-        reason = "no reply from " + endpoint + " within " + std::to_string(invocation.timeoutMs) +
-                 " ms: is the port right, and is it a controller of this kind? --timeout MS "
-                 "allows a slower one";
-    } else if (reason.empty()) {
-        reason = "the controller at " + endpoint + " did not describe the connection";
+    return kExitFailed;
+}
+
+int RunOnController(VerbContext& context, const Verb& verb, const Invocation& invocation) {
+    context.controller.SetOperator(context.window);
+    UseTcpSessions(context, static_cast<std::uint16_t>(invocation.port), invocation.timeoutMs);
+    const int status = RunVerb(context, verb, invocation);
+    // Sessions close before the context's own objects go away.
+    ControllerLink& link = context.controller.Link();
+    link.Close();
+    link.SetSessionFactory(nullptr);
+    link.SetOperator(nullptr);
+    context.controller.Traffic().WatchExchanges(nullptr);
+    return status;
+}
+
+void WriteJsonError(VerbContext& context, int status) {
+    std::string message = context.LastError();
+    if (message.empty()) {
+        message = status > 128 ? "interrupted" : "failed";
     }
-    ReportError(std::string(kConnectionFailedText) + ": " + reason);
-    return false;
+    json::Object error;
+    error.Text("message", json::OneLine(message)).Number("exit", static_cast<long long>(status));
+    json::WriteLine(context.out, json::Object().Raw("error", error.Str()));
+}
+
+void LeaveThreadsBehind() {
+    g_threadsLeftBehind = true;
+}
+
+bool ThreadsLeftBehind() {
+    return g_threadsLeftBehind.load();
+}
+
+void SetLastStop(std::function<bool(std::chrono::milliseconds bound)> stop) {
+    std::lock_guard lock(g_lastStopMutex);
+    g_lastStop = std::move(stop);
 }
 
 bool InterruptRequested() {
@@ -279,7 +300,6 @@ void InstallInterruptHandlers() {
     // A reader that went away is reported by the failed write, which ends the verb as an
     // interrupt does; the signal would kill the program with the axes still moving.
     IgnoreBrokenPipeSignal();
-    TakeHeldInterrupts();  // a fleet's child: one that came before now reaches the handler
 }
 
 void StopInterruptWatcher() {

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
+
+#include "cli/Verbs.h"
 
 // What main() sets up and takes down around a verb; the verbs themselves use Verbs.h.
 namespace trevane::cli {
@@ -18,21 +22,25 @@ int InterruptExitCode();
 void ReportBrokenOutput();
 // Stops and joins the thread that runs OnInterrupt callbacks.
 void StopInterruptWatcher();
+// What the second interrupt sends before the program ends at once: true once every axis it is
+// for was stopped. By default "AB1" to TheController() on a fresh session; a fleet stops every
+// member's controller.
+void SetLastStop(std::function<bool(std::chrono::milliseconds bound)> stop);
 
-// Points Connect at the TCP client on `port` with the reply timeout `timeoutMs` (uploads ten
-// times it), and watches every exchange of its sessions.
-void UseTcpSessions(std::uint16_t port, int timeoutMs);
+// Points Connect of the context's controller at the TCP client on `port` with the reply timeout
+// `timeoutMs` (uploads ten times it), and watches every exchange of its sessions.
+void UseTcpSessions(VerbContext& context, std::uint16_t port, int timeoutMs);
 
-// From now on, every rejected or failed command of the sessions is named on standard error with
-// its reason, and each command is told to the WatchCommands watcher.
-void WatchTheSessions();
+// Runs `verb` with the context's operator and TCP sessions, and closes the sessions after it.
+// A verb that throws is named on the error stream and ends kExitFailed.
+int RunOnController(VerbContext& context, const Verb& verb, const Invocation& invocation);
+int RunVerb(VerbContext& context, const Verb& verb, const Invocation& invocation);
+// With --json every failure ends the output with one object a script can rely on.
+void WriteJsonError(VerbContext& context, int status);
 
-// Whether an exchange ran out of time since ForgetTimeouts.
-bool SawTimeout();
-void ForgetTimeouts();
-// From HoldCommandReports on, those lines are kept; ReleaseCommandReports prints them, or drops
-// them when the caller reports the failure in a line of its own.
-void HoldCommandReports();
-void ReleaseCommandReports(bool print);
+// Set once a fleet gives up waiting for a member's thread: the program then ends without
+// taking down what that thread may still use.
+void LeaveThreadsBehind();
+bool ThreadsLeftBehind();
 
 }  // namespace trevane::cli

@@ -1,16 +1,26 @@
 #include "cli/Fleet.h"
 
-#include <csignal>
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
 #include <memory>
+#include <mutex>
+#include <ostream>
 #include <sstream>
+#include <system_error>
 #include <thread>
+#include <utility>
 
-#include "cli/ChildProcess.h"
 #include "cli/Cli.h"
 #include "cli/FleetFiles.h"
-#include "cli/FleetStop.h"
+#include "cli/HeadlessWindow.h"
 #include "cli/JsonFields.h"
+#include "cli/QueuedStream.h"
+#include "cli/StandardOutputs.h"
+#include "cli/VerbContext.h"
 #include "cli/Verbs.h"
+#include "controller/Controller.h"
+#include "traffic/TraceWriter.h"
 
 namespace trevane::cli {
 namespace {
@@ -18,15 +28,108 @@ namespace {
 using Steady = std::chrono::steady_clock;
 
 constexpr std::chrono::milliseconds kPoll{50};
+// What a member's files get to take the last of its lines; a file system that hangs costs
+// those lines, never the fleet's end.
+constexpr std::chrono::seconds kMemberFileBound{5};
+// A member's standard error is read for its last line only.
+constexpr std::size_t kErrorTail = 64 * 1024;
 
-// One running child, its files and what has been read of its standard output.
-struct Running {
-    std::unique_ptr<MemberFiles> files;
-    std::unique_ptr<Child> child;
-    std::string partial;
-    Steady::time_point started;
-    std::string killed;  // why it was killed, "" while it was not
+// One of the member's two files: a bounded queue, written by a thread of its own, and the
+// stream the verb prints on. What is queued is also kept for the fleet to read.
+class MemberStream {
+  public:
+    using Write = std::optional<std::string> (MemberFiles::*)(std::string_view) const;
+
+    MemberStream(const MemberFiles& files, Write write)
+        : queue_(std::make_shared<QueuedOutput>(
+              [&files, write](std::string_view bytes) { return (files.*write)(bytes); },
+              kStandardOutputBound)),
+          buffer_(queue_, [this](std::string_view bytes) { Keep(bytes); }),
+          stream_(&buffer_) {}
+
+    std::ostream& Stream() { return stream_; }
+    // What was printed since the last call.
+    std::string TakeNew() {
+        std::lock_guard lock(mutex_);
+        return std::exchange(new_, {});
+    }
+    // The last kErrorTail bytes printed.
+    std::string Tail() const {
+        std::lock_guard lock(mutex_);
+        return tail_;
+    }
+    // Flushes, and gives the file a bounded time for the rest; false when bytes were lost.
+    bool Close() {
+        stream_.flush();
+        return queue_->Close(kMemberFileBound).Whole();
+    }
+
+  private:
+    void Keep(std::string_view bytes) {
+        std::lock_guard lock(mutex_);
+        new_ += bytes;
+        tail_ += bytes;
+        if (tail_.size() > kErrorTail) {
+            tail_.erase(0, tail_.size() - kErrorTail);
+        }
+    }
+
+    std::shared_ptr<QueuedOutput> queue_;
+    QueuedStreamBuf buffer_;
+    std::ostream stream_;
+    mutable std::mutex mutex_;
+    std::string new_;
+    std::string tail_;
 };
+
+// A member under way: its files, its controller, and the thread that runs the verb on it.
+// Declared in the order they are made; what refers to another goes before it.
+struct MemberRun {
+    explicit MemberRun(const std::filesystem::path& folder)
+        : files(folder, kFleetOutputFile, kFleetErrorFile, {kFleetTraceFile}),
+          out(files, &MemberFiles::WriteOutput),
+          err(files, &MemberFiles::WriteError),
+          window(std::make_shared<HeadlessWindow>(out.Stream(), err.Stream(), false)),
+          context(controller, window, out.Stream(), err.Stream(), false),
+          trace(controller.Traffic()) {
+        context.folder = folder.string();
+    }
+
+    MemberFiles files;
+    MemberStream out;
+    MemberStream err;
+    Controller controller;
+    std::shared_ptr<HeadlessWindow> window;
+    VerbContext context;
+    TraceWriter trace;
+    std::atomic<bool> finished{false};
+    int status = kExitFailed;  // set before `finished`
+};
+
+// What the member's trevane-cli would have done around its verb: the trace, the sessions, the
+// interrupt's exit code, and the --json line that ends a failure.
+int RunMember(MemberRun& run, const Verb& verb, const Invocation& invocation) {
+    VerbContext& context = run.context;
+    int status = kExitOk;
+    const std::string trace = (std::filesystem::path(context.folder) / kFleetTraceFile).string();
+    if (const std::optional<std::string> failure = run.trace.Start(trace)) {
+        ReportError(context, "--trace " + *failure);
+        status = kExitFailed;
+    } else {
+        status = RunOnController(context, verb, invocation);
+        if (const std::optional<std::string> failure = run.trace.Stop()) {
+            ReportError(context, "--trace " + *failure);
+            status = status == kExitOk ? kExitFailed : status;
+        }
+    }
+    if (context.Interrupted() && status != kExitUsage) {
+        status = context.InterruptExitCode();
+    }
+    if (invocation.json && status != kExitOk) {
+        WriteJsonError(context, status);
+    }
+    return status;
+}
 
 std::string LastLine(const std::string& text) {
     std::istringstream in(text);
@@ -40,7 +143,7 @@ std::string LastLine(const std::string& text) {
     return last;
 }
 
-// The word of a child's exit status: the CLI's own exit codes.
+// The word of a member's exit status: the CLI's own exit codes.
 std::string StateOf(int status, const std::string& verb) {
     if (status == kExitOk) {
         return verb == "autotest" ? "passed" : "done";
@@ -48,39 +151,64 @@ std::string StateOf(int status, const std::string& verb) {
     if (status == kExitUsage) {
         return "not run";
     }
-    return status >= 128 && status != 128 + 9 ? "aborted" : "failed";
+    return status >= 128 ? "aborted" : "failed";
 }
+
+const Verb* FindVerb(const std::string& name) {
+    for (const Verb& verb : Verbs()) {
+        if (verb.name == name) {
+            return &verb;
+        }
+    }
+    return nullptr;
+}
+
+// One member as the fleet follows it.
+struct Running {
+    std::shared_ptr<MemberRun> run;
+    std::thread thread;
+    std::string partial;
+    Steady::time_point started;
+};
 
 class FleetRunner {
   public:
     FleetRunner(std::vector<FleetMember>& members, const FleetOptions& options,
                 const std::function<void(std::size_t)>& changed)
-        : members_(members), options_(options), changed_(changed), running_(members.size()) {}
+        : members_(members),
+          options_(options),
+          changed_(changed),
+          verb_(FindVerb(options.verb)),
+          running_(members.size()) {}
+
+    ~FleetRunner() { SetLastStop(nullptr); }
 
     void Run() {
+        // A second interrupt ends the program at once: every member's axes stop first.
+        SetLastStop([this](std::chrono::milliseconds bound) { return StopAll(bound); });
         std::size_t next = 0;
-        std::optional<Steady::time_point> killAt;
-        bool killed = false;
+        std::optional<Steady::time_point> giveUpAt;
         while (true) {
-            if (!killAt && InterruptRequested()) {
-                PassOnInterrupt(next);
-                killAt = Steady::now() + kFleetStopBound;
+            if (!giveUpAt && InterruptRequested()) {
+                for (std::size_t i = next; i < members_.size(); ++i) {
+                    Set(i, "not run", "interrupted before it started");
+                }
+                giveUpAt = Steady::now() + kFleetStopBound;
             }
             // Asked again before each start: none begins once the interrupt has been seen.
-            while (!killAt && !InterruptRequested() && next < members_.size() &&
+            while (!giveUpAt && !InterruptRequested() && next < members_.size() &&
                    active_ < options_.jobs) {
                 Start(next++);
             }
-            if (killAt && !killed && Steady::now() > *killAt) {
-                KillOverdue();
-                killed = true;
+            if (giveUpAt && Steady::now() > *giveUpAt) {
+                GiveUpOnOverdue();
             }
             for (std::size_t i = 0; i < running_.size(); ++i) {
                 if (running_[i]) {
                     Look(i);
                 }
             }
-            if (active_ == 0 && (killAt || next == members_.size())) {
+            if (active_ == 0 && (giveUpAt || next == members_.size())) {
                 return;
             }
             std::this_thread::sleep_for(kPoll);
@@ -97,91 +225,116 @@ class FleetRunner {
         }
     }
 
-    std::vector<std::string> Arguments() const {
-        std::vector<std::string> args{"--json", "--trace", kFleetTraceFile, options_.verb};
-        args.insert(args.end(), options_.args.begin(), options_.args.end());
-        return args;
+    Invocation MemberInvocation(const FleetMember& member) const {
+        Invocation invocation;
+        invocation.address = member.controller.address;
+        invocation.port = member.controller.port;
+        invocation.json = true;
+        invocation.timeoutMs = options_.timeoutMs;
+        invocation.args = options_.args;
+        return invocation;
     }
 
     void Start(std::size_t i) {
         FleetMember& member = members_[i];
-        auto running = std::make_unique<Running>();
-        running->started = Steady::now();
+        Running running;
+        running.started = Steady::now();
         try {
-            // Made new before the child starts, so that nothing of an earlier run is read as its.
-            running->files =
-                std::make_unique<MemberFiles>(member.folder, kFleetOutputFile, kFleetErrorFile,
-                                              std::vector<std::string>{kFleetTraceFile});
-            ChildSpec spec;
-            spec.program = options_.program;
-            spec.arguments = {"--address", member.controller.address, "--port",
-                              std::to_string(member.controller.port)};
-            const std::vector<std::string> rest = Arguments();
-            spec.arguments.insert(spec.arguments.end(), rest.begin(), rest.end());
-            spec.folder = member.folder;
-            spec.outputFd = running->files->OutputForChild();
-            spec.errorFd = running->files->ErrorForChild();
-            spec.environment = {"TREVANE_HISTORY=" + options_.history};
-            running->child = std::make_unique<Child>(spec);
-            running->files->CloseChildEnds();
+            // Made new before the member starts, so that nothing of an earlier run is read as its.
+            running.run = std::make_shared<MemberRun>(member.folder);
+            MemberRun& run = *running.run;
+            run.controller.Log().SetFolder(member.folder);
+            run.controller.History().SetPath(options_.history);
+            running.thread = std::thread(
+                [keep = running.run, verb = verb_, invocation = MemberInvocation(member)] {
+                    keep->status = RunMember(*keep, *verb, invocation);
+                    keep->out.Close();
+                    keep->err.Close();
+                    keep->finished = true;
+                });
         } catch (const std::exception& failure) {
             member.exitCode = kExitFailed;
             Set(i, "failed", failure.what());
             return;
         }
-        running_[i] = std::move(running);
+        std::lock_guard lock(mutex_);
+        running_[i] = std::make_unique<Running>(std::move(running));
         ++active_;
         Set(i, "running",
             "connecting to " + member.controller.address + ":" +
                 std::to_string(member.controller.port));
     }
 
-    // The children that have not ended within the bound are held where they are, their
-    // controllers are sent the stop, and only then are they killed: none is ended in the middle
-    // of a move that nothing stops.
-    void KillOverdue() {
-        std::vector<std::size_t> overdue;
-        std::vector<FleetController> controllers;
-        for (std::size_t i = 0; i < running_.size(); ++i) {
-            if (running_[i] && !running_[i]->child->Poll()) {
-                running_[i]->child->Freeze();
-                overdue.push_back(i);
-                controllers.push_back(members_[i].controller);
+    // Each running member's controller gets "AB1" on a fresh session, all at once; true once
+    // every one acknowledged it.
+    bool StopAll(std::chrono::milliseconds bound) {
+        std::vector<std::shared_ptr<MemberRun>> runs;
+        {
+            std::lock_guard lock(mutex_);
+            for (const auto& running : running_) {
+                if (running && !running->run->finished) {
+                    runs.push_back(running->run);
+                }
             }
         }
-        const std::vector<std::optional<std::string>> stops = StopMotionOn(controllers);
-        for (std::size_t k = 0; k < overdue.size(); ++k) {
-            Running& running = *running_[overdue[k]];
-            running.child->Kill();
-            running.killed = "killed: it had not ended " + std::to_string(kFleetStopBound.count()) +
-                             " s after the interrupt; " +
-                             (stops[k] ? "the stop could not be sent first: " + *stops[k]
-                                       : std::string("its controller was sent the stop first"));
-        }
+        const std::vector<bool> stopped = StopAcknowledged(runs, bound);
+        return std::find(stopped.begin(), stopped.end(), false) == stopped.end();
     }
 
-    void PassOnInterrupt(std::size_t next) {
-        // A broken standard output of ours is no reason to stop a child any other way.
-        int signal = InterruptExitCode() - 128;
-#ifndef _WIN32
-        if (signal != SIGINT && signal != SIGHUP) {
-            signal = SIGTERM;
-        }
-#endif
-        for (auto& running : running_) {
-            if (running) {
-                running->child->Signal(signal);
+    // The members of `runs` whose controllers acknowledged the stop.
+    static std::vector<bool> StopAcknowledged(const std::vector<std::shared_ptr<MemberRun>>& runs,
+                                              std::chrono::milliseconds bound) {
+        std::vector<char> stopped(runs.size(), 0);
+        {
+            std::vector<std::jthread> attempts;
+            for (std::size_t k = 0; k < runs.size(); ++k) {
+                const auto attempt = [&, k] {
+                    stopped[k] = runs[k]->controller.Link().SendStopOnFreshSession(bound) ? 1 : 0;
+                };
+                try {
+                    attempts.emplace_back(attempt);
+                } catch (const std::system_error&) {
+                    attempt();  // no thread to spare: in turn
+                }
             }
         }
-        for (std::size_t i = next; i < members_.size(); ++i) {
-            Set(i, "not run", "interrupted before it started");
+        return std::vector<bool>(stopped.begin(), stopped.end());
+    }
+
+    // The members that have not ended within the bound: their controllers are sent the stop,
+    // so that none is left in the middle of a move that nothing stops, and their threads are
+    // left to end by themselves.
+    void GiveUpOnOverdue() {
+        std::vector<std::size_t> overdue;
+        std::vector<std::shared_ptr<MemberRun>> runs;
+        for (std::size_t i = 0; i < running_.size(); ++i) {
+            if (running_[i] && !running_[i]->run->finished) {
+                overdue.push_back(i);
+                runs.push_back(running_[i]->run);
+            }
+        }
+        if (overdue.empty()) {
+            return;
+        }
+        const std::vector<bool> stopped = StopAcknowledged(runs, kFleetLastStopBound);
+        LeaveThreadsBehind();
+        for (std::size_t k = 0; k < overdue.size(); ++k) {
+            const std::size_t i = overdue[k];
+            ReadOutput(i);
+            const std::string why =
+                "given up: it had not ended " + std::to_string(kFleetStopBound.count()) +
+                " s after the interrupt; " +
+                (stopped[k] ? std::string("its controller was sent the stop first")
+                            : "the stop could not be sent first: AB1 was not acknowledged within " +
+                                  std::to_string(kFleetLastStopBound.count()) + " s");
+            End(i, InterruptExitCode(), "aborted", why);
         }
     }
 
     void ReadOutput(std::size_t i) {
         Running& running = *running_[i];
         std::string text = members_[i].text;
-        running.partial += running.files->NewOutput();
+        running.partial += running.run->out.TakeNew();
         for (std::size_t end = running.partial.find('\n'); end != std::string::npos;
              end = running.partial.find('\n')) {
             See(i, running.partial.substr(0, end), text);
@@ -208,35 +361,50 @@ class FleetRunner {
         }
     }
 
+    // The text a member that ended with `status` is shown with.
+    std::string EndText(std::size_t i, int status, const std::string& state) {
+        const FleetMember& member = members_[i];
+        if (!member.result.empty()) {
+            return member.result;
+        }
+        if (member.text.starts_with("connecting to ")) {
+            return {};  // it ended without a word of its own
+        }
+        if (state == "passed" || state == "done") {
+            return member.text;
+        }
+        std::string why = LastLine(running_[i]->run->err.Tail());
+        if (why.starts_with("trevane-cli: ")) {
+            why.erase(0, std::string_view("trevane-cli: ").size());
+        }
+        return why.empty() ? "exit status " + std::to_string(status) : why;
+    }
+
     void Look(std::size_t i) {
-        Running& running = *running_[i];
+        MemberRun& run = *running_[i]->run;
+        const bool finished = run.finished;
         ReadOutput(i);
-        const std::optional<int> status = running.child->Poll();
-        if (!status) {
+        if (!finished) {
             return;
         }
-        ReadOutput(i);
-        running.files->RemoveLeftovers();
-        const bool overdue = !running.killed.empty();
+        running_[i]->thread.join();
+        run.files.RemoveLeftovers();
+        const std::string state = StateOf(run.status, options_.verb);
+        End(i, run.status, state, EndText(i, run.status, state));
+    }
+
+    void End(std::size_t i, int status, const std::string& state, const std::string& text) {
         FleetMember& member = members_[i];
-        member.exitCode = *status;
-        member.seconds = std::chrono::duration<double>(Steady::now() - running.started).count();
-        const std::string state = overdue ? "aborted" : StateOf(*status, options_.verb);
-        std::string text = member.text;
-        if (overdue) {
-            text = running.killed;
-        } else if (!member.result.empty()) {
-            text = member.result;
-        } else if (text.starts_with("connecting to ")) {
-            text.clear();  // it ended without a word of its own
-        } else if (state != "passed" && state != "done") {
-            std::string why = LastLine(running.files->Errors());
-            if (why.starts_with("trevane-cli: ")) {
-                why.erase(0, std::string_view("trevane-cli: ").size());
+        member.exitCode = status;
+        member.seconds =
+            std::chrono::duration<double>(Steady::now() - running_[i]->started).count();
+        {
+            std::lock_guard lock(mutex_);
+            if (running_[i]->thread.joinable()) {
+                running_[i]->thread.detach();  // it keeps what it uses alive
             }
-            text = why.empty() ? "exit status " + std::to_string(*status) : why;
+            running_[i].reset();
         }
-        running_[i].reset();
         --active_;
         Set(i, state, text);
     }
@@ -244,6 +412,8 @@ class FleetRunner {
     std::vector<FleetMember>& members_;
     const FleetOptions& options_;
     const std::function<void(std::size_t)>& changed_;
+    const Verb* verb_;
+    std::mutex mutex_;  // guards running_ against the last stop, which runs on another thread
     std::vector<std::unique_ptr<Running>> running_;
     int active_ = 0;
 };

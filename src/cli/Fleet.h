@@ -8,7 +8,8 @@
 
 #include "cli/FleetFile.h"
 
-// A line of controllers, each served by a trevane-cli of its own in its own folder.
+// A line of controllers, each served in this one process by a controller and a thread of its
+// own, in its own folder.
 namespace trevane::cli {
 
 struct FleetMember {
@@ -26,24 +27,28 @@ struct FleetMember {
 };
 
 struct FleetOptions {
-    std::string program;  // the trevane-cli to start
     std::string verb;
     std::vector<std::string> args;
     std::string history;  // the shared history's path
     int jobs = 8;
+    int timeoutMs = 1000;  // every member's reply timeout
 };
 
-// The files a child leaves in its folder beside the verb's own.
+// The files a member leaves in its folder beside the verb's own: what a trevane-cli of its own
+// would have printed (JSON Lines) and said on standard error, and its trace.
 inline constexpr const char* kFleetOutputFile = "trevane-cli.jsonl";
 inline constexpr const char* kFleetErrorFile = "trevane-cli.err";
 inline constexpr const char* kFleetTraceFile = "trace.txt";
-// How long children may take to end after an interrupt was passed on; one still running then is
-// held, its controller is sent the stop on a session of the fleet's own, and it is killed.
+// How long members may take to end after an interrupt; the controller of one still running then
+// is sent the stop on a fresh session, and the fleet ends without waiting for it any longer.
 inline constexpr std::chrono::seconds kFleetStopBound{20};
+// How long that stop may take.
+inline constexpr std::chrono::seconds kFleetLastStopBound{3};
 
 // Runs every member, at most `jobs` at once, calling `changed` with a member's index after each
-// change of its state or text. An interrupt of this program is passed on to every running
-// child (each ends as a single one does) and starts no more. Returns once every child ended.
+// change of its state or text. An interrupt of this program stops every running member (each
+// ends as a single test does) and starts no more. Returns once every member ended, or was given
+// up on after kFleetStopBound (LeaveThreadsBehind tells the program so).
 void RunFleet(std::vector<FleetMember>& members, const FleetOptions& options,
               const std::function<void(std::size_t)>& changed);
 

@@ -1,15 +1,18 @@
 #include "cli/FleetFiles.h"
 
+#include <cerrno>
 #include <cstring>
 #include <stdexcept>
 #include <system_error>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <cerrno>
 #endif
 
 namespace trevane::cli {
@@ -19,6 +22,10 @@ namespace fs = std::filesystem;
 
 [[noreturn]] void Refuse(const fs::path& file, const std::string& why) {
     throw std::runtime_error("'" + file.string() + "' " + why);
+}
+
+std::string ErrnoText(int error) {
+    return std::generic_category().message(error);
 }
 
 // "trace.txt.0123abcd.tmp": the temporary name of a file being replaced.
@@ -35,100 +42,86 @@ bool IsTemporaryName(const std::string& name) {
     return true;
 }
 
-}  // namespace
-
-#ifdef _WIN32
-
-MemberFiles::MemberFiles(const fs::path& folder, const std::string&, const std::string&,
-                         const std::vector<std::string>&)
-    : folder_(folder) {
-    Refuse(folder, "cannot hold a fleet's files: not available on Windows");
-}
-MemberFiles::~MemberFiles() = default;
-void MemberFiles::CloseChildEnds() {}
-std::string MemberFiles::NewOutput() {
-    return {};
-}
-std::string MemberFiles::Errors() const {
-    return {};
-}
-
-#else
-
-namespace {
-
-std::string ErrnoText(int error) {
-    return std::generic_category().message(error);
-}
-
 // Nothing, or a regular file: what any other kind is must not be touched.
 void RequirePlainOrMissing(const fs::path& file) {
-    struct stat status {};
-    if (::lstat(file.c_str(), &status) != 0) {
-        if (errno != ENOENT) {
-            Refuse(file, "cannot be looked at: " + ErrnoText(errno));
-        }
+    std::error_code failed;
+    const fs::file_status status = fs::symlink_status(file, failed);
+    if (status.type() == fs::file_type::not_found) {
         return;
     }
-    if (S_ISLNK(status.st_mode)) {
+    if (failed) {
+        Refuse(file, "cannot be looked at: " + failed.message());
+    }
+    if (status.type() == fs::file_type::symlink) {
         Refuse(file, "is a symbolic link: a fleet writes its files through none");
     }
-    if (S_ISDIR(status.st_mode)) {
+    if (status.type() == fs::file_type::directory) {
         Refuse(file, "is a folder");
     }
-    if (!S_ISREG(status.st_mode)) {
+    if (status.type() != fs::file_type::regular) {
         Refuse(file, "is not a regular file");
     }
 }
+
+#ifdef _WIN32
+int OpenNew(const fs::path& file) {
+    return ::_wopen(file.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                    _S_IREAD | _S_IWRITE);
+}
+long WriteSome(int fd, const char* bytes, std::size_t count) {
+    constexpr std::size_t kMost = 1u << 30;
+    return ::_write(fd, bytes, static_cast<unsigned>(count < kMost ? count : kMost));
+}
+void CloseFd(int fd) {
+    ::_close(fd);
+}
+#else
+int OpenNew(const fs::path& file) {
+    return ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+}
+long WriteSome(int fd, const char* bytes, std::size_t count) {
+    return static_cast<long>(::write(fd, bytes, count));
+}
+void CloseFd(int fd) {
+    ::close(fd);
+}
+#endif
 
 // A new file in place of the regular one: created exclusively, so a link planted after the old
 // one went fails the creation rather than being followed.
 int MakeNewFile(const fs::path& file) {
     RequirePlainOrMissing(file);
-    if (::unlink(file.c_str()) != 0 && errno != ENOENT) {
-        Refuse(file, "cannot be replaced: " + ErrnoText(errno));
+    std::error_code failed;
+    fs::remove(file, failed);
+    if (failed) {
+        Refuse(file, "cannot be replaced: " + failed.message());
     }
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const int fd = OpenNew(file);
     if (fd < 0) {
         Refuse(file, "cannot be created: " + ErrnoText(errno));
     }
     return fd;
 }
 
-// A reading end of the file just made, checked to be that very file.
-int OpenToRead(const fs::path& file, int written) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        Refuse(file, "cannot be read: " + ErrnoText(errno));
-    }
-    struct stat made {};
-    struct stat read {};
-    if (::fstat(written, &made) != 0 || ::fstat(fd, &read) != 0 || made.st_dev != read.st_dev ||
-        made.st_ino != read.st_ino) {
-        ::close(fd);
-        Refuse(file, "was replaced by something else while it was being made");
-    }
-    return fd;
-}
-
 void CloseIfOpen(int& fd) {
     if (fd >= 0) {
-        ::close(fd);
+        CloseFd(fd);
         fd = -1;
     }
 }
 
-// Appends what `fd` holds from its offset on.
-void ReadRest(int fd, std::string& text) {
-    char buffer[16 * 1024];
-    while (true) {
-        const ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count > 0) {
-            text.append(buffer, static_cast<std::size_t>(count));
-        } else if (count == 0 || errno != EINTR) {
-            return;
+std::optional<std::string> WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const long count = WriteSome(fd, bytes.data(), bytes.size());
+        if (count < 0 && errno == EINTR) {
+            continue;
         }
+        if (count <= 0) {
+            return count < 0 ? ErrnoText(errno) : std::string("nothing was written");
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(count));
     }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -146,44 +139,26 @@ MemberFiles::MemberFiles(const fs::path& folder, const std::string& output,
     }
     made_ = fs::file_time_type::clock::now();
     try {
-        outputWrite_ = MakeNewFile(folder / output);
-        outputRead_ = OpenToRead(folder / output, outputWrite_);
-        errorWrite_ = MakeNewFile(folder / error);
-        errorRead_ = OpenToRead(folder / error, errorWrite_);
+        output_ = MakeNewFile(folder / output);
+        error_ = MakeNewFile(folder / error);
     } catch (...) {
-        CloseChildEnds();
-        CloseIfOpen(outputRead_);
-        CloseIfOpen(errorRead_);
+        CloseIfOpen(output_);
         throw;
     }
 }
 
 MemberFiles::~MemberFiles() {
-    CloseChildEnds();
-    CloseIfOpen(outputRead_);
-    CloseIfOpen(errorRead_);
+    CloseIfOpen(output_);
+    CloseIfOpen(error_);
 }
 
-void MemberFiles::CloseChildEnds() {
-    CloseIfOpen(outputWrite_);
-    CloseIfOpen(errorWrite_);
+std::optional<std::string> MemberFiles::WriteOutput(std::string_view bytes) const {
+    return WriteAll(output_, bytes);
 }
 
-std::string MemberFiles::NewOutput() {
-    std::string text;
-    ReadRest(outputRead_, text);
-    return text;
+std::optional<std::string> MemberFiles::WriteError(std::string_view bytes) const {
+    return WriteAll(error_, bytes);
 }
-
-std::string MemberFiles::Errors() const {
-    std::string text;
-    if (::lseek(errorRead_, 0, SEEK_SET) == 0) {
-        ReadRest(errorRead_, text);
-    }
-    return text;
-}
-
-#endif
 
 void MemberFiles::RemoveLeftovers() const {
     std::error_code failed;

@@ -8,7 +8,16 @@
 
 namespace trevane::cli {
 
-HeadlessWindow::HeadlessWindow(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+HeadlessWindow::HeadlessWindow(std::ostream& out, std::ostream& err, bool standardStreams)
+    : standardStreams_(standardStreams), out_(out), err_(err) {}
+
+std::string HeadlessWindow::ForOut(std::string_view text) const {
+    return standardStreams_ ? ForStandardOutput(text) : std::string(text);
+}
+
+std::string HeadlessWindow::ForErr(std::string_view text) const {
+    return standardStreams_ ? ForStandardError(text) : std::string(text);
+}
 
 void HeadlessWindow::SetAddress(std::string address) {
     std::lock_guard lock(mutex_);
@@ -71,7 +80,7 @@ void HeadlessWindow::CommandFailed(const CommandFailure&) {
 void HeadlessWindow::SessionReopened(const std::string& text) {
     // Told once, beside the other notes on standard error, never mixed into a reply.
     std::lock_guard lock(mutex_);
-    err_ << "trevane-cli: " << ForStandardError(text) << '\n' << std::flush;
+    err_ << "trevane-cli: " << ForErr(text) << '\n' << std::flush;
 }
 
 std::string HeadlessWindow::CommandText() {
@@ -91,7 +100,7 @@ void HeadlessWindow::SetTestStatus(const std::string& text) {
     if (CurrentThreadStopRequested()) {
         return;
     }
-    out_ << ForStandardOutput(text);
+    out_ << ForOut(text);
     if (text.empty() || text.back() != '\n') {
         out_ << '\n';
     }

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "link/Operator.h"
@@ -17,7 +18,9 @@ namespace trevane::cli {
 // the CLI does not poll. Calls run on the calling thread and may come from any thread.
 class HeadlessWindow final : public Operator {
   public:
-    HeadlessWindow(std::ostream& out, std::ostream& err);
+    // `standardStreams`: they are the program's own, escaped on a terminal; else files that get
+    // the text unchanged.
+    HeadlessWindow(std::ostream& out, std::ostream& err, bool standardStreams = true);
 
     void SetAddress(std::string address);
     void SetAxisChecked(int axis, bool checked);
@@ -50,7 +53,11 @@ class HeadlessWindow final : public Operator {
     void OpenFolder(const std::string& path) override;
 
   private:
+    std::string ForOut(std::string_view text) const;
+    std::string ForErr(std::string_view text) const;
+
     mutable std::mutex mutex_;
+    bool standardStreams_;
     std::ostream& out_;
     std::ostream& err_;
     std::string address_;

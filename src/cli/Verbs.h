@@ -10,6 +10,8 @@ class Controller;
 
 namespace trevane::cli {
 
+class VerbContext;
+
 // The one controller a run of trevane-cli talks to.
 Controller& TheController();
 
@@ -36,10 +38,11 @@ inline constexpr int kExitFailed = 1;         // the verb ran, but an exchange o
 inline constexpr int kExitUsage = 2;          // bad arguments or no connection
 inline constexpr int kExitInterrupted = 130;  // Ctrl-C
 
-// The names, arguments and descriptions of the verbs are in CommandTable.
+// The names, arguments and descriptions of the verbs are in CommandTable. A verb a fleet runs
+// talks through the context it is given; the others only ever run as the program itself.
 struct Verb {
     std::string name;
-    std::function<int(const Invocation&)> run;
+    std::function<int(VerbContext&, const Invocation&)> run;
 };
 
 // Each verbs_*.cpp registers its verbs with a static VerbRegistration.
@@ -47,11 +50,18 @@ void RegisterVerb(Verb verb);
 const std::vector<Verb>& Verbs();
 
 struct VerbRegistration {
-    VerbRegistration(std::string name, std::function<int(const Invocation&)> run) {
+    VerbRegistration(std::string name, std::function<int(VerbContext&, const Invocation&)> run) {
         RegisterVerb({std::move(name), std::move(run)});
+    }
+    VerbRegistration(std::string name, std::function<int(const Invocation&)> run) {
+        RegisterVerb({std::move(name), [run = std::move(run)](VerbContext&, const Invocation& i) {
+                          return run(i);
+                      }});
     }
 };
 
+// The same as ReportError(ProgramContext(), ...) and so on: for the verbs that only run as the
+// program itself.
 // Prints "trevane-cli: <message>" on standard error (escaped on a terminal) and keeps it as the
 // failure that ends the JSON output.
 void ReportError(const std::string& message);
@@ -65,9 +75,7 @@ int UsageError(const std::string& message);
 // printing one line on standard error when the connection failed.
 bool ConnectLikeTheWindow(const Invocation& invocation);
 
-// While set, `watcher` hears of every text command sent on the command session, after its
-// exchange; pass nothing to stop. The watcher runs on the thread that sent the command.
-void WatchCommands(std::function<void(const CommandOutcome&)> watcher);
+
 // With `print`, each command's outcome as one {"time", "command", "reply", "ok", "reason"} line.
 void PrintCommandsAsJson(bool print);
 

@@ -20,6 +20,7 @@
 #include "cli/HeadlessWindow.h"
 #include "cli/HistoryServerOption.h"
 #include "cli/Json.h"
+#include "cli/VerbContext.h"
 #include "cli/Verbs.h"
 #include "common/Clock.h"
 #include "common/StopControl.h"
@@ -54,7 +55,8 @@ std::string MovesJson(const TestResult& result) {
 // With --json each status line becomes {"time", "text"}, seconds since the verb started.
 class JsonStatus {
   public:
-    explicit JsonStatus(bool enabled) : enabled_(enabled), start_(SystemClock().Now()) {}
+    JsonStatus(std::ostream& out, bool enabled)
+        : out_(out), enabled_(enabled), start_(SystemClock().Now()) {}
     bool Enabled() const { return enabled_; }
     void Print(const std::string& text) {
         std::string entry = text;
@@ -62,13 +64,14 @@ class JsonStatus {
             entry.pop_back();
         }
         const double seconds = std::chrono::duration<double>(SystemClock().Now() - start_).count();
-        json::WriteLine(std::cout, json::Object()
+        json::WriteLine(out_, json::Object()
                                        .Text("time", json::UtcTime(SystemClock().WallNow()))
                                        .Number("elapsed_s", seconds)
                                        .Text("text", json::OneLine(entry)));
     }
 
   private:
+    std::ostream& out_;
     bool enabled_;
     Clock::TimePoint start_;
 };
@@ -78,8 +81,8 @@ class JsonStatus {
 // lock, so no entry of an aborted test is printed after "Test Aborted by User".
 class TestWindow final : public Operator {
   public:
-    TestWindow(std::shared_ptr<HeadlessWindow> window, JsonStatus& json)
-        : window_(std::move(window)), json_(json) {}
+    TestWindow(VerbContext& context, JsonStatus& json)
+        : context_(context), window_(context.window), json_(json) {}
 
     std::string Address() override { return window_->Address(); }
     void AppendTranscript(const std::string& text) override {
@@ -101,8 +104,8 @@ class TestWindow final : public Operator {
             }
             // Flushed per line, so a reader that went away is seen at the next line and the test
             // is aborted then, not at the end of the run.
-            if (!std::cout.flush()) {
-                ReportBrokenOutput();
+            if (!context_.out.flush()) {
+                context_.OutputBroken();
             }
         }
     }
@@ -126,37 +129,28 @@ class TestWindow final : public Operator {
 
   private:
     std::mutex mutex_;
+    VerbContext& context_;
     std::shared_ptr<HeadlessWindow> window_;
     JsonStatus& json_;
 };
 
-// Runs the test as the button does, and aborts it as Abort Test does on Ctrl-C.
-TestResult RunTestToItsEnd(Controller& controller) {
-    // The callback may run after this verb has returned; it owns its copy of the stop state.
-    std::stop_source interrupted;
-    OnInterrupt([interrupted]() mutable { interrupted.request_stop(); });
-    if (InterruptRequested()) {
-        interrupted.request_stop();
-    }
-    return controller.RunAutomaticTest(interrupted.get_token());
-}
-
 // One line naming the report's files, or what could not be written. False on a failure.
-bool PrintReport(const TestResult& result) {
+bool PrintReport(VerbContext& context, const TestResult& result) {
     const std::optional<TestReportResult>& report = result.report;
     if (!report) {
         return true;
     }
     if (report->failure) {
-        ReportError("autotest: " + *report->failure);
+        ReportError(context, "autotest: " + *report->failure);
         return false;
     }
-    std::cerr << "trevane-cli: autotest: report '" << report->files.html << "', samples '"
-              << report->files.csv << "'\n";
+    context.err << "trevane-cli: autotest: report '" << context.Shown(report->files.html)
+                << "', samples '" << context.Shown(report->files.csv) << "'\n";
     return true;
 }
 
-int JudgeTest(const TestResult& result, int commandFailures, bool reportWritten);
+int JudgeTest(VerbContext& context, const TestResult& result, int commandFailures,
+              bool reportWritten);
 
 // The test's outcome in the words of the verdict, the report and the history.
 const char* Verdict(const TestResult& result) {
@@ -166,7 +160,7 @@ const char* Verdict(const TestResult& result) {
     return result.stoppedByOperator ? outcome::kStopped : outcome::kNoConnection;
 }
 
-void PrintVerdict(const TestResult& result, bool server) {
+void PrintVerdict(VerbContext& context, const TestResult& result, bool server) {
     json::Object line;
     line.Text("verdict", Verdict(result));
     if (result.verdict) {
@@ -175,50 +169,51 @@ void PrintVerdict(const TestResult& result, bool server) {
     line.Raw("moves", MovesJson(result));
     std::error_code noFile;
     if (std::filesystem::is_regular_file(result.logPath, noFile)) {
-        line.Text("log", result.logPath);
+        line.Text("log", context.Shown(result.logPath));
     } else {
         line.Null("log");
     }
     const std::optional<TestReportResult>& report = result.report;
     if (report && !report->failure) {
-        line.Text("report", report->files.html);
+        line.Text("report", context.Shown(report->files.html));
     } else {
         line.Null("report");
     }
     if (const std::optional<history::StoreResult>& stored = result.stored; stored && server) {
         line.Number("history_waiting", static_cast<long long>(stored->waiting));
     }
-    json::WriteLine(std::cout, line);
+    json::WriteLine(context.out, line);
 }
 
 // The history's notice (an old file set aside) and the drift it found, or why it could not be
 // written. False on a failure.
-bool PrintHistory(const TestResult& result, const history::TestHistory& history) {
+bool PrintHistory(VerbContext& context, const TestResult& result) {
+    const history::TestHistory& history = context.controller.History();
+    std::ostream& err = context.err;
     const std::optional<history::StoreResult>& stored = result.stored;
     if (!stored) {
         return true;
     }
     if (stored->notice) {
-        std::cerr << "trevane-cli: autotest: " << *stored->notice << "\n";
+        err << "trevane-cli: autotest: " << *stored->notice << "\n";
     }
     if (const std::optional<std::string> failure = history.LastFailureText()) {
         // Already worded for the operator, without the program's name.
-        std::cerr << *failure << "\n";
+        err << *failure << "\n";
         return false;
     }
     if (const std::optional<std::string> kept = history.LastKeptLocallyText()) {
         // Nothing is lost: the next run, or history sync, sends what waits.
-        std::cerr << "trevane-cli: autotest: history: " << stored->serverFailure.value_or("")
-                  << "\n"
-                  << "trevane-cli: autotest: " << *kept << "\n";
+        err << "trevane-cli: autotest: history: " << stored->serverFailure.value_or("") << "\n"
+            << "trevane-cli: autotest: " << *kept << "\n";
     }
     for (const std::string& flag : stored->flags) {
-        std::cerr << "trevane-cli: autotest: " << flag << "\n";
+        err << "trevane-cli: autotest: " << flag << "\n";
     }
     return true;
 }
 
-int RunAutoTest(const Invocation& invocation) {
+int RunAutoTest(VerbContext& context, const Invocation& invocation) {
     bool report = false;
     std::optional<std::string> server;
     const std::vector<std::string>& args = invocation.args;
@@ -228,82 +223,85 @@ int RunAutoTest(const Invocation& invocation) {
         } else if (args[i] == "--history" && i + 1 < args.size()) {
             server = args[++i];
         } else {
-            return UsageError("autotest: unknown argument '" + args[i] +
-                              "' (usage: autotest [--report] [--history URL])");
+            return UsageError(context, "autotest: unknown argument '" + args[i] +
+                                           "' (usage: autotest [--report] [--history URL])");
         }
     }
     const HistoryServerChoice history = ChooseHistoryServer(server);
     if (history.error) {
-        return UsageError("autotest: " + *history.error);
+        return UsageError(context, "autotest: " + *history.error);
     }
-    Controller& controller = TheController();
+    Controller& controller = context.controller;
     controller.History().SetServer(history.server);
-    if (!ConnectLikeTheWindow(invocation)) {
+    if (!ConnectLikeTheWindow(context, invocation)) {
         return kExitUsage;
     }
-    const std::shared_ptr<HeadlessWindow> cliWindow = TheHeadlessWindow();
+    const std::shared_ptr<HeadlessWindow> cliWindow = context.window;
     const int errorsBefore = cliWindow->CommandErrorCount();
     controller.Log().MakeFileName();
     controller.Conclusion().SetReportEnabled(report);
-    JsonStatus json(invocation.json);
-    controller.SetOperator(std::make_shared<TestWindow>(cliWindow, json));
-    const TestResult result = RunTestToItsEnd(controller);
+    JsonStatus json(context.out, invocation.json);
+    controller.SetOperator(std::make_shared<TestWindow>(context, json));
+    // Aborted as Abort Test aborts it, on Ctrl-C.
+    const TestResult result = controller.RunAutomaticTest(context.StopToken());
     controller.SetOperator(cliWindow);
 
-    const bool reportWritten = PrintReport(result);
-    const int status =
-        JudgeTest(result, cliWindow->CommandErrorCount() - errorsBefore, reportWritten);
+    const bool reportWritten = PrintReport(context, result);
+    const int status = JudgeTest(context, result, cliWindow->CommandErrorCount() - errorsBefore,
+                                 reportWritten);
     if (json.Enabled()) {
-        PrintVerdict(result, history.server.has_value());
+        PrintVerdict(context, result, history.server.has_value());
     } else if (result.verdict) {
         // The verdict closes the output, after every other line.
-        std::cout << VerdictLine(*result.verdict) << "\n" << std::flush;
+        context.out << VerdictLine(*result.verdict) << "\n" << std::flush;
     }
     return status;
 }
 
 // The exit status of a finished test, with one line on standard error saying why.
-int JudgeTest(const TestResult& result, int commandFailures, bool reportWritten) {
-    const bool historyWritten = PrintHistory(result, TheController().History());
+int JudgeTest(VerbContext& context, const TestResult& result, int commandFailures,
+              bool reportWritten) {
+    const bool historyWritten = PrintHistory(context, result);
     const std::string& logPath = result.logPath;
+    const std::string shownLog = context.Shown(logPath);
     // Names the log only when there is one to look at.
     std::error_code noFile;
     const bool logExists = std::filesystem::is_regular_file(logPath, noFile);
     const bool logLost = result.lostLogEntries > 0;
     if (logLost) {
-        ReportError("autotest: log file could not be written: " + result.logFailure + " (" +
-                    std::to_string(result.lostLogEntries) + " entries lost)" +
-                    (logExists ? "; what was written is in '" + logPath + "'" : ""));
+        ReportError(context, "autotest: log file could not be written: " + result.logFailure +
+                                 " (" + std::to_string(result.lostLogEntries) + " entries lost)" +
+                                 (logExists ? "; what was written is in '" + shownLog + "'" : ""));
     }
-    const std::string log = logExists ? "autotest: log file '" + logPath + "'"
+    const std::string log = logExists ? "autotest: log file '" + shownLog + "'"
                                       : std::string("autotest: no log file was written");
     if (result.stoppedByOperator) {
-        ReportError(log + "; the test was aborted");
-        return InterruptExitCode();
+        ReportError(context, log + "; the test was aborted");
+        return context.InterruptExitCode();
     }
     const std::optional<TestVerdict>& verdict = result.verdict;
     if (verdict && verdict->kind == TestVerdict::Kind::LinkLost) {
-        ReportError(log + "; the link to the controller was lost");
+        ReportError(context, log + "; the link to the controller was lost");
         return kExitFailed;
     }
     if (!result.completed) {
-        ReportError(log + "; the test did not run (no connection)");
+        ReportError(context, log + "; the test did not run (no connection)");
         return kExitUsage;
     }
     if (result.AnyMoveAborted()) {
-        ReportError(log + "; a move was aborted");
+        ReportError(context, log + "; a move was aborted");
         return kExitFailed;
     }
     if (verdict && verdict->kind == TestVerdict::Kind::Unverified) {
-        ReportError(log + "; a move was not measured (its readings failed)");
+        ReportError(context, log + "; a move was not measured (its readings failed)");
         return kExitFailed;
     }
     if (commandFailures > 0) {
         // Failed readings count as 0, so the moves "completed" without being watched.
-        ReportError(log + "; " + std::to_string(commandFailures) + " command(s) failed");
+        ReportError(context, log + "; " + std::to_string(commandFailures) + " command(s) failed");
         return kExitFailed;
     }
-    std::cerr << "trevane-cli: " << log << "\n";
+    context.err << "trevane-cli: " << log << "\n";
     return reportWritten && historyWritten && !logLost ? kExitOk : kExitFailed;
 }
 

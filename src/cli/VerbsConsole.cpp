@@ -19,6 +19,7 @@
 
 #include "cli/Cli.h"
 #include "cli/Json.h"
+#include "cli/VerbContext.h"
 #include "cli/Verbs.h"
 #include "common/Clock.h"
 #include "common/Platform.h"
@@ -73,9 +74,9 @@ std::string DescribeFailure(const std::exception_ptr& failure) {
 }
 
 // One decoded record; false after printing why there is none.
-bool ReadRecord(StatusColumns& columns, std::string& error) {
+bool ReadRecord(Controller& controller, StatusColumns& columns, std::string& error) {
     std::vector<char> bytes;
-    ControllerLink& link = TheController().Link();
+    ControllerLink& link = controller.Link();
     const std::shared_ptr<MotionClient> session = link.RecordSession();
     try {
         if (!session) {
@@ -221,38 +222,39 @@ bool ParseRecord(const std::vector<std::string>& args, RecordArguments& parsed,
 
 class RecordPrinter {
   public:
-    RecordPrinter(const Invocation& invocation, const RecordArguments& parsed)
-        : json_(invocation.json), csv_(parsed.csv && !invocation.json) {
+    RecordPrinter(VerbContext& context, const Invocation& invocation,
+                  const RecordArguments& parsed)
+        : context_(context), json_(invocation.json), csv_(parsed.csv && !invocation.json) {
         if (csv_) {
-            std::cout << CsvHeader();
+            context_.out << CsvHeader();
         }
     }
     // False once standard output has gone.
     bool Print(const StatusColumns& columns, const ReadingTime& time) {
         if (json_) {
-            std::cout << RecordJson(columns, time) << '\n';
+            context_.out << RecordJson(columns, time) << '\n';
         } else if (csv_) {
-            std::cout << CsvRow(columns, time);
+            context_.out << CsvRow(columns, time);
         } else {
-            std::cout << FormatStatusTable(columns);
+            context_.out << FormatStatusTable(columns);
         }
-        if (!std::cout.flush()) {
-            ReportBrokenOutput();
+        if (!context_.out.flush()) {
+            context_.OutputBroken();
             return false;
         }
         return true;
     }
 
   private:
+    VerbContext& context_;
     bool json_;
     bool csv_;
 };
 
 // Polls on a fixed grid from the first poll, so a long watch does not drift. A poll that finds
 // its slot already gone waits for the next free slot instead of catching up.
-int WatchRecords(const RecordArguments& parsed, RecordPrinter& printer) {
-    std::stop_source interrupted;
-    OnInterrupt([interrupted]() mutable { interrupted.request_stop(); });
+int WatchRecords(VerbContext& context, const RecordArguments& parsed, RecordPrinter& printer) {
+    const std::stop_token interrupted = context.StopToken();
     const PreciseTimersScope onTime;
     Clock& clock = SystemClock();
     const Clock::TimePoint start = clock.Now();
@@ -261,7 +263,7 @@ int WatchRecords(const RecordArguments& parsed, RecordPrinter& printer) {
     long long late = 0;
     int status = kExitOk;
     for (long long taken = 0; parsed.count == 0 || taken < parsed.count; ++taken) {
-        if (InterruptRequested() || !clock.SleepUntil(deadline, interrupted.get_token())) {
+        if (context.Interrupted() || !clock.SleepUntil(deadline, interrupted)) {
             break;
         }
         const Clock::TimePoint polled = clock.Now();
@@ -269,8 +271,8 @@ int WatchRecords(const RecordArguments& parsed, RecordPrinter& printer) {
                                std::chrono::duration<double>(polled - start).count()};
         StatusColumns columns;
         std::string error;
-        if (!ReadRecord(columns, error)) {
-            ReportError("record: " + error);
+        if (!ReadRecord(context.controller, columns, error)) {
+            ReportError(context, "record: " + error);
             status = kExitFailed;
             break;
         }
@@ -285,31 +287,32 @@ int WatchRecords(const RecordArguments& parsed, RecordPrinter& printer) {
         }
     }
     if (late > 0) {
-        ReportError("record: " + std::to_string(late) + " poll(s) came too late and were skipped");
+        ReportError(context, "record: " + std::to_string(late) +
+                                 " poll(s) came too late and were skipped");
     }
-    if (InterruptRequested()) {
-        return InterruptExitCode();
+    if (context.Interrupted()) {
+        return context.InterruptExitCode();
     }
     return status;
 }
 
-int RunRecord(const Invocation& invocation) {
+int RunRecord(VerbContext& context, const Invocation& invocation) {
     RecordArguments parsed;
     std::string error;
     if (!ParseRecord(invocation.args, parsed, error)) {
-        return UsageError(error);
+        return UsageError(context, error);
     }
-    if (!ConnectLikeTheWindow(invocation)) {
+    if (!ConnectLikeTheWindow(context, invocation)) {
         return kExitUsage;
     }
-    RecordPrinter printer(invocation, parsed);
+    RecordPrinter printer(context, invocation, parsed);
     if (parsed.watch) {
-        return WatchRecords(parsed, printer);
+        return WatchRecords(context, parsed, printer);
     }
     const ReadingTime time{SystemClock().WallNow(), 0.0};
     StatusColumns columns;
-    if (!ReadRecord(columns, error)) {
-        ReportError("record: " + error);
+    if (!ReadRecord(context.controller, columns, error)) {
+        ReportError(context, "record: " + error);
         return kExitFailed;
     }
     printer.Print(columns, time);

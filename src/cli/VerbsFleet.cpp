@@ -1,4 +1,5 @@
-// Many controllers at once: one trevane-cli per controller, in its own folder, one summary.
+// Many controllers at once: one controller and thread each in this process, each in its own
+// folder, one summary.
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
@@ -7,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "cli/ChildProcess.h"
 #include "cli/Cli.h"
 #include "cli/Fleet.h"
 #include "cli/FleetFile.h"
@@ -40,14 +40,14 @@ struct FleetCommand {
     std::optional<std::string> server;  // --history before the verb
 };
 
-// The server named after the verb, for the children, wins over the one named before it.
+// The server named after the verb, for the members, wins over the one named before it.
 std::optional<std::string> ServerAfterTheVerb(const std::vector<std::string>& args) {
     const auto at = std::find(args.begin(), args.end(), "--history");
     return at != args.end() && at + 1 != args.end() ? std::optional<std::string>(*(at + 1))
                                                     : std::nullopt;
 }
 
-// What the children could not send while the server was away goes now.
+// What the members could not send while the server was away goes now.
 void SendWhatWaits(const std::string& server, const fs::path& historyFile) {
     std::error_code noFile;
     if (!fs::is_regular_file(historyFile, noFile)) {
@@ -121,7 +121,7 @@ std::optional<std::string> ParseFleetArguments(const std::vector<std::string>& a
     return std::nullopt;
 }
 
-// Opened once before any child starts, so that they find it begun and never race to create it
+// Opened once before any member starts, so that they find it begun and never race to create it
 // (one of them would find another's half-made file). Returns why not when it cannot be written.
 std::optional<std::string> BeginHistory(const std::string& path) {
     try {
@@ -172,9 +172,6 @@ int RunFleetVerb(const Invocation& invocation) {
     if (const std::optional<std::string> error = ParseFleetArguments(invocation.args, command)) {
         return UsageError("fleet: " + *error + " (usage: " + kUsage + ")");
     }
-    if (!ChildProcessesAvailable()) {
-        return UsageError("fleet: not available on Windows");
-    }
     std::vector<FleetMember> members;
     std::error_code noFolder;
     const fs::path here = fs::current_path(noFolder);
@@ -188,7 +185,7 @@ int RunFleetVerb(const Invocation& invocation) {
     } catch (const std::exception& error) {
         return UsageError(std::string("fleet: ") + error.what());
     }
-    command.options.program = OwnProgramPath();
+    command.options.timeoutMs = invocation.timeoutMs;
     command.options.history = (here / history::kHistoryFileName).string();
     const std::optional<std::string> afterVerb = ServerAfterTheVerb(command.options.args);
     const HistoryServerChoice server = ChooseHistoryServer(afterVerb ? afterVerb : command.server);
@@ -197,7 +194,7 @@ int RunFleetVerb(const Invocation& invocation) {
     }
     const bool toServer = server.server && command.options.verb == "autotest";
     if (toServer && !afterVerb) {
-        // The children's TREVANE_HISTORY names the fleet's file, so the server goes by option.
+        // The members keep the fleet's file as their history, so the server goes by option.
         command.options.args.insert(command.options.args.end(), {"--history", *server.server});
     }
     if (command.options.verb == "autotest") {

@@ -7,6 +7,7 @@
 #include "cli/HeadlessWindow.h"
 #include "cli/Json.h"
 #include "cli/TerminalText.h"
+#include "cli/VerbContext.h"
 #include "cli/Verbs.h"
 #include "common/Clock.h"
 #include "controller/Controller.h"
@@ -15,18 +16,19 @@
 namespace trevane::cli {
 namespace {
 
-int RunConnect(const Invocation& invocation) {
+int RunConnect(VerbContext& context, const Invocation& invocation) {
     if (!invocation.args.empty()) {
-        return UsageError("connect takes no arguments");
+        return UsageError(context, "connect takes no arguments");
     }
-    if (!ConnectLikeTheWindow(invocation)) {
+    if (!ConnectLikeTheWindow(context, invocation)) {
         return kExitUsage;
     }
-    const std::string description = protocol::ToUnixLineEnds(TheHeadlessWindow()->TakeTranscript());
+    const std::string description = protocol::ToUnixLineEnds(context.window->TakeTranscript());
     if (invocation.json) {
-        json::WriteLine(std::cout, json::Object().Text("connection", json::OneLine(description)));
+        json::WriteLine(context.out,
+                        json::Object().Text("connection", json::OneLine(description)));
     } else {
-        std::cout << ForStandardOutput(description) << std::flush;
+        context.out << context.ForOut(description) << std::flush;
     }
     return kExitOk;
 }
@@ -58,7 +60,7 @@ bool ParseSend(const std::vector<std::string>& args, SendArguments& parsed, std:
     return true;
 }
 
-void PrintOutcome(const CommandOutcome& outcome) {
+void PrintOutcome(std::ostream& out, const CommandOutcome& outcome) {
     json::Object line;
     line.Text("time", json::UtcTime(SystemClock().WallNow()))
         .Text("command", json::OneLine(outcome.command))
@@ -69,13 +71,21 @@ void PrintOutcome(const CommandOutcome& outcome) {
     } else {
         line.Text("reason", json::OneLine(outcome.reason));
     }
-    json::WriteLine(std::cout, line);
+    json::WriteLine(out, line);
 }
 
 }  // namespace
 
+void PrintCommandsAsJson(VerbContext& context, bool print) {
+    std::ostream& out = context.out;
+    context.watch.SetWatcher(
+        print ? std::function<void(const CommandOutcome&)>(
+                    [&out](const CommandOutcome& outcome) { PrintOutcome(out, outcome); })
+              : std::function<void(const CommandOutcome&)>());
+}
+
 void PrintCommandsAsJson(bool print) {
-    WatchCommands(print ? std::function<void(const CommandOutcome&)>(PrintOutcome) : nullptr);
+    PrintCommandsAsJson(ProgramContext(), print);
 }
 
 namespace {

@@ -15,6 +15,7 @@
 #include "cli/Json.h"
 #include "cli/StandardOutputs.h"
 #include "cli/TraceFile.h"
+#include "cli/VerbContext.h"
 #include "cli/Verbs.h"
 #include "common/Platform.h"
 #include "history/ServerAddress.h"
@@ -139,26 +140,6 @@ const Verb* FindVerb(const std::string& name) {
     return nullptr;
 }
 
-int RunVerb(const Verb& verb, const Invocation& invocation) {
-    try {
-        return verb.run(invocation);
-    } catch (const std::exception& error) {
-        ReportError(verb.name + ": " + error.what());
-    } catch (...) {
-        ReportError(verb.name + ": failed");
-    }
-    return kExitFailed;
-}
-
-// Sessions close before the program's own objects go away.
-void CloseEverything() {
-    StopInterruptWatcher();
-    ControllerLink& link = TheController().Link();
-    link.Close();
-    link.SetSessionFactory(nullptr);
-    link.SetOperator(nullptr);
-}
-
 int RunCommandLine(CommandLine& line) {
     if (line.version) {
         if (line.invocation.json) {
@@ -192,8 +173,9 @@ int RunCommandLine(CommandLine& line) {
         std::cout << VerbHelp(*spec);
         return kExitOk;
     }
+    VerbContext& context = ProgramContext();
     if (spec->offline) {
-        return RunVerb(*verb, line.invocation);
+        return RunVerb(context, *verb, line.invocation);
     }
     if (line.tracePath) {
         if (const std::optional<std::string> failure = StartTrace(*line.tracePath)) {
@@ -201,17 +183,14 @@ int RunCommandLine(CommandLine& line) {
             return kExitFailed;
         }
     }
-    // A fleet's children keep their tests in the fleet's one history; a server named there is
-    // the verb's to take.
+    // A history file named there keeps the tests; a server named there is the verb's to take.
     if (const char* history = std::getenv("TREVANE_HISTORY");
         history != nullptr && !history::NamesServer(history)) {
         TheController().History().SetPath(history);
     }
     InstallInterruptHandlers();
-    TheController().SetOperator(TheHeadlessWindow());
-    UseTcpSessions(static_cast<std::uint16_t>(line.invocation.port), line.invocation.timeoutMs);
-    int status = RunVerb(*verb, line.invocation);
-    CloseEverything();
+    int status = RunOnController(context, *verb, line.invocation);
+    StopInterruptWatcher();
     // After the sessions have closed: no exchange can come any more.
     if (const std::optional<std::string> failure = StopTrace()) {
         ReportError(*failure);
@@ -223,17 +202,6 @@ int RunCommandLine(CommandLine& line) {
         status = InterruptExitCode();
     }
     return status;
-}
-
-// With --json every failure ends the output with one object a script can rely on.
-void WriteJsonError(int status) {
-    std::string message = LastReportedError();
-    if (message.empty()) {
-        message = status > 128 ? "interrupted" : "failed";
-    }
-    json::Object error;
-    error.Text("message", json::OneLine(message)).Number("exit", static_cast<long long>(status));
-    json::WriteLine(std::cout, json::Object().Raw("error", error.Str()));
 }
 
 int Main(int argc, char** argv) {
@@ -249,10 +217,14 @@ int Main(int argc, char** argv) {
         status = RunCommandLine(line);
     }
     if (line.invocation.json && status != kExitOk) {
-        WriteJsonError(status);
+        WriteJsonError(ProgramContext(), status);
     }
     if (FinishStandardOutputs() && status == kExitOk) {
         status = kExitFailed;
+    }
+    if (ThreadsLeftBehind()) {
+        // A fleet member's thread still waits on its controller: what it uses must stay.
+        std::_Exit(status);
     }
     return status;
 }

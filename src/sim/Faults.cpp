@@ -85,6 +85,9 @@ Fault ParseFault(const std::string& text) {
     } else if (name == "drop" && hasArgument) {
         fault.kind = Fault::Kind::Drop;
         fault.value = ParseCount(text, rest, 1, 1000000000);
+    } else if (name == "cut" && hasArgument) {
+        fault.kind = Fault::Kind::Cut;
+        fault.value = ParseCount(text, rest, 1, 1000000000);
     } else if (name == "reject" && hasArgument && !rest.empty()) {
         fault.kind = Fault::Kind::Reject;
         fault.command = std::string(rest);
@@ -115,6 +118,7 @@ const std::vector<FaultForm>& FaultForms() {
          "\"CN-1\", so every switch reads as on until CN is swapped)"},
         {"delay:MS", "delay:50", "every reply comes MS milliseconds late (0..60000)"},
         {"drop:N", "drop:3", "each connection is closed after its N-th reply"},
+        {"cut:N", "cut:3", "each connection is closed on its N-th request, which is not answered"},
         {"reject:COMMAND", "reject:TPX", "that exact command is answered \"?\""},
         {"short-record", "short-record", "data records are 100 bytes long instead of 152"},
         {"silent", "silent", "connections are accepted, nothing is ever answered"},

@@ -133,6 +133,11 @@ class InProcessClient final : public MotionClient {
             }
             SpendClosedWhileWaiting(request);
         }
+        if (link.cutAt > 0 && requests_ >= static_cast<unsigned long long>(link.cutAt)) {
+            // The link breaks while the request is under way: nothing answers it.
+            impl_.RecordOnly(session_, line.line);
+            SpendClosedWhileWaiting(request);
+        }
         lastActivity_ = Now();
         if (link.silent) {
             impl_.RecordOnly(session_, line.line);

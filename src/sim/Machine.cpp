@@ -109,6 +109,9 @@ LinkFaults Machine::Impl::Link() const {
                 link.dropAfter =
                     link.dropAfter == 0 ? fault.value : std::min(link.dropAfter, fault.value);
                 break;
+            case Fault::Kind::Cut:
+                link.cutAt = link.cutAt == 0 ? fault.value : std::min(link.cutAt, fault.value);
+                break;
             case Fault::Kind::Silent:
                 link.silent = true;
                 break;

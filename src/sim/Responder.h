@@ -14,6 +14,7 @@ namespace trevane::sim {
 struct LinkFaults {
     int delayMs = 0;    // every reply this much later
     int dropAfter = 0;  // close each connection after this many requests (0: never)
+    int cutAt = 0;      // close each connection on this request, unanswered (0: never)
     bool silent = false;
 };
 

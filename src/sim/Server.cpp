@@ -150,6 +150,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
             queuedBytes_ -= request.line.size() + 1;
             ++requests_;
             const LinkFaults link = machine_.Link();
+            if (link.cutAt > 0 && requests_ >= static_cast<unsigned long long>(link.cutAt)) {
+                // The link breaks while the request is under way: nothing answers it.
+                machine_.RecordOnly(session_, request.line);
+                Close();
+                return;
+            }
             if (link.silent) {
                 machine_.RecordOnly(session_, request.line);
                 continue;

@@ -25,11 +25,11 @@ inline constexpr std::uint16_t kDefaultSimulatorPort = 5023;
 
 // A fault made on purpose, as given to `--fault` (for example "stall:Y", "delay:50").
 struct Fault {
-    enum class Kind { Stall, Torque, Load, Limit, Cn, Delay, Drop, Reject, ShortRecord, Silent };
+    enum class Kind { Stall, Torque, Load, Limit, Cn, Delay, Drop, Cut, Reject, ShortRecord, Silent };
     Kind kind;
     int axis = 0;          // Stall, Torque, Load, Limit: 0..3 for X, Y, Z, W
     bool forward = false;  // Limit: forward (true) or reverse (false) switch stuck on
-    int value = 0;         // Cn: 1 or -1; Delay: milliseconds; Drop: N-th request
+    int value = 0;         // Cn: 1 or -1; Delay: milliseconds; Drop, Cut: N-th request
     std::string command;   // Reject: the exact command line answered with "?"
     double factor = 1.0;   // Load: 1.0 to 10.0
 };

@@ -1,4 +1,4 @@
-#include "app/QtWindowOps.h"
+#include "app/WindowOperator.h"
 
 #include <optional>
 #include <utility>
@@ -6,6 +6,7 @@
 #include <QMetaObject>
 #include <QThread>
 
+#include "app/ControlIds.h"
 #include "app/MainWindow.h"
 #include "app/TextBridge.h"
 #include "common/StopControl.h"
@@ -18,17 +19,17 @@ struct Done {};  // the result of an operation that returns nothing
 
 }  // namespace
 
-QtWindowOps::QtWindowOps(MainWindow& dialog)
+WindowOperator::WindowOperator(MainWindow& dialog)
     : shared_(std::make_shared<Shared>()), dialog_(&dialog), windowThread_(dialog.thread()) {}
 
-void QtWindowOps::Detach() {
+void WindowOperator::Detach() {
     std::lock_guard lock(shared_->mutex);
     shared_->attached = false;
     shared_->wake.notify_all();
 }
 
 template <typename Result, typename Operation>
-Result QtWindowOps::Run(Result fallback, Operation operation) {
+Result WindowOperator::Run(Result fallback, Operation operation) {
     if (QThread::currentThread() == windowThread_) {
         return shared_->attached ? operation(*dialog_) : fallback;
     }
@@ -82,87 +83,89 @@ Result QtWindowOps::Run(Result fallback, Operation operation) {
     return fallback;
 }
 
-std::string QtWindowOps::ReadAddress() {
+std::string WindowOperator::Address() {
     return Run(std::string(),
                [](MainWindow& dialog) { return ToWire(dialog.AddressText()).substr(0, 254); });
 }
 
-void QtWindowOps::AppendTranscript(const std::string& text) {
+void WindowOperator::AppendTranscript(const std::string& text) {
     Run(Done{}, [text](MainWindow& dialog) {
         dialog.AppendTranscript(FromWire(text));
         return Done{};
     });
 }
 
-void QtWindowOps::ScrollTranscriptToEnd() {
+void WindowOperator::ScrollTranscriptToEnd() {
     Run(Done{}, [](MainWindow& dialog) {
         dialog.ScrollTranscriptToEnd();
         return Done{};
     });
 }
 
-std::string QtWindowOps::CommandText() {
+std::string WindowOperator::CommandText() {
     return Run(std::string(), [](MainWindow& dialog) { return ToWire(dialog.CommandText()); });
 }
 
-void QtWindowOps::SetCommandText(const std::string& text) {
+void WindowOperator::SetCommandText(const std::string& text) {
     Run(Done{}, [text](MainWindow& dialog) {
         dialog.SetCommandText(FromWire(text));
         return Done{};
     });
 }
 
-void QtWindowOps::SetTestStatus(const std::string& text) {
+void WindowOperator::SessionChanged(const SessionStatus& command, const SessionStatus& record) {
+    Run(Done{}, [command, record](MainWindow& dialog) {
+        dialog.ShowSessions(command, record);
+        return Done{};
+    });
+}
+
+void WindowOperator::SetTestStatus(const std::string& text) {
     Run(Done{}, [text](MainWindow& dialog) {
         dialog.SetTestStatus(FromWire(text));
         return Done{};
     });
 }
 
-void QtWindowOps::SetRunTestCaption(const std::string& caption) {
-    Run(Done{}, [caption](MainWindow& dialog) {
-        dialog.SetRunTestCaption(FromWire(caption));
+void WindowOperator::TestRunningChanged(bool running) {
+    Run(Done{}, [running](MainWindow& dialog) {
+        dialog.ShowTestRunning(running);
         return Done{};
     });
 }
 
-void QtWindowOps::SetProgress(int position) {
-    Run(Done{}, [position](MainWindow& dialog) {
-        dialog.SetProgress(position);
+void WindowOperator::PollingChanged(bool polling) {
+    Run(Done{}, [polling](MainWindow& dialog) {
+        if (polling) {
+            dialog.StartTimer(kStatusTimer, kTimerPeriodMs);
+        } else {
+            dialog.StopTimer(kStatusTimer);
+        }
         return Done{};
     });
 }
 
-void QtWindowOps::SetStatusCell(int row, int column, const std::string& text) {
-    Run(Done{}, [row, column, text](MainWindow& dialog) {
-        dialog.SetStatusCell(row, column, FromWire(text));
+void WindowOperator::ShowStatus(const StatusTable& values) {
+    Run(Done{}, [values](MainWindow& dialog) {
+        for (std::size_t axis = 0; axis < values.size(); ++axis) {
+            for (std::size_t row = 0; row < values[axis].size(); ++row) {
+                dialog.SetStatusCell(static_cast<int>(row), static_cast<int>(axis) + 1,
+                                     FromWire(values[axis][row]));
+            }
+        }
         return Done{};
     });
 }
 
-bool QtWindowOps::IsAxisChecked(int axis) {
+bool WindowOperator::AxisChosen(int axis) {
     return Run(false, [axis](MainWindow& dialog) { return dialog.IsAxisChecked(axis); });
 }
 
-int QtWindowOps::SpeedPosition() {
+int WindowOperator::JogSpeed() {
     return Run(0, [](MainWindow& dialog) { return dialog.SpeedPosition(); });
 }
 
-void QtWindowOps::StartTimer(int id, int periodMs) {
-    Run(Done{}, [id, periodMs](MainWindow& dialog) {
-        dialog.StartTimer(id, periodMs);
-        return Done{};
-    });
-}
-
-void QtWindowOps::StopTimer(int id) {
-    Run(Done{}, [id](MainWindow& dialog) {
-        dialog.StopTimer(id);
-        return Done{};
-    });
-}
-
-void QtWindowOps::ShowMessage(const std::string& text, const std::string& caption,
+void WindowOperator::ShowMessage(const std::string& text, const std::string& caption,
                               bool ownedByWindow) {
     Run(Done{}, [text, caption, ownedByWindow](MainWindow& dialog) {
         dialog.ShowMessage(FromWire(text), FromWire(caption), ownedByWindow);
@@ -170,7 +173,7 @@ void QtWindowOps::ShowMessage(const std::string& text, const std::string& captio
     });
 }
 
-void QtWindowOps::OpenFolder(const std::string& path) {
+void WindowOperator::OpenFolder(const std::string& path) {
     Run(Done{}, [path](MainWindow& dialog) {
         dialog.OpenFolder(QString::fromStdString(path));  // a path is UTF-8, not wire text
         return Done{};

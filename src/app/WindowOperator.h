@@ -6,7 +6,7 @@
 #include <mutex>
 #include <string>
 
-#include "link/WindowOps.h"
+#include "link/Operator.h"
 
 class QThread;
 
@@ -14,35 +14,35 @@ namespace trevane {
 
 class MainWindow;
 
-// The window operations of the logic, carried out on the main dialog's widgets.
+// The controller's operator, on the main dialog's widgets: its events shown there, its questions
+// answered from the controls.
 //
-// On the window's thread an operation runs at once. From another thread (the automatic test's)
+// On the window's thread a call runs at once. From another thread (the automatic test's)
 // it is queued to the window's thread and the caller waits for it, but never without end: the
 // wait gives way as soon as the caller's stop token is stopped or the window is detached, and a
 // queued operation whose caller gave up, or whose window is gone, is skipped when it comes up.
 // Queueing to one's own thread and waiting would deadlock, hence the thread check.
-class QtWindowOps final : public WindowOps {
+class WindowOperator final : public Operator {
   public:
     // On the window's thread, with the dialog's controls in place.
-    explicit QtWindowOps(MainWindow& dialog);
+    explicit WindowOperator(MainWindow& dialog);
 
     // On the window's thread, before the dialog goes: from then on every operation does
     // nothing and returns an empty value, and every waiting caller returns.
     void Detach();
 
-    std::string ReadAddress() override;
-    void AppendTranscript(const std::string& text) override;
-    void ScrollTranscriptToEnd() override;
+    std::string Address() override;
     std::string CommandText() override;
     void SetCommandText(const std::string& text) override;
+    bool AxisChosen(int axis) override;
+    int JogSpeed() override;
+    void AppendTranscript(const std::string& text) override;
+    void ScrollTranscriptToEnd() override;
+    void SessionChanged(const SessionStatus& command, const SessionStatus& record) override;
     void SetTestStatus(const std::string& text) override;
-    void SetRunTestCaption(const std::string& caption) override;
-    void SetProgress(int position) override;
-    void SetStatusCell(int row, int column, const std::string& text) override;
-    bool IsAxisChecked(int axis) override;
-    int SpeedPosition() override;
-    void StartTimer(int id, int periodMs) override;
-    void StopTimer(int id) override;
+    void TestRunningChanged(bool running) override;
+    void PollingChanged(bool polling) override;
+    void ShowStatus(const StatusTable& values) override;
     void ShowMessage(const std::string& text, const std::string& caption,
                      bool ownedByWindow) override;
     void OpenFolder(const std::string& path) override;
