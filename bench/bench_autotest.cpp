@@ -24,13 +24,15 @@
 #include <benchmark/benchmark.h>
 
 #include "autotest/AxisMotionTest.h"
+#include "autotest/TestContext.h"
 #include "autotest/TestLog.h"
 #include "autotest/TestRecorder.h"
 #include "autotest/TestRunner.h"
 #include "common/Clock.h"
 #include "common/Platform.h"
 #include "common/StopControl.h"
-#include "link/Link.h"
+#include "controller/Controller.h"
+#include "link/ControllerLink.h"
 #include "net/TcpMotionClient.h"
 #include "report/ReportHtml.h"
 #include "report/SamplesCsv.h"
@@ -96,7 +98,8 @@ Spread SpreadOf(std::vector<Clock::Duration> values) {
     return spread;
 }
 
-// One simulated controller on loopback and a connected link, in a scratch working directory.
+// One simulated controller on loopback and a controller connected to it, in a scratch working
+// directory.
 class Bench {
   public:
     Bench() {
@@ -106,23 +109,33 @@ class Bench {
         SetSystemClock(clock_);
         machine_ = std::make_shared<sim::Machine>(clock_);
         server_ = std::make_unique<sim::Server>(machine_, "127.0.0.1", 0);
+        controller_ = std::make_unique<Controller>();
         SessionFactory tcp = MakeTcpSessionFactory(server_->Port());
         // No window reads the address here; the bench only ever talks to its own loopback server.
-        SetSessionFactory([tcp](const std::string&) { return tcp("127.0.0.1"); });
-        OnConnect();
-        MakeLogFileName();
+        Link().SetSessionFactory([tcp](const std::string&) { return tcp("127.0.0.1"); });
+        Link().Connect();
+        controller_->Log().MakeFileName();
+        test_.reset(new TestContext{Link(), controller_->Log(), controller_->Recorder(),
+                                    controller_->Runner()});
     }
     ~Bench() {
-        StopAndJoinTestThreads();
-        CloseLink();
+        test_.reset();
+        controller_->Runner().StopAndJoin();
+        controller_->Link().JoinStopAttempts();
+        controller_.reset();
         server_.reset();
         SetSystemClock(nullptr);
         std::error_code ignored;
         std::filesystem::current_path(previous_, ignored);
         std::filesystem::remove_all(scratch_, ignored);
     }
-    bool Connected() const { return g_connected; }
+    bool Connected() { return Link().Connected(); }
     CountingClock& Clock() { return *clock_; }
+    ControllerLink& Link() { return controller_->Link(); }
+    TestRecorder& Recorder() { return controller_->Recorder(); }
+    TestRunner& Runner() { return controller_->Runner(); }
+    // For the phases called on the bench's own thread.
+    TestContext& Test() { return *test_; }
 
   private:
     std::filesystem::path previous_ = std::filesystem::current_path();
@@ -132,6 +145,8 @@ class Bench {
     std::shared_ptr<CountingClock> clock_ = std::make_shared<CountingClock>();
     std::shared_ptr<sim::Machine> machine_;
     std::unique_ptr<sim::Server> server_;
+    std::unique_ptr<Controller> controller_;
+    std::unique_ptr<TestContext> test_;
 };
 
 Bench& TheBench() {
@@ -147,8 +162,8 @@ Seconds Since(std::chrono::steady_clock::time_point start) {
 Seconds MeasureExchangePair(int pairs) {
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < pairs; ++i) {
-        benchmark::DoNotOptimize(SendCommand("TTX"));
-        benchmark::DoNotOptimize(SendCommand("TEX"));
+        benchmark::DoNotOptimize(TheBench().Link().SendCommand("TTX"));
+        benchmark::DoNotOptimize(TheBench().Link().SendCommand("TEX"));
     }
     return Since(start) / pairs;
 }
@@ -215,7 +230,7 @@ void BM_WatchCadence(benchmark::State& state) {
         float maxError = 0;
         TheBench().Clock().TakeOvershoots();
         const auto start = std::chrono::steady_clock::now();
-        WatchMove("X", maxError);
+        WatchMove(TheBench().Test(), "X", maxError);
         const Seconds watch = Since(start);
         for (Clock::Duration overshoot : TheBench().Clock().TakeOvershoots()) {
             overshoots.push_back(overshoot);
@@ -240,11 +255,11 @@ BENCHMARK(BM_WatchCadence)->Iterations(5)->UseManualTime()->Unit(benchmark::kMil
 
 // Watches with and without samples, alternating so that drifts of the link hit both alike.
 Seconds TimedWatch(bool recordSamples, int moveIndex) {
-    Recorder().SetSamplesEnabled(recordSamples);
-    Recorder().BeginMove(moveIndex, 'X', moveIndex % 2 == 0 ? -20000 : 0);
+    TheBench().Recorder().SetSamplesEnabled(recordSamples);
+    TheBench().Recorder().BeginMove(moveIndex, 'X', moveIndex % 2 == 0 ? -20000 : 0);
     float maxError = 0;
     const auto start = std::chrono::steady_clock::now();
-    WatchMove("X", maxError);
+    WatchMove(TheBench().Test(), "X", maxError);
     return Since(start);
 }
 
@@ -253,7 +268,7 @@ void BM_WatchCadenceWithTraces(benchmark::State& state) {
         state.SkipWithError("no connection to the simulated controller");
         return;
     }
-    Recorder().BeginTest(1);
+    TheBench().Recorder().BeginTest(1);
     double sumRatio = 0;
     double worstRatio = 0;
     double withMs = 0;
@@ -274,8 +289,9 @@ void BM_WatchCadenceWithTraces(benchmark::State& state) {
         withoutMs += without.count() * 1e3;
         ++pair;
     }
-    Recorder().SetSamplesEnabled(true);
-    const std::optional<TestRecord> record = Recorder().FinishOwnRecord(TestOutcome::Stopped);
+    TheBench().Recorder().SetSamplesEnabled(true);
+    const std::optional<TestRecord> record =
+        TheBench().Recorder().FinishOwnRecord(TestOutcome::Stopped);
     const double n = static_cast<double>(state.iterations());
     state.counters["watch_with_traces_ms"] = withMs / n;
     state.counters["watch_without_ms"] = withoutMs / n;
@@ -339,8 +355,9 @@ void BM_WriteReport(benchmark::State& state) {
     // A report never replaces a file it did not make: an earlier run's files go first.
     std::filesystem::remove("bench-report.html");
     std::filesystem::remove("bench-report.csv");
+    ReportFiles made;
     for (auto _ : state) {
-        const TestReportResult result = WriteTestReport(record, "bench-report.txt");
+        const TestReportResult result = WriteTestReport(record, "bench-report.txt", made);
         if (result.failure) {
             state.SkipWithError(result.failure->c_str());
             return;
@@ -366,11 +383,11 @@ void BM_AbortLatency(benchmark::State& state) {
     double sumMs = 0;
     for (auto _ : state) {
         const auto offset = offsets[next++ % std::size(offsets)];
-        OnRunAutoTest();
+        TheBench().Runner().OnRunAutoTest();
         std::this_thread::sleep_for(offset);
         const auto start = std::chrono::steady_clock::now();
-        OnRunAutoTest();
-        WaitForTestEnd(std::chrono::seconds(10));
+        TheBench().Runner().OnRunAutoTest();
+        TheBench().Runner().WaitForEnd(std::chrono::seconds(10));
         const Seconds latency = Since(start);
         state.SetIterationTime(latency.count());
         worstMs = std::max(worstMs, latency.count() * 1e3);
@@ -394,8 +411,8 @@ void BM_WholeTest(benchmark::State& state) {
     for (auto _ : state) {
         TheBench().Clock().Reset();
         const auto start = std::chrono::steady_clock::now();
-        OnRunAutoTest();
-        WaitForTestEnd(std::chrono::seconds(120));
+        TheBench().Runner().OnRunAutoTest();
+        TheBench().Runner().WaitForEnd(std::chrono::seconds(120));
         const Seconds whole = Since(start);
         state.SetIterationTime(whole.count());
         const Seconds waits = TheBench().Clock().Requested();
@@ -405,7 +422,7 @@ void BM_WholeTest(benchmark::State& state) {
         state.counters["waits_nominal_s"] = kNominalWaitsSeconds;
         state.counters["whole_s"] = whole.count();
         state.counters["ratio"] = whole.count() / kNominalWaitsSeconds;
-        state.counters["completed"] = LastTestCompleted() ? 1 : 0;
+        state.counters["completed"] = TheBench().Runner().LastTestCompleted() ? 1 : 0;
     }
 }
 BENCHMARK(BM_WholeTest)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);

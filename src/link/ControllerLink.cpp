@@ -134,9 +134,11 @@ std::shared_ptr<MotionClient> ControllerLink::LiveSession(SessionSlot& slot, con
     lock.unlock();
     TellSessions();
     if (reopened && idle && !isRecord) {
+        // A session closed within a second of its last reply was not closed for being idle.
+        const bool idleLimit = *idle >= std::chrono::seconds(1);
         TheOperator()->SessionReopened(
-            std::string(name) + " session reopened: the controller had closed it after " +
-            SecondsText(*idle) + " idle");
+            std::string(name) + " session reopened: the controller had closed it" +
+            (idleLimit ? " after " + SecondsText(*idle) + " idle" : std::string()));
     }
     return slot.Get();
 }

@@ -16,8 +16,8 @@
 #include "common/StopControl.h"
 #include "common/StopWait.h"
 #include "history/StoreTest.h"
-#include "link/Link.h"
-#include "link/WindowOps.h"
+#include "link/ControllerLink.h"
+#include "link/Operator.h"
 #include "report/TestReport.h"
 #include "support/ScratchFolder.h"
 
@@ -95,7 +95,10 @@ PausePoint& Pause() {
 }
 
 void ProgressTrace::Record() {
-    const int value = g_testProgress;
+    Record(testing::TestState().progress.load());
+}
+
+void ProgressTrace::Record(int value) {
     std::lock_guard lock(mutex_);
     if (values_.empty() || values_.back() != value) {
         values_.push_back(value);
@@ -117,7 +120,8 @@ ProgressTrace& SeenProgress() {
     return trace;
 }
 
-TestClock::TestClock(std::chrono::system_clock::time_point wallStart) : clock_(wallStart) {}
+TestClock::TestClock(std::chrono::system_clock::time_point wallStart, const TestFlags& progress)
+    : clock_(wallStart), test_(progress) {}
 
 Clock::TimePoint TestClock::Now() {
     return clock_.Now();
@@ -129,11 +133,12 @@ std::chrono::system_clock::time_point TestClock::WallNow() {
 
 bool TestClock::SleepFor(Duration duration, std::stop_token stop) {
     Pause().Tick();
-    SeenProgress().Record();
+    const int progress = test_.progress.load();
+    SeenProgress().Record(progress);
     Duration oversleep{0};
     {
         std::lock_guard lock(mutex_);
-        waits_.push_back({duration, g_testProgress.load()});
+        waits_.push_back({duration, progress});
         if (oversleeps_ && waits_.size() % 3 == 0) {
             oversleep = 6ms;
         }
@@ -174,12 +179,12 @@ void TestWindow::SetTestStatus(const std::string& text) {
     }
 }
 
-void TestWindow::SetRunTestCaption(const std::string& caption) {
+void TestWindow::TestRunningChanged(bool running) {
     Pause().Tick();
     std::lock_guard lock(windowThread_);
     if (Admit()) {
         SeenProgress().Record();
-        SpyWindow::SetRunTestCaption(caption);
+        SpyWindow::TestRunningChanged(running);
     }
 }
 
@@ -197,53 +202,61 @@ void AutotestFixture::SetUp() {
     ::tzset();
 #endif
     folder_.emplace("trevane-autotest");
-    testing::ResetProgramState();
+    guard_.emplace();
     // Only the history's own tests keep one; the others judge the folder's files.
-    history::SetHistoryEnabled(false);
+    testing::History().SetEnabled(false);
     Pause().Disarm();
     SeenProgress().Clear();
 
     window_ = std::make_shared<TestWindow>();
-    SetWindow(window_);
+    testing::SetWindow(window_);
     UseController(std::make_shared<ScriptedController>());
     StartClockAt(WallTime(14, 5, 9));
 }
 
 void AutotestFixture::TearDown() {
     Pause().Release();
-    StopAndJoinTestThreads();
+    testing::StopAndJoinTestThreads();
     EXPECT_FALSE(Pause().GaveUp()) << "the window's thread was stuck while the test was held";
-    testing::ResetProgramState();
+    context_.reset();
+    guard_.reset();
     folder_.reset();
 }
 
 void AutotestFixture::StartClockAt(std::chrono::system_clock::time_point wallStart) {
-    clock_ = std::make_shared<TestClock>(wallStart);
+    clock_ = std::make_shared<TestClock>(wallStart, testing::TestState());
     SetSystemClock(clock_);
-    MakeLogFileName();
+    testing::MakeLogFileName();
 }
 
 void AutotestFixture::UseController(std::shared_ptr<ScriptedController> controller) {
     controller_ = std::move(controller);
     controller_->OnEveryExchange([] { Pause().Tick(); });
-    g_controller.Set(controller_);
-    g_connected = true;
+    testing::Link().Attach(controller_, nullptr, "127.0.0.1");
 }
 
 void AutotestFixture::DropController() {
-    g_controller.Reset();
-    g_connected = false;
+    testing::Link().Close();
     controller_.reset();
 }
 
 void AutotestFixture::RunWholeTest() {
-    ASSERT_FALSE(g_testRunning);
-    OnRunAutoTest();
-    ASSERT_TRUE(WaitForTestEnd(60s)) << "the test thread did not end";
+    ASSERT_FALSE(testing::TestState().running);
+    testing::OnRunAutoTest();
+    ASSERT_TRUE(testing::WaitForTestEnd(60s)) << "the test thread did not end";
+}
+
+TestContext& AutotestFixture::Context() {
+    if (!context_) {
+        Controller& controller = testing::TheController();
+        context_.reset(new TestContext{controller.Link(), controller.Log(), controller.Recorder(),
+                                       controller.Runner()});
+    }
+    return *context_;
 }
 
 std::string AutotestFixture::LogBytes() const {
-    return testing::ReadFile(LogFilePath());
+    return testing::ReadFile(testing::LogFilePath());
 }
 
 std::vector<std::string> AutotestFixture::Entries() const {

@@ -15,9 +15,10 @@
 
 #include <gtest/gtest.h>
 
+#include "autotest/TestContext.h"
 #include "common/Clock.h"
 #include "protocol/MotionClient.h"
-#include "support/ProgramState.h"
+#include "support/ControllerUnderTest.h"
 #include "support/ScratchFolder.h"
 #include "support/ScriptedController.h"
 #include "support/SpyWindow.h"
@@ -26,6 +27,9 @@
 // clock, a window that honours the threading contract, and points where the test thread can be
 // held while the window's thread (the test's own thread) acts.
 namespace trevane::autotest_testing {
+
+// The operator's steps on the controller under test, by the handlers' names.
+using namespace trevane::testing;
 
 // Holds the test thread at its N-th event (an exchange, a wait or a window operation), so that the
 // main thread can abort or reconnect at exactly that point. Events on the main thread don't count.
@@ -55,10 +59,12 @@ class PausePoint {
 
 PausePoint& Pause();
 
-// Every distinct value g_testProgress took, seen at each wait and each window operation.
+// Every distinct value the test's progress took, seen at each wait and each window operation.
 class ProgressTrace {
   public:
+    // Notes the progress of the controller under test.
     void Record();
+    void Record(int value);
     std::vector<int> Values() const;
     void Clear();
 
@@ -78,7 +84,8 @@ class TestClock final : public Clock {
         int progress;
     };
 
-    explicit TestClock(std::chrono::system_clock::time_point wallStart);
+    // `progress` is the progress of the controller whose test the waits belong to.
+    TestClock(std::chrono::system_clock::time_point wallStart, const TestFlags& progress);
     TimePoint Now() override;
     std::chrono::system_clock::time_point WallNow() override;
     bool SleepFor(Duration duration, std::stop_token stop) override;
@@ -90,6 +97,7 @@ class TestClock final : public Clock {
 
   private:
     VirtualClock clock_;
+    const TestFlags& test_;
     std::atomic<bool> oversleeps_{false};
     mutable std::mutex mutex_;
     std::vector<Wait> waits_;
@@ -102,7 +110,7 @@ class TestWindow final : public testing::SpyWindow {
     void AppendTranscript(const std::string& text) override;
     void ScrollTranscriptToEnd() override;
     void SetTestStatus(const std::string& text) override;
-    void SetRunTestCaption(const std::string& caption) override;
+    void TestRunningChanged(bool running) override;
 
   private:
     bool Admit();
@@ -114,7 +122,7 @@ using testing::ScriptedController;
 // 29 November 2012, 14:05:09 UTC, and the same day at 23:59:50.
 std::chrono::system_clock::time_point WallTime(int hour, int minute, int second);
 
-// Sets up a clean program state in a scratch working directory with TZ=UTC, a TestClock, a
+// Sets up a fresh controller in a scratch working directory with TZ=UTC, a TestClock, a
 // TestWindow, a connected ScriptedController and the log file name; tears it all down after.
 class AutotestFixture : public ::testing::Test {
   protected:
@@ -129,6 +137,9 @@ class AutotestFixture : public ::testing::Test {
 
     // Presses Run Auto Test and waits (bounded) for the test thread to end.
     void RunWholeTest();
+    // What the test's phases work with when a test calls them on its own thread; made on first
+    // use, one for the whole test.
+    TestContext& Context();
     std::string LogBytes() const;
     // Status-line texts set by the test, in order.
     std::vector<std::string> Entries() const;
@@ -141,6 +152,9 @@ class AutotestFixture : public ::testing::Test {
 
   private:
     std::optional<testing::ScopedWorkingFolder> folder_;
+    // After the folder, so that the test threads have stopped before it goes.
+    std::optional<testing::ControllerGuard> guard_;
+    std::unique_ptr<TestContext> context_;
 };
 
 // Torque and error readings that differ from cycle to cycle and stay inside their limits: the

@@ -10,7 +10,6 @@
 #include "autotest/TestLog.h"
 #include "autotest/TestRunner.h"
 #include "console/StatusMonitor.h"
-#include "link/WindowOps.h"
 
 namespace trevane::autotest_testing {
 namespace {
@@ -127,18 +126,20 @@ TEST_F(CompleteRun, SendsEveryCommandInOrderAndNeverMovesW) {
 TEST_F(CompleteRun, ShowsProgressAndEndsIdle) {
     RunWholeTest();
     EXPECT_THAT(SeenProgress().Values(), ElementsAre(0, 40, 50, 60, 70, 80, 100, 0));
-    EXPECT_FALSE(g_testRunning);
+    EXPECT_FALSE(TestState().running);
     EXPECT_TRUE(LastTestCompleted());
-    EXPECT_FALSE(g_anyMoveAborted);
+    const TestResult result = TheController().LastResult();
+    EXPECT_FALSE(result.AnyMoveAborted());
     EXPECT_EQ(window_->RunTestCaption(), "Run Auto Test");
     EXPECT_TRUE(window_->TimerRunning(IDT_PROGRESS));
 
     window_->SetProgress(55);
-    OnProgressTick();
+    window_->SetProgress(TestState().progress);
     EXPECT_EQ(window_->Progress(), 0);
     // The checks phase: 40 from the "KP: " entry on, 50 two seconds before "Done with Checks".
-    EXPECT_EQ(g_cnSaved, -1.0f);
-    EXPECT_EQ(g_cnCurrent, -1.0f);
+    ASSERT_TRUE(result.record.has_value());
+    EXPECT_EQ(result.record->cnSaved, -1.0f);
+    EXPECT_EQ(result.record->cnRestored, -1);
 }
 
 TEST_F(CompleteRun, TwoTestsAppendToOneFile) {

@@ -8,7 +8,7 @@
 #include "AutotestHarness.h"
 #include "autotest/TestRecorder.h"
 #include "autotest/TestRunner.h"
-#include "link/Link.h"
+#include "link/ControllerLink.h"
 #include "net/TcpMotionClient.h"
 #include "report/TestVerdict.h"
 #include "sim/Simulator.h"
@@ -37,7 +37,7 @@ class OutOfStepRun : public AutotestFixture {
         SetSessionFactory(MakeTcpSessionFactory(relay_->Port()));
         window_->SetAddress("127.0.0.1");
         OnConnect();
-        ASSERT_TRUE(g_connected);
+        ASSERT_TRUE(Connected());
         RunWholeTest();
         verdict_ = LastTestVerdict();
         ASSERT_TRUE(verdict_.has_value());

@@ -9,7 +9,7 @@
 #include "autotest/AxisMotionTest.h"
 #include "autotest/ConfigurationChecks.h"
 #include "autotest/TestRunner.h"
-#include "link/Link.h"
+#include "link/ControllerLink.h"
 #include "report/TestVerdict.h"
 
 namespace trevane::autotest_testing {
@@ -26,8 +26,8 @@ class Readings : public AutotestFixture {
         UseController(std::make_shared<ScriptedController>(std::move(script)));
     }
     void RunBothPhases() {
-        RunConfigurationChecks();
-        RunAxisMotionTest();
+        RunConfigurationChecks(Context());
+        RunAxisMotionTest(Context());
     }
     std::vector<std::string> CommandsAfter(const std::string& first) const {
         return After(controller_->Commands(), first);
@@ -87,9 +87,9 @@ TEST_F(Readings, TorqueAbortsAboveThreePointOneOnlyAndEndsThatAxis) {
     EXPECT_EQ(std::count(afterY.begin(), afterY.end(), "TTY"), 200);
     EXPECT_THAT(afterY, Not(Contains("PAY=0")));
 
-    EXPECT_EQ(g_testProgress, 60);
-    EXPECT_TRUE(g_moveAborted);
-    EXPECT_TRUE(g_anyMoveAborted);
+    EXPECT_EQ(TestState().progress, 60);
+    EXPECT_TRUE(Context().moveAborted);
+    EXPECT_TRUE(Context().anyMoveAborted);
 }
 
 TEST_F(Readings, ErrorAbortsAboveSevenHundredAndItsMaximumCarriesAcrossAxes) {
@@ -118,7 +118,7 @@ TEST_F(Readings, ErrorAbortsAboveSevenHundredAndItsMaximumCarriesAcrossAxes) {
                   "700.5",
                   "Z Axis move aborted due to position error above threshhold.  Position error: "
                   "-701"}));
-    EXPECT_EQ(g_testProgress, 70);
+    EXPECT_EQ(TestState().progress, 70);
     EXPECT_EQ(Entries().back(), "Restoring CN to -1\n");
 }
 
@@ -139,9 +139,9 @@ TEST_F(Readings, AReadingStuckAboveItsLimitAbortsAgainInEveryRemainingCycle) {
     EXPECT_EQ(std::count(afterY.begin(), afterY.end(), "MOY"), 50);
     // Z is tested as usual and the phase ends with the restore.
     EXPECT_EQ(EntriesOf("Z").size(), 10u);
-    EXPECT_EQ(g_testProgress, 70);
-    EXPECT_FALSE(g_moveAborted);
-    EXPECT_TRUE(g_anyMoveAborted);
+    EXPECT_EQ(TestState().progress, 70);
+    EXPECT_FALSE(Context().moveAborted);
+    EXPECT_TRUE(Context().anyMoveAborted);
 }
 
 TEST_F(Readings, CnSwapsAlternateAcrossSwitchesAndAxesAndTheRestoreUsesTheSavedValue) {
@@ -178,8 +178,8 @@ TEST_F(Readings, CnSwapsAlternateAcrossSwitchesAndAxesAndTheRestoreUsesTheSavedV
                             "Y Reverse Limit was on, swapping CN to 1\n",
                             "Z Reverse Limit was on, swapping CN to -1\n", "Restoring CN to -1\n"));
     EXPECT_EQ(window_->Transcript(), "a command error occurred\r\n");
-    EXPECT_EQ(g_cnSaved, -1.0f);
-    EXPECT_EQ(g_cnCurrent, -1.0f);
+    EXPECT_EQ(Context().cnSaved, -1.0f);
+    EXPECT_EQ(Context().cnCurrent, -1.0f);
 }
 
 TEST_F(Readings, APositiveSavedCnIsRestoredAsOne) {
@@ -196,8 +196,8 @@ TEST_F(Readings, APositiveSavedCnIsRestoredAsOne) {
     EXPECT_THAT(Entries(), Contains("X Reverse Limit was on, swapping CN to -1\n"));
     EXPECT_EQ(Entries().back(), "Restoring CN to 1\n");
     EXPECT_EQ(controller_->Commands().back(), "CN1");
-    EXPECT_EQ(g_cnSaved, 1.0f);
-    EXPECT_EQ(g_cnCurrent, 1.0f);
+    EXPECT_EQ(Context().cnSaved, 1.0f);
+    EXPECT_EQ(Context().cnCurrent, 1.0f);
 }
 
 TEST_F(Readings, AFailedCnQueryLogsTheBareLabelAndRestoresMinusOne) {
@@ -210,7 +210,7 @@ TEST_F(Readings, AFailedCnQueryLogsTheBareLabelAndRestoresMinusOne) {
     RunBothPhases();
     EXPECT_THAT(Entries(), Contains("_CN: "));
     EXPECT_THAT(Entries(), Contains("KI: "));
-    EXPECT_EQ(g_cnSaved, 0.0f);
+    EXPECT_EQ(Context().cnSaved, 0.0f);
     EXPECT_EQ(Entries().back(), "Restoring CN to -1\n");
     EXPECT_EQ(controller_->Commands().back(), "CN-1");
 }
@@ -226,8 +226,10 @@ TEST_F(Readings, AFailedDescriptionIsLoggedEmptyAndTheTestGoesOn) {
 }
 
 TEST_F(Readings, WithoutASessionTheTestEndsAtItsFirstCommandAsALostLink) {
-    // Connected flag set but no session: the link is gone before the test begins.
-    g_controller.Reset();
+    // Connected, but the controller has closed the session and it cannot be opened again: the
+    // link is gone before the test begins.
+    Link().NoteSessionFailure(Link().CommandSession(),
+                              MotionError::ClosedByController("closed by the controller", true));
     RunWholeTest();
     EXPECT_FALSE(LastTestCompleted());
     EXPECT_EQ(Entries(),

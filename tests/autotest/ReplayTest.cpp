@@ -9,7 +9,7 @@
 #include "autotest/TestLog.h"
 #include "autotest/TestRunner.h"
 #include "common/TraceFormat.h"
-#include "link/Link.h"
+#include "link/ControllerLink.h"
 #include "report/TestVerdict.h"
 #include "sim/Replay.h"
 #include "sim/Simulator.h"
@@ -31,7 +31,7 @@ class ReplayedTest : public AutotestFixture {
         SetSessionFactory(std::move(factory));
         window_->SetAddress("127.0.0.1");
         OnConnect();
-        EXPECT_TRUE(g_connected);
+        EXPECT_TRUE(Connected());
         MakeLogFileName();
         RunWholeTest();
         CloseLink();
@@ -47,7 +47,7 @@ class ReplayedTest : public AutotestFixture {
 TEST_F(ReplayedTest, AStalledAxisReplaysToTheSameLogAndVerdict) {
     auto machine = std::make_shared<sim::Machine>(clock_);
     machine->AddFault(sim::ParseFault("stall:Y"));
-    TraceWriter trace;
+    TraceWriter trace(Traffic());
     ASSERT_FALSE(trace.Start("trace.txt"));
     const std::string original = RunOn(sim::InProcessSessionFactory(machine));
     ASSERT_FALSE(trace.Stop());

@@ -18,7 +18,7 @@
 #include "autotest/TestRunner.h"
 #include "common/CLocale.h"
 #include "history/StoreTest.h"
-#include "link/Link.h"
+#include "link/ControllerLink.h"
 #include "net/TcpMotionClient.h"
 #include "report/TestReport.h"
 #include "report/TestVerdict.h"
@@ -46,7 +46,7 @@ class SimulatedMachine : public AutotestFixture {
         SetSessionFactory(sim::InProcessSessionFactory(machine_));
         window_->SetAddress("127.0.0.1");
         OnConnect();
-        ASSERT_TRUE(g_connected);
+        ASSERT_TRUE(Connected());
     }
 
     std::vector<std::string> SentAfter(const std::string& first) const {
@@ -76,7 +76,7 @@ TEST_F(SimulatedMachine, ACompleteRunMovesXYZAndLeavesTheMachineOff) {
     RunWholeTest();
 
     EXPECT_TRUE(LastTestCompleted());
-    EXPECT_FALSE(g_anyMoveAborted);
+    EXPECT_FALSE(TheController().LastResult().AnyMoveAborted());
     EXPECT_THAT(SeenProgress().Values(), ElementsAre(0, 40, 50, 60, 70, 80, 100, 0));
     for (const char* axis : {"X", "Y", "Z"}) {
         ExpectCleanAxis(EntriesOf(axis), axis);
@@ -98,7 +98,7 @@ TEST_F(SimulatedMachine, ACompleteRunMovesXYZAndLeavesTheMachineOff) {
     for (int output : {1, 2, 3, 4, 7}) {
         EXPECT_FALSE(machine_->Output(output)) << output;
     }
-    EXPECT_EQ(static_cast<float>(machine_->Cn()), g_cnSaved.load());
+    EXPECT_EQ(static_cast<float>(machine_->Cn()), Recorder().Snapshot().cnSaved);
     EXPECT_EQ(machine_->ReceivedCommands().back(), "CB7");
 
     // The traces follow the model: every cycle recorded, and each move's largest torque reading
@@ -152,7 +152,7 @@ TEST_F(SimulatedMachine, AStalledAxisIsAbortedWithoutReportAndTheNextAxisIsTeste
     EXPECT_EQ(verdict.kind, AxisVerdict::Kind::Aborted);
     EXPECT_EQ(verdict.reason, AbortReason::PositionError);
     EXPECT_GT(std::fabs(ReadNumber(verdict.reading)), 700.0f);
-    EXPECT_TRUE(g_anyMoveAborted);
+    EXPECT_TRUE(TheController().LastResult().AnyMoveAborted());
     EXPECT_THAT(SeenProgress().Values(), ElementsAre(0, 40, 50, 60, 70, 100, 0));
     EXPECT_TRUE(LastTestCompleted());
 }
@@ -184,18 +184,18 @@ TEST_F(SimulatedMachine, AFailingTestEndsWithAVerdictNamingEachAbortedAxisAndIts
 
 // Wear on Y between two tests of the same machine shows as drift of Y and of nothing else.
 TEST_F(SimulatedMachine, ALoadOnYBetweenTwoTestsIsFlaggedOnYAlone) {
-    history::SetHistoryEnabled(true);
+    History().SetEnabled(true);
     Connect();
     for (int run = 0; run < 3; ++run) {
         RunWholeTest();
-        ASSERT_TRUE(history::LastStored().has_value());
-        EXPECT_TRUE(history::LastStored()->flags.empty());
+        ASSERT_TRUE(History().Last().has_value());
+        EXPECT_TRUE(History().Last()->flags.empty());
     }
 
     machine_->AddFault(sim::ParseFault("load:Y:1.6"));
     SetTestReportEnabled(true);
     RunWholeTest();
-    const std::optional<history::StoreResult> second = history::LastStored();
+    const std::optional<history::StoreResult> second = History().Last();
     ASSERT_TRUE(second.has_value());
     ASSERT_FALSE(second->failure.has_value()) << *second->failure;
     ASSERT_FALSE(second->comparison->drift.empty());
@@ -220,9 +220,9 @@ TEST_F(SimulatedMachine, ALoadOnYBetweenTwoTestsIsFlaggedOnYAlone) {
               std::string::npos);
 }
 
-TEST_F(SimulatedMachine, ADroppedLinkEndsTheTestAtTheNextExchange) {
-    // Dropped in X's first watch.
-    machine_->AddFault(sim::ParseFault("drop:200"));
+TEST_F(SimulatedMachine, ALinkCutDuringAnExchangeEndsTheTestThere) {
+    // Cut in X's first watch.
+    machine_->AddFault(sim::ParseFault("cut:201"));
     Connect();
     RunWholeTest();
 
@@ -234,7 +234,24 @@ TEST_F(SimulatedMachine, ADroppedLinkEndsTheTestAtTheNextExchange) {
     ASSERT_TRUE(LastTestVerdict());
     EXPECT_EQ(LastTestVerdict()->lostDuring, "X's move to -20000");
     EXPECT_EQ(Recorder().Summary().outcome, TestOutcome::LinkLost);
-    EXPECT_EQ(machine_->ReceivedCommands().back(), "AB1");
+    const std::vector<std::string> commands = machine_->ReceivedCommands();
+    ASSERT_GE(commands.size(), 4u);
+    EXPECT_EQ(commands[commands.size() - 4], "AB1");
+}
+
+// A session closed between two exchanges (the simulator's drop, a restart, an idle limit) is
+// opened again before the next command: the test goes on and passes, and the operator is told.
+TEST_F(SimulatedMachine, ALinkClosedBetweenExchangesIsReopenedAndTheTestGoesOn) {
+    machine_->AddFault(sim::ParseFault("drop:200"));
+    Connect();
+    RunWholeTest();
+
+    EXPECT_TRUE(LastTestCompleted());
+    ASSERT_TRUE(LastTestVerdict());
+    EXPECT_EQ(LastTestVerdict()->kind, TestVerdict::Kind::Passed);
+    EXPECT_THAT(window_->Transcript(),
+                ::testing::HasSubstr("command session reopened: the controller had closed it\r\n"));
+    EXPECT_EQ(machine_->ReceivedCommands().back(), "CB7");
 }
 
 // Abort Test in the middle of X's first move, in real time: the axis stands afterwards.
@@ -273,12 +290,12 @@ TEST_F(SimulatedMachine, ARealTimeRunOverTcpCompletes) {
     window_->SetAddress("127.0.0.1");
     MakeLogFileName();
     OnConnect();
-    ASSERT_TRUE(g_connected);
+    ASSERT_TRUE(Connected());
 
     OnRunAutoTest();
     ASSERT_TRUE(WaitForTestEnd(120s));
     EXPECT_TRUE(LastTestCompleted());
-    EXPECT_FALSE(g_anyMoveAborted);
+    EXPECT_FALSE(TheController().LastResult().AnyMoveAborted());
     for (const char* axis : {"X", "Y", "Z"}) {
         ExpectCleanAxis(EntriesOf(axis), axis);
     }

@@ -68,8 +68,6 @@ class ScopedFileSizeLimit {
 };
 
 TEST_F(TestLog, NameIsMadeFromTheStartUpTimeAndOpenedWithoutItsTrailingBlank) {
-    EXPECT_STREQ(g_logFileName, "logFile.txt 112912-140509.txt ");
-    EXPECT_EQ(std::strlen(g_logFileName), 30u);
     EXPECT_EQ(LogFilePath(), "logFile.txt 112912-140509.txt");
 
     WriteLog("Starting Test", "\n");
@@ -82,7 +80,6 @@ TEST_F(TestLog, ALogOfTheSameSecondGetsANumberedFileOfItsOwn) {
     std::ofstream("logFile.txt 112912-140509.txt", std::ios::binary) << "other\r\n";
     WriteLog("Starting Test", "\n");
     EXPECT_EQ(LogFilePath(), "logFile.txt 112912-140509-2.txt");
-    EXPECT_STREQ(g_logFileName, "logFile.txt 112912-140509-2.txt ");
     EXPECT_EQ(std::filesystem::file_size("logFile.txt 112912-140509.txt"), 7u);
     WriteLog("second", "\n");
     EXPECT_EQ(LogBytes(), "11/29/12 14:05:09  Starting Test\r\n11/29/12 14:05:09  second\r\n");
@@ -125,13 +122,13 @@ TEST_F(TestLog, AnUnwritableFileDropsTheEntryButTheStatusLineStillChanges) {
     EXPECT_NO_THROW(WriteLog("KP: ", "6.00"));
     EXPECT_EQ(window_->TestStatus(), "KP: 6.00");
     EXPECT_TRUE(std::filesystem::is_directory(LogFilePath()));
-    EXPECT_EQ(LostLogEntries(), 1);
-    EXPECT_THAT(LastLogWriteFailure(), HasSubstr("opening it failed"));
-    EXPECT_THAT(LastLogWriteFailure(), ::testing::Not(HasSubstr("logFile")));
+    EXPECT_EQ(Log().LostEntries(), 1);
+    EXPECT_THAT(Log().LastWriteFailure(), HasSubstr("opening it failed"));
+    EXPECT_THAT(Log().LastWriteFailure(), ::testing::Not(HasSubstr("logFile")));
 
     MakeLogFileName();
-    EXPECT_EQ(LostLogEntries(), 0) << "a new log starts without losses";
-    EXPECT_EQ(LastLogWriteFailure(), "");
+    EXPECT_EQ(Log().LostEntries(), 0) << "a new log starts without losses";
+    EXPECT_EQ(Log().LastWriteFailure(), "");
 }
 
 // Names a test of the same second may meet, by number: what the name already holds.
@@ -157,7 +154,7 @@ TEST_F(TestLog, EveryNameAlreadyTakenIsPassedOverAndNoneIsWrittenTo) {
     WriteLog("Starting Test", "\n");
     EXPECT_EQ(LogFilePath(), ours);
     EXPECT_EQ(LogBytes(), "11/29/12 14:05:09  Starting Test\r\n");
-    EXPECT_EQ(LostLogEntries(), 0);
+    EXPECT_EQ(Log().LostEntries(), 0);
     EXPECT_EQ(ReadFile(NumberedLog(1)), "another test\r\n");
     EXPECT_TRUE(std::filesystem::is_empty(NumberedLog(2)));
 #ifndef _WIN32
@@ -174,13 +171,12 @@ TEST_F(TestLog, WithoutAFreeNameEveryEntryIsLostAndTheReasonNamesTheFolderAndThe
     WriteLog("Starting Test", "\n");
     WriteLog("KP: ", "6.00");
     EXPECT_EQ(window_->TestStatus(), "KP: 6.00") << "the status line goes on";
-    EXPECT_EQ(LostLogEntries(), 2);
-    EXPECT_EQ(LastLogWriteFailure(),
+    EXPECT_EQ(Log().LostEntries(), 2);
+    EXPECT_EQ(Log().LastWriteFailure(),
               "no free name for the log file in '" +
                   std::filesystem::current_path().string() + "': '" + NumberedLog(1) + "' to '" +
                   NumberedLog(100) + "' are all taken");
     EXPECT_EQ(LogFilePath(), "") << "no other test's file is named as this one's log";
-    EXPECT_STREQ(g_logFileName, "");
     EXPECT_EQ(ReadFile(NumberedLog(1)), "another test\r\n");
     EXPECT_FALSE(std::filesystem::exists(NumberedLog(101)));
 
@@ -189,7 +185,7 @@ TEST_F(TestLog, WithoutAFreeNameEveryEntryIsLostAndTheReasonNamesTheFolderAndThe
     MakeLogFileName();
     WriteLog("Starting Test", "\n");
     EXPECT_EQ(LogFilePath(), NumberedLog(50));
-    EXPECT_EQ(LostLogEntries(), 0);
+    EXPECT_EQ(Log().LostEntries(), 0);
 }
 
 #ifndef _WIN32
@@ -203,10 +199,10 @@ TEST_F(TestLog, AFolderWhereNoFileCanBeMadeIsNamedOnce) {
     std::filesystem::remove(here / "gone");
     WriteLog("Starting Test", "\n");
     std::filesystem::current_path(here);
-    EXPECT_EQ(LostLogEntries(), 1);
-    EXPECT_THAT(LastLogWriteFailure(), HasSubstr("the log file '" + NumberedLog(1) +
+    EXPECT_EQ(Log().LostEntries(), 1);
+    EXPECT_THAT(Log().LastWriteFailure(), HasSubstr("the log file '" + NumberedLog(1) +
                                                  "' could not be made in '"));
-    EXPECT_THAT(LastLogWriteFailure(), HasSubstr(std::generic_category().message(ENOENT)));
+    EXPECT_THAT(Log().LastWriteFailure(), HasSubstr(std::generic_category().message(ENOENT)));
     EXPECT_EQ(LogFilePath(), "");
 }
 
@@ -220,14 +216,14 @@ TEST_F(TestLog, AnEntryGoesOnlyToTheFileTheLogMade) {
     std::filesystem::rename(log, "ours.txt");
     std::filesystem::create_symlink(std::filesystem::absolute("elsewhere.txt"), log);
     WriteLog("linked", "\n");
-    EXPECT_EQ(LostLogEntries(), 1);
-    EXPECT_EQ(LastLogWriteFailure(), "a symbolic link has taken its name");
+    EXPECT_EQ(Log().LostEntries(), 1);
+    EXPECT_EQ(Log().LastWriteFailure(), "a symbolic link has taken its name");
 
     std::filesystem::remove(log);
     std::filesystem::copy_file("elsewhere.txt", log);
     WriteLog("replaced", "\n");
-    EXPECT_EQ(LostLogEntries(), 2);
-    EXPECT_EQ(LastLogWriteFailure(), "another file has taken its name");
+    EXPECT_EQ(Log().LostEntries(), 2);
+    EXPECT_EQ(Log().LastWriteFailure(), "another file has taken its name");
     EXPECT_EQ(ReadFile("elsewhere.txt"), "elsewhere");
     EXPECT_EQ(ReadFile(log), "elsewhere");
 
@@ -235,7 +231,7 @@ TEST_F(TestLog, AnEntryGoesOnlyToTheFileTheLogMade) {
     WriteLog("back", "\n");
     std::filesystem::remove(log);
     WriteLog("made again", "\n");
-    EXPECT_EQ(LostLogEntries(), 2);
+    EXPECT_EQ(Log().LostEntries(), 2);
     EXPECT_EQ(LogBytes(), "11/29/12 14:05:09  made again\r\n");
 }
 
@@ -255,13 +251,13 @@ TEST_F(TestLog, AnEntryCutShortIsTakenOutAgainSoTheFileHoldsOnlyWholeEntries) {
         }
     }
     EXPECT_EQ(LogBytes(), Repeated(entry, 2));
-    EXPECT_EQ(LostLogEntries(), 2);
-    EXPECT_THAT(LastLogWriteFailure(), HasSubstr(std::generic_category().message(EFBIG)));
+    EXPECT_EQ(Log().LostEntries(), 2);
+    EXPECT_THAT(Log().LastWriteFailure(), HasSubstr(std::generic_category().message(EFBIG)));
 
     // Room again: the next entry follows the last whole one.
     WriteLog(kEntryText, "");
     EXPECT_EQ(LogBytes(), Repeated(entry, 3));
-    EXPECT_EQ(LostLogEntries(), 2);
+    EXPECT_EQ(Log().LostEntries(), 2);
 }
 
 TEST_F(TestLog, AFullFileSystemKeepsOnlyWholeEntries) {
@@ -275,15 +271,15 @@ TEST_F(TestLog, AFullFileSystemKeepsOnlyWholeEntries) {
     // Entries of 1000 bytes do not divide the file system's pages, so the last one is cut.
     const std::string text(981, 'x');
     const std::string entry = "11/29/12 14:05:09  " + text;
-    for (int i = 0; i < 200 && LostLogEntries() == 0; ++i) {
+    for (int i = 0; i < 200 && Log().LostEntries() == 0; ++i) {
         WriteLog(text, "");
     }
     const std::string bytes = LogBytes();
     std::filesystem::current_path(full.parent_path());
     ::umount2(full.c_str(), MNT_DETACH);
 
-    EXPECT_GT(LostLogEntries(), 0) << "the file system never filled";
-    EXPECT_THAT(LastLogWriteFailure(), HasSubstr(std::generic_category().message(ENOSPC)));
+    EXPECT_GT(Log().LostEntries(), 0) << "the file system never filled";
+    EXPECT_THAT(Log().LastWriteFailure(), HasSubstr(std::generic_category().message(ENOSPC)));
     ASSERT_EQ(bytes.size() % entry.size(), 0u) << bytes.size() << " bytes";
     EXPECT_GT(bytes.size(), 0u);
     EXPECT_EQ(bytes, Repeated(entry, bytes.size() / entry.size()));

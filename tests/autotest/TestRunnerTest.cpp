@@ -12,8 +12,8 @@
 #include "autotest/TestLog.h"
 #include "autotest/TestRunner.h"
 #include "console/StatusMonitor.h"
-#include "link/Link.h"
-#include "link/WindowOps.h"
+#include "link/ControllerLink.h"
+#include "link/Operator.h"
 
 namespace trevane::autotest_testing {
 namespace {
@@ -47,18 +47,18 @@ class Runner : public AutotestFixture {
 };
 
 TEST_F(Runner, AStartWithoutConnectionAlwaysEndsIdle) {
-    g_connected = false;
-    g_testProgress = 70;
+    Link().Close();
+    TestState().progress = 70;
     for (int press = 0; press < 200; ++press) {
         OnRunAutoTest();
         ASSERT_TRUE(WaitForTestEnd(10s));
-        ASSERT_FALSE(g_testRunning) << "after press " << press;
+        ASSERT_FALSE(TestState().running) << "after press " << press;
         ASSERT_EQ(window_->RunTestCaption(), "Run Auto Test");
     }
     const std::vector<std::string> entries = LogEntries();
     EXPECT_EQ(entries.size(), 200u);
     EXPECT_THAT(entries, Not(Contains(Not(std::string("Starting Test\r\n")))));
-    EXPECT_EQ(g_testProgress, 70);
+    EXPECT_EQ(TestState().progress, 70);
     EXPECT_TRUE(controller_->Commands().empty());
     EXPECT_FALSE(LastTestCompleted());
 }
@@ -83,11 +83,11 @@ TEST_F(Runner, AnAbortAtAnyPointEndsTheTestCleanly) {
         OnRunAutoTest();
         ASSERT_TRUE(Pause().WaitUntilHeld([] { return !AnyTestThreadAlive(); }))
             << "event " << target << " never came";
-        const int progressAtAbort = g_testProgress;
+        const int progressAtAbort = TestState().progress;
         const std::size_t commandsAtAbort = controller_->CommandCount();
 
         OnRunAutoTest();
-        EXPECT_FALSE(g_testRunning);
+        EXPECT_FALSE(TestState().running);
         EXPECT_EQ(window_->RunTestCaption(), "Run Auto Test");
         Pause().Release();
         ASSERT_TRUE(WaitForTestEnd(10s)) << "event " << target;
@@ -99,13 +99,13 @@ TEST_F(Runner, AnAbortAtAnyPointEndsTheTestCleanly) {
         // Only the stop of the axes follows, after the test's last command.
         ASSERT_EQ(controller_->CommandCount(), commandsAtAbort + 1) << "event " << target;
         ASSERT_EQ(controller_->Commands().back(), "AB1") << "event " << target;
-        ASSERT_EQ(g_testProgress, progressAtAbort) << "event " << target;
+        ASSERT_EQ(TestState().progress, progressAtAbort) << "event " << target;
         ASSERT_EQ(window_->TestStatus(), "Test Aborted by User\n") << "event " << target;
         ASSERT_TRUE(window_->Transcript().ends_with("Report: none\r\n")) << "event " << target;
         ASSERT_NE(window_->Transcript().find("Test result: stopped by the operator: X "),
                   std::string::npos)
             << "event " << target;
-        ASSERT_FALSE(g_testRunning);
+        ASSERT_FALSE(TestState().running);
         ASSERT_FALSE(LastTestCompleted());
     }
 }
@@ -119,7 +119,7 @@ TEST_F(Runner, AbortsAtRandomMomentsAndRestartsAtOnceKeepTheLogInOrder) {
     for (int round = 0; round < 200; ++round) {
         OnRunAutoTest();
         std::this_thread::sleep_for(std::chrono::microseconds(delayUs(random)));
-        if (g_testRunning) {
+        if (TestState().running) {
             OnRunAutoTest();
             ++aborts;
         } else {
@@ -128,7 +128,7 @@ TEST_F(Runner, AbortsAtRandomMomentsAndRestartsAtOnceKeepTheLogInOrder) {
     }
     ASSERT_TRUE(WaitForTestEnd(10s));
     ASSERT_GT(aborts, 0);
-    EXPECT_FALSE(g_testRunning);
+    EXPECT_FALSE(TestState().running);
     EXPECT_EQ(window_->RunTestCaption(), "Run Auto Test");
 
     const std::vector<std::string> entries = LogEntries();
@@ -159,14 +159,14 @@ TEST_F(Runner, AnAbortedTestKeepsItsProgressUntilTheNextTestSetsItsOwn) {
     OnRunAutoTest();
     Pause().Release();
     ASSERT_TRUE(WaitForTestEnd(10s));
-    OnProgressTick();
+    window_->SetProgress(TestState().progress);
     EXPECT_EQ(window_->Progress(), 60);
 
     // A new test: the bar shows 60 until the checks set 40.
     Pause().Arm(1);
     OnRunAutoTest();
     ASSERT_TRUE(Pause().WaitUntilHeld([] { return !AnyTestThreadAlive(); }));
-    OnProgressTick();
+    window_->SetProgress(TestState().progress);
     EXPECT_EQ(window_->Progress(), 60);
     Pause().Release();
     ASSERT_TRUE(WaitForTestEnd(10s));
@@ -193,7 +193,7 @@ TEST_F(Runner, ConnectDuringATestKeepsTheTestsSessionAliveAndTheTestGoesOn) {
     inExchange.get_future().wait();
     OnConnect();
     EXPECT_FALSE(first.expired()) << "Connect freed the session under the running exchange";
-    EXPECT_TRUE(g_connected);
+    EXPECT_TRUE(Connected());
     reconnected.set_value();
     ASSERT_TRUE(WaitForTestEnd(10s));
 
@@ -219,7 +219,7 @@ TEST_F(Runner, ShutdownStopsARunningTestWithoutItsClosingSequence) {
 
     StopAndJoinTestThreads();
     EXPECT_FALSE(AnyTestThreadAlive());
-    EXPECT_FALSE(g_testRunning);
+    EXPECT_FALSE(TestState().running);
     // The axes are stopped before the join returns, so before the sessions can be closed.
     EXPECT_EQ(controller_->CommandCount(), commandsAtClose + 1);
     EXPECT_EQ(controller_->Commands().back(), "AB1");

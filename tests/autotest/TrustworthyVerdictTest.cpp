@@ -15,7 +15,7 @@
 #include "autotest/TestRunner.h"
 #include "history/History.h"
 #include "history/StoreTest.h"
-#include "link/Link.h"
+#include "link/ControllerLink.h"
 #include "net/TcpMotionClient.h"
 #include "report/TestReport.h"
 #include "report/TestVerdict.h"
@@ -43,7 +43,7 @@ class TrustworthyVerdict : public AutotestFixture {
     void SetUp() override {
         AutotestFixture::SetUp();
         DropController();
-        history::SetHistoryEnabled(true);
+        History().SetEnabled(true);
     }
     void TearDown() override {
         AutotestFixture::TearDown();
@@ -64,7 +64,7 @@ class TrustworthyVerdict : public AutotestFixture {
         SetSessionFactory(MakeTcpSessionFactory(server_->Port()));
         window_->SetAddress("127.0.0.1");
         OnConnect();
-        ASSERT_TRUE(g_connected);
+        ASSERT_TRUE(Connected());
     }
 
     std::string Verdict() const {
@@ -102,39 +102,41 @@ int RequestIndex(const std::vector<sim::ReceivedCommand>& received, const std::s
 
 struct DropPoint {
     const char* name;
-    const char* command;  // the first command at or before the drop
+    const char* command;  // the first command at or before the cut
     int later;            // requests after it
     const char* stage;
+    const char* motors;       // what the reading after the stop said of the motors
     const char* settledAxes;  // what the verdict still tells after the loss
-    int movingAxis;           // the axis under way at the drop, -1 for none
+    int movingAxis;           // the axis under way at the cut, -1 for none
 };
 
-// The session is closed at three points; each time the test ends at the next exchange, logs our
-// entry last, stops the axes on a new session, and the next clean test is not flagged.
+// The link is cut in the middle of an exchange at three points; each time the test ends at that
+// exchange, logs our entry last, stops the axes on a new session and reads the motors there,
+// and the next clean test is not flagged.
 TEST_F(TrustworthyVerdict, ALostLinkEndsTheTestStopsTheAxesAndTeachesTheHistoryNothing) {
     ServeAndConnect();
     RunWholeTest();
     const std::vector<sim::ReceivedCommand> clean = machine_->Received();
     const DropPoint points[] = {
-        {"the checks", "MG _CN", 0, "the checks", "", -1},
-        {"X's first move", "PAX=-20000", 60, "X's move to -20000", "", 0},
-        {"Z's second move", "PAZ=0", 120, "Z's move to 0",
+        {"the checks", "MG _CN", 1, "the checks", "the motors read switched off.", "", -1},
+        {"X's first move", "PAX=-20000", 61, "X's move to -20000",
+         "the motors are still switched on.", "", 0},
+        {"Z's second move", "PAZ=0", 121, "Z's move to 0", "the motors are still switched on.",
          " X passed, Y passed. X, Y, Z: no baseline yet.", 2},
     };
     for (const DropPoint& point : points) {
         SCOPED_TRACE(point.name);
         const int drop = RequestIndex(clean, point.command, point.later);
         ASSERT_GT(drop, 0);
-        ServeAndConnect("drop:" + std::to_string(drop));
+        ServeAndConnect("cut:" + std::to_string(drop));
         window_->EditTranscript({});
         RunWholeTest();
 
         EXPECT_EQ(Verdict(), "Test result: link lost during " + std::string(point.stage) +
-                                 "; the stop (AB1) was sent on a new session; the motors are "
-                                 "still switched on." +
+                                 "; the stop (AB1) was sent on a new session; " + point.motors +
                                  point.settledAxes + " Report: none");
         EXPECT_EQ(LastTestVerdict()->kind, TestVerdict::Kind::LinkLost);
-        EXPECT_FALSE(g_testRunning);
+        EXPECT_FALSE(TestState().running);
         // One error line, for the exchange that found the session gone; none after it.
         const std::string transcript = window_->Transcript();
         EXPECT_EQ(std::count(transcript.begin(), transcript.end(), '\n'), 2) << transcript;
@@ -146,10 +148,16 @@ TEST_F(TrustworthyVerdict, ALostLinkEndsTheTestStopsTheAxesAndTeachesTheHistoryN
         EXPECT_EQ(std::count(entries.begin(), entries.end(), entries.back()), 1);
         EXPECT_EQ(StoredOutcome(), "link_lost");
 
-        // The fresh session sent "AB1" and nothing else; what moved stands, stopped by it.
+        // The fresh session sent "AB1", then read the motors and nothing else; what moved
+        // stands, stopped by it.
         const std::vector<sim::ReceivedCommand> received = machine_->Received();
-        ASSERT_GE(received.size(), 2u);
-        EXPECT_EQ(received.back().line, "AB1");
+        ASSERT_GE(received.size(), 5u);
+        const std::vector<std::string> last{received[received.size() - 4].line,
+                                            received[received.size() - 3].line,
+                                            received[received.size() - 2].line,
+                                            received.back().line};
+        EXPECT_EQ(last, (std::vector<std::string>{"AB1", "MG _MOX", "MG _MOY", "MG _MOZ"}));
+        EXPECT_EQ(received[received.size() - 4].session, received.back().session);
         EXPECT_NE(received.back().session, received.front().session);
         clock_->SleepFor(3s, {});
         for (int axis = 0; axis < 3; ++axis) {
@@ -163,8 +171,8 @@ TEST_F(TrustworthyVerdict, ALostLinkEndsTheTestStopsTheAxesAndTeachesTheHistoryN
     ServeAndConnect();
     RunWholeTest();
     EXPECT_EQ(LastTestVerdict()->kind, TestVerdict::Kind::Passed) << Verdict();
-    ASSERT_TRUE(history::LastStored());
-    EXPECT_TRUE(history::LastStored()->flags.empty());
+    ASSERT_TRUE(History().Last());
+    EXPECT_TRUE(History().Last()->flags.empty());
 }
 
 // Readings that never arrived make the axis unverified, never passed; three such tests leave
@@ -178,7 +186,7 @@ TEST_F(TrustworthyVerdict, FailedReadingsMakeTheAxisUnverifiedAndAreNoBaseline) 
                                           "readings failed), Z passed."));
         EXPECT_EQ(LastTestVerdict()->kind, TestVerdict::Kind::Unverified);
         EXPECT_EQ(StoredOutcome(), "unverified");
-        EXPECT_TRUE(history::LastStored()->flags.empty());
+        EXPECT_TRUE(History().Last()->flags.empty());
     }
     const std::string html = ReadFile(LastTestReport()->files.html);
     EXPECT_THAT(html, HasSubstr("<h1 class=\"headline incomplete\">INCOMPLETE: Y unverified (400 "
@@ -195,7 +203,7 @@ TEST_F(TrustworthyVerdict, FailedReadingsMakeTheAxisUnverifiedAndAreNoBaseline) 
 
     ServeAndConnect();
     RunWholeTest();
-    const std::optional<history::StoreResult> stored = history::LastStored();
+    const std::optional<history::StoreResult> stored = History().Last();
     ASSERT_TRUE(stored);
     EXPECT_TRUE(stored->flags.empty());
     EXPECT_THAT(stored->noBaseline, ElementsAre('Y'));
@@ -243,18 +251,18 @@ class UnreachableAfterConnect {
 
 TEST_F(TrustworthyVerdict, TheStopAttemptGivesUpWithinItsBoundAndSaysSo) {
     machine_ = std::make_shared<sim::Machine>(clock_);
-    machine_->AddFault(sim::ParseFault("drop:40"));
+    machine_->AddFault(sim::ParseFault("cut:41"));
     server_ = std::make_unique<sim::Server>(machine_, "127.0.0.1", 0);
     UnreachableAfterConnect link(MakeTcpSessionFactory(server_->Port()));
     SetSessionFactory(link.Factory());
     window_->SetAddress("127.0.0.1");
     OnConnect();
-    ASSERT_TRUE(g_connected);
+    ASSERT_TRUE(Connected());
 
     RunWholeTest();
     const auto ended = std::chrono::steady_clock::now();
     link.Release();
-    JoinStopAttempts();
+    Link().JoinStopAttempts();
     const auto gaveUpAfter = ended - link.AttemptStarted();
     EXPECT_LT(gaveUpAfter, 2500ms);
     EXPECT_GE(gaveUpAfter, 1900ms);

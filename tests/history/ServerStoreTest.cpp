@@ -63,10 +63,9 @@ class TeamHistory : public ::testing::Test {
         server_ = PostgresServer::Shared();
         TREVANE_REQUIRE_POSTGRES(server_);
         url_ = server_->NewDatabase();
-        SetHistoryServer(url_);
+        team_.SetServer(url_);
     }
     void TearDown() override {
-        ResetHistoryState();
         if (server_ != nullptr) {
             server_->Start();
             ::setenv("PGPASSFILE", server_->PassFile().c_str(), 1);
@@ -76,7 +75,8 @@ class TeamHistory : public ::testing::Test {
         return (scratch_.Path() / (std::string(technician) + ".sqlite")).string();
     }
     StoreResult Store(const char* technician, float yError = 100) {
-        return StoreTest(MakeRecord(yError), {"log.txt", "", ""}, LocalFile(technician));
+        return StoreTest(MakeRecord(yError), {"log.txt", "", ""}, LocalFile(technician),
+                         team_.Server());
     }
     std::size_t OnServer() {
         return OpenServerStore(ParseServerAddress(url_))->LastTests(0).size();
@@ -84,6 +84,8 @@ class TeamHistory : public ::testing::Test {
 
     PostgresServer* server_ = nullptr;
     std::string url_;
+    // The technician's program's settings: the team's server, and what became of its last test.
+    TestHistory team_;
     trevane::testing::ScratchFolder scratch_{"trevane-team"};
 };
 
@@ -119,8 +121,8 @@ TEST_F(TeamHistory, AnOutageKeepsTestsLocallyAndTheNextTestSendsThemOnce) {
         // Still compared, against the file.
         EXPECT_TRUE(stored.comparison.has_value());
     }
-    SetLastStored(Store("anna"));
-    EXPECT_EQ(LastKeptLocallyText(), "history: kept locally, 4 tests waiting for the server");
+    team_.SetLast(Store("anna"));
+    EXPECT_EQ(team_.LastKeptLocallyText(), "history: kept locally, 4 tests waiting for the server");
     server_->Start();
     const StoreResult back = Store("anna");
     ASSERT_FALSE(back.serverFailure.has_value()) << *back.serverFailure;
@@ -148,7 +150,7 @@ TEST_F(TeamHistory, AFleetOfSixteenLosesAndDoublesNothingThroughAnOutage) {
             for (int round = 0; round < kRounds; ++round) {
                 const StoreResult result =
                     StoreTest(MakeRecord(100, "127.0.0.1:" + std::to_string(7000 + m) + " Sim"),
-                              {"log.txt", "", ""}, LocalFile("fleet"));
+                              {"log.txt", "", ""}, LocalFile("fleet"), team_.Server());
                 if (result.failure || result.notice) {
                     ++failures;
                     std::lock_guard lock(failureMutex);
@@ -188,7 +190,7 @@ TEST_F(TeamHistory, AWrongPasswordOrNoServerKeepsTheTestAndSaysWhy) {
     ::setenv("PGPASSFILE", server_->PassFile().c_str(), 1);
 
     // A loopback port where nothing listens.
-    SetHistoryServer("postgresql://" + server_->User() + "@127.0.0.1:1/none");
+    team_.SetServer("postgresql://" + server_->User() + "@127.0.0.1:1/none");
     stored = Store("anna");
     ASSERT_TRUE(stored.serverFailure.has_value());
     EXPECT_THAT(*stored.serverFailure,
@@ -197,18 +199,18 @@ TEST_F(TeamHistory, AWrongPasswordOrNoServerKeepsTheTestAndSaysWhy) {
     EXPECT_EQ(stored.waiting, 2);
     EXPECT_FALSE(stored.failure.has_value());
 
-    SetHistoryServer(url_);
+    team_.SetServer(url_);
     EXPECT_EQ(Store("anna").waiting, 0);
     EXPECT_EQ(OnServer(), 3u);
 }
 
 // The tests an older build kept in its file reach the server on the first sync.
 TEST_F(TeamHistory, AnExistingLocalHistoryIsSentWhole) {
-    SetHistoryServer(std::nullopt);
+    team_.SetServer(std::nullopt);
     for (const float y : {100.0f, 110.0f, 90.0f}) {
         Store("anna", y);
     }
-    SetHistoryServer(url_);
+    team_.SetServer(url_);
     History local(LocalFile("anna"));
     auto server = OpenServerStore(ParseServerAddress(url_));
     EXPECT_EQ(SendWaiting(local, *server).sent, 3);

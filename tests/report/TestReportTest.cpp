@@ -19,7 +19,7 @@
 #include "common/CLocale.h"
 #include "history/History.h"
 #include "history/StoreTest.h"
-#include "link/Link.h"
+#include "link/ControllerLink.h"
 #include "report/ReportHtml.h"
 #include "report/SamplesCsv.h"
 #include "report/TestReport.h"
@@ -192,10 +192,10 @@ TEST_F(Report, OfACompleteRunAgreesWithItsLog) {
 
 // The history keeps what the log and the report show: the same maxima, verdicts and samples.
 TEST_F(Report, TheHistoryRowAgreesWithTheLogAndTheReport) {
-    history::SetHistoryEnabled(true);
+    History().SetEnabled(true);
     Script(VaryingReadings());
     const TestRecord record = RunReportedTest();
-    ASSERT_FALSE(history::LastStored().value().failure.has_value());
+    ASSERT_FALSE(History().Last().value().failure.has_value());
     history::History store(history::kHistoryFileName, history::History::Access::Read);
     const std::vector<history::StoredTest> tests = store.LastTests(0);
     ASSERT_EQ(tests.size(), 1u);
@@ -241,8 +241,8 @@ TEST_F(Report, TheHistoryRowAgreesWithTheLogAndTheReport) {
 }
 
 TEST_F(Report, NoHistoryIsKeptOfATestThatNeverConnected) {
-    history::SetHistoryEnabled(true);
-    g_connected = false;
+    History().SetEnabled(true);
+    Link().Close();
     RunWholeTest();
     EXPECT_EQ(Recorder().Summary().outcome, TestOutcome::NoConnection);
     EXPECT_FALSE(std::filesystem::exists(history::kHistoryFileName));
@@ -414,7 +414,7 @@ TEST_F(Report, EscapesEveryTextFromTheController) {
 }
 
 TEST_F(Report, IsOffByDefaultAndTheLogIsTheOnlyFile) {
-    ASSERT_FALSE(TestReportEnabled());
+    ASSERT_FALSE(TheController().Conclusion().ReportEnabled());
     RunWholeTest();
     EXPECT_THAT(FilesInFolder(), ElementsAre("logFile.txt 112912-140509.txt"));
     // The traces are kept all the same, for the window.
@@ -423,12 +423,12 @@ TEST_F(Report, IsOffByDefaultAndTheLogIsTheOnlyFile) {
 
 TEST_F(Report, EachTestOfARunGetsItsOwnNumberedFiles) {
     SetTestReportEnabled(true);
-    g_connected = false;
+    Link().Close();
     RunWholeTest();  // test 1 finds no connection: no report
     EXPECT_EQ(Recorder().Summary().outcome, TestOutcome::NoConnection);
     EXPECT_THAT(FilesInFolder(), ElementsAre("logFile.txt 112912-140509.txt"));
 
-    g_connected = true;
+    UseController(controller_);
     RunWholeTest();
     RunWholeTest();
     EXPECT_THAT(FilesInFolder(),
@@ -467,7 +467,7 @@ TEST_F(Report, AnotherTestsReportIsNeverReplacedNorALinkFollowed) {
     std::ofstream(outside, std::ios::binary) << "kept";
     std::filesystem::create_symlink(outside, "logFile.txt 112912-140509-2.csv");
 #endif
-    history::SetHistoryEnabled(true);
+    History().SetEnabled(true);
     Script(VaryingReadings());
     const TestRecord record = RunReportedTest();
     EXPECT_EQ(LogFilePath(), "logFile.txt 112912-140509-2.txt");
@@ -498,8 +498,9 @@ TEST_F(Report, AnotherTestsReportIsNeverReplacedNorALinkFollowed) {
     // Its own files it replaces when it writes the report again.
     std::filesystem::remove("logFile.txt 112912-140509-2.html");
     std::filesystem::remove("logFile.txt 112912-140509-2.csv");
-    ASSERT_FALSE(WriteTestReport(record, LogFilePath()).failure.has_value());
-    const TestReportResult again = WriteTestReport(record, LogFilePath());
+    ReportFiles made;
+    ASSERT_FALSE(WriteTestReport(record, LogFilePath(), made).failure.has_value());
+    const TestReportResult again = WriteTestReport(record, LogFilePath(), made);
     EXPECT_FALSE(again.failure.has_value()) << *again.failure;
     EXPECT_EQ(ParseCsv(ReadFile(again.files.csv)).size(), 1200u);
 }
