@@ -43,6 +43,7 @@ TestResult Controller::LastResult() const {
 TestResult Controller::RunAutomaticTest(std::stop_token stop) {
     using namespace std::chrono_literals;
     std::atomic<bool> stopped{false};
+    const std::uint64_t reopeningsBefore = link_.Reopenings();
     runner_.OnRunAutoTest();
     {
         // Abort Test, pressed for the caller; only while that test still runs.
@@ -59,6 +60,7 @@ TestResult Controller::RunAutomaticTest(std::stop_token stop) {
     runner_.StopAndJoin();
     TestResult result = LastResult();
     result.stoppedByOperator = stopped;
+    result.sessionReopenings = link_.Reopenings() - reopeningsBefore;
     return result;
 }
 

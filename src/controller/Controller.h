@@ -26,8 +26,11 @@ struct TestResult {
     int lostLogEntries = 0;
     std::string logFailure;
     std::optional<TestReportResult> report;
-    std::optional<history::StoreResult> stored;
+    std::optional<history::StoreResult> stored;  // its place in the history, drift included
     std::optional<TestVerdict> verdict;
+    // Command sessions the controller closed between two exchanges and that were opened again
+    // during the test.
+    std::uint64_t sessionReopenings = 0;
 
     // Whether any move of the test was aborted on a reading above its limit.
     bool AnyMoveAborted() const;

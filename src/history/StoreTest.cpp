@@ -88,6 +88,8 @@ StoreResult StoreTest(const TestRecord& record, const TestFiles& files, const st
                              SeenFrom(path, files.samples)};
         const TestRow row = RowOfRecord(record, seen);
         const std::int64_t localId = history.Put(row);
+        result.id = localId;
+        result.uuid = row.uuid;
         if (const std::optional<std::string>& address = server) {
             std::int64_t serverId = 0;
             if (std::unique_ptr<HistoryStore> server =

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -17,6 +18,8 @@ namespace trevane::history {
 
 struct StoreResult {
     int testNumber = 0;
+    std::optional<std::int64_t> id;  // the test's row in the local history
+    std::string uuid;                // the test's id wherever it is kept
     std::optional<std::string> failure;  // why the test could not be stored
     std::optional<std::string> notice;   // an old file renamed aside
     std::optional<Comparison> comparison;

@@ -134,6 +134,7 @@ std::shared_ptr<MotionClient> ControllerLink::LiveSession(SessionSlot& slot, con
     lock.unlock();
     TellSessions();
     if (reopened && idle && !isRecord) {
+        ++reopenings_;
         // A session closed within a second of its last reply was not closed for being idle.
         const bool idleLimit = *idle >= std::chrono::seconds(1);
         TheOperator()->SessionReopened(

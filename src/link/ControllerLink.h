@@ -83,6 +83,9 @@ class ControllerLink {
     SessionStatus RecordStatus() const { return record_.Status(); }
     // Sessions found out of step since the link was made; a reader compares two values.
     std::uint64_t OutOfStepReplies() const { return outOfStepReplies_.load(); }
+    // Command sessions opened again after the controller had closed them, since the link was
+    // made.
+    std::uint64_t Reopenings() const { return reopenings_.load(); }
 
     // The one routine every text command travels through. Never fails to its caller: on
     // failure the operator is told (CommandFailed) and "" is returned. On a test thread whose
@@ -129,6 +132,7 @@ class ControllerLink {
     SessionSlot record_;
     std::atomic<bool> connected_{false};
     std::atomic<std::uint64_t> outOfStepReplies_{0};
+    std::atomic<std::uint64_t> reopenings_{0};
 
     mutable std::mutex operatorMutex_;
     std::shared_ptr<Operator> operator_;

@@ -130,6 +130,8 @@ TEST_F(TwoControllers, RunAtOnceWithoutCrossTalk) {
                                  history::History::Access::Read);
         const std::vector<history::StoredTest> tests = history.LastTests({});
         ASSERT_EQ(tests.size(), 1u);
+        ASSERT_TRUE(results[i].stored && results[i].stored->id);
+        EXPECT_EQ(tests[0].id, *results[i].stored->id);
     }
     // Each traffic recorder saw its own machine's test: Y's torque read through two moves on the
     // clean machine, through the aborted one only on the other.
