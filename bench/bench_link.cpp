@@ -19,7 +19,7 @@
 #include <asio/read.hpp>
 #include <asio/write.hpp>
 
-#include "link/Link.h"
+#include "link/ControllerLink.h"
 #include "net/TcpMotionClient.h"
 #include "traffic/TrafficRecorder.h"
 #include "traffic/TrafficTap.h"
@@ -124,19 +124,23 @@ class RawClient {
     std::array<char, 256> reply_{};
 };
 
-// The command session as Connect would leave it, for the length of one benchmark.
+// The command session as Connect would leave it (its traffic recorded), for the length of one
+// benchmark.
 class LinkSession {
   public:
     LinkSession() {
-        trevane::g_controller.Set(
-            std::make_shared<trevane::TcpMotionClient>("127.0.0.1", Peer().Port()));
+        link_.Attach(std::make_shared<trevane::TcpMotionClient>("127.0.0.1", Peer().Port()),
+                     nullptr, "127.0.0.1");
     }
-    ~LinkSession() { trevane::g_controller.Reset(); }
-    static bool Exchange() {
-        std::string reply = trevane::SendCommand(kCommand);
+    ~LinkSession() { link_.Close(); }
+    bool Exchange() {
+        std::string reply = link_.SendCommand(kCommand);
         benchmark::DoNotOptimize(reply);
         return reply == "1234.0000";
     }
+
+  private:
+    trevane::ControllerLink link_;
 };
 
 void RawPingPong(benchmark::State& state) {
@@ -150,7 +154,7 @@ void RawPingPong(benchmark::State& state) {
 void SendCommandExchange(benchmark::State& state) {
     LinkSession link;
     for (auto _ : state) {
-        if (!LinkSession::Exchange()) {
+        if (!link.Exchange()) {
             state.SkipWithError("SendCommand did not return the peer's reply");
             break;
         }
@@ -170,7 +174,7 @@ void PairedExchanges(benchmark::State& state) {
         const auto start = Clock::now();
         raw.Exchange();
         const auto middle = Clock::now();
-        LinkSession::Exchange();
+        link.Exchange();
         rawTime += middle - start;
         linkTime += Clock::now() - middle;
     }

@@ -19,7 +19,7 @@ TEST_F(CommandEntryTest, SendsTheEntryAsTypedClearsItAndAppendsTheReply) {
     Connect();
     window_->TypeCommand(" TP X ");
     const int scrollsBefore = window_->ScrollCount();
-    SubmitCommand();
+    SubmitCommand(Link());
     EXPECT_THAT(controller_->Commands(), ElementsAre(" TP X "));
     EXPECT_EQ(window_->CommandEntry(), "");
     EXPECT_EQ(window_->Transcript(), "1234\r\n");
@@ -28,18 +28,19 @@ TEST_F(CommandEntryTest, SendsTheEntryAsTypedClearsItAndAppendsTheReply) {
 
 TEST_F(CommandEntryTest, AnEmptyEntryIsSentAsAnEmptyCommand) {
     Connect();
-    SubmitCommand();
-    SubmitCommand();
+    SubmitCommand(Link());
+    SubmitCommand(Link());
     EXPECT_THAT(controller_->Commands(), ElementsAre("", ""));
     EXPECT_EQ(window_->Transcript(), "\r\n\r\n");
 }
 
 TEST_F(CommandEntryTest, WorksOnALeftOverSessionWithoutTheConnectedFlag) {
     controller_->SetReply("TC1", "0 no error");
-    Connect();
-    g_connected = false;
+    controller_->FailConnection();
+    OnConnect();
+    ASSERT_FALSE(Connected());
     window_->TypeCommand("TC1");
-    SubmitCommand();
+    SubmitCommand(Link());
     EXPECT_EQ(window_->Transcript(), "0 no error\r\n");
 }
 
@@ -47,7 +48,7 @@ TEST_F(CommandEntryTest, RepliesAndPastedCommandsKeepTheirLineBreaks) {
     controller_->SetReply("MG 1\r\nMG 2", "1.0000\r\n2.0000");
     Connect();
     window_->TypeCommand("MG 1\r\nMG 2");
-    SubmitCommand();
+    SubmitCommand(Link());
     EXPECT_THAT(controller_->Commands(), ElementsAre("MG 1\r\nMG 2"));
     EXPECT_EQ(window_->Transcript(), "1.0000\r\n2.0000\r\n");
 }
@@ -66,7 +67,7 @@ TEST_F(CommandEntryTest, AFailureOutsideTheExchangeEndsTheSubmissionWithTheError
     window->EditTranscript("");
     window->TypeCommand("TP");
     const int scrollsBefore = window->ScrollCount();
-    EXPECT_NO_THROW(SubmitCommand());
+    EXPECT_NO_THROW(SubmitCommand(Link()));
     EXPECT_EQ(window->Transcript(), "a command error occurred\r\n");
     EXPECT_EQ(window->CommandEntry(), "TP");
     EXPECT_EQ(window->ScrollCount(), scrollsBefore + 1);
@@ -77,11 +78,11 @@ class CommandEntryOnTheMachineTest : public SimulatedLinkTest {};
 TEST_F(CommandEntryOnTheMachineTest, ShowsTheMachinesRepliesAndItsRejections) {
     Connect();
     window_->TypeCommand("DP 1234");
-    SubmitCommand();
+    SubmitCommand(Link());
     window_->TypeCommand("TPX");
-    SubmitCommand();
+    SubmitCommand(Link());
     window_->TypeCommand("NOT A COMMAND");
-    SubmitCommand();
+    SubmitCommand(Link());
     EXPECT_EQ(window_->Transcript(), "\r\n1234\r\na command error occurred\r\n\r\n");
 }
 

@@ -59,7 +59,7 @@ MATCHER_P(IsMessage, expected, "") {
 TEST_F(ProgramDumpTest, WritesTheProgramWithCrLfLineEndsAndSaysSo) {
     controller_->SetProgram("#AUTO\nJG 1000\nBG X\nEN\n");
     Connect();
-    DumpProgram();
+    DumpProgram(Link());
     EXPECT_EQ(ReadFile("logProgram.txt"), "#AUTO\r\nJG 1000\r\nBG X\r\nEN\r\n");
     EXPECT_THAT(window_->Messages(), ElementsAre(IsMessage(Dumped())));
     EXPECT_THAT(FolderEntries(), ElementsAre("logProgram.txt"));
@@ -68,17 +68,17 @@ TEST_F(ProgramDumpTest, WritesTheProgramWithCrLfLineEndsAndSaysSo) {
 
 TEST_F(ProgramDumpTest, DoesNothingBeforeAConnectOrWhileATestRuns) {
     controller_->SetProgram("EN\n");
-    DumpProgram();
-    OnDumpProgram();
+    DumpProgram(Link());
+    OnDumpProgram(Link());
     Connect();
-    g_testRunning = true;
-    OnDumpProgram();
+    TestState().running = true;
+    OnDumpProgram(Link());
     EXPECT_EQ(controller_->Uploads(), 0);
     EXPECT_THAT(FolderEntries(), IsEmpty());
     EXPECT_THAT(window_->Messages(), IsEmpty());
 
-    g_testRunning = false;
-    OnDumpProgram();
+    TestState().running = false;
+    OnDumpProgram(Link());
     EXPECT_EQ(ReadFile("logProgram.txt"), "EN\r\n");
 }
 
@@ -86,7 +86,7 @@ TEST_F(ProgramDumpTest, AnEmptyProgramGivesAnEmptyFileAndTheMessage) {
     WriteBytes("logProgram.txt", "old\r\n");
     controller_->SetProgram("");
     Connect();
-    DumpProgram();
+    DumpProgram(Link());
     EXPECT_TRUE(fs::exists("logProgram.txt"));
     EXPECT_EQ(fs::file_size("logProgram.txt"), 0U);
     EXPECT_THAT(window_->Messages(), ElementsAre(IsMessage(Dumped())));
@@ -95,7 +95,7 @@ TEST_F(ProgramDumpTest, AnEmptyProgramGivesAnEmptyFileAndTheMessage) {
 TEST_F(ProgramDumpTest, TheTextEndsAtItsFirstZeroByte) {
     controller_->SetProgram(std::string("EN\n\0garbage\n", 12));
     Connect();
-    DumpProgram();
+    DumpProgram(Link());
     EXPECT_EQ(ReadFile("logProgram.txt"), "EN\r\n");
 }
 
@@ -103,7 +103,7 @@ TEST_F(ProgramDumpTest, AFailedUploadTouchesNoFileAndShowsNothing) {
     WriteBytes("logProgram.txt", "previous\r\n");
     controller_->FailUpload();
     Connect();
-    DumpProgram();
+    DumpProgram(Link());
     EXPECT_EQ(ReadFile("logProgram.txt"), "previous\r\n");
     EXPECT_THAT(FolderEntries(), ElementsAre("logProgram.txt"));
     EXPECT_THAT(window_->Messages(), IsEmpty());
@@ -116,7 +116,7 @@ TEST_F(ProgramDumpTest, AFileThatCannotBeReplacedIsReportedAndNothingIsLeftBehin
     WriteBytes("logProgram.txt/keep", "x");
     controller_->SetProgram("EN\n");
     Connect();
-    DumpProgram();
+    DumpProgram(Link());
     EXPECT_THAT(window_->Messages(), ElementsAre(IsMessage(CouldNotWrite())));
     EXPECT_TRUE(fs::is_directory("logProgram.txt"));
     EXPECT_EQ(ReadFile("logProgram.txt/keep"), "x");
@@ -132,7 +132,7 @@ TEST_F(ProgramDumpTest, AReadOnlyFolderKeepsThePreviousFileWhole) {
     }
     controller_->SetProgram("EN\n");
     Connect();
-    DumpProgram();
+    DumpProgram(Link());
     EXPECT_EQ(ReadFile("logProgram.txt"), "previous\r\n");
     EXPECT_THAT(window_->Messages(), ElementsAre(IsMessage(CouldNotWrite())));
 }
@@ -143,7 +143,7 @@ TEST_F(ProgramDumpTest, ReplacesTheFileInsteadOfWritingIntoIt) {
     fs::create_hard_link("logProgram.txt", "kept.txt");
     controller_->SetProgram("EN\n");
     Connect();
-    DumpProgram();
+    DumpProgram(Link());
     EXPECT_EQ(ReadFile("logProgram.txt"), "EN\r\n");
     EXPECT_EQ(ReadFile("kept.txt"), "previous\r\n");
     EXPECT_EQ(fs::hard_link_count("logProgram.txt"), 1U);
@@ -157,7 +157,7 @@ TEST_F(ProgramDumpTest, TheNewFileKeepsTheModeOfTheOneItReplaces) {
     fs::permissions("logProgram.txt", fs::perms::owner_read | fs::perms::owner_write);
     controller_->SetProgram("EN\n");
     Connect();
-    DumpProgram();
+    DumpProgram(Link());
     EXPECT_EQ(ReadFile("logProgram.txt"), "EN\r\n");
     EXPECT_EQ(fs::status("logProgram.txt").permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write);
@@ -166,7 +166,7 @@ TEST_F(ProgramDumpTest, TheNewFileKeepsTheModeOfTheOneItReplaces) {
     fs::permissions("logProgram.txt", fs::perms::owner_read | fs::perms::owner_write |
                                           fs::perms::group_read | fs::perms::group_write |
                                           fs::perms::others_read);
-    DumpProgram();
+    DumpProgram(Link());
     EXPECT_EQ(fs::status("logProgram.txt").permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
                   fs::perms::group_write | fs::perms::others_read);
@@ -183,7 +183,7 @@ TEST_F(ProgramDumpTest, ASymbolicLinkIsWrittenThroughToItsTarget) {
     fs::create_symlink("missing.txt", "dangling.txt");
     controller_->SetProgram("EN\n");
     Connect();
-    DumpProgram();
+    DumpProgram(Link());
     EXPECT_TRUE(fs::is_symlink("logProgram.txt"));
     EXPECT_EQ(fs::read_symlink("logProgram.txt"), "elsewhere/program.txt");
     EXPECT_EQ(ReadFile("elsewhere/program.txt"), "EN\r\n");
@@ -248,9 +248,9 @@ TEST(WriteTextFileAtomically, NamesTheFileThatCouldNotBeWritten) {
 }
 
 TEST_F(ProgramDumpTest, OpenLogFolderOpensTheWorkingDirectoryWhateverTheFlags) {
-    OpenLogFolder();
-    g_testRunning = true;
-    OpenLogFolder();
+    OpenLogFolder(Link());
+    TestState().running = true;
+    OpenLogFolder(Link());
     EXPECT_THAT(window_->OpenedFolders(),
                 ElementsAre(fs::current_path().string(), fs::current_path().string()));
     EXPECT_EQ(fs::path(window_->OpenedFolders().front()), folder_.Path());
@@ -264,7 +264,7 @@ class ProgramDumpOfTheMachineTest : public SimulatedLinkTest {
 TEST_F(ProgramDumpOfTheMachineTest, StoresTheUploadedProgramWithCrLfLineEnds) {
     machine_->SetStoredProgram("#MOVE\r\nPA 1000\r\nBG X\r\nEN\r\n");
     Connect();
-    OnDumpProgram();
+    OnDumpProgram(Link());
     EXPECT_EQ(ReadFile("logProgram.txt"), "#MOVE\r\nPA 1000\r\nBG X\r\nEN\r\n");
     EXPECT_THAT(window_->Messages(), ElementsAre(IsMessage(Dumped())));
 }

@@ -9,7 +9,7 @@
 #include "autotest/TestRunner.h"
 #include "common/CLocale.h"
 #include "console/StatusMonitor.h"
-#include "link/WindowOps.h"
+#include "link/Operator.h"
 #include "machine/Jog.h"
 #include "machine/Procedures.h"
 #include "support/LinkFixture.h"
@@ -48,24 +48,24 @@ class RecordBuilder {
     std::vector<char> bytes_;
 };
 
-// Keeps the order of the cell writes, which the plain recording window does not.
-class OrderedCellWindow : public SpyWindow {
+// Keeps every table the monitor showed, which the plain recording window does not.
+class TableKeepingWindow : public SpyWindow {
   public:
-    void SetStatusCell(int row, int column, const std::string& text) override {
+    void ShowStatus(const StatusTable& values) override {
         {
             std::lock_guard lock(mutex_);
-            writes_.emplace_back(row, column);
+            tables_.push_back(values);
         }
-        SpyWindow::SetStatusCell(row, column, text);
+        SpyWindow::ShowStatus(values);
     }
-    std::vector<std::pair<int, int>> Writes() const {
+    std::vector<StatusTable> Tables() const {
         std::lock_guard lock(mutex_);
-        return writes_;
+        return tables_;
     }
 
   private:
     mutable std::mutex mutex_;
-    std::vector<std::pair<int, int>> writes_;
+    std::vector<StatusTable> tables_;
 };
 
 // Columns 1..4 of the table, axis by axis.
@@ -81,7 +81,7 @@ std::vector<std::string> TableOf(const SpyWindow& window) {
 
 class StatusMonitorTest : public ScriptedLinkTest {
   protected:
-    StatusMonitorTest() { window_ = orderedWindow_; }
+    StatusMonitorTest() { window_ = tableWindow_; }
 
     std::vector<std::string> Column(int column) const {
         std::vector<std::string> texts;
@@ -96,7 +96,7 @@ class StatusMonitorTest : public ScriptedLinkTest {
     }
     std::vector<std::string> Table() const { return TableOf(*window_); }
 
-    std::shared_ptr<OrderedCellWindow> orderedWindow_ = std::make_shared<OrderedCellWindow>();
+    std::shared_ptr<TableKeepingWindow> tableWindow_ = std::make_shared<TableKeepingWindow>();
 };
 
 TEST_F(StatusMonitorTest, DecodesEveryFieldOfEachAxisIntoItsOwnColumn) {
@@ -149,32 +149,26 @@ TEST_F(StatusMonitorTest, ShowsTheRawStatusAndSwitchBitsAndNoOthers) {
     // Rows 8..12: forward limit, reverse limit, moving, stopped, motor off.
     EXPECT_THAT(FlagRows(1), ElementsAre("1", "1", "1", "1", "1"));
     EXPECT_THAT(FlagRows(3), ElementsAre("0", "0", "0", "0", "0"));
-
-    for (unsigned bit = 0; bit < 16; ++bit) {
-        EXPECT_EQ(g_axisStatusFlags[0][bit], ((0x8011U >> bit) & 1U) != 0) << "bit " << bit;
-        EXPECT_EQ(g_axisStatusFlags[2][bit], ((0x7FEEU >> bit) & 1U) != 0) << "bit " << bit;
-    }
-    for (unsigned bit = 0; bit < 8; ++bit) {
-        EXPECT_EQ(g_axisSwitchFlags[0][bit], ((0x0CU >> bit) & 1U) != 0) << "bit " << bit;
-        EXPECT_EQ(g_axisSwitchFlags[2][bit], ((0xF3U >> bit) & 1U) != 0) << "bit " << bit;
-    }
 }
 
-TEST_F(StatusMonitorTest, WritesAllFiftyTwoCellsAxisByAxisOnEveryPoll) {
+TEST_F(StatusMonitorTest, ShowsAllFiftyTwoValuesOnEveryPoll) {
+    using namespace record;
     controller_->SetRecord(RecordBuilder().Build());
     Connect();
     ASSERT_TRUE(UpdateStatusTable());
+    controller_->SetRecord(RecordBuilder().Int32(3, kReferencePosition, 9).Build());
     ASSERT_TRUE(UpdateStatusTable());
 
-    std::vector<std::pair<int, int>> expected;
-    for (int poll = 0; poll < 2; ++poll) {
-        for (int column = 1; column <= 4; ++column) {
-            for (int row = 0; row < 13; ++row) {
-                expected.emplace_back(row, column);
-            }
+    const std::vector<StatusTable> tables = tableWindow_->Tables();
+    ASSERT_EQ(tables.size(), 2U);
+    for (const StatusTable& table : tables) {
+        for (const auto& axis : table) {
+            EXPECT_THAT(axis, ::testing::Each(::testing::Not(IsEmpty())));
         }
     }
-    EXPECT_EQ(orderedWindow_->Writes(), expected);
+    EXPECT_EQ(tables[0][3][0], "0");
+    EXPECT_EQ(tables[1][3][0], "9");
+    EXPECT_EQ(window_->Cell(0, 4), "9");
     // Polls go to the record session only.
     EXPECT_THAT(controller_->Commands(), IsEmpty());
     for (const auto& request : controller_->RecordRequests()) {
@@ -190,7 +184,7 @@ TEST_F(StatusMonitorTest, AFailedOrShortRecordLeavesTheTableAndTheRecordAsTheyWe
     Connect();
     ASSERT_TRUE(UpdateStatusTable());
     const std::vector<std::string> before = Table();
-    const auto recordBefore = g_record;
+    const auto recordBefore = TheController().Monitor().Record();
 
     controller_->FailRecord();
     EXPECT_FALSE(UpdateStatusTable());
@@ -202,38 +196,22 @@ TEST_F(StatusMonitorTest, AFailedOrShortRecordLeavesTheTableAndTheRecordAsTheyWe
     controller_->SetRecord(shortRecord);
     EXPECT_FALSE(UpdateStatusTable());
     EXPECT_EQ(Table(), before);
-    EXPECT_EQ(g_record, recordBefore);
+    EXPECT_EQ(TheController().Monitor().Record(), recordBefore);
     EXPECT_EQ(controller_->RecordRequests().size(), 3U);
 }
 
 TEST_F(StatusMonitorTest, MakesNoRequestWithoutAConnection) {
     controller_->SetRecord(RecordBuilder().Build());
     EXPECT_FALSE(UpdateStatusTable());
-    OnTimer(IDT_STATUS);
 
     // Sessions left open by a Connect that failed late still do not poll.
-    Connect();
-    g_connected = false;
-    OnTimer(IDT_STATUS);
+    controller_->FailConnection();
+    OnConnect();
+    ASSERT_FALSE(Connected());
+    ASSERT_TRUE(Link().RecordSession());
+    EXPECT_FALSE(UpdateStatusTable());
     EXPECT_THAT(controller_->RecordRequests(), IsEmpty());
     EXPECT_THAT(Table(), ::testing::Each(""));
-}
-
-TEST_F(StatusMonitorTest, TimerIdsChooseThePollOrTheProgress) {
-    controller_->SetRecord(RecordBuilder().Build());
-    Connect();
-    g_testProgress = 70;
-    OnTimer(3);
-    EXPECT_THAT(controller_->RecordRequests(), IsEmpty());
-    EXPECT_EQ(window_->Progress(), 0);
-
-    OnTimer(IDT_PROGRESS);
-    EXPECT_EQ(window_->Progress(), 70);
-    EXPECT_THAT(controller_->RecordRequests(), IsEmpty());
-
-    OnTimer(IDT_STATUS);
-    EXPECT_EQ(controller_->RecordRequests().size(), 1U);
-    g_testProgress = 0;
 }
 
 class StatusOfTheMachineTest : public SimulatedLinkTest {
@@ -243,9 +221,9 @@ class StatusOfTheMachineTest : public SimulatedLinkTest {
 
 TEST_F(StatusOfTheMachineTest, TheTableShowsTheMachineAsItJogsAndKeepsItOnAShortRecord) {
     Connect();
-    EnableMachine();
-    PrepareMotion();
-    Jog({1, 0, 0, 0}, -500);
+    EnableMachine(Link());
+    PrepareMotion(Link());
+    Jog(Link(), {1, 0, 0, 0}, -500);
     Advance(std::chrono::milliseconds(500));
     ASSERT_TRUE(UpdateStatusTable());
 

@@ -6,16 +6,17 @@
 #include <thread>
 
 #include "common/StopControl.h"
-#include "link/Link.h"
+#include "link/ControllerLink.h"
 #include "link/ScriptedPeer.h"
-#include "link/WindowOps.h"
+#include "link/Operator.h"
 #include "net/TcpMotionClient.h"
-#include "support/ProgramState.h"
+#include "support/ControllerUnderTest.h"
 #include "support/SpyWindow.h"
 
 namespace trevane {
 namespace {
 
+using namespace trevane::testing;
 using testing::ControllerScript;
 using ::testing::ElementsAre;
 using testing::PeerReply;
@@ -81,14 +82,14 @@ class LinkTest : public ::testing::Test {
         return "127.0.0.1:" + std::to_string(peer.Port()) + " " + testing::kPeerIdentity;
     }
     void ExpectConnected() const {
-        EXPECT_TRUE(g_connected);
-        EXPECT_TRUE(g_controller);
-        EXPECT_TRUE(g_recordController);
+        EXPECT_TRUE(Connected());
+        EXPECT_TRUE(Link().CommandSession());
+        EXPECT_TRUE(Link().RecordSession());
         EXPECT_TRUE(window->TimerRunning(IDT_STATUS));
         EXPECT_TRUE(window->Messages().empty());
     }
     void ExpectConnectionFailed() const {
-        EXPECT_FALSE(g_connected);
+        EXPECT_FALSE(Connected());
         EXPECT_FALSE(window->TimerRunning(IDT_STATUS));
         ASSERT_EQ(window->Messages().size(), 1u);
         EXPECT_EQ(window->Messages()[0].text, "Connection Failed");
@@ -98,7 +99,7 @@ class LinkTest : public ::testing::Test {
 
     std::shared_ptr<SpyWindow> window = std::make_shared<SpyWindow>();
     ScriptedPeer peer{ControllerScript(Answers)};
-    testing::ProgramStateGuard state;
+    testing::ControllerGuard controller_;
 };
 
 TEST_F(LinkTest, SendCommandWithoutSessionReportsTheErrorLine) {
@@ -121,8 +122,8 @@ TEST_F(LinkTest, RefusedConnectionShowsConnectionFailedAndLeavesTheTranscript) {
     window->EditTranscript("typed by the operator");
     OnConnect();
     ExpectConnectionFailed();
-    EXPECT_FALSE(g_controller);
-    EXPECT_FALSE(g_recordController);
+    EXPECT_FALSE(Link().CommandSession());
+    EXPECT_FALSE(Link().RecordSession());
     EXPECT_EQ(window->Transcript(), "typed by the operator");
     EXPECT_EQ(window->ScrollCount(), 0);
 }
@@ -131,7 +132,7 @@ TEST_F(LinkTest, AddressThatIsNotDottedIpv4FailsToConnect) {
     window->SetAddress("controller.local");
     OnConnect();
     ExpectConnectionFailed();
-    EXPECT_FALSE(g_controller);
+    EXPECT_FALSE(Link().CommandSession());
     EXPECT_EQ(peer.ConnectionsAccepted(), 0);
 }
 
@@ -153,22 +154,38 @@ TEST_F(LinkTest, RejectedCommandGivesTheErrorLineAndTheSessionGoesOn) {
     EXPECT_EQ(SendCommand("TPY"), "-5");
 }
 
-// A timeout and a connection closed mid-reply spend the session: the failing call and every
-// later one report the error line, and nothing more is sent.
-TEST_F(LinkTest, BrokenExchangesSpendTheSession) {
-    for (const char* failing : {"WT", "CUT"}) {
-        SCOPED_TRACE(failing);
-        window->EditTranscript("");
-        OnConnect();
-        const std::size_t sentBefore = peer.Requests().size();
-        EXPECT_EQ(SendCommand(failing), "");
-        EXPECT_EQ(SendCommand("TPX"), "");
-        EXPECT_EQ(window->Transcript(), Description() + "\r\n" + kErrorLine + kErrorLine);
-        EXPECT_EQ(peer.Requests().size(), sentBefore + 1);
-        // Connect opens fresh sessions, and the link works again.
-        OnConnect();
-        EXPECT_EQ(SendCommand("TPX"), "1234");
-    }
+// A timeout spends the session: the failing call and every later one report the error line,
+// and nothing more is sent.
+TEST_F(LinkTest, ATimeoutSpendsTheSession) {
+    OnConnect();
+    const std::size_t sentBefore = peer.Requests().size();
+    EXPECT_EQ(SendCommand("WT"), "");
+    EXPECT_EQ(SendCommand("TPX"), "");
+    EXPECT_EQ(window->Transcript(), Description() + "\r\n" + kErrorLine + kErrorLine);
+    EXPECT_EQ(peer.Requests().size(), sentBefore + 1);
+    // Connect opens fresh sessions, and the link works again.
+    OnConnect();
+    EXPECT_EQ(SendCommand("TPX"), "1234");
+}
+
+// A connection the controller closed mid-reply: the command it cut off may have been carried
+// out and is never sent again; the next command goes out once on a fresh session, and the
+// operator is told of the reopening once.
+TEST_F(LinkTest, AConnectionClosedMidReplyIsReopenedForTheNextCommandOnly) {
+    OnConnect();
+    const std::size_t sentBefore = peer.Requests().size();
+    const int accepted = peer.ConnectionsAccepted();
+    EXPECT_EQ(SendCommand("CUT"), "");
+    EXPECT_EQ(SendCommand("TPX"), "1234");
+    EXPECT_EQ(SendCommand("TPY"), "-5");
+    EXPECT_THAT(peer.Requests(), ::testing::Contains("CUT").Times(1));
+    EXPECT_EQ(peer.Requests().size(), sentBefore + 3);
+    EXPECT_EQ(peer.ConnectionsAccepted(), accepted + 1);
+    ASSERT_EQ(window->Reopenings().size(), 1u);
+    EXPECT_THAT(window->Reopenings()[0],
+                ::testing::StartsWith("command session reopened: the controller had closed it"));
+    EXPECT_EQ(window->Transcript(),
+              Description() + "\r\n" + kErrorLine + window->Reopenings()[0] + "\r\n");
 }
 
 // The rest of an oversized reply is still on its way: that session is out of step, and the next
@@ -176,12 +193,12 @@ TEST_F(LinkTest, BrokenExchangesSpendTheSession) {
 TEST_F(LinkTest, AnOversizedReplyPutsTheSessionOutOfStepAndTheNextCommandReopensIt) {
     OnConnect();
     const int accepted = peer.ConnectionsAccepted();
-    const std::uint64_t outOfStep = OutOfStepReplies();
+    const std::uint64_t outOfStep = Link().OutOfStepReplies();
     EXPECT_EQ(SendCommand("LS"), "");
     EXPECT_EQ(SendCommand("TPX"), "1234");
     EXPECT_EQ(window->Transcript(), Description() + "\r\n" + kErrorLine);
     EXPECT_EQ(peer.ConnectionsAccepted(), accepted + 1);
-    EXPECT_EQ(OutOfStepReplies(), outOfStep + 1);
+    EXPECT_EQ(Link().OutOfStepReplies(), outOfStep + 1);
 }
 
 TEST_F(LinkTest, FailingHaltLeavesTheErrorLineAboveTheDescription) {
@@ -220,8 +237,8 @@ TEST_F(LinkTest, SecondSessionFailingLeavesTheLinkHalfConnected) {
     });
     OnConnect();
     ExpectConnectionFailed();
-    EXPECT_TRUE(g_controller);
-    EXPECT_FALSE(g_recordController);
+    EXPECT_TRUE(Link().CommandSession());
+    EXPECT_FALSE(Link().RecordSession());
     EXPECT_EQ(window->Transcript(), "");
     // Typed commands still reach the controller through the command session.
     EXPECT_EQ(SendCommand("TPX"), "1234");
@@ -235,8 +252,8 @@ TEST_F(LinkTest, FailingDescriptionLeavesTheLinkConnectedWithoutTheFlag) {
     SetSessionFactory(MakeTcpSessionFactory(noIdentity.Port(), kQuick));
     OnConnect();
     ExpectConnectionFailed();
-    EXPECT_TRUE(g_controller);
-    EXPECT_TRUE(g_recordController);
+    EXPECT_TRUE(Link().CommandSession());
+    EXPECT_TRUE(Link().RecordSession());
     EXPECT_EQ(window->Transcript(), "");
     EXPECT_EQ(SendCommand("TPY"), "-5");
 }

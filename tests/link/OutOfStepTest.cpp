@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "common/Clock.h"
-#include "link/Link.h"
-#include "link/WindowOps.h"
+#include "link/ControllerLink.h"
+#include "link/Operator.h"
 #include "net/TcpMotionClient.h"
 #include "sim/Simulator.h"
-#include "support/ProgramState.h"
+#include "support/ControllerUnderTest.h"
 #include "support/SpyWindow.h"
 #include "support/StandingAxis.h"
 #include "support/StrayRelay.h"
@@ -21,6 +21,7 @@ namespace trevane {
 namespace {
 
 using namespace std::chrono_literals;
+using namespace trevane::testing;
 using ::testing::HasSubstr;
 using testing::StrayPlan;
 using testing::StrayRelay;
@@ -34,7 +35,7 @@ class OutOfStepTest : public ::testing::Test {
         SetWindow(window_);
         SetSessionFactory(MakeTcpSessionFactory(relay_->Port()));
         OnConnect();
-        ASSERT_TRUE(g_connected);
+        ASSERT_TRUE(Connected());
     }
 
     // What the controller itself answers, asked on a session of its own.
@@ -52,26 +53,26 @@ class OutOfStepTest : public ::testing::Test {
     sim::Server server_{machine_, "127.0.0.1", 0};
     std::optional<StrayRelay> relay_;
     std::shared_ptr<testing::SpyWindow> window_ = std::make_shared<testing::SpyWindow>();
-    testing::ProgramStateGuard state_;
+    testing::ControllerGuard controller_;
 };
 
 // A copy of each "TE" reply right behind it, as in a relay that repeats itself: the command it
 // follows fails, the session is opened anew, and every reply that is handed out is the right one.
 TEST_F(OutOfStepTest, ASecondReplyFailsItsCommandAndTheNextCommandGetsAFreshSession) {
     ConnectThrough(testing::CopyAfter("TE"));
-    const std::uint64_t before = OutOfStepReplies();
+    const std::uint64_t before = Link().OutOfStepReplies();
     const std::uint64_t traffic = Traffic().LastSequence();
 
     std::vector<std::optional<std::string>> replies;
     for (const char* command : {"MG 111", "TEX", "MG 222", "TEX", "MG 333"}) {
-        replies.push_back(TrySendCommand(command));
+        replies.push_back(Link().TrySendCommand(command));
     }
     EXPECT_EQ(replies[0], Direct("MG 111"));
     EXPECT_EQ(replies[1], std::nullopt);
     EXPECT_EQ(replies[2], Direct("MG 222"));
     EXPECT_EQ(replies[3], std::nullopt);
     EXPECT_EQ(replies[4], Direct("MG 333"));
-    EXPECT_EQ(OutOfStepReplies() - before, 2u);
+    EXPECT_EQ(Link().OutOfStepReplies() - before, 2u);
     EXPECT_THAT(window_->Transcript(), HasSubstr("a command error occurred\r\n"));
 
     int shown = 0;
@@ -90,7 +91,7 @@ TEST_F(OutOfStepTest, ASecondReplyFailsItsCommandAndTheNextCommandGetsAFreshSess
 // stop still stops. The slip is counted and shown.
 TEST_F(OutOfStepTest, BytesBetweenRepliesSendTheNextCommandOnceOnAFreshSession) {
     ConnectThrough(testing::InjectBetweenAfter("BG", " 5.0000\r\n:"));
-    const std::uint64_t before = OutOfStepReplies();
+    const std::uint64_t before = Link().OutOfStepReplies();
     SendCommand("SH");
     SendCommand("PT0,0,0,0");
     SendCommand("JG5000,0,0,0");
@@ -98,10 +99,10 @@ TEST_F(OutOfStepTest, BytesBetweenRepliesSendTheNextCommandOnceOnAFreshSession) 
     ASSERT_TRUE(relay_->WaitForInjected(1, 5s));
     ASSERT_TRUE(machine_->ReadAxis(0).moving);
 
-    EXPECT_EQ(TrySendCommand("AB1"), "");
+    EXPECT_EQ(Link().TrySendCommand("AB1"), "");
     EXPECT_EQ(Received("AB1"), 1);
     EXPECT_FALSE(StandingAxis(*machine_, 0).moving);
-    EXPECT_EQ(OutOfStepReplies() - before, 1u);
+    EXPECT_EQ(Link().OutOfStepReplies() - before, 1u);
     const std::optional<TrafficEntry> failure = Traffic().LastFailure();
     ASSERT_TRUE(failure.has_value());
     EXPECT_THAT(failure->reason, HasSubstr("while no request waited; 'AB1' was not sent"));
@@ -110,31 +111,31 @@ TEST_F(OutOfStepTest, BytesBetweenRepliesSendTheNextCommandOnceOnAFreshSession) 
 // A stray ahead of the reply is read first; the real reply behind it gives it away.
 TEST_F(OutOfStepTest, AStrayAheadOfTheReplyIsNeverTheReading) {
     ConnectThrough(testing::InjectBefore("MG _LFX", " 0.0000\r\n:"));
-    EXPECT_EQ(TrySendReading("MG _LFX"), std::nullopt);
-    EXPECT_EQ(TrySendReading("MG _LFX"), Direct("MG _LFX"));
+    EXPECT_EQ(Link().TrySendReading("MG _LFX"), std::nullopt);
+    EXPECT_EQ(Link().TrySendReading("MG _LFX"), Direct("MG _LFX"));
 }
 
 // A reading that must be a number and is not one cannot be the answer to its request.
 TEST_F(OutOfStepTest, AReplyOfTheWrongFormIsNoReading) {
     ConnectThrough(testing::ReplaceReply("TTX", "1 Unrecognized command\r\n:"));
-    const std::uint64_t before = OutOfStepReplies();
-    EXPECT_EQ(TrySendReading("TTX"), std::nullopt);
-    EXPECT_EQ(OutOfStepReplies() - before, 1u);
-    EXPECT_EQ(TrySendReading("TTX"), Direct("TTX"));
+    const std::uint64_t before = Link().OutOfStepReplies();
+    EXPECT_EQ(Link().TrySendReading("TTX"), std::nullopt);
+    EXPECT_EQ(Link().OutOfStepReplies() - before, 1u);
+    EXPECT_EQ(Link().TrySendReading("TTX"), Direct("TTX"));
 }
 
 // The record session goes out of step on its own and is opened anew for the next poll.
 TEST_F(OutOfStepTest, TheRecordSessionIsReopenedBeforeTheNextPoll) {
     ConnectThrough(testing::CopyAfter("QR"));
-    const std::shared_ptr<MotionClient> first = RecordSession();
+    const std::shared_ptr<MotionClient> first = Link().RecordSession();
     try {
         first->record("QR IXYZW");
         ADD_FAILURE() << "a record with a second one behind it was taken";
     } catch (const MotionError& error) {
         EXPECT_TRUE(error.OutOfStep()) << error.what();
-        NoteSessionFailure(first, error);
+        Link().NoteSessionFailure(first, error);
     }
-    const std::shared_ptr<MotionClient> second = RecordSession();
+    const std::shared_ptr<MotionClient> second = Link().RecordSession();
     EXPECT_NE(first, second);
     ASSERT_NE(second, nullptr);
     // The command session was never out of step and is the one Connect opened.

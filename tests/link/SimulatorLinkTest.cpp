@@ -6,17 +6,18 @@
 #include "common/CLocale.h"
 #include "common/Clock.h"
 #include "common/RecordLayout.h"
-#include "link/Link.h"
-#include "link/WindowOps.h"
+#include "link/ControllerLink.h"
+#include "link/Operator.h"
 #include "net/TcpMotionClient.h"
 #include "sim/Simulator.h"
-#include "support/ProgramState.h"
+#include "support/ControllerUnderTest.h"
 #include "support/SpyWindow.h"
 #include "traffic/TrafficRecorder.h"
 
 namespace trevane {
 namespace {
 
+using namespace trevane::testing;
 using ::testing::HasSubstr;
 
 // The link end to end: Connect and SendCommand over TCP to the simulated controller's server.
@@ -31,12 +32,12 @@ class SimulatorLinkTest : public ::testing::Test {
         std::make_shared<sim::Machine>(std::make_shared<RealClock>());
     sim::Server server{machine, "127.0.0.1", 0};
     std::shared_ptr<testing::SpyWindow> window = std::make_shared<testing::SpyWindow>();
-    testing::ProgramStateGuard state;
+    testing::ControllerGuard controller_;
 };
 
 TEST_F(SimulatorLinkTest, ConnectAndExchangeCommands) {
     OnConnect();
-    ASSERT_TRUE(g_connected);
+    ASSERT_TRUE(Connected());
     EXPECT_EQ(window->Transcript(),
               "127.0.0.1:" + std::to_string(server.Port()) + " " + sim::kIdentityLine + "\r\n");
     EXPECT_EQ(SendCommand("SH"), "");
@@ -56,9 +57,9 @@ TEST_F(SimulatorLinkTest, TrafficHoldsEachExchangeWithItsReasonAndEveryFailure) 
     Traffic().Clear();
     const std::uint64_t before = Traffic().LastSequence();
     OnConnect();
-    ASSERT_TRUE(g_connected);
+    ASSERT_TRUE(Connected());
     EXPECT_EQ(SendCommand("NOT A COMMAND"), "");
-    const std::vector<char> record = g_recordController.Get()->record("QR IXYZW");
+    const std::vector<char> record = Link().RecordSession()->record("QR IXYZW");
     machine->AddFault(sim::ParseFault("silent"));
     EXPECT_EQ(SendCommand("TPX"), "");
 
@@ -99,10 +100,10 @@ TEST_F(SimulatorLinkTest, AFailedConnectKeepsItsReasonUntilTheNextConnectSucceed
     }
     SetSessionFactory(MakeTcpSessionFactory(freePort));
     OnConnect();
-    ASSERT_FALSE(g_connected);
+    ASSERT_FALSE(Connected());
     ASSERT_EQ(window->Messages().size(), 1u);
     EXPECT_EQ(window->Messages()[0].text, "Connection Failed");
-    EXPECT_THAT(LastConnectFailure(),
+    EXPECT_THAT(Link().LastConnectFailure(),
                 ::testing::StartsWith("opening the command session: cannot connect to 127.0.0.1:" +
                                       std::to_string(freePort) + ": "));
 
@@ -110,16 +111,16 @@ TEST_F(SimulatorLinkTest, AFailedConnectKeepsItsReasonUntilTheNextConnectSucceed
     SetSessionFactory(
         MakeTcpSessionFactory(server.Port(), {.reply = std::chrono::milliseconds(200)}));
     OnConnect();
-    ASSERT_FALSE(g_connected);
-    EXPECT_THAT(LastConnectFailure(),
+    ASSERT_FALSE(Connected());
+    EXPECT_THAT(Link().LastConnectFailure(),
                 ::testing::StartsWith("asking the controller for its identity: "));
-    EXPECT_THAT(LastConnectFailure(), HasSubstr(std::to_string(server.Port())));
+    EXPECT_THAT(Link().LastConnectFailure(), HasSubstr(std::to_string(server.Port())));
 
     machine->ClearFaults();
     SetSessionFactory(MakeTcpSessionFactory(server.Port()));
     OnConnect();
-    ASSERT_TRUE(g_connected);
-    EXPECT_EQ(LastConnectFailure(), "");
+    ASSERT_TRUE(Connected());
+    EXPECT_EQ(Link().LastConnectFailure(), "");
 }
 
 TEST(TrafficRecorder, KeepsTheNewestTenThousandAndOneRecordPollASecondPlusEveryFailedOne) {

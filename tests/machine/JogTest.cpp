@@ -27,12 +27,12 @@ class JogTest : public ScriptedLinkTest {
     }
     std::vector<std::string> Press(int direction) {
         controller_->ClearExchanges();
-        OnJogButtonDown(direction);
+        OnJogButtonDown(Link(), direction);
         return controller_->Commands();
     }
     std::vector<std::string> Release() {
         controller_->ClearExchanges();
-        OnJogButtonUp();
+        OnJogButtonUp(Link());
         return controller_->Commands();
     }
 };
@@ -84,7 +84,7 @@ TEST_F(JogTest, NothingIsSentWithoutAConnectionOrWhileATestRuns) {
     EXPECT_THAT(Release(), IsEmpty());
 
     Connect();
-    g_testRunning = true;
+    TestState().running = true;
     EXPECT_THAT(Press(kUp), IsEmpty());
     EXPECT_THAT(Release(), IsEmpty());
     EXPECT_THAT(window_->Transcript(), IsEmpty());
@@ -101,21 +101,21 @@ class JogOnTheMachineTest : public SimulatedLinkTest {};
 
 TEST_F(JogOnTheMachineTest, HoldingUpMovesOnlyTheTickedAxesAndReleasingStopsThem) {
     Connect();
-    EnableMachine();
-    PrepareMotion();
+    EnableMachine(Link());
+    PrepareMotion(Link());
     window_->SetAxisChecked(0, true);
     window_->SetAxisChecked(2, true);
     window_->SetAxisChecked(3, true);
     window_->SetSpeed(-500);
 
-    OnJogButtonDown(kUp);
+    OnJogButtonDown(Link(), kUp);
     Advance(std::chrono::seconds(1));
     EXPECT_LT(machine_->ReadAxis(0).velocity, 0);
     EXPECT_LT(machine_->ReadAxis(2).motorPosition, -100);
     EXPECT_EQ(machine_->ReadAxis(1).motorPosition, 0);
     EXPECT_EQ(machine_->ReadAxis(3).motorPosition, 0) << "W must never jog";
 
-    OnJogButtonUp();
+    OnJogButtonUp(Link());
     Advance(std::chrono::seconds(1));
     for (int axis = 0; axis < 4; ++axis) {
         EXPECT_EQ(machine_->ReadAxis(axis).velocity, 0) << "axis " << axis;

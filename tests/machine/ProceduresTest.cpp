@@ -16,8 +16,8 @@ using ::testing::IsEmpty;
 
 struct ProcedureCase {
     const char* name;
-    void (*procedure)();
-    void (*handler)();
+    void (*procedure)(ControllerLink&);
+    void (*handler)(ControllerLink&);
     std::vector<std::string> commands;
 };
 
@@ -54,7 +54,7 @@ class ProceduresOnTheMachineTest : public SimulatedLinkTest,
 
 TEST_P(ProceduresOnTheMachineTest, SendsItsSequenceWhichTheMachineAcceptsAndShowsNothing) {
     Connect();
-    GetParam().procedure();
+    GetParam().procedure(Link());
     EXPECT_THAT(machine_->ReceivedCommands(), ElementsAreArray(GetParam().commands));
     EXPECT_THAT(window_->Transcript(), IsEmpty());
     EXPECT_THAT(window_->Messages(), IsEmpty());
@@ -66,7 +66,7 @@ class ProceduresTest : public ScriptedLinkTest,
 TEST_P(ProceduresTest, GoesOnPastEveryFailedCommandWithOneErrorLineEach) {
     Connect();
     controller_->FailCommands(true);
-    GetParam().procedure();
+    GetParam().procedure(Link());
     const auto& expected = GetParam().commands;
     EXPECT_THAT(controller_->Commands(), ElementsAreArray(expected));
     EXPECT_EQ(CountErrorLines(window_->Transcript()), static_cast<int>(expected.size()));
@@ -75,21 +75,26 @@ TEST_P(ProceduresTest, GoesOnPastEveryFailedCommandWithOneErrorLineEach) {
 }
 
 TEST_P(ProceduresTest, SendsNothingWithoutTheConnectedFlagAndTheButtonNothingWhileATestRuns) {
-    GetParam().procedure();
-    GetParam().handler();
+    GetParam().procedure(Link());
+    GetParam().handler(Link());
     EXPECT_THAT(window_->Transcript(), IsEmpty()) << "before any Connect";
     // A Connect that failed after opening its sessions leaves them open but the flag clear.
-    Connect();
-    g_connected = false;
-    GetParam().procedure();
+    controller_->FailConnection();
+    OnConnect();
+    ASSERT_FALSE(Connected());
+    ASSERT_TRUE(Link().CommandSession());
+    controller_->ClearExchanges();
+    GetParam().procedure(Link());
     EXPECT_THAT(controller_->Commands(), IsEmpty());
 
-    g_connected = true;
-    g_testRunning = true;
-    GetParam().handler();
+    const SessionFactory sessions = controller_->Factory();
+    Link().Attach(sessions("127.0.0.1"), sessions("127.0.0.1"), "127.0.0.1");
+    ASSERT_TRUE(Connected());
+    TestState().running = true;
+    GetParam().handler(Link());
     EXPECT_THAT(controller_->Commands(), IsEmpty());
-    g_testRunning = false;
-    GetParam().handler();
+    TestState().running = false;
+    GetParam().handler(Link());
     EXPECT_THAT(controller_->Commands(), ElementsAreArray(GetParam().commands));
     EXPECT_THAT(window_->Transcript(), IsEmpty());
 }
