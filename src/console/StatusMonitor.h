@@ -18,12 +18,6 @@ namespace trevane {
 // The data-record request of every poll.
 inline constexpr const char* kRecordQuery = "QR IXYZW";
 
-extern std::array<std::uint8_t, record::kMinimumSize> g_record;
-extern std::array<std::array<bool, 16>, 4> g_axisStatusFlags;
-extern std::array<std::array<bool, 8>, 4> g_axisSwitchFlags;
-// The record, the flags and the scope they feed, as at start. For tests.
-void ResetConsoleState();
-
 // The status table's thirteen row labels, top to bottom, and its five column headings.
 extern const std::array<const char*, 13> kStatusRowLabels;
 extern const std::array<const char*, 5> kStatusColumnHeadings;
