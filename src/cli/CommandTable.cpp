@@ -60,14 +60,14 @@ const std::vector<VerbSpec>& VerbSpecs() {
          {}},
         {"fleet",
          "FILE [--jobs N] [--history URL] autotest|record|connect [ARGS]",
-         "run VERB on every controller FILE lists, each by a trevane-cli of its own",
+         "run VERB on every controller FILE lists, all at once in this one process",
          "FILE lists one controller a line as ADDRESS [PORT [NAME]] ('#' starts a comment).\n"
          "Each runs in the folder NAME (or ADDRESS) with its log, report, trace.txt,\n"
          "trevane-cli.jsonl and trevane-cli.err; autotest keeps every test in one\n"
          "trevane-history.sqlite here. One line per controller while it runs, then a summary\n"
          "table and fleet-summary.html. Exit 0 only when every controller passed; Ctrl-C,\n"
-         "SIGTERM or SIGHUP reach every child, which ends as a single test does. With a\n"
-         "history server every child sends its test and what waits; at the end the fleet\n"
+         "SIGTERM or SIGHUP stop every controller as a single test stops. With a history\n"
+         "server every controller's test and what waits is sent; at the end the fleet\n"
          "sends what is still waiting.",
          true,
          {{"--jobs", "N", "how many controllers at once (default 8)"},

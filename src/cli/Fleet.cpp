@@ -321,6 +321,7 @@ class FleetRunner {
         for (std::size_t k = 0; k < overdue.size(); ++k) {
             const std::size_t i = overdue[k];
             ReadOutput(i);
+            runs[k]->files.RemoveLeftovers();
             const std::string why =
                 "given up: it had not ended " + std::to_string(kFleetStopBound.count()) +
                 " s after the interrupt; " +

@@ -20,14 +20,13 @@ VerbContext::VerbContext(Controller& controller_, std::shared_ptr<HeadlessWindow
       out(out_),
       err(err_),
       standardStreams_(standardStreams) {
-    if (standardStreams_) {
-        // Owns its copy: the callback may run after this context has gone.
-        OnInterrupt([stop = stop_]() mutable { stop.request_stop(); });
-    }
+    // An interrupt of the program stops every verb it runs. The callback owns its copy of the
+    // stop state: it may run after this context has gone.
+    OnInterrupt([stop = stop_]() mutable { stop.request_stop(); });
 }
 
 std::stop_token VerbContext::StopToken() const {
-    if (standardStreams_ && InterruptRequested()) {
+    if (InterruptRequested()) {
         // Came before the watcher ran the callbacks.
         std::stop_source(stop_).request_stop();
     }
@@ -35,7 +34,7 @@ std::stop_token VerbContext::StopToken() const {
 }
 
 bool VerbContext::Interrupted() const {
-    return stop_.stop_requested() || (standardStreams_ && InterruptRequested());
+    return stop_.stop_requested() || InterruptRequested();
 }
 
 int VerbContext::InterruptExitCode() const {

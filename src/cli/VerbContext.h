@@ -53,9 +53,9 @@ class CommandWatch {
 // std::cerr and TheController(); a fleet has one per member over that member's files.
 class VerbContext {
   public:
-    // `standardStreams`: `out` and `err` are the program's own (escaped on a terminal, an
-    // interrupt of the program stops the verb, a failed write counts as a broken output).
-    // Otherwise they are files, written unchanged, and only RequestStop stops the verb.
+    // `standardStreams`: `out` and `err` are the program's own (escaped on a terminal, a failed
+    // write counts as a broken output of the program). Otherwise they are files, written
+    // unchanged. An interrupt of the program stops the verb either way.
     VerbContext(Controller& controller, std::shared_ptr<HeadlessWindow> window, std::ostream& out,
                 std::ostream& err, bool standardStreams);
     VerbContext(const VerbContext&) = delete;

@@ -5,8 +5,10 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "common/Clock.h"
 #include "history/History.h"
 #include "history/Sqlite.h"
+#include "sim/Responder.h"
 #include "sim/Simulator.h"
 #include "support/ChildProcess.h"
 #include "support/JsonValue.h"
@@ -102,7 +105,7 @@ TEST_F(Fleet, FourControllersGiveFourFoldersOneHistoryAndOneSummary) {
     }
     EXPECT_FALSE(fs::exists(dir_ / "press-1" / history::kHistoryFileName));
 
-    // Every test that reached its controller, written by three processes at once.
+    // Every test that reached its controller, written by three members at once.
     const std::string path = (dir_ / history::kHistoryFileName).string();
     sqlite::Database db(path, sqlite::Database::Mode::ReadOnly, 5000);
     sqlite::Statement check = db.Prepare("PRAGMA integrity_check");
@@ -125,7 +128,7 @@ TEST_F(Fleet, FourControllersGiveFourFoldersOneHistoryAndOneSummary) {
                                     std::stoi(other.Port())}));
 }
 
-TEST_F(Fleet, AnInterruptStopsEveryChildAndEveryAxisStands) {
+TEST_F(Fleet, AnInterruptStopsEveryMemberAndEveryAxisStands) {
     Controller first;
     Controller second;
     Controller third;
@@ -163,34 +166,163 @@ TEST_F(Fleet, AnInterruptStopsEveryChildAndEveryAxisStands) {
     }
 }
 
-// The process whose working folder is `folder`: a fleet's child.
-pid_t ProcessIn(const fs::path& folder) {
+// The processes whose working folder is `folder`.
+std::vector<pid_t> ProcessesIn(const fs::path& folder) {
+    std::vector<pid_t> found;
     std::error_code none;
     for (const auto& entry : fs::directory_iterator("/proc", none)) {
         const std::string name = entry.path().filename().string();
         std::error_code gone;
         if (name.find_first_not_of("0123456789") == std::string::npos &&
             fs::read_symlink(entry.path() / "cwd", gone) == folder) {
-            return static_cast<pid_t>(std::stol(name));
+            found.push_back(static_cast<pid_t>(std::stol(name)));
         }
     }
-    return -1;
+    return found;
 }
 
-TEST_F(Fleet, AChildThatDoesNotEndIsKilledOnlyAfterItsControllerWasSentTheStop) {
-    Controller controller;
-    WriteFleet("127.0.0.1 " + controller.Port() + " a\n");
-    ChildProcess fleet(TREVANE_CLI_PATH, {"--json", "fleet", "fleet.txt", "autotest"}, dir_);
+// The processes whose parent is `parent`.
+std::vector<pid_t> ChildrenOf(pid_t parent) {
+    std::vector<pid_t> found;
+    std::error_code none;
+    for (const auto& entry : fs::directory_iterator("/proc", none)) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        // "pid (comm) state ppid ...": the name may hold blanks, so read after its last ')'.
+        const std::string stat = ReadFile(entry.path() / "stat");
+        const std::size_t close = stat.rfind(')');
+        if (close == std::string::npos) {
+            continue;
+        }
+        std::istringstream rest(stat.substr(close + 1));
+        std::string state;
+        pid_t ppid = 0;
+        if (rest >> state >> ppid && ppid == parent) {
+            found.push_back(static_cast<pid_t>(std::stol(name)));
+        }
+    }
+    return found;
+}
+
+TEST_F(Fleet, RunsEveryControllerInThisOneProcess) {
+    Controller controllers[3];
+    const char* names[] = {"a", "b", "c"};
+    std::string text;
+    for (int i = 0; i < 3; ++i) {
+        text += "127.0.0.1 " + controllers[i].Port() + " " + names[i] + "\n";
+    }
+    WriteFleet(text);
+    ChildProcess fleet(TREVANE_CLI_PATH,
+                       {"--json", "fleet", "fleet.txt", "record", "--watch", "--interval", "50"},
+                       dir_);
+    // Every member has printed a reading into its own file.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    const auto allReading = [&] {
+        return std::all_of(std::begin(names), std::end(names), [&](const char* name) {
+            return ReadFile(dir_ / name / "trevane-cli.jsonl").find("\"axes\"") !=
+                   std::string::npos;
+        });
+    };
+    while (!allReading() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(allReading()) << fleet.Output() << fleet.Errors();
+    const std::vector<pid_t> fleets = ProcessesIn(fs::canonical(dir_));
+    ASSERT_EQ(fleets.size(), 1u);
+    EXPECT_THAT(ChildrenOf(fleets[0]), ::testing::IsEmpty());
+    for (const char* name : names) {
+        EXPECT_THAT(ProcessesIn(fs::canonical(dir_ / name)), ::testing::IsEmpty()) << name;
+    }
+
+    fleet.Signal(SIGTERM);
+    EXPECT_EQ(fleet.WaitForExit(std::chrono::seconds(30)), 128 + SIGTERM) << fleet.Errors();
+    const std::vector<testing::JsonValue> lines = testing::ParseJsonLines(fleet.Output());
+    ASSERT_GE(lines.size(), 5u) << fleet.Output();
+    for (int i = 0; i < 3; ++i) {
+        const testing::JsonValue& end = lines[lines.size() - 5 + static_cast<std::size_t>(i)];
+        EXPECT_EQ(end["controller"].text, names[i]);
+        EXPECT_EQ(end["state"].text, "aborted");
+        EXPECT_EQ(end["exit"].number, 128 + SIGTERM);
+        for (int axis = 0; axis < 4; ++axis) {
+            EXPECT_FALSE(StandingAxis(*controllers[i].machine, axis).moving) << names[i];
+        }
+        const std::vector<testing::JsonValue> own =
+            testing::ParseJsonLines(ReadFile(dir_ / names[i] / "trevane-cli.jsonl"));
+        ASSERT_FALSE(own.empty()) << names[i];
+        EXPECT_EQ(own.back()["error"]["exit"].number, 128 + SIGTERM) << names[i];
+    }
+}
+
+// The simulated machine, whose sessions open at one moment can be made to swallow every
+// request from then on: a controller that hangs in the middle of an exchange.
+class HangingMachine final : public sim::Responder {
+  public:
+    explicit HangingMachine(std::shared_ptr<sim::Machine> machine)
+        : machine_(std::move(machine)), inner_(sim::AsResponder(machine_)) {}
+
+    // The sessions open now answer nothing more; those opened later answer as before.
+    std::set<int> HangOpenSessions() {
+        std::lock_guard lock(mutex_);
+        hung_ = open_;
+        return hung_;
+    }
+
+    int OpenSession() override {
+        const int session = inner_->OpenSession();
+        std::lock_guard lock(mutex_);
+        open_.insert(session);
+        return session;
+    }
+    void CloseSession(int session) override {
+        {
+            std::lock_guard lock(mutex_);
+            open_.erase(session);
+        }
+        inner_->CloseSession(session);
+    }
+    sim::Reply Exchange(int session, std::string_view line, bool tooLong) override {
+        {
+            std::lock_guard lock(mutex_);
+            if (hung_.contains(session)) {
+                inner_->RecordOnly(session, line);
+                sim::Reply none;
+                none.silent = true;
+                return none;
+            }
+        }
+        return inner_->Exchange(session, line, tooLong);
+    }
+    void RecordOnly(int session, std::string_view line) override {
+        inner_->RecordOnly(session, line);
+    }
+    sim::LinkFaults Link() const override { return inner_->Link(); }
+    const std::shared_ptr<Clock>& GetClock() const override { return inner_->GetClock(); }
+
+  private:
+    std::shared_ptr<sim::Machine> machine_;
+    std::shared_ptr<sim::Responder> inner_;
+    std::mutex mutex_;
+    std::set<int> open_;
+    std::set<int> hung_;
+};
+
+TEST_F(Fleet, AMemberThatDoesNotEndIsGivenUpOnlyAfterItsControllerWasSentTheStop) {
+    const auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
+    const auto hanging = std::make_shared<HangingMachine>(machine);
+    sim::Server server(hanging, "127.0.0.1", 0, sim::Server::Options{});
+    WriteFleet("127.0.0.1 " + std::to_string(server.Port()) + " a\n");
+    // A reply timeout far beyond the fleet's bound: the member's own stop waits on its hung
+    // session.
+    ChildProcess fleet(TREVANE_CLI_PATH,
+                       {"--json", "--timeout", "600000", "fleet", "fleet.txt", "autotest"}, dir_);
     ASSERT_TRUE(fleet.WaitForOutput("X Axis is being moved", std::chrono::seconds(40)))
         << fleet.Output();
-    const pid_t child = ProcessIn(fs::canonical(dir_ / "a"));
-    ASSERT_GT(child, 0);
-    // Held mid-move, it can take no signal: as a child hung in an exchange would be.
-    ASSERT_EQ(kill(child, SIGSTOP), 0);
-    std::vector<sim::ReceivedCommand> before = controller.machine->Received();
-    ASSERT_FALSE(before.empty());
-    const int childSession = before.back().session;
-    // What it would leave if killed while replacing a file, beside what is not its to remove.
+    const std::set<int> hung = hanging->HangOpenSessions();
+    ASSERT_FALSE(hung.empty());
+    const std::size_t before = machine->Received().size();
+    // What it would leave if it ended while replacing a file, beside what is not its to remove.
     std::ofstream(dir_ / "a" / "trace.txt.0123abcd.tmp") << "half";
     std::ofstream(dir_ / "a" / "notes.tmp") << "mine";
     std::ofstream(dir_ / "a" / "old.txt.89abcdef.tmp") << "older";
@@ -200,20 +332,22 @@ TEST_F(Fleet, AChildThatDoesNotEndIsKilledOnlyAfterItsControllerWasSentTheStop) 
     fleet.Signal(SIGINT);
     EXPECT_EQ(fleet.WaitForExit(std::chrono::seconds(40)), 128 + SIGINT) << fleet.Errors();
     const std::vector<testing::JsonValue> lines = testing::ParseJsonLines(fleet.Output());
-    ASSERT_GE(lines.size(), 2u);
+    ASSERT_GE(lines.size(), 3u);
     const testing::JsonValue& end = lines[lines.size() - 3];
     EXPECT_EQ(end["state"].text, "aborted");
     EXPECT_EQ(end["text"].text,
-              "killed: it had not ended 20 s after the interrupt; its controller was sent the "
+              "given up: it had not ended 20 s after the interrupt; its controller was sent the "
               "stop first");
-    const std::vector<sim::ReceivedCommand> received = controller.machine->Received();
+    // The member's own stop went out on its hung session; the fleet's came on a fresh one.
+    const std::vector<sim::ReceivedCommand> received = machine->Received();
     const auto stop =
-        std::find_if(received.begin() + static_cast<std::ptrdiff_t>(before.size()), received.end(),
-                     [&](const sim::ReceivedCommand& command) { return command.line == "AB1"; });
+        std::find_if(received.begin() + static_cast<std::ptrdiff_t>(before), received.end(),
+                     [&](const sim::ReceivedCommand& command) {
+                         return command.line == "AB1" && !hung.contains(command.session);
+                     });
     ASSERT_NE(stop, received.end());
-    EXPECT_NE(stop->session, childSession);
     for (int axis = 0; axis < 4; ++axis) {
-        EXPECT_FALSE(StandingAxis(*controller.machine, axis).moving) << axis;
+        EXPECT_FALSE(StandingAxis(*machine, axis).moving) << axis;
     }
     EXPECT_FALSE(fs::exists(dir_ / "a" / "trace.txt.0123abcd.tmp"));
     EXPECT_TRUE(fs::exists(dir_ / "a" / "notes.tmp"));
