@@ -354,11 +354,12 @@ TEST_F(CliAutotest, AFailingTestEndsWithItsVerdict) {
     EXPECT_THAT(verdict, EndsWith(" above 3.1). X: no baseline yet. Report: none\n"));
 }
 
-// The link goes during the checks: the test ends there, the stop goes out on a new session, and
-// neither the exit code, the JSON nor the history call it anything but a lost link.
+// The link goes in the middle of an exchange of the checks: the test ends there, the stop goes
+// out on a new session, the motors are read there, and neither the exit code, the JSON nor the
+// history call it anything but a lost link.
 TEST_F(CliAutotest, ALostLinkEndsTheTestWithExitOneAndSaysSoEverywhere) {
     auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
-    machine->AddFault(sim::ParseFault("drop:6"));
+    machine->AddFault(sim::ParseFault("cut:7"));
     sim::Server server(machine, "127.0.0.1", 0);
     const std::string port = std::to_string(server.Port());
     const ProgramRun run = Run("--address 127.0.0.1 --port " + port + " autotest");
@@ -366,9 +367,12 @@ TEST_F(CliAutotest, ALostLinkEndsTheTestWithExitOneAndSaysSoEverywhere) {
     EXPECT_THAT(run.out,
                 EndsWith("\nTest Aborted: the link to the controller was lost\nTest result: link "
                          "lost during the checks; the stop (AB1) was sent on a new session; the "
-                         "motors are still switched on. Report: none\n"));
+                         "motors read switched off. Report: none\n"));
     EXPECT_THAT(run.err, HasSubstr("; the link to the controller was lost\n"));
-    EXPECT_EQ(machine->ReceivedCommands().back(), "AB1");
+    const std::vector<std::string> commands = machine->ReceivedCommands();
+    ASSERT_GE(commands.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(commands.end() - 4, commands.end()),
+              (std::vector<std::string>{"AB1", "MG _MOX", "MG _MOY", "MG _MOZ"}));
     const auto logs = LogFiles();
     ASSERT_EQ(logs.size(), 1u);
     EXPECT_THAT(ReadFile(logs[0]),
@@ -391,11 +395,15 @@ TEST_F(CliAutotest, ALostLinkEndsTheTestWithExitOneAndSaysSoEverywhere) {
 }
 
 // Every torque reading of Y is rejected: Y is unverified in the exit code, the JSON verdict and
-// its moves, never passed (the whole test, about 33 s).
+// its moves, never passed (the whole test, about 33 s). The controller closes a session idle
+// for a second, less than the test's own pauses: each time the next command reopens it, and the
+// operator is told.
 TEST_F(CliAutotest, UnmeasuredMovesAreUnverifiedInTheJsonAndTheExitCode) {
     auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
     machine->AddFault(sim::ParseFault("reject:TTY"));
-    sim::Server server(machine, "127.0.0.1", 0);
+    sim::Server::Options idleLimit;
+    idleLimit.idleTimeout = std::chrono::seconds(1);
+    sim::Server server(machine, "127.0.0.1", 0, idleLimit);
     const ProgramRun run =
         Run("--address 127.0.0.1 --port " + std::to_string(server.Port()) + " --json autotest");
     EXPECT_EQ(run.exitCode, 1) << run.err;
@@ -403,6 +411,8 @@ TEST_F(CliAutotest, UnmeasuredMovesAreUnverifiedInTheJsonAndTheExitCode) {
     ASSERT_GE(lines.size(), 2u) << run.out;
     const testing::JsonValue& verdict = lines[lines.size() - 2];
     EXPECT_EQ(verdict["verdict"].text, "unverified");
+    EXPECT_THAT(run.err, HasSubstr("trevane-cli: command session reopened: the controller had "
+                                   "closed it after 2 s idle\n"));
     EXPECT_THAT(verdict["verdict_line"].text,
                 HasSubstr("X passed, Y unverified (400 of 400 torque readings failed), Z passed."));
     ASSERT_EQ(verdict["moves"].items.size(), 6u);
