@@ -19,8 +19,8 @@
 #include "app/StatusTableModel.h"
 #include "common/Clock.h"
 #include "console/StatusMonitor.h"
-#include "link/Link.h"
-#include "link/WindowOps.h"
+#include "app/ControlIds.h"
+#include "link/ControllerLink.h"
 #include "net/TcpMotionClient.h"
 
 namespace trevane::bench {
@@ -32,44 +32,44 @@ void UseOffscreenPlatformByDefault() {
 }
 
 ConnectedWindow::ConnectedWindow(Link link)
-    : machine_(std::make_shared<sim::Machine>(SystemClockShared())) {
+    : machine_(std::make_shared<sim::Machine>(SystemClockShared())),
+      controller_(std::make_unique<Controller>()) {
     if (link == Link::Loopback) {
         server_ = std::make_unique<sim::Server>(machine_, "127.0.0.1", 0);
-        SetSessionFactory(MakeTcpSessionFactory(server_->Port()));
+        controller_->Link().SetSessionFactory(MakeTcpSessionFactory(server_->Port()));
     } else {
-        SetSessionFactory(sim::InProcessSessionFactory(machine_));
+        controller_->Link().SetSessionFactory(sim::InProcessSessionFactory(machine_));
     }
-    dialog_ = std::make_unique<MainWindow>();
+    dialog_ = std::make_unique<MainWindow>(*controller_);
     dialog_->SetAddressText(QStringLiteral("127.0.0.1"));
     dialog_->show();
     dialog_->ConnectButton()->click();
-    if (!g_connected) {
+    if (!controller_->Link().Connected()) {
         throw std::runtime_error("the benchmark's window could not connect to its simulator");
     }
 }
 
 ConnectedWindow::~ConnectedWindow() {
     dialog_.reset();
-    CloseLink();
-    SetSessionFactory(nullptr);
+    controller_.reset();
     server_.reset();
 }
 
 void ConnectedWindow::StartMoving() {
     for (const char* command :
          {"SH", "PT0,0,0,0", "AC*=300000", "DC*=300000", "JG5000,-5000,3000,-3000", "BG"}) {
-        SendCommand(command);
+        controller_->Link().SendCommand(command);
     }
 }
 
 void ConnectedWindow::StopPolling() {
-    dialog_->StopTimer(IDT_STATUS);
+    dialog_->StopTimer(kStatusTimer);
 }
 
 void ConnectedWindow::Poll() {
     StatusTableModel& model = dialog_->StatusModel();
     model.BeginBatch();
-    UpdateStatusTable();
+    controller_->Monitor().Poll();
     model.EndBatch();
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/MainWindow.h"
+#include "controller/Controller.h"
 #include "sim/Simulator.h"
 
 // What the window benchmarks set up: the offscreen platform, and a connected main dialog on a
@@ -26,6 +27,7 @@ class ConnectedWindow {
     ~ConnectedWindow();
 
     MainWindow& Dialog() { return *dialog_; }
+    Controller& TheController() { return *controller_; }
     sim::Machine& Machine() { return *machine_; }
     std::shared_ptr<sim::Machine> MachineShared() { return machine_; }
     // Jogs all four axes, so that every poll brings new values and a repaint.
@@ -38,6 +40,8 @@ class ConnectedWindow {
   private:
     std::shared_ptr<sim::Machine> machine_;
     std::unique_ptr<sim::Server> server_;
+    // After the server, so that its sessions end before the simulator they talk to.
+    std::unique_ptr<Controller> controller_;
     std::unique_ptr<MainWindow> dialog_;
 };
 

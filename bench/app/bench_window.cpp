@@ -9,8 +9,7 @@
 #include <QPlainTextEdit>
 
 #include "BenchWindow.h"
-#include "link/Link.h"
-#include "link/WindowOps.h"
+#include "link/ControllerLink.h"
 
 namespace trevane::bench {
 namespace {
@@ -19,7 +18,7 @@ void RecordRequest(benchmark::State& state, Link link) {
     ConnectedWindow window(link);
     window.StopPolling();
     window.StartMoving();
-    const auto session = g_recordController.Get();
+    const auto session = window.TheController().Link().RecordSession();
     for (auto _ : state) {
         benchmark::DoNotOptimize(session->record("QR IXYZW"));
     }
@@ -48,7 +47,7 @@ void TranscriptAppend(benchmark::State& state) {
     for (long i = 0; i < state.range(0); ++i) {
         lines += "reply " + std::to_string(i) + "\r\n";
     }
-    const auto ops = Window();
+    const auto ops = window.TheController().Link().TheOperator();
     transcript->clear();
     ops->AppendTranscript(lines);
     ops->ScrollTranscriptToEnd();

@@ -25,11 +25,10 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// Records moves into Recorder() as the test thread does, each cycle after two exchanges and a
-// 10 ms wait, until stopped.
-void FeedSamples(MotionClient& session, int testNumber, std::stop_token stop,
-                 std::atomic<long>& samples) {
-    TestRecorder& recorder = Recorder();
+// Records moves into the controller's recorder as the test thread does, each cycle after two
+// exchanges and a 10 ms wait, until stopped.
+void FeedSamples(TestRecorder& recorder, MotionClient& session, int testNumber,
+                 std::stop_token stop, std::atomic<long>& samples) {
     recorder.BeginTest(testNumber);
     for (int move = 0; !stop.stop_requested(); move = (move + 1) % kMovesPerTest) {
         recorder.BeginMove(move, "XYZ"[move / 2], move % 2 == 0 ? -20000 : 0);
@@ -50,9 +49,10 @@ void FeedSamples(MotionClient& session, int testNumber, std::stop_token stop,
 }
 
 WindowLoad MeasureLoad(ConnectedWindow& window, int testNumber, double seconds) {
-    Feeder feeder([session = sim::MakeInProcessClient(window.MachineShared()), testNumber](
-                      std::stop_token stop, std::atomic<long>& samples) {
-        FeedSamples(*session, testNumber, stop, samples);
+    TestRecorder& recorder = window.TheController().Recorder();
+    Feeder feeder([&recorder, session = sim::MakeInProcessClient(window.MachineShared()),
+                   testNumber](std::stop_token stop, std::atomic<long>& samples) {
+        FeedSamples(recorder, *session, testNumber, stop, samples);
     });
     return MeasureWindowLoad(seconds, {[&feeder] { return feeder.Count(); }});
 }

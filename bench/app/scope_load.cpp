@@ -11,7 +11,9 @@
 
 #include "BenchWindow.h"
 #include "app/ScopeWindow.h"
+#include "console/StatusMonitor.h"
 #include "scope/RecordValues.h"
+#include "scope/ScopeBuffer.h"
 
 int main(int argc, char** argv) {
     using namespace trevane;
@@ -19,9 +21,9 @@ int main(int argc, char** argv) {
     UseOffscreenPlatformByDefault();
     QApplication application(argc, argv);
     const double seconds = SecondsArgument(argc, argv, 5.0);
-    const auto records = [] { return static_cast<double>(scope::StatusScopeBuffer().Version()); };
-
     ConnectedWindow window(Link::InProcess);  // polls every 10 ms
+    scope::ScopeBuffer& buffer = window.TheController().Monitor().Scope();
+    const auto records = [&buffer] { return static_cast<double>(buffer.Version()); };
     window.StartMoving();
     const WindowLoad closed = MeasureWindowLoad(seconds, {records}, 300);
 

@@ -29,8 +29,9 @@ using Clock = std::chrono::steady_clock;
 // Status polls run all along; a feeder sends "TPX" every 10 ms on a recorded command session of
 // its own.
 WindowLoad MeasureLoad(ConnectedWindow& window, double seconds) {
+    TrafficRecorder& traffic = window.TheController().Traffic();
     Feeder feeder([session = TapSession(sim::MakeInProcessClient(window.MachineShared()), "command",
-                                        Traffic())](std::stop_token stop, std::atomic<long>& sent) {
+                                        traffic)](std::stop_token stop, std::atomic<long>& sent) {
         while (!stop.stop_requested()) {
             session->command("TPX");
             ++sent;
@@ -39,7 +40,7 @@ WindowLoad MeasureLoad(ConnectedWindow& window, double seconds) {
     });
     return MeasureWindowLoad(seconds,
                              {[&feeder] { return feeder.Count(); },
-                              [] { return static_cast<double>(Traffic().RecordPolls()); }});
+                              [&traffic] { return static_cast<double>(traffic.RecordPolls()); }});
 }
 
 }  // namespace

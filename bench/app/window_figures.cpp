@@ -17,7 +17,7 @@
 #include <QTimer>
 
 #include "BenchWindow.h"
-#include "link/WindowOps.h"
+#include "controller/Controller.h"
 
 namespace trevane::bench {
 namespace {
@@ -73,8 +73,9 @@ int main(int argc, char** argv) {
     const long baseKiB = ResidentKiB();
 
     // Start to window shown, cold (as the program starts), then warm against a bare dialog.
+    trevane::Controller controller;
     auto start = Clock::now();
-    auto dialog = std::make_unique<trevane::MainWindow>();
+    auto dialog = std::make_unique<trevane::MainWindow>(controller);
     const double constructMs = MillisecondsSince(start);
     ShowAndWaitForPaint(*dialog);
     const double coldShownMs = MillisecondsSince(programStart);
@@ -89,7 +90,7 @@ int main(int argc, char** argv) {
     }
     const double bareMs = MillisecondsSince(start);
     start = Clock::now();
-    dialog = std::make_unique<trevane::MainWindow>();
+    dialog = std::make_unique<trevane::MainWindow>(controller);
     ShowAndWaitForPaint(*dialog);
     const double warmMs = MillisecondsSince(start);
     dialog.reset();

@@ -83,6 +83,37 @@ Result WindowOperator::Run(Result fallback, Operation operation) {
     return fallback;
 }
 
+template <typename Operation>
+void WindowOperator::Post(Operation operation) {
+    if (QThread::currentThread() == windowThread_) {
+        if (shared_->attached) {
+            operation(*dialog_);
+        }
+        return;
+    }
+    const std::shared_ptr<Shared> shared = shared_;
+    // Posted under the lock while attached, as in Run: the dialog is alive while it is posted,
+    // and Qt drops the call if the dialog goes before it comes up.
+    std::lock_guard lock(shared->mutex);
+    if (!shared->attached) {
+        return;
+    }
+    MainWindow* const dialog = dialog_;
+    QMetaObject::invokeMethod(
+        dialog,
+        [shared, dialog, operation = std::move(operation)]() mutable {
+            if (!shared->attached) {
+                return;
+            }
+            try {
+                operation(*dialog);
+            } catch (...) {
+                // Nothing may unwind into the event loop.
+            }
+        },
+        Qt::QueuedConnection);
+}
+
 std::string WindowOperator::Address() {
     return Run(std::string(),
                [](MainWindow& dialog) { return ToWire(dialog.AddressText()).substr(0, 254); });
@@ -114,10 +145,7 @@ void WindowOperator::SetCommandText(const std::string& text) {
 }
 
 void WindowOperator::SessionChanged(const SessionStatus& command, const SessionStatus& record) {
-    Run(Done{}, [command, record](MainWindow& dialog) {
-        dialog.ShowSessions(command, record);
-        return Done{};
-    });
+    Post([command, record](MainWindow& dialog) { dialog.ShowSessions(command, record); });
 }
 
 void WindowOperator::SetTestStatus(const std::string& text) {

@@ -22,6 +22,10 @@ class MainWindow;
 // wait gives way as soon as the caller's stop token is stopped or the window is detached, and a
 // queued operation whose caller gave up, or whose window is gone, is skipped when it comes up.
 // Queueing to one's own thread and waiting would deadlock, hence the thread check.
+//
+// The sessions' states are the exception: they are posted and the caller goes on at once. The
+// link tells them while it reopens a session, holding the lock that the window's own status
+// poll waits for; waiting for the window there would hold both threads for ever.
 class WindowOperator final : public Operator {
   public:
     // On the window's thread, with the dialog's controls in place.
@@ -57,6 +61,10 @@ class WindowOperator final : public Operator {
     // Runs `operation(dialog)` on the window's thread; `fallback` when it could not run.
     template <typename Result, typename Operation>
     Result Run(Result fallback, Operation operation);
+    // Runs `operation(dialog)` on the window's thread without waiting for it; skipped once the
+    // window is detached.
+    template <typename Operation>
+    void Post(Operation operation);
 
     std::shared_ptr<Shared> shared_;
     MainWindow* const dialog_;  // used only on the window's thread, and only while attached

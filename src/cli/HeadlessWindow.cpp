@@ -31,11 +31,6 @@ void HeadlessWindow::SetAxisChecked(int axis, bool checked) {
     }
 }
 
-void HeadlessWindow::SetSpeedPosition(int position) {
-    std::lock_guard lock(mutex_);
-    speed_ = position;
-}
-
 std::string HeadlessWindow::TakeTranscript() {
     std::lock_guard lock(mutex_);
     return std::exchange(transcript_, {});

@@ -24,7 +24,6 @@ class HeadlessWindow final : public Operator {
 
     void SetAddress(std::string address);
     void SetAxisChecked(int axis, bool checked);
-    void SetSpeedPosition(int position);
 
     // Transcript text appended since the last call, command-error lines left out.
     std::string TakeTranscript();

@@ -25,8 +25,12 @@ int RunConnect(VerbContext& context, const Invocation& invocation) {
     }
     const std::string description = protocol::ToUnixLineEnds(context.window->TakeTranscript());
     if (invocation.json) {
+        const ControllerLink& link = context.controller.Link();
         json::WriteLine(context.out,
-                        json::Object().Text("connection", json::OneLine(description)));
+                        json::Object()
+                            .Text("connection", json::OneLine(description))
+                            .Text("command_session", SessionStateWord(link.CommandStatus().state))
+                            .Text("record_session", SessionStateWord(link.RecordStatus().state)));
     } else {
         context.out << context.ForOut(description) << std::flush;
     }

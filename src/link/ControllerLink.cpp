@@ -109,8 +109,9 @@ std::shared_ptr<MotionClient> ControllerLink::LiveSession(SessionSlot& slot, con
         return nullptr;
     }
     const std::optional<std::chrono::steady_clock::duration> idle = slot.ClosedAfterIdle();
+    // Shown to whoever asks; the operator hears only of the outcome, after the lock, since a
+    // window's operator waits for the window's thread, which may be polling into this lock.
     slot.SetStatus(StatusNow(SessionState::Reopening, slot.Status().reason));
-    TellSessions();
     const SessionFactory factory = GetSessionFactory();
     try {
         if (!factory) {

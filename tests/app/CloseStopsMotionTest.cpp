@@ -12,7 +12,7 @@
 #include "app/TerminationClose.h"
 #include "app/WindowHarness.h"
 #include "autotest/TestRunner.h"
-#include "link/Link.h"
+#include "link/ControllerLink.h"
 
 namespace trevane::testing {
 namespace {
@@ -34,7 +34,7 @@ TEST_F(CloseStopsMotionTest, ClosingTheWindowDuringATestLeavesEveryAxisStanding)
     MainWindow& dialog = OpenDialog();
     Connect();
     Dialog().RunTestButton()->click();
-    ASSERT_TRUE(g_testRunning.load());
+    ASSERT_TRUE(TestState().running.load());
     ASSERT_TRUE(QTest::qWaitFor([&] { return AnyAxisMoving(*machine_); }, 30000))
         << "the test never moved an axis";
     std::vector<int> movingAtClose;
@@ -47,7 +47,7 @@ TEST_F(CloseStopsMotionTest, ClosingTheWindowDuringATestLeavesEveryAxisStanding)
 
     dialog.reject();
     ASSERT_FALSE(AnyTestThreadAlive());
-    EXPECT_FALSE(g_testRunning.load());
+    EXPECT_FALSE(TestState().running.load());
     EXPECT_EQ(g_mainWindow, nullptr);
 
     const auto commands = machine_->ReceivedCommands();

@@ -13,7 +13,7 @@
 #include "app/LinkStrip.h"
 #include "app/StatusTableModel.h"
 #include "app/WindowHarness.h"
-#include "link/Link.h"
+#include "link/ControllerLink.h"
 #include "net/TcpMotionClient.h"
 #include "sim/Simulator.h"
 
@@ -167,7 +167,7 @@ TEST_F(LinkHealthWindowTest, ASlowControllerGreysTheTableUntilItAnswersInTimeAga
     machine_->ClearFaults();
     ASSERT_TRUE(QTest::qWaitFor([&] { return Live(); }, 5000)) << StripText().toStdString();
     EXPECT_TRUE(TitleKept()) << dialog.windowTitle().toStdString();
-    EXPECT_TRUE(g_connected.load());
+    EXPECT_TRUE(Connected());
 }
 
 TEST_F(LinkHealthWindowTest, ASilentControllerLeavesTheValuesGreyAndAgeing) {

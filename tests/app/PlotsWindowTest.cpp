@@ -19,7 +19,7 @@
 #include "autotest/TestRunner.h"
 #include "common/Clock.h"
 #include "history/History.h"
-#include "link/Link.h"
+#include "link/ControllerLink.h"
 #include "report/TestReport.h"
 #include "report/TestVerdict.h"
 
@@ -92,8 +92,8 @@ TEST_F(PlotsWindowTest, CtrlPAndTheMenuOpenOneModelessWindow) {
 }
 
 TEST_F(PlotsWindowTest, EveryMoveGetsATorqueAndAnErrorSeriesBetweenDashedLimits) {
-    TestRecorder recorder;
-    PlotsWindow plots(recorder);
+    TestRecorder& recorder = Recorder();
+    PlotsWindow plots(TheController());
     RecordSyntheticTest(recorder, 1, kMovesPerTest, 200, true);
     plots.Refresh();
 
@@ -129,8 +129,8 @@ TEST_F(PlotsWindowTest, EveryMoveGetsATorqueAndAnErrorSeriesBetweenDashedLimits)
 }
 
 TEST_F(PlotsWindowTest, LiveRefreshAppendsOnlyTheNewSamplesAndANewTestStartsAfresh) {
-    TestRecorder recorder;
-    PlotsWindow plots(recorder);
+    TestRecorder& recorder = Recorder();
+    PlotsWindow plots(TheController());
     RecordSyntheticTest(recorder, 1, 1, 10, false);
     plots.Refresh();
     EXPECT_EQ(plots.Plot(0).torque->dataCount(), 10);
@@ -155,8 +155,8 @@ TEST_F(PlotsWindowTest, LiveRefreshAppendsOnlyTheNewSamplesAndANewTestStartsAfre
 }
 
 TEST_F(PlotsWindowTest, WhileATestRunsTheHeadlineSaysWhatRunsNotWhatIsUnfinished) {
-    TestRecorder recorder;
-    PlotsWindow plots(recorder);
+    TestRecorder& recorder = Recorder();
+    PlotsWindow plots(TheController());
     recorder.BeginTest(1);
     plots.Refresh();
     EXPECT_EQ(plots.SummaryText(), "Test 1 running: configuration checks.");
@@ -189,8 +189,8 @@ TEST_F(PlotsWindowTest, ThePreviousCompletedTraceOfTheSameControllerIsDrawnUnder
         history::History(history::kHistoryFileName)
             .Add(*earlier.FinishOwnRecord(TestOutcome::Completed), {"log.txt", "", ""});
     }
-    TestRecorder recorder;
-    PlotsWindow plots(recorder);
+    TestRecorder& recorder = Recorder();
+    PlotsWindow plots(TheController());
     recorder.BeginTest(1);
     recorder.SetIdentity("127.0.0.1:23 Scripted controller");
     recorder.BeginMove(0, 'X', -20000);
@@ -209,11 +209,11 @@ TEST_F(PlotsWindowTest, AWholeTestInVirtualTimeIsPlottedAndReportedBesideTheLog)
     machine_ = std::make_shared<sim::Machine>(clock);
     SetSessionFactory(sim::InProcessSessionFactory(machine_));
     MainWindow& dialog = OpenDialog();
-    EXPECT_TRUE(TestReportEnabled()) << "the window turns the report on";
+    EXPECT_TRUE(TheController().Conclusion().ReportEnabled()) << "the window turns the report on";
     PlotsWindow* plots = dialog.OpenPlots();
     Connect();
     Dialog().RunTestButton()->click();
-    ASSERT_TRUE(QTest::qWaitFor([] { return !g_testRunning.load(); }, 60000));
+    ASSERT_TRUE(QTest::qWaitFor([] { return !TestState().running.load(); }, 60000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return plots->SummaryText().contains("Report: "); }, 5000))
         << plots->SummaryText().toStdString();
 
@@ -240,7 +240,7 @@ TEST_F(PlotsWindowTest, TheStripAndTheBarShowTheVerdictInColourUntilTheNextTest)
     const auto runTest = [&] {
         Dialog().RunTestButton()->click();
         EXPECT_TRUE(dialog.Strip()->VerdictText().isEmpty()) << "a new test clears the last";
-        EXPECT_TRUE(QTest::qWaitFor([] { return !g_testRunning.load(); }, 60000));
+        EXPECT_TRUE(QTest::qWaitFor([] { return !TestState().running.load(); }, 60000));
         EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog.Strip()->VerdictText().isEmpty(); }));
     };
     runTest();
@@ -264,7 +264,9 @@ TEST_F(PlotsWindowTest, TheStripAndTheBarShowTheVerdictInColourUntilTheNextTest)
 
     // A lost link is red and says so.
     machine_->ClearFaults();
-    machine_->AddFault(sim::ParseFault("drop:100"));  // the command session is past it already
+    // Cut in the middle of an exchange (a session closed between two is reopened); the command
+    // session is past its 100th request already.
+    machine_->AddFault(sim::ParseFault("cut:100"));
     runTest();
     EXPECT_TRUE(
         dialog.Strip()->VerdictText().startsWith("Test result: link lost during the checks"))
@@ -274,7 +276,8 @@ TEST_F(PlotsWindowTest, TheStripAndTheBarShowTheVerdictInColourUntilTheNextTest)
     // An unverified test (readings failed, as reject:TTY makes them) is amber, never green.
     TestVerdict unverified = *LastTestVerdict();
     unverified.kind = TestVerdict::Kind::Unverified;
-    ASSERT_TRUE(SetLastTestVerdict(ClearLastTestVerdict(), unverified));
+    ASSERT_TRUE(TheController().Conclusion().SetLastVerdict(
+        TheController().Conclusion().ClearLastVerdict(), unverified));
     ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.Strip()->VerdictColour() != red; }));
     const QColor amber = dialog.Strip()->VerdictColour();
     EXPECT_TRUE(amber.red() > amber.green() && amber.green() > amber.blue())

@@ -17,13 +17,13 @@
 #include <QTableWidget>
 #include <QTest>
 
+#include "app/ControlIds.h"
 #include "app/JogButtons.h"
 #include "app/ScopeWindow.h"
 #include "app/WindowHarness.h"
 #include "common/Clock.h"
 #include "console/StatusMonitor.h"
-#include "link/Link.h"
-#include "link/WindowOps.h"
+#include "link/ControllerLink.h"
 #include "scope/ScopeBuffer.h"
 #include "support/ScratchFolder.h"
 
@@ -85,13 +85,13 @@ class JoggingScopeTest : public WindowTest {
         SetSessionFactory(sim::InProcessSessionFactory(machine_));
         MainWindow& dialog = OpenDialog();
         Connect();
-        dialog.StopTimer(IDT_STATUS);  // the test polls in step with its clock
+        dialog.StopTimer(kStatusTimer);  // the test polls in step with its clock
         Dialog().TurnOnButton()->click();
         Dialog().PrepareMotionButton()->click();
         Dialog().AxisBox(0)->setChecked(true);
         Dialog().SpeedSlider()->setValue(-10000);  // towards positive counts
         scope_ = dialog.OpenScope();
-        scope::StatusScopeBuffer().Clear();  // the records of this test only
+        TheController().Monitor().Scope().Clear();  // the records of this test only
     }
 
     void Poll(std::chrono::milliseconds duration) {

@@ -11,7 +11,7 @@
 
 #include "app/WindowHarness.h"
 #include "app/WindowProgram.h"
-#include "link/Link.h"
+#include "link/ControllerLink.h"
 #include "link/ScriptedPeer.h"
 #include "net/TcpMotionClient.h"
 #include "support/ChildProcess.h"
@@ -78,7 +78,7 @@ TEST_F(ScreenshotRunTest, AFailedConnectEndsTheRunWithoutWaitingOnTheBox) {
     dialog.exec();
 
     EXPECT_EQ(exitCode, 1);
-    EXPECT_FALSE(g_connected.load());
+    EXPECT_FALSE(Connected());
     EXPECT_FALSE(std::filesystem::exists(workDir_ / "shot.png"));
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         auto* box = qobject_cast<QMessageBox*>(widget);
@@ -95,7 +95,7 @@ TEST_F(ScreenshotRunTest, TheBoundEndsARunThatTakesTooLong) {
     ScheduleScreenshot(dialog, path, exitCode, 1ms);
     dialog.exec();
     EXPECT_EQ(exitCode, 1);
-    EXPECT_FALSE(g_connected.load()) << "Connect was pressed after the run had ended";
+    EXPECT_FALSE(Connected()) << "Connect was pressed after the run had ended";
     EXPECT_FALSE(std::filesystem::exists(workDir_ / "shot.png"));
 }
 

@@ -18,14 +18,14 @@
 #include <QToolTip>
 
 #include "app/CommandField.h"
+#include "app/ControlIds.h"
 #include "app/DialogUnits.h"
 #include "app/IpAddressField.h"
 #include "app/JogButtons.h"
 #include "app/StatusTableModel.h"
 #include "app/WindowHarness.h"
 #include "app/WindowProgram.h"
-#include "link/Link.h"
-#include "link/WindowOps.h"
+#include "link/ControllerLink.h"
 #include "net/TcpMotionClient.h"
 
 namespace trevane::testing {
@@ -125,9 +125,9 @@ TEST_F(StartupTest, OpensInItsStartState) {
     EXPECT_TRUE(Dialog().CommandEntry()->toPlainText().isEmpty());
     EXPECT_EQ(Dialog().AddressField()->text(), "192.168.1.10");
     EXPECT_EQ(dialog.focusWidget(), dialog.CancelButton()) << "focus on the first tab stop";
-    EXPECT_FALSE(g_connected.load());
-    EXPECT_FALSE(dialog.TimerRunning(IDT_STATUS));
-    EXPECT_EQ(Window()->ReadAddress(), "192.168.1.10") << "the window operations are installed";
+    EXPECT_FALSE(Connected());
+    EXPECT_FALSE(dialog.TimerRunning(kStatusTimer));
+    EXPECT_EQ(Window()->Address(), "192.168.1.10") << "the window operations are installed";
 }
 
 TEST_F(StartupTest, TheStatusTableShowsItsLabelsAndEmptyCells) {
@@ -300,7 +300,7 @@ TEST_F(StartupTest, TakesTheAddressFromTheWorkingDirectorysConfiguration) {
     std::filesystem::current_path(elsewhere);
     OpenDialog();
     EXPECT_EQ(Dialog().AddressField()->text(), "10.9.8.7");
-    EXPECT_EQ(Window()->ReadAddress(), "10.9.8.7");
+    EXPECT_EQ(Window()->Address(), "10.9.8.7");
 }
 
 TEST_F(StartupTest, ShowsTheDefaultAddressWhenTheConfigurationGivesNoIPv4Address) {
@@ -325,9 +325,9 @@ TEST_F(StartupTest, TheAddressFieldHoldsFourNumbersUpTo255) {
     EXPECT_EQ(field->text(), "10.20.30.45") << "letters, a fifth number and 300 are refused";
     field->clear();
     QTest::keyClicks(field, "127.0..1");
-    EXPECT_EQ(Window()->ReadAddress(), "127.0.0.1") << "a blank field reads as 0";
+    EXPECT_EQ(Window()->Address(), "127.0.0.1") << "a blank field reads as 0";
     field->clear();
-    EXPECT_EQ(Window()->ReadAddress(), "0.0.0.0");
+    EXPECT_EQ(Window()->Address(), "0.0.0.0");
 }
 
 // The program's start-up, from the configuration file to a connection over loopback.
@@ -335,17 +335,21 @@ TEST_F(StartupTest, TheApplicationConnectsToTheConfiguredPort) {
     sim::Server server(machine_, "127.0.0.1", 0);
     WriteConfig("[Main]\nGAddress=127.0.0.1\nPort=" + std::to_string(server.Port()) + "\n");
     bool connected = false;
+    Controller* programs = nullptr;  // the program's own controller, not the test's
     QTimer::singleShot(0, [&] {
         ASSERT_NE(g_mainWindow, nullptr);
+        programs = &g_mainWindow->TheController();
         g_mainWindow->ConnectButton()->click();
-        connected = g_connected;
+        connected = programs->Link().Connected();
         g_mainWindow->reject();
     });
     WindowProgram app(StartOptions{});
     EXPECT_EQ(app.Run(), 0);
     EXPECT_TRUE(connected);
     EXPECT_EQ(g_mainWindow, nullptr);
-    EXPECT_EQ(Window()->ReadAddress(), "") << "the window operations went with the dialog";
+    ASSERT_NE(programs, nullptr);
+    EXPECT_EQ(programs->Link().TheOperator()->Address(), "")
+        << "the window operations went with the dialog";
 }
 
 TEST_F(StartupTest, SimulateServesAControllerOnLoopbackAndPointsTheWindowAtIt) {

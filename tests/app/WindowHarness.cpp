@@ -14,8 +14,7 @@
 #include "app/CommandField.h"
 #include "autotest/TestRunner.h"
 #include "common/Clock.h"
-#include "link/Link.h"
-#include "link/WindowOps.h"
+#include "link/ControllerLink.h"
 
 namespace trevane::testing {
 namespace {
@@ -70,12 +69,11 @@ void WindowTest::SetUp() {
 
 void WindowTest::TearDown() {
     CloseDialog();
-    ResetProgramState();
     SetCommandHistoryFile(std::nullopt);
 }
 
 MainWindow& WindowTest::OpenDialog() {
-    dialog_ = std::make_unique<MainWindow>();
+    dialog_ = std::make_unique<MainWindow>(*controller_);
     dialog_->show();
     dialog_->activateWindow();
     EXPECT_TRUE(QTest::qWaitForWindowActive(dialog_.get()));
@@ -97,7 +95,7 @@ void WindowTest::Connect() {
     // Whatever the field shows by default, tests only ever talk to loopback.
     dialog_->SetAddressText("127.0.0.1");
     Dialog().ConnectButton()->click();
-    ASSERT_TRUE(g_connected.load());
+    ASSERT_TRUE(Connected());
 }
 
 QString WindowTest::HistoryFile() const {

@@ -13,7 +13,7 @@
 
 #include "app/MainWindow.h"
 #include "sim/Simulator.h"
-#include "support/ProgramState.h"
+#include "support/ControllerUnderTest.h"
 #include "support/ScratchFolder.h"
 
 namespace trevane::testing {
@@ -43,7 +43,7 @@ class WindowTest : public ::testing::Test {
     std::shared_ptr<sim::Machine> machine_;
 
   private:
-    ProgramStateGuard state_;
+    ControllerGuard controller_;
     std::unique_ptr<MainWindow> dialog_;
 };
 

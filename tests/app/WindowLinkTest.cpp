@@ -14,10 +14,11 @@
 
 #include "app/CommandField.h"
 #include "app/CommandHistory.h"
+#include "app/ControlIds.h"
 #include "app/StatusTableModel.h"
 #include "app/WindowHarness.h"
-#include "link/Link.h"
-#include "link/WindowOps.h"
+#include "common/Clock.h"
+#include "link/ControllerLink.h"
 #include "net/TcpMotionClient.h"
 
 namespace trevane::testing {
@@ -89,7 +90,7 @@ TEST_F(WindowLinkTest, AFailedConnectSaysSoAndLeavesTheTableFrozen) {
 
     const std::uint16_t deadPort = DeadPort(machine_);
     SetSessionFactory(MakeTcpSessionFactory(deadPort));
-    Window()->SetStatusCell(12, 2, "frozen");
+    dialog.SetStatusCell(12, 2, "frozen");
     MessageBoxWatcher boxes;
     Dialog().ConnectButton()->click();
 
@@ -107,8 +108,8 @@ TEST_F(WindowLinkTest, AFailedConnectSaysSoAndLeavesTheTableFrozen) {
     EXPECT_TRUE(box.detailedText.startsWith("opening the command session"))
         << box.detailedText.toStdString();
 
-    EXPECT_FALSE(g_connected.load());
-    EXPECT_FALSE(dialog.TimerRunning(IDT_STATUS));
+    EXPECT_FALSE(Connected());
+    EXPECT_FALSE(dialog.TimerRunning(kStatusTimer));
     QTest::qWait(50);
     EXPECT_EQ(Cell(dialog, 12, 2), "frozen") << "no poll after the failed Connect";
     EXPECT_EQ(Transcript(), transcriptBefore);
@@ -350,6 +351,40 @@ TEST_F(WindowLinkTest, TheDumpsMessageLeavesTheMainWindowUsable) {
     ASSERT_EQ(boxes.Seen().size(), 2u);
     EXPECT_GE(blocked, 1);
     dialog.removeEventFilter(&counter);
+}
+
+// The controller closes a command session left idle past its limit. The next command typed goes
+// out on a fresh session and is answered; the transcript says once why, and no Connect was needed.
+TEST_F(WindowLinkTest, ACommandAfterTheControllerClosedTheIdleSessionIsAnsweredOnAFreshOne) {
+    auto clock = std::make_shared<VirtualClock>();
+    SetSystemClock(clock);
+    machine_ = std::make_shared<sim::Machine>(clock);
+    SetSessionFactory(sim::InProcessSessionFactory(
+        machine_, sim::InProcessOptions{std::chrono::milliseconds(3000)}));
+    MainWindow& dialog = OpenDialog();
+    QSignalSpy connects(dialog.ConnectButton(), &QPushButton::clicked);
+    Connect();
+    const QString connected = Transcript();
+    clock->Advance(std::chrono::seconds(5));  // past the limit: the controller closes the session
+    machine_->ClearReceived();
+
+    auto* entry = Dialog().CommandEntry();
+    entry->setFocus();
+    QTest::keyClicks(entry, "TPX");
+    QTest::keyClick(entry, Qt::Key_Return);
+    EXPECT_EQ(machine_->ReceivedCommands(), std::vector<std::string>{"TPX"});
+    EXPECT_EQ(Transcript(), connected +
+                                "command session reopened: the controller had closed it after "
+                                "5 s idle\n0\n");
+    EXPECT_TRUE(entry->toPlainText().isEmpty());
+
+    QTest::keyClicks(entry, "TPY");
+    QTest::keyClick(entry, Qt::Key_Return);
+    EXPECT_TRUE(Transcript().endsWith("idle\n0\n0\n")) << Transcript().toStdString();
+    EXPECT_EQ(Transcript().count("command session reopened"), 1) << "told once";
+    EXPECT_EQ(connects.count(), 1) << "no Connect after the first";
+    EXPECT_TRUE(Connected());
+    EXPECT_TRUE(dialog.TimerRunning(kStatusTimer)) << "the status polls go on";
 }
 
 }  // namespace

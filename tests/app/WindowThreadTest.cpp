@@ -11,11 +11,11 @@
 #include <QTest>
 #include <QThread>
 
+#include "app/ControlIds.h"
 #include "app/WindowHarness.h"
 #include "autotest/TestRunner.h"
 #include "common/StopControl.h"
-#include "link/Link.h"
-#include "link/WindowOps.h"
+#include "link/ControllerLink.h"
 
 namespace trevane::testing {
 namespace {
@@ -32,18 +32,20 @@ TEST_F(WindowThreadTest, AnotherThreadsOperationRunsOnTheWindowsThreadWhileItWai
     std::thread worker([&] {
         auto window = Window();
         window->SetTestStatus("Exit Motion\r\n");
-        window->SetRunTestCaption("Abort Test");
-        window->SetProgress(40);
+        TestState().progress = 40;
+        window->TestRunningChanged(true);
         window->AppendTranscript("from the test\r\n");
-        checked = window->IsAxisChecked(1);
-        speed = window->SpeedPosition();
+        checked = window->AxisChosen(1);
+        speed = window->JogSpeed();
         done = true;
     });
     ASSERT_TRUE(QTest::qWaitFor([&] { return done.load(); }, 5000));
     worker.join();
     EXPECT_EQ(Dialog().TestStatusLabel()->text(), "Exit Motion\n");
     EXPECT_EQ(Dialog().RunTestButton()->text(), "Abort Test");
-    EXPECT_EQ(Dialog().ProgressBar()->value(), 40);
+    EXPECT_TRUE(Dialog().TimerRunning(kProgressTimer)) << "a test that starts is followed";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Dialog().ProgressBar()->value() == 40; }, 5000))
+        << "the progress timer shows the test's progress";
     EXPECT_EQ(Transcript(), "from the test\n");
     EXPECT_TRUE(checked);
     EXPECT_EQ(speed, -50);
@@ -75,7 +77,7 @@ TEST_F(WindowThreadTest, AWaitingCallerReturnsWhenTheWindowGoes) {
     std::atomic<bool> returned{false};
     bool checked = true;
     std::thread worker([&] {
-        checked = Window()->IsAxisChecked(0);
+        checked = Window()->AxisChosen(0);
         Window()->SetTestStatus("after the window");
         returned = true;
     });

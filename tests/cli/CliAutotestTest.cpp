@@ -396,13 +396,13 @@ TEST_F(CliAutotest, ALostLinkEndsTheTestWithExitOneAndSaysSoEverywhere) {
 
 // Every torque reading of Y is rejected: Y is unverified in the exit code, the JSON verdict and
 // its moves, never passed (the whole test, about 33 s). The controller closes a session idle
-// for a second, less than the test's own pauses: each time the next command reopens it, and the
+// for 1.5 s, less than the test's longer pauses: each time the next command reopens it, and the
 // operator is told.
 TEST_F(CliAutotest, UnmeasuredMovesAreUnverifiedInTheJsonAndTheExitCode) {
     auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
     machine->AddFault(sim::ParseFault("reject:TTY"));
     sim::Server::Options idleLimit;
-    idleLimit.idleTimeout = std::chrono::seconds(1);
+    idleLimit.idleTimeout = std::chrono::milliseconds(1500);  // longer than the 1 s pauses
     sim::Server server(machine, "127.0.0.1", 0, idleLimit);
     const ProgramRun run =
         Run("--address 127.0.0.1 --port " + std::to_string(server.Port()) + " --json autotest");

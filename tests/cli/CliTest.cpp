@@ -144,6 +144,8 @@ TEST_F(CliTest, JsonGivesOneObjectPerCommandWithTheRejectionReason) {
     ASSERT_EQ(described.size(), 1U);
     EXPECT_EQ(described[0]["connection"].text,
               "127.0.0.1:" + std::to_string(peer.Port()) + " " + testing::kPeerIdentity);
+    EXPECT_EQ(described[0]["command_session"].text, "live");
+    EXPECT_EQ(described[0]["record_session"].text, "live");
 
     const ProgramRun send = RunCli(At({"send", "TPX", "XQ", "MG", "LS", "--json"}));
     EXPECT_EQ(send.exitCode, 1);
