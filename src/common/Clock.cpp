@@ -61,9 +61,11 @@ void VirtualClock::Advance(Duration duration) {
 
 namespace {
 std::mutex g_clockMutex;
+// Never destroyed: objects that go at the program's exit (a front end's controller closing its
+// sessions) still read the clock then.
 std::shared_ptr<Clock>& ClockSlot() {
-    static std::shared_ptr<Clock> clock = std::make_shared<RealClock>();
-    return clock;
+    static auto* const clock = new std::shared_ptr<Clock>(std::make_shared<RealClock>());
+    return *clock;
 }
 }  // namespace
 
