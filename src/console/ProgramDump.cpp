@@ -57,21 +57,8 @@ std::string UploadProgramText(ControllerLink& link) {
     }
     std::string program;
     try {
-        try {
-            program = session->programUpload();
-        } catch (const MotionError& error) {
-            // The controller had closed the idle session before the request went out: once more
-            // on a new one.
-            if (!error.ClosedByController() || !error.NotSent()) {
-                throw;
-            }
-            link.NoteSessionFailure(session, error);
-            session = link.CommandSession();
-            if (!session) {
-                throw;
-            }
-            program = session->programUpload();
-        }
+        program = link.CallOnLiveSession(
+            session, false, [](MotionClient& live) { return live.programUpload(); });
         link.NoteSessionUse(session);
     } catch (const std::exception& error) {
         link.NoteSessionFailure(session, error);

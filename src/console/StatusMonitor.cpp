@@ -80,24 +80,6 @@ void StatusMonitor::AddGap() {
     }
 }
 
-// A record session the controller had closed before the query went out is opened anew and
-// asked once more, so an idle limit never greys the table.
-std::vector<char> StatusMonitor::RecordOnLiveSession(std::shared_ptr<MotionClient>& session) {
-    try {
-        return session->record(kRecordQuery);
-    } catch (const MotionError& error) {
-        if (!error.ClosedByController() || !error.NotSent()) {
-            throw;
-        }
-        link_.NoteSessionFailure(session, error);
-        session = link_.RecordSession();
-        if (!session) {
-            throw;
-        }
-        return session->record(kRecordQuery);
-    }
-}
-
 bool StatusMonitor::Poll() {
     if (!link_.Connected()) {
         return false;
@@ -109,7 +91,9 @@ bool StatusMonitor::Poll() {
         return false;
     }
     try {
-        const std::vector<char> reply = RecordOnLiveSession(session);
+        // An idle limit never greys the table: a closed session is reopened for this poll.
+        const std::vector<char> reply = link_.CallOnLiveSession(
+            session, false, [](MotionClient& live) { return live.record(kRecordQuery); });
         link_.NoteSessionUse(session);
         if (reply.size() < record::kMinimumSize) {
             AddGap();

@@ -7,10 +7,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "common/RecordLayout.h"
-#include "protocol/MotionClient.h"
 #include "scope/ScopeBuffer.h"
 
 namespace trevane {
@@ -58,7 +56,6 @@ class StatusMonitor {
 
   private:
     void AddGap();
-    std::vector<char> RecordOnLiveSession(std::shared_ptr<MotionClient>& session);
 
     ControllerLink& link_;
     mutable std::mutex recordMutex_;

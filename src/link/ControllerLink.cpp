@@ -196,26 +196,6 @@ void ControllerLink::NoteSessionFailure(const std::shared_ptr<MotionClient>& ses
     }
 }
 
-// The command's reply on `session`. A command that found the session out of step or closed by
-// the controller before it went out goes out once more on a fresh session, so that a stop is
-// never lost to a stray reply or an idle limit.
-std::string ControllerLink::CommandOnLiveSession(std::shared_ptr<MotionClient>& session,
-                                                 const std::string& command) {
-    try {
-        return session->command(command, "\r", ":", true);
-    } catch (const MotionError& error) {
-        if (!error.NotSent() || !(error.OutOfStep() || error.ClosedByController())) {
-            throw;
-        }
-        NoteSessionFailure(session, error);
-        session = CommandSession();
-        if (!session) {
-            throw;
-        }
-        return session->command(command, "\r", ":", true);
-    }
-}
-
 void ControllerLink::ReportCommandError(const std::string& command, const std::string& reason,
                                         bool lost) {
     TheOperator()->CommandFailed({command, reason, lost});
@@ -231,7 +211,10 @@ std::optional<std::string> ControllerLink::Exchange(const std::string& command, 
     }
     if (session) {
         try {
-            std::string reply = CommandOnLiveSession(session, command);
+            // Out of step too, so that a stop is never lost to a stray reply.
+            std::string reply = CallOnLiveSession(session, true, [&command](MotionClient& live) {
+                return live.command(command, "\r", ":", true);
+            });
             NoteSessionUse(session);
             if (numberOnly && !IsOneNumber(reply)) {
                 throw MotionError::OutOfStep("out of step: '" + EscapeBytes(reply) +

@@ -79,6 +79,28 @@ class ControllerLink {
     void NoteSessionFailure(const std::shared_ptr<MotionClient>& session, const std::exception& error);
     // A call on `session` succeeded: it was in use until now.
     void NoteSessionUse(const std::shared_ptr<MotionClient>& session);
+    // `call(*session)`, and once more on a fresh session of the same kind when the request never
+    // went out because the controller had closed the session (with `outOfStepToo`, also when it
+    // was found out of step). `session` is left as the one used last.
+    template <typename Call>
+    auto CallOnLiveSession(std::shared_ptr<MotionClient>& session, bool outOfStepToo, Call&& call)
+        -> decltype(call(*session)) {
+        try {
+            return call(*session);
+        } catch (const MotionError& error) {
+            if (!error.NotSent() ||
+                !(error.ClosedByController() || (outOfStepToo && error.OutOfStep()))) {
+                throw;
+            }
+            const bool record = session == record_.Get();
+            NoteSessionFailure(session, error);
+            session = record ? RecordSession() : CommandSession();
+            if (!session) {
+                throw;
+            }
+            return call(*session);
+        }
+    }
     SessionStatus CommandStatus() const { return command_.Status(); }
     SessionStatus RecordStatus() const { return record_.Status(); }
     // Sessions found out of step since the link was made; a reader compares two values.
@@ -116,8 +138,6 @@ class ControllerLink {
 
   private:
     std::optional<std::string> Exchange(const std::string& command, bool numberOnly);
-    std::string CommandOnLiveSession(std::shared_ptr<MotionClient>& session,
-                                     const std::string& command);
     std::shared_ptr<MotionClient> LiveSession(SessionSlot& slot, const char* name);
     std::shared_ptr<MotionClient> OpenSession(const SessionFactory& factory,
                                               const std::string& address, const char* name);

@@ -74,10 +74,6 @@ class SessionSlot {
         std::lock_guard lock(mutex_);
         return outOfStep_ || closed_;
     }
-    bool OutOfStep() const {
-        std::lock_guard lock(mutex_);
-        return outOfStep_;
-    }
     // How long the session the controller closed had been idle; none unless it was closed.
     std::optional<std::chrono::steady_clock::duration> ClosedAfterIdle() const {
         std::lock_guard lock(mutex_);
