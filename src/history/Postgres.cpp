@@ -92,7 +92,14 @@ Connection::Connection(const std::string& conninfo, const std::string& shown) : 
     // The server's notices ("already exists, skipping") are no business of the operator's.
     PQsetNoticeProcessor(
         conn_, [](void*, const char*) {}, nullptr);
-    Execute(kStatementTimeout);
+    try {
+        Execute(kStatementTimeout);
+    } catch (...) {
+        // A throwing constructor runs no destructor: the server may go between the two steps.
+        PQfinish(conn_);
+        conn_ = nullptr;
+        throw;
+    }
 }
 
 Connection::~Connection() {
