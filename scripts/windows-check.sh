@@ -235,6 +235,32 @@ fi
 cmp -s <(tr -cd '\r' <"$work"/linux/logFile.txt*.txt) <(tr -cd '\r' <"$work"/windows/logFile.txt*.txt) ||
     fail "the Windows CLI's log has other line ends than the Linux CLI's"
 
+begin "a fleet of two of the Windows CLI against two Linux simulators"
+mkdir -p "$work/fleet"
+start_sim fleet-a
+fleet_a=$sim_pid port_a=$sim_port
+start_sim fleet-b
+fleet_b=$sim_pid port_b=$sim_port
+printf '127.0.0.1 %s cell-a\r\n127.0.0.1 %s cell-b\r\n' "$port_a" "$port_b" >"$work/fleet/fleet.txt"
+(cd "$work/fleet" && timeout 300 wine "$cli_exe" fleet fleet.txt --json autotest \
+    >../fleet.out 2>../fleet.err) || fail "the Windows fleet exited $?: $(cat "$work/fleet.err")"
+for pid in "$fleet_a" "$fleet_b"; do
+    kill -INT "$pid"
+    wait "$pid" || fail "a fleet's simulator did not stop cleanly"
+done
+for cell in cell-a cell-b; do
+    logs=("$work/fleet/$cell"/logFile.txt*.txt)
+    [[ ${#logs[@]} == 1 && -f ${logs[0]} ]] || fail "the Windows fleet left no single log in $cell"
+    log_form "${logs[0]}" | diff -u "$work/linux.form" - ||
+        fail "the Windows fleet's log of $cell differs in form from the Linux CLI's"
+    grep -q '"controller": *"'"$cell"'".*"state": *"passed"' "$work/fleet.out" ||
+        fail "the Windows fleet did not report $cell passed: $(tail -5 "$work/fleet.out")"
+done
+[[ -f $work/fleet/trevane-history.sqlite && -f $work/fleet/fleet-summary.html ]] ||
+    fail "the Windows fleet left no shared history or summary"
+rows=$(cd "$work/fleet" && "$cli" history --json | grep -o '"id":' | wc -l)
+[[ $rows == 2 ]] || fail "the Windows fleet's history holds $rows tests, not 2"
+
 begin "Ctrl-C of a Windows jog leaves the axis standing"
 start_sim jog
 speed_of_y() {
