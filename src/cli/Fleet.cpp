@@ -16,7 +16,7 @@
 #include "cli/HeadlessWindow.h"
 #include "cli/JsonFields.h"
 #include "cli/QueuedStream.h"
-#include "cli/StandardOutputs.h"
+#include "cli/RunControl.h"
 #include "cli/VerbContext.h"
 #include "cli/Verbs.h"
 #include "controller/Controller.h"
@@ -31,6 +31,9 @@ constexpr std::chrono::milliseconds kPoll{50};
 // What a member's files get to take the last of its lines; a file system that hangs costs
 // those lines, never the fleet's end.
 constexpr std::chrono::seconds kMemberFileBound{5};
+// Room in a member's queues, as in the program's own standard output's: beyond it a stalled
+// file costs lines, never the command path.
+constexpr QueueBound kMemberQueueBound{1u << 20, 16u << 20};
 // A member's standard error is read for its last line only.
 constexpr std::size_t kErrorTail = 64 * 1024;
 
@@ -43,7 +46,7 @@ class MemberStream {
     MemberStream(const MemberFiles& files, Write write)
         : queue_(std::make_shared<QueuedOutput>(
               [&files, write](std::string_view bytes) { return (files.*write)(bytes); },
-              kStandardOutputBound)),
+              kMemberQueueBound)),
           buffer_(queue_, [this](std::string_view bytes) { Keep(bytes); }),
           stream_(&buffer_) {}
 
@@ -85,14 +88,17 @@ class MemberStream {
 // A member under way: its files, its controller, and the thread that runs the verb on it.
 // Declared in the order they are made; what refers to another goes before it.
 struct MemberRun {
-    explicit MemberRun(const std::filesystem::path& folder)
+    MemberRun(const std::filesystem::path& folder, const VerbContext& fleet,
+              SessionFactory sessions_)
         : files(folder, kFleetOutputFile, kFleetErrorFile, {kFleetTraceFile}),
           out(files, &MemberFiles::WriteOutput),
           err(files, &MemberFiles::WriteError),
-          window(std::make_shared<HeadlessWindow>(out.Stream(), err.Stream(), false)),
-          context(controller, window, out.Stream(), err.Stream(), false),
-          trace(controller.Traffic()) {
+          window(std::make_shared<HeadlessWindow>(out.Stream(), err.Stream(), false, false)),
+          context(controller, window, out.Stream(), err.Stream(), fleet.SharedControl(), false),
+          trace(controller.Traffic()),
+          sessions(std::move(sessions_)) {
         context.folder = folder.string();
+        context.historyVariable = fleet.historyVariable;
     }
 
     MemberFiles files;
@@ -102,6 +108,7 @@ struct MemberRun {
     std::shared_ptr<HeadlessWindow> window;
     VerbContext context;
     TraceWriter trace;
+    SessionFactory sessions;
     std::atomic<bool> finished{false};
     int status = kExitFailed;  // set before `finished`
 };
@@ -116,7 +123,7 @@ int RunMember(MemberRun& run, const Verb& verb, const Invocation& invocation) {
         ReportError(context, "--trace " + *failure);
         status = kExitFailed;
     } else {
-        status = RunOnController(context, verb, invocation);
+        status = RunOnController(context, verb, invocation, run.sessions);
         if (const std::optional<std::string> failure = run.trace.Stop()) {
             ReportError(context, "--trace " + *failure);
             status = status == kExitOk ? kExitFailed : status;
@@ -154,15 +161,6 @@ std::string StateOf(int status, const std::string& verb) {
     return status >= 128 ? "aborted" : "failed";
 }
 
-const Verb* FindVerb(const std::string& name) {
-    for (const Verb& verb : Verbs()) {
-        if (verb.name == name) {
-            return &verb;
-        }
-    }
-    return nullptr;
-}
-
 // One member as the fleet follows it.
 struct Running {
     std::shared_ptr<MemberRun> run;
@@ -173,30 +171,33 @@ struct Running {
 
 class FleetRunner {
   public:
-    FleetRunner(std::vector<FleetMember>& members, const FleetOptions& options,
+    FleetRunner(VerbContext& fleet, std::vector<FleetMember>& members, const FleetOptions& options,
                 const std::function<void(std::size_t)>& changed)
-        : members_(members),
+        : fleet_(fleet),
+          control_(fleet.Control()),
+          members_(members),
           options_(options),
           changed_(changed),
           verb_(FindVerb(options.verb)),
           running_(members.size()) {}
 
-    ~FleetRunner() { SetLastStop(nullptr); }
+    ~FleetRunner() { control_.SetLastStop(std::move(runsLastStop_)); }
 
     void Run() {
         // A second interrupt ends the program at once: every member's axes stop first.
-        SetLastStop([this](std::chrono::milliseconds bound) { return StopAll(bound); });
+        runsLastStop_ = control_.SetLastStop(
+            [this](std::chrono::milliseconds bound) { return StopAll(bound); });
         std::size_t next = 0;
         std::optional<Steady::time_point> giveUpAt;
         while (true) {
-            if (!giveUpAt && InterruptRequested()) {
+            if (!giveUpAt && control_.Requested()) {
                 for (std::size_t i = next; i < members_.size(); ++i) {
                     Set(i, "not run", "interrupted before it started");
                 }
                 giveUpAt = Steady::now() + kFleetStopBound;
             }
             // Asked again before each start: none begins once the interrupt has been seen.
-            while (!giveUpAt && !InterruptRequested() && next < members_.size() &&
+            while (!giveUpAt && !control_.Requested() && next < members_.size() &&
                    active_ < options_.jobs) {
                 Start(next++);
             }
@@ -241,7 +242,9 @@ class FleetRunner {
         running.started = Steady::now();
         try {
             // Made new before the member starts, so that nothing of an earlier run is read as its.
-            running.run = std::make_shared<MemberRun>(member.folder);
+            const SessionFactory sessions = fleet_.openSessions(
+                static_cast<std::uint16_t>(member.controller.port), options_.timeoutMs);
+            running.run = std::make_shared<MemberRun>(member.folder, fleet_, sessions);
             MemberRun& run = *running.run;
             run.controller.Log().SetFolder(member.folder);
             run.controller.History().SetPath(options_.history);
@@ -317,7 +320,7 @@ class FleetRunner {
             return;
         }
         const std::vector<bool> stopped = StopAcknowledged(runs, kFleetLastStopBound);
-        LeaveThreadsBehind();
+        control_.LeaveThreadsBehind();
         for (std::size_t k = 0; k < overdue.size(); ++k) {
             const std::size_t i = overdue[k];
             ReadOutput(i);
@@ -328,7 +331,7 @@ class FleetRunner {
                 (stopped[k] ? std::string("its controller was sent the stop first")
                             : "the stop could not be sent first: AB1 was not acknowledged within " +
                                   std::to_string(kFleetLastStopBound.count()) + " s");
-            End(i, InterruptExitCode(), "aborted", why);
+            End(i, control_.ExitCode(), "aborted", why);
         }
     }
 
@@ -410,6 +413,9 @@ class FleetRunner {
         Set(i, state, text);
     }
 
+    VerbContext& fleet_;
+    RunControl& control_;
+    RunControl::LastStop runsLastStop_;  // put back once the members are done
     std::vector<FleetMember>& members_;
     const FleetOptions& options_;
     const std::function<void(std::size_t)>& changed_;
@@ -421,9 +427,9 @@ class FleetRunner {
 
 }  // namespace
 
-void RunFleet(std::vector<FleetMember>& members, const FleetOptions& options,
+void RunFleet(VerbContext& fleet, std::vector<FleetMember>& members, const FleetOptions& options,
               const std::function<void(std::size_t)>& changed) {
-    FleetRunner(members, options, changed).Run();
+    FleetRunner(fleet, members, options, changed).Run();
 }
 
 }  // namespace trevane::cli

@@ -12,6 +12,8 @@
 // own, in its own folder.
 namespace trevane::cli {
 
+class VerbContext;
+
 struct FleetMember {
     FleetController controller;
     std::string folder;             // absolute: the fleet folder and the controller's name
@@ -46,10 +48,11 @@ inline constexpr std::chrono::seconds kFleetStopBound{20};
 inline constexpr std::chrono::seconds kFleetLastStopBound{3};
 
 // Runs every member, at most `jobs` at once, calling `changed` with a member's index after each
-// change of its state or text. An interrupt of this program stops every running member (each
-// ends as a single test does) and starts no more. Returns once every member ended, or was given
-// up on after kFleetStopBound (LeaveThreadsBehind tells the program so).
-void RunFleet(std::vector<FleetMember>& members, const FleetOptions& options,
+// change of its state or text. Each member reaches its controller as `fleet` opens sessions. An
+// interrupt of the fleet's run stops every running member (each ends as a single test does) and
+// starts no more. Returns once every member ended, or was given up on after kFleetStopBound
+// (the run's LeaveThreadsBehind tells so).
+void RunFleet(VerbContext& fleet, std::vector<FleetMember>& members, const FleetOptions& options,
               const std::function<void(std::size_t)>& changed);
 
 }  // namespace trevane::cli

@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <map>
 
-#include "cli/Cli.h"
 #include "cli/Json.h"
 #include "cli/TerminalText.h"
 #include "report/HtmlText.h"
@@ -48,8 +47,9 @@ std::string Seconds(double seconds) {
 
 }  // namespace
 
-FleetDisplay::FleetDisplay(Mode mode, const std::vector<FleetMember>& members, std::ostream& out)
-    : mode_(mode), members_(members), out_(out) {
+FleetDisplay::FleetDisplay(Mode mode, const std::vector<FleetMember>& members, std::ostream& out,
+                           std::function<void()> outputBroken)
+    : mode_(mode), members_(members), out_(out), outputBroken_(std::move(outputBroken)) {
     for (const FleetMember& member : members) {
         nameWidth_ = std::max(nameWidth_, member.controller.name.size());
     }
@@ -84,7 +84,7 @@ void FleetDisplay::Changed(std::size_t index) {
     }
     if (!out_) {
         // No one reads any more: the fleet stops as a single test does.
-        ReportBrokenOutput();
+        outputBroken_();
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -18,7 +19,9 @@ inline constexpr const char* kFleetSummaryFile = "fleet-summary.html";
 class FleetDisplay {
   public:
     enum class Mode { Terminal, Lines, Json };
-    FleetDisplay(Mode mode, const std::vector<FleetMember>& members, std::ostream& out);
+    // `outputBroken` hears that `out` failed: no one reads any more.
+    FleetDisplay(Mode mode, const std::vector<FleetMember>& members, std::ostream& out,
+                 std::function<void()> outputBroken);
 
     void Changed(std::size_t index);
     // Draws what is still due (the terminal's last redraw).
@@ -31,6 +34,7 @@ class FleetDisplay {
     Mode mode_;
     const std::vector<FleetMember>& members_;
     std::ostream& out_;
+    std::function<void()> outputBroken_;
     std::size_t nameWidth_ = 4;
     bool drawn_ = false;
     bool due_ = false;

@@ -1,6 +1,6 @@
 #include "cli/HeadlessWindow.h"
 
-#include <iostream>
+#include <ostream>
 #include <utility>
 
 #include "cli/TerminalText.h"
@@ -8,15 +8,16 @@
 
 namespace trevane::cli {
 
-HeadlessWindow::HeadlessWindow(std::ostream& out, std::ostream& err, bool standardStreams)
-    : standardStreams_(standardStreams), out_(out), err_(err) {}
+HeadlessWindow::HeadlessWindow(std::ostream& out, std::ostream& err, bool outIsTerminal,
+                               bool errIsTerminal)
+    : outIsTerminal_(outIsTerminal), errIsTerminal_(errIsTerminal), out_(out), err_(err) {}
 
 std::string HeadlessWindow::ForOut(std::string_view text) const {
-    return standardStreams_ ? ForStandardOutput(text) : std::string(text);
+    return outIsTerminal_ ? EscapeForTerminal(text) : std::string(text);
 }
 
 std::string HeadlessWindow::ForErr(std::string_view text) const {
-    return standardStreams_ ? ForStandardError(text) : std::string(text);
+    return errIsTerminal_ ? EscapeForTerminal(text) : std::string(text);
 }
 
 void HeadlessWindow::SetAddress(std::string address) {
@@ -126,11 +127,6 @@ void HeadlessWindow::OpenFolder(const std::string& path) {
     // No file browser to open from a terminal: name the folder instead.
     std::lock_guard lock(mutex_);
     out_ << path << '\n' << std::flush;
-}
-
-std::shared_ptr<HeadlessWindow> TheHeadlessWindow() {
-    static const auto window = std::make_shared<HeadlessWindow>(std::cout, std::cerr);
-    return window;
 }
 
 }  // namespace trevane::cli

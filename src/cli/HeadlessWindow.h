@@ -18,9 +18,9 @@ namespace trevane::cli {
 // the CLI does not poll. Calls run on the calling thread and may come from any thread.
 class HeadlessWindow final : public Operator {
   public:
-    // `standardStreams`: they are the program's own, escaped on a terminal; else files that get
-    // the text unchanged.
-    HeadlessWindow(std::ostream& out, std::ostream& err, bool standardStreams = true);
+    // Text from a controller reaches `out` (`err`) escaped when `outIsTerminal` (`errIsTerminal`),
+    // unchanged otherwise.
+    HeadlessWindow(std::ostream& out, std::ostream& err, bool outIsTerminal, bool errIsTerminal);
 
     void SetAddress(std::string address);
     void SetAxisChecked(int axis, bool checked);
@@ -56,7 +56,8 @@ class HeadlessWindow final : public Operator {
     std::string ForErr(std::string_view text) const;
 
     mutable std::mutex mutex_;
-    bool standardStreams_;
+    bool outIsTerminal_;
+    bool errIsTerminal_;
     std::ostream& out_;
     std::ostream& err_;
     std::string address_;
@@ -68,8 +69,5 @@ class HeadlessWindow final : public Operator {
     bool holdMessages_ = false;
     std::vector<std::string> heldMessages_;
 };
-
-// The operator trevane-cli attaches to its controller at start (or a wrapper around it).
-std::shared_ptr<HeadlessWindow> TheHeadlessWindow();
 
 }  // namespace trevane::cli

@@ -1,21 +1,19 @@
 #include "cli/HistoryServerOption.h"
 
-#include <cstdlib>
-
 #include "history/HistoryStore.h"
 #include "history/ServerAddress.h"
 #include "history/ServerStore.h"
 
 namespace trevane::cli {
 
-HistoryServerChoice ChooseHistoryServer(const std::optional<std::string>& option) {
+HistoryServerChoice ChooseHistoryServer(const std::optional<std::string>& option,
+                                        const std::optional<std::string>& variable) {
     HistoryServerChoice choice;
     std::string from = "--history";
     if (option) {
         choice.server = option;
-    } else if (const char* env = std::getenv("TREVANE_HISTORY");
-               env != nullptr && history::NamesServer(env)) {
-        choice.server = env;
+    } else if (variable && history::NamesServer(*variable)) {
+        choice.server = variable;
         from = "TREVANE_HISTORY";
     }
     if (!choice.server) {

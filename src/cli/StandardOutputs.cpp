@@ -7,7 +7,7 @@
 #include <string>
 #include <utility>
 
-#include "cli/Cli.h"
+#include "cli/RunControl.h"
 #include "cli/QueuedStream.h"
 #include "common/Platform.h"
 
@@ -15,6 +15,7 @@ namespace trevane::cli {
 namespace {
 
 struct Streams {
+    std::shared_ptr<RunControl> control;
     std::shared_ptr<QueuedOutput> out;
     std::shared_ptr<QueuedOutput> err;
     std::unique_ptr<QueuedStreamBuf> outBuffer;
@@ -42,12 +43,12 @@ Streams& TheStreams() {
 
 // Waits while the reader takes bytes; false once it stalled for kFinishStall or an interrupt
 // came after `interruptsBefore`.
-bool WaitForReader(QueuedOutput& output, int interruptsBefore) {
+bool WaitForReader(QueuedOutput& output, const RunControl& control, int interruptsBefore) {
     constexpr auto kSlice = std::chrono::milliseconds(50);
     auto written = output.Tally().bytesWritten;
     auto lastProgress = std::chrono::steady_clock::now();
     while (!output.Drain(kSlice)) {
-        if (InterruptCount() > interruptsBefore) {
+        if (control.Count() > interruptsBefore) {
             return false;
         }
         const auto now = std::chrono::steady_clock::now();
@@ -69,12 +70,12 @@ std::optional<std::string> LossOf(const char* name, const OutputTally& tally) {
            std::to_string(tally.bytesLost) + " byte(s) not written)";
 }
 
-BatchWrite WriteTo(StandardStream stream) {
-    return [stream](std::string_view bytes) {
+BatchWrite WriteTo(StandardStream stream, std::shared_ptr<RunControl> control) {
+    return [stream, control = std::move(control)](std::string_view bytes) {
         std::optional<std::string> failure = WriteToStandardStream(stream, bytes);
         if (failure && stream == StandardStream::Output) {
             // Seen at once, not at the next line: a verb under way stops as on Ctrl-C.
-            ReportBrokenOutput();
+            control->OutputBroken();
         }
         return failure;
     };
@@ -82,18 +83,19 @@ BatchWrite WriteTo(StandardStream stream) {
 
 }  // namespace
 
-void QueueStandardOutputs() {
+void QueueStandardOutputs(std::shared_ptr<RunControl> control) {
     Streams& streams = TheStreams();
     if (streams.out) {
         return;
     }
-    streams.out = std::make_shared<QueuedOutput>(WriteTo(StandardStream::Output),
+    streams.control = std::move(control);
+    streams.out = std::make_shared<QueuedOutput>(WriteTo(StandardStream::Output, streams.control),
                                                  kStandardOutputBound);
     // One queue for both when they reach one place, so their lines keep the order they had.
     streams.err = StandardStreamsShareAFile()
                       ? streams.out
-                      : std::make_shared<QueuedOutput>(WriteTo(StandardStream::Error),
-                                                       kStandardOutputBound);
+                      : std::make_shared<QueuedOutput>(
+                            WriteTo(StandardStream::Error, streams.control), kStandardOutputBound);
     streams.outBuffer = std::make_unique<QueuedStreamBuf>(streams.out);
     streams.errBuffer = std::make_unique<QueuedStreamBuf>(streams.err);
     streams.logBuffer = std::make_unique<QueuedStreamBuf>(streams.err);
@@ -116,9 +118,11 @@ bool FinishStandardOutputs() {
     std::cout.flush();
     std::cerr.flush();
     std::clog.flush();
-    const int interrupts = InterruptCount();
+    const RunControl& control = *streams.control;
+    const int interrupts = control.Count();
     constexpr auto kLeftBehind = std::chrono::milliseconds(100);
-    WaitForReader(*streams.out, interrupts) && WaitForReader(*streams.err, interrupts);
+    WaitForReader(*streams.out, control, interrupts) &&
+        WaitForReader(*streams.err, control, interrupts);
     std::cout.rdbuf(std::exchange(streams.previousOut, nullptr));
     std::cerr.rdbuf(streams.previousErr);
     std::clog.rdbuf(streams.previousLog);
@@ -128,7 +132,7 @@ bool FinishStandardOutputs() {
     streams.out.reset();
     if (loss) {
         // A queue of its own for the last line: standard error may be the stalled one.
-        QueuedOutput last(WriteTo(StandardStream::Error), kStandardOutputBound);
+        QueuedOutput last(WriteTo(StandardStream::Error, streams.control), kStandardOutputBound);
         last.Push("trevane-cli: " + *loss + "\n");
         last.Close(kLeftBehind);
     }

@@ -1,6 +1,5 @@
 #include "cli/TerminalText.h"
 
-#include "common/Platform.h"
 #include "common/Utf8.h"
 
 namespace trevane::cli {
@@ -43,16 +42,6 @@ std::string EscapeForTerminal(std::string_view text) {
         text.remove_prefix(length);
     }
     return out;
-}
-
-std::string ForStandardOutput(std::string_view text) {
-    static const bool terminal = StandardOutputIsTerminal();
-    return terminal ? EscapeForTerminal(text) : std::string(text);
-}
-
-std::string ForStandardError(std::string_view text) {
-    static const bool terminal = StandardErrorIsTerminal();
-    return terminal ? EscapeForTerminal(text) : std::string(text);
 }
 
 }  // namespace trevane::cli

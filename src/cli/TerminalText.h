@@ -11,9 +11,4 @@ namespace trevane::cli {
 // So text from a controller can neither clear the screen, retitle the window nor move the cursor.
 std::string EscapeForTerminal(std::string_view text);
 
-// Text for standard output or standard error: escaped when it is a terminal, unchanged to a
-// pipe or a file, where a script wants the bytes the controller sent.
-std::string ForStandardOutput(std::string_view text);
-std::string ForStandardError(std::string_view text);
-
 }  // namespace trevane::cli

@@ -1,11 +1,11 @@
 #include "cli/VerbContext.h"
 
 #include <filesystem>
-#include <iostream>
 #include <system_error>
 
 #include "cli/Cli.h"
 #include "cli/HeadlessWindow.h"
+#include "cli/RunControl.h"
 #include "cli/TerminalText.h"
 #include "controller/Controller.h"
 
@@ -14,19 +14,21 @@ namespace trevane::cli {
 namespace fs = std::filesystem;
 
 VerbContext::VerbContext(Controller& controller_, std::shared_ptr<HeadlessWindow> window_,
-                         std::ostream& out_, std::ostream& err_, bool standardStreams)
+                         std::ostream& out_, std::ostream& err_,
+                         std::shared_ptr<RunControl> control, bool standardStreams)
     : controller(controller_),
       window(std::move(window_)),
       out(out_),
       err(err_),
+      control_(std::move(control)),
       standardStreams_(standardStreams) {
-    // An interrupt of the program stops every verb it runs. The callback owns its copy of the
-    // stop state: it may run after this context has gone.
-    OnInterrupt([stop = stop_]() mutable { stop.request_stop(); });
+    // An interrupt of the run stops every verb it runs. The callback owns its copy of the stop
+    // state: it may run after this context has gone.
+    control_->OnInterrupt([stop = stop_]() mutable { stop.request_stop(); });
 }
 
 std::stop_token VerbContext::StopToken() const {
-    if (InterruptRequested()) {
+    if (control_->Requested()) {
         // Came before the watcher ran the callbacks.
         std::stop_source(stop_).request_stop();
     }
@@ -34,21 +36,21 @@ std::stop_token VerbContext::StopToken() const {
 }
 
 bool VerbContext::Interrupted() const {
-    return stop_.stop_requested() || InterruptRequested();
+    return stop_.stop_requested() || control_->Requested();
 }
 
 int VerbContext::InterruptExitCode() const {
     // A member's own output that broke stops it as a broken pipe stops the program.
     constexpr int kBrokenOutput = 128 + 13;
-    if (!standardStreams_ && outputBroken_ && !InterruptRequested()) {
+    if (!standardStreams_ && outputBroken_ && !control_->Requested()) {
         return kBrokenOutput;
     }
-    return cli::InterruptExitCode();
+    return control_->ExitCode();
 }
 
 void VerbContext::OutputBroken() {
     if (standardStreams_) {
-        ReportBrokenOutput();
+        control_->OutputBroken();
         return;
     }
     outputBroken_ = true;
@@ -56,11 +58,11 @@ void VerbContext::OutputBroken() {
 }
 
 std::string VerbContext::ForOut(std::string_view text) const {
-    return standardStreams_ ? ForStandardOutput(text) : std::string(text);
+    return standardStreams_ && outIsTerminal ? EscapeForTerminal(text) : std::string(text);
 }
 
 std::string VerbContext::ForErr(std::string_view text) const {
-    return standardStreams_ ? ForStandardError(text) : std::string(text);
+    return standardStreams_ && errIsTerminal ? EscapeForTerminal(text) : std::string(text);
 }
 
 std::string VerbContext::Shown(const std::string& path) const {
@@ -82,11 +84,6 @@ void VerbContext::SetLastError(const std::string& message) {
 std::string VerbContext::LastError() const {
     std::lock_guard lock(errorMutex_);
     return lastError_;
-}
-
-VerbContext& ProgramContext() {
-    static VerbContext context(TheController(), TheHeadlessWindow(), std::cout, std::cerr, true);
-    return context;
 }
 
 void ReportError(VerbContext& context, const std::string& message) {

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <stop_token>
 #include <string>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "cli/Verbs.h"
+#include "protocol/MotionClient.h"
 
 namespace trevane {
 class Controller;
@@ -20,7 +23,12 @@ struct TappedExchange;
 namespace trevane::cli {
 
 class HeadlessWindow;
+class RunControl;
 class VerbContext;
+
+// How a run reaches the controller at `port`: the factory of its sessions, whose replies time
+// out after `timeoutMs` (uploads after ten times it).
+using SessionOpener = std::function<SessionFactory(std::uint16_t port, int timeoutMs)>;
 
 // What trevane-cli makes of the exchanges of one controller's sessions: the reasons of failed
 // commands, the timeouts, and the commands told to a watcher (the --json lines of `send`).
@@ -49,15 +57,15 @@ class CommandWatch {
 };
 
 // Everything a verb talks through: one controller, its headless operator, the streams it
-// prints on, and how it learns that it must stop. The program's own run has one over std::cout,
-// std::cerr and TheController(); a fleet has one per member over that member's files.
+// prints on, and how it learns that it must stop. A run of the command line has one over its
+// own streams and controller; a fleet has one per member over that member's files.
 class VerbContext {
   public:
-    // `standardStreams`: `out` and `err` are the program's own (escaped on a terminal, a failed
-    // write counts as a broken output of the program). Otherwise they are files, written
-    // unchanged. An interrupt of the program stops the verb either way.
+    // `standardStreams`: `out` and `err` are the run's own (escaped where they are terminals, a
+    // failed write counts as a broken output of the run). Otherwise they are files, written
+    // unchanged. An interrupt of the run (`control`) stops the verb either way.
     VerbContext(Controller& controller, std::shared_ptr<HeadlessWindow> window, std::ostream& out,
-                std::ostream& err, bool standardStreams);
+                std::ostream& err, std::shared_ptr<RunControl> control, bool standardStreams);
     VerbContext(const VerbContext&) = delete;
     VerbContext& operator=(const VerbContext&) = delete;
 
@@ -68,6 +76,16 @@ class VerbContext {
     CommandWatch watch;
     // File names inside it are shown relative to it ("" shows them as they are).
     std::string folder;
+    // Which of the run's own streams are terminals: text from a controller reaches them escaped.
+    bool outIsTerminal = false;
+    bool errIsTerminal = false;
+    // TREVANE_HISTORY as the run found it.
+    std::optional<std::string> historyVariable;
+    // How the verbs that open sessions of their own (a fleet's members) reach a controller.
+    SessionOpener openSessions;
+
+    RunControl& Control() const { return *control_; }
+    const std::shared_ptr<RunControl>& SharedControl() const { return control_; }
 
     // Requested on an interrupt of the program (or RequestStop), for as long as the verb runs.
     std::stop_token StopToken() const;
@@ -89,15 +107,13 @@ class VerbContext {
     std::string LastError() const;
 
   private:
+    std::shared_ptr<RunControl> control_;
     bool standardStreams_;
     std::stop_source stop_;
     std::atomic<bool> outputBroken_{false};
     mutable std::mutex errorMutex_;
     std::string lastError_;
 };
-
-// The program's own context, over std::cout, std::cerr and TheController().
-VerbContext& ProgramContext();
 
 // Prints "trevane-cli: <message>" on the context's error stream and keeps it as the failure
 // that ends the JSON output.

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <chrono>
 #include <filesystem>
-#include <iostream>
+#include <ostream>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -16,7 +16,7 @@
 #include "autotest/TestLog.h"
 #include "autotest/TestRecorder.h"
 #include "autotest/TestRunner.h"
-#include "cli/Cli.h"
+#include "cli/AutotestExit.h"
 #include "cli/HeadlessWindow.h"
 #include "cli/HistoryServerOption.h"
 #include "cli/Json.h"
@@ -149,9 +149,6 @@ bool PrintReport(VerbContext& context, const TestResult& result) {
     return true;
 }
 
-int JudgeTest(VerbContext& context, const TestResult& result, int commandFailures,
-              bool reportWritten);
-
 // The test's outcome in the words of the verdict, the report and the history.
 const char* Verdict(const TestResult& result) {
     if (result.verdict) {
@@ -185,33 +182,7 @@ void PrintVerdict(VerbContext& context, const TestResult& result, bool server) {
     json::WriteLine(context.out, line);
 }
 
-// The history's notice (an old file set aside) and the drift it found, or why it could not be
-// written. False on a failure.
-bool PrintHistory(VerbContext& context, const TestResult& result) {
-    const history::TestHistory& history = context.controller.History();
-    std::ostream& err = context.err;
-    const std::optional<history::StoreResult>& stored = result.stored;
-    if (!stored) {
-        return true;
-    }
-    if (stored->notice) {
-        err << "trevane-cli: autotest: " << *stored->notice << "\n";
-    }
-    if (const std::optional<std::string> failure = history.LastFailureText()) {
-        // Already worded for the operator, without the program's name.
-        err << *failure << "\n";
-        return false;
-    }
-    if (const std::optional<std::string> kept = history.LastKeptLocallyText()) {
-        // Nothing is lost: the next run, or history sync, sends what waits.
-        err << "trevane-cli: autotest: history: " << stored->serverFailure.value_or("") << "\n"
-            << "trevane-cli: autotest: " << *kept << "\n";
-    }
-    for (const std::string& flag : stored->flags) {
-        err << "trevane-cli: autotest: " << flag << "\n";
-    }
-    return true;
-}
+}  // namespace
 
 int RunAutoTest(VerbContext& context, const Invocation& invocation) {
     bool report = false;
@@ -227,7 +198,7 @@ int RunAutoTest(VerbContext& context, const Invocation& invocation) {
                                            "' (usage: autotest [--report] [--history URL])");
         }
     }
-    const HistoryServerChoice history = ChooseHistoryServer(server);
+    const HistoryServerChoice history = ChooseHistoryServer(server, context.historyVariable);
     if (history.error) {
         return UsageError(context, "autotest: " + *history.error);
     }
@@ -247,8 +218,8 @@ int RunAutoTest(VerbContext& context, const Invocation& invocation) {
     controller.SetOperator(cliWindow);
 
     const bool reportWritten = PrintReport(context, result);
-    const int status = JudgeTest(context, result, cliWindow->CommandErrorCount() - errorsBefore,
-                                 reportWritten);
+    const int status = AutotestExitCode(
+        context, result, cliWindow->CommandErrorCount() - errorsBefore, reportWritten);
     if (json.Enabled()) {
         PrintVerdict(context, result, history.server.has_value());
     } else if (result.verdict) {
@@ -258,54 +229,4 @@ int RunAutoTest(VerbContext& context, const Invocation& invocation) {
     return status;
 }
 
-// The exit status of a finished test, with one line on standard error saying why.
-int JudgeTest(VerbContext& context, const TestResult& result, int commandFailures,
-              bool reportWritten) {
-    const bool historyWritten = PrintHistory(context, result);
-    const std::string& logPath = result.logPath;
-    const std::string shownLog = context.Shown(logPath);
-    // Names the log only when there is one to look at.
-    std::error_code noFile;
-    const bool logExists = std::filesystem::is_regular_file(logPath, noFile);
-    const bool logLost = result.lostLogEntries > 0;
-    if (logLost) {
-        ReportError(context, "autotest: log file could not be written: " + result.logFailure +
-                                 " (" + std::to_string(result.lostLogEntries) + " entries lost)" +
-                                 (logExists ? "; what was written is in '" + shownLog + "'" : ""));
-    }
-    const std::string log = logExists ? "autotest: log file '" + shownLog + "'"
-                                      : std::string("autotest: no log file was written");
-    if (result.stoppedByOperator) {
-        ReportError(context, log + "; the test was aborted");
-        return context.InterruptExitCode();
-    }
-    const std::optional<TestVerdict>& verdict = result.verdict;
-    if (verdict && verdict->kind == TestVerdict::Kind::LinkLost) {
-        ReportError(context, log + "; the link to the controller was lost");
-        return kExitFailed;
-    }
-    if (!result.completed) {
-        ReportError(context, log + "; the test did not run (no connection)");
-        return kExitUsage;
-    }
-    if (result.AnyMoveAborted()) {
-        ReportError(context, log + "; a move was aborted");
-        return kExitFailed;
-    }
-    if (verdict && verdict->kind == TestVerdict::Kind::Unverified) {
-        ReportError(context, log + "; a move was not measured (its readings failed)");
-        return kExitFailed;
-    }
-    if (commandFailures > 0) {
-        // Failed readings count as 0, so the moves "completed" without being watched.
-        ReportError(context, log + "; " + std::to_string(commandFailures) + " command(s) failed");
-        return kExitFailed;
-    }
-    context.err << "trevane-cli: " << log << "\n";
-    return reportWritten && historyWritten && !logLost ? kExitOk : kExitFailed;
-}
-
-const VerbRegistration kAutoTest("autotest", RunAutoTest);
-
-}  // namespace
 }  // namespace trevane::cli

@@ -8,7 +8,6 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
-#include <iostream>
 #include <memory>
 #include <sstream>
 #include <stop_token>
@@ -17,7 +16,6 @@
 #include <tuple>
 #include <vector>
 
-#include "cli/Cli.h"
 #include "cli/Json.h"
 #include "cli/VerbContext.h"
 #include "cli/Verbs.h"
@@ -296,6 +294,8 @@ int WatchRecords(VerbContext& context, const RecordArguments& parsed, RecordPrin
     return status;
 }
 
+}  // namespace
+
 int RunRecord(VerbContext& context, const Invocation& invocation) {
     RecordArguments parsed;
     std::string error;
@@ -319,27 +319,28 @@ int RunRecord(VerbContext& context, const Invocation& invocation) {
     return kExitOk;
 }
 
-int RunDump(const Invocation& invocation) {
+
+int RunDump(VerbContext& context, const Invocation& invocation) {
     if (invocation.args.size() > 1) {
-        return UsageError("dump takes at most one FILE");
+        return UsageError(context, "dump takes at most one FILE");
     }
     const std::string file = invocation.args.empty() ? kDumpFileName : invocation.args[0];
-    if (!ConnectLikeTheWindow(invocation)) {
+    if (!ConnectLikeTheWindow(context, invocation)) {
         return kExitUsage;
     }
     std::string program;
     try {
-        program = UploadProgramText(TheController().Link());
+        program = UploadProgramText(context.controller.Link());
     } catch (...) {
         const std::string error =
             "the program upload failed: " + DescribeFailure(std::current_exception()) + "; '" +
             file + "' was not touched";
-        ReportError("dump: " + error);
+        ReportError(context, "dump: " + error);
         return kExitFailed;
     }
     std::string error;
     if (!WriteTextFileAtomically(file, program, error)) {
-        ReportError("dump: " + error);
+        ReportError(context, "dump: " + error);
         return kExitFailed;
     }
     if (invocation.json) {
@@ -353,15 +354,11 @@ int RunDump(const Invocation& invocation) {
         } else {
             line.Number("bytes", static_cast<long long>(bytes));
         }
-        json::WriteLine(std::cout, line);
+        json::WriteLine(context.out, line);
     } else {
-        std::cout << "Dumped to " << file << "\n";
+        context.out << "Dumped to " << file << "\n";
     }
     return kExitOk;
 }
 
-const VerbRegistration kRecordVerb("record", RunRecord);
-const VerbRegistration kDumpVerb("dump", RunDump);
-
-}  // namespace
 }  // namespace trevane::cli

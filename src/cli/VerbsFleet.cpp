@@ -3,22 +3,22 @@
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
-#include <iostream>
+#include <ostream>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "cli/Cli.h"
 #include "cli/Fleet.h"
 #include "cli/FleetFile.h"
 #include "cli/FleetReport.h"
 #include "cli/HistoryServerOption.h"
 #include "cli/Json.h"
+#include "cli/RunControl.h"
+#include "cli/VerbContext.h"
 #include "cli/Verbs.h"
 #include "common/CLocale.h"
 #include "common/Clock.h"
 #include "common/FileReplace.h"
-#include "common/Platform.h"
 #include "history/History.h"
 #include "history/ServerAddress.h"
 #include "history/ServerStore.h"
@@ -48,7 +48,7 @@ std::optional<std::string> ServerAfterTheVerb(const std::vector<std::string>& ar
 }
 
 // What the members could not send while the server was away goes now.
-void SendWhatWaits(const std::string& server, const fs::path& historyFile) {
+void SendWhatWaits(std::ostream& err, const std::string& server, const fs::path& historyFile) {
     std::error_code noFile;
     if (!fs::is_regular_file(historyFile, noFile)) {
         return;
@@ -59,17 +59,17 @@ void SendWhatWaits(const std::string& server, const fs::path& historyFile) {
             const history::SyncResult sync = history::SendWaiting(
                 local, *history::OpenServerStore(history::ParseServerAddress(server)));
             if (sync.sent > 0) {
-                std::cerr << "trevane-cli: fleet: history: " << sync.sent
+                err << "trevane-cli: fleet: history: " << sync.sent
                           << (sync.sent == 1 ? " test" : " tests") << " sent to the server\n";
             }
         } catch (const history::HistoryError& e) {
-            std::cerr << "trevane-cli: fleet: history: " << e.what() << "\n"
+            err << "trevane-cli: fleet: history: " << e.what() << "\n"
                       << "trevane-cli: fleet: "
                       << history::KeptLocallyText(static_cast<int>(local.Waiting().size()))
                       << "\n";
         }
     } catch (const std::exception& e) {
-        std::cerr << "trevane-cli: fleet: history: " << e.what() << "\n";
+        err << "trevane-cli: fleet: history: " << e.what() << "\n";
     }
 }
 
@@ -123,11 +123,11 @@ std::optional<std::string> ParseFleetArguments(const std::vector<std::string>& a
 
 // Opened once before any member starts, so that they find it begun and never race to create it
 // (one of them would find another's half-made file). Returns why not when it cannot be written.
-std::optional<std::string> BeginHistory(const std::string& path) {
+std::optional<std::string> BeginHistory(std::ostream& err, const std::string& path) {
     try {
         const history::History history(path);
         if (history.Notice()) {
-            std::cerr << "trevane-cli: fleet: " << *history.Notice() << "\n";
+            err << "trevane-cli: fleet: " << *history.Notice() << "\n";
         }
     } catch (const std::exception& error) {
         return std::string(error.what());
@@ -135,7 +135,7 @@ std::optional<std::string> BeginHistory(const std::string& path) {
     return std::nullopt;
 }
 
-void PrintJsonEnd(const std::vector<FleetMember>& members) {
+void PrintJsonEnd(std::ostream& out, const std::vector<FleetMember>& members) {
     int passed = 0;
     for (const FleetMember& member : members) {
         passed += member.Passed() ? 1 : 0;
@@ -155,22 +155,24 @@ void PrintJsonEnd(const std::vector<FleetMember>& members) {
                 line.Text(key, file);
             }
         }
-        json::WriteLine(std::cout, line);
+        json::WriteLine(out, line);
     }
-    json::WriteLine(std::cout, json::Object()
+    json::WriteLine(out, json::Object()
                                    .Number("controllers", static_cast<long long>(members.size()))
                                    .Number("passed", static_cast<long long>(passed))
                                    .Text("summary", kFleetSummaryFile));
 }
 
-int RunFleetVerb(const Invocation& invocation) {
+}  // namespace
+
+int RunFleetVerb(VerbContext& context, const Invocation& invocation) {
     if (!invocation.address.empty()) {
-        return UsageError("fleet: the addresses come from FILE, not --address (usage: " +
+        return UsageError(context, "fleet: the addresses come from FILE, not --address (usage: " +
                           std::string(kUsage) + ")");
     }
     FleetCommand command;
     if (const std::optional<std::string> error = ParseFleetArguments(invocation.args, command)) {
-        return UsageError("fleet: " + *error + " (usage: " + kUsage + ")");
+        return UsageError(context, "fleet: " + *error + " (usage: " + kUsage + ")");
     }
     std::vector<FleetMember> members;
     std::error_code noFolder;
@@ -183,14 +185,15 @@ int RunFleetVerb(const Invocation& invocation) {
             members.push_back(std::move(member));
         }
     } catch (const std::exception& error) {
-        return UsageError(std::string("fleet: ") + error.what());
+        return UsageError(context, std::string("fleet: ") + error.what());
     }
     command.options.timeoutMs = invocation.timeoutMs;
     command.options.history = (here / history::kHistoryFileName).string();
     const std::optional<std::string> afterVerb = ServerAfterTheVerb(command.options.args);
-    const HistoryServerChoice server = ChooseHistoryServer(afterVerb ? afterVerb : command.server);
+    const HistoryServerChoice server =
+        ChooseHistoryServer(afterVerb ? afterVerb : command.server, context.historyVariable);
     if (server.error) {
-        return UsageError("fleet: " + *server.error);
+        return UsageError(context, "fleet: " + *server.error);
     }
     const bool toServer = server.server && command.options.verb == "autotest";
     if (toServer && !afterVerb) {
@@ -198,23 +201,26 @@ int RunFleetVerb(const Invocation& invocation) {
         command.options.args.insert(command.options.args.end(), {"--history", *server.server});
     }
     if (command.options.verb == "autotest") {
-        if (const std::optional<std::string> failure = BeginHistory(command.options.history)) {
-            ReportError("fleet: the history cannot be written: " + *failure +
+        if (const std::optional<std::string> failure =
+                BeginHistory(context.err, command.options.history)) {
+            ReportError(context, "fleet: the history cannot be written: " + *failure +
                         "; no controller was started");
             return kExitFailed;
         }
     }
 
-    InstallInterruptHandlers();
-    const FleetDisplay::Mode mode = invocation.json              ? FleetDisplay::Mode::Json
-                                    : StandardOutputIsTerminal() ? FleetDisplay::Mode::Terminal
-                                                                 : FleetDisplay::Mode::Lines;
-    FleetDisplay display(mode, members, std::cout);
-    RunFleet(members, command.options, [&](std::size_t index) { display.Changed(index); });
+    RunControl& control = context.Control();
+    control.StartWatching();
+    const FleetDisplay::Mode mode = invocation.json          ? FleetDisplay::Mode::Json
+                                    : context.outIsTerminal ? FleetDisplay::Mode::Terminal
+                                                            : FleetDisplay::Mode::Lines;
+    FleetDisplay display(mode, members, context.out, [&context] { context.OutputBroken(); });
+    RunFleet(context, members, command.options,
+             [&](std::size_t index) { display.Changed(index); });
     display.Flush();
-    StopInterruptWatcher();
+    control.StopWatching();
     if (toServer) {
-        SendWhatWaits(*server.server, here / history::kHistoryFileName);
+        SendWhatWaits(context.err, *server.server, here / history::kHistoryFileName);
     }
 
     const std::string title =
@@ -223,17 +229,17 @@ int RunFleetVerb(const Invocation& invocation) {
     const std::optional<std::string> unwritten =
         ReplaceFileAtomically(kFleetSummaryFile, FleetSummaryHtml(members, title));
     if (invocation.json) {
-        PrintJsonEnd(members);
+        PrintJsonEnd(context.out, members);
     } else {
-        std::cout << "\n" << FleetSummaryTable(members) << std::flush;
+        context.out << "\n" << FleetSummaryTable(members) << std::flush;
     }
     if (unwritten) {
-        std::cerr << "trevane-cli: fleet: " << *unwritten << "\n";
+        context.err << "trevane-cli: fleet: " << *unwritten << "\n";
     } else {
-        std::cerr << "trevane-cli: fleet: summary '" << kFleetSummaryFile << "'\n";
+        context.err << "trevane-cli: fleet: summary '" << kFleetSummaryFile << "'\n";
     }
-    if (InterruptRequested()) {
-        return InterruptExitCode();
+    if (control.Requested()) {
+        return control.ExitCode();
     }
     const bool allPassed = std::all_of(members.begin(), members.end(),
                                        [](const FleetMember& member) { return member.Passed(); });
@@ -241,13 +247,10 @@ int RunFleetVerb(const Invocation& invocation) {
         const auto failed =
             std::count_if(members.begin(), members.end(),
                           [](const FleetMember& member) { return !member.Passed(); });
-        ReportError("fleet: " + std::to_string(failed) + " of " + std::to_string(members.size()) +
-                    " controllers did not pass");
+        ReportError(context, "fleet: " + std::to_string(failed) + " of " +
+                                 std::to_string(members.size()) + " controllers did not pass");
     }
     return allPassed && !unwritten ? kExitOk : kExitFailed;
 }
 
-const VerbRegistration kFleet{"fleet", RunFleetVerb};
-
-}  // namespace
 }  // namespace trevane::cli

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
-#include <iostream>
+#include <ostream>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -13,7 +13,7 @@
 #include "autotest/Outcomes.h"
 #include "cli/HistoryServerOption.h"
 #include "cli/Json.h"
-#include "cli/TerminalText.h"
+#include "cli/VerbContext.h"
 #include "cli/Verbs.h"
 #include "common/CLocale.h"
 #include "history/History.h"
@@ -59,7 +59,7 @@ std::string DriftJson(const history::Drift& drift) {
     return object.Str();
 }
 
-void PrintJson(const std::vector<Listed>& tests) {
+void PrintJson(std::ostream& out, const std::vector<Listed>& tests) {
     std::vector<std::string> listed;
     for (const Listed& entry : tests) {
         std::vector<std::string> moves;
@@ -81,7 +81,7 @@ void PrintJson(const std::vector<Listed>& tests) {
     }
     json::Object all;
     all.Raw("tests", json::Array(listed));
-    json::WriteLine(std::cout, all);
+    json::WriteLine(out, all);
 }
 
 void TableRows(const std::vector<Listed>& tests, std::ostream& out);
@@ -108,14 +108,15 @@ std::string AxisMaxima(const history::StoredTest& test, char axis) {
 }
 
 // The identity line came from a controller: the table reaches a terminal escaped.
-void PrintTable(const std::vector<Listed>& tests, const std::string& where) {
+void PrintTable(VerbContext& context, const std::vector<Listed>& tests,
+                const std::string& where) {
     std::ostringstream table;
     if (tests.empty()) {
         table << "no tests in " << where << "\n";
     } else {
         TableRows(tests, table);
     }
-    std::cout << ForStandardOutput(table.str());
+    context.out << context.ForOut(table.str());
 }
 
 void TableRows(const std::vector<Listed>& tests, std::ostream& out) {
@@ -182,18 +183,18 @@ std::optional<std::string> ParseHistoryArguments(const std::vector<std::string>&
     return std::nullopt;
 }
 
-void ListTests(history::HistoryStore& store, const history::TestQuery& query, bool json,
-               const std::string& where) {
+void ListTests(VerbContext& context, history::HistoryStore& store,
+               const history::TestQuery& query, bool json, const std::string& where) {
     std::vector<Listed> listed;
     for (history::StoredTest& test : store.LastTests(query)) {
         std::vector<history::Drift> drift = history::Compare(store, test, false).drift;
         listed.push_back({std::move(test), std::move(drift)});
     }
-    json ? PrintJson(listed) : PrintTable(listed, where);
+    json ? PrintJson(context.out, listed) : PrintTable(context, listed, where);
 }
 
 // Sends what the local file holds and the server has not taken yet.
-int SyncHistory(const std::string& server, bool json) {
+int SyncHistory(VerbContext& context, const std::string& server, bool json) {
     const history::ServerAddress address = history::ParseServerAddress(server);
     std::error_code noFile;
     std::optional<history::History> local;
@@ -209,54 +210,53 @@ int SyncHistory(const std::string& server, bool json) {
         }
     } catch (const history::HistoryError& e) {
         const int waiting = local ? static_cast<int>(local->Waiting().size()) : 0;
-        ReportError("history sync: " + std::string(e.what()) +
+        ReportError(context, "history sync: " + std::string(e.what()) +
                     (waiting > 0 ? "; " + history::KeptLocallyText(waiting) : std::string()));
         return kExitFailed;
     }
     if (json) {
-        json::WriteLine(std::cout, json::Object()
+        json::WriteLine(context.out, json::Object()
                                        .Text("server", address.shown)
                                        .Number("sent", static_cast<long long>(sync.sent))
                                        .Number("waiting", static_cast<long long>(sync.waiting)));
     } else {
-        std::cout << "history sync: " << sync.sent << (sync.sent == 1 ? " test" : " tests")
+        context.out << "history sync: " << sync.sent << (sync.sent == 1 ? " test" : " tests")
                   << " sent to " << address.shown << ", nothing waits\n";
     }
     return kExitOk;
 }
 
-int RunHistory(const Invocation& invocation) {
+}  // namespace
+
+int RunHistory(VerbContext& context, const Invocation& invocation) {
     HistoryArguments args;
     if (const std::optional<std::string> error = ParseHistoryArguments(invocation.args, args)) {
-        return UsageError("history: " + *error);
+        return UsageError(context, "history: " + *error);
     }
-    const HistoryServerChoice server = ChooseHistoryServer(args.server);
+    const HistoryServerChoice server = ChooseHistoryServer(args.server, context.historyVariable);
     if (server.error) {
-        return UsageError("history: " + *server.error);
+        return UsageError(context, "history: " + *server.error);
     }
     if (args.sync && !server.server) {
-        return UsageError("history sync: no server named (--history URL or TREVANE_HISTORY)");
+        return UsageError(context, "history sync: no server named (--history URL or TREVANE_HISTORY)");
     }
     try {
         if (args.sync) {
-            return SyncHistory(*server.server, invocation.json);
+            return SyncHistory(context, *server.server, invocation.json);
         }
         if (server.server) {
             const history::ServerAddress address = history::ParseServerAddress(*server.server);
-            ListTests(*history::OpenServerStore(address), args.query, invocation.json,
+            ListTests(context, *history::OpenServerStore(address), args.query, invocation.json,
                       address.shown);
         } else {
             history::History store(history::kHistoryFileName, history::History::Access::Read);
-            ListTests(store, args.query, invocation.json, history::kHistoryFileName);
+            ListTests(context, store, args.query, invocation.json, history::kHistoryFileName);
         }
     } catch (const std::exception& e) {
-        ReportError(std::string(args.sync ? "history sync: " : "history: ") + e.what());
+        ReportError(context, std::string(args.sync ? "history sync: " : "history: ") + e.what());
         return kExitFailed;
     }
-    return std::cout.flush() ? kExitOk : kExitFailed;
+    return context.out.flush() ? kExitOk : kExitFailed;
 }
 
-const VerbRegistration kHistory("history", RunHistory);
-
-}  // namespace
 }  // namespace trevane::cli

@@ -1,12 +1,12 @@
 // Verbs of the controller link: connect, and send commands as the command entry would.
 #include <charconv>
-#include <iostream>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "cli/HeadlessWindow.h"
+#include "cli/RunControl.h"
 #include "cli/Json.h"
-#include "cli/TerminalText.h"
 #include "cli/VerbContext.h"
 #include "cli/Verbs.h"
 #include "common/Clock.h"
@@ -14,7 +14,6 @@
 #include "protocol/Protocol.h"
 
 namespace trevane::cli {
-namespace {
 
 int RunConnect(VerbContext& context, const Invocation& invocation) {
     if (!invocation.args.empty()) {
@@ -36,6 +35,8 @@ int RunConnect(VerbContext& context, const Invocation& invocation) {
     }
     return kExitOk;
 }
+
+namespace {
 
 struct SendArguments {
     long long repeat = 1;
@@ -88,44 +89,36 @@ void PrintCommandsAsJson(VerbContext& context, bool print) {
               : std::function<void(const CommandOutcome&)>());
 }
 
-void PrintCommandsAsJson(bool print) {
-    PrintCommandsAsJson(ProgramContext(), print);
-}
 
-namespace {
-
-int RunSend(const Invocation& invocation) {
+int RunSend(VerbContext& context, const Invocation& invocation) {
     SendArguments send;
     std::string error;
     if (!ParseSend(invocation.args, send, error)) {
-        return UsageError(error);
+        return UsageError(context, error);
     }
-    if (!ConnectLikeTheWindow(invocation)) {
+    if (!ConnectLikeTheWindow(context, invocation)) {
         return kExitUsage;
     }
-    TheHeadlessWindow()->TakeTranscript();  // the description belongs to `connect`
-    const int errorsBefore = TheHeadlessWindow()->CommandErrorCount();
+    HeadlessWindow& window = *context.window;
+    window.TakeTranscript();  // the description belongs to `connect`
+    const int errorsBefore = window.CommandErrorCount();
     for (long long round = 1; round <= send.repeat; ++round) {
-        PrintCommandsAsJson(invocation.json && round == send.repeat);
+        PrintCommandsAsJson(context, invocation.json && round == send.repeat);
         for (const std::string& command : send.commands) {
-            if (InterruptRequested()) {
-                PrintCommandsAsJson(false);
+            if (context.Control().Requested()) {
+                PrintCommandsAsJson(context, false);
                 return kExitInterrupted;
             }
-            const std::string reply = TheController().Link().SendCommand(command);
+            const std::string reply = context.controller.Link().SendCommand(command);
             if (round == send.repeat && !invocation.json) {
                 // A failed exchange prints an empty line, so line N still answers command N.
-                std::cout << ForStandardOutput(protocol::ToUnixLineEnds(reply)) << '\n'
-                          << std::flush;
+                context.out << context.ForOut(protocol::ToUnixLineEnds(reply)) << '\n'
+                            << std::flush;
             }
         }
     }
-    PrintCommandsAsJson(false);
-    return TheHeadlessWindow()->CommandErrorCount() == errorsBefore ? kExitOk : kExitFailed;
+    PrintCommandsAsJson(context, false);
+    return window.CommandErrorCount() == errorsBefore ? kExitOk : kExitFailed;
 }
 
-const VerbRegistration kConnectVerb("connect", RunConnect);
-const VerbRegistration kSendVerb("send", RunSend);
-
-}  // namespace
 }  // namespace trevane::cli

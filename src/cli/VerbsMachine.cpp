@@ -3,13 +3,13 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
-#include <iostream>
 #include <memory>
 #include <stop_token>
 #include <string>
 
-#include "cli/Cli.h"
 #include "cli/HeadlessWindow.h"
+#include "cli/RunControl.h"
+#include "cli/VerbContext.h"
 #include "cli/Verbs.h"
 #include "common/Clock.h"
 #include "controller/Controller.h"
@@ -23,7 +23,8 @@ namespace {
 // The command routine tells of a failure only to the operator; the command-line one counts them.
 class FailureCount {
   public:
-    FailureCount() : window_(TheHeadlessWindow()), start_(window_->CommandErrorCount()) {}
+    explicit FailureCount(std::shared_ptr<HeadlessWindow> window)
+        : window_(std::move(window)), start_(window_->CommandErrorCount()) {}
     int Failures() const { return window_->CommandErrorCount() - start_; }
 
   private:
@@ -41,9 +42,11 @@ constexpr NamedProcedure kProcedures[] = {
     {"exit", ExitMotion},      {"zero", SetZero},
 };
 
-int RunProcedure(const Invocation& invocation) {
+}  // namespace
+
+int RunProcedure(VerbContext& context, const Invocation& invocation) {
     if (invocation.args.size() != 1) {
-        return UsageError("run takes one procedure: enable, disable, prepare, exit or zero");
+        return UsageError(context, "run takes one procedure: enable, disable, prepare, exit or zero");
     }
     const std::string& name = invocation.args[0];
     const NamedProcedure* chosen = nullptr;
@@ -53,22 +56,24 @@ int RunProcedure(const Invocation& invocation) {
         }
     }
     if (chosen == nullptr) {
-        return UsageError("unknown procedure '" + protocol::Printable(name) +
+        return UsageError(context, "unknown procedure '" + protocol::Printable(name) +
                           "' (enable, disable, prepare, exit or zero)");
     }
-    if (!ConnectLikeTheWindow(invocation)) {
+    if (!ConnectLikeTheWindow(context, invocation)) {
         return kExitUsage;
     }
-    FailureCount count;
-    PrintCommandsAsJson(invocation.json);
-    chosen->run(TheController().Link());
-    PrintCommandsAsJson(false);
+    FailureCount count(context.window);
+    PrintCommandsAsJson(context, invocation.json);
+    chosen->run(context.controller.Link());
+    PrintCommandsAsJson(context, false);
     if (count.Failures() > 0) {
-        ReportError("run " + name + ": " + std::to_string(count.Failures()) + " command(s) failed");
+        ReportError(context, "run " + name + ": " + std::to_string(count.Failures()) + " command(s) failed");
         return kExitFailed;
     }
     return kExitOk;
 }
+
+namespace {
 
 constexpr double kMaxJogSeconds = 3600.0;
 
@@ -95,64 +100,62 @@ bool ParseWhole(const std::string& text, Number& value) {
     return !text.empty() && error == std::errc{} && ptr == end;
 }
 
-int RunJog(const Invocation& invocation) {
+}  // namespace
+
+int RunJog(VerbContext& context, const Invocation& invocation) {
     if (invocation.args.size() != 3) {
-        return UsageError("jog takes AXES SPEED SECONDS, for example: jog XZ -500 1.5");
+        return UsageError(context, "jog takes AXES SPEED SECONDS, for example: jog XZ -500 1.5");
     }
     AxisSelection axes{};
     int speed = 0;
     double seconds = 0.0;
     if (!ParseAxes(invocation.args[0], axes)) {
-        return UsageError("jog: AXES must be letters among X, Y and Z (W cannot be jogged); got '" +
+        return UsageError(context, "jog: AXES must be letters among X, Y and Z (W cannot be jogged); got '" +
                           protocol::Printable(invocation.args[0]) + "'");
     }
     if (!ParseWhole(invocation.args[1], speed)) {
-        return UsageError("jog: SPEED must be a whole number of counts per second; got '" +
+        return UsageError(context, "jog: SPEED must be a whole number of counts per second; got '" +
                           protocol::Printable(invocation.args[1]) + "'");
     }
     if (!ParseWhole(invocation.args[2], seconds) || !std::isfinite(seconds) || seconds < 0.0 ||
         seconds > kMaxJogSeconds) {
-        return UsageError("jog: SECONDS must be a number from 0 to 3600; got '" +
+        return UsageError(context, "jog: SECONDS must be a number from 0 to 3600; got '" +
                           protocol::Printable(invocation.args[2]) + "'");
     }
-    if (!ConnectLikeTheWindow(invocation)) {
+    if (!ConnectLikeTheWindow(context, invocation)) {
         return kExitUsage;
     }
 
     // The callback may run after this verb has returned; it owns its copy of the stop state.
     std::stop_source interrupted;
-    OnInterrupt([interrupted]() mutable { interrupted.request_stop(); });
-    if (InterruptRequested()) {
+    context.Control().OnInterrupt([interrupted]() mutable { interrupted.request_stop(); });
+    if (context.Control().Requested()) {
         interrupted.request_stop();
     }
 
-    FailureCount count;
-    PrintCommandsAsJson(invocation.json);
+    FailureCount count(context.window);
+    PrintCommandsAsJson(context, invocation.json);
     if (!interrupted.stop_requested()) {
-        Jog(TheController().Link(), axes, speed);
+        Jog(context.controller.Link(), axes, speed);
         const auto duration =
             std::chrono::duration_cast<Clock::Duration>(std::chrono::duration<double>(seconds));
         SystemClock().SleepFor(duration, interrupted.get_token());
     }
     const int failuresBeforeStop = count.Failures();
     // The stop goes out whatever happened before: an interrupted jog must not keep moving.
-    Jog(TheController().Link(), axes, 0);
-    PrintCommandsAsJson(false);
+    Jog(context.controller.Link(), axes, 0);
+    PrintCommandsAsJson(context, false);
     if (count.Failures() > failuresBeforeStop) {
-        ReportError("jog: the stop sequence failed; the axes may still be moving");
+        ReportError(context, "jog: the stop sequence failed; the axes may still be moving");
     }
-    if (interrupted.stop_requested() || InterruptRequested()) {
-        return InterruptExitCode();
+    if (interrupted.stop_requested() || context.Control().Requested()) {
+        return context.InterruptExitCode();
     }
     if (count.Failures() > 0) {
-        ReportError("jog: " + std::to_string(count.Failures()) + " command(s) failed");
+        ReportError(context, "jog: " + std::to_string(count.Failures()) + " command(s) failed");
         return kExitFailed;
     }
     return kExitOk;
 }
 
-const VerbRegistration kRunVerb("run", RunProcedure);
-const VerbRegistration kJogVerb("jog", RunJog);
-
-}  // namespace
 }  // namespace trevane::cli

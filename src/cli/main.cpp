@@ -1,228 +1,126 @@
-// trevane-cli: the diagnostics of the window, for scripts and remote sessions.
-#include <algorithm>
-#include <charconv>
+// trevane-cli: the diagnostics of the window, for scripts and remote sessions. What only a
+// process has is here: its signals, its standard streams and its TCP sessions.
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
 #include <cstdlib>
-#include <exception>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "cli/Cli.h"
-#include "cli/CommandTable.h"
-#include "cli/HeadlessWindow.h"
-#include "cli/Json.h"
+#include "cli/CommandLine.h"
+#include "cli/RunControl.h"
 #include "cli/StandardOutputs.h"
-#include "cli/TraceFile.h"
-#include "cli/VerbContext.h"
-#include "cli/Verbs.h"
 #include "common/Platform.h"
-#include "history/ServerAddress.h"
-#include "history/StoreTest.h"
-#include "controller/Controller.h"
-#include "protocol/Limits.h"
-#include "protocol/Protocol.h"
+#include "net/TcpMotionClient.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace trevane::cli {
 namespace {
 
-bool IsHelpFlag(const std::string& arg) {
-    return arg == "--help" || arg == "-h";
+// The run the signal handlers tell of interrupts: a handler can reach nothing else.
+std::atomic<RunControl*> g_signalledRun{nullptr};
+static_assert(std::atomic<RunControl*>::is_always_lock_free);
+
+#ifdef _WIN32
+// Windows has no hang-up signal; the exit codes stay those of a Linux shell.
+constexpr int kSignalHangUp = 1;
+#else
+constexpr int kSignalHangUp = SIGHUP;
+#endif
+
+// The last stop before ending at once: a fresh session's connect (2 s) and one reply.
+constexpr auto kLastStopBound = std::chrono::milliseconds(3000);
+// What the last lines on standard error get before the program ends at once.
+constexpr auto kLastWordsBound = std::chrono::milliseconds(200);
+
+extern "C" void HandleInterruptSignal(int signal) {
+    if (RunControl* run = g_signalledRun.load()) {
+        run->Arrive(signal);
+    }
+#ifndef _WIN32
+    // Where the platform resets the handler on delivery, arm it again for the next Ctrl-C.
+    std::signal(signal, HandleInterruptSignal);
+#endif
 }
 
-template <typename Number>
-std::optional<Number> ParseWhole(std::string_view text, Number low, Number high) {
-    Number value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc{} || end != text.data() + text.size() || value < low || value > high) {
-        return std::nullopt;
+#ifdef _WIN32
+// Runs on a thread of its own. Ctrl-C and Ctrl-Break count as SIGINT. Closing the console (or
+// logging off) counts as a hang-up; Windows ends the process once this returns, so it waits
+// here, bounded below the system's 5 s grace, while the watcher stops the axes and main returns.
+BOOL WINAPI HandleConsoleEvent(DWORD event) {
+    const bool closing = event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT;
+    HandleInterruptSignal(closing ? kSignalHangUp : SIGINT);
+    if (closing) {
+        Sleep(4000);
     }
-    return value;
+    return TRUE;
+}
+#endif
+
+void CatchInterruptSignals() {
+#ifdef _WIN32
+    SetConsoleCtrlHandler(HandleConsoleEvent, TRUE);
+#else
+    std::signal(SIGINT, HandleInterruptSignal);
+    std::signal(SIGTERM, HandleInterruptSignal);
+    std::signal(kSignalHangUp, HandleInterruptSignal);
+#endif
+    // A reader that went away is reported by the failed write, which ends the verb as an
+    // interrupt does; the signal would kill the program with the axes still moving.
+    IgnoreBrokenPipeSignal();
 }
 
-struct CommandLine {
-    bool help = false;
-    bool version = false;
-    Invocation invocation;
-    std::string verb;
-    std::optional<std::string> tracePath;
-};
-
-// The value of a global option that takes one; an error text when it is missing or wrong.
-std::optional<std::string> TakeValue(std::string_view option, const std::string& value,
-                                     CommandLine& line, bool& haveAddress) {
-    if (option == "--address") {
-        if (!protocol::ParseDottedIpv4(value)) {
-            return "--address '" + protocol::Printable(value) +
-                   "' is not a dotted IPv4 address (four numbers 0..255)";
-        }
-        line.invocation.address = value;
-        haveAddress = true;
-    } else if (option == "--port") {
-        const std::optional<int> port = ParseWhole(value, 1, 65535);
-        if (!port) {
-            return "--port '" + protocol::Printable(value) + "' is not a port (1..65535)";
-        }
-        line.invocation.port = *port;
-    } else if (option == "--timeout") {
-        const std::optional<int> timeout = ParseWhole(value, 1, 600'000);
-        if (!timeout) {
-            return "--timeout '" + protocol::Printable(value) +
-                   "' is not a number of milliseconds (1..600000)";
-        }
-        line.invocation.timeoutMs = *timeout;
-    } else if (option == "--trace") {
-        if (value.empty()) {
-            return std::string("--trace needs a file name");
-        }
-        line.tracePath = value;
-    }
-    return std::nullopt;
+// A verb that does not end on the first interrupt (its stop still waiting on a slow controller)
+// ends now, but not before one more try at stopping the axes: whatever holds up the verb's own
+// stop must not leave them moving.
+[[noreturn]] void EndAtOnce(RunControl& control) {
+    const bool stopped = control.SendLastStop(kLastStopBound);
+    std::cerr << (stopped ? "trevane-cli: interrupted again; ending at once after AB1 stopped "
+                            "the axes"
+                          : "trevane-cli: interrupted again; ending at once without stopping "
+                            "(AB1 did not reach the controller)")
+              << std::endl;
+    DrainStandardOutputs(kLastWordsBound);
+    std::_Exit(control.ExitCode());
 }
 
-// Global options go before or after the verb; the rest after the verb is the verb's own.
-// Returns an error text, or nothing when the command line is sound.
-std::optional<std::string> Parse(int argc, char** argv, CommandLine& line) {
-    bool haveAddress = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const OptionSpec* option = FindGlobalOption(arg);
-        if (IsHelpFlag(arg)) {
-            line.help = true;
-        } else if (arg == "--version") {
-            line.version = true;
-        } else if (arg == "--json") {
-            line.invocation.json = true;
-        } else if (option != nullptr && !option->argument.empty()) {
-            if (i + 1 == argc) {
-                return arg + " needs a value";
-            }
-            if (auto error = TakeValue(arg, argv[++i], line, haveAddress)) {
-                return error;
-            }
-        } else if (line.verb.empty() && arg.starts_with("-")) {
-            return "unknown option '" + protocol::Printable(arg) + "' (see --help)";
-        } else if (line.verb.empty()) {
-            line.verb = arg;
-        } else {
-            line.invocation.args.push_back(arg);
-        }
-    }
-    if (line.version) {
-        return std::nullopt;
-    }
-    if (line.verb.empty()) {
-        if (line.help) {
-            return std::nullopt;
-        }
-        return std::string("no verb given (see --help)");
-    }
-    // Help never connects, so it needs no address.
-    if (line.verb == "help" || line.help) {
-        line.help = true;
-        return std::nullopt;
-    }
-    const VerbSpec* spec = FindVerbSpec(line.verb);
-    if (!haveAddress && spec != nullptr && !spec->offline) {
-        // No built-in address: a script must never reach a real controller by accident.
-        return std::string("--address is required");
-    }
-    return std::nullopt;
-}
-
-const Verb* FindVerb(const std::string& name) {
-    for (const Verb& verb : Verbs()) {
-        if (verb.name == name) {
-            return &verb;
-        }
-    }
-    return nullptr;
-}
-
-int RunCommandLine(CommandLine& line) {
-    if (line.version) {
-        if (line.invocation.json) {
-            json::WriteLine(std::cout, json::Object().Text("version", TREVANE_VERSION));
-        } else {
-            std::cout << "trevane-cli " << TREVANE_VERSION << "\n";
-        }
-        return kExitOk;
-    }
-    if (line.help && line.verb.empty()) {
-        std::cout << ProgramHelp(kDefaultControllerPort);
-        return kExitOk;
-    }
-    std::string verbName = line.verb;
-    if (line.help && line.verb == "help") {
-        if (line.invocation.args.empty()) {
-            std::cout << ProgramHelp(kDefaultControllerPort);
-            return kExitOk;
-        }
-        if (line.invocation.args.size() > 1) {
-            return UsageError("help takes at most one verb (see --help)");
-        }
-        verbName = line.invocation.args.front();
-    }
-    const VerbSpec* spec = FindVerbSpec(verbName);
-    const Verb* verb = FindVerb(verbName);
-    if (spec == nullptr || verb == nullptr) {
-        return UsageError("unknown verb '" + protocol::Printable(verbName) + "' (see --help)");
-    }
-    if (line.help) {
-        std::cout << VerbHelp(*spec);
-        return kExitOk;
-    }
-    VerbContext& context = ProgramContext();
-    if (spec->offline) {
-        return RunVerb(context, *verb, line.invocation);
-    }
-    if (line.tracePath) {
-        if (const std::optional<std::string> failure = StartTrace(*line.tracePath)) {
-            ReportError(*failure);
-            return kExitFailed;
-        }
-    }
-    // A history file named there keeps the tests; a server named there is the verb's to take.
-    if (const char* history = std::getenv("TREVANE_HISTORY");
-        history != nullptr && !history::NamesServer(history)) {
-        TheController().History().SetPath(history);
-    }
-    InstallInterruptHandlers();
-    int status = RunOnController(context, *verb, line.invocation);
-    StopInterruptWatcher();
-    // After the sessions have closed: no exchange can come any more.
-    if (const std::optional<std::string> failure = StopTrace()) {
-        ReportError(*failure);
-        if (status == kExitOk) {
-            status = kExitFailed;
-        }
-    }
-    if (InterruptRequested() && status != kExitUsage) {
-        status = InterruptExitCode();
-    }
-    return status;
+SessionFactory TcpSessions(std::uint16_t port, int timeoutMs) {
+    TcpTimeouts timeouts;
+    timeouts.reply = std::chrono::milliseconds(timeoutMs);
+    timeouts.upload = std::chrono::milliseconds(10LL * timeoutMs);
+    return MakeTcpSessionFactory(port, timeouts);
 }
 
 int Main(int argc, char** argv) {
     IgnoreBrokenPipeSignal();
+    // Made at start and kept to the program's end: the signal handlers may still reach it.
+    static const auto control = std::make_shared<RunControl>();
+    g_signalledRun = control.get();
+    control->SetWatchHooks(CatchInterruptSignals, [] { EndAtOnce(*control); });
     // Before anything is printed or traced: no output may hold up a stop.
-    QueueStandardOutputs();
-    CommandLine line;
-    line.invocation.port = kDefaultControllerPort;
-    int status = kExitOk;
-    if (const std::optional<std::string> error = Parse(argc, argv, line)) {
-        status = UsageError(*error);
-    } else {
-        status = RunCommandLine(line);
+    QueueStandardOutputs(control);
+
+    CliEnvironment environment(std::cout, std::cerr);
+    environment.outIsTerminal = StandardOutputIsTerminal();
+    environment.errIsTerminal = StandardErrorIsTerminal();
+    environment.openSessions = TcpSessions;
+    if (const char* history = std::getenv("TREVANE_HISTORY")) {
+        environment.historyVariable = history;
     }
-    if (line.invocation.json && status != kExitOk) {
-        WriteJsonError(ProgramContext(), status);
-    }
+    environment.outputQueue = StandardOutputQueue();
+    environment.control = control;
+    int status = RunCommandLine(std::vector<std::string>(argv + 1, argv + argc), environment);
     if (FinishStandardOutputs() && status == kExitOk) {
         status = kExitFailed;
     }
-    if (ThreadsLeftBehind()) {
+    if (control->ThreadsLeftBehind()) {
         // A fleet member's thread still waits on its controller: what it uses must stay.
         std::_Exit(status);
     }

@@ -1,0 +1,29 @@
+#include <array>
+
+#include "cli/Verbs.h"
+
+namespace trevane::cli {
+namespace {
+
+constexpr std::array kVerbs = {
+    Verb{"connect", RunConnect},   Verb{"send", RunSend},       Verb{"run", RunProcedure},
+    Verb{"jog", RunJog},           Verb{"record", RunRecord},   Verb{"dump", RunDump},
+    Verb{"autotest", RunAutoTest}, Verb{"history", RunHistory}, Verb{"fleet", RunFleetVerb},
+};
+
+}  // namespace
+
+std::span<const Verb> Verbs() {
+    return kVerbs;
+}
+
+const Verb* FindVerb(const std::string& name) {
+    for (const Verb& verb : kVerbs) {
+        if (name == verb.name) {
+            return &verb;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace trevane::cli
