@@ -42,7 +42,11 @@ std::string Href(const FleetMember& member, const std::string& file) {
 std::string Seconds(double seconds) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f", seconds);
-    return text;
+    // snprintf follows the process locale, which a program around the library may have set;
+    // the table's numbers never do.
+    std::string shown = text;
+    std::replace(shown.begin(), shown.end(), ',', '.');
+    return shown;
 }
 
 }  // namespace

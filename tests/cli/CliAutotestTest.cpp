@@ -117,63 +117,6 @@ TEST_F(CliAutotest, WithoutAControllerItExitsTwoAndRunsNoTest) {
     EXPECT_TRUE(LogFiles().empty());
 }
 
-TEST_F(CliAutotest, CtrlCAbortsTheTestAsTheButtonDoesAndTheReportIsStillWritten) {
-    auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
-    sim::Server server(machine, "127.0.0.1", 0);
-    // SIGINT 1.5 s in: inside the checks' 2 s wait, or earlier on a slow machine.
-    const ProgramRun run =
-        Run("--address 127.0.0.1 --port " + std::to_string(server.Port()) + " autotest --report",
-            std::chrono::milliseconds(1500));
-    EXPECT_EQ(run.exitCode, 130) << run.err;
-    const auto logs = LogFiles();
-    ASSERT_EQ(logs.size(), 1u);
-    const std::string log = ReadFile(logs[0]);
-    EXPECT_THAT(log, EndsWith("  Test Aborted by User\r\n"));
-    EXPECT_THAT(log, ::testing::Not(HasSubstr("Exit Motion")));
-    // The name as the window makes it, without its trailing blank.
-    EXPECT_EQ(logs[0].filename().string().size(), 29u);
-    std::string base = logs[0].filename().string();
-    base.resize(base.size() - 4);  // ".txt"
-    EXPECT_THAT(run.out, ::testing::StartsWith("Starting Test\n"));
-    EXPECT_THAT(run.out, EndsWith("\nTest Aborted by User\nTest result: stopped by the operator: "
-                                  "X not tested, Y not tested, Z not tested. Report: " +
-                                  base + ".html\n"));
-    EXPECT_THAT(run.err, HasSubstr(logs[0].filename().string()));
-    EXPECT_THAT(run.err, HasSubstr("report '" + base + ".html', samples '" + base + ".csv'"));
-    const std::string html = ReadFile(dir_ / (base + ".html"));
-    EXPECT_THAT(html, HasSubstr("<tr><th>Outcome</th><td>stopped</td></tr>"));
-    EXPECT_THAT(html, HasSubstr(sim::kIdentityLine));
-    EXPECT_EQ(ReadFile(dir_ / (base + ".csv")), "move,axis,target,cycle,time_ms,torque,error\r\n");
-}
-
-TEST_F(CliAutotest, JsonGivesEachEntryAndTheVerdictLast) {
-    auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
-    sim::Server server(machine, "127.0.0.1", 0);
-    const ProgramRun run =
-        Run("--address 127.0.0.1 --port " + std::to_string(server.Port()) + " --json autotest",
-            std::chrono::milliseconds(1500));
-    EXPECT_EQ(run.exitCode, 130) << run.err;
-    const std::vector<testing::JsonValue> lines = testing::ParseJsonLines(run.out);
-    ASSERT_GE(lines.size(), 3U) << run.out;
-    EXPECT_EQ(lines.front()["text"].text, "Starting Test");
-    for (std::size_t i = 0; i + 2 < lines.size(); ++i) {
-        EXPECT_THAT(lines[i]["time"].text, EndsWith("Z")) << i;
-        EXPECT_EQ(lines[i]["elapsed_s"].kind, testing::JsonValue::Kind::Number) << i;
-        EXPECT_EQ(lines[i]["text"].kind, testing::JsonValue::Kind::String) << i;
-    }
-    ExpectDocumented("autotest", run);
-    // The interrupt's error object closes the output, after the verdict.
-    ASSERT_EQ(lines.back()["error"]["exit"].number, 130);
-    EXPECT_EQ(lines[lines.size() - 3]["text"].text, "Test Aborted by User");
-    const testing::JsonValue& verdict = lines[lines.size() - 2];
-    EXPECT_EQ(verdict["verdict"].text, "stopped");
-    EXPECT_EQ(verdict["moves"].kind, testing::JsonValue::Kind::Array);
-    const auto logs = LogFiles();
-    ASSERT_EQ(logs.size(), 1u);
-    EXPECT_EQ(dir_ / verdict["log"].text, logs[0]);
-    EXPECT_TRUE(verdict.Has("report"));
-}
-
 // Waits, within a bound, until the simulated X axis is under way.
 bool WaitUntilXMoves(sim::Machine& machine, const std::function<bool()>& ended) {
     for (int poll = 0; poll < 6000; ++poll) {
@@ -337,7 +280,9 @@ TEST_F(CliAutotest, TraceWritesEveryExchangeAndAFailedTraceFileFailsTheRun) {
     EXPECT_THAT(unwritable.err, HasSubstr("--trace 'no-such-folder/trace.txt': "));
 }
 
-// A failing test ends its output with the verdict, each aborted axis named with its reason.
+// A failing test ends its output with the verdict, each aborted axis named with its reason. The
+// one whole test in real time over TCP through the program (about 20 s); the others run in
+// process on the virtual clock (CliAutotestInProcessTest.cpp).
 TEST_F(CliAutotest, AFailingTestEndsWithItsVerdict) {
     auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
     machine->AddFault(sim::ParseFault("stall:Y"));
@@ -352,126 +297,6 @@ TEST_F(CliAutotest, AFailingTestEndsWithItsVerdict) {
     EXPECT_THAT(verdict, ::testing::StartsWith("Test result: X passed, Y aborted (position error"));
     EXPECT_THAT(verdict, HasSubstr("above 700), Z aborted (torque "));
     EXPECT_THAT(verdict, EndsWith(" above 3.1). X: no baseline yet. Report: none\n"));
-}
-
-// The link goes in the middle of an exchange of the checks: the test ends there, the stop goes
-// out on a new session, the motors are read there, and neither the exit code, the JSON nor the
-// history call it anything but a lost link.
-TEST_F(CliAutotest, ALostLinkEndsTheTestWithExitOneAndSaysSoEverywhere) {
-    auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
-    machine->AddFault(sim::ParseFault("cut:7"));
-    sim::Server server(machine, "127.0.0.1", 0);
-    const std::string port = std::to_string(server.Port());
-    const ProgramRun run = Run("--address 127.0.0.1 --port " + port + " autotest");
-    EXPECT_EQ(run.exitCode, 1) << run.err;
-    EXPECT_THAT(run.out,
-                EndsWith("\nTest Aborted: the link to the controller was lost\nTest result: link "
-                         "lost during the checks; the stop (AB1) was sent on a new session; the "
-                         "motors read switched off. Report: none\n"));
-    EXPECT_THAT(run.err, HasSubstr("; the link to the controller was lost\n"));
-    const std::vector<std::string> commands = machine->ReceivedCommands();
-    ASSERT_GE(commands.size(), 4u);
-    EXPECT_EQ(std::vector<std::string>(commands.end() - 4, commands.end()),
-              (std::vector<std::string>{"AB1", "MG _MOX", "MG _MOY", "MG _MOZ"}));
-    const auto logs = LogFiles();
-    ASSERT_EQ(logs.size(), 1u);
-    EXPECT_THAT(ReadFile(logs[0]),
-                EndsWith("  Test Aborted: the link to the controller was lost\r\n"));
-    {
-        history::History stored((dir_ / history::kHistoryFileName).string(),
-                                history::History::Access::Read);
-        ASSERT_EQ(stored.LastTests(0).size(), 1u);
-        EXPECT_EQ(stored.LastTests(0)[0].outcome, "link_lost");
-    }
-
-    const ProgramRun json = Run("--address 127.0.0.1 --port " + port + " --json autotest");
-    EXPECT_EQ(json.exitCode, 1) << json.err;
-    const std::vector<testing::JsonValue> lines = testing::ParseJsonLines(json.out);
-    ASSERT_GE(lines.size(), 2u) << json.out;
-    EXPECT_EQ(lines[lines.size() - 2]["verdict"].text, "link_lost");
-    EXPECT_EQ(lines.back()["error"]["message"].text, "autotest: log file '" +
-                                                         lines[lines.size() - 2]["log"].text +
-                                                         "'; the link to the controller was lost");
-}
-
-// Every torque reading of Y is rejected: Y is unverified in the exit code, the JSON verdict and
-// its moves, never passed (the whole test, about 33 s). The controller closes a session idle
-// for 1.5 s, less than the test's longer pauses: each time the next command reopens it, and the
-// operator is told.
-TEST_F(CliAutotest, UnmeasuredMovesAreUnverifiedInTheJsonAndTheExitCode) {
-    auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
-    machine->AddFault(sim::ParseFault("reject:TTY"));
-    sim::Server::Options idleLimit;
-    idleLimit.idleTimeout = std::chrono::milliseconds(1500);  // longer than the 1 s pauses
-    sim::Server server(machine, "127.0.0.1", 0, idleLimit);
-    const ProgramRun run =
-        Run("--address 127.0.0.1 --port " + std::to_string(server.Port()) + " --json autotest");
-    EXPECT_EQ(run.exitCode, 1) << run.err;
-    const std::vector<testing::JsonValue> lines = testing::ParseJsonLines(run.out);
-    ASSERT_GE(lines.size(), 2u) << run.out;
-    const testing::JsonValue& verdict = lines[lines.size() - 2];
-    EXPECT_EQ(verdict["verdict"].text, "unverified");
-    EXPECT_THAT(run.err, HasSubstr("trevane-cli: command session reopened: the controller had "
-                                   "closed it after 2 s idle\n"));
-    EXPECT_THAT(verdict["verdict_line"].text,
-                HasSubstr("X passed, Y unverified (400 of 400 torque readings failed), Z passed."));
-    ASSERT_EQ(verdict["moves"].items.size(), 6u);
-    for (const testing::JsonValue& move : verdict["moves"].items) {
-        EXPECT_EQ(move["outcome"].text, move["axis"].text == "Y" ? "unverified" : "completed");
-    }
-}
-
-// Every name the log could take in the next half minute (it is made as the test starts) is
-// taken: another test's log and report, a folder, links to a file elsewhere, and folders up to the
-// last.
-TEST_F(CliAutotest, ALogWithoutAFreeNameFailsTheRunAndNoOtherFileIsTouched) {
-    const std::filesystem::path outside = dir_ / "outside";
-    std::filesystem::create_directory(outside);
-    std::ofstream(outside / "kept", std::ios::binary) << "kept";
-    const std::time_t now = std::time(nullptr);
-    std::vector<std::string> theirs;
-    for (std::time_t t = now - 2; t <= now + 30; ++t) {
-        std::tm local{};
-        ::localtime_r(&t, &local);
-        char stamp[64];
-        std::strftime(stamp, sizeof stamp, "logFile.txt %m%d%y-%H%M%S", &local);
-        const std::string base = stamp;
-        std::ofstream(dir_ / (base + ".txt"), std::ios::binary) << "their log";
-        std::ofstream(dir_ / (base + ".html"), std::ios::binary) << "their report";
-        std::filesystem::create_directory(dir_ / (base + "-2.txt"));
-        std::filesystem::create_symlink(outside / "kept", dir_ / (base + "-3.txt"));
-        std::filesystem::create_symlink(outside / "made", dir_ / (base + "-4.txt"));
-        for (int number = 5; number <= 100; ++number) {
-            std::filesystem::create_directory(dir_ / (base + "-" + std::to_string(number) + ".txt"));
-        }
-        theirs.push_back(base);
-    }
-    auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
-    sim::Server server(machine, "127.0.0.1", 0);
-    // The whole test, so nothing but the lost entries can fail the run.
-    const ProgramRun run = Run("--address 127.0.0.1 --port " + std::to_string(server.Port()) +
-                               " autotest --report");
-    EXPECT_EQ(run.exitCode, 1) << run.err;
-    EXPECT_THAT(run.out, ::testing::StartsWith("Starting Test\n"));
-    EXPECT_THAT(run.out, EndsWith("\nDisable Machine\nTest result: X passed, Y passed, Z passed. "
-                                  "X, Y, Z: no baseline yet. Report: none (it could not be "
-                                  "written)\n"));
-    EXPECT_THAT(run.err, HasSubstr("autotest: log file could not be written: no free name for the "
-                                   "log file in '" + dir_.string() + "': 'logFile.txt "));
-    EXPECT_THAT(run.err, HasSubstr("-100.txt' are all taken ("));
-    EXPECT_THAT(run.err, HasSubstr("autotest: no report was written: the test has no log file"));
-    EXPECT_THAT(run.err, HasSubstr("autotest: no log file was written"));
-    for (const std::string& base : theirs) {
-        ASSERT_EQ(ReadFile(dir_ / (base + ".txt")), "their log") << base;
-        ASSERT_EQ(ReadFile(dir_ / (base + ".html")), "their report") << base;
-        ASSERT_TRUE(std::filesystem::is_empty(dir_ / (base + "-2.txt"))) << base;
-        ASSERT_FALSE(std::filesystem::exists(dir_ / (base + "-101.txt"))) << base;
-    }
-    EXPECT_EQ(ReadFile(outside / "kept"), "kept");
-    EXPECT_FALSE(std::filesystem::exists(outside / "made"));
-    for (int axis = 0; axis < 4; ++axis) {
-        EXPECT_FALSE(machine->ReadAxis(axis).moving) << "axis " << axis;
-    }
 }
 
 // One move of X reaching `maxError` counts, as a kept test holds it.
@@ -565,28 +390,6 @@ TEST_F(CliAutotest, HistoryEscapesStoredTextOnATerminalAndRefusesADamagedFile) {
     const std::vector<testing::JsonValue> lines = testing::ParseJsonLines(json.out);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0]["error"]["exit"].number, 1);
-}
-
-// The test and its log stand; only the run's exit code tells of the history.
-TEST_F(CliAutotest, AHistoryThatCannotBeWrittenFailsTheRunAndIsLeftAsItWas) {
-    const std::string path = (dir_ / history::kHistoryFileName).string();
-    {
-        history::History store(path);
-        store.Db().Execute("PRAGMA user_version=99");
-    }
-    const auto before = ReadFile(path);
-    auto machine = std::make_shared<sim::Machine>(std::make_shared<RealClock>());
-    sim::Server server(machine, "127.0.0.1", 0);
-    const ProgramRun run =
-        Run("--address 127.0.0.1 --port " + std::to_string(server.Port()) + " autotest --report");
-    EXPECT_EQ(run.exitCode, 1) << run.err;
-    EXPECT_THAT(run.err, HasSubstr("\nhistory could not be written: '" +
-                                   std::string(history::kHistoryFileName) +
-                                   "' was written by a newer Trevane"));
-    EXPECT_THAT(run.out,
-                HasSubstr("\nDisable Machine\nTest result: X passed, Y passed, Z passed."));
-    EXPECT_EQ(LogFiles().size(), 1u);
-    EXPECT_EQ(ReadFile(path), before);
 }
 
 }  // namespace

@@ -50,14 +50,6 @@ struct Controller {
     std::unique_ptr<sim::Server> server;
 };
 
-// A loopback port where nothing listens.
-std::string DeadPort() {
-    Controller gone;
-    const std::string port = gone.Port();
-    gone.server.reset();
-    return port;
-}
-
 class Fleet : public ::testing::Test {
   protected:
     void WriteFleet(const std::string& text) { std::ofstream(dir_ / "fleet.txt") << text; }
@@ -65,68 +57,6 @@ class Fleet : public ::testing::Test {
     testing::ScratchFolder scratch_{"trevane-fleet"};
     const fs::path dir_ = scratch_.Path();
 };
-
-TEST_F(Fleet, FourControllersGiveFourFoldersOneHistoryAndOneSummary) {
-    Controller good;
-    Controller stalled("stall:Y");
-    Controller other;
-    WriteFleet("# line 4\n127.0.0.1 " + good.Port() + " press-1\n127.0.0.1 " + stalled.Port() +
-               " press-2   # the one with the bad Y\n\n127.0.0.1 " + other.Port() +
-               " press-3\n127.0.0.1 " + DeadPort() + " press-4\n");
-    const testing::ProgramRun run =
-        testing::RunProgram(TREVANE_CLI_PATH, {"fleet", "fleet.txt", "autotest"}, dir_);
-    EXPECT_EQ(run.exitCode, 1) << run.err;
-    // One line per change, then the table.
-    EXPECT_THAT(run.out, HasSubstr("press-4  127.0.0.1:"));
-    const std::string table = run.out.substr(run.out.find("NAME "));
-    EXPECT_THAT(table, ::testing::ContainsRegex("press-1 +127.0.0.1:[0-9]+ +passed +[0-9.]+ +Test "
-                                                "result: X passed, Y passed, Z passed"));
-    EXPECT_THAT(table, ::testing::ContainsRegex("press-2 .* failed .*Y aborted"));
-    EXPECT_THAT(table, ::testing::ContainsRegex("press-3 .* passed "));
-    EXPECT_THAT(table, ::testing::ContainsRegex("press-4 .* not run .*Connection Failed"));
-    EXPECT_THAT(table, HasSubstr("4 controllers: 2 passed, 1 failed, 1 not run\n"));
-
-    const std::string html = ReadFile(dir_ / "fleet-summary.html");
-    for (const char* name : {"press-1", "press-2", "press-3", "press-4"}) {
-        const fs::path folder = dir_ / name;
-        ASSERT_TRUE(fs::is_directory(folder)) << name;
-        EXPECT_TRUE(fs::exists(folder / "trevane-cli.jsonl")) << name;
-        EXPECT_TRUE(fs::exists(folder / "trace.txt")) << name;
-        std::set<std::string> kinds;
-        for (const auto& entry : fs::directory_iterator(folder)) {
-            kinds.insert(entry.path().extension().string());
-            if (entry.path().extension() == ".html") {
-                EXPECT_THAT(html, HasSubstr("href=\"" + std::string(name) + "/")) << name;
-            }
-        }
-        if (std::string(name) != "press-4") {
-            EXPECT_TRUE(kinds.contains(".html") && kinds.contains(".csv")) << name;
-        }
-    }
-    EXPECT_FALSE(fs::exists(dir_ / "press-1" / history::kHistoryFileName));
-
-    // Every test that reached its controller, written by three members at once.
-    const std::string path = (dir_ / history::kHistoryFileName).string();
-    sqlite::Database db(path, sqlite::Database::Mode::ReadOnly, 5000);
-    sqlite::Statement check = db.Prepare("PRAGMA integrity_check");
-    ASSERT_TRUE(check.Step());
-    EXPECT_EQ(check.Text(0), "ok");
-    // The files named as seen from the history's folder.
-    sqlite::Statement logs = db.Prepare("SELECT log_file FROM tests");
-    while (logs.Step()) {
-        EXPECT_TRUE(fs::exists(dir_ / logs.Text(0))) << logs.Text(0);
-    }
-    history::History store(path, history::History::Access::Read);
-    const std::vector<history::StoredTest> tests = store.LastTests(10);
-    ASSERT_EQ(tests.size(), 3u);
-    std::set<int> ports;
-    for (const history::StoredTest& test : tests) {
-        ports.insert(test.port);
-        EXPECT_EQ(test.moves.size(), test.port == std::stoi(stalled.Port()) ? 5u : 6u);
-    }
-    EXPECT_EQ(ports, (std::set<int>{std::stoi(good.Port()), std::stoi(stalled.Port()),
-                                    std::stoi(other.Port())}));
-}
 
 TEST_F(Fleet, AnInterruptStopsEveryMemberAndEveryAxisStands) {
     Controller first;
@@ -412,35 +342,6 @@ TEST_F(Fleet, AHistoryThatCannotBeWrittenStartsNoController) {
                                    "' is a folder, not a history file; no controller was started"));
     EXPECT_TRUE(controller.machine->Received().empty());
     EXPECT_FALSE(fs::exists(dir_ / "a"));
-}
-
-TEST_F(Fleet, JsonLinesTellEveryChangeAndEachControllerAtTheEnd) {
-    Controller reachable;
-    WriteFleet("127.0.0.1 " + reachable.Port() + "\n127.0.0.1 " + DeadPort() + " dead\n");
-    const testing::ProgramRun run = testing::RunProgram(
-        TREVANE_CLI_PATH, {"--json", "fleet", "fleet.txt", "--jobs", "1", "connect"}, dir_);
-    EXPECT_EQ(run.exitCode, 1) << run.err;
-    const std::vector<testing::JsonValue> lines = testing::ParseJsonLines(run.out);
-    ASSERT_GE(lines.size(), 7u) << run.out;
-    EXPECT_EQ(lines[0]["controller"].text, "127.0.0.1");
-    EXPECT_EQ(lines[0]["state"].text, "running");
-    const auto done = std::find_if(lines.begin(), lines.end(), [](const testing::JsonValue& line) {
-        return line["state"].text == "done";
-    });
-    ASSERT_NE(done, lines.end()) << run.out;
-    EXPECT_EQ((*done)["controller"].text, "127.0.0.1");
-    EXPECT_THAT((*done)["text"].text, HasSubstr(sim::kIdentityLine));
-    const testing::JsonValue& dead = lines[lines.size() - 3];
-    EXPECT_EQ(dead["controller"].text, "dead");
-    EXPECT_EQ(dead["state"].text, "not run");
-    EXPECT_EQ(dead["exit"].number, 2);
-    EXPECT_THAT(dead["text"].text, HasSubstr("Connection Failed"));
-    const testing::JsonValue& totals = lines[lines.size() - 2];
-    EXPECT_EQ(totals["controllers"].number, 2);
-    EXPECT_EQ(totals["passed"].number, 1);
-    EXPECT_EQ(totals["summary"].text, "fleet-summary.html");
-    EXPECT_EQ(lines.back()["error"]["message"].text, "fleet: 1 of 2 controllers did not pass");
-    EXPECT_EQ(lines.back()["error"]["exit"].number, 1);
 }
 
 TEST_F(Fleet, ABadFleetFileIsNamedWithItsLineAndNothingStarts) {

@@ -1,0 +1,144 @@
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "InProcessCli.h"
+#include "history/History.h"
+#include "history/Sqlite.h"
+#include "sim/Simulator.h"
+#include "support/JsonValue.h"
+#include "support/ScratchFolder.h"
+
+// trevane-cli fleet, the whole command line in process, against simulated controllers on the
+// virtual clock.
+namespace trevane {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using testing::ReadFile;
+
+// Where no controller is served.
+constexpr std::uint16_t kDeadPort = 5999;
+
+class FleetInProcess : public ::testing::Test {
+  protected:
+    void WriteFleet(const std::string& text) { std::ofstream(dir_ / "fleet.txt") << text; }
+
+    testing::ScopedWorkingFolder scratch_{"trevane-fleet"};
+    const fs::path dir_ = fs::current_path();
+    testing::InProcessCli cli_;
+};
+
+TEST_F(FleetInProcess, FourControllersGiveFourFoldersOneHistoryAndOneSummary) {
+    cli_.AddController(5001);
+    cli_.AddController(5002)->AddFault(sim::ParseFault("stall:Y"));
+    cli_.AddController(5003);
+    WriteFleet("# line 4\n127.0.0.1 5001 press-1\n127.0.0.1 5002 press-2   # the one with the bad "
+               "Y\n\n127.0.0.1 5003 press-3\n127.0.0.1 " +
+               std::to_string(kDeadPort) + " press-4\n");
+    const testing::CliRun run = cli_.Run("fleet fleet.txt autotest");
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    // One line per change, then the table.
+    EXPECT_THAT(run.out, HasSubstr("press-4  127.0.0.1:"));
+    const std::string table = run.out.substr(run.out.find("NAME "));
+    EXPECT_THAT(table, ::testing::ContainsRegex("press-1 +127.0.0.1:[0-9]+ +passed +[0-9.]+ +Test "
+                                                "result: X passed, Y passed, Z passed"));
+    EXPECT_THAT(table, ::testing::ContainsRegex("press-2 .* failed .*Y aborted"));
+    EXPECT_THAT(table, ::testing::ContainsRegex("press-3 .* passed "));
+    EXPECT_THAT(table, ::testing::ContainsRegex("press-4 .* not run .*Connection Failed"));
+    EXPECT_THAT(table, HasSubstr("4 controllers: 2 passed, 1 failed, 1 not run\n"));
+
+    const std::string html = ReadFile(dir_ / "fleet-summary.html");
+    for (const char* name : {"press-1", "press-2", "press-3", "press-4"}) {
+        const fs::path folder = dir_ / name;
+        ASSERT_TRUE(fs::is_directory(folder)) << name;
+        EXPECT_TRUE(fs::exists(folder / "trevane-cli.jsonl")) << name;
+        EXPECT_TRUE(fs::exists(folder / "trace.txt")) << name;
+        std::set<std::string> kinds;
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            kinds.insert(entry.path().extension().string());
+            if (entry.path().extension() == ".html") {
+                EXPECT_THAT(html, HasSubstr("href=\"" + std::string(name) + "/")) << name;
+            }
+        }
+        if (std::string(name) != "press-4") {
+            EXPECT_TRUE(kinds.contains(".html") && kinds.contains(".csv")) << name;
+        }
+    }
+    EXPECT_FALSE(fs::exists(dir_ / "press-1" / history::kHistoryFileName));
+
+    // Every test that reached its controller, written by three members at once.
+    const std::string path = (dir_ / history::kHistoryFileName).string();
+    sqlite::Database db(path, sqlite::Database::Mode::ReadOnly, 5000);
+    sqlite::Statement check = db.Prepare("PRAGMA integrity_check");
+    ASSERT_TRUE(check.Step());
+    EXPECT_EQ(check.Text(0), "ok");
+    // The files named as seen from the history's folder.
+    sqlite::Statement logs = db.Prepare("SELECT log_file FROM tests");
+    while (logs.Step()) {
+        EXPECT_TRUE(fs::exists(dir_ / logs.Text(0))) << logs.Text(0);
+    }
+    history::History store(path, history::History::Access::Read);
+    const std::vector<history::StoredTest> tests = store.LastTests(10);
+    ASSERT_EQ(tests.size(), 3u);
+    std::set<int> ports;
+    for (const history::StoredTest& test : tests) {
+        ports.insert(test.port);
+        EXPECT_EQ(test.moves.size(), test.port == 5002 ? 5u : 6u);
+    }
+    EXPECT_EQ(ports, (std::set<int>{5001, 5002, 5003}));
+}
+
+TEST_F(FleetInProcess, JsonLinesTellEveryChangeAndEachControllerAtTheEnd) {
+    cli_.AddController(5001);
+    WriteFleet("127.0.0.1 5001\n127.0.0.1 " + std::to_string(kDeadPort) + " dead\n");
+    const testing::CliRun run = cli_.Run("--json fleet fleet.txt --jobs 1 connect");
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    const std::vector<testing::JsonValue> lines = testing::ParseJsonLines(run.out);
+    ASSERT_GE(lines.size(), 7u) << run.out;
+    EXPECT_EQ(lines[0]["controller"].text, "127.0.0.1");
+    EXPECT_EQ(lines[0]["state"].text, "running");
+    const auto done = std::find_if(lines.begin(), lines.end(), [](const testing::JsonValue& line) {
+        return line["state"].text == "done";
+    });
+    ASSERT_NE(done, lines.end()) << run.out;
+    EXPECT_EQ((*done)["controller"].text, "127.0.0.1");
+    EXPECT_THAT((*done)["text"].text, HasSubstr(sim::kIdentityLine));
+    const testing::JsonValue& dead = lines[lines.size() - 3];
+    EXPECT_EQ(dead["controller"].text, "dead");
+    EXPECT_EQ(dead["state"].text, "not run");
+    EXPECT_EQ(dead["exit"].number, 2);
+    EXPECT_THAT(dead["text"].text, HasSubstr("Connection Failed"));
+    EXPECT_EQ(dead["folder"].text, (dir_ / "dead").string());
+    const testing::JsonValue& totals = lines[lines.size() - 2];
+    EXPECT_EQ(totals["controllers"].number, 2);
+    EXPECT_EQ(totals["passed"].number, 1);
+    EXPECT_EQ(totals["summary"].text, "fleet-summary.html");
+    EXPECT_EQ(lines.back()["error"]["message"].text, "fleet: 1 of 2 controllers did not pass");
+    EXPECT_EQ(lines.back()["error"]["exit"].number, 1);
+}
+
+// A NAME that leaves the fleet's folder is refused before anything starts.
+TEST_F(FleetInProcess, ANameOfTheParentFolderStartsNothing) {
+    const auto machine = cli_.AddController(5001);
+    fs::create_directory(dir_ / "inner");
+    std::ofstream(dir_ / "inner" / "fleet.txt") << "127.0.0.1 5001 ..\n";
+    fs::current_path(dir_ / "inner");
+    const testing::CliRun run = cli_.Run("fleet fleet.txt autotest");
+    fs::current_path(dir_);
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_THAT(run.err, HasSubstr("'fleet.txt' line 1: the name '..' is not a folder name"));
+    EXPECT_TRUE(machine->Received().empty());
+    EXPECT_FALSE(fs::exists(dir_ / "fleet-summary.html"));
+    EXPECT_FALSE(fs::exists(dir_ / history::kHistoryFileName));
+}
+
+}  // namespace
+}  // namespace trevane
