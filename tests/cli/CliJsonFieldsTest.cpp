@@ -1,0 +1,152 @@
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "InProcessCli.h"
+#include "autotest/TestRecord.h"
+#include "history/History.h"
+#include "sim/Simulator.h"
+#include "support/CliJsonDocs.h"
+#include "support/JsonValue.h"
+#include "support/ScratchFolder.h"
+
+// Every name every verb writes with --json, held against docs/cli-json.md both ways: nothing
+// written that its section does not name, nothing named that no run writes.
+namespace trevane {
+namespace {
+
+using Names = std::set<std::string>;
+
+// The names a section lists as "- `name`: ..." or "- `one`, `two`: ...".
+Names SectionNames(const std::string& page, const std::string& heading) {
+    Names names;
+    std::istringstream lines(page);
+    bool inside = false;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with("## ")) {
+            inside = line == "## " + heading;
+        } else if (inside && line.starts_with("- `")) {
+            const std::string listed = line.substr(0, line.find(": "));
+            for (std::size_t open = listed.find('`'); open != std::string::npos;
+                 open = listed.find('`', listed.find('`', open + 1) + 1)) {
+                const std::size_t close = listed.find('`', open + 1);
+                if (close == std::string::npos) {
+                    break;
+                }
+                names.insert(listed.substr(open + 1, close - open - 1));
+            }
+        }
+    }
+    return names;
+}
+
+void CollectNames(const testing::JsonValue& value, Names& names) {
+    for (const auto& [name, member] : value.members) {
+        names.insert(name);
+        CollectNames(member, names);
+    }
+    for (const testing::JsonValue& item : value.items) {
+        CollectNames(item, names);
+    }
+}
+
+// One move of X reaching `maxError`, as a kept test holds it.
+TestRecord OneMoveTest(float maxError) {
+    TestRecord record;
+    record.testNumber = 1;
+    record.startTime = std::chrono::system_clock::time_point(std::chrono::seconds(1354197909));
+    record.identity = "127.0.0.1:23 Scripted 1.0";
+    record.outcome = TestOutcome::Completed;
+    MoveTrace move;
+    move.axis = 'X';
+    move.target = -20000;
+    move.maxTorque = 0.5f;
+    move.moveMaxError = maxError;
+    move.currentPosition = "-20000";
+    move.samples = {{0.0, 0.25f, 3.0f}};
+    record.moves.push_back(move);
+    return record;
+}
+
+class CliJsonFields : public ::testing::Test {
+  protected:
+    static constexpr std::uint16_t kPort = 5023;
+
+    // Runs `arguments` and keeps the names it wrote under `verb`.
+    testing::CliRun Run(const std::string& verb, const std::string& arguments) {
+        const testing::CliRun run = cli_.Run(arguments);
+        for (const testing::JsonValue& line : testing::ParseJsonLines(run.out)) {
+            CollectNames(line, written_[verb]);
+        }
+        return run;
+    }
+    static std::string Online() {
+        return "--json --address 127.0.0.1 --port " + std::to_string(kPort);
+    }
+
+    testing::ScopedWorkingFolder scratch_{"trevane-cli-json"};
+    testing::InProcessCli cli_;
+    std::map<std::string, Names> written_;
+};
+
+TEST_F(CliJsonFields, EveryVerbWritesExactlyTheNamesItsSectionLists) {
+    const auto machine = cli_.AddController(kPort);
+    cli_.AddController(kPort + 1)->AddFault(sim::ParseFault("stall:Y"));
+    machine->SetStoredProgram("#A\r\nEN\r\n");
+
+    EXPECT_EQ(Run("connect", Online() + " connect").exitCode, 0);
+    EXPECT_EQ(Run("send", Online() + " send TPX BOGUS").exitCode, 1);
+    EXPECT_EQ(Run("run", Online() + " run exit").exitCode, 0);
+    EXPECT_EQ(Run("run", Online() + " run prepare").exitCode, 0);
+    EXPECT_EQ(Run("jog", Online() + " jog x -500 0.05").exitCode, 0);
+    EXPECT_EQ(Run("record", Online() + " record").exitCode, 0);
+    EXPECT_EQ(Run("dump", Online() + " dump p.txt").exitCode, 0);
+    EXPECT_EQ(Run("autotest", Online() + " autotest --report").exitCode, 0);
+    std::ofstream("fleet.txt") << "127.0.0.1 " << kPort << " a\n127.0.0.1 " << kPort + 1
+                               << " b\n";
+    EXPECT_EQ(Run("fleet", "--json fleet fleet.txt autotest").exitCode, 1);
+    std::filesystem::remove(history::kHistoryFileName);
+    {
+        history::History store(history::kHistoryFileName);
+        // A baseline needs three earlier tests; the fourth drifts from it.
+        for (int test = 0; test < 3; ++test) {
+            store.Add(OneMoveTest(100), {"a.txt", "", ""});
+        }
+        store.Add(OneMoveTest(200), {"b.txt", "", ""});
+    }
+    EXPECT_EQ(Run("history", "--json history").exitCode, 0);
+
+    const std::string page = testing::ReadCliJsonPage(TREVANE_SOURCE_DIR);
+    ASSERT_FALSE(page.empty());
+    const Names everyVerb = SectionNames(page, "Every verb");
+    // Only a history server makes these; the server's own tests show them.
+    const Names needAServer = {"history_waiting", "server", "sent", "waiting"};
+    Names seenAnywhere;
+    for (const auto& [verb, written] : written_) {
+        Names documented = SectionNames(page, verb);
+        ASSERT_FALSE(documented.empty()) << verb;
+        for (const std::string& name : written) {
+            EXPECT_TRUE(documented.contains(name) || everyVerb.contains(name))
+                << "'" << name << "' of " << verb << " is not in docs/cli-json.md";
+        }
+        for (const std::string& name : documented) {
+            EXPECT_TRUE(written.contains(name) || needAServer.contains(name))
+                << "'" << name << "' of " << verb << " is documented but never written";
+        }
+        seenAnywhere.insert(written.begin(), written.end());
+    }
+    for (const std::string& name : everyVerb) {
+        EXPECT_TRUE(seenAnywhere.contains(name)) << "'" << name << "' is never written";
+    }
+}
+
+}  // namespace
+}  // namespace trevane
