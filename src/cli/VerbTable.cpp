@@ -1,11 +1,9 @@
-#include <array>
-
 #include "cli/Verbs.h"
 
 namespace trevane::cli {
 namespace {
 
-constexpr std::array kVerbs = {
+constexpr Verb kVerbs[] = {
     Verb{"connect", RunConnect},   Verb{"send", RunSend},       Verb{"run", RunProcedure},
     Verb{"jog", RunJog},           Verb{"record", RunRecord},   Verb{"dump", RunDump},
     Verb{"autotest", RunAutoTest}, Verb{"history", RunHistory}, Verb{"fleet", RunFleetVerb},

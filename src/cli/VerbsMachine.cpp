@@ -6,6 +6,7 @@
 #include <memory>
 #include <stop_token>
 #include <string>
+#include <string_view>
 
 #include "cli/HeadlessWindow.h"
 #include "cli/RunControl.h"
@@ -80,7 +81,7 @@ constexpr double kMaxJogSeconds = 3600.0;
 // W is not jogged from here: the window's W box selects nothing to move either, and a jog that
 // exits 0 with nothing moving would mislead a script.
 bool ParseAxes(const std::string& text, AxisSelection& axes) {
-    static const std::string letters = "XYZ";
+    constexpr std::string_view letters = "XYZ";
     axes = {};
     for (char c : text) {
         const auto at =
