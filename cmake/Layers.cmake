@@ -1,6 +1,6 @@
 # trevane_layer(folder DEPENDS lib...): the folder's sources as the static library trevane_<folder>,
 # linked with the layers below it only. CMake accepts cycles between static libraries, so
-# scripts/check-layers.sh holds the includes to the same order.
+# scripts/check-layers.sh reads these calls and holds each folder's includes to its DEPENDS.
 function(trevane_layer folder)
     cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
     file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/${folder}/*.cpp)

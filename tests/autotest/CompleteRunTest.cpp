@@ -9,7 +9,6 @@
 #include "autotest/ConfigurationChecks.h"
 #include "autotest/TestLog.h"
 #include "autotest/TestRunner.h"
-#include "console/StatusMonitor.h"
 
 namespace trevane::autotest_testing {
 namespace {

@@ -11,7 +11,6 @@
 #include "AutotestHarness.h"
 #include "autotest/TestLog.h"
 #include "autotest/TestRunner.h"
-#include "console/StatusMonitor.h"
 #include "link/ControllerLink.h"
 #include "link/Operator.h"
 

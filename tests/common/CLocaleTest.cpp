@@ -47,7 +47,7 @@ TEST(ReadNumber, OutOfRangeAndSpecialValuesMatchStrtod) {
 
 TEST(ReadNumber, AgreesWithStrtodInTheCLocaleOnOddInputs) {
 #ifdef _WIN32
-    GTEST_SKIP() << "the Windows C runtime's strtod is no C99 reference (hex floats, inf, nan)";
+    GTEST_SKIP() << "on Windows: the C runtime's strtod is no C99 reference (hex floats, inf, nan)";
 #else
     const char* const inputs[] = {
         "--5",

@@ -17,6 +17,7 @@
 
 #include "console/ProgramDump.h"
 #include "support/LinkFixture.h"
+#include "support/ReadOnlyFolder.h"
 #include "support/ScratchFolder.h"
 
 namespace trevane::testing {
@@ -125,16 +126,16 @@ TEST_F(ProgramDumpTest, AFileThatCannotBeReplacedIsReportedAndNothingIsLeftBehin
 
 TEST_F(ProgramDumpTest, AReadOnlyFolderKeepsThePreviousFileWhole) {
     WriteBytes("logProgram.txt", "previous\r\n");
-    fs::permissions(folder_.Path(), fs::perms::owner_read | fs::perms::owner_exec);
-    if (std::ofstream(folder_.Path() / "probe").is_open()) {
-        GTEST_SKIP() << "this user writes into read-only folders (root); the replace-failure "
-                        "case is covered by a folder standing in the file's place";
-    }
     controller_->SetProgram("EN\n");
     Connect();
-    DumpProgram(Link());
+    const std::string unavailable =
+        RunInReadOnlyFolder(folder_.Path(), [&] { DumpProgram(Link()); });
+    if (!unavailable.empty()) {
+        GTEST_SKIP() << unavailable;
+    }
     EXPECT_EQ(ReadFile("logProgram.txt"), "previous\r\n");
     EXPECT_THAT(window_->Messages(), ElementsAre(IsMessage(CouldNotWrite())));
+    EXPECT_THAT(FolderEntries(), ElementsAre("logProgram.txt"));
 }
 
 TEST_F(ProgramDumpTest, ReplacesTheFileInsteadOfWritingIntoIt) {
@@ -151,7 +152,7 @@ TEST_F(ProgramDumpTest, ReplacesTheFileInsteadOfWritingIntoIt) {
 
 TEST_F(ProgramDumpTest, TheNewFileKeepsTheModeOfTheOneItReplaces) {
 #ifdef _WIN32
-    GTEST_SKIP() << "Windows files carry no POSIX mode bits to keep";
+    GTEST_SKIP() << "on Windows: files carry no POSIX mode bits to keep";
 #endif
     WriteBytes("logProgram.txt", "previous\r\n");
     fs::permissions("logProgram.txt", fs::perms::owner_read | fs::perms::owner_write);
@@ -175,7 +176,7 @@ TEST_F(ProgramDumpTest, TheNewFileKeepsTheModeOfTheOneItReplaces) {
 
 TEST_F(ProgramDumpTest, ASymbolicLinkIsWrittenThroughToItsTarget) {
 #ifdef _WIN32
-    GTEST_SKIP() << "symbolic links need an administrator (or developer mode) on Windows";
+    GTEST_SKIP() << "on Windows: symbolic links need an administrator (or developer mode)";
 #endif
     fs::create_directory("elsewhere");
     WriteBytes("elsewhere/program.txt", "previous\r\n");

@@ -6,7 +6,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "autotest/TestRunner.h"
 #include "common/CLocale.h"
 #include "console/StatusMonitor.h"
 #include "link/Operator.h"

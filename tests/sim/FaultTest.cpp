@@ -26,7 +26,7 @@ TEST(ParseFaultTest, EveryFaultFormIsParsedShownInHelpAndInTheManualPage) {
     const std::string page = PlainManualPage("trevane-sim.1.scd");
 #ifdef _WIN32
     if (page.empty()) {
-        GTEST_SKIP() << "the source tree is not reachable from here";
+        GTEST_SKIP() << "on Windows: the source tree is not reachable from here";
     }
 #endif
     ASSERT_FALSE(page.empty());
