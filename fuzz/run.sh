@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Runs every fuzz target of a build for a bounded time each.
+# Runs every fuzz target of a build for a bounded time each, all at once: each is bounded by wall
+# time, so together they take the time of one.
 # Usage: fuzz/run.sh BUILD_DIR SECONDS
-# Exits non-zero as soon as a target finds a crash (its input is kept in BUILD_DIR/fuzz/).
+# Exits non-zero when a target finds a crash (its input is kept in BUILD_DIR/fuzz/).
 set -euo pipefail
 if [ $# -lt 1 ]; then
     echo "usage: $0 BUILD_DIR [SECONDS]" >&2
@@ -22,7 +23,8 @@ done
 
 shopt -s nullglob
 targets=("$build"/fuzz/fuzz_*)
-ran=0
+names=()
+pids=()
 for target in "${targets[@]}"; do
     [ -f "$target" ] && [ -x "$target" ] || continue
     name=$(basename "$target")
@@ -38,16 +40,24 @@ for target in "${targets[@]}"; do
         options+=(-dict="$here/$name.dict")
     fi
     echo "=== $name for ${seconds}s"
-    if ! "$target" "${options[@]}" "$corpus" >"$build/fuzz/$name.log" 2>&1; then
-        tail -n 40 "$build/fuzz/$name.log" >&2
-        echo "fuzz: $name found a failure; see $build/fuzz/$name.log" >&2
-        exit 1
-    fi
-    grep -E "^stat::number_of_executed_units|^Done" "$build/fuzz/$name.log" || true
-    ran=$((ran + 1))
+    "$target" "${options[@]}" "$corpus" >"$build/fuzz/$name.log" 2>&1 &
+    names+=("$name")
+    pids+=($!)
 done
-if [ "$ran" -eq 0 ]; then
+if [ "${#pids[@]}" -eq 0 ]; then
     echo "fuzz: no fuzz targets in $build/fuzz" >&2
     exit 1
 fi
-echo "fuzz: $ran targets ran ${seconds}s each without a failure"
+failed=0
+for i in "${!pids[@]}"; do
+    name=${names[i]}
+    if wait "${pids[i]}"; then
+        echo "$name: $(grep -E "^stat::number_of_executed_units" "$build/fuzz/$name.log" || echo "done")"
+    else
+        tail -n 40 "$build/fuzz/$name.log" >&2
+        echo "fuzz: $name found a failure; see $build/fuzz/$name.log" >&2
+        failed=1
+    fi
+done
+[ "$failed" -eq 0 ] || exit 1
+echo "fuzz: ${#pids[@]} targets ran ${seconds}s each, side by side, without a failure"

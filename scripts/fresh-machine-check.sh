@@ -6,7 +6,8 @@
 #
 # Only the bare debootstrap result is cached (FRESH_CACHE_DIR, default
 # ${TMPDIR:-/tmp}/trevane-fresh-root-cache), never a root on which setup.sh has run. Downloaded
-# .deb files are kept there too; they only save download time, each run still installs them.
+# .deb files are kept there too, and ccache's objects of the build inside the root; they only save
+# download and compile time, each run still installs every package.
 # Steps aside (exit 0) only when the package archive cannot be reached at all. Run as root.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -182,6 +183,14 @@ if flock -n 9; then
     mount_into /var/cache/apt/archives --bind "$apt_cache"
 else
     echo "fresh-machine-check: another check holds the package cache; downloading afresh"
+fi
+# Compiled objects are kept between checks like the .deb files: the root still installs every
+# package itself, so a forgotten one fails all the same, but the build takes a minute, not ten.
+# The tree always sits at /src/trevane, so a later check finds the same objects.
+exec 8>"$cache_dir/ccache.lock"
+if flock -n 8; then
+    mkdir -p "$cache_dir/ccache"
+    mount_into /root/.cache/ccache --bind "$cache_dir/ccache"
 fi
 mkdir -p "$root/src/trevane"
 git -C "$checkout" archive --format=tar HEAD | tar -xf - -C "$root/src/trevane" ||
