@@ -19,7 +19,6 @@
 #include "common/CLocale.h"
 #include "history/StoreTest.h"
 #include "link/ControllerLink.h"
-#include "net/TcpMotionClient.h"
 #include "report/TestReport.h"
 #include "report/TestVerdict.h"
 #include "sim/Simulator.h"
@@ -279,30 +278,6 @@ TEST_F(SimulatedMachine, AnAbortDuringAMoveStopsTheAxis) {
     EXPECT_THAT(SentAfter("PAX=-20000"), Not(Contains("PAX=0")));
     EXPECT_TRUE(LogBytes().ends_with("  Test Aborted by User\r\n"));
     EXPECT_FALSE(LastTestCompleted());
-}
-
-// The one run in real time, over TCP on loopback, as an operator would see it (about 30 s).
-TEST_F(SimulatedMachine, ARealTimeRunOverTcpCompletes) {
-    SetSystemClock(std::make_shared<RealClock>());
-    auto machine = std::make_shared<sim::Machine>(SystemClockShared());
-    sim::Server server(machine, "127.0.0.1", 0);
-    SetSessionFactory(MakeTcpSessionFactory(server.Port()));
-    window_->SetAddress("127.0.0.1");
-    MakeLogFileName();
-    OnConnect();
-    ASSERT_TRUE(Connected());
-
-    OnRunAutoTest();
-    ASSERT_TRUE(WaitForTestEnd(120s));
-    EXPECT_TRUE(LastTestCompleted());
-    EXPECT_FALSE(TheController().LastResult().AnyMoveAborted());
-    for (const char* axis : {"X", "Y", "Z"}) {
-        ExpectCleanAxis(EntriesOf(axis), axis);
-    }
-    EXPECT_EQ(Entries().back(), "Disable Machine\n");
-    EXPECT_EQ(machine->ReceivedCommands().back(), "CB7");
-    EXPECT_TRUE(LogBytes().ends_with("  Disable Machine\r\n"));
-    CloseLink();
 }
 
 }  // namespace
