@@ -80,9 +80,12 @@ TEST_F(StoredComparison, OnlyTheLastFiveCleanEarlierTestsOfTheSameControllerAreT
 // sit on both limits at once and are flagged; each of the others misses one limit, on an axis
 // and quantity of its own, since a flag shows only the larger change of an axis's two moves.
 TEST_F(StoredComparison, DriftIsFlaggedFromTwentyFivePercentAndTheAbsoluteRiseOn) {
-    const std::array<MoveMaxima, kMovesPerTest> before = {
-        {{1.0f, 40.0f}, {1.0f, 100.0f}, {1.0f, 100.0f}, {1.0f, 20.0f}, {0.5f, 100.0f},
-         {0.25f, 100.0f}}};
+    const std::array<MoveMaxima, kMovesPerTest> before = {{{1.0f, 40.0f},
+                                                           {1.0f, 100.0f},
+                                                           {1.0f, 100.0f},
+                                                           {1.0f, 20.0f},
+                                                           {0.5f, 100.0f},
+                                                           {0.25f, 100.0f}}};
     const std::array<MoveMaxima, kMovesPerTest> now = {{
         {1.0f, 50.0f},      // 25 %, 10 counts: drift
         {1.15f, 100.0f},    // 0.15 V, 15 %

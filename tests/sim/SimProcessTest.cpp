@@ -59,9 +59,7 @@ TEST(SimProcessTest, StuckSwitchFaultsFromTheCommandLineReadOnAtOnce) {
     const std::string line = sim.ReadOutputLine();
     ASSERT_EQ(line.rfind("listening on 127.0.0.1:", 0), 0u) << line;
     TcpMotionClient session("127.0.0.1", PortOf(line));
-    const auto reading = [&](const char* query) {
-        return session.command(query, "\r", ":", true);
-    };
+    const auto reading = [&](const char* query) { return session.command(query, "\r", ":", true); };
     EXPECT_EQ(reading("MG _LFZ"), "0.0000");
     EXPECT_EQ(reading("MG _LRZ"), "1.0000");
     EXPECT_EQ(reading("MG _LRY"), "0.0000");
