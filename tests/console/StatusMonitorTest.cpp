@@ -1,4 +1,6 @@
+#include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -7,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "common/CLocale.h"
+#include "common/Clock.h"
 #include "console/StatusMonitor.h"
 #include "link/Operator.h"
 #include "machine/Jog.h"
@@ -197,6 +200,49 @@ TEST_F(StatusMonitorTest, AFailedOrShortRecordLeavesTheTableAndTheRecordAsTheyWe
     EXPECT_EQ(Table(), before);
     EXPECT_EQ(TheController().Monitor().Record(), recordBefore);
     EXPECT_EQ(controller_->RecordRequests().size(), 3U);
+}
+
+// Polls 10 ms apart on a virtual clock, the scope watching: each failed poll, a refused
+// request or a short record, breaks the line, so the last good values are not drawn across it.
+TEST_F(StatusMonitorTest, AFailedPollLeavesAGapInTheScope) {
+    using namespace record;
+    auto clock = std::make_shared<VirtualClock>();
+    SetSystemClock(clock);
+    scope::ScopeBuffer& scope = TheController().Monitor().Scope();
+    Connect();
+    std::vector<char> shortRecord = RecordBuilder().Int32(0, kReferencePosition, 9).Build();
+    shortRecord.pop_back();
+    int position = 0;
+    const auto poll = [&](bool fails, bool isShort = false) {
+        if (isShort) {
+            controller_->SetRecord(shortRecord);
+        } else if (fails) {
+            controller_->FailRecord();
+        } else {
+            controller_->SetRecord(
+                RecordBuilder().Int32(0, kReferencePosition, ++position).Build());
+        }
+        EXPECT_EQ(UpdateStatusTable(), !fails && !isShort);
+        clock->Advance(std::chrono::milliseconds(10));
+    };
+    poll(false);
+    poll(false);
+    poll(true);
+    poll(false);
+    poll(false, true);
+    poll(false);
+    poll(false);
+
+    std::vector<scope::Point> points;
+    const std::size_t xReference = scope::Channel{0, scope::kRefPos}.Index();
+    scope.Read(xReference, *scope.Oldest(), *scope.Latest(), points);
+    ASSERT_EQ(points.size(), 5u);
+    std::vector<std::pair<std::int32_t, bool>> drawn;
+    for (const scope::Point& point : points) {
+        drawn.emplace_back(point.value, point.joined);
+    }
+    EXPECT_THAT(drawn, ElementsAre(std::pair{1, false}, std::pair{2, true}, std::pair{3, false},
+                                   std::pair{4, false}, std::pair{5, true}));
 }
 
 TEST_F(StatusMonitorTest, MakesNoRequestWithoutAConnection) {

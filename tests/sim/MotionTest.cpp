@@ -197,6 +197,52 @@ TEST_F(MotionTest, StuckLimitReadsOnAndBlocksMotionUntilCnIsSwapped) {
     EXPECT_EQ(Send("TPX"), "-20000");
 }
 
+// The same move on a loaded axis and on a clean one, one after the other: the load multiplies
+// the loaded axis's error and torque and leaves the others as they are.
+TEST_F(MotionTest, ALoadMultipliesTheErrorAndTorqueOfItsAxisAlone) {
+    machine->AddFault(ParseFault("load:X:2"));
+    PrepareLikeTheTest();
+    Send("PAX=-20000");
+    const Watch loaded = WatchMove("X");
+    Send("PAY=-20000");
+    const Watch clean = WatchMove("Y");
+    Send("PAZ=-20000");
+    const Watch other = WatchMove("Z");
+    ASSERT_GT(clean.maxError, 0);
+    ASSERT_GT(clean.maxTorque, 0);
+    EXPECT_NEAR(loaded.maxError / clean.maxError, 2.0, 0.1);
+    EXPECT_NEAR(loaded.maxTorque / clean.maxTorque, 2.0, 0.1);
+    EXPECT_NEAR(other.maxError, clean.maxError, 0.05 * clean.maxError);
+    EXPECT_NEAR(other.maxTorque, clean.maxTorque, 0.05 * clean.maxTorque);
+    // It still arrives.
+    Advance(milliseconds(500));
+    EXPECT_EQ(Send("TPX"), "-20000");
+}
+
+// The other switch of another axis: the move out runs, the move back to 0 is stopped by the
+// stuck switch until CN is swapped, as the automatic test does before it.
+TEST_F(MotionTest, AStuckForwardSwitchStopsTheMoveBackUntilCnIsSwapped) {
+    machine->AddFault(ParseFault("limit:Z:forward"));
+    PrepareLikeTheTest();
+    EXPECT_EQ(Send("MG _LFZ"), "0.0000");
+    EXPECT_EQ(Send("MG _LRZ"), "1.0000");
+    EXPECT_EQ(Send("MG _LFX"), "1.0000");
+    EXPECT_TRUE(machine->ReadAxis(2).forwardLimitOn);
+    EXPECT_FALSE(machine->ReadAxis(2).reverseLimitOn);
+    Send("PAZ=-5000");
+    Advance(milliseconds(2000));
+    ASSERT_EQ(Send("TPZ"), "-5000");
+    Send("PAZ=0");
+    Advance(milliseconds(2000));
+    EXPECT_EQ(Send("TPZ"), "-5000");
+    EXPECT_EQ(machine->ReadAxis(2).stopCode, kStopForwardLimit);
+    Send("CN1");
+    EXPECT_EQ(Send("MG _LFZ"), "1.0000");
+    Send("PAZ=0");
+    Advance(milliseconds(2000));
+    EXPECT_EQ(Send("TPZ"), "0");
+}
+
 TEST_F(MotionTest, LimitSwitchesStopAJogOutsideTheTestsTravel) {
     PrepareLikeTheTest();
     Send("SP*=100000");

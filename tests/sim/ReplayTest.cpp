@@ -124,6 +124,40 @@ TEST(ReplayTest, ALostReplyStaysLostAndWhatASpentSessionNeverSentIsSkipped) {
     EXPECT_EQ(replay->Counts().unknown, 0u);
 }
 
+// A test asking more often than the trace recorded: accepted and rejected replies alike are
+// served again from their last, so the session stays in step and "TC1" still knows why.
+TEST(ReplayTest, PastItsRecordedRepliesEachRequestGetsItsLastOneAgain) {
+    const std::string trace = Line("01.000", "command\tTPY\\r\t10\t:\t40\t\t") +
+                              Line("01.010", "command\tTPY\\r\t20\t:\t40\t\t") +
+                              Line("01.020", "command\tMG _CN\\r\t-1.0000\t:\t40\t\t") +
+                              Line("01.030", "command\tFOO\\r\t\t?\t90\t7 Command rejected\t");
+    for (const bool streamed : {false, true}) {
+        SCOPED_TRACE(streamed ? "streamed" : "read whole");
+        auto clock = std::make_shared<VirtualClock>();
+        std::istringstream in(trace);
+        const auto replay = streamed ? std::make_shared<Replay>(in, clock)
+                                     : std::make_shared<Replay>(ReadTrace(in), clock);
+        const auto session = MakeInProcessClient(replay, "127.0.0.1", 23);
+        std::vector<std::string> replies;
+        for (int i = 0; i < 4; ++i) {
+            replies.push_back(session->command("TPY", "\r", ":", true));
+        }
+        EXPECT_EQ(replies, (std::vector<std::string>{"10", "20", "20", "20"}));
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_EQ(session->command("MG _CN", "\r", ":", true), "-1.0000") << i;
+            try {
+                session->command("FOO", "\r", ":", true);
+                ADD_FAILURE() << "FOO was accepted";
+            } catch (const MotionError& error) {
+                EXPECT_EQ(error.ControllerReason(), "7 Command rejected") << i;
+            }
+        }
+        const ReplayCounts counts = replay->Counts();
+        EXPECT_EQ(counts.repeated, 4u);
+        EXPECT_EQ(counts.unknown, 0u);
+    }
+}
+
 // `count` record polls 10 ms apart, each record different from the one before.
 std::string RecordPolls(int count) {
     std::string trace;

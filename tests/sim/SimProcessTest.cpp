@@ -52,6 +52,23 @@ TEST(SimProcessTest, ServesUntilSigtermThenExitsCleanlyWithSessionsOpen) {
     EXPECT_TRUE(midRequest.ClosedByPeer());
 }
 
+// Faults from the command line reach the machine, several at once, each on its own axis and
+// side.
+TEST(SimProcessTest, StuckSwitchFaultsFromTheCommandLineReadOnAtOnce) {
+    SimProcess sim({"--port", "0", "--fault", "limit:Z:forward", "--fault", "limit:Y:reverse"});
+    const std::string line = sim.ReadOutputLine();
+    ASSERT_EQ(line.rfind("listening on 127.0.0.1:", 0), 0u) << line;
+    TcpMotionClient session("127.0.0.1", PortOf(line));
+    const auto reading = [&](const char* query) { return session.command(query, "\r", ":", true); };
+    EXPECT_EQ(reading("MG _LFZ"), "0.0000");
+    EXPECT_EQ(reading("MG _LRZ"), "1.0000");
+    EXPECT_EQ(reading("MG _LRY"), "0.0000");
+    EXPECT_EQ(reading("MG _LFY"), "1.0000");
+    EXPECT_EQ(reading("MG _LFX"), "1.0000");
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.WaitForExit(), 0);
+}
+
 TEST(SimProcessTest, SigintStopsItToo) {
     SimProcess sim({"--port", "0"});
     ASSERT_EQ(sim.ReadOutputLine().rfind("listening on ", 0), 0u);
