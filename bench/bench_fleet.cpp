@@ -1,7 +1,7 @@
 // trevane-cli fleet autotest against 1, 4, 16 and 64 simulated controllers in one wave, each
 // figure also as a ratio of one trevane-cli autotest measured in the same run, with the fleet's
 // peak memory per controller beyond one. Real time (about 30 s a run): the tests wait far more
-// than they compute. Loopback only. TREVANE_BENCH_SMOKE=1 runs only the smallest fleet.
+// than they compute. Loopback only. A smoke run (bench/Smoke.h) takes only the smallest fleet.
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -17,6 +17,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 
+#include "Smoke.h"
 #include "sim/Simulator.h"
 
 namespace {
@@ -126,8 +127,7 @@ void BM_Fleet(benchmark::State& state) {
 }
 
 void FleetSizes(benchmark::internal::Benchmark* bench) {
-    const char* smoke = std::getenv("TREVANE_BENCH_SMOKE");
-    if (smoke != nullptr && std::string(smoke) == "1") {
+    if (bench::SmokeRun()) {
         bench->Arg(1);
         return;
     }

@@ -4,6 +4,8 @@
 // exchange with and without the traffic recorder, alternating.
 #include <benchmark/benchmark.h>
 
+#include "Smoke.h"
+
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -30,7 +32,9 @@ using asio::ip::tcp;
 
 constexpr const char* kCommand = "MG _TPX";
 constexpr std::string_view kReply = " 1234.0000\r\n:";
-constexpr int kRounds = 7;
+int Rounds() {
+    return trevane::bench::SmokeOr(7, 1);
+}
 
 // Answers every CR-terminated request with kReply, on any number of connections.
 class LoopbackPeer {
@@ -237,7 +241,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
         ConsoleReporter::Finalize();
         const double raw = Median("raw_pingpong");
         const double link = Median("send_command");
-        std::printf("\nexchanges per second, median of %d rounds:\n", kRounds);
+        std::printf("\nexchanges per second, median of %d rounds:\n", Rounds());
         std::printf("  one after the other: raw %8.0f, SendCommand %8.0f, ratio %.3f\n", raw, link,
                     raw > 0 ? link / raw : 0.0);
         std::printf("  alternating:         raw %8.0f, SendCommand %8.0f, ratio %.3f\n",
@@ -266,13 +270,16 @@ class RatioReporter : public benchmark::ConsoleReporter {
 }  // namespace
 
 int main(int argc, char** argv) {
-    for (int round = 0; round < kRounds; ++round) {
-        benchmark::RegisterBenchmark("raw_pingpong", RawPingPong)->MinTime(0.5)->UseRealTime();
+    const double seconds = trevane::bench::SmokeRun() ? 0.01 : 0.5;
+    for (int round = 0; round < Rounds(); ++round) {
+        benchmark::RegisterBenchmark("raw_pingpong", RawPingPong)->MinTime(seconds)->UseRealTime();
         benchmark::RegisterBenchmark("send_command", SendCommandExchange)
-            ->MinTime(0.5)
+            ->MinTime(seconds)
             ->UseRealTime();
-        benchmark::RegisterBenchmark("paired", PairedExchanges)->MinTime(0.5)->UseRealTime();
-        benchmark::RegisterBenchmark("paired_traffic", PairedTraffic)->MinTime(0.5)->UseRealTime();
+        benchmark::RegisterBenchmark("paired", PairedExchanges)->MinTime(seconds)->UseRealTime();
+        benchmark::RegisterBenchmark("paired_traffic", PairedTraffic)
+            ->MinTime(seconds)
+            ->UseRealTime();
     }
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;

@@ -18,6 +18,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "Smoke.h"
+
 #include "common/TraceFormat.h"
 #include "net/TcpMotionClient.h"
 #include "sim/Replay.h"
@@ -138,7 +140,7 @@ void BM_LoadLongTrace(benchmark::State& state) {
         (std::filesystem::temp_directory_path() /
          ("trevane-bench-replay-" + std::to_string(::getpid()) + ".txt"))
             .string();
-    WriteLongTrace(path, 2000000, records);
+    WriteLongTrace(path, bench::SmokeOr(2000000, 20000), records);
     for (auto _ : state) {
         state.counters["streamed_peak_MiB"] = PeakMiBOfLoading(path, true);
         state.counters["read_whole_peak_MiB"] = PeakMiBOfLoading(path, false);

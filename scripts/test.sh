@@ -47,8 +47,19 @@ bash scripts/check-package.sh build
 sanitizer_args=(-DCMAKE_BUILD_TYPE=Debug -DTREVANE_BUILD_BENCH=OFF)
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-configure_and_test build-asan "${sanitizer_args[@]}" -DTREVANE_BUILD_GUI=ON \
-    "-DTREVANE_SANITIZE=address;undefined"
+# Every benchmark once, briefly, beside the sanitizer build: it mostly waits on the simulator.
+bash scripts/bench-smoke.sh build >build/bench-smoke.log 2>&1 &
+smoke=$!
+echo "=== build-asan (the benchmarks' smoke run beside its build)"
+cmake -S . -B build-asan -G Ninja "${sanitizer_args[@]}" -DTREVANE_BUILD_GUI=ON \
+    "-DTREVANE_SANITIZE=address;undefined" >/dev/null
+cmake --build build-asan -j "$jobs"
+if ! wait "$smoke"; then
+    cat build/bench-smoke.log
+    exit 1
+fi
+tail -1 build/bench-smoke.log
+run_ctest build-asan
 
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 # Some kernels randomise mmap beyond what TSan's shadow layout accepts; run without ASLR then.
