@@ -89,6 +89,11 @@ make_log mention "$(ctest_block 1 A.Mentions "$skipped_by_regex" \
     "$(gtest_block A.Mentions "cannot mount here, unlike on Windows: it is Linux")")"
 expect mention true fail 'A.Mentions skipped in CI'
 
+# CI runs on Linux: naming it is no reason to skip there.
+make_log linux "$(ctest_block 1 A.NotHere "$skipped_by_regex" \
+    "$(gtest_block A.NotHere "on Linux: needs a mount")")"
+expect linux true fail 'A.NotHere skipped in CI'
+
 make_log bare "$(ctest_block 1 A.Bare "$skipped_by_regex" "$(gtest_block A.Bare "")")"
 expect bare true fail 'A.Bare skipped in CI'
 
