@@ -12,6 +12,7 @@
 
 #include "InProcessCli.h"
 #include "history/History.h"
+#include "protocol/Limits.h"
 #include "sim/Simulator.h"
 #include "support/JsonValue.h"
 #include "support/ScratchFolder.h"
@@ -98,6 +99,18 @@ TEST_F(CliAutotestInProcess, JsonGivesEachEntryAndTheVerdictLast) {
     ASSERT_EQ(logs.size(), 1u);
     EXPECT_EQ(dir_ / verdict["log"].text, logs[0]);
     EXPECT_TRUE(verdict.Has("report"));
+}
+
+// Nothing reaches a controller that the command line does not name: without --address, every
+// verb that drives one is refused before a session opens, even where one would answer.
+TEST_F(CliAutotestInProcess, AVerbThatDrivesAControllerIsRefusedWithoutItsAddress) {
+    const auto machine = cli_.AddController(trevane::kDefaultControllerPort);
+    for (const char* verb : {"autotest", "send SH", "jog X 100 1", "connect", "record --count 1"}) {
+        const testing::CliRun run = cli_.Run(verb);
+        EXPECT_EQ(run.exitCode, 2) << verb;
+        EXPECT_THAT(run.err, HasSubstr("--address is required")) << verb;
+    }
+    EXPECT_THAT(machine->ReceivedCommands(), ::testing::IsEmpty());
 }
 
 // A failing test ends its output with the verdict, each aborted axis named with its reason.
