@@ -10,6 +10,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "CliTestFiles.h"
 #include "InProcessCli.h"
 #include "history/History.h"
 #include "protocol/Limits.h"
@@ -30,16 +31,7 @@ constexpr std::uint16_t kPort = 5023;
 
 class CliAutotestInProcess : public ::testing::Test {
   protected:
-    std::vector<std::filesystem::path> LogFiles() const {
-        std::vector<std::filesystem::path> logs;
-        for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
-            const std::string name = entry.path().filename().string();
-            if (name.starts_with("logFile.txt ") && name.ends_with(".txt")) {
-                logs.push_back(entry.path());
-            }
-        }
-        return logs;
-    }
+    std::vector<std::filesystem::path> LogFiles() const { return testing::LogFilesIn(dir_); }
     testing::CliRun Run(const std::string& arguments) {
         return cli_.Run("--address 127.0.0.1 --port " + std::to_string(kPort) + " " + arguments);
     }

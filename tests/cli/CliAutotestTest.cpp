@@ -21,6 +21,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "CliTestFiles.h"
 #include "autotest/TestRecord.h"
 #include "common/Clock.h"
 #include "history/History.h"
@@ -35,6 +36,10 @@
 // trevane-cli's autotest verb run as a program, against the simulated controller on loopback.
 namespace trevane {
 namespace {
+
+using testing::OneMoveTest;
+// An identity with quotes, as the history shows it back.
+constexpr const char* kIdentity = "127.0.0.1:23 Scripted \"rev\" 1.0";
 
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
@@ -80,16 +85,7 @@ class CliAutotest : public ::testing::Test {
         return run;
     }
 
-    std::vector<std::filesystem::path> LogFiles() const {
-        std::vector<std::filesystem::path> logs;
-        for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
-            const std::string name = entry.path().filename().string();
-            if (name.starts_with("logFile.txt ") && name.ends_with(".txt")) {
-                logs.push_back(entry.path());
-            }
-        }
-        return logs;
-    }
+    std::vector<std::filesystem::path> LogFiles() const { return testing::LogFilesIn(dir_); }
 
     testing::ScratchFolder scratch_{"trevane-cli-autotest"};
     const std::filesystem::path& dir_ = scratch_.Path();
@@ -295,32 +291,14 @@ TEST_F(CliAutotest, ARealTimeRunOverTcpCompletes) {
     EXPECT_TRUE(ReadFile(logs[0]).ends_with("  Disable Machine\r\n"));
 }
 
-// One move of X reaching `maxError` counts, as a kept test holds it.
-TestRecord OneMoveTest(float maxError) {
-    TestRecord record;
-    record.testNumber = 1;
-    record.startTime = std::chrono::system_clock::time_point(std::chrono::seconds(1354197909));
-    record.identity = "127.0.0.1:23 Scripted \"rev\" 1.0";
-    record.outcome = TestOutcome::Completed;
-    MoveTrace move;
-    move.axis = 'X';
-    move.target = -20000;
-    move.maxTorque = 0.5f;
-    move.moveMaxError = maxError;
-    move.currentPosition = "-20000";
-    move.samples = {{0.0, 0.25f, 3.0f}};
-    record.moves.push_back(move);
-    return record;
-}
-
 TEST_F(CliAutotest, HistoryListsTheKeptTestsWithoutConnecting) {
     {
         history::History store((dir_ / history::kHistoryFileName).string());
         // A baseline needs three earlier tests.
         for (int test = 0; test < 3; ++test) {
-            store.Add(OneMoveTest(100), {"a.txt", "", ""});
+            store.Add(OneMoveTest(100, kIdentity), {"a.txt", "", ""});
         }
-        store.Add(OneMoveTest(200), {"b.txt", "", ""});
+        store.Add(OneMoveTest(200, kIdentity), {"b.txt", "", ""});
     }
     const ProgramRun json = Run("history --json");
     EXPECT_EQ(json.exitCode, 0) << json.err;
@@ -355,7 +333,7 @@ TEST_F(CliAutotest, HistoryEscapesStoredTextOnATerminalAndRefusesADamagedFile) {
     const std::string path = (dir_ / history::kHistoryFileName).string();
     {
         history::History store(path);
-        TestRecord record = OneMoveTest(100);
+        TestRecord record = OneMoveTest(100, kIdentity);
         record.identity = std::string("127.0.0.1:23 evil \x1b[2J\x07\x9b") + "1m ok";
         store.Add(record, {"a.txt", "", ""});
     }
@@ -366,7 +344,7 @@ TEST_F(CliAutotest, HistoryEscapesStoredTextOnATerminalAndRefusesADamagedFile) {
     {
         history::History store(path);
         for (int i = 0; i < 3; ++i) {
-            store.Add(OneMoveTest(100), {"a.txt", "", ""});
+            store.Add(OneMoveTest(100, kIdentity), {"a.txt", "", ""});
         }
         store.Db().Execute("PRAGMA wal_checkpoint(TRUNCATE)");
     }

@@ -10,6 +10,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "CliTestFiles.h"
 #include "InProcessCli.h"
 #include "autotest/TestRecord.h"
 #include "history/History.h"
@@ -22,6 +23,8 @@
 // written that its section does not name, nothing named that no run writes.
 namespace trevane {
 namespace {
+
+using testing::OneMoveTest;
 
 using Names = std::set<std::string>;
 
@@ -56,24 +59,6 @@ void CollectNames(const testing::JsonValue& value, Names& names) {
     for (const testing::JsonValue& item : value.items) {
         CollectNames(item, names);
     }
-}
-
-// One move of X reaching `maxError`, as a kept test holds it.
-TestRecord OneMoveTest(float maxError) {
-    TestRecord record;
-    record.testNumber = 1;
-    record.startTime = std::chrono::system_clock::time_point(std::chrono::seconds(1354197909));
-    record.identity = "127.0.0.1:23 Scripted 1.0";
-    record.outcome = TestOutcome::Completed;
-    MoveTrace move;
-    move.axis = 'X';
-    move.target = -20000;
-    move.maxTorque = 0.5f;
-    move.moveMaxError = maxError;
-    move.currentPosition = "-20000";
-    move.samples = {{0.0, 0.25f, 3.0f}};
-    record.moves.push_back(move);
-    return record;
 }
 
 class CliJsonFields : public ::testing::Test {
