@@ -14,11 +14,17 @@ export CTEST_OUTPUT_ON_FAILURE=1
 
 passed=0
 skipped=0
+started=$SECONDS
+# A stage's heading with the seconds since the start, so CI's log shows where the time goes.
+stage() {
+    echo "=== $* (at $((SECONDS - started)) s)"
+}
 # Runs ctest in a build directory (with an optional command prefix) and adds its counts to the
 # totals printed at the end.
 run_ctest() {
     local dir=$1; shift
     local log="$dir/ctest-summary.log"
+    stage "$dir: tests"
     (cd "$dir" && "$@" ctest -j "$jobs" --timeout 300) | tee "$log"
     # In CI a skipped test fails unless it names the platform it cannot run on.
     bash scripts/check-skips.sh "$dir"
@@ -32,7 +38,7 @@ run_ctest() {
 
 configure_and_test() {
     local dir=$1; shift
-    echo "=== $dir: $*"
+    stage "$dir: $*"
     cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
     cmake --build "$dir" -j "$jobs"
     run_ctest "$dir"
@@ -50,7 +56,7 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # Every benchmark once, briefly, beside the sanitizer build: it mostly waits on the simulator.
 bash scripts/bench-smoke.sh build >build/bench-smoke.log 2>&1 &
 smoke=$!
-echo "=== build-asan (the benchmarks' smoke run beside its build)"
+stage "build-asan (the benchmarks' smoke run beside its build)"
 cmake -S . -B build-asan -G Ninja "${sanitizer_args[@]}" -DTREVANE_BUILD_GUI=ON \
     "-DTREVANE_SANITIZE=address;undefined" >/dev/null
 cmake --build build-asan -j "$jobs"
@@ -68,13 +74,13 @@ if command -v setarch >/dev/null && setarch "$(uname -m)" -R true 2>/dev/null; t
 else
     tsan_prefix=()
 fi
-echo "=== build-tsan"
+stage "build-tsan"
 # The window stays out: Qt's own thread pool is not instrumented and reports races of its own.
 cmake -S . -B build-tsan -G Ninja "${sanitizer_args[@]}" -DTREVANE_BUILD_GUI=OFF \
     -DTREVANE_SANITIZE=thread >/dev/null
 cmake --build build-tsan -j "$jobs"
 
-echo "=== build-fuzz"
+stage "build-fuzz"
 CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DTREVANE_BUILD_GUI=OFF -DTREVANE_BUILD_BENCH=OFF -DTREVANE_BUILD_TESTS=OFF \
     -DTREVANE_BUILD_FUZZ=ON >/dev/null
@@ -85,7 +91,7 @@ cmake --build build-fuzz -j "$jobs"
 nice -n 19 bash fuzz/run.sh build-fuzz 30 >build-fuzz/run.log 2>&1 &
 fuzz=$!
 trap 'kill "$fuzz" 2>/dev/null || true' EXIT
-echo "=== build-tsan: tests (the fuzz targets beside them)"
+stage "build-tsan: tests (the fuzz targets beside them)"
 run_ctest build-tsan "${tsan_prefix[@]}"
 if ! wait "$fuzz"; then
     cat build-fuzz/run.log
@@ -93,4 +99,4 @@ if ! wait "$fuzz"; then
 fi
 trap - EXIT
 cat build-fuzz/run.log
-echo "tests: $passed passed, 0 failed, $skipped skipped"
+echo "tests: $passed passed, 0 failed, $skipped skipped, in $((SECONDS - started)) s"

@@ -20,7 +20,7 @@ fail() {
 trap 'echo "windows-check: FAILED at step '"'"'$step'"'"' (line $LINENO)" >&2' ERR
 begin() {
     step=$1
-    echo "=== windows-check: $step"
+    echo "=== windows-check: $step (at $SECONDS s)"
 }
 
 pids=()
