@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <csignal>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -12,13 +13,16 @@
 
 #include "CliTestFiles.h"
 #include "InProcessCli.h"
+#include "cli/CommandTable.h"
+#include "cli/RunControl.h"
 #include "history/History.h"
 #include "support/CliJsonDocs.h"
 #include "support/JsonValue.h"
 #include "support/ScratchFolder.h"
 
 // What the documentation says of the outputs' contents, held against outputs the command line
-// writes: a drift's numbers in docs/cli-json.md, a trace's columns in the manual page.
+// writes: a drift's numbers in docs/cli-json.md, a trace's columns in the manual page, the exit
+// statuses that interrupts bring in help.
 namespace trevane {
 namespace {
 
@@ -163,6 +167,28 @@ TEST_F(CliDocsInProcess, ATraceHasTheColumnsTheManualPageListsInItsOrder) {
         EXPECT_GT(exchanges, 0);
         EXPECT_TRUE(bytesSeen) << "a data record's or an upload's bytes";
     }
+}
+
+bool ListedInHelp(int code) {
+    for (const cli::ExitStatusSpec& status : cli::ExitStatuses()) {
+        if (status.code == code) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST(CliDocsExitStatus, EveryInterruptEndsWithAStatusThatHelpLists) {
+    const int caught[] = {SIGINT, SIGTERM, SIGHUP};
+    for (const int signal : caught) {
+        cli::RunControl control;
+        control.Arrive(signal);
+        EXPECT_TRUE(ListedInHelp(control.ExitCode())) << "signal " << signal;
+    }
+    cli::RunControl broken;
+    broken.OutputBroken();
+    EXPECT_TRUE(ListedInHelp(broken.ExitCode())) << "a closed standard output";
+    EXPECT_TRUE(ListedInHelp(cli::RunControl().ExitCode())) << "an interrupt without a signal";
 }
 
 }  // namespace
