@@ -35,6 +35,7 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr scope::Channel kXMotorPos{0, scope::kMotorPos};
+constexpr scope::Channel kXVelocity{0, scope::kVelocity};
 
 // The README's example of an exported header, and what it says the first column counts from.
 struct DocumentedCsv {
@@ -53,7 +54,6 @@ DocumentedCsv ReadmeScopeCsv() {
             flowing.find("`time_s`istherecord'stimeinsecondsfromtheframe'sorigin,whichisthe"
                          "trigger(negativebeforeit)") != std::string::npos};
 }
-constexpr scope::Channel kXVelocity{0, scope::kVelocity};
 
 using ScopeWindowTest = WindowTest;
 
