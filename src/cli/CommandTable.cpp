@@ -1,6 +1,9 @@
 #include "cli/CommandTable.h"
 
 #include <algorithm>
+#include <cstdio>
+
+#include "cli/Verbs.h"
 
 namespace trevane::cli {
 namespace {
@@ -158,7 +161,31 @@ std::string OptionLines(const std::vector<OptionSpec>& options) {
     return text;
 }
 
+std::string ExitStatusLines() {
+    std::string lines;
+    for (const ExitStatusSpec& status : ExitStatuses()) {
+        char code[16];
+        std::snprintf(code, sizeof code, "  %-5d", status.code);
+        lines += code + status.meaning + "\n";
+    }
+    return lines;
+}
+
 }  // namespace
+
+// A signal's status is 128 + its number on Linux, on every platform, as a shell reports it.
+const std::vector<ExitStatusSpec>& ExitStatuses() {
+    static const std::vector<ExitStatusSpec> statuses = {
+        {kExitOk, "done"},
+        {kExitFailed, "an exchange or check failed"},
+        {kExitUsage, "bad arguments or no connection"},
+        {kExitInterrupted, "interrupted by Ctrl-C (SIGINT; Ctrl-C or Ctrl-Break on Windows)"},
+        {128 + 15, "ended by SIGTERM"},
+        {128 + 1, "ended by SIGHUP (the terminal closed; the console closed on Windows)"},
+        {128 + 13, "standard output closed (a broken pipe)"},
+    };
+    return statuses;
+}
 
 std::string ProgramHelp(int defaultPort) {
     std::string text =
@@ -179,8 +206,8 @@ std::string ProgramHelp(int defaultPort) {
     }
     text +=
         "\n"
-        "exit status: 0 done, 1 an exchange or check failed, 2 bad arguments or no connection,\n"
-        "130 interrupted\n"
+        "exit status (a jog's or a test's axes are stopped before an interrupted run ends):\n" +
+        ExitStatusLines() +
         "\n"
         "trevane-cli help [VERB] and trevane-cli VERB --help show help without connecting;\n"
         "trevane-cli --version prints the version.\n";

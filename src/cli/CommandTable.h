@@ -28,6 +28,14 @@ const std::vector<VerbSpec>& VerbSpecs();
 const VerbSpec* FindVerbSpec(const std::string& name);
 const OptionSpec* FindGlobalOption(const std::string& name);
 
+struct ExitStatusSpec {
+    int code;
+    std::string meaning;  // one line
+};
+
+// Every status the program ends with, in the order help lists them.
+const std::vector<ExitStatusSpec>& ExitStatuses();
+
 // "send [--repeat N] CMD [CMD ...]"
 std::string UsageOf(const VerbSpec& verb);
 // The text of `trevane-cli --help` and of `trevane-cli help VERB`.

@@ -106,7 +106,10 @@ void PrintHelp() {
         << (sim::Replay::kMaxHeldBytes >> 20)
         << " MiB of memory\n"
            "                  (some millions of exchanges) is refused, naming its line\n"
-           "  --replay-speed F  play the recorded time F times as fast (0.01 to 100)\n"
+           "  --replay-speed F  play the data records' recorded time F times as fast\n"
+           "                  (0.01 to 100, default 1); other replies come as they are\n"
+           "                  asked for: a test's own waits are the client's and stay\n"
+           "                  as long as ever\n"
            "  --help          show this text\n"
            "  --version       print the version\n\n"
            "Faults:\n"

@@ -1,8 +1,10 @@
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <iterator>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
 
@@ -34,6 +36,24 @@ using namespace std::chrono_literals;
 
 constexpr scope::Channel kXMotorPos{0, scope::kMotorPos};
 constexpr scope::Channel kXVelocity{0, scope::kVelocity};
+
+// The README's example of an exported header, and what it says the first column counts from.
+struct DocumentedCsv {
+    std::string header;
+    bool timeFromTrigger = false;
+};
+
+DocumentedCsv ReadmeScopeCsv() {
+    const std::string readme = ReadFile(std::filesystem::path(TREVANE_SOURCE_DIR) / "README.md");
+    std::smatch header;
+    std::regex_search(readme, header, std::regex("`(time_s,[^`]*)`"));
+    std::string flowing = readme;
+    std::replace(flowing.begin(), flowing.end(), '\n', ' ');
+    std::erase(flowing, ' ');
+    return {header.empty() ? std::string() : header[1].str(),
+            flowing.find("`time_s`istherecord'stimeinsecondsfromtheframe'sorigin,whichisthe"
+                         "trigger(negativebeforeit)") != std::string::npos};
+}
 
 using ScopeWindowTest = WindowTest;
 
@@ -168,6 +188,9 @@ TEST_F(JoggingScopeTest, AJogRaisesTheMotorPositionAndFiresASingleShotOnceOnVelo
     std::string line;
     std::getline(csv, line);
     EXPECT_EQ(line, "time_s,X_motorpos_counts,X_velocity_counts_per_s,X_torque_counts");
+    const DocumentedCsv documented = ReadmeScopeCsv();
+    EXPECT_EQ(line, documented.header) << "the README's header";
+    EXPECT_TRUE(documented.timeFromTrigger) << "the README's origin of time_s";
     int rows = 0;
     std::string first;
     std::string lastRow;
