@@ -214,8 +214,7 @@ int RunAutoTest(VerbContext& context, const Invocation& invocation) {
     if (const std::optional<std::string> error = ParseAutotest(invocation.args, parsed)) {
         return UsageError(context, *error);
     }
-    const HistoryServerChoice history =
-        ChooseHistoryServer(parsed.server, context.historyVariable);
+    const HistoryServerChoice history = ChooseHistoryServer(parsed.server, context.historyVariable);
     if (history.error) {
         return UsageError(context, "autotest: " + *history.error);
     }

@@ -151,7 +151,8 @@ TEST_F(FleetInProcess, ArgumentsTheVerbRefusesStartNothing) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"record --count 2", "fleet: record: --interval and --count go with --watch"},
         {"autotest --bogus",
-         "fleet: autotest: unknown argument '--bogus' (usage: autotest [--report] [--history URL])"},
+         "fleet: autotest: unknown argument '--bogus' (usage: autotest [--report] [--history "
+         "URL])"},
         {"autotest --history", "fleet: autotest: unknown argument '--history'"},
         {"connect now", "fleet: connect takes no arguments"},
     };
