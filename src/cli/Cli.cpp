@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "cli/HeadlessWindow.h"
 #include "cli/Json.h"
@@ -33,8 +34,25 @@ int RunOnController(VerbContext& context, const Verb& verb, const Invocation& in
     link.SetSessionFactory(nullptr);
     link.SetOperator(nullptr);
     context.controller.Traffic().WatchExchanges(nullptr);
+    ReportRepeatedFailures(context);
     return status;
 }
+
+namespace {
+
+// Each kind of failed command once, with how often it came.
+std::string FailuresJson(const std::vector<CommandFailureKind>& failures) {
+    std::vector<std::string> kinds;
+    for (const CommandFailureKind& kind : failures) {
+        kinds.push_back(json::Object()
+                            .Text("message", json::OneLine(kind.text))
+                            .Number("times", kind.times)
+                            .Str());
+    }
+    return json::Array(kinds);
+}
+
+}  // namespace
 
 void WriteJsonError(VerbContext& context, int status) {
     std::string message = context.LastError();
@@ -43,6 +61,10 @@ void WriteJsonError(VerbContext& context, int status) {
     }
     json::Object error;
     error.Text("message", json::OneLine(message)).Number("exit", static_cast<long long>(status));
+    if (const std::vector<CommandFailureKind> failures = context.watch.Failures();
+        !failures.empty()) {
+        error.Raw("failures", FailuresJson(failures));
+    }
     json::WriteLine(context.out, json::Object().Raw("error", error.Str()));
 }
 

@@ -30,11 +30,20 @@ class VerbContext;
 // out after `timeoutMs` (uploads after ten times it).
 using SessionOpener = std::function<SessionFactory(std::uint16_t port, int timeoutMs)>;
 
+// One kind of failed command: its line on the error stream and how often it came.
+struct CommandFailureKind {
+    std::string text;
+    long long times = 0;
+};
+
 // What trevane-cli makes of the exchanges of one controller's sessions: the reasons of failed
 // commands, the timeouts, and the commands told to a watcher (the --json lines of `send`).
 class CommandWatch {
   public:
     void See(VerbContext& context, const TappedExchange& exchange);
+
+    // Each kind of failure is printed as it first comes; the kinds, in that order, with counts.
+    std::vector<CommandFailureKind> Failures() const;
 
     // Whether an exchange ran out of time since ForgetTimeouts.
     bool SawTimeout() const { return sawTimeout_.load(); }
@@ -47,13 +56,15 @@ class CommandWatch {
 
   private:
     void ReportFailed(VerbContext& context, const TappedExchange& exchange);
+    void ReportOnce(VerbContext& context, const std::string& text);
 
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::function<void(const CommandOutcome&)> watcher_;
     std::atomic<bool> sawTimeout_{false};
     // While Connect runs, its failures make one line of their own; the rest wait for its outcome.
     bool hold_ = false;
     std::vector<std::string> held_;
+    std::vector<CommandFailureKind> failures_;
 };
 
 // Everything a verb talks through: one controller, its headless operator, the streams it
@@ -124,6 +135,8 @@ int UsageError(VerbContext& context, const std::string& message);
 bool ConnectLikeTheWindow(VerbContext& context, const Invocation& invocation);
 // The context's watch hears of every exchange of its controller's sessions from now on.
 void WatchTheSessions(VerbContext& context);
+// At the verb's end: one line for each kind of failure that came more than once, with its count.
+void ReportRepeatedFailures(VerbContext& context);
 // With `print`, each command's outcome as one {"time", "command", "reply", "ok", "reason"} line.
 void PrintCommandsAsJson(VerbContext& context, bool print);
 

@@ -4,9 +4,15 @@ namespace trevane::cli {
 namespace {
 
 constexpr Verb kVerbs[] = {
-    Verb{"connect", RunConnect},   Verb{"send", RunSend},       Verb{"run", RunProcedure},
-    Verb{"jog", RunJog},           Verb{"record", RunRecord},   Verb{"dump", RunDump},
-    Verb{"autotest", RunAutoTest}, Verb{"history", RunHistory}, Verb{"fleet", RunFleetVerb},
+    Verb{"connect", RunConnect, CheckConnectArguments},
+    Verb{"send", RunSend},
+    Verb{"run", RunProcedure},
+    Verb{"jog", RunJog},
+    Verb{"record", RunRecord, CheckRecordArguments},
+    Verb{"dump", RunDump},
+    Verb{"autotest", RunAutoTest, CheckAutotestArguments},
+    Verb{"history", RunHistory},
+    Verb{"fleet", RunFleetVerb},
 };
 
 }  // namespace

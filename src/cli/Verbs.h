@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -31,11 +32,16 @@ inline constexpr int kExitFailed = 1;         // the verb ran, but an exchange o
 inline constexpr int kExitUsage = 2;          // bad arguments or no connection
 inline constexpr int kExitInterrupted = 130;  // Ctrl-C
 
+// Why a verb refuses `args`, or nothing when it takes them: the verb's own parser, with nothing
+// looked up, so that a fleet can refuse bad arguments once before any member starts.
+using ArgumentCheck = std::optional<std::string> (*)(const std::vector<std::string>& args);
+
 // The names, arguments and descriptions of the verbs are in CommandTable. Every verb talks
 // through the context it is given.
 struct Verb {
     const char* name;
     int (*run)(VerbContext&, const Invocation&);
+    ArgumentCheck checkArguments = nullptr;  // null where only the run checks them
 };
 
 // Every verb.
@@ -53,5 +59,10 @@ int RunDump(VerbContext& context, const Invocation& invocation);
 int RunAutoTest(VerbContext& context, const Invocation& invocation);
 int RunHistory(VerbContext& context, const Invocation& invocation);
 int RunFleetVerb(VerbContext& context, const Invocation& invocation);
+
+// The argument checks of the verbs a fleet runs.
+std::optional<std::string> CheckConnectArguments(const std::vector<std::string>& args);
+std::optional<std::string> CheckRecordArguments(const std::vector<std::string>& args);
+std::optional<std::string> CheckAutotestArguments(const std::vector<std::string>& args);
 
 }  // namespace trevane::cli

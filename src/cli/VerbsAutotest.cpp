@@ -182,23 +182,39 @@ void PrintVerdict(VerbContext& context, const TestResult& result, bool server) {
     json::WriteLine(context.out, line);
 }
 
-}  // namespace
-
-int RunAutoTest(VerbContext& context, const Invocation& invocation) {
+struct AutotestArguments {
     bool report = false;
-    std::optional<std::string> server;
-    const std::vector<std::string>& args = invocation.args;
+    std::optional<std::string> server;  // --history
+};
+
+std::optional<std::string> ParseAutotest(const std::vector<std::string>& args,
+                                         AutotestArguments& parsed) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--report") {
-            report = true;
+            parsed.report = true;
         } else if (args[i] == "--history" && i + 1 < args.size()) {
-            server = args[++i];
+            parsed.server = args[++i];
         } else {
-            return UsageError(context, "autotest: unknown argument '" + args[i] +
-                                           "' (usage: autotest [--report] [--history URL])");
+            return "autotest: unknown argument '" + args[i] +
+                   "' (usage: autotest [--report] [--history URL])";
         }
     }
-    const HistoryServerChoice history = ChooseHistoryServer(server, context.historyVariable);
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> CheckAutotestArguments(const std::vector<std::string>& args) {
+    AutotestArguments parsed;
+    return ParseAutotest(args, parsed);
+}
+
+int RunAutoTest(VerbContext& context, const Invocation& invocation) {
+    AutotestArguments parsed;
+    if (const std::optional<std::string> error = ParseAutotest(invocation.args, parsed)) {
+        return UsageError(context, *error);
+    }
+    const HistoryServerChoice history = ChooseHistoryServer(parsed.server, context.historyVariable);
     if (history.error) {
         return UsageError(context, "autotest: " + *history.error);
     }
@@ -210,7 +226,7 @@ int RunAutoTest(VerbContext& context, const Invocation& invocation) {
     const std::shared_ptr<HeadlessWindow> cliWindow = context.window;
     const int errorsBefore = cliWindow->CommandErrorCount();
     controller.Log().MakeFileName();
-    controller.Conclusion().SetReportEnabled(report);
+    controller.Conclusion().SetReportEnabled(parsed.report);
     JsonStatus json(context.out, invocation.json);
     controller.SetOperator(std::make_shared<TestWindow>(context, json));
     // Aborted as Abort Test aborts it, on Ctrl-C.

@@ -9,6 +9,7 @@
 #include <exception>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <stop_token>
 #include <string>
@@ -295,6 +296,15 @@ int WatchRecords(VerbContext& context, const RecordArguments& parsed, RecordPrin
 }
 
 }  // namespace
+
+std::optional<std::string> CheckRecordArguments(const std::vector<std::string>& args) {
+    RecordArguments parsed;
+    std::string error;
+    if (!ParseRecord(args, parsed, error)) {
+        return error;
+    }
+    return std::nullopt;
+}
 
 int RunRecord(VerbContext& context, const Invocation& invocation) {
     RecordArguments parsed;

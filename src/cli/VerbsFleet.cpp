@@ -113,12 +113,26 @@ std::optional<std::string> ParseFleetArguments(const std::vector<std::string>& a
                "' cannot run on a fleet (autotest, record or connect)";
     }
     command.options.args.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
-    const bool hasReport = std::find(command.options.args.begin(), command.options.args.end(),
-                                     "--report") != command.options.args.end();
-    if (command.options.verb == "autotest" && !hasReport) {
-        command.options.args.push_back("--report");
-    }
     return std::nullopt;
+}
+
+// The verb's own check, of the arguments as they were given: what the fleet adds for its
+// members could hide an error (a last "--history" would take an added "--report" as its URL).
+std::optional<std::string> CheckVerbArguments(const FleetOptions& options) {
+    const Verb* verb = FindVerb(options.verb);
+    if (verb == nullptr || verb->checkArguments == nullptr) {
+        return std::nullopt;
+    }
+    return verb->checkArguments(options.args);
+}
+
+// Every member of a fleet's autotest writes its report: the summary links to them.
+void AddReport(FleetOptions& options) {
+    const bool hasReport =
+        std::find(options.args.begin(), options.args.end(), "--report") != options.args.end();
+    if (options.verb == "autotest" && !hasReport) {
+        options.args.push_back("--report");
+    }
 }
 
 // Opened once before any member starts, so that they find it begun and never race to create it
@@ -174,6 +188,11 @@ int RunFleetVerb(VerbContext& context, const Invocation& invocation) {
     if (const std::optional<std::string> error = ParseFleetArguments(invocation.args, command)) {
         return UsageError(context, "fleet: " + *error + " (usage: " + kUsage + ")");
     }
+    // Once here, before anything starts, not once by each member after its start.
+    if (const std::optional<std::string> error = CheckVerbArguments(command.options)) {
+        return UsageError(context, "fleet: " + *error);
+    }
+    AddReport(command.options);
     std::vector<FleetMember> members;
     std::error_code noFolder;
     const fs::path here = fs::current_path(noFolder);

@@ -1,5 +1,6 @@
 // Verbs of the controller link: connect, and send commands as the command entry would.
 #include <charconv>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -15,9 +16,16 @@
 
 namespace trevane::cli {
 
+std::optional<std::string> CheckConnectArguments(const std::vector<std::string>& args) {
+    if (!args.empty()) {
+        return std::string("connect takes no arguments");
+    }
+    return std::nullopt;
+}
+
 int RunConnect(VerbContext& context, const Invocation& invocation) {
-    if (!invocation.args.empty()) {
-        return UsageError(context, "connect takes no arguments");
+    if (const std::optional<std::string> error = CheckConnectArguments(invocation.args)) {
+        return UsageError(context, *error);
     }
     if (!ConnectLikeTheWindow(context, invocation)) {
         return kExitUsage;

@@ -1,10 +1,12 @@
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -180,6 +182,64 @@ TEST_F(CliAutotestInProcess, UnmeasuredMovesAreUnverifiedInTheJsonAndTheExitCode
     for (const testing::JsonValue& move : verdict["moves"].items) {
         EXPECT_EQ(move["outcome"].text, move["axis"].text == "Y" ? "unverified" : "completed");
     }
+}
+
+// How often `command` reached the controller.
+long long TimesReceived(const sim::Machine& machine, const std::string& command) {
+    const std::vector<std::string> commands = machine.ReceivedCommands();
+    return std::count(commands.begin(), commands.end(), command);
+}
+
+// How often `text` stands in `whole`.
+long long Occurrences(const std::string& whole, const std::string& text) {
+    long long count = 0;
+    for (std::size_t at = whole.find(text); at != std::string::npos;
+         at = whole.find(text, at + text.size())) {
+        ++count;
+    }
+    return count;
+}
+
+// A command rejected on each of hundreds of polls is named once as it first comes and once
+// more at the end with its count; another command's rejection has lines of its own.
+TEST_F(CliAutotestInProcess, EachKindOfRejectionIsOneLineAndOneCount) {
+    const auto machine = cli_.AddController(kPort);
+    machine->AddFault(sim::ParseFault("reject:TEY"));
+    machine->AddFault(sim::ParseFault("reject:TTZ"));
+    const testing::CliRun run = Run("autotest");
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    const long long tey = TimesReceived(*machine, "TEY");
+    const long long ttz = TimesReceived(*machine, "TTZ");
+    ASSERT_GE(tey, 400);
+    ASSERT_GE(ttz, 400);
+    for (const auto& [command, times] : {std::pair{std::string("TEY"), tey}, {"TTZ", ttz}}) {
+        const std::string line = "trevane-cli: " + command + " rejected: 7 Command rejected";
+        EXPECT_EQ(Occurrences(run.err, line + "\n"), 1) << run.err;
+        EXPECT_EQ(Occurrences(run.err, line + " (" + std::to_string(times) + " times)\n"), 1)
+            << run.err;
+        EXPECT_EQ(Occurrences(run.err, command + " rejected"), 2) << command;
+    }
+    // Counted at the end, after the line that named it first.
+    EXPECT_LT(run.err.find("TEY rejected: 7 Command rejected\n"),
+              run.err.find("TEY rejected: 7 Command rejected ("));
+}
+
+TEST_F(CliAutotestInProcess, JsonHoldsEachKindOfRejectionOnceWithItsCount) {
+    const auto machine = cli_.AddController(kPort);
+    machine->AddFault(sim::ParseFault("reject:TEY"));
+    const testing::CliRun run = Run("--json autotest");
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    const std::vector<testing::JsonValue> lines = testing::ParseJsonLines(run.out);
+    ASSERT_GE(lines.size(), 2u) << run.out;
+    EXPECT_EQ(lines[lines.size() - 2]["verdict"].text, "unverified");
+    const testing::JsonValue& failures = lines.back()["error"]["failures"];
+    ASSERT_EQ(failures.items.size(), 1u) << run.out;
+    EXPECT_EQ(failures.items[0]["message"].text, "TEY rejected: 7 Command rejected");
+    EXPECT_EQ(failures.items[0]["times"].number,
+              static_cast<double>(TimesReceived(*machine, "TEY")));
+    EXPECT_GE(failures.items[0]["times"].number, 400);
+    EXPECT_EQ(Occurrences(run.out, "TEY"), 1) << run.out;
+    EXPECT_EQ(Occurrences(run.err, "TEY rejected"), 2) << run.err;
 }
 
 // Every name the log could take in the next half minute (it is made as the test starts) is

@@ -3,6 +3,7 @@
 #include <fstream>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -138,6 +139,42 @@ TEST_F(FleetInProcess, ANameOfTheParentFolderStartsNothing) {
     EXPECT_TRUE(machine->Received().empty());
     EXPECT_FALSE(fs::exists(dir_ / "fleet-summary.html"));
     EXPECT_FALSE(fs::exists(dir_ / history::kHistoryFileName));
+}
+
+// Arguments that the verb refuses are refused once, by the fleet, before any member starts:
+// no controller hears a command, no folder or file is made.
+TEST_F(FleetInProcess, ArgumentsTheVerbRefusesStartNothing) {
+    const auto first = cli_.AddController(5001);
+    const auto second = cli_.AddController(5002);
+    WriteFleet("127.0.0.1 5001 m1\n127.0.0.1 5002 m2\n127.0.0.1 " + std::to_string(kDeadPort) +
+               " m3\n");
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"record --count 2", "fleet: record: --interval and --count go with --watch"},
+        {"autotest --bogus",
+         "fleet: autotest: unknown argument '--bogus' (usage: autotest [--report] [--history "
+         "URL])"},
+        {"autotest --history", "fleet: autotest: unknown argument '--history'"},
+        {"connect now", "fleet: connect takes no arguments"},
+    };
+    for (const auto& [verb, refusal] : cases) {
+        const testing::CliRun run = cli_.Run("fleet fleet.txt " + verb);
+        EXPECT_EQ(run.exitCode, 2) << verb;
+        EXPECT_THAT(run.err, ::testing::StartsWith("trevane-cli: " + refusal)) << verb;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_EQ(run.out, "") << verb;
+    }
+    const testing::CliRun json = cli_.Run("--json fleet fleet.txt record --count 2");
+    EXPECT_EQ(json.exitCode, 2);
+    const std::vector<testing::JsonValue> lines = testing::ParseJsonLines(json.out);
+    ASSERT_EQ(lines.size(), 1u) << json.out;
+    EXPECT_EQ(lines[0]["error"]["message"].text, cases[0].second);
+    EXPECT_EQ(lines[0]["error"]["exit"].number, 2);
+
+    EXPECT_TRUE(first->Received().empty());
+    EXPECT_TRUE(second->Received().empty());
+    for (const char* made : {"m1", "m2", "m3", "fleet-summary.html", history::kHistoryFileName}) {
+        EXPECT_FALSE(fs::exists(dir_ / made)) << made;
+    }
 }
 
 }  // namespace
