@@ -103,9 +103,8 @@ TEST_P(SharedStoreCases, TwoPortsOfOneAddressAreNeverEachOthersBaselineInSequenc
         Add(Ran(MakeRecord(100.0f), minutes(20 * i), seconds(60)));
         Add(Ran(MakeRecord(900.0f, kNeighbour), minutes(20 * i + 10), seconds(60)));
     }
-    const Comparison machine =
-        Compare(Store(), *Store().Test(Add(Ran(MakeRecord(131.0f), minutes(80), seconds(60)))),
-                false);
+    const Comparison machine = Compare(
+        Store(), *Store().Test(Add(Ran(MakeRecord(131.0f), minutes(80), seconds(60)))), false);
     EXPECT_EQ(machine.moves[2].earlierTests, 4);
     EXPECT_DOUBLE_EQ(machine.moves[2].errorBaseline, 100.0);
     EXPECT_THAT(DriftFlagTexts(machine.drift), ElementsAre("Y: error 31 % above earlier tests"));
@@ -139,8 +138,7 @@ TEST_P(SharedStoreCases, TestsThatOverlappedAreNeverEachOthersBaseline) {
     const Comparison comparison = Compare(Store(), *Store().Test(last), false);
     EXPECT_EQ(comparison.moves[2].earlierTests, 4);
     EXPECT_DOUBLE_EQ(comparison.moves[2].errorBaseline, 100.0);
-    EXPECT_THAT(DriftFlagTexts(comparison.drift),
-                ElementsAre("Y: error 31 % above earlier tests"));
+    EXPECT_THAT(DriftFlagTexts(comparison.drift), ElementsAre("Y: error 31 % above earlier tests"));
     for (const std::int64_t id : together) {
         const MoveComparison y = Compare(Store(), *Store().Test(id), false).moves[2];
         EXPECT_THAT(y.baseTests, ElementsAre("2012-11-29T14:25:09Z", "2012-11-29T14:15:09Z",
@@ -173,7 +171,8 @@ TEST_P(SharedStoreCases, ATestWithoutAnAddressHasNoBaseline) {
     for (int i = 0; i < 3; ++i) {
         Add(MakeRecord(100.0f, ""));
     }
-    const Comparison comparison = Compare(Store(), *Store().Test(Add(MakeRecord(900.0f, ""))), false);
+    const Comparison comparison =
+        Compare(Store(), *Store().Test(Add(MakeRecord(900.0f, ""))), false);
     EXPECT_EQ(comparison.moves[2].earlierTests, 0);
     EXPECT_TRUE(comparison.drift.empty());
 }
