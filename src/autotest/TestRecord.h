@@ -99,6 +99,8 @@ struct CnSwap {
 struct TestRecord {
     int testNumber = 0;  // n for the log's n-th "Starting Test"; 0: no test yet
     std::chrono::system_clock::time_point startTime;
+    // When the record was handed back; none while the test runs.
+    std::optional<std::chrono::system_clock::time_point> endTime;
     std::optional<std::string> identity;       // the connection text ("" when the query failed)
     std::vector<LoggedReading> checks;         // the 19 checks, in the order logged
     std::vector<LoggedReading> motionOutputs;  // BIT1..BIT4, read again before the moves

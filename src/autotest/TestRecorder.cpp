@@ -39,6 +39,7 @@ TestRecord WithoutSamples(const TestRecord& record) {
     TestRecord summary;
     summary.testNumber = record.testNumber;
     summary.startTime = record.startTime;
+    summary.endTime = record.endTime;
     summary.identity = record.identity;
     summary.checks = record.checks;
     summary.motionOutputs = record.motionOutputs;
@@ -177,6 +178,7 @@ std::optional<TestRecord> TestRecorder::FinishOwnRecord(TestOutcome ifStillRunni
     const std::shared_ptr<Slot> slot = std::move(own->slot);
     ReleaseOwnership();
     slot->finished = true;
+    slot->record.endTime = SystemClock().WallNow();
     if (slot->record.outcome == TestOutcome::Running) {
         slot->record.outcome = ifStillRunning;
         ChangedLocked();

@@ -86,10 +86,20 @@ StoredTest ReadTestRow(const sqlite::Statement& row) {
     test.port = static_cast<int>(row.Int(3));
     test.identity = row.Text(4);
     test.outcome = row.Text(5);
+    if (!row.IsNull(6) && !row.IsNull(7)) {
+        test.startedMs = row.Int(6);
+        test.endedMs = row.Int(7);
+    }
     return test;
 }
 
-constexpr const char* kTestColumns = "id, started_utc, address, port, identity, outcome";
+// The layout that first kept run times.
+constexpr int kRunTimesLayout = 3;
+
+sqlite::Statement& BindOptional(sqlite::Statement& statement, int index,
+                                const std::optional<std::int64_t>& value) {
+    return value ? statement.Bind(index, *value) : statement.BindNull(index);
+}
 
 // Writers of one program open one at a time: a writer that probed a file another was still
 // beginning would take it for a foreign one and set it aside, with the other's tests in it.
@@ -155,6 +165,7 @@ void History::OpenOrSetAside(const std::string& path, Access access) {
                 "'" + path + "' is " +
                 (std::string_view(aside) == "foreign" ? "not a Trevane history" : "damaged"));
         }
+        layout_ = static_cast<int>(version);
         if (exists && version > 0) {
             db_ = std::make_unique<sqlite::Database>(path, sqlite::Database::Mode::ReadOnly,
                                                      kBusyTimeoutMs);
@@ -172,6 +183,16 @@ void History::OpenOrSetAside(const std::string& path, Access access) {
     db_->Execute("PRAGMA synchronous=NORMAL");
     db_->Execute("PRAGMA foreign_keys=ON");
     Migrate(static_cast<int>(Pragma(*db_, "user_version")));
+}
+
+std::string History::RunColumn(const char* column) const {
+    // A file read as an older build left it has no such column: every run time unknown.
+    return layout_ >= kRunTimesLayout ? column : "NULL";
+}
+
+std::string History::TestColumns() const {
+    return "id, started_utc, address, port, identity, outcome, " + RunColumn("started_ms") + ", " +
+           RunColumn("ended_ms");
 }
 
 void History::Migrate(int fromVersion) {
@@ -219,11 +240,11 @@ std::int64_t History::Put(const TestRow& row) {
     if (const std::optional<std::int64_t> id = IdOf(row.uuid)) {
         return *id;
     }
-    db_->Prepare(
+    sqlite::Statement insert = db_->Prepare(
            "INSERT INTO tests (test_number, started_utc, started_local, address, port, "
-           "identity, outcome, log_file, report_file, samples_file, uuid) "
-           "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
-        .Bind(1, std::int64_t{row.testNumber})
+           "identity, outcome, log_file, report_file, samples_file, uuid, started_ms, ended_ms) "
+           "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    insert.Bind(1, std::int64_t{row.testNumber})
         .Bind(2, row.startedUtc)
         .Bind(3, row.startedLocal)
         .Bind(4, row.address)
@@ -233,8 +254,9 @@ std::int64_t History::Put(const TestRow& row) {
         .Bind(8, row.logFile)
         .Bind(9, row.reportFile)
         .Bind(10, row.samplesFile)
-        .Bind(11, row.uuid)
-        .Step();
+        .Bind(11, row.uuid);
+    BindOptional(insert, 12, row.startedMs);
+    BindOptional(insert, 13, row.endedMs).Step();
     const std::int64_t testId = db_->LastInsertId();
 
     sqlite::Statement check = db_->Prepare(
@@ -294,7 +316,7 @@ std::vector<std::string> History::Waiting() {
 std::optional<TestRow> History::Row(const std::string& uuid) {
     sqlite::Statement test = db_->Prepare(
         "SELECT id, test_number, started_utc, started_local, address, port, identity, outcome, "
-        "log_file, report_file, samples_file FROM tests WHERE uuid = ?");
+        "log_file, report_file, samples_file, started_ms, ended_ms FROM tests WHERE uuid = ?");
     test.Bind(1, uuid);
     if (!test.Step()) {
         return std::nullopt;
@@ -312,6 +334,10 @@ std::optional<TestRow> History::Row(const std::string& uuid) {
     row.logFile = test.Text(8);
     row.reportFile = test.IsNull(9) ? "" : test.Text(9);
     row.samplesFile = test.IsNull(10) ? "" : test.Text(10);
+    if (!test.IsNull(11) && !test.IsNull(12)) {
+        row.startedMs = test.Int(11);
+        row.endedMs = test.Int(12);
+    }
     sqlite::Statement checks = db_->Prepare(
         "SELECT kind, label, reply FROM check_values WHERE test_id = ? ORDER BY seq");
     checks.Bind(1, id);
@@ -382,7 +408,7 @@ std::vector<StoredTest> History::LastTests(const TestQuery& query) {
     }
     // instr, not LIKE: the text is matched as it is, '%' and '_' included.
     sqlite::Statement select = db_->Prepare(
-        std::string("SELECT ") + kTestColumns +
+        std::string("SELECT ") + TestColumns() +
         " FROM tests WHERE (? = '' OR instr(address || ':' || port || ' ' || identity, ?) > 0)"
         " AND started_utc >= ? ORDER BY id DESC LIMIT ?");
     select.Bind(1, query.controller)
@@ -401,7 +427,7 @@ std::vector<StoredTest> History::LastTests(const TestQuery& query) {
 
 std::optional<StoredTest> History::Test(std::int64_t id) {
     sqlite::Statement query =
-        db_->Prepare(std::string("SELECT ") + kTestColumns + " FROM tests WHERE id = ?");
+        db_->Prepare(std::string("SELECT ") + TestColumns() + " FROM tests WHERE id = ?");
     query.Bind(1, id);
     if (!query.Step()) {
         return std::nullopt;
@@ -413,20 +439,28 @@ std::optional<StoredTest> History::Test(std::int64_t id) {
 
 std::vector<StoredMove> History::EarlierMoves(const StoredTest& test, int moveIndex, int count) {
     std::vector<StoredMove> moves;
+    if (test.address.empty()) {
+        return moves;
+    }
     sqlite::Statement query = db_->Prepare(
         "SELECT m.max_torque, m.max_error, t.started_utc FROM tests t JOIN moves m "
         "ON m.test_id = t.id WHERE t.address = ? AND t.port = ? AND t.identity = ? AND t.id < ? "
         "AND m.move_index = ? AND m.verdict = ? AND t.outcome <> ? "
         // Earlier versions stored a move whose every reading failed as completed with zeros.
-        "AND (m.max_torque <> 0 OR m.max_error <> 0) ORDER BY t.id DESC LIMIT ?");
+        "AND (m.max_torque <> 0 OR m.max_error <> 0) "
+        // Unknown (NULL) where either run has no times: kept.
+        "AND NOT coalesce(" + RunColumn("t.started_ms") + " < ? AND ? < " +
+        RunColumn("t.ended_ms") + ", 0) "
+        "ORDER BY t.id DESC LIMIT ?");
     query.Bind(1, test.address)
         .Bind(2, std::int64_t{test.port})
         .Bind(3, test.identity)
         .Bind(4, test.id)
         .Bind(5, std::int64_t{moveIndex})
         .Bind(6, std::string_view(outcome::kCompleted))
-        .Bind(7, std::string_view(outcome::kLinkLost))
-        .Bind(8, std::int64_t{count});
+        .Bind(7, std::string_view(outcome::kLinkLost));
+    BindOptional(query, 8, test.endedMs);
+    BindOptional(query, 9, test.startedMs).Bind(10, std::int64_t{count});
     while (query.Step()) {
         StoredMove move;
         move.moveIndex = moveIndex;
@@ -441,7 +475,7 @@ std::vector<StoredMove> History::EarlierMoves(const StoredTest& test, int moveIn
 std::vector<StoredTest> History::RecentTests(const StoredTest& test, int count) {
     std::vector<StoredTest> tests;
     sqlite::Statement query = db_->Prepare(
-        std::string("SELECT ") + kTestColumns +
+        std::string("SELECT ") + TestColumns() +
         " FROM tests WHERE address = ? AND port = ? AND identity = ? AND id <= ? "
         "ORDER BY id DESC LIMIT ?");
     query.Bind(1, test.address)

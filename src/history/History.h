@@ -70,10 +70,13 @@ class History : public HistoryStore {
     void Migrate(int fromVersion);
     void GiveIdentities();
     std::vector<StoredMove> MovesOf(std::int64_t testId);
+    std::string RunColumn(const char* column) const;
+    std::string TestColumns() const;
 
     std::unique_ptr<sqlite::Database> db_;
     std::optional<std::string> notice_;
     std::optional<std::string> damage_;  // what the quick check found
+    int layout_ = kSchemaVersion;        // of the file as opened; older only when read
 };
 
 }  // namespace trevane::history

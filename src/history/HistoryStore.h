@@ -33,6 +33,9 @@ struct StoredMove {
 struct StoredTest {
     std::int64_t id = 0;
     std::string startedUtc;  // ISO 8601, "2026-12-07T17:14:35Z"
+    // The run in ms since 1970 (UTC), both or neither: see TestRow.
+    std::optional<std::int64_t> startedMs;
+    std::optional<std::int64_t> endedMs;
     std::string address;
     int port = 0;
     std::string identity;  // the controller's identity line, without the address
@@ -64,7 +67,11 @@ class HistoryStore {
     // The test with this id, with its moves.
     virtual std::optional<StoredTest> Test(std::int64_t id) = 0;
     // Of the same controller, before `test`: the move's maxima in the last `count` tests that
-    // completed and measured it and did not lose the link, newest first.
+    // completed and measured it, did not lose the link and did not run while `test` ran,
+    // newest first. A test without run times (stored by an older build) overlaps none: with
+    // only its start second kept, overlap cannot be told, and such tests were the baseline
+    // before. A test without an address (its connection query failed) has no baseline: it
+    // could be any controller.
     virtual std::vector<StoredMove> EarlierMoves(const StoredTest& test, int moveIndex,
                                                  int count) = 0;
     // The same controller's last `count` tests up to and including `test`, oldest first.

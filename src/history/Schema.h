@@ -71,12 +71,19 @@ CREATE TABLE sent (
 ) WITHOUT ROWID;
 )sql";
 
+// When each test ran, start to end, in milliseconds since 1970 (UTC): a test never serves as the
+// baseline of one it overlapped. Tests stored before have neither (NULL).
+inline constexpr const char* kSchemaV3 = R"sql(
+ALTER TABLE tests ADD COLUMN started_ms INTEGER;
+ALTER TABLE tests ADD COLUMN ended_ms INTEGER;
+)sql";
+
 // PRAGMA user_version (SQLite) and trevane_schema.version (PostgreSQL) of the layout this build
 // writes; older ones are migrated up to it.
-inline constexpr int kSchemaVersion = 2;
+inline constexpr int kSchemaVersion = 3;
 
 // Each entry takes the layout from version i to i + 1.
-inline constexpr const char* kMigrations[] = {kSchemaV1, kSchemaV2};
+inline constexpr const char* kMigrations[] = {kSchemaV1, kSchemaV2, kSchemaV3};
 static_assert(std::size(kMigrations) == kSchemaVersion);
 
 // The same statements in PostgreSQL's words.

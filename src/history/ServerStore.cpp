@@ -20,7 +20,12 @@ constexpr const char* kMigrationLock = "SELECT pg_advisory_xact_lock(1414682184)
 // Rows of samples in one INSERT: few round trips, far under the protocol's 65535 parameters.
 constexpr std::size_t kSamplesPerInsert = 1000;
 
-constexpr const char* kTestColumns = "id, started_utc, address, port, identity, outcome";
+constexpr const char* kTestColumns =
+    "id, started_utc, address, port, identity, outcome, started_ms, ended_ms";
+
+Param OptionalNumber(const std::optional<std::int64_t>& value) {
+    return value ? Param(NumberText(static_cast<long long>(*value))) : Param();
+}
 
 StoredTest ReadTest(const pg::Result& rows, int row) {
     StoredTest test;
@@ -30,6 +35,10 @@ StoredTest ReadTest(const pg::Result& rows, int row) {
     test.port = static_cast<int>(rows.Int(row, 3));
     test.identity = rows.Text(row, 4);
     test.outcome = rows.Text(row, 5);
+    if (!rows.IsNull(row, 6) && !rows.IsNull(row, 7)) {
+        test.startedMs = rows.Int(row, 6);
+        test.endedMs = rows.Int(row, 7);
+    }
     return test;
 }
 
@@ -99,17 +108,23 @@ class ServerStore : public HistoryStore {
 
     std::vector<StoredMove> EarlierMoves(const StoredTest& test, int moveIndex,
                                          int count) override {
-        // Ordered by when the tests ran: a test kept locally for days arrives late.
+        if (test.address.empty()) {
+            return {};
+        }
+        // Ordered by when the tests ran: a test kept locally for days arrives late. The
+        // overlap is unknown (NULL) where either run has no times: kept.
         const pg::Result rows = db_.Query(
             "SELECT m.max_torque, m.max_error, t.started_utc FROM tests t JOIN moves m "
             "ON m.test_id = t.id WHERE t.address = $1 AND t.port = $2 AND t.identity = $3 "
             "AND (t.started_utc, t.id) < ($4, $5) AND m.move_index = $6 AND m.verdict = $7 "
             "AND t.outcome <> $8 AND (m.max_torque <> 0 OR m.max_error <> 0) "
+            "AND NOT coalesce(t.started_ms < $10::bigint AND $11::bigint < t.ended_ms, FALSE) "
             "ORDER BY t.started_utc DESC, t.id DESC LIMIT $9",
             {test.address, NumberText(static_cast<long long>(test.port)), test.identity,
              test.startedUtc, NumberText(static_cast<long long>(test.id)),
              NumberText(static_cast<long long>(moveIndex)), std::string(outcome::kCompleted),
-             std::string(outcome::kLinkLost), NumberText(static_cast<long long>(count))});
+             std::string(outcome::kLinkLost), NumberText(static_cast<long long>(count)),
+             OptionalNumber(test.endedMs), OptionalNumber(test.startedMs)});
         std::vector<StoredMove> moves;
         for (int r = 0; r < rows.Rows(); ++r) {
             StoredMove move;
@@ -196,12 +211,13 @@ class ServerStore : public HistoryStore {
     std::int64_t PutInTransaction(const TestRow& row) {
         const pg::Result inserted = db_.Query(
             "INSERT INTO tests (test_number, started_utc, started_local, address, port, "
-            "identity, outcome, log_file, report_file, samples_file, uuid) VALUES "
-            "($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11) "
+            "identity, outcome, log_file, report_file, samples_file, uuid, started_ms, ended_ms) "
+            "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13) "
             "ON CONFLICT (uuid) DO NOTHING RETURNING id",
             {NumberText(static_cast<long long>(row.testNumber)), row.startedUtc, row.startedLocal,
              row.address, NumberText(static_cast<long long>(row.port)), row.identity, row.outcome,
-             row.logFile, row.reportFile, row.samplesFile, row.uuid});
+             row.logFile, row.reportFile, row.samplesFile, row.uuid, OptionalNumber(row.startedMs),
+             OptionalNumber(row.endedMs)});
         if (inserted.Rows() == 0) {
             // Sent before: stored once.
             return IdOf(row.uuid).value_or(0);

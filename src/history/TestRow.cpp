@@ -24,6 +24,10 @@ std::string StampUtc(std::chrono::system_clock::time_point time) {
     return text;
 }
 
+std::int64_t MillisecondsUtc(std::chrono::system_clock::time_point time) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
+}
+
 std::string StampLocal(std::chrono::system_clock::time_point time) {
     return FormatTimeC("%Y-%m-%dT%H:%M:%S", ToLocalTime(time));
 }
@@ -81,6 +85,10 @@ TestRow RowOfRecord(const TestRecord& record, const TestFiles& files) {
     row.testNumber = record.testNumber;
     row.startedUtc = StampUtc(record.startTime);
     row.startedLocal = StampLocal(record.startTime);
+    if (record.endTime) {
+        row.startedMs = MillisecondsUtc(record.startTime);
+        row.endedMs = MillisecondsUtc(*record.endTime);
+    }
     SplitConnectionText(record.identity.value_or(""), row.address, row.port, row.identity);
     row.outcome = OutcomeOf(record);
     row.logFile = files.log;

@@ -42,6 +42,10 @@ struct TestRow {
     int testNumber = 0;
     std::string startedUtc;
     std::string startedLocal;
+    // The run, start to end, in ms since 1970 (UTC): both or neither (a test stored before
+    // they were kept, or a record with no end).
+    std::optional<std::int64_t> startedMs;
+    std::optional<std::int64_t> endedMs;
     std::string address;
     int port = 0;
     std::string identity;

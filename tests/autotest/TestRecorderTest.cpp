@@ -186,6 +186,9 @@ TEST(Recorder, KeepsOnlyWhatTheOwningThreadRecordsBeforeItIsStopped) {
     const std::optional<TestRecord> finished = recorder.FinishOwnRecord(TestOutcome::Stopped);
     ASSERT_TRUE(finished.has_value());
     EXPECT_EQ(finished->outcome, TestOutcome::AbortedByUser);
+    // Its end is when it was handed back: the history tells tests that ran at once by it.
+    ASSERT_TRUE(finished->endTime.has_value());
+    EXPECT_GE(*finished->endTime, finished->startTime);
     recorder.AddCheck("KI: ", "after the end");
     EXPECT_EQ(recorder.Snapshot().checks.size(), 1u);
     EXPECT_FALSE(recorder.FinishOwnRecord(TestOutcome::Stopped).has_value());

@@ -12,6 +12,7 @@
 #include "InProcessCli.h"
 #include "history/History.h"
 #include "history/Sqlite.h"
+#include "history/Trends.h"
 #include "sim/Simulator.h"
 #include "support/JsonValue.h"
 #include "support/ScratchFolder.h"
@@ -93,6 +94,40 @@ TEST_F(FleetInProcess, FourControllersGiveFourFoldersOneHistoryAndOneSummary) {
     for (const history::StoredTest& test : tests) {
         ports.insert(test.port);
         EXPECT_EQ(test.moves.size(), test.port == 5002 ? 5u : 6u);
+    }
+    EXPECT_EQ(ports, (std::set<int>{5001, 5002, 5003}));
+}
+
+// A fleet's controllers behind one address, tested at once, run after run: each controller's
+// baseline is its own earlier tests.
+TEST_F(FleetInProcess, EachControllerOfAFleetIsComparedWithItselfOnly) {
+    for (const std::uint16_t port : {5001, 5002, 5003}) {
+        cli_.AddController(port);
+    }
+    WriteFleet("127.0.0.1 5001 a\n127.0.0.1 5002 b\n127.0.0.1 5003 c\n");
+    for (int run = 0; run < 4; ++run) {
+        const testing::CliRun fleet = cli_.Run("fleet fleet.txt autotest");
+        ASSERT_EQ(fleet.exitCode, 0) << fleet.err;
+    }
+    history::History store((dir_ / history::kHistoryFileName).string(),
+                           history::History::Access::Read);
+    const std::vector<history::StoredTest> tests = store.LastTests(0);
+    ASSERT_EQ(tests.size(), 12u);
+    const std::vector<history::StoredTest> last(tests.end() - 3, tests.end());
+    std::set<int> ports;
+    for (const history::StoredTest& test : last) {
+        ports.insert(test.port);
+        ASSERT_TRUE(test.startedMs && test.endedMs);
+        // Ran at once with the other two.
+        for (const history::StoredTest& other : last) {
+            EXPECT_TRUE(*other.startedMs < *test.endedMs && *test.startedMs < *other.endedMs);
+        }
+        const history::Comparison comparison = history::Compare(store, test, false);
+        // At most its own three: a move the simulator left unmeasured is no base either.
+        for (const history::MoveComparison& move : comparison.moves) {
+            EXPECT_LE(move.earlierTests, 3) << test.port << " move " << move.move.moveIndex;
+        }
+        EXPECT_TRUE(comparison.drift.empty()) << test.port;
     }
     EXPECT_EQ(ports, (std::set<int>{5001, 5002, 5003}));
 }

@@ -284,6 +284,42 @@ TEST_F(HistoryStore, AnOlderFileIsReadAsItIsAndMigratedWhenWritten) {
     EXPECT_EQ(history.Test(id)->moves.size(), 6u);
 }
 
+// A file of the layout before run times were kept: its tests stay the new test's baseline.
+TEST_F(HistoryStore, AFileWithoutRunTimesKeepsItsTestsAsBaselines) {
+    {
+        sqlite::Database old(path_, sqlite::Database::Mode::Create, 100);
+        old.Execute(kSchemaV1);
+        old.Execute(kSchemaV2);
+        for (int id = 1; id <= 3; ++id) {
+            const std::string n = std::to_string(id);
+            old.Execute("INSERT INTO tests (id, test_number, started_utc, started_local, address, "
+                        "port, identity, outcome, log_file, uuid) VALUES (" + n + ", 1, "
+                        "'2012-11-29T14:05:09Z', '2012-11-29T15:05:09', '127.0.0.1', 5023, "
+                        "'Simulated controller rev 1.0', 'completed', 'log.txt', 'old-" + n + "');"
+                        "INSERT INTO moves (test_id, move_index, axis, target, verdict, reason, "
+                        "max_torque, max_error) VALUES (" + n + ", 2, 'Y', -20000, 'completed', "
+                        "'', 1.0, 100);");
+        }
+        old.Execute("PRAGMA application_id=" + std::to_string(kApplicationId));
+        old.Execute("PRAGMA user_version=2");
+    }
+    {
+        // Read as it is, not migrated.
+        History reader(path_, History::Access::Read);
+        EXPECT_FALSE(reader.Test(3)->startedMs.has_value());
+        EXPECT_EQ(Compare(reader, *reader.Test(3), false).moves[0].earlierTests, 2);
+    }
+    History history(path_);
+    ASSERT_EQ(history.LastTests(0).size(), 3u);
+    EXPECT_FALSE(history.Test(1)->startedMs.has_value());
+    const std::int64_t id = history.Add(
+        testing::Ran(MakeRecord(131.0f), std::chrono::seconds(0), std::chrono::seconds(60)), {});
+    const Comparison comparison = Compare(history, *history.Test(id), false);
+    EXPECT_EQ(comparison.moves[2].earlierTests, 3);
+    EXPECT_THAT(DriftFlagTexts(comparison.drift), ElementsAre("Y: error 31 % above earlier tests"));
+    EXPECT_EQ(history.Row(history.Waiting().back())->endedMs, std::int64_t{1354197969000});
+}
+
 // A store that takes `good` tests and then fails, as a server that goes away mid-way.
 class FailingStore : public History {
   public:

@@ -12,6 +12,8 @@
 #include "StoreCases.h"
 #include "TestRecords.h"
 #include "history/History.h"
+#include "history/Postgres.h"
+#include "history/Schema.h"
 #include "history/ServerAddress.h"
 #include "history/ServerStore.h"
 #include "history/StoreTest.h"
@@ -221,6 +223,45 @@ TEST_F(TeamHistory, AnExistingLocalHistoryIsSentWhole) {
     EXPECT_EQ(server3.moves[2].earlierTests, local3.moves[2].earlierTests);
     EXPECT_EQ(server3.trends.at('Y').size(), 3u);
     EXPECT_EQ(server->PreviousTrace(kMachine, 2), local.PreviousTrace(kMachine, 2));
+}
+
+// A database of the layout before run times were kept: its tests stay, and stay baselines.
+TEST_F(TeamHistory, ADatabaseWithoutRunTimesIsMigratedAndKeepsItsTests) {
+    {
+        const ServerAddress address = ParseServerAddress(url_);
+        pg::Connection old(address.conninfo, address.shown);
+        old.Execute(ForPostgres(kSchemaV1));
+        old.Execute(ForPostgres(kSchemaV2));
+        old.Execute(
+            "CREATE TABLE trevane_schema (version INTEGER NOT NULL);"
+            "INSERT INTO trevane_schema VALUES (2)");
+        for (int id = 1; id <= 3; ++id) {
+            const std::string n = std::to_string(id);
+            old.Execute(
+                "INSERT INTO tests (test_number, started_utc, started_local, address, "
+                "port, identity, outcome, log_file, uuid) VALUES (1, "
+                "'2012-11-29T14:05:09Z', '2012-11-29T15:05:09', '127.0.0.1', 5023, "
+                "'Simulated controller rev 1.0', 'completed', 'log.txt', 'old-" +
+                n +
+                "');"
+                "INSERT INTO moves (test_id, move_index, axis, target, verdict, reason, "
+                "max_torque, max_error) SELECT id, 2, 'Y', -20000, 'completed', '', "
+                "1.0, 100 FROM tests WHERE uuid = 'old-" +
+                n + "'");
+        }
+    }
+    const StoreResult stored = StoreTest(
+        testing::Ran(MakeRecord(131.0f), std::chrono::seconds(1), std::chrono::seconds(60)),
+        {"log.txt", "", ""}, LocalFile("anna"), team_.Server());
+    ASSERT_FALSE(stored.failure || stored.serverFailure)
+        << stored.failure.value_or("") << stored.serverFailure.value_or("");
+    ASSERT_TRUE(stored.comparison.has_value());
+    EXPECT_EQ(stored.comparison->moves[2].earlierTests, 3);
+    EXPECT_THAT(stored.flags, ::testing::ElementsAre("Y: error 31 % above earlier tests"));
+    const std::vector<StoredTest> there = OpenServerStore(ParseServerAddress(url_))->LastTests(0);
+    ASSERT_EQ(there.size(), 4u);
+    EXPECT_FALSE(there.front().endedMs.has_value());
+    EXPECT_EQ(there.back().endedMs, std::int64_t{1354197970000});
 }
 
 TEST(ServerAddresses, APasswordIsRefusedAndNeverRepeated) {

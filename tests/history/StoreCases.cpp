@@ -94,6 +94,89 @@ TEST_P(SharedStoreCases, TheSameAddressOnAnotherPortIsAnotherController) {
     EXPECT_TRUE(Store().PreviousTrace("127.0.0.1:5025 Simulated controller rev 1.0", 2).empty());
 }
 
+// Tests taken one after the other, alternating between two controllers of one gateway.
+TEST_P(SharedStoreCases, TwoPortsOfOneAddressAreNeverEachOthersBaselineInSequence) {
+    using std::chrono::minutes;
+    using std::chrono::seconds;
+    constexpr const char* kNeighbour = "127.0.0.1:5024 Simulated controller rev 1.0";
+    for (int i = 0; i < 4; ++i) {
+        Add(Ran(MakeRecord(100.0f), minutes(20 * i), seconds(60)));
+        Add(Ran(MakeRecord(900.0f, kNeighbour), minutes(20 * i + 10), seconds(60)));
+    }
+    const Comparison machine = Compare(
+        Store(), *Store().Test(Add(Ran(MakeRecord(131.0f), minutes(80), seconds(60)))), false);
+    EXPECT_EQ(machine.moves[2].earlierTests, 4);
+    EXPECT_DOUBLE_EQ(machine.moves[2].errorBaseline, 100.0);
+    EXPECT_THAT(DriftFlagTexts(machine.drift), ElementsAre("Y: error 31 % above earlier tests"));
+    const Comparison neighbour = Compare(
+        Store(), *Store().Test(Add(Ran(MakeRecord(900.0f, kNeighbour), minutes(90), seconds(60)))),
+        false);
+    EXPECT_EQ(neighbour.moves[2].earlierTests, 4);
+    EXPECT_DOUBLE_EQ(neighbour.moves[2].errorBaseline, 900.0);
+    EXPECT_TRUE(neighbour.drift.empty());
+}
+
+// Tests run at once (a fleet, or the window and a CLI on one machine) share whatever went on
+// meanwhile; only tests that had ended before one began are its baseline.
+TEST_P(SharedStoreCases, TestsThatOverlappedAreNeverEachOthersBaseline) {
+    using std::chrono::milliseconds;
+    using std::chrono::minutes;
+    using std::chrono::seconds;
+    for (int i = 0; i < 3; ++i) {
+        Add(Ran(MakeRecord(100.0f), minutes(10 * i), seconds(60)));
+    }
+    // The third ends at 21:00, as the first of these begins: one after the other.
+    std::vector<std::int64_t> together;
+    for (int i = 0; i < 3; ++i) {
+        together.push_back(Add(Ran(MakeRecord(900.0f), minutes(21) + seconds(5 * i), seconds(60))));
+    }
+    // Ends 300 ms before the last test begins, in the same second.
+    Add(Ran(MakeRecord(100.0f), minutes(20) + milliseconds(25200), seconds(50)));
+    const std::int64_t last =
+        Add(Ran(MakeRecord(131.0f), minutes(21) + milliseconds(15500), seconds(60)));
+
+    const Comparison comparison = Compare(Store(), *Store().Test(last), false);
+    EXPECT_EQ(comparison.moves[2].earlierTests, 4);
+    EXPECT_DOUBLE_EQ(comparison.moves[2].errorBaseline, 100.0);
+    EXPECT_THAT(DriftFlagTexts(comparison.drift), ElementsAre("Y: error 31 % above earlier tests"));
+    for (const std::int64_t id : together) {
+        const MoveComparison y = Compare(Store(), *Store().Test(id), false).moves[2];
+        EXPECT_THAT(y.baseTests, ElementsAre("2012-11-29T14:25:09Z", "2012-11-29T14:15:09Z",
+                                             "2012-11-29T14:05:09Z"))
+            << id;
+    }
+}
+
+// Tests stored before run times were kept have only their start second: they stay the
+// baseline they were, of tests with times and of each other.
+TEST_P(SharedStoreCases, TestsWithoutRunTimesOverlapNone) {
+    for (int i = 0; i < 3; ++i) {
+        Add(MakeRecord(100.0f));
+    }
+    const std::int64_t old = Add(MakeRecord(131.0f));
+    const std::int64_t timed =
+        Add(Ran(MakeRecord(131.0f), std::chrono::seconds(0), std::chrono::seconds(60)));
+    EXPECT_FALSE(Store().Test(old)->endedMs.has_value());
+    EXPECT_EQ(Store().Test(timed)->startedMs, std::int64_t{1354197909000});
+    EXPECT_EQ(Store().Test(timed)->endedMs, std::int64_t{1354197969000});
+    for (const std::int64_t id : {old, timed}) {
+        const Comparison comparison = Compare(Store(), *Store().Test(id), false);
+        EXPECT_EQ(comparison.moves[2].earlierTests, id == old ? 3 : 4);
+        EXPECT_FALSE(comparison.drift.empty()) << id;
+    }
+}
+
+// A test whose connection query failed does not know its controller.
+TEST_P(SharedStoreCases, ATestWithoutAnAddressHasNoBaseline) {
+    for (int i = 0; i < 3; ++i) {
+        Add(MakeRecord(100.0f, ""));
+    }
+    const Comparison comparison =
+        Compare(Store(), *Store().Test(Add(MakeRecord(900.0f, ""))), false);
+    EXPECT_EQ(comparison.moves[2].earlierTests, 0);
+    EXPECT_TRUE(comparison.drift.empty());
+}
+
 TEST_P(SharedStoreCases, ThePreviousTraceIsTheLatestCompletedMoveOfTheSameController) {
     TestRecord older = MakeRecord(100);
     older.moves[2].samples[0].torque = 0.75f;

@@ -38,4 +38,12 @@ inline TestRecord MakeRecord(float yError, const std::string& identity = kMachin
     return record;
 }
 
+// `record` run from `from` after MakeRecord's start for `length`.
+inline TestRecord Ran(TestRecord record, std::chrono::milliseconds from,
+                      std::chrono::milliseconds length) {
+    record.startTime += from;
+    record.endTime = record.startTime + length;
+    return record;
+}
+
 }  // namespace trevane::history::testing
