@@ -28,29 +28,6 @@ using testing::OneMoveTest;
 
 using Names = std::set<std::string>;
 
-// The names a section lists as "- `name`: ..." or "- `one`, `two`: ...".
-Names SectionNames(const std::string& page, const std::string& heading) {
-    Names names;
-    std::istringstream lines(page);
-    bool inside = false;
-    for (std::string line; std::getline(lines, line);) {
-        if (line.starts_with("## ")) {
-            inside = line == "## " + heading;
-        } else if (inside && line.starts_with("- `")) {
-            const std::string listed = line.substr(0, line.find(": "));
-            for (std::size_t open = listed.find('`'); open != std::string::npos;
-                 open = listed.find('`', listed.find('`', open + 1) + 1)) {
-                const std::size_t close = listed.find('`', open + 1);
-                if (close == std::string::npos) {
-                    break;
-                }
-                names.insert(listed.substr(open + 1, close - open - 1));
-            }
-        }
-    }
-    return names;
-}
-
 void CollectNames(const testing::JsonValue& value, Names& names) {
     for (const auto& [name, member] : value.members) {
         names.insert(name);
@@ -111,12 +88,12 @@ TEST_F(CliJsonFields, EveryVerbWritesExactlyTheNamesItsSectionLists) {
 
     const std::string page = testing::ReadCliJsonPage(TREVANE_SOURCE_DIR);
     ASSERT_FALSE(page.empty());
-    const Names everyVerb = SectionNames(page, "Every verb");
+    const Names everyVerb = testing::SectionJsonNames(page, "Every verb");
     // Only a history server makes these; the server's own tests show them.
     const Names needAServer = {"history_waiting", "server", "sent", "waiting"};
     Names seenAnywhere;
     for (const auto& [verb, written] : written_) {
-        Names documented = SectionNames(page, verb);
+        Names documented = testing::SectionJsonNames(page, verb);
         ASSERT_FALSE(documented.empty()) << verb;
         for (const std::string& name : written) {
             EXPECT_TRUE(documented.contains(name) || everyVerb.contains(name))

@@ -7,21 +7,6 @@
 namespace trevane::testing {
 namespace {
 
-void AddNames(const std::string& page, const std::string& heading, std::set<std::string>& names) {
-    std::istringstream lines(page);
-    bool inside = false;
-    for (std::string line; std::getline(lines, line);) {
-        if (line.starts_with("## ")) {
-            inside = line == "## " + heading;
-        } else if (inside && line.starts_with("- `")) {
-            const std::size_t end = line.find('`', 3);
-            if (end != std::string::npos) {
-                names.insert(line.substr(3, end - 3));
-            }
-        }
-    }
-}
-
 void Collect(const JsonValue& value, const std::set<std::string>& documented,
              std::set<std::string>& missing) {
     for (const auto& [name, member] : value.members) {
@@ -37,11 +22,33 @@ void Collect(const JsonValue& value, const std::set<std::string>& documented,
 
 }  // namespace
 
+std::set<std::string> SectionJsonNames(const std::string& page, const std::string& heading) {
+    std::set<std::string> names;
+    std::istringstream lines(page);
+    bool inside = false;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with("## ")) {
+            inside = line == "## " + heading;
+        } else if (inside && line.starts_with("- `")) {
+            const std::string listed = line.substr(0, line.find(": "));
+            for (std::size_t open = listed.find('`'); open != std::string::npos;
+                 open = listed.find('`', listed.find('`', open + 1) + 1)) {
+                const std::size_t close = listed.find('`', open + 1);
+                if (close == std::string::npos) {
+                    break;
+                }
+                names.insert(listed.substr(open + 1, close - open - 1));
+            }
+        }
+    }
+    return names;
+}
+
 std::set<std::string> DocumentedJsonNames(const std::string& page, const std::string& verb) {
     std::set<std::string> names;
-    AddNames(page, "`" + verb + "`", names);
-    AddNames(page, verb, names);
-    AddNames(page, "Every verb", names);
+    for (const std::string& heading : {"`" + verb + "`", verb, std::string("Every verb")}) {
+        names.merge(SectionJsonNames(page, heading));
+    }
     return names;
 }
 

@@ -9,7 +9,10 @@
 // docs/cli-json.md as a list of names per verb, to hold each verb's JSON output against it.
 namespace trevane::testing {
 
-// The names a verb's section ("## send") and the "## Every verb" section list as "- `name`".
+// The names a section ("## send") lists as "- `name`: ..." or "- `one`, `two`: ...".
+std::set<std::string> SectionJsonNames(const std::string& page, const std::string& heading);
+
+// The names a verb's section and the "## Every verb" section list.
 std::set<std::string> DocumentedJsonNames(const std::string& page, const std::string& verb);
 
 // The member names, at any depth, of `lines` that `documented` lacks; the names of the axis
