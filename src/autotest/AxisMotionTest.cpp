@@ -87,7 +87,7 @@ void CheckLimitSwitch(TestContext& test, const std::string& axis, bool forward) 
                 forward ? " Forward Limit was on, swapping CN to -1"
                         : " Reverse Limit was on, swapping CN to -1",
                 "\n");
-        test.recorder.AddCnSwap(axis[0], forward, -1);
+        test.recorder.AddCnSwap(axis[0], forward, -1, !reading);
     } else {
         test.link.SendCommand("CN1");
         test.cnCurrent = 1.0f;
@@ -95,7 +95,7 @@ void CheckLimitSwitch(TestContext& test, const std::string& axis, bool forward) 
                 forward ? " Forward Limit was on, swapping CN to 1"
                         : " Reverse Limit was on, swapping CN to 1",
                 "\n");
-        test.recorder.AddCnSwap(axis[0], forward, 1);
+        test.recorder.AddCnSwap(axis[0], forward, 1, !reading);
     }
 }
 

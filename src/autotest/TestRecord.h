@@ -94,6 +94,7 @@ struct CnSwap {
     char axis = 'X';
     bool forwardSwitch = false;  // the forward switch (before the move to 0) or the reverse one
     int cn = 0;                  // the CN set: 1 or -1
+    bool readingFailed = false;  // the switch's query failed, which reads as on
 };
 
 struct TestRecord {

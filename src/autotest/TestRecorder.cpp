@@ -218,10 +218,10 @@ void TestRecorder::AddMotionOutput(const std::string& label, const std::string& 
     }
 }
 
-void TestRecorder::AddCnSwap(char axis, bool forwardSwitch, int cn) {
+void TestRecorder::AddCnSwap(char axis, bool forwardSwitch, int cn, bool readingFailed) {
     std::lock_guard lock(mutex_);
     if (Slot* slot = WritableLocked()) {
-        slot->record.cnSwaps.push_back({axis, forwardSwitch, cn});
+        slot->record.cnSwaps.push_back({axis, forwardSwitch, cn, readingFailed});
         ChangedLocked();
     }
 }

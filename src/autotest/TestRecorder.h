@@ -66,7 +66,7 @@ class TestRecorder {
     void AddCheck(const std::string& label, const std::string& reply);
     void SetCnSaved(float cn);
     void AddMotionOutput(const std::string& label, const std::string& reply);
-    void AddCnSwap(char axis, bool forwardSwitch, int cn);
+    void AddCnSwap(char axis, bool forwardSwitch, int cn, bool readingFailed);
     void SetCnRestored(int cn);
     void SetStage(const std::string& stage);
 

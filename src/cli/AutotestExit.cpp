@@ -45,8 +45,14 @@ bool PrintHistory(VerbContext& context, const TestResult& result) {
 }  // namespace
 
 int AutotestExitCode(VerbContext& context, const TestResult& result, int commandFailures,
-                     bool reportWritten) {
+                     bool reportWritten, bool strict) {
     const bool historyWritten = PrintHistory(context, result);
+    if (result.verdict) {
+        for (const TestWarning& warning : result.verdict->warnings) {
+            context.err << "trevane-cli: autotest: warning: " << context.ForErr(warning.Text())
+                        << "\n";
+        }
+    }
     const std::string& logPath = result.logPath;
     const std::string shownLog = context.Shown(logPath);
     // Names the log only when there is one to look at.
@@ -86,8 +92,23 @@ int AutotestExitCode(VerbContext& context, const TestResult& result, int command
         ReportError(context, log + "; " + std::to_string(commandFailures) + " command(s) failed");
         return kExitFailed;
     }
+    if (!reportWritten || !historyWritten || logLost) {
+        context.err << "trevane-cli: " << log << "\n";
+        return kExitFailed;
+    }
+    if (verdict && verdict->PassedWithWarnings()) {
+        const std::size_t count = WarningTexts(*verdict).size();
+        const std::string noted = log + "; the test passed with " + std::to_string(count) +
+                                  (count == 1 ? " warning" : " warnings");
+        if (strict) {
+            ReportError(context, noted + " (--strict)");
+            return kExitWarnings;
+        }
+        context.err << "trevane-cli: " << noted << "\n";
+        return kExitOk;
+    }
     context.err << "trevane-cli: " << log << "\n";
-    return reportWritten && historyWritten && !logLost ? kExitOk : kExitFailed;
+    return kExitOk;
 }
 
 }  // namespace trevane::cli

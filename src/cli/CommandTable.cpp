@@ -33,7 +33,7 @@ const std::vector<OptionSpec>& GlobalOptions() {
 const std::vector<VerbSpec>& VerbSpecs() {
     static const std::vector<VerbSpec> verbs = {
         {"autotest",
-         "[--report] [--history URL]",
+         "[--report] [--strict] [--history URL]",
          "run the automatic diagnostic test and write its log file",
          "The log file goes to the working directory; every test that reached the controller\n"
          "is kept in trevane-history.sqlite. Exit 0 when every move of X, Y and Z completed\n"
@@ -43,10 +43,13 @@ const std::vector<VerbSpec>& VerbSpecs() {
          "axes (130, 143, 129), so does a closed standard output (141). With a history\n"
          "server the test goes to trevane-history.sqlite first, then to the server; a server\n"
          "out of reach keeps it waiting there (\"history: kept locally, N tests waiting for\n"
-         "the server\") and changes no exit code: the next run or history sync sends it.",
+         "the server\") and changes no exit code: the next run or history sync sends it.\n"
+         "A pass with warnings (a limit switch active at rest, an axis above 80 % of a limit)\n"
+         "or drift still exits 0; with --strict it exits 3.",
          false,
          {{"--report", "",
            "also write the test report beside the log (the log's name with .html, and .csv)"},
+          {"--strict", "", "exit 3 when the test passed with warnings or drift"},
           {"--history", "URL", kHistoryServerSummary}}},
         {"connect",
          "",
@@ -62,18 +65,20 @@ const std::vector<VerbSpec>& VerbSpecs() {
          false,
          {}},
         {"fleet",
-         "FILE [--jobs N] [--history URL] autotest|record|connect [ARGS]",
+         "FILE [--jobs N] [--strict] [--history URL] autotest|record|connect [ARGS]",
          "run VERB on every controller FILE lists, all at once in this one process",
          "FILE lists one controller a line as ADDRESS [PORT [NAME]] ('#' starts a comment).\n"
          "Each runs in the folder NAME (or ADDRESS) with its log, report, trace.txt,\n"
          "trevane-cli.jsonl and trevane-cli.err; autotest keeps every test in one\n"
          "trevane-history.sqlite here. One line per controller while it runs, then a summary\n"
-         "table and fleet-summary.html. Exit 0 only when every controller passed; Ctrl-C,\n"
+         "table and fleet-summary.html. Exit 0 only when every controller passed (with\n"
+         "--strict, 3 when all passed but some with warnings or drift); Ctrl-C,\n"
          "SIGTERM or SIGHUP stop every controller as a single test stops. With a history\n"
          "server every controller's test and what waits is sent; at the end the fleet\n"
          "sends what is still waiting.",
          true,
          {{"--jobs", "N", "how many controllers at once (default 8)"},
+          {"--strict", "", "autotest --strict on every controller, and exit 3 as it does"},
           {"--history", "URL", kHistoryServerSummary}}},
         {"history",
          "[sync] [--limit N] [--controller TEXT] [--since DATE] [--history URL]",
@@ -179,6 +184,7 @@ const std::vector<ExitStatusSpec>& ExitStatuses() {
         {kExitOk, "done"},
         {kExitFailed, "an exchange or check failed"},
         {kExitUsage, "bad arguments or no connection"},
+        {kExitWarnings, "with --strict (autotest, fleet): a test passed with warnings or drift"},
         {kExitInterrupted, "interrupted by Ctrl-C (SIGINT; Ctrl-C or Ctrl-Break on Windows)"},
         {128 + 15, "ended by SIGTERM"},
         {128 + 1, "ended by SIGHUP (the terminal closed; the console closed on Windows)"},

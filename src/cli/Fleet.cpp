@@ -150,15 +150,28 @@ std::string LastLine(const std::string& text) {
     return last;
 }
 
-// The word of a member's exit status: the CLI's own exit codes.
-std::string StateOf(int status, const std::string& verb) {
-    if (status == kExitOk) {
-        return verb == "autotest" ? "passed" : "done";
+// The word of a member that ended with `status`: its test's verdict where that says it.
+std::string StateOf(int status, const FleetMember& member, const std::string& verb) {
+    using namespace fleet_state;
+    if (status >= 128) {
+        return outcome::kStopped;
     }
     if (status == kExitUsage) {
-        return "not run";
+        return outcome::kNoConnection;
     }
-    return status >= 128 ? "aborted" : "failed";
+    if (verb != "autotest") {
+        return status == kExitOk ? kDone : kFailed;
+    }
+    if (status == kExitWarnings || (status == kExitOk && member.warned)) {
+        return kPassedWithWarnings;
+    }
+    if (status == kExitOk) {
+        return outcome::kPassed;
+    }
+    // Exit 1 after a pass: something besides the test failed (a file, a command).
+    const bool known = !member.verdict.empty() && member.verdict != outcome::kPassed &&
+                       member.verdict != outcome::kNoConnection;
+    return known ? member.verdict : kFailed;
 }
 
 // One member as the fleet follows it.
@@ -192,7 +205,7 @@ class FleetRunner {
         while (true) {
             if (!giveUpAt && control_.Requested()) {
                 for (std::size_t i = next; i < members_.size(); ++i) {
-                    Set(i, "not run", "interrupted before it started");
+                    Set(i, outcome::kStopped, "interrupted before it started");
                 }
                 giveUpAt = Steady::now() + kFleetStopBound;
             }
@@ -257,13 +270,13 @@ class FleetRunner {
                 });
         } catch (const std::exception& failure) {
             member.exitCode = kExitFailed;
-            Set(i, "failed", failure.what());
+            Set(i, fleet_state::kFailed, failure.what());
             return;
         }
         std::lock_guard lock(mutex_);
         running_[i] = std::make_unique<Running>(std::move(running));
         ++active_;
-        Set(i, "running",
+        Set(i, fleet_state::kRunning,
             "connecting to " + member.controller.address + ":" +
                 std::to_string(member.controller.port));
     }
@@ -331,7 +344,7 @@ class FleetRunner {
                 (stopped[k] ? std::string("its controller was sent the stop first")
                             : "the stop could not be sent first: AB1 was not acknowledged within " +
                                   std::to_string(kFleetLastStopBound.count()) + " s");
-            End(i, control_.ExitCode(), "aborted", why);
+            End(i, control_.ExitCode(), outcome::kStopped, why);
         }
     }
 
@@ -358,6 +371,10 @@ class FleetRunner {
         if (const auto result = fields.find("verdict_line"); result != fields.end()) {
             member.result = result->second;
         }
+        if (const auto verdict = fields.find("verdict"); verdict != fields.end()) {
+            member.verdict = verdict->second;
+            member.warned = json::HasItems(line, "warnings") || json::HasItems(line, "drift");
+        }
         for (auto [key, file] : {std::pair{"report", &member.report}, {"log", &member.log}}) {
             if (const auto field = fields.find(key); field != fields.end()) {
                 *file = field->second;
@@ -374,7 +391,7 @@ class FleetRunner {
         if (member.text.starts_with("connecting to ")) {
             return {};  // it ended without a word of its own
         }
-        if (state == "passed" || state == "done") {
+        if (state == outcome::kPassed || state == fleet_state::kDone) {
             return member.text;
         }
         std::string why = LastLine(running_[i]->run->err.Tail());
@@ -393,7 +410,7 @@ class FleetRunner {
         }
         running_[i]->thread.join();
         run.files.RemoveLeftovers();
-        const std::string state = StateOf(run.status, options_.verb);
+        const std::string state = StateOf(run.status, members_[i], options_.verb);
         End(i, run.status, state, EndText(i, run.status, state));
     }
 
@@ -426,6 +443,14 @@ class FleetRunner {
 };
 
 }  // namespace
+
+bool FleetMember::Passed() const {
+    return state == outcome::kPassed || state == fleet_state::kDone;
+}
+
+bool FleetMember::Succeeded() const {
+    return Passed() || state == fleet_state::kPassedWithWarnings;
+}
 
 void RunFleet(VerbContext& fleet, std::vector<FleetMember>& members, const FleetOptions& options,
               const std::function<void(std::size_t)>& changed) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/FleetFile.h"
+#include "cli/FleetStates.h"
 
 // A line of controllers, each served in this one process by a controller and a thread of its
 // own, in its own folder.
@@ -17,15 +18,20 @@ class VerbContext;
 struct FleetMember {
     FleetController controller;
     std::string folder;             // absolute: the fleet folder and the controller's name
-    std::string state = "waiting";  // waiting, running, passed, done, failed, not run, aborted
+    std::string state = fleet_state::kWaiting;  // a word of FleetStates.h or of a test's outcome
     std::string text;               // the latest status line, or why it ended so
     std::string result;             // the test's verdict line
+    std::string verdict;            // the test's outcome in one word, once it has one
+    bool warned = false;            // the test found warnings or drift
     std::string report;             // file names in `folder`, "" for none
     std::string log;
     std::optional<int> exitCode;
     double seconds = 0;  // from start to end
 
-    bool Passed() const { return state == "passed" || state == "done"; }
+    // Passed with nothing to note, or done.
+    bool Passed() const;
+    // Passed, with or without warnings, or done: what the exit code asks of a member.
+    bool Succeeded() const;
 };
 
 struct FleetOptions {
@@ -34,6 +40,7 @@ struct FleetOptions {
     std::string history;  // the shared history's path
     int jobs = 8;
     int timeoutMs = 1000;  // every member's reply timeout
+    bool strict = false;   // a pass with warnings or drift ends the fleet kExitWarnings
 };
 
 // The files a member leaves in its folder beside the verb's own: what a trevane-cli of its own

@@ -15,7 +15,12 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::chrono::milliseconds kRedrawEvery{100};
+// The live view redraws its lines in place, so each must stay one line of a terminal; the
+// summary and every other output give the text whole.
 constexpr std::size_t kTextShown = 90;
+// The summary's DETAIL wraps at blanks past this column.
+constexpr std::size_t kSummaryWidth = 118;
+constexpr std::size_t kStateWidth = std::string_view(fleet_state::kPassedWithWarnings).size();
 
 std::string Endpoint(const FleetMember& member) {
     return member.controller.address + ":" + std::to_string(member.controller.port);
@@ -28,9 +33,35 @@ std::string Padded(std::string text, std::size_t width) {
     return text;
 }
 
+std::string FirstLine(const std::string& text) {
+    return text.substr(0, text.find_first_of("\r\n"));
+}
+
 std::string Shortened(const std::string& text) {
-    std::string line = text.substr(0, text.find_first_of("\r\n"));
+    std::string line = FirstLine(text);
     return line.size() > kTextShown ? line.substr(0, kTextShown - 3) + "..." : line;
+}
+
+// `text` whole, broken at blanks into lines of at most `width` (a word longer stays whole), the
+// lines after the first indented by `indent`.
+std::string Wrapped(const std::string& text, std::size_t indent, std::size_t width) {
+    std::string out;
+    std::string line;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find(' ', start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        const std::string word = text.substr(start, end - start);
+        if (!line.empty() && line.size() + 1 + word.size() > width) {
+            out += line + "\n" + std::string(indent, ' ');
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+        start = end + 1;
+    }
+    return out + line;
 }
 
 // A relative link to a file of the member's folder.
@@ -61,9 +92,9 @@ FleetDisplay::FleetDisplay(Mode mode, const std::vector<FleetMember>& members, s
 
 std::string FleetDisplay::Line(const FleetMember& member) const {
     std::string line = Padded(member.controller.name, nameWidth_) + "  " +
-                       Padded(Endpoint(member), 21) + "  " + Padded(member.state, 8);
+                       Padded(Endpoint(member), 21) + "  " + Padded(member.state, kStateWidth);
     if (!member.text.empty()) {
-        line += "  " + Shortened(member.text);
+        line += "  " + (mode_ == Mode::Terminal ? Shortened(member.text) : FirstLine(member.text));
     }
     return EscapeForTerminal(line);
 }
@@ -119,8 +150,11 @@ std::string FleetCountLine(const std::vector<FleetMember>& members) {
     std::string line =
         std::to_string(members.size()) + " controller" + (members.size() == 1 ? "" : "s") + ":";
     const char* separator = " ";
+    using namespace fleet_state;
     for (const char* state :
-         {"passed", "done", "failed", "aborted", "not run", "waiting", "running"}) {
+         {outcome::kPassed, kPassedWithWarnings, kDone, outcome::kAborted, outcome::kUnverified,
+          outcome::kLinkLost, kFailed, outcome::kStopped, outcome::kNoConnection, kWaiting,
+          kRunning}) {
         if (counts[state] > 0) {
             line += separator + std::to_string(counts[state]) + " " + state;
             separator = ", ";
@@ -135,13 +169,15 @@ std::string FleetSummaryTable(const std::vector<FleetMember>& members) {
         width = std::max(width, member.controller.name.size());
     }
     std::string table = Padded("NAME", width) + "  " + Padded("ADDRESS", 21) + "  " +
-                        Padded("RESULT", 8) + "  " + Padded("SECONDS", 7) + "  DETAIL\n";
+                        Padded("RESULT", kStateWidth) + "  " + Padded("SECONDS", 7) + "  DETAIL\n";
     for (const FleetMember& member : members) {
         std::string row = Padded(member.controller.name, width) + "  " +
-                          Padded(Endpoint(member), 21) + "  " + Padded(member.state, 8) + "  " +
-                          Padded(Seconds(member.seconds), 7);
+                          Padded(Endpoint(member), 21) + "  " + Padded(member.state, kStateWidth) +
+                          "  " + Padded(Seconds(member.seconds), 7);
         if (!member.text.empty()) {
-            row += "  " + Shortened(member.text);
+            const std::size_t indent = row.size() + 2;
+            row += "  " + Wrapped(FirstLine(member.text), indent,
+                                  kSummaryWidth > indent ? kSummaryWidth - indent : 40);
         }
         table += EscapeForTerminal(row) + "\n";
     }
@@ -152,7 +188,8 @@ std::string FleetSummaryHtml(const std::vector<FleetMember>& members, const std:
     std::string html =
         "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + html::Escaped(title) +
         "</title>\n<style>body{font-family:sans-serif}td,th{padding:2px 8px;text-align:left}"
-        ".passed,.done{color:#060}.failed,.aborted{color:#a00}.not{color:#850}</style>"
+        ".passed,.done{color:#060}.failed,.aborted,.unverified,.link_lost{color:#a00}"
+        ".passed_with_warnings,.stopped,.no_connection{color:#850}</style>"
         "</head><body>\n<h1>" +
         html::Escaped(title) + "</h1>\n<p>" + html::Escaped(FleetCountLine(members)) +
         "</p>\n<table>\n<tr><th>Name</th><th>Address</th><th>Result</th><th>Seconds</th>"
@@ -163,14 +200,15 @@ std::string FleetSummaryHtml(const std::vector<FleetMember>& members, const std:
              {std::pair{"report", member.report},
               {"log", member.log},
               {"trace",
-               member.state == "waiting" ? std::string() : std::string(kFleetTraceFile)}}) {
+               member.state == fleet_state::kWaiting ? std::string()
+                                                      : std::string(kFleetTraceFile)}}) {
             if (!file.empty()) {
                 files += "<a href=\"" + html::Escaped(Href(member, file)) + "\">" + label + "</a> ";
             }
         }
         html += "<tr><td>" + html::Escaped(member.controller.name) + "</td><td>" +
                 html::Escaped(Endpoint(member)) + "</td><td class=\"" +
-                html::Escaped(member.state.substr(0, member.state.find(' '))) + "\">" +
+                html::Escaped(member.state) + "\">" +
                 html::Escaped(member.state) + "</td><td>" + Seconds(member.seconds) + "</td><td>" +
                 html::Escaped(member.text) + "</td><td>" + files + "</td></tr>\n";
     }

@@ -68,4 +68,13 @@ std::map<std::string, std::string> TextMembers(std::string_view line) {
     return members;
 }
 
+bool HasItems(std::string_view line, std::string_view key) {
+    const nlohmann::json parsed = nlohmann::json::parse(EscapeHighBytes(line), nullptr, false);
+    if (!parsed.is_object()) {
+        return false;
+    }
+    const auto found = parsed.find(std::string(key));
+    return found != parsed.end() && found->is_array() && !found->empty();
+}
+
 }  // namespace trevane::cli::json

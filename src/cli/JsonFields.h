@@ -12,4 +12,7 @@ namespace trevane::cli::json {
 // Empty when `line` is not a JSON object.
 std::map<std::string, std::string> TextMembers(std::string_view line);
 
+// Whether the object's member `key` is an array with at least one item.
+bool HasItems(std::string_view line, std::string_view key);
+
 }  // namespace trevane::cli::json

@@ -30,6 +30,7 @@ struct CommandOutcome {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;         // the verb ran, but an exchange or check failed
 inline constexpr int kExitUsage = 2;          // bad arguments or no connection
+inline constexpr int kExitWarnings = 3;  // with --strict: a test passed with warnings or drift
 inline constexpr int kExitInterrupted = 130;  // Ctrl-C
 
 // Why a verb refuses `args`, or nothing when it takes them: the verb's own parser, with nothing

@@ -20,6 +20,7 @@
 #include "cli/HeadlessWindow.h"
 #include "cli/HistoryServerOption.h"
 #include "cli/Json.h"
+#include "cli/VerdictJson.h"
 #include "cli/VerbContext.h"
 #include "cli/Verbs.h"
 #include "common/Clock.h"
@@ -164,6 +165,13 @@ void PrintVerdict(VerbContext& context, const TestResult& result, bool server) {
         line.Text("verdict_line", json::OneLine(VerdictLine(*result.verdict)));
     }
     line.Raw("moves", MovesJson(result));
+    const std::vector<AxisVerdict> noAxes;
+    const std::vector<TestWarning> noWarnings;
+    const std::vector<history::Drift> noDrift;
+    const TestVerdict* verdict = result.verdict ? &*result.verdict : nullptr;
+    line.Raw("axes", json::AxesJson(verdict ? verdict->axes : noAxes))
+        .Raw("warnings", json::WarningsJson(verdict ? verdict->warnings : noWarnings))
+        .Raw("drift", json::DriftJson(verdict ? verdict->drift : noDrift));
     std::error_code noFile;
     if (std::filesystem::is_regular_file(result.logPath, noFile)) {
         line.Text("log", context.Shown(result.logPath));
@@ -184,6 +192,7 @@ void PrintVerdict(VerbContext& context, const TestResult& result, bool server) {
 
 struct AutotestArguments {
     bool report = false;
+    bool strict = false;  // a pass with warnings or drift exits kExitWarnings
     std::optional<std::string> server;  // --history
 };
 
@@ -192,11 +201,13 @@ std::optional<std::string> ParseAutotest(const std::vector<std::string>& args,
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--report") {
             parsed.report = true;
+        } else if (args[i] == "--strict") {
+            parsed.strict = true;
         } else if (args[i] == "--history" && i + 1 < args.size()) {
             parsed.server = args[++i];
         } else {
             return "autotest: unknown argument '" + args[i] +
-                   "' (usage: autotest [--report] [--history URL])";
+                   "' (usage: autotest [--report] [--strict] [--history URL])";
         }
     }
     return std::nullopt;
@@ -234,8 +245,9 @@ int RunAutoTest(VerbContext& context, const Invocation& invocation) {
     controller.SetOperator(cliWindow);
 
     const bool reportWritten = PrintReport(context, result);
-    const int status = AutotestExitCode(
-        context, result, cliWindow->CommandErrorCount() - errorsBefore, reportWritten);
+    const int status =
+        AutotestExitCode(context, result, cliWindow->CommandErrorCount() - errorsBefore,
+                         reportWritten, parsed.strict);
     if (json.Enabled()) {
         PrintVerdict(context, result, history.server.has_value());
     } else if (result.verdict) {

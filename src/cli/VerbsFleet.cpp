@@ -32,7 +32,7 @@ namespace fs = std::filesystem;
 
 constexpr int kMaxJobs = 64;
 constexpr const char* kUsage =
-    "fleet FILE [--jobs N] [--history URL] autotest|record|connect [ARGS]";
+    "fleet FILE [--jobs N] [--strict] [--history URL] autotest|record|connect [ARGS]";
 
 struct FleetCommand {
     std::string file;
@@ -92,6 +92,8 @@ std::optional<std::string> ParseFleetArguments(const std::vector<std::string>& a
                        std::to_string(kMaxJobs);
             }
             command.options.jobs = jobs;
+        } else if (arg == "--strict") {
+            command.options.strict = true;
         } else if (arg == "--history") {
             if (i + 1 == args.size()) {
                 return std::string("--history needs a URL or service name");
@@ -113,6 +115,20 @@ std::optional<std::string> ParseFleetArguments(const std::vector<std::string>& a
                "' cannot run on a fleet (autotest, record or connect)";
     }
     command.options.args.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+    return std::nullopt;
+}
+
+// --strict before the verb or among autotest's own arguments: the members and the fleet both.
+std::optional<std::string> MakeStrict(FleetOptions& options) {
+    std::vector<std::string>& args = options.args;
+    const bool memberStrict = std::find(args.begin(), args.end(), "--strict") != args.end();
+    if (options.strict && options.verb != "autotest") {
+        return "fleet: --strict is an option of autotest, not of " + options.verb;
+    }
+    options.strict = options.strict || (memberStrict && options.verb == "autotest");
+    if (options.strict && !memberStrict) {
+        args.push_back("--strict");
+    }
     return std::nullopt;
 }
 
@@ -151,8 +167,10 @@ std::optional<std::string> BeginHistory(std::ostream& err, const std::string& pa
 
 void PrintJsonEnd(std::ostream& out, const std::vector<FleetMember>& members) {
     int passed = 0;
+    int warned = 0;
     for (const FleetMember& member : members) {
         passed += member.Passed() ? 1 : 0;
+        warned += member.state == fleet_state::kPassedWithWarnings ? 1 : 0;
         json::Object line;
         line.Text("controller", member.controller.name)
             .Text("state", member.state)
@@ -174,6 +192,7 @@ void PrintJsonEnd(std::ostream& out, const std::vector<FleetMember>& members) {
     json::WriteLine(out, json::Object()
                                    .Number("controllers", static_cast<long long>(members.size()))
                                    .Number("passed", static_cast<long long>(passed))
+                                   .Number("passed_with_warnings", static_cast<long long>(warned))
                                    .Text("summary", kFleetSummaryFile));
 }
 
@@ -191,6 +210,9 @@ int RunFleetVerb(VerbContext& context, const Invocation& invocation) {
     // Once here, before anything starts, not once by each member after its start.
     if (const std::optional<std::string> error = CheckVerbArguments(command.options)) {
         return UsageError(context, "fleet: " + *error);
+    }
+    if (const std::optional<std::string> error = MakeStrict(command.options)) {
+        return UsageError(context, *error);
     }
     AddReport(command.options);
     std::vector<FleetMember> members;
@@ -260,16 +282,25 @@ int RunFleetVerb(VerbContext& context, const Invocation& invocation) {
     if (control.Requested()) {
         return control.ExitCode();
     }
-    const bool allPassed = std::all_of(members.begin(), members.end(),
-                                       [](const FleetMember& member) { return member.Passed(); });
-    if (!allPassed) {
-        const auto failed =
-            std::count_if(members.begin(), members.end(),
-                          [](const FleetMember& member) { return !member.Passed(); });
+    const auto failed = std::count_if(members.begin(), members.end(),
+                                      [](const FleetMember& member) { return !member.Succeeded(); });
+    if (failed > 0) {
         ReportError(context, "fleet: " + std::to_string(failed) + " of " +
                                  std::to_string(members.size()) + " controllers did not pass");
     }
-    return allPassed && !unwritten ? kExitOk : kExitFailed;
+    if (failed > 0 || unwritten) {
+        return kExitFailed;
+    }
+    const auto warned = std::count_if(members.begin(), members.end(), [](const FleetMember& m) {
+        return m.state == fleet_state::kPassedWithWarnings;
+    });
+    if (warned > 0 && command.options.strict) {
+        ReportError(context, "fleet: " + std::to_string(warned) + " of " +
+                                 std::to_string(members.size()) +
+                                 " controllers passed with warnings or drift (--strict)");
+        return kExitWarnings;
+    }
+    return kExitOk;
 }
 
 }  // namespace trevane::cli

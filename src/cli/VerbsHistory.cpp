@@ -13,6 +13,7 @@
 #include "autotest/Outcomes.h"
 #include "cli/HistoryServerOption.h"
 #include "cli/Json.h"
+#include "cli/VerdictJson.h"
 #include "cli/VerbContext.h"
 #include "cli/Verbs.h"
 #include "common/CLocale.h"
@@ -48,15 +49,23 @@ std::string MoveJson(const history::StoredMove& move) {
     return object.Str();
 }
 
-std::string DriftJson(const history::Drift& drift) {
-    json::Object object;
-    object.Text("axis", std::string(1, drift.axis))
-        .Number("target", static_cast<long long>(drift.target))
-        .Text("quantity", drift.quantity)
-        .Number("value", drift.value)
-        .Number("baseline", drift.baseline)
-        .Number("change", drift.change);
-    return object.Str();
+// Each axis's largest readings, as the verdict gives them.
+std::string AxesJson(const history::StoredTest& test) {
+    std::vector<std::string> axes;
+    for (const char axis : {'X', 'Y', 'Z', 'W'}) {
+        double torque = -1;
+        double error = -1;
+        for (const history::StoredMove& move : test.moves) {
+            if (move.axis == axis) {
+                torque = std::max(torque, move.maxTorque);
+                error = std::max(error, move.maxError);
+            }
+        }
+        if (torque >= 0) {
+            axes.push_back(json::AxisJson(axis, nullptr, torque, error));
+        }
+    }
+    return json::Array(axes);
 }
 
 void PrintJson(std::ostream& out, const std::vector<Listed>& tests) {
@@ -66,17 +75,14 @@ void PrintJson(std::ostream& out, const std::vector<Listed>& tests) {
         for (const history::StoredMove& move : entry.test.moves) {
             moves.push_back(MoveJson(move));
         }
-        std::vector<std::string> drift;
-        for (const history::Drift& found : entry.drift) {
-            drift.push_back(DriftJson(found));
-        }
         json::Object test;
         test.Number("id", static_cast<long long>(entry.test.id))
             .Text("started", entry.test.startedUtc)
             .Text("controller", json::OneLine(Controller(entry.test)))
             .Text("outcome", outcome::TestOutcomeWord(entry.test.outcome))
             .Raw("moves", json::Array(moves))
-            .Raw("drift", json::Array(drift));
+            .Raw("axes", AxesJson(entry.test))
+            .Raw("drift", json::DriftJson(entry.drift));
         listed.push_back(test.Str());
     }
     json::Object all;

@@ -1,6 +1,8 @@
 #include "report/AxisVerdict.h"
 
 #include <algorithm>
+#include <cmath>
+#include <utility>
 
 #include "autotest/Outcomes.h"
 #include "common/CLocale.h"
@@ -22,6 +24,29 @@ std::string AxisVerdict::FailedReadingsText() const {
     if (outOfStepReplies > 0) {
         text += (text.empty() ? "" : ", ") + FormatInt(outOfStepReplies) +
                 (outOfStepReplies == 1 ? " reply" : " replies") + " out of step";
+    }
+    return text;
+}
+
+double AxisVerdict::TorqueSharePercent() const {
+    return static_cast<double>(maxTorque) / kTorqueLimit * 100.0;
+}
+
+double AxisVerdict::ErrorSharePercent() const {
+    return static_cast<double>(maxError) / static_cast<double>(kErrorLimit) * 100.0;
+}
+
+std::string AxisVerdict::NearLimitText() const {
+    if (kind != Kind::Passed) {
+        return {};
+    }
+    std::string text;
+    for (const auto& [quantity, share] :
+         {std::pair{"torque", TorqueSharePercent()}, std::pair{"error", ErrorSharePercent()}}) {
+        if (share > kNearLimitPercent) {
+            text += (text.empty() ? "" : ", ") + std::string(quantity) + " at " +
+                    FormatInt(std::lround(share)) + " % of its limit";
+        }
     }
     return text;
 }

@@ -6,6 +6,10 @@
 
 namespace trevane {
 
+// Above this share of a limit an axis that passed is named: it has little left before a move is
+// aborted.
+inline constexpr double kNearLimitPercent = 80.0;
+
 // How one of X, Y and Z fared, as the report and a window show it.
 struct AxisVerdict {
     enum class Kind {
@@ -26,6 +30,13 @@ struct AxisVerdict {
     int failedTorqueReadings = 0;
     int failedErrorReadings = 0;
     int outOfStepReplies = 0;  // replies of its moves that came out of step
+
+    // The largest readings as a percentage of the limits that abort a move.
+    double TorqueSharePercent() const;
+    double ErrorSharePercent() const;
+    // "torque at 97 % of its limit", both when both are near; "" for an axis that did not pass
+    // or stayed at or below kNearLimitPercent of both.
+    std::string NearLimitText() const;
 
     // "400 of 400 torque readings failed", "1 reply out of step"; "" when none failed.
     std::string FailedReadingsText() const;

@@ -1,5 +1,6 @@
 #include "report/ReportHtml.h"
 
+#include <cmath>
 #include <string_view>
 
 #include "autotest/Outcomes.h"
@@ -73,8 +74,8 @@ constexpr const char* kStyle =
     ".other{color:#8a6d00;font-weight:bold}"
     ".headline{font-size:2.2em;margin:.2em 0;padding:.2em .4em;color:#fff}"
     "h1.passed{background:#1a7f37}h1.failed{background:#c62828}"
-    "h1.incomplete,h1.drift{background:#b26a00}"
-    ".incomplete,.drift{color:#b26a00;font-weight:bold}"
+    "h1.incomplete,h1.warning{background:#b26a00}"
+    ".incomplete,.warning{color:#b26a00;font-weight:bold}"
     ".move{break-inside:avoid}svg{display:block;margin:.4em 0 1em;max-width:100%;height:auto}";
 
 void AppendHeader(std::string& out, const TestRecord& record, const std::string& logPath) {
@@ -110,10 +111,10 @@ void AppendHeader(std::string& out, const TestRecord& record, const std::string&
 }
 
 // "torque 60 % above earlier tests; error 40 % above earlier tests" of one axis, or "".
-std::string DriftOf(char axis, const std::vector<std::string>& driftFlags) {
+std::string DriftOf(char axis, const std::vector<history::Drift>& drift) {
     const std::string prefix = std::string(1, axis) + ": ";
     std::string text;
-    for (const std::string& flag : driftFlags) {
+    for (const std::string& flag : history::DriftFlagTexts(drift)) {
         if (flag.starts_with(prefix)) {
             text += (text.empty() ? "" : "; ") + flag.substr(prefix.size());
         }
@@ -121,9 +122,8 @@ std::string DriftOf(char axis, const std::vector<std::string>& driftFlags) {
     return text;
 }
 
-void AppendHeadline(std::string& out, const TestRecord& record,
-                    const std::vector<std::string>& driftFlags) {
-    const Headline headline = HeadlineOf(VerdictOfTest(record, std::nullopt), driftFlags);
+void AppendHeadline(std::string& out, const TestVerdict& verdict) {
+    const Headline headline = HeadlineOf(verdict);
     out += "<h1 class=\"headline ";
     out += headline.kind;
     out += "\">";
@@ -131,26 +131,56 @@ void AppendHeadline(std::string& out, const TestRecord& record,
     out += "</h1>\n";
 }
 
+// Each warning once, with what to look at, before anything else the report holds.
+void AppendWarnings(std::string& out, const TestVerdict& verdict) {
+    const std::vector<std::string> warnings = WarningTexts(verdict);
+    if (warnings.empty()) {
+        return;
+    }
+    out += "<h2>Warnings</h2>\n<ul class=\"warnings\">\n";
+    for (const std::string& warning : warnings) {
+        out += "<li>";
+        AppendEscaped(out, warning);
+        out += "</li>\n";
+    }
+    out += "</ul>\n";
+}
+
+// "97 %" of a limit, marked when it is near.
+std::string ShareCell(double share) {
+    const std::string text = FormatInt(std::lround(share)) + " %";
+    return share > kNearLimitPercent ? "<span class=\"warning\">" + text + "</span>" : text;
+}
+
 void AppendAxes(std::string& out, const TestRecord& record,
-                const std::vector<std::string>& driftFlags) {
+                const std::vector<history::Drift>& driftFound) {
     out +=
         "<h2>Axes</h2>\n<table>\n<tr><th>Axis</th><th>Verdict</th>"
-        "<th>Largest torque (V)</th><th>Largest position error (counts)</th></tr>\n";
+        "<th>Largest torque (V)</th><th>of the 3.1 V limit</th>"
+        "<th>Largest position error (counts)</th><th>of the 700 counts limit</th></tr>\n";
     for (char axis : kTestedAxes) {
         const AxisVerdict verdict = VerdictOf(record, axis);
         const bool tested = verdict.kind != AxisVerdict::Kind::NotTested;
         out += "<tr><th>";
         out += axis;
         const std::string drift =
-            verdict.kind == AxisVerdict::Kind::Passed ? DriftOf(axis, driftFlags) : "";
+            verdict.kind == AxisVerdict::Kind::Passed ? DriftOf(axis, driftFound) : "";
+        const std::string nearLimit = verdict.NearLimitText();
+        std::string text = verdict.Text();
+        text += nearLimit.empty() ? "" : ", " + nearLimit;
+        text += drift.empty() ? "" : "; drift: " + drift;
         out += "</th><td class=\"";
-        out += drift.empty() ? VerdictClass(verdict.kind) : "drift";
+        out += drift.empty() && nearLimit.empty() ? VerdictClass(verdict.kind) : "warning";
         out += "\">";
-        AppendEscaped(out, verdict.Text() + (drift.empty() ? "" : "; drift: " + drift));
+        AppendEscaped(out, text);
         out += "</td><td class=\"num\">";
         out += tested ? FormatFixed(verdict.maxTorque) : "-";
         out += "</td><td class=\"num\">";
+        out += tested ? ShareCell(verdict.TorqueSharePercent()) : "-";
+        out += "</td><td class=\"num\">";
         out += tested ? FormatFixed(verdict.maxError) : "-";
+        out += "</td><td class=\"num\">";
+        out += tested ? ShareCell(verdict.ErrorSharePercent()) : "-";
         out += "</td></tr>\n";
     }
     out += "</table>\n";
@@ -259,7 +289,8 @@ std::string RenderReportHtml(const TestRecord& record, const std::string& logPat
 
 std::string RenderReportHtml(const TestRecord& record, const std::string& logPath,
                              int lostLogEntries, const std::string& historyHtml,
-                             const std::vector<std::string>& driftFlags) {
+                             const std::vector<history::Drift>& drift) {
+    const TestVerdict verdict = VerdictOfTest(record, std::nullopt, drift);
     std::string out;
     out.reserve(96 * 1024);
     out += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>";
@@ -268,7 +299,8 @@ std::string RenderReportHtml(const TestRecord& record, const std::string& logPat
     out += "</title>\n<style>";
     out += kStyle;
     out += "</style>\n</head>\n<body>\n";
-    AppendHeadline(out, record, driftFlags);
+    AppendHeadline(out, verdict);
+    AppendWarnings(out, verdict);
     AppendHeader(out, record, logPath);
     if (lostLogEntries > 0) {
         out += "<p class=\"aborted\">" +
@@ -277,7 +309,7 @@ std::string RenderReportHtml(const TestRecord& record, const std::string& logPat
                " of the log file could not be written and " + (lostLogEntries == 1 ? "is" : "are") +
                " missing from it.</p>\n";
     }
-    AppendAxes(out, record, driftFlags);
+    AppendAxes(out, record, drift);
     out += historyHtml;
     AppendConfiguration(out, record);
     AppendMoves(out, record);

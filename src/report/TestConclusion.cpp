@@ -53,13 +53,13 @@ void TestConclusion::Ended(const TestRecord& record) {
     const TestReportFiles files =
         report ? made_.Claimed(ReportFileNames(logPath, record.testNumber)) : TestReportFiles{};
     std::string historyHtml;
-    std::vector<std::string> driftFlags;
+    std::vector<history::Drift> drift;
     if (history_.Enabled()) {
         history::StoreResult stored = history_.Store(record, {logPath, files.html, files.csv});
         if (stored.comparison) {
             historyHtml = history::RenderComparisonHtml(*stored.comparison);
+            drift = stored.comparison->drift;
         }
-        driftFlags = stored.flags;
         history_.SetLast(std::move(stored));
     }
     if (!report) {
@@ -70,7 +70,7 @@ void TestConclusion::Ended(const TestRecord& record) {
     }
     TestReportResult result =
         WriteTestReport(record, logPath, made_, {log_.LostEntries(), log_.LastWriteFailure()},
-                        historyHtml, driftFlags);
+                        historyHtml, drift);
     std::lock_guard lock(mutex_);
     lastReport_ = std::move(result);
 }
@@ -79,8 +79,8 @@ void TestConclusion::Judged(const TestRecord& record, std::uint64_t ticket) {
     TestVerdict verdict = VerdictOfTest(record, LastReport());
     if (const std::optional<history::StoreResult> stored = history_.Last();
         stored && stored->testNumber == record.testNumber) {
-        for (const std::string& flag : stored->flags) {
-            verdict.notes.push_back(flag + ".");
+        if (stored->comparison) {
+            verdict.drift = stored->comparison->drift;
         }
         if (const std::string none = history::NoBaselineText(stored->noBaseline); !none.empty()) {
             verdict.notes.push_back(none + ".");

@@ -90,7 +90,7 @@ TestReportFiles ReportFileNames(const std::string& logPath, int testNumber) {
 TestReportResult WriteTestReport(const TestRecord& record, const std::string& logPath,
                                  ReportFiles& made, const LogLoss& loss,
                                  const std::string& historyHtml,
-                                 const std::vector<std::string>& driftFlags) {
+                                 const std::vector<history::Drift>& drift) {
     TestReportResult result;
     result.testNumber = record.testNumber;
     result.files = ReportFileNames(logPath, record.testNumber);
@@ -110,7 +110,7 @@ TestReportResult WriteTestReport(const TestRecord& record, const std::string& lo
         }
         if (auto failure = made.Write(
                 result.files.html,
-                RenderReportHtml(record, logPath, loss.entries, historyHtml, driftFlags))) {
+                RenderReportHtml(record, logPath, loss.entries, historyHtml, drift))) {
             note(*failure);
         }
     } catch (const std::exception& e) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "autotest/TestRecord.h"
+#include "history/Trends.h"
 #include "report/AxisVerdict.h"
 
 // The report of one automatic test, written beside the log: a self-contained HTML page (inline
@@ -64,6 +65,6 @@ struct LogLoss {
 TestReportResult WriteTestReport(const TestRecord& record, const std::string& logPath,
                                  ReportFiles& made, const LogLoss& loss = {},
                                  const std::string& historyHtml = {},
-                                 const std::vector<std::string>& driftFlags = {});
+                                 const std::vector<history::Drift>& drift = {});
 
 }  // namespace trevane

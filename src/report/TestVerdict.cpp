@@ -13,8 +13,10 @@ namespace {
 std::string AxisText(const AxisVerdict& axis) {
     std::string text(1, axis.axis);
     switch (axis.kind) {
-        case AxisVerdict::Kind::Passed:
-            return text + " " + outcome::kPassed;
+        case AxisVerdict::Kind::Passed: {
+            const std::string nearLimit = axis.NearLimitText();
+            return text + " " + outcome::kPassed + (nearLimit.empty() ? "" : ", " + nearLimit);
+        }
         case AxisVerdict::Kind::Unverified:
             return text + " " + outcome::kUnverified + " (" + axis.FailedReadingsText() + ")";
         case AxisVerdict::Kind::Aborted:
@@ -103,7 +105,8 @@ const char* VerdictKindText(TestVerdict::Kind kind) {
     return outcome::kNoConnection;
 }
 
-TestVerdict VerdictOfTest(const TestRecord& record, const std::optional<TestReportResult>& report) {
+TestVerdict VerdictOfTest(const TestRecord& record, const std::optional<TestReportResult>& report,
+                          std::vector<history::Drift> drift) {
     TestVerdict verdict;
     verdict.testNumber = record.testNumber;
     if (record.outcome == TestOutcome::NoConnection) {
@@ -120,6 +123,8 @@ TestVerdict VerdictOfTest(const TestRecord& record, const std::optional<TestRepo
         anyAborted = anyAborted || kind == AxisVerdict::Kind::Aborted;
         anyUnverified = anyUnverified || kind == AxisVerdict::Kind::Unverified;
     }
+    verdict.warnings = WarningsOf(record, verdict.axes);
+    verdict.drift = std::move(drift);
     if (record.outcome == TestOutcome::LinkLost) {
         verdict.kind = TestVerdict::Kind::LinkLost;
         verdict.lostDuring = record.stage.empty() ? std::string("the test") : record.stage;
@@ -172,23 +177,44 @@ std::string VerdictLine(const TestVerdict& verdict) {
         }
         line += ".";
     }
+    // A margin is told with its axis above.
+    for (const TestWarning& warning : verdict.warnings) {
+        if (warning.kind != TestWarning::Kind::NearLimit) {
+            line += " Warning: " + warning.Text() + ".";
+        }
+    }
+    for (const std::string& flag : history::DriftFlagTexts(verdict.drift)) {
+        line += " " + flag + ".";
+    }
     for (const std::string& note : verdict.notes) {
         line += " " + note;
     }
     return line + " " + ReportText(verdict);
 }
 
-Headline HeadlineOf(const TestVerdict& verdict, const std::vector<std::string>& driftFlags) {
+std::vector<std::string> WarningTexts(const TestVerdict& verdict) {
+    std::vector<std::string> texts;
+    for (const TestWarning& warning : verdict.warnings) {
+        texts.push_back(warning.Text());
+    }
+    for (std::string& flag : history::DriftFlagTexts(verdict.drift)) {
+        texts.push_back(std::move(flag));
+    }
+    return texts;
+}
+
+Headline HeadlineOf(const TestVerdict& verdict) {
     switch (verdict.kind) {
         case TestVerdict::Kind::Passed:
-            if (driftFlags.empty()) {
+            if (!verdict.PassedWithWarnings()) {
                 return {"PASSED", "passed"};
             } else {
-                std::string text = "DRIFT: ";
-                for (std::size_t i = 0; i < driftFlags.size(); ++i) {
-                    text += (i == 0 ? "" : "; ") + driftFlags[i];
+                std::string text = "PASSED WITH WARNINGS: ";
+                const std::vector<std::string> warnings = WarningTexts(verdict);
+                for (std::size_t i = 0; i < warnings.size(); ++i) {
+                    text += (i == 0 ? "" : "; ") + warnings[i];
                 }
-                return {text, "drift"};
+                return {text, "warning"};
             }
         case TestVerdict::Kind::Aborted: {
             const std::string aborted = AxesOfKind(verdict, AxisVerdict::Kind::Aborted);

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "autotest/TestRecord.h"
+#include "history/Trends.h"
 #include "report/TestReport.h"
+#include "report/TestWarnings.h"
 
 // The one-line verdict a test ends with, for the transcript, the CLI and a window's colours.
 namespace trevane {
@@ -31,20 +33,32 @@ struct TestVerdict {
     bool motorsRead = false;         // LinkLost: the motors were read after the stop
     std::string motorsOn;            // LinkLost: the axes whose motor read switched on
     std::vector<std::string> notes;  // further findings, each appended as a sentence of its own
+    std::vector<TestWarning> warnings;   // for every outcome; only a pass is made less by them
+    std::vector<history::Drift> drift;  // against the same controller's earlier tests
+
+    // A pass that wants a look all the same: a warning or drift.
+    bool PassedWithWarnings() const {
+        return kind == Kind::Passed && (!warnings.empty() || !drift.empty());
+    }
 };
 
 // "passed", "aborted", "unverified", "link_lost", "stopped", "no_connection".
 const char* VerdictKindText(TestVerdict::Kind kind);
 
 // The report's first line, read from across the room, and its colour class ("passed", "failed",
-// "incomplete", "drift").
+// "incomplete", "warning").
 struct Headline {
-    std::string text;  // "PASSED", "FAILED: Y aborted (...)", "INCOMPLETE: ...", "DRIFT: ..."
+    std::string text;  // "PASSED", "PASSED WITH WARNINGS: ...", "FAILED: Y aborted (...)", ...
     const char* kind = "incomplete";
 };
-Headline HeadlineOf(const TestVerdict& verdict, const std::vector<std::string>& driftFlags);
+Headline HeadlineOf(const TestVerdict& verdict);
 
-TestVerdict VerdictOfTest(const TestRecord& record, const std::optional<TestReportResult>& report);
+TestVerdict VerdictOfTest(const TestRecord& record, const std::optional<TestReportResult>& report,
+                          std::vector<history::Drift> drift = {});
+
+// The warnings' and the drift's texts, warnings first: "Y forward limit switch active at rest:
+// ...", "Y: torque 60 % above earlier tests".
+std::vector<std::string> WarningTexts(const TestVerdict& verdict);
 
 // "Test result: X passed, Y aborted (position error -753 above 700), Z passed. Report: none"
 std::string VerdictLine(const TestVerdict& verdict);

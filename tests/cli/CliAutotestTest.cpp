@@ -305,18 +305,23 @@ TEST_F(CliAutotest, HistoryListsTheKeptTestsWithoutConnecting) {
     const std::string test =
         R"({"id": N, "started": "2012-11-29T14:05:09Z", "controller": "127.0.0.1:23 Scripted )"
         R"(\"rev\" 1.0", "outcome": "passed", "moves": [{"axis": "X", "target": -20000, )"
-        R"("outcome": "completed", "max_torque_v": 0.5, "max_error_counts": E}], "drift": [D]})";
+        R"("outcome": "completed", "max_torque_v": 0.5, "max_error_counts": E}], "axes": )"
+        R"([{"axis": "X", "max_torque_v": 0.5, "torque_share_percent": 16.1, )"
+        R"("max_error_counts": E, "error_share_percent": %}], "drift": [D]})";
     auto filled = [&](const char* id, const char* error, const std::string& drift) {
         std::string text = test;
         text.replace(text.find('N'), 1, id);
         text.replace(text.find('E'), 1, error);
+        text.replace(text.find('E'), 1, error);
+        text.replace(text.find('%'), 1, std::string(error) == "100" ? "14.3" : "28.6");
         return text.replace(text.find('D'), 1, drift);
     };
     EXPECT_EQ(json.out, "{\"tests\": [" + filled("1", "100", "") + ", " + filled("2", "100", "") +
                             ", " + filled("3", "100", "") + ", " +
                             filled("4", "200",
-                                   R"({"axis": "X", "target": -20000, "quantity": "error", )"
-                                   R"("value": 200, "baseline": 100, "change": 100})") +
+                                   R"({"axis": "X", "target": -20000, "kind": "error", )"
+                                   R"("value_counts": 200, "baseline_counts": 100, )"
+                                   R"("change_percent": 100})") +
                             "]}\n");
 
     const ProgramRun table = Run("history --limit 1");

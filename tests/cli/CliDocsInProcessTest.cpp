@@ -47,14 +47,26 @@ std::string Section(const std::string& text, const std::string& heading) {
 
 // "- `name`: ..." with the lines that continue it.
 std::string ListedItem(const std::string& section, const std::string& name) {
-    const std::size_t start = section.find("\n- `" + name + "`:");
+    // The name alone or first of several: "- `value_v`, `value_counts`: ...".
+    const std::size_t start = section.find("\n- `" + name + "`");
     if (start == std::string::npos) {
         return {};
     }
     const std::size_t end = section.find("\n- ", start + 1);
     std::string item = section.substr(start, end == std::string::npos ? end : end - start);
-    std::replace(item.begin(), item.end(), '\n', ' ');
-    return item;
+    // One blank where the page broke the line and indented the rest.
+    std::string joined;
+    for (std::size_t i = 0; i < item.size(); ++i) {
+        if (item[i] == '\n') {
+            joined += ' ';
+            while (i + 1 < item.size() && item[i + 1] == ' ') {
+                ++i;
+            }
+        } else {
+            joined += item[i];
+        }
+    }
+    return joined;
 }
 
 std::vector<std::string> TabFields(const std::string& line) {
@@ -92,8 +104,11 @@ class CliDocsInProcess : public ::testing::Test {
 TEST_F(CliDocsInProcess, ADriftIsInTheUnitsAndPercentageThePageGives) {
     const std::string history = Section(testing::ReadCliJsonPage(TREVANE_SOURCE_DIR), "## history");
     ASSERT_FALSE(history.empty());
-    EXPECT_THAT(ListedItem(history, "value"), HasSubstr("volts for torque, counts for error"));
-    EXPECT_THAT(ListedItem(history, "change"), HasSubstr("100 * (value - baseline) / baseline"));
+    EXPECT_THAT(ListedItem(history, "value_v"),
+                HasSubstr("`max_torque_v` (volts) or `max_error_counts` (counts)"));
+    EXPECT_THAT(ListedItem(history, "baseline_v"), HasSubstr("`baseline_counts`"));
+    EXPECT_THAT(ListedItem(history, "change_percent"),
+                HasSubstr("100 * (value - baseline) / baseline"));
 
     {
         history::History store(history::kHistoryFileName);
@@ -116,16 +131,17 @@ TEST_F(CliDocsInProcess, ADriftIsInTheUnitsAndPercentageThePageGives) {
     ASSERT_EQ(drift.size(), 2u) << run.out;
 
     for (const testing::JsonValue& found : drift) {
-        const std::string quantity = found["quantity"].text;
-        SCOPED_TRACE(quantity);
-        const double value = found["value"].number;
-        const double baseline = found["baseline"].number;
-        const bool torque = quantity == "torque";
-        EXPECT_TRUE(torque || quantity == "error");
+        const std::string kind = found["kind"].text;
+        SCOPED_TRACE(kind);
+        const bool torque = kind == "torque";
+        EXPECT_TRUE(torque || kind == "error");
+        const std::string unit = torque ? "_v" : "_counts";
+        const double value = found["value" + unit].number;
+        const double baseline = found["baseline" + unit].number;
         EXPECT_DOUBLE_EQ(value, move[torque ? "max_torque_v" : "max_error_counts"].number);
         EXPECT_NEAR(baseline, torque ? 0.5 : 100.0, 1e-6);
-        EXPECT_NEAR(found["change"].number, 100 * (value - baseline) / baseline, 1e-6);
-        EXPECT_NEAR(found["change"].number, torque ? 50.0 : 70.0, 1e-6);
+        EXPECT_NEAR(found["change_percent"].number, 100 * (value - baseline) / baseline, 0.05);
+        EXPECT_NEAR(found["change_percent"].number, torque ? 50.0 : 70.0, 1e-6);
     }
 }
 

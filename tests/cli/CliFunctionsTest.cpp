@@ -155,9 +155,10 @@ TEST(TerminalText, EscapesEveryC1ControlAndEveryByteThatIsNotValidUtf8) {
 // The exit code of a finished test, over a context that prints into strings.
 class AutotestExit : public ::testing::Test {
   protected:
-    int Judge(const TestResult& result, int commandFailures = 0, bool reportWritten = true) {
+    int Judge(const TestResult& result, int commandFailures = 0, bool reportWritten = true,
+              bool strict = false) {
         err_.str("");
-        return cli::AutotestExitCode(context_, result, commandFailures, reportWritten);
+        return cli::AutotestExitCode(context_, result, commandFailures, reportWritten, strict);
     }
     static TestResult Completed(TestVerdict::Kind kind = TestVerdict::Kind::Passed) {
         TestResult result;
@@ -195,6 +196,30 @@ TEST_F(AutotestExit, IsZeroOnlyForATestWhoseEveryPartWasMeasuredAndWritten) {
     lost.logFailure = "disk full";
     EXPECT_EQ(Judge(lost), 1);
     EXPECT_THAT(Errors(), HasSubstr("log file could not be written: disk full (3 entries lost)"));
+}
+
+// A pass with something to note exits 0 unless --strict asks for its own code; a failure keeps
+// its code whatever the warnings.
+TEST_F(AutotestExit, StrictGivesAPassWithWarningsOrDriftItsOwnCode) {
+    TestResult warned = Completed();
+    TestWarning warning;
+    warning.kind = TestWarning::Kind::LimitSwitchActive;
+    warning.axis = 'Y';
+    warning.forwardSwitch = true;
+    warned.verdict->warnings.push_back(warning);
+    EXPECT_EQ(Judge(warned), 0);
+    EXPECT_THAT(Errors(), HasSubstr("warning: Y forward limit switch active at rest"));
+    EXPECT_THAT(Errors(), HasSubstr("; the test passed with 1 warning\n"));
+    EXPECT_EQ(Judge(warned, 0, true, true), 3);
+    EXPECT_THAT(Errors(), HasSubstr("; the test passed with 1 warning (--strict)\n"));
+    TestResult drifted = Completed();
+    drifted.verdict->drift.push_back({'Y', -20000, "torque", 2.0, 1.2, 66.7});
+    EXPECT_EQ(Judge(drifted, 0, true, true), 3);
+    EXPECT_EQ(Judge(Completed(), 0, true, true), 0);
+    TestResult failedWithWarning = warned;
+    failedWithWarning.verdict->kind = TestVerdict::Kind::Unverified;
+    EXPECT_EQ(Judge(failedWithWarning, 0, true, true), 1);
+    EXPECT_EQ(Judge(warned, 0, false, true), 1);
 }
 
 TEST_F(AutotestExit, NamesALostLinkAMissingConnectionAndAStop) {

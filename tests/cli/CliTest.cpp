@@ -309,7 +309,7 @@ TEST_F(CliTest, HelpOfAVerbSendsNothing) {
     const std::vector<std::pair<std::string, std::string>> verbs = {
         {"send", "send [--repeat N] CMD [CMD ...]"},
         {"jog", "jog AXES SPEED SECONDS"},
-        {"autotest", "autotest [--report] [--history URL]"},
+        {"autotest", "autotest [--report] [--strict] [--history URL]"},
     };
     for (const auto& [verb, usage] : verbs) {
         const std::vector<std::vector<std::string>> forms = {

@@ -53,10 +53,10 @@ TEST_F(FleetInProcess, FourControllersGiveFourFoldersOneHistoryAndOneSummary) {
     const std::string table = run.out.substr(run.out.find("NAME "));
     EXPECT_THAT(table, ::testing::ContainsRegex("press-1 +127.0.0.1:[0-9]+ +passed +[0-9.]+ +Test "
                                                 "result: X passed, Y passed, Z passed"));
-    EXPECT_THAT(table, ::testing::ContainsRegex("press-2 .* failed .*Y aborted"));
+    EXPECT_THAT(table, ::testing::ContainsRegex("press-2 .* aborted .*Y aborted"));
     EXPECT_THAT(table, ::testing::ContainsRegex("press-3 .* passed "));
-    EXPECT_THAT(table, ::testing::ContainsRegex("press-4 .* not run .*Connection Failed"));
-    EXPECT_THAT(table, HasSubstr("4 controllers: 2 passed, 1 failed, 1 not run\n"));
+    EXPECT_THAT(table, ::testing::ContainsRegex("press-4 .* no_connection .*Connection Failed"));
+    EXPECT_THAT(table, HasSubstr("4 controllers: 2 passed, 1 aborted, 1 no_connection\n"));
 
     const std::string html = ReadFile(dir_ / "fleet-summary.html");
     for (const char* name : {"press-1", "press-2", "press-3", "press-4"}) {
@@ -156,7 +156,7 @@ TEST_F(FleetInProcess, JsonLinesTellEveryChangeAndEachControllerAtTheEnd) {
     EXPECT_THAT((*done)["text"].text, HasSubstr(sim::kIdentityLine));
     const testing::JsonValue& dead = lines[lines.size() - 3];
     EXPECT_EQ(dead["controller"].text, "dead");
-    EXPECT_EQ(dead["state"].text, "not run");
+    EXPECT_EQ(dead["state"].text, "no_connection");
     EXPECT_EQ(dead["exit"].number, 2);
     EXPECT_THAT(dead["text"].text, HasSubstr("Connection Failed"));
     EXPECT_EQ(dead["folder"].text, (dir_ / "dead").string());
@@ -193,7 +193,7 @@ TEST_F(FleetInProcess, ArgumentsTheVerbRefusesStartNothing) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"record --count 2", "fleet: record: --interval and --count go with --watch"},
         {"autotest --bogus",
-         "fleet: autotest: unknown argument '--bogus' (usage: autotest [--report] [--history "
+         "fleet: autotest: unknown argument '--bogus' (usage: autotest [--report] [--strict] [--history "
          "URL])"},
         {"autotest --history", "fleet: autotest: unknown argument '--history'"},
         {"connect now", "fleet: connect takes no arguments"},

@@ -195,13 +195,13 @@ class TrialRun {
                 Fail(name + ": axis " + std::to_string(axis) + " is still moving");
             }
         }
-        if (state == "not run") {
+        if (state == "stopped" && line["text"].text == "interrupted before it started") {
             if (!machine.Received().empty()) {
                 Fail(name + " was not run, yet its controller was reached");
             }
             return;
         }
-        if (state != "aborted" || line["exit"].number != 128 + trial_.signal) {
+        if (state != "stopped" || line["exit"].number != 128 + trial_.signal) {
             Fail(name + " ended " + state + " (exit " + std::to_string(line["exit"].number) +
                  "): " + line["text"].text);
             return;

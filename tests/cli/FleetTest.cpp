@@ -78,7 +78,7 @@ TEST_F(Fleet, AnInterruptStopsEveryMemberAndEveryAxisStands) {
     ASSERT_TRUE(std::regex_search(fleet.Output(), moving)) << fleet.Output();
     fleet.Signal(SIGTERM);
     EXPECT_EQ(fleet.WaitForExit(std::chrono::seconds(30)), 128 + SIGTERM) << fleet.Errors();
-    EXPECT_THAT(fleet.Output(), HasSubstr("3 controllers: 2 aborted, 1 not run\n"));
+    EXPECT_THAT(fleet.Output(), HasSubstr("3 controllers: 3 stopped\n"));
     for (const Controller* controller : {&first, &second}) {
         for (int axis = 0; axis < 4; ++axis) {
             EXPECT_FALSE(StandingAxis(*controller->machine, axis).moving) << axis;
@@ -173,7 +173,7 @@ TEST_F(Fleet, RunsEveryControllerInThisOneProcess) {
     for (int i = 0; i < 3; ++i) {
         const testing::JsonValue& end = lines[lines.size() - 5 + static_cast<std::size_t>(i)];
         EXPECT_EQ(end["controller"].text, names[i]);
-        EXPECT_EQ(end["state"].text, "aborted");
+        EXPECT_EQ(end["state"].text, "stopped");
         EXPECT_EQ(end["exit"].number, 128 + SIGTERM);
         for (int axis = 0; axis < 4; ++axis) {
             EXPECT_FALSE(StandingAxis(*controllers[i].machine, axis).moving) << names[i];
@@ -264,7 +264,7 @@ TEST_F(Fleet, AMemberThatDoesNotEndIsGivenUpOnlyAfterItsControllerWasSentTheStop
     const std::vector<testing::JsonValue> lines = testing::ParseJsonLines(fleet.Output());
     ASSERT_GE(lines.size(), 3u);
     const testing::JsonValue& end = lines[lines.size() - 3];
-    EXPECT_EQ(end["state"].text, "aborted");
+    EXPECT_EQ(end["state"].text, "stopped");
     EXPECT_EQ(end["text"].text,
               "given up: it had not ended 20 s after the interrupt; its controller was sent the "
               "stop first");

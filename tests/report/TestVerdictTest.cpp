@@ -61,7 +61,7 @@ TEST(TestVerdictOfRecord, OneFailedReadingOfEitherKindLeavesItsAxisUnverified) {
     EXPECT_EQ(VerdictLine(verdict),
               "Test result: X unverified (1 of 400 torque readings failed), Y passed, "
               "Z unverified (1 of 400 error readings failed). Report: none");
-    const Headline headline = HeadlineOf(verdict, {});
+    const Headline headline = HeadlineOf(verdict);
     EXPECT_EQ(headline.text,
               "INCOMPLETE: X unverified (1 of 400 torque readings failed), Z unverified (1 of 400 "
               "error readings failed)");
