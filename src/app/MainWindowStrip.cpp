@@ -36,9 +36,13 @@ QString SessionText(const char* name, const SessionStatus& status) {
     return QStringLiteral("; ") + QString::fromLatin1(name) + QString::fromLatin1(words);
 }
 
-QColor VerdictColour(TestVerdict::Kind kind) {
-    switch (kind) {
+QColor VerdictColour(const TestVerdict& verdict) {
+    switch (verdict.kind) {
         case TestVerdict::Kind::Passed:
+            // Amber: it passed, but something wants a look.
+            if (verdict.PassedWithWarnings()) {
+                return {0xc7, 0x80, 0x00};
+            }
             return {0x1b, 0x7f, 0x2a};
         case TestVerdict::Kind::Aborted:
         case TestVerdict::Kind::LinkLost:
@@ -113,7 +117,9 @@ void MainWindow::ShowVerdict() {
     // The progress timer runs from the first test on, so it carries the check.
     const std::optional<TestVerdict> verdict = controller_.Conclusion().LastVerdict();
     const int shown = verdict ? verdict->testNumber : 0;
-    const int kind = verdict ? static_cast<int>(verdict->kind) : -1;
+    const int kind =
+        verdict ? static_cast<int>(verdict->kind) * 2 + (verdict->PassedWithWarnings() ? 1 : 0)
+                : -1;
     if (shown == shownVerdictTest_ && kind == shownVerdictKind_) {
         return;
     }
@@ -123,7 +129,7 @@ void MainWindow::ShowVerdict() {
     if (!verdict) {
         strip_->SetVerdict(QString(), QColor());
     } else {
-        const QColor colour = VerdictColour(verdict->kind);
+        const QColor colour = VerdictColour(*verdict);
         strip_->SetVerdict(QString::fromLocal8Bit(VerdictLine(*verdict)), colour);
         // The bar is empty once a test has ended, so its groove takes the colour too.
         palette.setColor(QPalette::Highlight, colour);

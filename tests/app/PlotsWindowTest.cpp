@@ -254,6 +254,17 @@ TEST_F(PlotsWindowTest, TheStripAndTheBarShowTheVerdictInColourUntilTheNextTest)
     EXPECT_GT(green.green(), 2 * green.red());
     EXPECT_EQ(progress->palette().color(QPalette::Highlight), green);
 
+    // A stuck switch passes, but amber and named: never the plain pass's green.
+    machine_->AddFault(sim::ParseFault("limit:Y:forward"));
+    runTest();
+    const QString warned = dialog.Strip()->VerdictText();
+    EXPECT_TRUE(warned.contains("Warning: Y forward limit switch active at rest")) << warned.toStdString();
+    const QColor warnedColour = dialog.Strip()->VerdictColour();
+    EXPECT_TRUE(warnedColour.red() > warnedColour.green() && warnedColour.green() > warnedColour.blue())
+        << warnedColour.name().toStdString();
+    EXPECT_EQ(progress->palette().color(QPalette::Highlight), warnedColour);
+    machine_->ClearFaults();
+
     machine_->AddFault(sim::ParseFault("stall:Y"));
     runTest();
     const QString aborted = dialog.Strip()->VerdictText();

@@ -122,6 +122,71 @@ TEST_F(CliAutotestInProcess, AFailingTestEndsWithItsVerdict) {
     EXPECT_THAT(verdict, EndsWith(" above 3.1). X: no baseline yet. Report: none\n"));
 }
 
+// A switch stuck on passes the moves, yet it is named everywhere the verdict is, and only
+// --strict turns it into an exit code.
+TEST_F(CliAutotestInProcess, AStuckLimitSwitchIsAWarningAndNoPlainPass) {
+    cli_.AddController(kPort)->AddFault(sim::ParseFault("limit:Y:forward"));
+    const testing::CliRun run = Run("--json autotest --report");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("autotest: warning: Y forward limit switch active at rest: "
+                                   "stuck, or wired normally closed; the test set CN to 1\n"));
+    EXPECT_THAT(run.err, HasSubstr("; the test passed with 1 warning\n"));
+    const testing::JsonValue verdict = testing::ParseJsonLines(run.out).back();
+    EXPECT_EQ(verdict["verdict"].text, "passed");
+    EXPECT_THAT(verdict["verdict_line"].text,
+                HasSubstr("Z passed. Warning: Y forward limit switch active at rest"));
+    ASSERT_EQ(verdict["warnings"].items.size(), 1u) << run.out;
+    const testing::JsonValue& warning = verdict["warnings"].items[0];
+    EXPECT_EQ(warning["axis"].text, "Y");
+    EXPECT_EQ(warning["kind"].text, "limit_switch_active");
+    EXPECT_EQ(warning["switch"].text, "forward");
+    EXPECT_EQ(warning["reading"].text, "0.0000");
+    EXPECT_EQ(warning["cn_set"].number, 1);
+    EXPECT_TRUE(verdict["drift"].items.empty());
+
+    const std::string html = ReadFile(dir_ / verdict["report"].text);
+    EXPECT_THAT(html, HasSubstr("<h1 class=\"headline warning\">PASSED WITH WARNINGS: Y forward "
+                                "limit switch active at rest"));
+    // The warning leads, before the test's particulars.
+    EXPECT_LT(html.find("<h2>Warnings</h2>"), html.find("Automatic test report"));
+
+    const testing::CliRun strict = Run("--json autotest --strict");
+    EXPECT_EQ(strict.exitCode, 3) << strict.err;
+    EXPECT_EQ(testing::ParseJsonLines(strict.out).back()["error"]["exit"].number, 3);
+    EXPECT_THAT(strict.err, HasSubstr("; the test passed with 1 warning (--strict)\n"));
+}
+
+// Y's load takes it to 97 % of the torque limit: a pass, with the margin in every place.
+TEST_F(CliAutotestInProcess, AnAxisNearItsLimitShowsItsShareEverywhere) {
+    cli_.AddController(kPort)->AddFault(sim::ParseFault("load:Y:2.5"));
+    const testing::CliRun run = Run("--json autotest --report");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const testing::JsonValue verdict = testing::ParseJsonLines(run.out).back();
+    EXPECT_THAT(verdict["verdict_line"].text,
+                HasSubstr("X passed, Y passed, torque at 97 % of its limit, Z passed."));
+    const std::vector<testing::JsonValue>& axes = verdict["axes"].items;
+    ASSERT_EQ(axes.size(), 3u) << run.out;
+    EXPECT_EQ(axes[1]["axis"].text, "Y");
+    EXPECT_EQ(axes[1]["outcome"].text, "passed");
+    EXPECT_NEAR(axes[1]["torque_share_percent"].number, 96.9, 1e-9);
+    EXPECT_NEAR(axes[1]["max_torque_v"].number * 100 / 3.1, 96.9, 0.05);
+    EXPECT_NEAR(axes[0]["torque_share_percent"].number, 38.8, 1e-9);
+    ASSERT_EQ(verdict["warnings"].items.size(), 1u);
+    EXPECT_EQ(verdict["warnings"].items[0]["kind"].text, "torque_near_limit");
+    EXPECT_EQ(verdict["warnings"].items[0]["limit_v"].number, 3.1);
+
+    const std::string html = ReadFile(dir_ / verdict["report"].text);
+    EXPECT_THAT(html, HasSubstr("<td class=\"warning\">passed, torque at 97 % of its limit</td>"));
+    EXPECT_THAT(html, HasSubstr("<td class=\"num\"><span class=\"warning\">97 %</span></td>"));
+
+    const testing::CliRun history = cli_.Run("--json history");
+    const std::vector<testing::JsonValue> listed = testing::ParseJsonLines(history.out);
+    ASSERT_EQ(listed.size(), 1u) << history.out << history.err;
+    const testing::JsonValue& stored = listed[0]["tests"].items.at(0);
+    EXPECT_EQ(stored["axes"].items.at(1)["axis"].text, "Y");
+    EXPECT_NEAR(stored["axes"].items.at(1)["torque_share_percent"].number, 96.9, 1e-9);
+}
+
 // The link goes in the middle of an exchange of the checks: the test ends there, the stop goes
 // out on a new session, the motors are read there, and neither the exit code, the JSON nor the
 // history call it anything but a lost link.
