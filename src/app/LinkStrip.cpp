@@ -76,6 +76,7 @@ LinkStrip::LinkStrip(QWidget* parent) : QWidget(parent) {
     link_->setVisible(true);
     endpoint_ = AddField(new QLabel(this), "LinkStripEndpoint", layout, 0);
     recording_ = AddField(new QLabel(this), "LinkStripRecording", layout, 0);
+    jog_ = AddField(new QLabel(this), "LinkStripJog", layout, 0);
     verdict_ =
         static_cast<ElidedLabel*>(AddField(new ElidedLabel(this), "LinkStripVerdict", layout, 3));
     error_ =
@@ -141,6 +142,17 @@ void LinkStrip::SetRecording(const QString& text) {
 
 QString LinkStrip::RecordingText() const {
     return recording_->text();
+}
+
+void LinkStrip::SetJogNotice(const QString& text) {
+    if (text != jog_->text()) {
+        jog_->setText(text);
+        jog_->setVisible(!text.isEmpty());
+    }
+}
+
+QString LinkStrip::JogNoticeText() const {
+    return jog_->text();
 }
 
 int LinkStrip::StripHeight() const {

@@ -50,6 +50,10 @@ class LinkStrip : public QWidget {
     void SetRecording(const QString& text);
     QString RecordingText() const;
 
+    // What the last jog press could not move, and why: "W cannot be jogged" (empty clears it).
+    void SetJogNotice(const QString& text);
+    QString JogNoticeText() const;
+
     // The last test's verdict in its colour, until the next test starts (empty text clears it).
     void SetVerdict(const QString& text, const QColor& colour);
     QString VerdictText() const;
@@ -66,6 +70,7 @@ class LinkStrip : public QWidget {
     QLabel* link_ = nullptr;
     QLabel* endpoint_ = nullptr;
     QLabel* recording_ = nullptr;
+    QLabel* jog_ = nullptr;
     ElidedLabel* verdict_ = nullptr;
     ElidedLabel* error_ = nullptr;
 };

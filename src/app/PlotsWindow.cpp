@@ -79,6 +79,25 @@ QCPItemStraightLine* MakeLimit(QCustomPlot* view, const QColor& colour, QCPAxis*
     return line;
 }
 
+// "torque limit -3.1 V": which limit a dashed line is, beside it, in its colour. The torque's
+// stand at the left, the error's at the right, as their axes do: their lines lie close together.
+QCPItemText* MakeLimitLabel(QCustomPlot* view, const QCPItemStraightLine* line, const QString& name,
+                            const QString& unit, bool atLeft) {
+    const double level = line->point1->value();
+    auto* label = new QCPItemText(view);
+    label->position->setAxes(view->xAxis, line->point1->valueAxis());
+    label->position->setAxisRect(view->axisRect());
+    label->position->setTypeX(QCPItemPosition::ptAxisRectRatio);
+    label->position->setTypeY(QCPItemPosition::ptPlotCoords);
+    label->position->setCoords(atLeft ? 0.01 : 0.99, level);
+    // Above a line over zero, below one under it: towards the plot's edge, away from the traces.
+    label->setPositionAlignment((atLeft ? Qt::AlignLeft : Qt::AlignRight) |
+                                (level >= 0 ? Qt::AlignBottom : Qt::AlignTop));
+    label->setColor(line->pen().color());
+    label->setText(QStringLiteral("%1 limit %2 %3").arg(name, QString::number(level), unit));
+    return label;
+}
+
 QString MoveStatus(const MoveSummary& move) {
     if (move.aborted) {
         return QStringLiteral("aborted: %1 %2")
@@ -178,6 +197,12 @@ PlotsWindow::MovePlot PlotsWindow::MakePlot(int moveIndex) {
     plot.limits[1] = MakeLimit(plot.view, kTorqueColour, plot.torqueAxis, -kTorqueLimit);
     plot.limits[2] = MakeLimit(plot.view, kErrorColour, plot.errorAxis, kErrorLimit);
     plot.limits[3] = MakeLimit(plot.view, kErrorColour, plot.errorAxis, -kErrorLimit);
+    for (std::size_t i = 0; i < plot.limits.size(); ++i) {
+        const bool torque = i < 2;
+        plot.limitLabels[i] = MakeLimitLabel(
+            plot.view, plot.limits[i], torque ? QStringLiteral("torque") : QStringLiteral("error"),
+            torque ? QStringLiteral("V") : QStringLiteral("counts"), torque);
+    }
     // Drawn first, so the current move lies on top.
     plot.previousTorque =
         MakeGraph(plot.view, kTorqueColour.lighter(170), Qt::DashLine, plot.torqueAxis);

@@ -14,6 +14,7 @@
 class QCPAxis;
 class QCPGraph;
 class QCPItemStraightLine;
+class QCPItemText;
 class QCPTextElement;
 class QCustomPlot;
 class QLabel;
@@ -45,6 +46,7 @@ class PlotsWindow final : public QWidget {
         QCPGraph* previousTorque = nullptr;
         QCPGraph* previousError = nullptr;
         std::array<QCPItemStraightLine*, 4> limits{};  // +torque, -torque, +error, -error; dashed
+        std::array<QCPItemText*, 4> limitLabels{};     // what each limit line is
         QCPAxis* time = nullptr;
         QCPAxis* torqueAxis = nullptr;
         QCPAxis* errorAxis = nullptr;

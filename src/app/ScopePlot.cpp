@@ -28,7 +28,9 @@ QCPRange RoundedOut(double low, double high) {
 }
 
 // An automatic scale stays while the values fill at least a third of it, so that a trace does not
-// jitter and an unchanged scale lets the axes be left as they are drawn.
+// jitter and an unchanged scale lets the axes be left as they are drawn. It keeps the margin
+// either side too: a trace that comes to rest at its extreme would otherwise lie on the frame's
+// edge, where a flat line cannot be seen.
 QCPRange ValueRange(const ScopeTrace& trace, const QCPRange& shown, double low, double high,
                     bool any) {
     if (!trace.autoScale) {
@@ -41,11 +43,11 @@ QCPRange ValueRange(const ScopeTrace& trace, const QCPRange& shown, double low, 
         return shown;
     }
     const double span = high - low;
-    if (low >= shown.lower && high <= shown.upper && span >= shown.size() / 3) {
-        return shown;
-    }
     // A value that stands still gets some room either side, at least one count.
     const double pad = span > 0 ? span * kMargin : std::max(std::abs(low) * kMargin, trace.Scale());
+    if (low - pad >= shown.lower && high + pad <= shown.upper && span >= shown.size() / 3) {
+        return shown;
+    }
     return RoundedOut(low - pad, high + pad);
 }
 

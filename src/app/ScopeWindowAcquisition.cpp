@@ -83,8 +83,11 @@ QString ScopeWindow::StateText() const {
         case scope::Acquisition::State::Following:
             return QStringLiteral("running");
         case scope::Acquisition::State::Armed:
-            return acquisition_.Fired() == 0
-                       ? QStringLiteral("waiting for the trigger")
+            if (acquisition_.Fired() == 0) {
+                return QStringLiteral("waiting for the trigger");
+            }
+            return acquisition_.Fired() == 1
+                       ? QStringLiteral("triggered 1 time, waiting for the next")
                        : QStringLiteral("triggered %1 times, waiting for the next")
                              .arg(acquisition_.Fired());
         case scope::Acquisition::State::Capturing:

@@ -77,6 +77,8 @@ QWidget* ScopeWindow::MakeControls() {
     auto* trigger = new QHBoxLayout;
     trigger->addWidget(new QLabel(QStringLiteral("Trigger"), controls));
     triggerSource_ = MakeCombo(controls, {}, QStringLiteral("ScopeTriggerSource"));
+    // Its entries come with the traces, after the window was first shown.
+    triggerSource_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     triggerEdge_ = MakeCombo(controls, {QStringLiteral("rising"), QStringLiteral("falling")},
                              QStringLiteral("ScopeTriggerEdge"));
     triggerLevel_ = MakeNumberBox(controls, 0, QStringLiteral("ScopeTriggerLevel"));

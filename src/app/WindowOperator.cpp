@@ -148,6 +148,13 @@ void WindowOperator::SessionChanged(const SessionStatus& command, const SessionS
     Post([command, record](MainWindow& dialog) { dialog.ShowSessions(command, record); });
 }
 
+void WindowOperator::JogRefused(const std::string& reason) {
+    Run(Done{}, [reason](MainWindow& dialog) {
+        dialog.Strip()->SetJogNotice(FromWire(reason));
+        return Done{};
+    });
+}
+
 void WindowOperator::SetTestStatus(const std::string& text) {
     Run(Done{}, [text](MainWindow& dialog) {
         dialog.SetTestStatus(FromWire(text));

@@ -43,6 +43,7 @@ class WindowOperator final : public Operator {
     void AppendTranscript(const std::string& text) override;
     void ScrollTranscriptToEnd() override;
     void SessionChanged(const SessionStatus& command, const SessionStatus& record) override;
+    void JogRefused(const std::string& reason) override;
     void SetTestStatus(const std::string& text) override;
     void TestRunningChanged(bool running) override;
     void PollingChanged(bool polling) override;

@@ -111,8 +111,9 @@ int RunJog(VerbContext& context, const Invocation& invocation) {
     int speed = 0;
     double seconds = 0.0;
     if (!ParseAxes(invocation.args[0], axes)) {
-        return UsageError(context, "jog: AXES must be letters among X, Y and Z (W cannot be jogged); got '" +
-                          protocol::Printable(invocation.args[0]) + "'");
+        return UsageError(context, std::string("jog: AXES must be letters among X, Y and Z (") +
+                                       kWCannotBeJoggedText + "); got '" +
+                                       protocol::Printable(invocation.args[0]) + "'");
     }
     if (!ParseWhole(invocation.args[1], speed)) {
         return UsageError(context, "jog: SPEED must be a whole number of counts per second; got '" +

@@ -7,6 +7,8 @@ void Operator::CommandFailed(const CommandFailure&) {
     ScrollTranscriptToEnd();
 }
 
+void Operator::JogRefused(const std::string&) {}
+
 void Operator::SessionReopened(const std::string& text) {
     AppendTranscript(text + "\r\n");
     ScrollTranscriptToEnd();

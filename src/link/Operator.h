@@ -52,6 +52,9 @@ class Operator {
     virtual void SessionReopened(const std::string& text);
     // The state of the command or the record session changed.
     virtual void SessionChanged(const SessionStatus& command, const SessionStatus& record);
+    // What a jog press could not move, and why ("W cannot be jogged"); empty after a press that
+    // refused nothing. Only presses that reached the controller tell.
+    virtual void JogRefused(const std::string& reason);
 
     // The test's status line, and whether a test runs now (the Run Auto Test button shows
     // "Abort Test" while one does, and the progress bar follows it).
@@ -84,6 +87,7 @@ class NoOperator final : public Operator {
     void ScrollTranscriptToEnd() override {}
     void CommandFailed(const CommandFailure&) override {}
     void SessionReopened(const std::string&) override {}
+    void JogRefused(const std::string&) override {}
     void SetTestStatus(const std::string&) override {}
     void TestRunningChanged(bool) override {}
     void PollingChanged(bool) override {}

@@ -61,6 +61,10 @@ void OnJogButtonDown(ControllerLink& link, int direction) {
     const AxisSelection axes = ReadAxisSelection(*panel);
     const long long position = panel->JogSpeed();
     Jog(link, axes, ClampToInt(direction < 0 ? -position : position));
+    // A ticked W box otherwise looks like a jog of W that silently did nothing.
+    if (link.Connected()) {
+        panel->JogRefused(axes[3] != 0 ? kWCannotBeJoggedText : "");
+    }
 }
 
 void OnJogButtonUp(ControllerLink& link) {

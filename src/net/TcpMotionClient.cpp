@@ -181,8 +181,8 @@ void TcpMotionClient::Impl::ThrowIfStaleBytes(std::string_view request) {
     if (ClosedByPeer(ec)) {
         // Most likely closed for being idle too long; the request can go on a fresh session.
         const std::string how = ec == asio::error::eof ? "" : " (" + ec.message() + ")";
-        Spend("the controller at " + Endpoint() + " closed the session" + how + "; '" +
-                  protocol::Printable(request) + "' was not sent",
+        Spend("the controller at " + Endpoint() + " " + std::string(protocol::kClosedTheSession) +
+                  how + "; '" + protocol::Printable(request) + "' was not sent",
               Spent::ClosedUnsent);
     }
     // Any other failure shows itself on the write or the reply's read, with its own message.
@@ -234,8 +234,9 @@ std::size_t TcpMotionClient::Impl::ReadSome(Deadline deadline, std::string_view 
             return received;
         }
         if (ec != asio::error::would_block) {
-            const std::string what =
-                ec == asio::error::eof ? "closed the connection" : "failed: " + ec.message();
+            const std::string what = ec == asio::error::eof
+                                         ? std::string(protocol::kClosedTheConnection)
+                                         : "failed: " + ec.message();
             // The request went out: it may have been carried out, so it must not go again.
             Spend("connection to " + Endpoint() + " " + what + " while waiting for the reply to '" +
                       protocol::Printable(request) + "'",

@@ -17,6 +17,11 @@ inline constexpr char kEndOfUpload = 0x1A;
 // The identity request: these two bytes, then the usual "\r".
 inline constexpr std::string_view kIdentityRequest = "\x12\x16";
 
+// How the clients word a session that the controller ended, under a request or before it was
+// sent. A trace keeps the words, and a replay of it closes the connection where they stand.
+inline constexpr std::string_view kClosedTheConnection = "closed the connection";
+inline constexpr std::string_view kClosedTheSession = "closed the session";
+
 // Bytes that do not frame as a reply (or a reply past its bound): the stream is out of step.
 class ReplyFormatError : public std::runtime_error {
   public:

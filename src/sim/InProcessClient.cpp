@@ -144,6 +144,9 @@ class InProcessClient final : public MotionClient {
             AwaitNoReply(request, timeout);
         }
         Reply reply = impl_.Exchange(session_, line.line, line.tooLong);
+        if (reply.closes) {
+            SpendClosedWhileWaiting(request);
+        }
         if (reply.silent) {
             AwaitNoReply(request, timeout);
         }
@@ -212,15 +215,16 @@ class InProcessClient final : public MotionClient {
         throw MotionError::Timeout(*spentReason_);
     }
     [[noreturn]] void SpendClosedUnsent(std::string_view request) {
-        spentReason_ = "the controller at " + endpoint_ + " closed the session; '" +
+        spentReason_ = "the controller at " + endpoint_ + " " +
+                       std::string(protocol::kClosedTheSession) + "; '" +
                        protocol::Printable(request) + "' was not sent";
         spentHow_ = Spent::Closed;
         throw MotionError::ClosedByController(*spentReason_, false);
     }
     [[noreturn]] void SpendClosedWhileWaiting(std::string_view request) {
-        spentReason_ = "connection to " + endpoint_ +
-                       " closed the connection while waiting for the reply to '" +
-                       protocol::Printable(request) + "'";
+        spentReason_ = "connection to " + endpoint_ + " " +
+                       std::string(protocol::kClosedTheConnection) +
+                       " while waiting for the reply to '" + protocol::Printable(request) + "'";
         spentHow_ = Spent::Closed;
         throw MotionError::ClosedByController(*spentReason_, true);
     }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "protocol/Protocol.h"
 #include "sim/MachineImpl.h"
 
 namespace trevane::sim {
@@ -75,6 +76,15 @@ std::string UploadWire(const std::string& text) {
         wire += c;
     }
     return wire + '\x1A';
+}
+
+// The site's controller ended the session under the request: the site's client said so, and
+// the replay does the same rather than leave the request unanswered, which would read as a
+// controller too slow for the timeout.
+bool ClosedByTheController(const TraceExchange& exchange) {
+    return exchange.acknowledgement.empty() &&
+           (exchange.reason.find(protocol::kClosedTheConnection) != std::string::npos ||
+            exchange.reason.find(protocol::kClosedTheSession) != std::string::npos);
 }
 
 bool NeverSent(const TraceExchange& exchange) {
@@ -185,7 +195,9 @@ void Replay::Add(const TraceExchange& exchange) {
     answer.acceptedByte = exchange.acknowledgement.empty() ? ':' : exchange.acknowledgement[0];
     // The answer's views point here until AddAnswer keeps them.
     std::string data;
-    if (exchange.acknowledgement.empty()) {
+    if (ClosedByTheController(exchange)) {
+        answer.closes = true;
+    } else if (exchange.acknowledgement.empty()) {
         answer.silent = true;
     } else if (exchange.acknowledgement == "?") {
         answer.accepted = false;
@@ -328,6 +340,7 @@ Reply Replay::Lookup(Connection& connection, std::string_view line) {
     reply.data = std::string(answer.data);
     reply.accepted = answer.accepted;
     reply.silent = answer.silent;
+    reply.closes = answer.closes;
     reply.acceptedByte = answer.acceptedByte;
     return reply;
 }

@@ -74,6 +74,7 @@ class Replay final : public Responder {
         char acceptedByte = ':';
         bool accepted = true;
         bool silent = false;
+        bool closes = false;
     };
     struct Queue {
         std::vector<Answer> answers;

@@ -19,14 +19,17 @@ struct LinkFaults {
 };
 
 // One reply: the data bytes and whether the acknowledgement is ":" or "?". A silent reply sends
-// nothing at all (the caller's wait runs out, as it did when the reply was recorded).
+// nothing at all (the caller's wait runs out, as it did when the reply was recorded); a closing
+// one sends nothing either, and the transport closes the connection instead, as the controller
+// did when it was recorded.
 struct Reply {
     std::string data;
     bool accepted = true;
     bool silent = false;
+    bool closes = false;
     char acceptedByte = ':';
     std::string Wire() const {
-        return silent ? std::string() : data + (accepted ? acceptedByte : '?');
+        return silent || closes ? std::string() : data + (accepted ? acceptedByte : '?');
     }
 };
 

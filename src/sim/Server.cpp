@@ -161,6 +161,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
                 continue;
             }
             const Reply reply = machine_.Exchange(session_, request.line, request.tooLong);
+            if (reply.closes) {
+                // The replies before it still go out, as the controller's went before it closed.
+                closeAfterWrite_ = true;
+                break;
+            }
             if (reply.silent) {
                 continue;
             }

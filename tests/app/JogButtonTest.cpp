@@ -1,17 +1,25 @@
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <initializer_list>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSlider>
 #include <QTest>
 
+#include "app/ControlIds.h"
 #include "app/JogButtons.h"
 #include "app/StatusTableModel.h"
 #include "app/WindowHarness.h"
+#include "common/Clock.h"
 
 namespace trevane::testing {
 namespace {
@@ -149,6 +157,75 @@ TEST_F(JogButtonTest, ClosingTheWindowEndsAHeldJog) {
     Dialog().reject();
     EXPECT_EQ(Sent(), kStop);
     EXPECT_FALSE(down_->JogHeld());
+}
+
+// W has no jog: its box is refused with the reason trevane-cli gives for `jog W`, and nothing
+// moves for it. The machine runs on the virtual clock, so "nothing moved" is read after a second
+// of its time.
+class JogOfWTest : public WindowTest {
+  protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        clock_ = std::make_shared<VirtualClock>();
+        SetSystemClock(clock_);
+        machine_ = std::make_shared<sim::Machine>(clock_);
+        SetSessionFactory(sim::InProcessSessionFactory(machine_));
+        OpenDialog();
+        Connect();
+        Dialog().StopTimer(kStatusTimer);
+        Dialog().TurnOnButton()->click();
+        Dialog().PrepareMotionButton()->click();
+        Dialog().SpeedSlider()->setValue(-10000);
+    }
+
+    void Tick(std::initializer_list<int> axes) {
+        for (int axis = 0; axis < 4; ++axis) {
+            Dialog().AxisBox(axis)->setChecked(std::find(axes.begin(), axes.end(), axis) !=
+                                               axes.end());
+        }
+    }
+
+    // Holds Up for a second of the machine's time; whether each axis moved meanwhile.
+    std::array<bool, 4> HoldUp() {
+        QTest::mousePress(Dialog().JogUp(), Qt::LeftButton);
+        clock_->Advance(std::chrono::seconds(1));
+        std::array<bool, 4> moved{};
+        for (int axis = 0; axis < 4; ++axis) {
+            const sim::AxisState state = machine_->ReadAxis(axis);
+            moved[static_cast<std::size_t>(axis)] = state.moving || state.motorPosition != 0;
+        }
+        QTest::mouseRelease(Dialog().JogUp(), Qt::LeftButton);
+        clock_->Advance(std::chrono::seconds(1));
+        return moved;
+    }
+
+    // The strip's field for what a jog could not do; empty while it is hidden.
+    QString Notice() {
+        const auto* field = Dialog().Strip()->findChild<QLabel*>("LinkStripJog");
+        EXPECT_NE(field, nullptr);
+        return field != nullptr && field->isVisible() ? field->text() : QString();
+    }
+
+    std::shared_ptr<VirtualClock> clock_;
+};
+
+TEST_F(JogOfWTest, TheWBoxIsRefusedWithTheCommandLinesReasonAndNothingMoves) {
+    EXPECT_TRUE(Notice().isEmpty());
+    Tick({3});
+    EXPECT_EQ(HoldUp(), (std::array<bool, 4>{false, false, false, false}));
+    EXPECT_EQ(Notice(), "W cannot be jogged");
+
+    // Beside another axis, that axis jogs as ever and W still does not; a jog without W clears
+    // the notice.
+    Tick({0, 3});
+    EXPECT_EQ(HoldUp(), (std::array<bool, 4>{true, false, false, false}));
+    EXPECT_EQ(Notice(), "W cannot be jogged");
+    Tick({2});
+    EXPECT_EQ(HoldUp(), (std::array<bool, 4>{true, false, true, false}));
+    EXPECT_TRUE(Notice().isEmpty());
+    for (int axis = 0; axis < 4; ++axis) {
+        EXPECT_FALSE(machine_->ReadAxis(axis).moving) << "released: axis " << axis << " stands";
+    }
 }
 
 }  // namespace

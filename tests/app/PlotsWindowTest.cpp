@@ -128,6 +128,42 @@ TEST_F(PlotsWindowTest, EveryMoveGetsATorqueAndAnErrorSeriesBetweenDashedLimits)
         << plots.SummaryText().toStdString();
 }
 
+// The text item at a limit line's level on the line's own value axis; null when none is.
+const QCPItemText* LabelOf(QCustomPlot& view, const QCPItemStraightLine& line) {
+    for (int i = 0; i < view.itemCount(); ++i) {
+        const auto* text = qobject_cast<const QCPItemText*>(view.item(i));
+        if (text != nullptr && text->position->valueAxis() == line.point1->valueAxis() &&
+            text->position->value() == line.point1->value()) {
+            return text;
+        }
+    }
+    return nullptr;
+}
+
+// A dashed line alone does not say which limit it is: each carries its name, value and unit, at
+// its own level on its own axis, inside the plot however the axes grow.
+TEST_F(PlotsWindowTest, EachDashedLimitLineSaysWhichLimitItIs) {
+    TestRecorder& recorder = Recorder();
+    PlotsWindow plots(TheController());
+    RecordSyntheticTest(recorder, 1, kMovesPerTest, 200, true);
+    plots.Refresh();
+
+    const QString names[] = {"torque limit 3.1 V", "torque limit -3.1 V", "error limit 700 counts",
+                             "error limit -700 counts"};
+    for (int move = 0; move < kMovesPerTest; ++move) {
+        const PlotsWindow::MovePlot& plot = plots.Plot(move);
+        for (std::size_t i = 0; i < plot.limits.size(); ++i) {
+            const QCPItemStraightLine* line = plot.limits[i];
+            const QCPItemText* label = LabelOf(*plot.view, *line);
+            ASSERT_NE(label, nullptr) << names[i].toStdString();
+            EXPECT_EQ(label->text(), names[i]);
+            EXPECT_TRUE(label->visible());
+            EXPECT_EQ(label->color(), line->pen().color()) << "in the line's colour";
+            EXPECT_TRUE(line->point1->valueAxis()->range().contains(line->point1->value()));
+        }
+    }
+}
+
 TEST_F(PlotsWindowTest, LiveRefreshAppendsOnlyTheNewSamplesAndANewTestStartsAfresh) {
     TestRecorder& recorder = Recorder();
     PlotsWindow plots(TheController());

@@ -1,5 +1,6 @@
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "sim/Replay.h"
 #include "sim/Simulator.h"
 #include "traffic/TraceWriter.h"
+#include "traffic/TrafficRecorder.h"
 
 // A test recorded against the simulated machine, then run again against its trace alone.
 namespace trevane::autotest_testing {
@@ -69,6 +71,33 @@ TEST_F(ReplayedTest, AStalledAxisReplaysToTheSameLogAndVerdict) {
     EXPECT_GT(counts.matched, 100u);
     EXPECT_EQ(counts.unknown, 0u) << ::testing::PrintToString(replay->UnknownRequests());
     EXPECT_EQ(counts.repeated, 0u);
+}
+
+// The site's controller closed the connection under the test: the replay closes it where the
+// trace says, so the test ends as it did there and the failure reads as the site's, not as a
+// reply too slow for the timeout.
+TEST_F(ReplayedTest, ALinkTheSitesControllerClosedIsLostTheSameWayInTheReplay) {
+    auto machine = std::make_shared<sim::Machine>(clock_);
+    machine->AddFault(sim::ParseFault("cut:100"));
+    TraceWriter trace(Traffic());
+    ASSERT_FALSE(trace.Start("trace.txt"));
+    RunOn(sim::InProcessSessionFactory(machine));
+    ASSERT_FALSE(trace.Stop());
+    ASSERT_TRUE(LastTestVerdict());
+    const std::string originalVerdict = VerdictLine(*LastTestVerdict());
+    ASSERT_NE(originalVerdict.find("link lost"), std::string::npos) << originalVerdict;
+    const std::optional<TrafficEntry> originalFailure = Traffic().LastFailure();
+    ASSERT_TRUE(originalFailure);
+    ASSERT_NE(originalFailure->reason.find("closed the connection"), std::string::npos)
+        << originalFailure->reason;
+    Traffic().Clear();
+
+    RunOn(sim::InProcessSessionFactory(LoadReplay("trace.txt")));
+    ASSERT_TRUE(LastTestVerdict());
+    EXPECT_EQ(VerdictLine(*LastTestVerdict()), originalVerdict);
+    const std::optional<TrafficEntry> replayedFailure = Traffic().LastFailure();
+    ASSERT_TRUE(replayedFailure);
+    EXPECT_EQ(replayedFailure->reason, originalFailure->reason);
 }
 
 }  // namespace

@@ -124,6 +124,34 @@ TEST(ReplayTest, ALostReplyStaysLostAndWhatASpentSessionNeverSentIsSkipped) {
     EXPECT_EQ(replay->Counts().unknown, 0u);
 }
 
+// What the site's client wrote when its controller closed the connection under a request.
+const std::string kClosedUnderTpy =
+    "command\tTPY\\r\t\t\t12\tconnection to 127.0.0.1:23 closed the connection while waiting "
+    "for the reply to 'TPY'\t";
+
+// A connection the site's controller closed is closed in the replay too: the replaying client
+// learns what the site's did, not that a reply was late.
+TEST(ReplayTest, AConnectionTheControllerClosedIsClosedAgainNotLeftSilent) {
+    auto clock = std::make_shared<VirtualClock>();
+    const auto replay =
+        ReplayOf(Line("01.000", "command\tTPX\\r\t1\t:\t40\t\t") + Line("01.100", kClosedUnderTpy) +
+                     Line("01.200", "command\tTPY\\r\t2\t:\t40\t\t"),
+                 clock);
+    auto session = MakeInProcessClient(replay, "127.0.0.1", 23);
+    EXPECT_EQ(session->command("TPX", "\r", ":", true), "1");
+    try {
+        session->command("TPY", "\r", ":", true);
+        ADD_FAILURE() << "TPY was answered";
+    } catch (const MotionError& error) {
+        EXPECT_TRUE(error.ClosedByController()) << error.what();
+        EXPECT_FALSE(error.TimedOut()) << error.what();
+        EXPECT_THAT(error.what(), ::testing::HasSubstr("closed the connection"));
+    }
+    EXPECT_LT(clock->Elapsed(), std::chrono::seconds(1)) << "no reply timeout waited out";
+    session = MakeInProcessClient(replay, "127.0.0.1", 23);
+    EXPECT_EQ(session->command("TPY", "\r", ":", true), "2") << "the site's next session";
+}
+
 // A test asking more often than the trace recorded: accepted and rejected replies alike are
 // served again from their last, so the session stays in step and "TC1" still knows why.
 TEST(ReplayTest, PastItsRecordedRepliesEachRequestGetsItsLastOneAgain) {
