@@ -139,6 +139,44 @@ TEST_F(FleetInProcess, EachControllerOfAFleetIsComparedWithItselfOnly) {
     EXPECT_EQ(ports, (std::set<int>{5001, 5002, 5003}));
 }
 
+// A stuck switch on one controller: no plain "passed" for it anywhere, its text whole, and
+// --strict makes the fleet's exit code of it.
+TEST_F(FleetInProcess, APassWithWarningsIsNoPlainPassAndStrictExitsThree) {
+    cli_.AddController(5001);
+    cli_.AddController(5002)->AddFault(sim::ParseFault("limit:Y:forward"));
+    WriteFleet("127.0.0.1 5001 clean\n127.0.0.1 5002 stuck\n");
+    const testing::CliRun run = cli_.Run("fleet fleet.txt autotest");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const std::string table = run.out.substr(run.out.find("NAME "));
+    EXPECT_THAT(table, ::testing::ContainsRegex("\nclean +127.0.0.1:5001 +passed "));
+    EXPECT_THAT(table, ::testing::ContainsRegex("\nstuck +127.0.0.1:5002 +passed_with_warnings "));
+    EXPECT_THAT(table, HasSubstr("2 controllers: 1 passed, 1 passed_with_warnings\n"));
+    // Wrapped, never cut: the verdict line is all there once the breaks are joined.
+    std::string joined = table;
+    for (std::size_t at = joined.find("\n "); at != std::string::npos; at = joined.find("\n ")) {
+        const std::size_t text = joined.find_first_not_of(' ', at + 1);
+        joined.replace(at, text - at, " ");
+    }
+    EXPECT_THAT(joined, HasSubstr("Warning: Y forward limit switch active at rest: stuck, or wired "
+                                  "normally closed; the test set CN to 1."));
+    EXPECT_THAT(table, ::testing::Not(HasSubstr("...")));
+
+    const testing::CliRun strict = cli_.Run("--json fleet fleet.txt --strict autotest");
+    EXPECT_EQ(strict.exitCode, 3) << strict.err;
+    EXPECT_THAT(strict.err, HasSubstr("fleet: 1 of 2 controllers passed with warnings or drift "
+                                      "(--strict)"));
+    const std::vector<testing::JsonValue> lines = testing::ParseJsonLines(strict.out);
+    ASSERT_GE(lines.size(), 4u);
+    const testing::JsonValue& totals = lines[lines.size() - 2];
+    EXPECT_EQ(totals["passed"].number, 1);
+    EXPECT_EQ(totals["passed_with_warnings"].number, 1);
+    EXPECT_EQ(lines[lines.size() - 3]["state"].text, "passed_with_warnings");
+    EXPECT_EQ(lines[lines.size() - 3]["exit"].number, 3);
+    // Given after the verb it is autotest's, and the fleet's too.
+    EXPECT_EQ(cli_.Run("fleet fleet.txt autotest --strict").exitCode, 3);
+    EXPECT_EQ(cli_.Run("fleet fleet.txt --strict connect").exitCode, 2);
+}
+
 TEST_F(FleetInProcess, JsonLinesTellEveryChangeAndEachControllerAtTheEnd) {
     cli_.AddController(5001);
     WriteFleet("127.0.0.1 5001\n127.0.0.1 " + std::to_string(kDeadPort) + " dead\n");
