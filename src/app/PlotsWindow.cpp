@@ -17,7 +17,9 @@
 #include "autotest/TestLog.h"
 #include "controller/Controller.h"
 #include "history/History.h"
+#include "report/AxisVerdict.h"
 #include "report/TestReport.h"
+#include "report/TestWarnings.h"
 
 namespace trevane {
 namespace {
@@ -105,11 +107,25 @@ QString MoveStatus(const MoveSummary& move) {
                  QString::fromLocal8Bit(move.abortReading));
     }
     if (move.Reported()) {
-        return QStringLiteral("max %1 V, %2 counts")
+        // How close to the limits: what is left before a move is aborted.
+        const double torqueShare = static_cast<double>(move.maxTorque) / kTorqueLimit * 100.0;
+        const double errorShare =
+            static_cast<double>(move.moveMaxError) / static_cast<double>(kErrorLimit) * 100.0;
+        return QStringLiteral("max %1 V (%2 % of its limit), %3 counts (%4 % of its limit)")
             .arg(QString::number(move.maxTorque, 'f', 2))
-            .arg(QString::number(move.moveMaxError, 'f', 0));
+            .arg(std::lround(torqueShare))
+            .arg(QString::number(move.moveMaxError, 'f', 0))
+            .arg(std::lround(errorShare));
     }
     return move.watchEnded ? QStringLiteral("watch ended") : QStringLiteral("running");
+}
+
+// "  Y: passed, torque at 97 % of its limit."
+QString AxisText(const AxisVerdict& verdict) {
+    const std::string nearLimit = verdict.NearLimitText();
+    return QStringLiteral("  %1: %2.")
+        .arg(QChar::fromLatin1(verdict.axis))
+        .arg(QString::fromLocal8Bit(verdict.Text() + (nearLimit.empty() ? "" : ", " + nearLimit)));
 }
 
 // What a running test is doing now: "Test 1 running: X moving to -20000 (cycle 120 of 200)",
@@ -134,9 +150,7 @@ QString RunningText(const TestRecord& summary) {
         const AxisVerdict verdict = VerdictOf(summary, axis);
         if (verdict.kind == AxisVerdict::Kind::Passed ||
             verdict.kind == AxisVerdict::Kind::Aborted) {
-            text += QStringLiteral("  %1: %2.")
-                        .arg(QChar::fromLatin1(axis))
-                        .arg(QString::fromLocal8Bit(verdict.Text()));
+            text += AxisText(verdict);
         }
     }
     return text;
@@ -353,10 +367,17 @@ void PlotsWindow::UpdateSummary(const TestRecord& summary) {
         text = QStringLiteral("Test %1: %2.")
                    .arg(summary.testNumber)
                    .arg(QString::fromLatin1(TestOutcomeText(summary.outcome)));
+        std::vector<AxisVerdict> axes;
         for (const char axis : {'X', 'Y', 'Z'}) {
-            text += QStringLiteral("  %1: %2.")
-                        .arg(QChar::fromLatin1(axis))
-                        .arg(QString::fromLocal8Bit(VerdictOf(summary, axis).Text()));
+            axes.push_back(VerdictOf(summary, axis));
+            text += AxisText(axes.back());
+        }
+        // The margins are told with their axes; the rest of what wants a look, each once.
+        for (const TestWarning& warning : WarningsOf(summary, axes)) {
+            if (warning.kind != TestWarning::Kind::NearLimit) {
+                text += QStringLiteral("\nWarning: ") +
+                        QString::fromLocal8Bit(warning.Text()) + QLatin1Char('.');
+            }
         }
         const bool ended =
             summary.outcome != TestOutcome::Running && summary.outcome != TestOutcome::NoConnection;

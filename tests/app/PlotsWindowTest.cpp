@@ -128,6 +128,18 @@ TEST_F(PlotsWindowTest, EveryMoveGetsATorqueAndAnErrorSeriesBetweenDashedLimits)
         << plots.SummaryText().toStdString();
 }
 
+// Each move's heading says how much of each limit it used: what was left before an abort.
+TEST_F(PlotsWindowTest, EachMoveTellsItsShareOfBothLimits) {
+    TestRecorder& recorder = Recorder();
+    PlotsWindow plots(TheController());
+    RecordSyntheticTest(recorder, 1, kMovesPerTest, 200, true);
+    plots.Refresh();
+    // X's move out peaks at 0.199 V and -199 counts.
+    EXPECT_TRUE(plots.Plot(0).heading->text().endsWith(
+        "max 0.20 V (6 % of its limit), 199 counts (28 % of its limit)"))
+        << plots.Plot(0).heading->text().toStdString();
+}
+
 // The text item at a limit line's level on the line's own value axis; null when none is.
 const QCPItemText* LabelOf(QCustomPlot& view, const QCPItemStraightLine& line) {
     for (int i = 0; i < view.itemCount(); ++i) {
