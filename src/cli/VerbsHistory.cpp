@@ -49,20 +49,28 @@ std::string MoveJson(const history::StoredMove& move) {
     return object.Str();
 }
 
+struct AxisPeaks {
+    double torque = -1;  // -1: the axis has no move in the test
+    double error = -1;
+};
+
+AxisPeaks PeaksOf(const history::StoredTest& test, char axis) {
+    AxisPeaks peaks;
+    for (const history::StoredMove& move : test.moves) {
+        if (move.axis == axis) {
+            peaks.torque = std::max(peaks.torque, move.maxTorque);
+            peaks.error = std::max(peaks.error, move.maxError);
+        }
+    }
+    return peaks;
+}
+
 // Each axis's largest readings, as the verdict gives them.
 std::string AxesJson(const history::StoredTest& test) {
     std::vector<std::string> axes;
     for (const char axis : {'X', 'Y', 'Z', 'W'}) {
-        double torque = -1;
-        double error = -1;
-        for (const history::StoredMove& move : test.moves) {
-            if (move.axis == axis) {
-                torque = std::max(torque, move.maxTorque);
-                error = std::max(error, move.maxError);
-            }
-        }
-        if (torque >= 0) {
-            axes.push_back(json::AxisJson(axis, nullptr, torque, error));
+        if (const AxisPeaks peaks = PeaksOf(test, axis); peaks.torque >= 0) {
+            axes.push_back(json::AxisJson(axis, nullptr, peaks.torque, peaks.error));
         }
     }
     return json::Array(axes);
@@ -93,19 +101,12 @@ void PrintJson(std::ostream& out, const std::vector<Listed>& tests) {
 void TableRows(const std::vector<Listed>& tests, std::ostream& out);
 
 std::string AxisMaxima(const history::StoredTest& test, char axis) {
-    double torque = -1;
-    double error = -1;
-    for (const history::StoredMove& move : test.moves) {
-        if (move.axis == axis) {
-            torque = std::max(torque, move.maxTorque);
-            error = std::max(error, move.maxError);
-        }
-    }
+    const AxisPeaks peaks = PeaksOf(test, axis);
     char cell[40];
-    if (torque < 0) {
+    if (peaks.torque < 0) {
         std::snprintf(cell, sizeof cell, "  %6s %5s", "-", "-");
     } else {
-        std::snprintf(cell, sizeof cell, "  %6.3f %5.0f", torque, error);
+        std::snprintf(cell, sizeof cell, "  %6.3f %5.0f", peaks.torque, peaks.error);
     }
     // snprintf follows the process locale; the table's numbers never do.
     std::string text = cell;

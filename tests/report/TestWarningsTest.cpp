@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "HandMadeRecords.h"
 #include "report/TestVerdict.h"
 #include "report/TestWarnings.h"
 
@@ -16,26 +17,13 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
+// A clean pass whose checks read every limit switch off.
 TestRecord PassedRecord() {
-    TestRecord record;
-    record.testNumber = 1;
-    record.outcome = TestOutcome::Completed;
+    TestRecord record = testing::CleanCompletedRecord();
     for (const char axis : {'X', 'Y', 'Z', 'W'}) {
         for (const char* side : {" Forward Limit: ", " Reverse Limit: "}) {
             record.checks.push_back({std::string(1, axis) + side, "1.0000\r\n"});
         }
-    }
-    for (int index = 0; index < kMovesPerTest; ++index) {
-        MoveTrace move;
-        move.moveIndex = index;
-        move.axis = "XYZ"[index / 2];
-        move.target = index % 2 == 0 ? -20000 : 0;
-        move.sampleCount = kCyclesPerMove;
-        move.watchEnded = true;
-        move.maxTorque = 1.2f;
-        move.moveMaxError = 140.0f;
-        move.currentPosition = "0";
-        record.moves.push_back(move);
     }
     return record;
 }
