@@ -1,51 +1,7 @@
-#include <charconv>
-#include <stdexcept>
-
-#include "sim/CommandSyntax.h"
+#include "sim/FaultText.h"
 #include "sim/Simulator.h"
 
 namespace trevane::sim {
-namespace {
-
-[[noreturn]] void Unknown(const std::string& text, const std::string& why) {
-    throw std::invalid_argument("unknown fault '" + text + "': " + why);
-}
-
-int ParseAxisName(const std::string& text, std::string_view name) {
-    const int axis = name.size() == 1 ? AxisIndex(name[0]) : -1;
-    if (axis < 0) {
-        Unknown(text, "the axis must be one of X, Y, Z, W");
-    }
-    return axis;
-}
-
-int ParseCount(const std::string& text, std::string_view digits, long long low, long long high) {
-    long long value = 0;
-    bool valid = !digits.empty() && digits.size() <= 10;
-    for (char c : digits) {
-        valid = valid && c >= '0' && c <= '9';
-        value = valid ? value * 10 + (c - '0') : 0;
-    }
-    if (!valid || value < low || value > high) {
-        Unknown(text, "expected a whole number from " + std::to_string(low) + " to " +
-                          std::to_string(high));
-    }
-    return static_cast<int>(value);
-}
-
-// A plain decimal from 1.0 to 10.0, read the same in every locale.
-double ParseFactor(const std::string& text, std::string_view digits) {
-    double value = 0;
-    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value,
-                                           std::chars_format::fixed);
-    if (digits.empty() || ec != std::errc{} || end != digits.data() + digits.size() ||
-        !(value >= 1.0 && value <= 10.0)) {
-        Unknown(text, "expected load:AXIS:FACTOR with FACTOR a number from 1.0 to 10.0");
-    }
-    return value;
-}
-
-}  // namespace
 
 Fault ParseFault(const std::string& text) {
     const auto colon = text.find(':');
@@ -53,41 +9,45 @@ Fault ParseFault(const std::string& text) {
     const std::string_view rest =
         colon == std::string::npos ? std::string_view{} : std::string_view(text).substr(colon + 1);
     const bool hasArgument = colon != std::string::npos;
+    if (std::optional<Fault> physical = ParsePhysicalFault(text, name, rest)) {
+        return *physical;
+    }
     Fault fault{};
     if ((name == "stall" || name == "torque") && hasArgument) {
         fault.kind = name == "stall" ? Fault::Kind::Stall : Fault::Kind::Torque;
-        fault.axis = ParseAxisName(text, rest);
+        fault.axis = ReadFaultAxis(text, rest);
     } else if (name == "load" && hasArgument) {
         const auto second = rest.find(':');
         fault.kind = Fault::Kind::Load;
-        fault.axis = ParseAxisName(text, rest.substr(0, second));
-        fault.factor = ParseFactor(
-            text, second == std::string_view::npos ? std::string_view{} : rest.substr(second + 1));
+        fault.axis = ReadFaultAxis(text, rest.substr(0, second));
+        fault.factor = ReadFaultNumber(
+            text, second == std::string_view::npos ? std::string_view{} : rest.substr(second + 1),
+            1.0, 10.0, "expected load:AXIS:FACTOR with FACTOR a number from 1.0 to 10.0");
     } else if (name == "limit" && hasArgument) {
         const auto second = rest.find(':');
         const std::string_view side =
             second == std::string_view::npos ? std::string_view{} : rest.substr(second + 1);
         if (side != "forward" && side != "reverse") {
-            Unknown(text, "expected limit:AXIS:forward or limit:AXIS:reverse");
+            RefuseFault(text, "expected limit:AXIS:forward or limit:AXIS:reverse");
         }
         fault.kind = Fault::Kind::Limit;
-        fault.axis = ParseAxisName(text, rest.substr(0, second));
+        fault.axis = ReadFaultAxis(text, rest.substr(0, second));
         fault.forward = side == "forward";
     } else if (name == "cn" && hasArgument) {
         if (rest != "1" && rest != "-1") {
-            Unknown(text, "the wiring is cn:1 or cn:-1");
+            RefuseFault(text, "the wiring is cn:1 or cn:-1");
         }
         fault.kind = Fault::Kind::Cn;
         fault.value = rest == "1" ? 1 : -1;
     } else if (name == "delay" && hasArgument) {
         fault.kind = Fault::Kind::Delay;
-        fault.value = ParseCount(text, rest, 0, 60000);
+        fault.value = ReadFaultCount(text, rest, 0, 60000);
     } else if (name == "drop" && hasArgument) {
         fault.kind = Fault::Kind::Drop;
-        fault.value = ParseCount(text, rest, 1, 1000000000);
+        fault.value = ReadFaultCount(text, rest, 1, 1000000000);
     } else if (name == "cut" && hasArgument) {
         fault.kind = Fault::Kind::Cut;
-        fault.value = ParseCount(text, rest, 1, 1000000000);
+        fault.value = ReadFaultCount(text, rest, 1, 1000000000);
     } else if (name == "reject" && hasArgument && !rest.empty()) {
         fault.kind = Fault::Kind::Reject;
         fault.command = std::string(rest);
@@ -96,7 +56,7 @@ Fault ParseFault(const std::string& text) {
     } else if (text == "silent") {
         fault.kind = Fault::Kind::Silent;
     } else {
-        Unknown(text, "see --help for the list of faults");
+        RefuseFault(text, "see --help for the list of faults");
     }
     return fault;
 }
@@ -111,6 +71,27 @@ const std::vector<FaultForm>& FaultForms() {
         {"load:AXIS:FACTOR", "load:Y:2.5",
          "the following error and torque of AXIS are FACTOR times\n"
          "what they would be (1.0 to 10.0): friction or wear"},
+        {"friction:AXIS:FACTOR", "friction:X:2",
+         "the dry and viscous friction of AXIS are FACTOR times\n"
+         "their usual (1.0 to 10.0): torque and error rise while\n"
+         "it moves, alike in both directions"},
+        {"gravity:AXIS:VOLTS", "gravity:Z:1.2",
+         "AXIS carries an unbalanced load that its motor holds\n"
+         "with VOLTS (-9.9982 to 9.9982, the sign its direction),\n"
+         "at rest too; the error sags to one side"},
+        {"bind:AXIS:FROM:TO", "bind:Y:-12000:-8000",
+         "AXIS binds between the positions FROM and TO (counts,\n"
+         "FROM below TO): 1 V more friction there, either way"},
+        {"backlash:AXIS:COUNTS", "backlash:X:40",
+         "AXIS has COUNTS of lost motion (1 to 1000): at each\n"
+         "reversal its torque drops, then jumps as the play closes"},
+        {"noise:AXIS:COUNTS", "noise:W:3",
+         "the encoder of AXIS reads up to COUNTS off (1 to 1000),\n"
+         "at rest and moving; the same readings every run"},
+        {"gain:AXIS:FACTOR", "gain:Y:0.5",
+         "the position loop gain of AXIS is FACTOR times its\n"
+         "tuning (0.1 to 10.0): low, the error grows with speed;\n"
+         "high, error and torque ring after each stop"},
         {"limit:AXIS:forward", "limit:X:forward", "the forward limit switch of AXIS is stuck on"},
         {"limit:AXIS:reverse", "limit:X:reverse", "the reverse limit switch of AXIS is stuck on"},
         {"cn:1", "cn:1",

@@ -155,16 +155,25 @@ void Machine::Impl::StepToNow() {
         }
         ++modelMs;
     }
+    for (SimAxis& axis : axes) {
+        axis.SetSampleTime(modelMs);
+    }
 }
 
 void Machine::Impl::ApplyAxisFaults() {
-    for (SimAxis& axis : axes) {
+    for (std::size_t k = 0; k < axes.size(); ++k) {
+        SimAxis& axis = axes[k];
         axis.stall = axis.torqueSpike = axis.forwardStuck = axis.reverseStuck = false;
         axis.load = 1.0;
+        axis.physical = PhysicalFaults{};
+        axis.physical.noiseSeed = k + 1;
     }
     wiring = -1;
     for (const Fault& fault : faults) {
         const auto index = static_cast<std::size_t>(std::clamp(fault.axis, 0, kAxes - 1));
+        if (axes[index].physical.Take(fault)) {
+            continue;
+        }
         switch (fault.kind) {
             case Fault::Kind::Stall:
                 axes[index].stall = true;

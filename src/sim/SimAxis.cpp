@@ -4,21 +4,20 @@
 #include <cmath>
 
 #include "sim/Numbers.h"
+#include "sim/ServoModel.h"
 
 namespace trevane::sim {
 namespace {
 
-// Servo loop bandwidth: with critical damping the following error at a steady speed V is
-// 2 V / w, so 150 counts at 10000 counts/s, the test's speed.
-constexpr double kLoopBandwidth = 1.0 / 0.0075;  // rad/s
+using servo::kFrictionFullSpeed;
+using servo::kFrictionVolts;
+using servo::kLoopBandwidth;
+using servo::kVoltsPerAcceleration;
+using servo::kVoltsPerSpeed;
 
-// Torque, in volts, of the load: inertia, viscous and dry friction. A clean move at the
-// automatic test's settings peaks at about 1.5 V, well under its 3.1 V threshold.
-constexpr double kVoltsPerAcceleration = 1.5e-6;  // per count/s^2
-constexpr double kVoltsPerSpeed = 5e-5;           // per count/s
-constexpr double kFrictionVolts = 0.5;
-constexpr double kFrictionFullSpeed = 200;  // counts/s; slower, friction fades toward 0
 constexpr double kTorqueSpikeVolts = 3.6;
+// The motor's rotor alone, as it turns across lost motion: a quarter of the axis's inertia.
+constexpr double kRotorShare = 0.25;
 
 // Below these the motor has settled onto its reference.
 constexpr double kSettledError = 0.01;
@@ -237,6 +236,10 @@ void SimAxis::StepMotor(double dt) {
         motorAcceleration_ = 0;
         return;
     }
+    if (physical.Any()) {
+        StepFaultedMotor(dt);
+        return;
+    }
     const double error = reference_ - motor_;
     const double w = kLoopBandwidth;
     motorAcceleration_ = w * w * error - 2 * w * motorVelocity_;
@@ -250,8 +253,44 @@ void SimAxis::StepMotor(double dt) {
     }
 }
 
+// The loop and load of a faulted axis. While the motor crosses lost motion it turns alone: the
+// load, its friction and its weight act on it only while it is carried.
+void SimAxis::StepFaultedMotor(double dt) {
+    const double error = reference_ - motor_;
+    double acceleration = physical.Stiffness() * error - physical.Damping() * motorVelocity_;
+    if (loadCarried_) {
+        acceleration -= physical.gravityVolts / kVoltsPerAcceleration;
+    }
+    double velocity = motorVelocity_ + acceleration * dt;
+    if (loadCarried_) {
+        velocity = physical.OpposedVelocity(motor_, velocity, dt);
+    }
+    motorAcceleration_ = (velocity - motorVelocity_) / dt;
+    motorVelocity_ = velocity;
+    motor_ += velocity * dt;
+    const double play = physical.Play();
+    play_.Move(play, velocity * dt);
+    const bool carried = play_.Carries(play, velocity);
+    if (carried && !loadCarried_) {
+        // The motor strikes the standing load; they go on together at what the blow leaves.
+        motorVelocity_ *= kRotorShare;
+    }
+    loadCarried_ = carried;
+    const double rest = RestingMotor();
+    if (!Moving() && std::abs(rest - motor_) < kSettledError &&
+        std::abs(motorVelocity_) < kSettledSpeed) {
+        motor_ = rest;
+        motorVelocity_ = 0;
+        motorAcceleration_ = 0;
+    }
+}
+
+double SimAxis::RestingMotor() const {
+    return physical.Any() ? reference_ - physical.StaticLag() : reference_;
+}
+
 bool SimAxis::Quiescent() const {
-    return !Moving() && (motorOff_ || stall || (motor_ == reference_ && motorVelocity_ == 0));
+    return !Moving() && (motorOff_ || stall || (motor_ == RestingMotor() && motorVelocity_ == 0));
 }
 
 bool SimAxis::StoppedByCondition() const {
@@ -275,8 +314,13 @@ double SimAxis::Torque() const {
     if (motorOff_) {
         return 0;
     }
-    double volts = kVoltsPerAcceleration * motorAcceleration_ + kVoltsPerSpeed * motorVelocity_;
-    volts += kFrictionVolts * std::clamp(motorVelocity_ / kFrictionFullSpeed, -1.0, 1.0);
+    double volts = 0;
+    if (physical.Any()) {
+        volts = FaultedTorque();
+    } else {
+        volts = kVoltsPerAcceleration * motorAcceleration_ + kVoltsPerSpeed * motorVelocity_;
+        volts += kFrictionVolts * std::clamp(motorVelocity_ / kFrictionFullSpeed, -1.0, 1.0);
+    }
     volts *= load;
     if (torqueSpike && Moving()) {
         double direction = Sign(referenceVelocity_);
@@ -289,10 +333,29 @@ double SimAxis::Torque() const {
     return std::clamp(volts, -limit, limit);
 }
 
+double SimAxis::FaultedTorque() const {
+    if (!loadCarried_) {
+        return kRotorShare * kVoltsPerAcceleration * motorAcceleration_;
+    }
+    double volts = kVoltsPerAcceleration * motorAcceleration_ + kVoltsPerSpeed * motorVelocity_;
+    volts += kFrictionVolts * std::clamp(motorVelocity_ / kFrictionFullSpeed, -1.0, 1.0);
+    volts += physical.ExtraFrictionVolts(motor_, motorVelocity_) + physical.gravityVolts;
+    // The loop answers the noise it reads; the load is far too slow to follow it.
+    volts -= kVoltsPerAcceleration * physical.Stiffness() * physical.EncoderNoise(sampleMs_);
+    return volts;
+}
+
 AxisState SimAxis::State(bool cnMismatch) const {
     AxisState state;
     state.referencePosition = ToCount32(reference_);
     state.motorPosition = ToCount32(Motor());
+    if (physical.noise != 0) {
+        state.motorPosition = ToCount32(Motor() + physical.EncoderNoise(sampleMs_));
+        // With the loop open the reference follows the encoder, noise and all.
+        if (motorOff_ && !stall) {
+            state.referencePosition = state.motorPosition;
+        }
+    }
     state.positionError = state.referencePosition - state.motorPosition;
     state.velocity = ToCount32(motorVelocity_);
     state.torque = Torque();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sim/LostMotion.h"
+#include "sim/PhysicalFaults.h"
 #include "sim/Simulator.h"
 
 namespace trevane::sim {
@@ -27,7 +29,8 @@ inline constexpr double kReverseSwitchPosition = -200000;
 
 // One axis of the machine: a trapezoidal profile generator that moves the reference, and a
 // motor that follows it through a critically damped servo loop, so the following error and the
-// torque grow with speed and acceleration the way a tuned real axis does.
+// torque grow with speed and acceleration the way a tuned real axis does. Physical faults change
+// the loop, the load and the encoder; an axis without them runs the clean model untouched.
 class SimAxis {
   public:
     AxisSettings settings;
@@ -38,6 +41,7 @@ class SimAxis {
     double load = 1.0;          // friction or wear: error and torque this many times higher
     bool forwardStuck = false;  // the forward switch is on wherever the axis is
     bool reverseStuck = false;
+    PhysicalFaults physical;
 
     // Whether a switch reads as on: the physical state, flipped when the "CN" setting does not
     // match the machine's wiring.
@@ -55,6 +59,8 @@ class SimAxis {
     void Stop(int code);
     // Advances the model by `dt` seconds.
     void Step(double dt, bool cnMismatch);
+    // The model's time in ms, which the encoder's noise follows.
+    void SetSampleTime(long long ms) { sampleMs_ = ms; }
 
     bool Moving() const { return motion_ != Motion::Idle; }
     bool Jogging() const { return motion_ == Motion::Jog; }
@@ -76,6 +82,10 @@ class SimAxis {
 
     void StepProfile(double dt, bool cnMismatch);
     void StepMotor(double dt);
+    void StepFaultedMotor(double dt);
+    double FaultedTorque() const;
+    // Where the motor comes to rest while the profile stands still.
+    double RestingMotor() const;
     void Finish(int code);
     // True when the next motion toward `direction` (+1 or -1) is blocked by a limit switch; the
     // stop code then says which.
@@ -92,6 +102,11 @@ class SimAxis {
     double motor_ = 0;
     double motorVelocity_ = 0;
     double motorAcceleration_ = 0;
+
+    // Of a faulted axis only.
+    LostMotion play_;
+    bool loadCarried_ = true;  // false while the motor crosses the lost motion alone
+    long long sampleMs_ = 0;
 };
 
 }  // namespace trevane::sim

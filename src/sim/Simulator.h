@@ -25,18 +25,40 @@ inline constexpr std::uint16_t kDefaultSimulatorPort = 5023;
 
 // A fault made on purpose, as given to `--fault` (for example "stall:Y", "delay:50").
 struct Fault {
-    enum class Kind { Stall, Torque, Load, Limit, Cn, Delay, Drop, Cut, Reject, ShortRecord, Silent };
+    // From Friction on: faults of the axis's mechanics, encoder or tuning.
+    enum class Kind {
+        Stall,
+        Torque,
+        Load,
+        Limit,
+        Cn,
+        Delay,
+        Drop,
+        Cut,
+        Reject,
+        ShortRecord,
+        Silent,
+        Friction,
+        Gravity,
+        Bind,
+        Backlash,
+        Noise,
+        Gain
+    };
     Kind kind;
-    int axis = 0;          // Stall, Torque, Load, Limit: 0..3 for X, Y, Z, W
+    int axis = 0;          // every fault of one axis: 0..3 for X, Y, Z, W
     bool forward = false;  // Limit: forward (true) or reverse (false) switch stuck on
-    int value = 0;         // Cn: 1 or -1; Delay: milliseconds; Drop, Cut: N-th request
-    std::string command;   // Reject: the exact command line answered with "?"
-    double factor = 1.0;   // Load: 1.0 to 10.0
+    // Cn: 1 or -1; Delay: milliseconds; Drop, Cut: N-th request; Backlash, Noise: counts
+    int value = 0;
+    std::string command;  // Reject: the exact command line answered with "?"
+    double factor = 1.0;  // Load, Friction: 1.0 to 10.0; Gain: 0.1 to 10.0
+    double volts = 0;     // Gravity: the holding torque, -9.9982 to 9.9982
+    int from = 0;         // Bind: the range of positions, from < to
+    int to = 0;
 };
 
-// Parses "stall:AXIS", "torque:AXIS", "load:AXIS:FACTOR", "limit:AXIS:forward|reverse", "cn:1",
-// "delay:MS", "drop:N", "reject:COMMAND", "short-record", "silent". Throws std::invalid_argument
-// naming the text when it is not a known fault.
+// Parses the forms that FaultForms lists ("stall:AXIS", "load:AXIS:FACTOR", "delay:MS", ...).
+// Throws std::invalid_argument naming the text and what is wrong with it.
 Fault ParseFault(const std::string& text);
 // Every form ParseFault takes ("load:AXIS:FACTOR"), an example of it ("load:Y:2.5") and what it
 // does: the one list that --help, the manual page's check and ParseFault's tests read.

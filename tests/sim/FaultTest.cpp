@@ -63,6 +63,33 @@ TEST(ParseFaultTest, ReadsEveryFaultForm) {
     EXPECT_DOUBLE_EQ(ParseFault("load:X:10").factor, 10.0);
 }
 
+TEST(ParseFaultTest, ReadsTheFaultsOfAnAxissMechanicsAndSaysWhatIsWrongWithThem) {
+    EXPECT_DOUBLE_EQ(ParseFault("gravity:W:-1.25").volts, -1.25);
+    const Fault bind = ParseFault("bind:Y:-2147483648:-8000");
+    EXPECT_EQ(bind.axis, 1);
+    EXPECT_EQ(bind.from, -2147483648LL);
+    EXPECT_EQ(bind.to, -8000);
+    for (const auto& [text, why] : std::vector<std::pair<const char*, const char*>>{
+             {"friction:X", "expected friction:AXIS:FACTOR"},
+             {"friction:X:0.5", "from 1.0 to 10.0"},
+             {"gravity:V:1", "X, Y, Z, W"},
+             {"gravity:Y:1e0", "from -9.9982 to 9.9982"},
+             {"bind:Y:-8000:-12000", "FROM below TO"},
+             {"bind:Y:0:2147483648", "whole counts"},
+             {"bind:Y:0:1.5:2", "expected bind:AXIS:FROM:TO"},
+             {"backlash:X:1001", "from 1 to 1000"},
+             {"noise", "expected noise:AXIS:COUNTS"},
+             {"gain:X:0.05", "from 0.1 to 10.0"}}) {
+        try {
+            ParseFault(text);
+            ADD_FAILURE() << "accepted '" << text << "'";
+        } catch (const std::invalid_argument& error) {
+            EXPECT_THAT(error.what(), ::testing::HasSubstr(std::string("'") + text + "'"));
+            EXPECT_THAT(error.what(), ::testing::HasSubstr(why));
+        }
+    }
+}
+
 TEST(ParseFaultTest, RefusesUnknownFaultsNamingThem) {
     for (const char* text :
          {"",           "stall",       "stall:",     "stall:Q",    "stall:XY",    "limit:X",
