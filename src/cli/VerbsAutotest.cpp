@@ -168,10 +168,12 @@ void PrintVerdict(VerbContext& context, const TestResult& result, bool server) {
     const std::vector<AxisVerdict> noAxes;
     const std::vector<TestWarning> noWarnings;
     const std::vector<history::Drift> noDrift;
+    const std::vector<finder::Finding> noFindings;
     const TestVerdict* verdict = result.verdict ? &*result.verdict : nullptr;
     line.Raw("axes", json::AxesJson(verdict ? verdict->axes : noAxes))
         .Raw("warnings", json::WarningsJson(verdict ? verdict->warnings : noWarnings))
-        .Raw("drift", json::DriftJson(verdict ? verdict->drift : noDrift));
+        .Raw("drift", json::DriftJson(verdict ? verdict->drift : noDrift))
+        .Raw("findings", json::FindingsJson(verdict ? verdict->findings : noFindings));
     std::error_code noFile;
     if (std::filesystem::is_regular_file(result.logPath, noFile)) {
         line.Text("log", context.Shown(result.logPath));

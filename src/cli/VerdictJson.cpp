@@ -101,4 +101,24 @@ std::string DriftJson(const std::vector<history::Drift>& drift) {
     return Array(items);
 }
 
+std::string FindingsJson(const std::vector<finder::Finding>& findings) {
+    std::vector<std::string> items;
+    for (const finder::Finding& finding : findings) {
+        Object object;
+        object.Text("axis", std::string(1, finding.axis))
+            .Text("cause", finder::CauseWord(finding.cause))
+            .Text("headline", OneLine(finding.Headline()))
+            .Text("evidence", OneLine(finding.evidence));
+        if (finding.where) {
+            object.Number("from_counts", std::round(finding.where->from))
+                .Number("to_counts", std::round(finding.where->to));
+        } else {
+            object.Null("from_counts").Null("to_counts");
+        }
+        object.Text("check", OneLine(finding.check));
+        items.push_back(object.Str());
+    }
+    return Array(items);
+}
+
 }  // namespace trevane::cli::json

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "finder/Findings.h"
 #include "history/Trends.h"
 #include "report/AxisVerdict.h"
 #include "report/TestWarnings.h"
@@ -17,5 +18,6 @@ std::string AxisJson(char axis, const char* outcome, double maxTorque, double ma
 std::string AxesJson(const std::vector<AxisVerdict>& axes);
 std::string WarningsJson(const std::vector<TestWarning>& warnings);
 std::string DriftJson(const std::vector<history::Drift>& drift);
+std::string FindingsJson(const std::vector<finder::Finding>& findings);
 
 }  // namespace trevane::cli::json

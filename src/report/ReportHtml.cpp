@@ -131,9 +131,39 @@ void AppendHeadline(std::string& out, const TestVerdict& verdict) {
     out += "</h1>\n";
 }
 
-// Each warning once, with what to look at, before anything else the report holds.
+// What the readings point to, first: the likely cause, its evidence and what to check.
+void AppendFindings(std::string& out, const TestVerdict& verdict) {
+    bool any = false;
+    for (const finder::Finding& finding : verdict.findings) {
+        if (finding.cause == finder::Cause::LimitSwitch) {
+            continue;  // its warning follows
+        }
+        if (!any) {
+            out += "<h2>Findings</h2>\n<ul class=\"findings\">\n";
+            any = true;
+        }
+        out += "<li><b>";
+        AppendEscaped(out, finding.Headline());
+        out += "</b>: ";
+        AppendEscaped(out, finding.evidence);
+        out += ". Check ";
+        AppendEscaped(out, finding.check);
+        out += ".</li>\n";
+    }
+    if (any) {
+        out += "</ul>\n";
+    }
+}
+
+// Each warning once, with what to look at, before the test's particulars.
 void AppendWarnings(std::string& out, const TestVerdict& verdict) {
-    const std::vector<std::string> warnings = WarningTexts(verdict);
+    std::vector<std::string> warnings;
+    for (const TestWarning& warning : verdict.warnings) {
+        warnings.push_back(warning.Text());
+    }
+    for (std::string& flag : history::DriftFlagTexts(verdict.drift)) {
+        warnings.push_back(std::move(flag));
+    }
     if (warnings.empty()) {
         return;
     }
@@ -300,6 +330,7 @@ std::string RenderReportHtml(const TestRecord& record, const std::string& logPat
     out += kStyle;
     out += "</style>\n</head>\n<body>\n";
     AppendHeadline(out, verdict);
+    AppendFindings(out, verdict);
     AppendWarnings(out, verdict);
     AppendHeader(out, record, logPath);
     if (lostLogEntries > 0) {

@@ -124,6 +124,13 @@ TestVerdict VerdictOfTest(const TestRecord& record, const std::optional<TestRepo
         anyUnverified = anyUnverified || kind == AxisVerdict::Kind::Unverified;
     }
     verdict.warnings = WarningsOf(record, verdict.axes);
+    verdict.findings = finder::FindCauses(record);
+    for (const TestWarning& warning : verdict.warnings) {
+        if (warning.kind != TestWarning::Kind::NearLimit) {
+            verdict.findings.push_back({warning.axis, finder::Cause::LimitSwitch, warning.Text(),
+                                        std::nullopt, "the switch and its wiring"});
+        }
+    }
     verdict.drift = std::move(drift);
     if (record.outcome == TestOutcome::LinkLost) {
         verdict.kind = TestVerdict::Kind::LinkLost;
@@ -183,6 +190,11 @@ std::string VerdictLine(const TestVerdict& verdict) {
             line += " Warning: " + warning.Text() + ".";
         }
     }
+    for (const finder::Finding& finding : verdict.findings) {
+        if (finding.cause != finder::Cause::LimitSwitch) {
+            line += " " + finding.Headline() + ".";
+        }
+    }
     for (const std::string& flag : history::DriftFlagTexts(verdict.drift)) {
         line += " " + flag + ".";
     }
@@ -196,6 +208,11 @@ std::vector<std::string> WarningTexts(const TestVerdict& verdict) {
     std::vector<std::string> texts;
     for (const TestWarning& warning : verdict.warnings) {
         texts.push_back(warning.Text());
+    }
+    for (const finder::Finding& finding : verdict.findings) {
+        if (finding.cause != finder::Cause::LimitSwitch) {
+            texts.push_back(finding.Headline());
+        }
     }
     for (std::string& flag : history::DriftFlagTexts(verdict.drift)) {
         texts.push_back(std::move(flag));

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "autotest/TestRecord.h"
+#include "finder/Findings.h"
 #include "history/Trends.h"
 #include "report/TestReport.h"
 #include "report/TestWarnings.h"
@@ -35,10 +36,12 @@ struct TestVerdict {
     std::vector<std::string> notes;  // further findings, each appended as a sentence of its own
     std::vector<TestWarning> warnings;   // for every outcome; only a pass is made less by them
     std::vector<history::Drift> drift;  // against the same controller's earlier tests
+    // The likely causes of what the axes showed; a limit switch's among them as its warning.
+    std::vector<finder::Finding> findings;
 
-    // A pass that wants a look all the same: a warning or drift.
+    // A pass that wants a look all the same: a warning, drift or a finding.
     bool PassedWithWarnings() const {
-        return kind == Kind::Passed && (!warnings.empty() || !drift.empty());
+        return kind == Kind::Passed && (!warnings.empty() || !drift.empty() || !findings.empty());
     }
 };
 
@@ -56,8 +59,8 @@ Headline HeadlineOf(const TestVerdict& verdict);
 TestVerdict VerdictOfTest(const TestRecord& record, const std::optional<TestReportResult>& report,
                           std::vector<history::Drift> drift = {});
 
-// The warnings' and the drift's texts, warnings first: "Y forward limit switch active at rest:
-// ...", "Y: torque 60 % above earlier tests".
+// The warnings', the findings' and the drift's texts, in that order: "Y forward limit switch
+// active at rest: ...", "Y: likely friction", "Y: torque 60 % above earlier tests".
 std::vector<std::string> WarningTexts(const TestVerdict& verdict);
 
 // "Test result: X passed, Y aborted (position error -753 above 700), Z passed. Report: none"

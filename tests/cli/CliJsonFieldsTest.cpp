@@ -82,6 +82,7 @@ TEST_F(CliJsonFields, EveryVerbWritesExactlyTheNamesItsSectionLists) {
     }
     worn->AddFault(sim::ParseFault("limit:Y:forward"));
     worn->AddFault(sim::ParseFault("load:Y:2.5"));
+    worn->AddFault(sim::ParseFault("bind:Z:-12000:-8000"));
     EXPECT_EQ(Run("autotest", wornController).exitCode, 0);
     std::ofstream("fleet.txt") << "127.0.0.1 " << kPort << " a\n127.0.0.1 " << kPort + 1
                                << " b\n";
