@@ -163,6 +163,7 @@ void PrintVerdict(VerbContext& context, const TestResult& result, bool server) {
     line.Text("verdict", Verdict(result));
     if (result.verdict) {
         line.Text("verdict_line", json::OneLine(VerdictLine(*result.verdict)));
+        line.Text("headline", json::OneLine(HeadlineOf(*result.verdict).text));
     }
     line.Raw("moves", MovesJson(result));
     const std::vector<AxisVerdict> noAxes;

@@ -107,7 +107,7 @@ std::string FindingsJson(const std::vector<finder::Finding>& findings) {
         Object object;
         object.Text("axis", std::string(1, finding.axis))
             .Text("cause", finder::CauseWord(finding.cause))
-            .Text("headline", OneLine(finding.Headline()))
+            .Text("text", OneLine(finding.Headline()))
             .Text("evidence", OneLine(finding.evidence));
         if (finding.where) {
             object.Number("from_counts", std::round(finding.where->from))

@@ -133,6 +133,8 @@ TEST_F(CliAutotestInProcess, AStuckLimitSwitchIsAWarningAndNoPlainPass) {
     EXPECT_THAT(run.err, HasSubstr("; the test passed with 1 warning\n"));
     const testing::JsonValue verdict = testing::ParseJsonLines(run.out).back();
     EXPECT_EQ(verdict["verdict"].text, "passed");
+    EXPECT_THAT(verdict["headline"].text,
+                ::testing::StartsWith("PASSED WITH WARNINGS: Y forward limit switch active"));
     EXPECT_THAT(verdict["verdict_line"].text,
                 HasSubstr("Z passed. Warning: Y forward limit switch active at rest"));
     ASSERT_EQ(verdict["warnings"].items.size(), 1u) << run.out;

@@ -41,7 +41,7 @@ TEST_P(FaultFinderInProcess, NamesTheCauseWithItsEvidenceEverywhere) {
     ASSERT_EQ(findings.size(), 1u) << run.out;
     EXPECT_EQ(findings[0]["axis"].text, "Y");
     EXPECT_EQ(findings[0]["cause"].text, c.cause);
-    EXPECT_EQ(findings[0]["headline"].text, c.headline);
+    EXPECT_EQ(findings[0]["text"].text, c.headline);
     EXPECT_FALSE(findings[0]["evidence"].text.empty());
     EXPECT_FALSE(findings[0]["check"].text.empty());
     const std::string html = testing::ReadFile(std::filesystem::current_path() / verdict["report"].text);
@@ -75,6 +75,7 @@ TEST(FaultFinderClean, AHealthyMachineGetsNoFindingAndAPlainPass) {
     EXPECT_EQ(run.exitCode, 0) << run.err;
     const testing::JsonValue verdict = testing::ParseJsonLines(run.out).back();
     EXPECT_TRUE(verdict["findings"].items.empty()) << run.out;
+    EXPECT_EQ(verdict["headline"].text, "PASSED");
     EXPECT_THAT(verdict["verdict_line"].text,
                 ::testing::StartsWith("Test result: X passed, Y passed, Z passed. X, Y, Z: no "
                                       "baseline yet."));
