@@ -19,6 +19,7 @@
 #include "history/History.h"
 #include "report/AxisVerdict.h"
 #include "report/TestReport.h"
+#include "report/TestVerdict.h"
 #include "report/TestWarnings.h"
 
 namespace trevane {
@@ -245,7 +246,7 @@ void PlotsWindow::Refresh() {
     const std::uint64_t version = recorder_.Version();
     // The report is written after the record's last change, so its name is looked for until
     // it is there.
-    if (version == shownVersion_ && !awaitingReport_) {
+    if (version == shownVersion_ && !awaitingReport_ && !awaitingVerdict_) {
         return;
     }
     shownVersion_ = version;
@@ -261,6 +262,7 @@ void PlotsWindow::Refresh() {
         UpdateMove(move);
     }
     UpdateSummary(summary);
+    MarkFindings(summary);
     for (MovePlot& plot : plots_) {
         if (plot.changed) {
             plot.changed = false;
@@ -291,8 +293,74 @@ void PlotsWindow::ShowPreviousTraces(const std::string& connectionText) {
     }
 }
 
+void PlotsWindow::ClearFindingMarks() {
+    for (MovePlot& plot : plots_) {
+        for (QCPItemRect* mark : plot.findingMarks) {
+            plot.view->removeItem(mark);
+        }
+        for (QCPItemText* label : plot.findingLabels) {
+            plot.view->removeItem(label);
+        }
+        plot.changed = plot.changed || !plot.findingMarks.empty();
+        plot.findingMarks.clear();
+        plot.findingLabels.clear();
+    }
+}
+
+void PlotsWindow::MarkFindings(const TestRecord& summary) {
+    const bool ended =
+        summary.outcome != TestOutcome::Running && summary.outcome != TestOutcome::NoConnection;
+    if (!ended || findingsMarked_) {
+        awaitingVerdict_ = false;
+        return;
+    }
+    // The verdict follows the record's last change; until it is there, keep looking.
+    const std::optional<TestVerdict> verdict = controller_.Conclusion().LastVerdict();
+    if (!verdict || verdict->testNumber != summary.testNumber) {
+        awaitingVerdict_ = true;
+        return;
+    }
+    awaitingVerdict_ = false;
+    findingsMarked_ = true;
+    ClearFindingMarks();
+    for (const finder::Finding& finding : verdict->findings) {
+        for (const finder::WatchStretch& stretch : finding.marks) {
+            if (stretch.moveIndex < 0 || stretch.moveIndex >= kMovesPerTest) {
+                continue;
+            }
+            MovePlot& plot = plots_[static_cast<std::size_t>(stretch.moveIndex)];
+            auto* mark = new QCPItemRect(plot.view);
+            // Across the whole height, over the stretch of the watch.
+            for (QCPItemPosition* corner : {mark->topLeft, mark->bottomRight}) {
+                corner->setAxes(plot.time, plot.torqueAxis);
+                corner->setAxisRect(plot.time->axisRect());
+                corner->setTypeX(QCPItemPosition::ptPlotCoords);
+                corner->setTypeY(QCPItemPosition::ptAxisRectRatio);
+            }
+            mark->topLeft->setCoords(stretch.fromMs, 0);
+            mark->bottomRight->setCoords(stretch.toMs, 1);
+            mark->setPen(Qt::NoPen);
+            mark->setBrush(QColor(0xb2, 0x6a, 0x00, 40));
+            auto* label = new QCPItemText(plot.view);
+            label->position->setAxes(plot.time, plot.torqueAxis);
+            label->position->setAxisRect(plot.time->axisRect());
+            label->position->setTypeX(QCPItemPosition::ptPlotCoords);
+            label->position->setTypeY(QCPItemPosition::ptAxisRectRatio);
+            label->position->setCoords(stretch.fromMs, 0.02);
+            label->setPositionAlignment(Qt::AlignLeft | Qt::AlignTop);
+            label->setColor(QColor(0xb2, 0x6a, 0x00));
+            label->setText(QString::fromLocal8Bit(finding.Headline()));
+            plot.findingMarks.push_back(mark);
+            plot.findingLabels.push_back(label);
+            plot.changed = true;
+        }
+    }
+}
+
 void PlotsWindow::StartTest(const TestRecord& summary) {
     previousShown_ = false;
+    findingsMarked_ = false;
+    ClearFindingMarks();
     shownTest_ = summary.testNumber;
     shownStart_ = summary.startTime;
     for (int move = 0; move < kMovesPerTest; ++move) {

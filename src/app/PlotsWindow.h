@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include <QString>
 #include <QTimer>
@@ -13,6 +14,7 @@
 
 class QCPAxis;
 class QCPGraph;
+class QCPItemRect;
 class QCPItemStraightLine;
 class QCPItemText;
 class QCPTextElement;
@@ -47,6 +49,8 @@ class PlotsWindow final : public QWidget {
         QCPGraph* previousError = nullptr;
         std::array<QCPItemStraightLine*, 4> limits{};  // +torque, -torque, +error, -error; dashed
         std::array<QCPItemText*, 4> limitLabels{};     // what each limit line is
+        std::vector<QCPItemRect*> findingMarks;        // where a finding's evidence is
+        std::vector<QCPItemText*> findingLabels;       // and what it found there
         QCPAxis* time = nullptr;
         QCPAxis* torqueAxis = nullptr;
         QCPAxis* errorAxis = nullptr;
@@ -76,6 +80,9 @@ class PlotsWindow final : public QWidget {
     void SetTitle(MovePlot& plot, const QString& title);
     void UpdateSummary(const TestRecord& summary);
     void ShowPreviousTraces(const std::string& connectionText);
+    // Once the ended test's verdict is there: shades each finding's stretch of its moves.
+    void MarkFindings(const TestRecord& summary);
+    void ClearFindingMarks();
 
     Controller& controller_;
     TestRecorder& recorder_;
@@ -85,6 +92,8 @@ class PlotsWindow final : public QWidget {
     std::uint64_t shownVersion_ = 0;
     int shownTest_ = -1;
     bool awaitingReport_ = false;
+    bool awaitingVerdict_ = false;  // the ended test's verdict has not come yet
+    bool findingsMarked_ = false;   // the shown test's findings are marked
     bool previousShown_ = false;
     std::chrono::system_clock::time_point shownStart_{};
 };

@@ -69,6 +69,8 @@ MoveMeasures Measure(const MoveTrace& move, double start) {
         const double a = PositionAt(move, start, raised->from);
         const double b = PositionAt(move, start, raised->to - 1);
         out.raised = TravelRange{std::min(a, b), std::max(a, b)};
+        out.raisedWatch = WatchStretch{move.moveIndex, move.samples[raised->from].timeMs,
+                                       move.samples[raised->to - 1].timeMs};
     }
     std::vector<double> torques;
     std::vector<double> errors;

@@ -15,6 +15,13 @@ struct TravelRange {
     double to = 0;
 };
 
+// Where in a move's watch something was seen, in ms since the watch began.
+struct WatchStretch {
+    int moveIndex = 0;
+    double fromMs = 0;
+    double toMs = 0;
+};
+
 struct MoveMeasures {
     int target = 0;
     double steadyTorque = 0;   // signed median torque at constant speed, volts
@@ -24,8 +31,10 @@ struct MoveMeasures {
     double errorStep = 0;
     double restTorque = 0;     // torque before the move began, volts
     double startTorque = 0;    // mean absolute torque of its first 20 ms of motion, volts
-    // Where the torque stood at least kRiseVolts above its constant-speed level.
+    // Where the torque stood at least kRiseVolts above its constant-speed level, on the travel
+    // and in the watch.
     std::optional<TravelRange> raised;
+    std::optional<WatchStretch> raisedWatch;
 };
 
 struct AxisMeasures {

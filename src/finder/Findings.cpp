@@ -154,8 +154,10 @@ void AddOwnCauses(std::vector<Finding>& out, const AxisMeasures& m) {
         out.push_back({axis, Cause::Bind,
                        "torque at least " + Volts(kRiseVolts) +
                            " V above its constant-speed level there, in both directions",
-                       range, "lubrication and the screw over that range; chips or damage on "
-                              "the guides there"});
+                       range,
+                       "lubrication and the screw over that range; chips or damage on the "
+                       "guides there",
+                       {*m.out.raisedWatch, *m.back.raisedWatch}});
     }
     const double friction = m.FrictionVolts();
     if (friction > kFrictionRiseVolts && m.StartTorqueVolts() < kBacklashStartShare * friction) {

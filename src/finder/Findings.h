@@ -33,6 +33,7 @@ struct Finding {
     std::string evidence;  // "torque at constant speed 2.0 V both ways, 1.0 V on X and Z"
     std::optional<TravelRange> where;
     std::string check;  // "lubrication and the screw over that range"
+    std::vector<WatchStretch> marks;  // where in the moves' watches the evidence is
 
     // "Y: likely binding between -12,000 and -8,000 counts"
     std::string Headline() const;

@@ -270,7 +270,8 @@ std::string MoveResult(const MoveTrace& move) {
            std::string(move.watchEnded ? "before the move report" : "during the watch");
 }
 
-void AppendMove(std::string& out, const MoveTrace& move) {
+void AppendMove(std::string& out, const MoveTrace& move,
+                const std::vector<finder::Finding>& findings) {
     out += "<div class=\"move\">\n<h3>Move " + FormatInt(move.moveIndex) + ": " + MoveName(move) +
            "</h3>\n<table>\n";
     AppendRow(out, "Result", MoveResult(move));
@@ -288,18 +289,19 @@ void AppendMove(std::string& out, const MoveTrace& move) {
         AppendRow(out, "Current Position", Reply(*move.currentPosition));
     }
     out += "</table>\n";
-    AppendTracePlot(out, move);
+    AppendTracePlot(out, move, findings);
     out += "</div>\n";
 }
 
-void AppendMoves(std::string& out, const TestRecord& record) {
+void AppendMoves(std::string& out, const TestRecord& record,
+                 const std::vector<finder::Finding>& findings) {
     out +=
         "<h2>Moves</h2>\n<p>Torque and position error of every polling cycle, as read (signed); "
         "the dashed lines are the limits, 3.1 V and 700 counts, which the absolute readings "
         "must not pass.</p>\n";
     for (int index = 0; index < kMovesPerTest; ++index) {
         if (const MoveTrace* move = record.FindMove(index)) {
-            AppendMove(out, *move);
+            AppendMove(out, *move, findings);
         } else {
             MoveSummary missing;
             missing.axis = kTestedAxes[index / 2];
@@ -343,7 +345,7 @@ std::string RenderReportHtml(const TestRecord& record, const std::string& logPat
     AppendAxes(out, record, drift);
     out += historyHtml;
     AppendConfiguration(out, record);
-    AppendMoves(out, record);
+    AppendMoves(out, record, verdict.findings);
     out += "</body>\n</html>\n";
     return out;
 }

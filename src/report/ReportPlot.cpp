@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "report/HtmlText.h"
+
 namespace trevane {
 namespace {
 
@@ -148,6 +150,24 @@ void AppendPanel(std::string& out, const MoveTrace& move, const Panel& panel, do
     }
 }
 
+void AppendMarks(std::string& out, const MoveTrace& move,
+                 const std::vector<finder::Finding>& findings, double spanMs) {
+    for (const finder::Finding& finding : findings) {
+        for (const finder::WatchStretch& mark : finding.marks) {
+            if (mark.moveIndex != move.moveIndex || finding.axis != move.axis) {
+                continue;
+            }
+            const double x = kLeft + mark.fromMs / spanMs * kPlotWidth;
+            const double width = std::max(2.0, (mark.toMs - mark.fromMs) / spanMs * kPlotWidth);
+            out += "<rect class=\"finding\" x=\"" + Px(x) + "\" y=\"" + Px(kTop) +
+                   "\" width=\"" + Px(width) + "\" height=\"" + Px(kPanelHeight) +
+                   "\" fill=\"#b26a00\" fill-opacity=\"0.15\"/>\n";
+            AppendText(out, x + 3, kTop + 12, "start", html::Escaped(finding.Headline()),
+                       "#b26a00");
+        }
+    }
+}
+
 void AppendTimeAxis(std::string& out, double spanMs) {
     const double labels = kTop + 2 * kPanelHeight + kPanelGap + 16;
     const double step = TimeStepMs(spanMs);
@@ -159,7 +179,8 @@ void AppendTimeAxis(std::string& out, double spanMs) {
 
 }  // namespace
 
-void AppendTracePlot(std::string& out, const MoveTrace& move) {
+void AppendTracePlot(std::string& out, const MoveTrace& move,
+                     const std::vector<finder::Finding>& findings) {
     const double spanMs = TimeSpanMs(move);
     const Panel torque{"Torque (V)", kTorqueLimit, "3.1", 2, "#1f5fbf", &TraceSample::torque, kTop};
     const Panel error{
@@ -172,6 +193,7 @@ void AppendTracePlot(std::string& out, const MoveTrace& move) {
     out += move.axis;
     out += " to " + Fixed(move.target, 0) + ": torque and position error</title>\n";
     AppendPanel(out, move, torque, spanMs);
+    AppendMarks(out, move, findings, spanMs);
     AppendPanel(out, move, error, spanMs);
     AppendTimeAxis(out, spanMs);
     out += "</svg>\n";

@@ -276,6 +276,37 @@ TEST_F(PlotsWindowTest, AWholeTestInVirtualTimeIsPlottedAndReportedBesideTheLog)
     EXPECT_TRUE(plots->SummaryText().contains("X: passed."));
 }
 
+// A binding found on Y is shaded where it was on both of Y's moves, and gone with the next test.
+TEST_F(PlotsWindowTest, AFindingsStretchIsShadedOnItsMoves) {
+    auto clock = std::make_shared<VirtualClock>();
+    SetSystemClock(clock);
+    machine_ = std::make_shared<sim::Machine>(clock);
+    machine_->AddFault(sim::ParseFault("bind:Y:-12000:-8000"));
+    SetSessionFactory(sim::InProcessSessionFactory(machine_));
+    MainWindow& dialog = OpenDialog();
+    PlotsWindow* plots = dialog.OpenPlots();
+    Connect();
+    Dialog().RunTestButton()->click();
+    ASSERT_TRUE(QTest::qWaitFor([] { return !TestState().running.load(); }, 60000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !plots->Plot(2).findingMarks.empty(); }, 5000));
+    for (int move = 0; move < kMovesPerTest; ++move) {
+        EXPECT_EQ(plots->Plot(move).findingMarks.size(), move == 2 || move == 3 ? 1u : 0u) << move;
+    }
+    const QCPItemRect* mark = plots->Plot(2).findingMarks[0];
+    ASSERT_EQ(plots->Plot(2).findingLabels.size(), 1u);
+    EXPECT_EQ(plots->Plot(2).findingLabels[0]->text(),
+              "Y: likely binding between -12,000 and -8,000 counts");
+    // Y's move out passes -8000 to -12000 between about 0.8 and 1.2 s of its watch.
+    EXPECT_NEAR(mark->topLeft->coords().x(), 800, 100);
+    EXPECT_NEAR(mark->bottomRight->coords().x(), 1200, 100);
+
+    machine_->ClearFaults();
+    Dialog().RunTestButton()->click();
+    ASSERT_TRUE(QTest::qWaitFor([] { return !TestState().running.load(); }, 60000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return plots->SummaryText().contains("Report: "); }, 5000));
+    EXPECT_TRUE(plots->Plot(2).findingMarks.empty());
+}
+
 // The verdict stays in the strip and on the progress bar, in its colour, until the next test.
 TEST_F(PlotsWindowTest, TheStripAndTheBarShowTheVerdictInColourUntilTheNextTest) {
     auto clock = std::make_shared<VirtualClock>();

@@ -49,6 +49,16 @@ TEST_P(FaultFinderInProcess, NamesTheCauseWithItsEvidenceEverywhere) {
     EXPECT_NE(html.find("<h2>Findings</h2>\n<ul class=\"findings\">\n<li><b>" +
                         std::string(c.headline) + "</b>: "),
               std::string::npos);
+    // A binding is shaded where it was, on both of Y's moves; nothing else is placed in time.
+    const std::ptrdiff_t shaded = [&] {
+        std::ptrdiff_t count = 0;
+        for (std::size_t at = html.find("<rect class=\"finding\""); at != std::string::npos;
+             at = html.find("<rect class=\"finding\"", at + 1)) {
+            ++count;
+        }
+        return count;
+    }();
+    EXPECT_EQ(shaded, std::string(c.cause) == "bind" ? 2 : 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
