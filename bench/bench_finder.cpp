@@ -22,24 +22,9 @@ namespace {
 using namespace trevane;
 
 // The operator of a front end that only names the address.
-class BenchOperator final : public Operator {
+class BenchOperator final : public NoOperator {
   public:
     std::string Address() override { return "127.0.0.1"; }
-    std::string CommandText() override { return {}; }
-    void SetCommandText(const std::string&) override {}
-    bool AxisChosen(int) override { return false; }
-    int JogSpeed() override { return 0; }
-    void AppendTranscript(const std::string&) override {}
-    void ScrollTranscriptToEnd() override {}
-    void CommandFailed(const CommandFailure&) override {}
-    void SessionReopened(const std::string&) override {}
-    void JogRefused(const std::string&) override {}
-    void SetTestStatus(const std::string&) override {}
-    void TestRunningChanged(bool) override {}
-    void PollingChanged(bool) override {}
-    void ShowStatus(const StatusTable&) override {}
-    void ShowMessage(const std::string&, const std::string&, bool) override {}
-    void OpenFolder(const std::string&) override {}
 };
 
 struct Case {
@@ -48,7 +33,7 @@ struct Case {
     std::vector<std::string> faults;
 };
 
-// The findings of Y's axis (every fault is put on Y) and whether another axis got one.
+// Every axis's findings of one whole test against a simulator with `faults` (all on Y).
 std::vector<finder::Finding> RunOne(const std::vector<std::string>& faults) {
     auto clock = std::make_shared<VirtualClock>();
     SetSystemClock(clock);

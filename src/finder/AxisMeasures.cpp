@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "common/CLocale.h"
+#include "common/Median.h"
 
 namespace trevane::finder {
 namespace {
@@ -14,15 +15,6 @@ constexpr std::size_t kSteadyFrom = 20;
 constexpr std::size_t kSteadyTo = 180;
 // A stretch of raised torque counts from this many cycles in a row.
 constexpr std::size_t kRaisedCycles = 5;
-
-double Median(std::vector<double> values) {
-    if (values.empty()) {
-        return 0;
-    }
-    std::sort(values.begin(), values.end());
-    const std::size_t middle = values.size() / 2;
-    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
 
 // Where the axis was at each cycle: from where it started to where the report found it, at the
 // pace of the watch. The moves of the test run at constant speed nearly all of their watch.

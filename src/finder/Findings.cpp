@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "common/CLocale.h"
+#include "common/Median.h"
 
 namespace trevane::finder {
 namespace {
@@ -50,12 +51,6 @@ struct Reference {
     bool Known() const { return !axes.empty(); }
 };
 
-double MedianOf(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t middle = values.size() / 2;
-    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
 Reference ReferenceFor(const std::vector<AxisMeasures>& all, char axis) {
     Reference reference;
     std::vector<double> friction;
@@ -79,8 +74,8 @@ Reference ReferenceFor(const std::vector<AxisMeasures>& all, char axis) {
     if (!agree(friction) || !agree(error)) {
         return {};
     }
-    reference.friction = MedianOf(friction);
-    reference.followingError = MedianOf(error);
+    reference.friction = Median(friction);
+    reference.followingError = Median(error);
     return reference;
 }
 

@@ -48,15 +48,6 @@ MoveComparison CompareMove(HistoryStore& history, const StoredTest& test, const 
 
 }  // namespace
 
-double Median(std::vector<double> values) {
-    if (values.empty()) {
-        return 0;
-    }
-    std::sort(values.begin(), values.end());
-    const std::size_t middle = values.size() / 2;
-    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
 bool IsDrift(double value, double baseline, double minimumRise) {
     return value >= baseline * kDriftRatio && value - baseline >= minimumRise;
 }

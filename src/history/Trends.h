@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Median.h"
 #include "history/HistoryStore.h"
 
 // A test's maxima set against the same machine's earlier tests: drift is wear, a dry guide or a
@@ -22,7 +23,6 @@ inline constexpr int kMinimumBaselineTests = 3;
 // Tests per axis in the report's trend plot.
 inline constexpr int kTrendTests = 20;
 
-double Median(std::vector<double> values);
 bool IsDrift(double value, double baseline, double minimumRise);
 
 struct Drift {

@@ -76,7 +76,7 @@ class Operator {
 
 // An operator who sees nothing and has entered nothing: a controller's operator until a front
 // end attaches, and again after it has gone.
-class NoOperator final : public Operator {
+class NoOperator : public Operator {
   public:
     std::string Address() override { return {}; }
     std::string CommandText() override { return {}; }
