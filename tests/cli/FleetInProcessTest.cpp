@@ -46,7 +46,8 @@ TEST_F(FleetInProcess, FourControllersGiveFourFoldersOneHistoryAndOneSummary) {
     WriteFleet("# line 4\n127.0.0.1 5001 press-1\n127.0.0.1 5002 press-2   # the one with the bad "
                "Y\n\n127.0.0.1 5003 press-3\n127.0.0.1 " +
                std::to_string(kDeadPort) + " press-4\n");
-    const testing::CliRun run = cli_.Run("fleet fleet.txt autotest");
+    // One at a time, so that no controller's readings fall where another's waits put them.
+    const testing::CliRun run = cli_.Run("fleet fleet.txt --jobs 1 autotest");
     EXPECT_EQ(run.exitCode, 1) << run.err;
     // One line per change, then the table.
     EXPECT_THAT(run.out, HasSubstr("press-4  127.0.0.1:"));
@@ -145,7 +146,9 @@ TEST_F(FleetInProcess, APassWithWarningsIsNoPlainPassAndStrictExitsThree) {
     cli_.AddController(5001);
     cli_.AddController(5002)->AddFault(sim::ParseFault("limit:Y:forward"));
     WriteFleet("127.0.0.1 5001 clean\n127.0.0.1 5002 stuck\n");
-    const testing::CliRun run = cli_.Run("fleet fleet.txt autotest");
+    // One at a time: on one shared virtual clock, two at once sample each other's waits, and
+    // the finder reads the clean one's jittered readings as a fault.
+    const testing::CliRun run = cli_.Run("fleet fleet.txt --jobs 1 autotest");
     EXPECT_EQ(run.exitCode, 0) << run.err;
     const std::string table = run.out.substr(run.out.find("NAME "));
     EXPECT_THAT(table, ::testing::ContainsRegex("\nclean +127.0.0.1:5001 +passed "));
@@ -161,7 +164,7 @@ TEST_F(FleetInProcess, APassWithWarningsIsNoPlainPassAndStrictExitsThree) {
                                   "normally closed; the test set CN to 1."));
     EXPECT_THAT(table, ::testing::Not(HasSubstr("...")));
 
-    const testing::CliRun strict = cli_.Run("--json fleet fleet.txt --strict autotest");
+    const testing::CliRun strict = cli_.Run("--json fleet fleet.txt --jobs 1 --strict autotest");
     EXPECT_EQ(strict.exitCode, 3) << strict.err;
     EXPECT_THAT(strict.err, HasSubstr("fleet: 1 of 2 controllers passed with warnings or drift "
                                       "(--strict)"));
@@ -173,7 +176,7 @@ TEST_F(FleetInProcess, APassWithWarningsIsNoPlainPassAndStrictExitsThree) {
     EXPECT_EQ(lines[lines.size() - 3]["state"].text, "passed_with_warnings");
     EXPECT_EQ(lines[lines.size() - 3]["exit"].number, 3);
     // Given after the verb it is autotest's, and the fleet's too.
-    EXPECT_EQ(cli_.Run("fleet fleet.txt autotest --strict").exitCode, 3);
+    EXPECT_EQ(cli_.Run("fleet fleet.txt --jobs 1 autotest --strict").exitCode, 3);
     EXPECT_EQ(cli_.Run("fleet fleet.txt --strict connect").exitCode, 2);
 }
 
